@@ -1,0 +1,18 @@
+#pragma once
+
+#include "../net/Udpr.h"
+#include "../protocol/Transmitter.h"
+
+// The sender thread's way to the endpoint: destination settings first, then one Send.
+class EndpointLink final : public Transmitter {
+public:
+    explicit EndpointLink(TUDPR& endpoint) : Endpoint(endpoint) {}
+    void Transmit(const char* address, int port, const uint8_t* data, int length) override {
+        Endpoint.RemoteAddress = address;
+        Endpoint.RemotePort = port;
+        Endpoint.Send(data, length);
+    }
+
+private:
+    TUDPR& Endpoint;
+};

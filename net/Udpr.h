@@ -1,0 +1,60 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <thread>
+
+// Receives every datagram the endpoint accepts. Called on the receiver thread;
+// `data` holds `length` bytes followed by a zero byte and is valid until the call returns.
+class DatagramHandler {
+public:
+    virtual void Dispatch(const char* sourceAddress, unsigned sourcePort, const uint8_t* data,
+                          int length) = 0;
+
+protected:
+    ~DatagramHandler() = default;
+};
+
+// The tool's one UDP endpoint: bound to LocalPort on every interface, broadcast enabled.
+class TUDPR {
+public:
+    static constexpr int MinSendLength = 512;
+    static constexpr int MaxReceiveLength = 12288;
+    static constexpr int MinReceiveLength = 8;
+    static constexpr int DispatchPort = 8300;
+    static constexpr int NoSocket = -1;
+
+    TUDPR() = default;
+    ~TUDPR();
+    TUDPR(const TUDPR&) = delete;
+    TUDPR& operator=(const TUDPR&) = delete;
+
+    bool Open();
+    int Send(const uint8_t* data, int length);
+    bool Close();
+
+    // Settings, given before Open.
+    int LocalPort = 0;
+    int RemotePort = 0;
+    std::string RemoteAddress;
+    int SendBufferSize = 0;
+    int ReceiveBufferSize = 0;
+    DatagramHandler* Handler = nullptr;
+
+    // Written and read by the receiver thread only.
+    char SourceAddress[20] = {};
+    unsigned SourcePort = 0;
+
+    std::atomic<int> Running{0};
+
+private:
+    void ReceiverThread();
+
+    int Socket = NoSocket;
+    in_addr_t ConvertedRemoteAddress = 0;
+    sockaddr_in Destination{};
+    std::thread Receiver;
+};

@@ -1,0 +1,80 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <ctime>
+#include <mutex>
+#include <semaphore>
+#include <thread>
+
+#include "MessageFormat.h"
+#include "PanelRecord.h"
+#include "Transmitter.h"
+#include "WindowMailbox.h"
+
+struct CommandSlot {
+    int State;    // 0 free, 1 active
+    int TryCount; // transmissions counted; given up at GiveUpTries
+    Transmitter* Endpoint;
+    char DestinationAddress[20];
+    int DestinationPort;
+    MessageBuffer Message;
+    int Interval; // milliseconds after the transmission
+    int Length;   // meaningful length handed to the endpoint
+};
+
+class CommandQueue {
+public:
+    static constexpr int SlotCount = 100;
+    static constexpr int SemaphoreMax = 100;
+    static constexpr int IntervalMs = 100;
+    static constexpr int FirstTry = 9;
+    static constexpr int GiveUpTries = 10;
+    static constexpr int DestinationPort = 8300;
+    static constexpr const char* BroadcastAddress = "255.255.255.255";
+
+    using Clock = std::tm (*)();
+
+    CommandQueue() = default;
+    ~CommandQueue();
+    CommandQueue(const CommandQueue&) = delete;
+    CommandQueue& operator=(const CommandQueue&) = delete;
+
+    // Prepares the slots and starts the sender thread; false when the thread did not start.
+    bool Setup(Transmitter& endpoint, WindowMailbox& window);
+    // Window thread. Write and delete-cards requests name the record at `selectedIndex`.
+    void Queue(uint8_t command, int port, int selectedIndex, const PanelDirectory& directory,
+               PanelRecord& pending);
+    // Receiver thread, for every reply of stage 2: frees the lowest slot that has been
+    // transmitted and is still active. A command not yet sent is never freed.
+    void Retire();
+    // Stops the sender thread and waits for it; no lock is used afterwards.
+    void Stop();
+
+    const char* SignatureCopy() const { return Sig; }
+    void SetClock(Clock clock) { Now = clock; } // tests inject the delete-cards time
+
+private:
+    void SenderThread();
+    bool RunPass(); // true when an active slot is left
+    void GiveUp(CommandSlot& slot);
+    bool SleepInterval(int ms); // false when stopping
+    void ReleaseSemaphore();
+    static std::tm LocalNow();
+
+    CommandSlot Slots[SlotCount] = {};
+    std::counting_semaphore<SemaphoreMax> Semaphore{0};
+    std::atomic<int> SemaphoreCount{0};
+    std::mutex Lock;
+    char Sig[SignatureLength + 1] = {};
+    std::thread Sender;
+    std::atomic<int> RunFlag{0};
+    Transmitter* Endpoint = nullptr;
+    WindowMailbox* Window = nullptr;
+    Clock Now = &LocalNow;
+
+    std::mutex StopMutex;
+    std::condition_variable StopSignal;
+    bool Stopping = false;
+};

@@ -1,0 +1,25 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "../net/Udpr.h"
+#include "CommandQueue.h"
+#include "WindowMailbox.h"
+
+// Recognises replies on the receiver thread and turns them into window changes.
+class ReplyDispatcher final : public DatagramHandler {
+public:
+    ReplyDispatcher(CommandQueue& queue, WindowMailbox& window) : Queue(queue), Window(window) {}
+
+    // Until armed (when the window is shown) every datagram is dropped.
+    void Arm() { Armed.store(true, std::memory_order_release); }
+
+    void Dispatch(const char* sourceAddress, unsigned sourcePort, const uint8_t* data,
+                  int length) override;
+
+private:
+    CommandQueue& Queue;
+    WindowMailbox& Window;
+    std::atomic<bool> Armed{false};
+};

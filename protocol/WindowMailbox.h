@@ -1,0 +1,73 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstddef>
+#include <mutex>
+
+#include "PanelRecord.h"
+
+// What the window thread does with the changes the sender and receiver threads request.
+class WindowSink {
+public:
+    virtual void ApplyStatus(const char* text) = 0; // a static text, UTF-8
+    virtual void ApplyEnableButtons() = 0;          // Button1, Button2, Button3 in that order
+    virtual void ApplyPanel(const PanelRecord& record) = 0; // store record, add its line, count it
+
+protected:
+    ~WindowSink() = default;
+};
+
+// Carries window changes from the sender and receiver threads to the window thread, in the
+// order requested, without the requesting thread waiting for the window thread. Data passes
+// through a fixed ring under a std::mutex; an eventfd only wakes the window thread.
+class WindowMailbox {
+public:
+    static constexpr int Capacity = 2048;
+    // Room kept for the sender thread, which holds the queue's lock and must never wait.
+    static constexpr int SenderReserve = 256;
+
+    WindowMailbox();
+    ~WindowMailbox();
+    WindowMailbox(const WindowMailbox&) = delete;
+    WindowMailbox& operator=(const WindowMailbox&) = delete;
+
+    // Any thread. The receiver thread (mayWait) waits for room when the ring is nearly full;
+    // the sender thread never waits and drops a change only if the ring is full.
+    void PostStatus(const char* text, bool mayWait);
+    void PostEnableButtons(bool mayWait);
+    // Receiver thread. False, and nothing posted, when the directory already holds 100
+    // records counting those still on their way to the window.
+    bool PostPanel(const PanelRecord& record);
+
+    // Window thread: applies every pending change, in order.
+    void Drain(WindowSink& sink);
+    // Window thread, when a search starts: applies what is pending, then counts the
+    // directory from zero again.
+    void ResetDirectory(WindowSink& sink);
+    // Wakes a waiting poster and refuses further changes; for shutdown.
+    void Close();
+
+    // Readable when changes are pending; the window thread watches it.
+    int WakeFd() const { return WakeEventFd; }
+
+private:
+    enum class Kind : unsigned char { Status, EnableButtons, Panel };
+    struct Change {
+        Kind What;
+        const char* Text;
+        PanelRecord Record;
+    };
+
+    bool PushLocked(std::unique_lock<std::mutex>& lock, const Change& change, bool mayWait);
+    int TakeAll(Change* out);
+
+    std::mutex Mutex;
+    std::condition_variable RoomFreed;
+    Change Ring[Capacity];
+    int Head = 0;
+    int Size = 0;
+    int PanelsAccepted = 0;
+    bool Closed = false;
+    int WakeEventFd = -1;
+    Change Taken[Capacity]; // window thread only
+};
