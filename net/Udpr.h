@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <thread>
 
@@ -54,6 +55,8 @@ private:
     void ReceiverThread();
 
     int Socket = NoSocket;
+    // Guards Socket between Send (sender thread) and Close, so no send uses a closed descriptor.
+    std::mutex SocketLock;
     in_addr_t ConvertedRemoteAddress = 0;
     sockaddr_in Destination{};
     std::thread Receiver;

@@ -51,6 +51,8 @@ public:
     void Retire();
     // Stops the sender thread and waits for it; no lock is used afterwards.
     void Stop();
+    // Number of active slots; takes the lock. For diagnostics and tests.
+    int ActiveSlots();
 
     const char* SignatureCopy() const { return Sig; }
     void SetClock(Clock clock) { Now = clock; } // tests inject the delete-cards time

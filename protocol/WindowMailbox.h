@@ -60,6 +60,7 @@ private:
 
     bool PushLocked(std::unique_lock<std::mutex>& lock, const Change& change, bool mayWait);
     int TakeAll(Change* out);
+    void ApplyTaken(int taken, WindowSink& sink); // window thread, without the lock
 
     std::mutex Mutex;
     std::condition_variable RoomFreed;

@@ -51,6 +51,10 @@ public:
     void ListBox1Click();
     void ComboBox1Change();
 
+    // The selected line of ListBox1, -1 when none is selected. The list's current row may
+    // point at a line that is not selected (after it takes the focus), so it is not used.
+    int SelectedIndex() const;
+
 signals:
     // Every text the status line takes, in order; tests follow the protocol through it.
     void StatusChanged(const QString& text);

@@ -1,0 +1,121 @@
+#include "Startup.h"
+
+#include <QApplication>
+#include <QByteArray>
+#include <QString>
+#include <cstdio>
+#include <forward_list>
+#include <memory>
+
+#include "../ui/Dialogs.h"
+#include "../ui/Unit1.h"
+#include "EndpointLink.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// Controls are placed in 96-dpi pixels; any scaling Qt would apply moves them off their marks.
+void KeepPixelsAsPixels() {
+    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+    qunsetenv("QT_SCALE_FACTOR");
+    qunsetenv("QT_SCREEN_SCALE_FACTORS");
+    qunsetenv("QT_USE_PHYSICAL_DPI");
+    qunsetenv("QT_FONT_DPI");
+}
+
+// A link is one reference wide. Keeping every link until exit lets whoever owns the endpoint
+// delete it as a plain TUDPR, without a second object to free.
+std::forward_list<EndpointLink>& Links() {
+    static std::forward_list<EndpointLink> links;
+    return links;
+}
+
+// Owns the window and the endpoint. Taken down window first: its close handler has stopped the
+// sender and receiver threads, so nothing is left that could reach the endpoint.
+struct Session {
+    std::unique_ptr<TUDPR> Endpoint;
+    std::unique_ptr<TForm1> Window;
+    bool LoopEnded = false;
+
+    ~Session() {
+        // Left by an exception: the threads may still run. Close the window the regular way,
+        // and the endpoint in case the window never got as far as its close handler.
+        if (Window && Endpoint && !LoopEnded) {
+            Window->close();
+            Endpoint->Close();
+        }
+        Window.reset();
+        Form1 = nullptr;
+        Endpoint.reset();
+    }
+};
+
+void RunWindow() {
+    Session session;
+    session.Window = std::make_unique<TForm1>();
+    Form1 = session.Window.get();
+
+    session.Endpoint.reset(Startup::OpenEndpoint(*session.Window));
+    if (!session.Endpoint) {
+        Dialogs::MessageBox(nullptr, QString::fromUtf8(Startup::OpenFailedText),
+                            QStringLiteral("Error"), Dialogs::IconNone);
+        return;
+    }
+
+    session.Window->show();
+    QApplication::exec();
+    session.LoopEnded = true;
+}
+
+void ShowFailure(const QString& message) {
+    if (QApplication::instance()) {
+        Dialogs::ShowException(nullptr, message);
+    } else {
+        // Without an application object there is nothing to show a box with.
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    }
+}
+
+} // namespace
+
+namespace Startup {
+
+TUDPR* OpenEndpoint(TForm1& form) {
+    auto endpoint = std::make_unique<TUDPR>();
+    form.Udpr = endpoint.get();
+
+    endpoint->LocalPort = Port;
+    endpoint->RemotePort = Port;
+    endpoint->SendBufferSize = SendBufferSize;
+    endpoint->ReceiveBufferSize = ReceiveBufferSize;
+    endpoint->RemoteAddress = InitialRemoteAddress;
+    endpoint->Handler = &form.Dispatcher;
+
+    Links().emplace_front(*endpoint);
+    form.Link = &Links().front();
+
+    if (!endpoint->Open()) {
+        form.Udpr = nullptr;
+        form.Link = nullptr;
+        Links().pop_front();
+        return nullptr;
+    }
+    return endpoint.release();
+}
+
+int Run(int argc, char** argv) {
+    KeepPixelsAsPixels();
+    std::unique_ptr<QApplication> application;
+    try {
+        application = std::make_unique<QApplication>(argc, argv);
+        RunWindow();
+    } catch (const Dialogs::Exception& e) {
+        ShowFailure(e.message());
+    } catch (...) {
+        ShowFailure(QString());
+    }
+    return 0;
+}
+
+} // namespace Startup

@@ -1,0 +1,132 @@
+#include "WindowMailbox.h"
+
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cstdint>
+
+namespace {
+
+void ResetWake(int fd) {
+    uint64_t counter = 0;
+    // Nothing to read just means no wake was pending.
+    if (fd >= 0 && read(fd, &counter, sizeof counter) < 0) {
+    }
+}
+
+} // namespace
+
+WindowMailbox::WindowMailbox() : Ring{}, Taken{} {
+    WakeEventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+}
+
+WindowMailbox::~WindowMailbox() {
+    if (WakeEventFd >= 0) close(WakeEventFd);
+}
+
+bool WindowMailbox::PushLocked(std::unique_lock<std::mutex>& lock, const Change& change,
+                               bool mayWait) {
+    if (mayWait) {
+        // Keep SenderReserve entries for the sender thread, which may not wait.
+        RoomFreed.wait(lock, [this] { return Closed || Capacity - Size >= SenderReserve; });
+    }
+    if (Closed || Size == Capacity) return false;
+    Ring[(Head + Size) % Capacity] = change;
+    ++Size;
+    if (Size == 1 && WakeEventFd >= 0) {
+        const uint64_t one = 1;
+        // A full counter only means the window thread is already due to drain.
+        if (write(WakeEventFd, &one, sizeof one) < 0) {
+        }
+    }
+    return true;
+}
+
+int WindowMailbox::TakeAll(Change* out) {
+    const int taken = Size;
+    for (int i = 0; i < taken; ++i)
+        out[i] = Ring[(Head + i) % Capacity];
+    Head = (Head + taken) % Capacity;
+    Size = 0;
+    return taken;
+}
+
+void WindowMailbox::ApplyTaken(int taken, WindowSink& sink) {
+    for (int i = 0; i < taken; ++i) {
+        const Change& change = Taken[i];
+        switch (change.What) {
+        case Kind::Status:
+            sink.ApplyStatus(change.Text);
+            break;
+        case Kind::EnableButtons:
+            sink.ApplyEnableButtons();
+            break;
+        case Kind::Panel:
+            sink.ApplyPanel(change.Record);
+            break;
+        }
+    }
+}
+
+void WindowMailbox::PostStatus(const char* text, bool mayWait) {
+    Change change{};
+    change.What = Kind::Status;
+    change.Text = text;
+    std::unique_lock<std::mutex> lock(Mutex);
+    PushLocked(lock, change, mayWait);
+}
+
+void WindowMailbox::PostEnableButtons(bool mayWait) {
+    Change change{};
+    change.What = Kind::EnableButtons;
+    std::unique_lock<std::mutex> lock(Mutex);
+    PushLocked(lock, change, mayWait);
+}
+
+bool WindowMailbox::PostPanel(const PanelRecord& record) {
+    Change change{};
+    change.What = Kind::Panel;
+    change.Record = record;
+    std::unique_lock<std::mutex> lock(Mutex);
+    // Wait for room first, so that the cap is judged against the count as it is when the
+    // panel actually goes in (a search may have reset it meanwhile).
+    RoomFreed.wait(lock, [this] { return Closed || Capacity - Size >= SenderReserve; });
+    if (Closed || PanelsAccepted >= DirectoryCapacity) return false;
+    if (!PushLocked(lock, change, false)) return false;
+    ++PanelsAccepted;
+    return true;
+}
+
+void WindowMailbox::Drain(WindowSink& sink) {
+    // Reset the wake first: a change posted after this point writes it again.
+    ResetWake(WakeEventFd);
+    int taken = 0;
+    {
+        std::lock_guard<std::mutex> lock(Mutex);
+        taken = TakeAll(Taken);
+    }
+    RoomFreed.notify_all();
+    ApplyTaken(taken, sink);
+}
+
+void WindowMailbox::ResetDirectory(WindowSink& sink) {
+    // Panels of the previous search that are still on their way land before the caller clears
+    // the list; everything posted after this belongs to the new search.
+    ResetWake(WakeEventFd);
+    int taken = 0;
+    {
+        std::lock_guard<std::mutex> lock(Mutex);
+        taken = TakeAll(Taken);
+        PanelsAccepted = 0;
+    }
+    RoomFreed.notify_all();
+    ApplyTaken(taken, sink);
+}
+
+void WindowMailbox::Close() {
+    {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Closed = true;
+    }
+    RoomFreed.notify_all();
+}

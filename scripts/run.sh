@@ -1,0 +1,10 @@
+#!/usr/bin/env bash
+# Sets up, builds the tool (Release, in build/) and starts it.
+# The tool works on the network the machine is on: see README.md before pressing "Search all".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/setup.sh
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+cmake --build build -j2 --target callpanel-tool
+exec build/app/callpanel-tool

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs everything the tool needs to build, run and be tested (Debian 12 / bookworm).
+# Idempotent and non-interactive: installs only what is missing, updates the package lists
+# only when a missing package cannot be found in them.
+set -euo pipefail
+
+packages=(
+    cmake g++ qt6-base-dev libx11-dev # build
+    fonts-wqy-zenhei fonts-dejavu-core # the window's Chinese and Latin texts
+    xvfb xauth xdotool x11-utils imagemagick # tests and the screenshot on a virtual X server
+    iproute2 procps util-linux # the private test network; setarch
+    clang-14 libclang-rt-14-dev # sanitizer runtimes
+)
+
+installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]; }
+
+missing=()
+for p in "${packages[@]}"; do
+    installed "$p" || missing+=("$p")
+done
+if [ ${#missing[@]} -eq 0 ]; then
+    echo "setup: all packages present"
+    exit 0
+fi
+
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    command -v sudo >/dev/null || { echo "setup: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
+    as_root=(sudo)
+fi
+export DEBIAN_FRONTEND=noninteractive
+
+# Package lists are missing in fresh containers; fetch them only then.
+known() { apt-cache show "$1" >/dev/null 2>&1; }
+for p in "${missing[@]}"; do
+    if ! known "$p"; then
+        "${as_root[@]}" apt-get update -q
+        break
+    fi
+done
+
+echo "setup: installing ${missing[*]}"
+"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"

@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# Sets up, then builds and runs the whole test suite three times:
+#   build/       Release, as scripts/run.sh builds the tool
+#   build-tsan/  ThreadSanitizer                      (-DSANITIZE=thread, asserts on)
+#   build-asan/  AddressSanitizer + UndefinedBehavior (-DSANITIZE=address, asserts on)
+# Any failing test and any sanitizer report fails the run. Tests that send datagrams run in a
+# private network of namespaces (tools/testnet.sh) and need root; without it they are skipped.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/setup.sh
+
+jobs=${JOBS:-2}
+summary=()
+failed=0
+start=$SECONDS
+
+# A report on a process whose exit code nobody checks must still fail the run.
+readonly REPORTS='WARNING: ThreadSanitizer|ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:'
+
+# run_suite NAME DIR BUILD_TYPE [cmake args...]: configure, build, ctest; records the outcome.
+run_suite() {
+    local name=$1 dir=$2 type=$3 t0=$SECONDS rc=0 log
+    shift 3
+    echo
+    echo "=== $name: configure and build in $dir"
+    mkdir -p "$dir"
+    if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >"$dir/configure.log" 2>&1; then
+        cat "$dir/configure.log"
+        summary+=("$name: CONFIGURE FAILED")
+        failed=1
+        return
+    fi
+    if ! cmake --build "$dir" -j"$jobs"; then
+        summary+=("$name: BUILD FAILED")
+        failed=1
+        return
+    fi
+    [ -z "$before_tests" ] || "$before_tests"
+    echo "=== $name: tests"
+    log=$dir/ctest-output.log
+    (cd "$dir" && "${ctest_prefix[@]}" ctest --output-on-failure --output-log "$log") || rc=$?
+    local tally
+    tally=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n1 || true)
+    if [ "$rc" -ne 0 ]; then
+        summary+=("$name: FAILED ($tally) in $((SECONDS - t0)) s")
+        failed=1
+    elif grep -Eq "$REPORTS" "$log"; then
+        grep -E "$REPORTS" "$log" | head -n 20
+        summary+=("$name: SANITIZER REPORT ($tally) in $((SECONDS - t0)) s")
+        failed=1
+    else
+        summary+=("$name: passed ($tally) in $((SECONDS - t0)) s")
+    fi
+    if grep -q 'Not Run\|\*\*\*Skipped' "$log"; then
+        summary+=("    skipped: $(grep -Eo '[^ ]+ \.+\*\*\*Skipped' "$log" | awk '{print $1}' | tr '\n' ' ')")
+    fi
+}
+
+ctest_prefix=()
+before_tests=
+unset TSAN_OPTIONS ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+run_suite "normal" "$root/build" Release
+
+# TSan's shadow memory needs the usual address layout. With the high mmap randomisation of some
+# kernels it aborts at start with "unexpected memory mapping"; then run its tests with address
+# randomisation off (setarch -R, inherited by everything ctest starts), or, where that is not
+# permitted (container seccomp), with vm.mmap_rnd_bits lowered to 28 for the run.
+tsan_layout() {
+    local probe=$root/build-tsan/tests/app/app-hold-port rnd=/proc/sys/vm/mmap_rnd_bits
+    ctest_prefix=()
+    [ -x "$probe" ] || return 0
+    # The probe prints its usage and ends; TSan's own start-up is what is tested.
+    [[ $("$probe" 2>&1 || true) == *"unexpected memory mapping"* ]] || return 0
+    if setarch "$(uname -m)" -R true 2>/dev/null &&
+        [[ $(setarch "$(uname -m)" -R "$probe" 2>&1 || true) != *"unexpected memory mapping"* ]]; then
+        echo "tsan: running its tests under setarch -R"
+        ctest_prefix=(setarch "$(uname -m)" -R)
+    elif [ -w "$rnd" ]; then
+        saved_rnd_bits=$(cat "$rnd")
+        echo "tsan: lowering vm.mmap_rnd_bits from $saved_rnd_bits to 28 for its tests"
+        echo 28 >"$rnd"
+    else
+        echo "tsan: this kernel's address layout defeats ThreadSanitizer (needs root)" >&2
+    fi
+}
+saved_rnd_bits=
+restore_rnd_bits() {
+    if [ -n "$saved_rnd_bits" ]; then
+        echo "$saved_rnd_bits" >/proc/sys/vm/mmap_rnd_bits
+        saved_rnd_bits=
+    fi
+}
+trap restore_rnd_bits EXIT
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1"
+before_tests=tsan_layout
+run_suite "thread sanitizer" "$root/build-tsan" Debug -DSANITIZE=thread
+before_tests=
+restore_rnd_bits
+ctest_prefix=()
+unset TSAN_OPTIONS
+
+ctest_prefix=()
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+run_suite "address + undefined sanitizer" "$root/build-asan" Debug -DSANITIZE=address
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+
+echo
+echo "=== summary ($((SECONDS - start)) s)"
+printf '  %s\n' "${summary[@]}"
+if [ "$failed" -ne 0 ]; then
+    echo "FAILED"
+    exit 1
+fi
+echo "ALL PASSED"

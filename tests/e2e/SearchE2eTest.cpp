@@ -1,0 +1,222 @@
+// "Search all" from the click to the list, against stand-in panels in their own namespaces.
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTest>
+#include <memory>
+#include <vector>
+
+#include "E2eSupport.h"
+#include "StatusTexts.h"
+#include "TEdit.h"
+
+using namespace E2e;
+
+namespace {
+constexpr int Wait = 10000;     // for what must happen
+constexpr int QuietMs = 1000;   // for what must not happen
+const QString ReadFault = QString::fromLatin1(StatusText::ReadFault);
+const QString SearchSuccess = QString::fromLatin1(StatusText::SearchSuccess);
+} // namespace
+
+class SearchE2eTest : public QObject {
+    Q_OBJECT
+private slots:
+    void initTestCase();
+    void noPanelAnswers();
+    void panelsInSeveralNamespaces_data();
+    void panelsInSeveralNamespaces();
+    void manyPanelsAnswerOneSearch_data();
+    void manyPanelsAnswerOneSearch();
+    void replyShapes_data();
+    void replyShapes();
+};
+
+void SearchE2eTest::initTestCase() {
+    if (const QString missing = MissingNetwork(3); !missing.isEmpty())
+        QSKIP(qPrintable(missing));
+}
+
+void SearchE2eTest::noPanelAnswers() {
+    Tool tool;
+    QVERIFY(tool.Start());
+    const int mark = tool.Mark();
+    tool.ClickSearch();
+    QTRY_VERIFY_WITH_TIMEOUT(tool.StatusesSince(mark).contains(ReadFault), Wait);
+    QTest::qWait(QuietMs);
+    QCOMPARE(tool.StatusesSince(mark), (QStringList{QString(), ReadFault}));
+    QCOMPARE(tool.StatusLine(), ReadFault);
+    QVERIFY(tool.Lines().isEmpty());
+    QVERIFY(tool.ButtonsEnabled());
+    QVERIFY(tool.Boxes.isEmpty());
+}
+
+void SearchE2eTest::panelsInSeveralNamespaces_data() {
+    // Reply delays of the stand-ins in the first three panel namespaces; all lie within the
+    // 100 ms during which the search is pending, so every reply waits for its give-up.
+    QTest::addColumn<QList<int>>("delaysMs");
+    QTest::addColumn<QList<int>>("arrivalOrder"); // empty: any order
+    QTest::newRow("all at once") << QList<int>{0, 0, 0} << QList<int>{};
+    QTest::newRow("first namespace first") << QList<int>{0, 30, 60} << QList<int>{0, 1, 2};
+    QTest::newRow("last namespace first") << QList<int>{60, 30, 0} << QList<int>{2, 1, 0};
+}
+
+void SearchE2eTest::panelsInSeveralNamespaces() {
+    QFETCH(QList<int>, delaysMs);
+    QFETCH(QList<int>, arrivalOrder);
+
+    std::vector<std::unique_ptr<Standin>> standins;
+    QStringList expected;
+    for (int i = 0; i < delaysMs.size(); ++i) {
+        standins.push_back(std::make_unique<Standin>(
+            PanelNamespaces()[i],
+            QStringList{QStringLiteral("--delay-ms"), QString::number(delaysMs[i])}));
+        QString error;
+        QVERIFY2(standins.back()->Start(error), qPrintable(error));
+        QCOMPARE(standins.back()->Panels().size(), 1);
+        expected << standins.back()->Panels()[0].Line();
+    }
+
+    Tool tool;
+    QVERIFY(tool.Start());
+    // The second search must empty the list and count from zero again.
+    for (int search = 1; search <= 2; ++search) {
+        const int mark = tool.Mark();
+        tool.ClickSearch();
+        QTRY_COMPARE_WITH_TIMEOUT(tool.Lines().size(), 3, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), SearchSuccess, Wait);
+        QTest::qWait(QuietMs / 2);
+        QCOMPARE(tool.Lines().size(), 3);
+
+        if (arrivalOrder.isEmpty()) {
+            QStringList got = tool.Lines(), want = expected;
+            got.sort();
+            want.sort();
+            QCOMPARE(got, want);
+        } else {
+            QStringList want;
+            for (int i : arrivalOrder) want << expected[i];
+            QCOMPARE(tool.Lines(), want);
+        }
+        const QStringList statuses = tool.StatusesSince(mark);
+        QVERIFY2(InOrder(statuses, {QString(), ReadFault, SearchSuccess}),
+                 qPrintable(statuses.join(u'|')));
+        // Every reply waited for the give-up, so no fault follows a success.
+        QCOMPARE(statuses.lastIndexOf(ReadFault), statuses.indexOf(ReadFault));
+        QVERIFY(statuses.indexOf(ReadFault) < statuses.indexOf(SearchSuccess));
+        QVERIFY(tool.ButtonsEnabled());
+        for (auto& standin : standins)
+            QTRY_COMPARE_WITH_TIMEOUT(standin->LinesWith(QStringLiteral("search from")).size(),
+                                      search, Wait);
+    }
+    QVERIFY(tool.Boxes.isEmpty());
+    for (auto& standin : standins) QVERIFY(standin->Stop());
+}
+
+void SearchE2eTest::manyPanelsAnswerOneSearch_data() {
+    QTest::addColumn<int>("answering");
+    QTest::addColumn<int>("listed");
+    QTest::newRow("1 panel") << 1 << 1;
+    QTest::newRow("10 panels") << 10 << 10;
+    QTest::newRow("100 panels") << 100 << 100;
+    QTest::newRow("120 panels, the list holds 100") << 120 << 100;
+}
+
+void SearchE2eTest::manyPanelsAnswerOneSearch() {
+    QFETCH(int, answering);
+    QFETCH(int, listed);
+
+    Standin standin(PanelNamespaces()[0],
+                    {QStringLiteral("--panels"), QString::number(answering)});
+    QString error;
+    QVERIFY2(standin.Start(error), qPrintable(error));
+    const QList<PanelInfo> panels = standin.Panels();
+    QCOMPARE(panels.size(), answering);
+
+    Tool tool;
+    QVERIFY(tool.Start());
+    const int mark = tool.Mark();
+    tool.ClickSearch();
+    QTRY_VERIFY_WITH_TIMEOUT(tool.Lines().size() >= listed, Wait);
+    QTest::qWait(QuietMs);
+    qInfo("%d panels answered one search, %d listed", answering,
+          static_cast<int>(tool.Lines().size()));
+
+    QStringList want;
+    for (int i = 0; i < listed; ++i) want << panels[i].Line();
+    QCOMPARE(tool.Lines(), want); // one socket sends them in order; none lost, none twice
+    QCOMPARE(tool.StatusLine(), SearchSuccess);
+    QVERIFY(InOrder(tool.StatusesSince(mark), {QString(), ReadFault, SearchSuccess}));
+    QVERIFY(tool.ButtonsEnabled());
+
+    // The last listed panel shows its own settings.
+    QVERIFY(tool.SelectLine(listed - 1));
+    TForm1& form = tool.Form();
+    const QStringList ip = panels[listed - 1].Ip.split(u'.');
+    QCOMPARE((QStringList{form.Edit7->text(), form.Edit8->text(), form.Edit9->text(),
+                          form.Edit10->text()}),
+             ip);
+    QVERIFY(standin.Stop());
+}
+
+void SearchE2eTest::replyShapes_data() {
+    QTest::addColumn<QStringList>("standinArgs");
+    QTest::addColumn<bool>("listed");
+    QTest::addColumn<QString>("unlockShown"); // in Edit28 once the line is selected
+    QTest::addColumn<QString>("versionShown");
+
+    const QString version = QStringLiteral("V1.0 stand-in");
+    QTest::newRow("512 bytes") << QStringList{} << true << "5" << version;
+    QTest::newRow("70 bytes, the last field read")
+        << QStringList{"--short", "70", "--unlock", "9"} << true << "9" << version;
+    QTest::newRow("69 bytes, no unlocking time")
+        << QStringList{"--short", "69", "--unlock", "9"} << true << "0" << version;
+    QTest::newRow("40 bytes, IP address last") << QStringList{"--short", "40"} << true << "0"
+                                               << QString();
+    QTest::newRow("long reply of 1400 bytes") << QStringList{"--short", "1400"} << true << "5"
+                                              << version;
+    QTest::newRow("16-character version")
+        << QStringList{"--version", "ABCDEFGHIJKLMNOP"} << true << "5" << "ABCDEFGHIJKLMNOP";
+    QTest::newRow("sent to the broadcast address")
+        << QStringList{"--reply-to", "255.255.255.255"} << true << "5" << version;
+    QTest::newRow("stage 3 counts without retiring") << QStringList{"--stage", "3"} << true << "5"
+                                                     << version;
+    QTest::newRow("stage 1 looks like a request")
+        << QStringList{"--stage", "1"} << false << QString() << QString();
+    QTest::newRow("broken signature") << QStringList{"--malformed"} << false << QString()
+                                      << QString();
+}
+
+void SearchE2eTest::replyShapes() {
+    QFETCH(QStringList, standinArgs);
+    QFETCH(bool, listed);
+    QFETCH(QString, unlockShown);
+    QFETCH(QString, versionShown);
+
+    Standin standin(PanelNamespaces()[0], standinArgs);
+    QString error;
+    QVERIFY2(standin.Start(error), qPrintable(error));
+    const PanelInfo panel = standin.Panels().value(0);
+
+    Tool tool;
+    QVERIFY(tool.Start());
+    const int mark = tool.Mark();
+    tool.ClickSearch();
+    QTRY_COMPARE_WITH_TIMEOUT(standin.LinesWith(QStringLiteral("search from")).size(), 1, Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(tool.StatusesSince(mark).contains(ReadFault), Wait);
+    if (!listed) {
+        QTest::qWait(QuietMs);
+        QVERIFY(tool.Lines().isEmpty());
+        QCOMPARE(tool.StatusLine(), ReadFault);
+        return;
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(tool.Lines(), QStringList{panel.Line()}, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), SearchSuccess, Wait);
+    QVERIFY(tool.SelectLine(0));
+    QCOMPARE(tool.Form().Edit28->text(), unlockShown);
+    QCOMPARE(tool.Form().Edit27->text(), versionShown);
+    QVERIFY(standin.Stop());
+}
+
+QTEST_MAIN(SearchE2eTest)
+#include "SearchE2eTest.moc"

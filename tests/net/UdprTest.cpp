@@ -1,0 +1,524 @@
+// The UDP endpoint on a real socket. Runs only inside the private test network
+// (tools/testnet.sh); anywhere else it skips without sending anything.
+#include "Udpr.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <future>
+#include <mutex>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+constexpr int Port = TUDPR::DispatchPort;
+constexpr int Timeout = 5000;
+
+using Bytes = std::vector<uint8_t>;
+
+std::string env(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? value : "";
+}
+
+std::vector<std::string> envList(const char* name) {
+    std::vector<std::string> items;
+    std::istringstream in(env(name));
+    for (std::string item; in >> item;)
+        items.push_back(item);
+    return items;
+}
+
+// True only when this process really runs in the test network's tool namespace.
+bool inToolNamespace() {
+    const std::string ns = env("TESTNET_TOOL_NS");
+    if (ns.empty() || ns.find('/') != std::string::npos) return false;
+    struct stat self{}, tool{};
+    if (stat("/proc/self/ns/net", &self) != 0) return false;
+    if (stat(("/run/netns/" + ns).c_str(), &tool) != 0) return false;
+    return self.st_dev == tool.st_dev && self.st_ino == tool.st_ino;
+}
+
+Bytes pattern(int length, int seed = 0) {
+    Bytes bytes(static_cast<size_t>(length));
+    for (int i = 0; i < length; ++i)
+        bytes[static_cast<size_t>(i)] = static_cast<uint8_t>((i + seed) % 251 + 1); // never 0
+    return bytes;
+}
+
+struct Received {
+    std::string address;
+    unsigned port = 0;
+    int length = 0;
+    Bytes bytes; // length bytes and the one after them
+    pid_t thread = 0;
+};
+
+class Recorder final : public DatagramHandler {
+public:
+    void Dispatch(const char* sourceAddress, unsigned sourcePort, const uint8_t* data,
+                  int length) override {
+        Received r{sourceAddress, sourcePort, length, Bytes(data, data + length + 1), gettid()};
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.push_back(std::move(r));
+    }
+    int count() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return static_cast<int>(Calls.size());
+    }
+    std::vector<Received> calls() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Calls;
+    }
+    bool has(const Bytes& payload) {
+        std::lock_guard<std::mutex> guard(Lock);
+        for (const Received& r : Calls)
+            if (Bytes(r.bytes.begin(), r.bytes.begin() + r.length) == payload) return true;
+        return false;
+    }
+    void clear() {
+        std::lock_guard<std::mutex> guard(Lock);
+        Calls.clear();
+    }
+
+private:
+    std::mutex Lock;
+    std::vector<Received> Calls;
+};
+
+// A plain UDP socket created in another namespace of the test network (a stand-in panel).
+class PeerSocket {
+public:
+    PeerSocket(const std::string& ns, int port) {
+        // setns affects only the calling thread, so the socket is made on a short-lived one.
+        std::thread maker([&] {
+            const int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
+            if (nsFd < 0) return;
+            if (setns(nsFd, CLONE_NEWNET) == 0) Fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+            close(nsFd);
+        });
+        maker.join();
+        if (Fd < 0) return;
+        sockaddr_in local{};
+        local.sin_family = AF_INET;
+        local.sin_port = htons(static_cast<uint16_t>(port));
+        socklen_t size = sizeof local;
+        if (bind(Fd, reinterpret_cast<sockaddr*>(&local), size) != 0 ||
+            getsockname(Fd, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+            close(Fd);
+            Fd = -1;
+            return;
+        }
+        BoundPort = ntohs(local.sin_port);
+    }
+    ~PeerSocket() {
+        if (Fd >= 0) close(Fd);
+    }
+    PeerSocket(const PeerSocket&) = delete;
+    PeerSocket& operator=(const PeerSocket&) = delete;
+
+    bool ok() const { return Fd >= 0; }
+    int port() const { return BoundPort; }
+
+    bool sendTo(const std::string& address, int port, const Bytes& data) {
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_port = htons(static_cast<uint16_t>(port));
+        inet_pton(AF_INET, address.c_str(), &to.sin_addr);
+        return sendto(Fd, data.data(), data.size(), 0, reinterpret_cast<sockaddr*>(&to),
+                      sizeof to) == static_cast<ssize_t>(data.size());
+    }
+
+    struct Datagram {
+        Bytes bytes;
+        std::string address;
+        int port = 0;
+    };
+    std::optional<Datagram> receive(int timeoutMs) {
+        pollfd p{Fd, POLLIN, 0};
+        if (poll(&p, 1, timeoutMs) != 1) return std::nullopt;
+        Bytes buffer(65536);
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        const ssize_t n = recvfrom(Fd, buffer.data(), buffer.size(), MSG_TRUNC,
+                                   reinterpret_cast<sockaddr*>(&from), &size);
+        if (n < 0) return std::nullopt;
+        buffer.resize(static_cast<size_t>(n));
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        return Datagram{buffer, text, ntohs(from.sin_port)};
+    }
+
+private:
+    int Fd = -1;
+    int BoundPort = 0;
+};
+
+void configure(TUDPR& endpoint, int localPort, DatagramHandler* handler) {
+    endpoint.LocalPort = localPort;
+    endpoint.RemotePort = Port;
+    endpoint.SendBufferSize = 32768;
+    endpoint.ReceiveBufferSize = 8192;
+    endpoint.RemoteAddress = "192.168.0.1";
+    endpoint.Handler = handler;
+}
+
+// Close on another thread: a Close that never returns (receiver not woken) must fail the run,
+// not hang it.
+bool closeWithin(TUDPR& endpoint, std::chrono::milliseconds limit = std::chrono::seconds(10)) {
+    std::promise<bool> result;
+    std::future<bool> done = result.get_future();
+    std::thread closer([&] { result.set_value(endpoint.Close()); });
+    if (done.wait_for(limit) != std::future_status::ready) {
+        std::fprintf(stderr, "FAIL: Close did not return; the receiver thread was not woken\n");
+        std::_Exit(1);
+    }
+    closer.join();
+    return done.get();
+}
+
+// State letter of one of our threads in /proc ('S' sleeping, 'R' running), or 0 if it is gone.
+char threadState(pid_t tid) {
+    std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/stat");
+    std::string stat;
+    if (!std::getline(in, stat)) return 0;
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() ? stat[close + 2] : 0;
+}
+
+// Bytes waiting in the receive queue of the UDP socket bound to `port` in this namespace,
+// -1 if there is no such socket.
+long receiveQueue(int port) {
+    std::ifstream in("/proc/self/net/udp");
+    std::string line;
+    std::getline(in, line);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local, remote, state, queues;
+        fields >> slot >> local >> remote >> state >> queues;
+        const size_t colon = local.find(':');
+        if (colon == std::string::npos || std::stol(local.substr(colon + 1), nullptr, 16) != port)
+            continue;
+        return std::stol(queues.substr(queues.find(':') + 1), nullptr, 16);
+    }
+    return -1;
+}
+
+} // namespace
+
+class UdprTest : public QObject {
+    Q_OBJECT
+
+    std::string ToolIp;
+    std::vector<std::string> PanelNs;
+    std::vector<std::string> PanelIps;
+
+private slots:
+    void initTestCase() {
+        if (!inToolNamespace()) QSKIP("not inside the test network (tools/testnet.sh)");
+        ToolIp = env("TESTNET_TOOL_IP");
+        PanelNs = envList("TESTNET_PANEL_NS");
+        PanelIps = envList("TESTNET_PANEL_IPS");
+        QVERIFY(!ToolIp.empty());
+        QVERIFY(!PanelNs.empty());
+        QCOMPARE(PanelNs.size(), PanelIps.size());
+    }
+
+    void sendLength_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<int>("onWire");
+        QTest::newRow("0") << 0 << 512;
+        QTest::newRow("10") << 10 << 512;
+        QTest::newRow("511") << 511 << 512;
+        QTest::newRow("512") << 512 << 512;
+        QTest::newRow("600") << 600 << 600;
+        QTest::newRow("12288") << 12288 << 12288;
+    }
+    void sendLength() {
+        QFETCH(int, length);
+        QFETCH(int, onWire);
+        PeerSocket panel(PanelNs[0], Port);
+        QVERIFY(panel.ok());
+        TUDPR endpoint;
+        configure(endpoint, Port, nullptr);
+        QVERIFY(endpoint.Open());
+        endpoint.RemoteAddress = PanelIps[0];
+        endpoint.RemotePort = Port;
+
+        // The bytes past `length` in the caller's buffer go out with a short datagram.
+        const Bytes buffer = pattern(std::max(length, 512), 3);
+        QCOMPARE(endpoint.Send(buffer.data(), length), 0);
+
+        const auto got = panel.receive(Timeout);
+        QVERIFY(got.has_value());
+        QCOMPARE(int(got->bytes.size()), onWire);
+        QVERIFY(got->bytes == Bytes(buffer.begin(), buffer.begin() + onWire));
+        QCOMPARE(got->address, ToolIp);
+        QCOMPARE(got->port, Port);
+        QVERIFY(!panel.receive(200).has_value()); // exactly one datagram per Send
+        QVERIFY(closeWithin(endpoint));
+    }
+
+    void receiveLength_data() {
+        QTest::addColumn<int>("length");
+        QTest::addColumn<bool>("handedOn");
+        QTest::newRow("0") << 0 << false;
+        QTest::newRow("1") << 1 << false;
+        QTest::newRow("7") << 7 << false;
+        QTest::newRow("8") << 8 << true;
+        QTest::newRow("9") << 9 << true;
+        QTest::newRow("512") << 512 << true;
+        QTest::newRow("12287") << 12287 << true;
+        QTest::newRow("12288") << 12288 << true;
+        QTest::newRow("12289") << 12289 << false;
+        QTest::newRow("65507") << 65507 << false;
+    }
+    void receiveLength() {
+        QFETCH(int, length);
+        QFETCH(bool, handedOn);
+        Recorder recorder;
+        TUDPR endpoint;
+        configure(endpoint, Port, &recorder);
+        QVERIFY(endpoint.Open());
+        PeerSocket panel(PanelNs[0], 0);
+        QVERIFY(panel.ok());
+
+        // Fill the receive buffer with non-zero bytes first, so the zero after a shorter
+        // datagram must have been written by the endpoint.
+        const Bytes primer(TUDPR::MaxReceiveLength, 0xA5);
+        QVERIFY(panel.sendTo(ToolIp, Port, primer));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), 1, Timeout);
+        recorder.clear();
+
+        const Bytes datagram = pattern(length);
+        const Bytes marker = {'M', 'A', 'R', 'K', 'E', 'R', '-', '0', '1'};
+        QVERIFY(panel.sendTo(ToolIp, Port, datagram));
+        QVERIFY(panel.sendTo(ToolIp, Port, marker));
+        // The marker shows that everything sent before it has been received, and that the
+        // receiver goes on after a dropped datagram.
+        QTRY_VERIFY_WITH_TIMEOUT(recorder.has(marker), Timeout);
+
+        const std::vector<Received> calls = recorder.calls();
+        QCOMPARE(int(calls.size()), handedOn ? 2 : 1);
+        for (const Received& r : calls) {
+            QCOMPARE(r.address, PanelIps[0]);
+            QCOMPARE(r.port, unsigned(panel.port()));
+            QCOMPARE(r.bytes.back(), uint8_t(0));
+        }
+        if (handedOn) {
+            const Received& r = calls.front();
+            QCOMPARE(r.length, length);
+            QVERIFY(Bytes(r.bytes.begin(), r.bytes.end() - 1) == datagram);
+        }
+        QVERIFY(closeWithin(endpoint));
+    }
+
+    // Only the endpoint on the dispatch port hands datagrams on; others receive and drop them.
+    void localPortGate_data() {
+        QTest::addColumn<int>("localPort");
+        QTest::addColumn<bool>("handedOn");
+        QTest::newRow("8300") << 8300 << true;
+        QTest::newRow("8301") << 8301 << false;
+        QTest::newRow("9000") << 9000 << false;
+    }
+    void localPortGate() {
+        QFETCH(int, localPort);
+        QFETCH(bool, handedOn);
+        Recorder recorder;
+        TUDPR endpoint;
+        configure(endpoint, localPort, &recorder);
+        QVERIFY(endpoint.Open());
+        PeerSocket panel(PanelNs[0], 0);
+        QVERIFY(panel.ok());
+        for (int length : {8, 512, 12288})
+            QVERIFY(panel.sendTo(ToolIp, localPort, pattern(length)));
+        if (handedOn) {
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), 3, Timeout);
+        } else {
+            QTest::qWait(500);
+            QCOMPARE(recorder.count(), 0);
+            // Read off the socket, not left waiting in it.
+            QTRY_COMPARE_WITH_TIMEOUT(receiveQueue(localPort), 0L, Timeout);
+        }
+        QVERIFY(closeWithin(endpoint));
+    }
+
+    void closeWakesBlockedReceiver() {
+        Recorder recorder;
+        TUDPR endpoint;
+        configure(endpoint, Port, &recorder);
+        QVERIFY(endpoint.Open());
+        PeerSocket panel(PanelNs[0], 0);
+        QVERIFY(panel.ok());
+        QVERIFY(panel.sendTo(ToolIp, Port, pattern(8)));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), 1, Timeout);
+        const pid_t receiver = recorder.calls().front().thread;
+        QVERIFY(receiver != gettid());
+        // Back in recvfrom, asleep.
+        QTRY_COMPARE_WITH_TIMEOUT(threadState(receiver), 'S', Timeout);
+        QTest::qWait(100);
+
+        QVERIFY(closeWithin(endpoint));
+        QCOMPARE(endpoint.Running.load(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(threadState(receiver), char(0), Timeout);
+        QCOMPARE(recorder.count(), 1);
+        // The port is free again: the socket was closed.
+        PeerSocket again(env("TESTNET_TOOL_NS"), Port);
+        QVERIFY(again.ok());
+    }
+
+    // A Close that comes before the receiver thread has started must still stop it.
+    void closeRightAfterOpen() {
+        for (int i = 0; i < 50; ++i) {
+            TUDPR endpoint;
+            configure(endpoint, Port, nullptr);
+            QVERIFY(endpoint.Open());
+            QVERIFY(closeWithin(endpoint));
+            QCOMPARE(endpoint.Running.load(), 0);
+        }
+    }
+
+    void closeWithoutSocket_data() {
+        QTest::addColumn<QString>("before");
+        QTest::newRow("never opened") << "none";
+        QTest::newRow("already closed") << "closed";
+        QTest::newRow("bind failed") << "bindFailed";
+    }
+    void closeWithoutSocket() {
+        QFETCH(QString, before);
+        TUDPR endpoint;
+        configure(endpoint, Port, nullptr);
+        if (before == "closed") {
+            QVERIFY(endpoint.Open());
+            QVERIFY(closeWithin(endpoint));
+        } else if (before == "bindFailed") {
+            PeerSocket holder(env("TESTNET_TOOL_NS"), Port);
+            QVERIFY(holder.ok());
+            QVERIFY(!endpoint.Open());
+        }
+        QCOMPARE(endpoint.Close(), false);
+        QCOMPARE(endpoint.Running.load(), 0);
+    }
+
+    // A second copy of the tool cannot have the port; the first one keeps working.
+    void secondEndpointOnSamePortFails() {
+        Recorder first, second;
+        TUDPR one, two;
+        configure(one, Port, &first);
+        configure(two, Port, &second);
+        QVERIFY(one.Open());
+        QVERIFY(!two.Open());
+        QCOMPARE(two.Running.load(), 0);
+        PeerSocket panel(PanelNs[0], 0);
+        QVERIFY(panel.ok());
+        QVERIFY(panel.sendTo(ToolIp, Port, pattern(16)));
+        QTRY_COMPARE_WITH_TIMEOUT(first.count(), 1, Timeout);
+        QCOMPARE(second.count(), 0);
+        QVERIFY(closeWithin(one));
+    }
+
+    // The tool's broadcast reaches every panel and comes back to the tool's own endpoint;
+    // the panels' answers arrive with their own addresses.
+    void broadcastReachesPanelsAndComesBack() {
+        std::vector<std::unique_ptr<PeerSocket>> panels;
+        for (const std::string& ns : PanelNs) {
+            panels.push_back(std::make_unique<PeerSocket>(ns, Port));
+            QVERIFY(panels.back()->ok());
+        }
+        Recorder recorder;
+        TUDPR endpoint;
+        configure(endpoint, Port, &recorder);
+        QVERIFY(endpoint.Open());
+        endpoint.RemoteAddress = "255.255.255.255";
+        endpoint.RemotePort = Port;
+        const Bytes request = pattern(512, 9);
+        QCOMPARE(endpoint.Send(request.data(), 10), 0);
+
+        for (size_t i = 0; i < panels.size(); ++i) {
+            const auto got = panels[i]->receive(Timeout);
+            QVERIFY2(got.has_value(), PanelNs[i].c_str());
+            QVERIFY(got->bytes == request);
+            QCOMPARE(got->address, ToolIp);
+            QCOMPARE(got->port, Port);
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), 1, Timeout);
+        Received own = recorder.calls().front();
+        QCOMPARE(own.address, ToolIp);
+        QCOMPARE(own.port, unsigned(Port));
+        QVERIFY(Bytes(own.bytes.begin(), own.bytes.end() - 1) == request);
+
+        for (size_t i = 0; i < panels.size(); ++i)
+            QVERIFY(panels[i]->sendTo(ToolIp, Port, pattern(64, int(i))));
+        QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), 1 + int(panels.size()), Timeout);
+        std::set<std::string> answered;
+        for (const Received& r : recorder.calls())
+            if (r.address != ToolIp) {
+                QCOMPARE(r.port, unsigned(Port));
+                answered.insert(r.address);
+            }
+        QCOMPARE(answered, std::set<std::string>(PanelIps.begin(), PanelIps.end()));
+        QVERIFY(closeWithin(endpoint));
+    }
+
+    // The sender thread is not stopped before the window closes the endpoint.
+    void sendWhileClosing() {
+        PeerSocket panel(PanelNs[0], 8301);
+        QVERIFY(panel.ok());
+        TUDPR endpoint;
+        configure(endpoint, Port, nullptr);
+        endpoint.RemoteAddress = PanelIps[0];
+        endpoint.RemotePort = 8301;
+        QVERIFY(endpoint.Open());
+        const Bytes message = pattern(512);
+        std::atomic<bool> stop{false};
+        std::atomic<int> results{0};
+        std::thread sender([&] {
+            while (!stop) {
+                results += endpoint.Send(message.data(), 512);
+                std::this_thread::yield();
+            }
+        });
+        QVERIFY(panel.receive(Timeout).has_value());
+        const bool closed = closeWithin(endpoint);
+        QTest::qWait(50);
+        stop = true;
+        sender.join();
+        QVERIFY(closed);
+        QCOMPARE(results.load(), 0);
+        // Whatever was sent before the close is read off; after it nothing more goes out.
+        while (panel.receive(200).has_value()) {
+        }
+        QCOMPARE(endpoint.Send(message.data(), 512), 0);
+        QVERIFY(!panel.receive(300).has_value());
+    }
+};
+
+int main(int argc, char** argv) {
+    if (!inToolNamespace()) {
+        std::fputs("SKIP: not inside the test network (run through tools/testnet.sh)\n", stderr);
+        return 77;
+    }
+    QCoreApplication app(argc, argv);
+    UdprTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "UdprTest.moc"

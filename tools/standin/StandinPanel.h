@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "MessageFormat.h"
+#include "PanelRecord.h"
+
+// A stand-in for one or more call panels: answers the tool's requests the way a panel would,
+// keeps the settings that a write gives it, and says in one line what it did with each request.
+namespace Standin {
+
+constexpr int Port = 8300;
+constexpr int MaxDatagram = 12288;
+
+enum class PanelKind { Flat, Villa, HelpStation };
+
+struct Ipv4 {
+    uint8_t Bytes[4] = {};
+};
+
+struct Options {
+    int Panels = 1;
+    PanelKind Kind = PanelKind::Flat;
+    std::string Identity; // 12 characters; panel i gets its address raised by i
+    bool HaveIp = false;
+    Ipv4 Ip; // panel i gets this address plus i
+    bool HaveSubnet = false;
+    Ipv4 Subnet;
+    bool HaveGateway = false;
+    Ipv4 Gateway;
+    bool HaveServer = false;
+    Ipv4 Server;
+    bool HaveMac = false;
+    uint8_t Mac[6] = {};
+    std::string Version = "V1.0 stand-in";
+    int Unlock = 5;
+    int Spare = 0;
+    int DelayMs = 0;
+    int SearchReplyLength = MessageSize;
+    bool Malformed = false; // replies carry a broken signature
+    int Stage = STAGE_REPLY;
+    bool Silent = false;
+    double ExitAfterSeconds = 0; // 0: run until a signal
+    bool HaveReplyTo = false;
+    std::string ReplyTo;
+    bool Help = false;
+};
+
+// Accepts "--name value" and "--name=value". False with `error` set on a bad command line.
+bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error);
+std::string Usage();
+
+bool ParseIpv4(const std::string& text, Ipv4& out);
+std::string FormatIpv4(const uint8_t* bytes);
+// The identity as the tool lists it: up to its first zero byte, unprintable bytes as '?'.
+std::string FormatIdentity(const char* identity);
+
+// What one request led to: the line to print and the datagrams to send back.
+struct Outcome {
+    std::string Line;
+    std::vector<std::vector<uint8_t>> Replies;
+};
+
+class StandinPanel {
+  public:
+    // `ownIp` and `ownSubnet` stand in for addresses the options leave open.
+    StandinPanel(const Options& options, const Ipv4& ownIp, const Ipv4& ownSubnet);
+
+    Outcome Handle(const uint8_t* data, int length, const std::string& from);
+
+    const std::vector<PanelRecord>& Panels() const { return Records; }
+    std::string Describe(int index) const;
+
+    // Replies as a panel composes them, honouring the malformed and stage options.
+    std::vector<uint8_t> SearchReplyFor(const PanelRecord& panel) const;
+    std::vector<uint8_t> HeaderReply(uint8_t command) const;
+
+  private:
+    Outcome HandleSearch(const std::string& from);
+    Outcome HandleWrite(const uint8_t* data, int length);
+    Outcome HandleDeleteCards(const uint8_t* data, int length);
+
+    Options Opts;
+    std::vector<PanelRecord> Records;
+};
+
+} // namespace Standin

@@ -1,0 +1,179 @@
+// callpanel-standin: answers the call panel tool as one or more call panels would.
+// Meant to run inside a private network namespace (tools/testnet.sh), never on a shared network.
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "StandinPanel.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+std::atomic<int> StopSignal{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+extern "C" void OnSignal(int signal) {
+    StopSignal.store(signal);
+}
+
+void Print(const std::string& line) {
+    std::fputs(line.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+// The first IPv4 address of an interface that is up and not loopback.
+bool OwnAddress(Standin::Ipv4& ip, Standin::Ipv4& subnet) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return false;
+    bool found = false;
+    for (ifaddrs* a = list; a != nullptr && !found; a = a->ifa_next) {
+        if (a->ifa_addr == nullptr || a->ifa_addr->sa_family != AF_INET) continue;
+        if ((a->ifa_flags & IFF_UP) == 0 || (a->ifa_flags & IFF_LOOPBACK) != 0) continue;
+        const auto* addr = reinterpret_cast<const sockaddr_in*>(a->ifa_addr);
+        std::memcpy(ip.Bytes, &addr->sin_addr.s_addr, 4);
+        if (a->ifa_netmask != nullptr) {
+            const auto* mask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask);
+            std::memcpy(subnet.Bytes, &mask->sin_addr.s_addr, 4);
+        }
+        found = true;
+    }
+    freeifaddrs(list);
+    return found;
+}
+
+struct PendingReply {
+    Clock::time_point Due;
+    sockaddr_in To;
+    std::vector<uint8_t> Bytes;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    Standin::Options options;
+    std::string error;
+    if (!Standin::ParseOptions(args, options, error)) {
+        std::fprintf(stderr, "callpanel-standin: %s\n%s", error.c_str(), Standin::Usage().c_str());
+        return 2;
+    }
+    if (options.Help) {
+        std::fputs(Standin::Usage().c_str(), stdout);
+        return 0;
+    }
+
+    // Without an address of its own the stand-in still answers, as 192.168.1.20/24.
+    Standin::Ipv4 ownIp, ownSubnet;
+    Standin::ParseIpv4("192.168.1.20", ownIp);
+    Standin::ParseIpv4("255.255.255.0", ownSubnet);
+    if (!options.HaveIp && !OwnAddress(ownIp, ownSubnet))
+        Print("no interface address found; panels start at 192.168.1.20");
+    Standin::StandinPanel panels(options, ownIp, ownSubnet);
+
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        std::perror("callpanel-standin: socket");
+        return 1;
+    }
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    int buffer = 1 << 20; // 100 replies of 512 bytes leave in one burst
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(Standin::Port);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        std::perror("callpanel-standin: bind 0.0.0.0:8300");
+        close(fd);
+        return 1;
+    }
+
+    for (int i = 0; i < static_cast<int>(panels.Panels().size()); ++i)
+        Print(panels.Describe(i));
+    Print("ready: " + std::to_string(panels.Panels().size()) + " panel(s) on 0.0.0.0:8300");
+
+    sockaddr_in replyTo{};
+    if (options.HaveReplyTo) inet_pton(AF_INET, options.ReplyTo.c_str(), &replyTo.sin_addr);
+
+    const Clock::time_point start = Clock::now();
+    const auto exitAt = start + std::chrono::duration_cast<Clock::duration>(
+                                    std::chrono::duration<double>(options.ExitAfterSeconds));
+    std::deque<PendingReply> pending; // the delay is the same for all, so due times only grow
+    static uint8_t datagram[Standin::MaxDatagram + 1];
+    long requests = 0;
+
+    while (StopSignal.load() == 0) {
+        Clock::time_point now = Clock::now();
+        while (!pending.empty() && pending.front().Due <= now) {
+            const PendingReply& r = pending.front();
+            sendto(fd, r.Bytes.data(), r.Bytes.size(), 0, reinterpret_cast<const sockaddr*>(&r.To),
+                   sizeof r.To);
+            pending.pop_front();
+        }
+        if (options.ExitAfterSeconds > 0 && now >= exitAt) break;
+
+        // Wake at least every 100 ms so that a signal between the check and poll is seen.
+        Clock::time_point wake = now + std::chrono::milliseconds(100);
+        if (!pending.empty() && pending.front().Due < wake) wake = pending.front().Due;
+        if (options.ExitAfterSeconds > 0 && exitAt < wake) wake = exitAt;
+        auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
+        pollfd p{fd, POLLIN, 0};
+        int ready = poll(&p, 1, static_cast<int>(waitMs < 0 ? 0 : waitMs));
+        if (ready <= 0) continue;
+
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        ssize_t n = recvfrom(fd, datagram, Standin::MaxDatagram, MSG_TRUNC,
+                             reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 0) continue;
+        char fromText[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, fromText, sizeof fromText);
+        const std::string source =
+            std::string(fromText) + ":" + std::to_string(ntohs(from.sin_port));
+        if (n > Standin::MaxDatagram) {
+            Print("ignored oversized datagram of " + std::to_string(n) + " bytes from " + source);
+            continue;
+        }
+        ++requests;
+        Standin::Outcome outcome = panels.Handle(datagram, static_cast<int>(n), source);
+        Print(outcome.Line);
+
+        sockaddr_in to = options.HaveReplyTo ? replyTo : from;
+        to.sin_family = AF_INET;
+        to.sin_port = htons(Standin::Port);
+        const Clock::time_point due = Clock::now() + std::chrono::milliseconds(options.DelayMs);
+        for (auto& bytes : outcome.Replies)
+            pending.push_back({due, to, std::move(bytes)});
+    }
+
+    const int signal = StopSignal.load();
+    Print("stopped" + (signal != 0 ? " by signal " + std::to_string(signal) : std::string()) +
+          " after " + std::to_string(requests) + " datagram(s)");
+    close(fd);
+    return 0;
+}

@@ -1,0 +1,60 @@
+#include "Dialogs.h"
+
+#include <QMessageBox>
+
+namespace Dialogs {
+
+namespace {
+
+Hook& CurrentHook() {
+    static Hook hook;
+    return hook;
+}
+
+QMessageBox::Icon IconFor(int flags) {
+    switch (flags) {
+    case IconError:
+        return QMessageBox::Critical;
+    case IconInformation:
+        return QMessageBox::Information;
+    default:
+        return QMessageBox::NoIcon;
+    }
+}
+
+} // namespace
+
+void MessageBox(QWidget* parent, const QString& text, const QString& title, int flags) {
+    if (CurrentHook()) {
+        CurrentHook()(text, title, flags);
+        return;
+    }
+    QMessageBox box(IconFor(flags), title, text, QMessageBox::Ok, parent);
+    box.setWindowModality(Qt::ApplicationModal);
+    box.exec();
+}
+
+void ShowException(QWidget* parent, const QString& message) {
+    MessageBox(parent, message, ApplicationTitle(), IconError);
+}
+
+QString ApplicationTitle() {
+    return QStringLiteral("Call Panel settings Tool V1.4");
+}
+
+void RunHandler(QWidget* parent, const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (const Exception& e) {
+        ShowException(parent, e.message());
+    } catch (const std::exception&) {
+        // Any other failure is shown like an exception without a message.
+        ShowException(parent, QString());
+    }
+}
+
+void SetHook(Hook hook) {
+    CurrentHook() = std::move(hook);
+}
+
+} // namespace Dialogs
