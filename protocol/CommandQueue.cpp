@@ -82,7 +82,7 @@ void CommandQueue::Retire() {
     std::lock_guard<std::mutex> lock(Lock);
     for (CommandSlot& slot : Slots) {
         // A reply must never cancel a command that has not gone out yet.
-        if (slot.State == 1) {
+        if (slot.State == 1 && slot.TryCount >= GiveUpTries) {
             slot.State = 0;
             break;
         }

@@ -197,6 +197,11 @@ void TForm1::CreateControls() {
         e->setReadOnly(true);
         e->setEnabled(false);
         e->setFocusPolicy(Qt::NoFocus);
+        // Same ground as the field boxes on it, so the five read as one box.
+        QPalette ground = e->palette();
+        ground.setColor(QPalette::Disabled, QPalette::Base,
+                        ground.color(QPalette::Active, QPalette::Base));
+        e->setPalette(ground);
         return e;
     };
     auto field = [&](const char* name, const TEdit* frameBox, int n, int maxLength) {

@@ -1,5 +1,4 @@
 #include <QComboBox>
-#include <QLabel>
 #include <QListWidget>
 #include <QPushButton>
 #include <initializer_list>
@@ -141,7 +140,7 @@ void TForm1::Button1Click() {
     pending.UnlockTime = static_cast<uint8_t>(unlockTime[0]);
 
     for (int at = 0; at < 4; ++at) {
-        if ((pending.Ip[at]) != (pending.Gateway[at] & pending.Subnet[at])) {
+        if ((pending.Ip[at] & pending.Subnet[at]) != (pending.Gateway[at] & pending.Subnet[at])) {
             ApplyStatus(SegmentText);
             return;
         }

@@ -24,5 +24,6 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::ofstream(argv[2]) << "held\n";
-    for (;;) pause();
+    for (;;)
+        pause();
 }

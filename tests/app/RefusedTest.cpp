@@ -32,7 +32,7 @@ int VisibleTopLevels() {
 
 class RefusedTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void portTaken_data();
     void portTaken();
 };

@@ -78,7 +78,7 @@ QString LineOf(int n) {
 
 // Lets the test act while the sender thread sleeps after its transmission, holding the lock.
 class WatchedLink final : public Transmitter {
-public:
+  public:
     explicit WatchedLink(Transmitter& real) : Real(real) {}
     void Transmit(const char* address, int port, const uint8_t* data, int length) override {
         Real.Transmit(address, port, data, length);
@@ -86,7 +86,7 @@ public:
     }
     std::counting_semaphore<1024> Transmitted{0};
 
-private:
+  private:
     Transmitter& Real;
 };
 
@@ -108,7 +108,7 @@ struct Tool {
 
 class StartupTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void openEndpoint_data();
     void openEndpoint();
     void repliesBeforeShowAreDropped();
@@ -197,7 +197,8 @@ void StartupTest::repliesWaitingForTheLockAreKept() {
     QVERIFY(link.Transmitted.try_acquire_for(std::chrono::seconds(10)));
 
     TestSocket panel;
-    for (int n = 1; n <= panels; ++n) panel.SendToTool(SearchReplyOf(n));
+    for (int n = 1; n <= panels; ++n)
+        panel.SendToTool(SearchReplyOf(n));
 
     QTRY_COMPARE_WITH_TIMEOUT(tool.Window->ListBox1->count(), panels, 20000);
     for (int n = 1; n <= panels; ++n)

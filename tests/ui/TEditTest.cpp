@@ -12,14 +12,14 @@
 // The typing limit of the edit box, on every way the user can put text into it.
 class TEditTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void userInput_data();
     void userInput();
     void programTextIsNeverCut();
     void limitChangeKeepsText();
     void contextMenuPasteKeepsLimit();
 
-private:
+  private:
     static QMenu* OpenContextMenu(TEdit& edit);
 };
 
@@ -32,28 +32,57 @@ void TEditTest::userInput_data() {
     QTest::addColumn<QString>("input");
     QTest::addColumn<QString>("expected");
 
-    QTest::newRow("typed within limit") << 3 << "" << -1 << 0 << "type" << "12" << "12";
-    QTest::newRow("fourth typed refused") << 3 << "" << -1 << 0 << "type" << "1234" << "123";
-    QTest::newRow("typed over selection") << 3 << "123" << 0 << 3 << "type" << "9" << "9";
-    QTest::newRow("typed replaces part") << 2 << "AB" << 1 << 1 << "type" << "CD" << "AC";
-    QTest::newRow("no limit") << 0 << "" << -1 << 0 << "type" << "123456789012"
+    QTest::newRow("typed within limit") << 3 << "" << -1 << 0 << "type"
+                                        << "12"
+                                        << "12";
+    QTest::newRow("fourth typed refused") << 3 << "" << -1 << 0 << "type"
+                                          << "1234"
+                                          << "123";
+    QTest::newRow("typed over selection") << 3 << "123" << 0 << 3 << "type"
+                                          << "9"
+                                          << "9";
+    QTest::newRow("typed replaces part") << 2 << "AB" << 1 << 1 << "type"
+                                         << "CD"
+                                         << "AC";
+    QTest::newRow("no limit") << 0 << "" << -1 << 0 << "type"
+                              << "123456789012"
                               << "123456789012";
-    QTest::newRow("over limit refuses growth")
-        << 1 << "ABCDEFGHIJKLMNOP" << -1 << 0 << "type" << "x" << "ABCDEFGHIJKLMNOP";
-    QTest::newRow("over limit allows backspace")
-        << 1 << "ABCD" << -1 << 0 << "backspace" << "" << "ABC";
-    QTest::newRow("over limit allows delete") << 1 << "ABCD" << 0 << 2 << "delete" << ""
+    QTest::newRow("over limit refuses growth") << 1 << "ABCDEFGHIJKLMNOP" << -1 << 0 << "type"
+                                               << "x"
+                                               << "ABCDEFGHIJKLMNOP";
+    QTest::newRow("over limit allows backspace") << 1 << "ABCD" << -1 << 0 << "backspace"
+                                                 << ""
+                                                 << "ABC";
+    QTest::newRow("over limit allows delete") << 1 << "ABCD" << 0 << 2 << "delete"
+                                              << ""
                                               << "CD";
-    QTest::newRow("paste cut to room") << 3 << "1" << -1 << 0 << "paste" << "2345" << "123";
-    QTest::newRow("paste without room") << 2 << "AB" << -1 << 0 << "paste" << "C" << "AB";
-    QTest::newRow("paste without room keeps selection")
-        << 1 << "ABCD" << 0 << 1 << "paste" << "XY" << "ABCD";
-    QTest::newRow("paste over selection") << 2 << "AB" << 0 << 1 << "paste" << "XYZ" << "XB";
-    QTest::newRow("input method cut") << 3 << "12" << -1 << 0 << "ime" << "345" << "123";
-    QTest::newRow("input method no room") << 1 << "1" << -1 << 0 << "ime" << "2" << "1";
-    QTest::newRow("input method fits") << 4 << "12" << -1 << 0 << "ime" << "34" << "1234";
-    QTest::newRow("drop too long refused") << 3 << "12" << -1 << 0 << "drop" << "345" << "12";
-    QTest::newRow("drop that fits") << 3 << "12" << -1 << 0 << "drop" << "3" << "123";
+    QTest::newRow("paste cut to room") << 3 << "1" << -1 << 0 << "paste"
+                                       << "2345"
+                                       << "123";
+    QTest::newRow("paste without room") << 2 << "AB" << -1 << 0 << "paste"
+                                        << "C"
+                                        << "AB";
+    QTest::newRow("paste without room keeps selection") << 1 << "ABCD" << 0 << 1 << "paste"
+                                                        << "XY"
+                                                        << "ABCD";
+    QTest::newRow("paste over selection") << 2 << "AB" << 0 << 1 << "paste"
+                                          << "XYZ"
+                                          << "XB";
+    QTest::newRow("input method cut") << 3 << "12" << -1 << 0 << "ime"
+                                      << "345"
+                                      << "123";
+    QTest::newRow("input method no room") << 1 << "1" << -1 << 0 << "ime"
+                                          << "2"
+                                          << "1";
+    QTest::newRow("input method fits") << 4 << "12" << -1 << 0 << "ime"
+                                       << "34"
+                                       << "1234";
+    QTest::newRow("drop too long refused") << 3 << "12" << -1 << 0 << "drop"
+                                           << "345"
+                                           << "12";
+    QTest::newRow("drop that fits") << 3 << "12" << -1 << 0 << "drop"
+                                    << "3"
+                                    << "123";
 }
 
 void TEditTest::userInput() {

@@ -547,7 +547,13 @@ void WriteTest::writeRequestBytes() {
     expected += QByteArray("\x00\x50\x2A\xC4\xFF\x00", 6);
     expected += QByteArray("\xC0\xA8\x01\x14\xFF\xFF\xFF\x00\xC0\xA8\x01\x01\xC0\xA8\x01\x02", 16);
     expected += QByteArray("\x00\x07", 2); // spare 0, unlocking time as a number
-    QCOMPARE(sent.Bytes.toHex(' '), expected.toHex(' '));
+    QCOMPARE(expected.size(), 96);
+    for (int at = 0; at < 96; ++at)
+        if (sent.Bytes[at] != expected[at])
+            QFAIL(qPrintable(QString("byte %1 is %2, not %3")
+                                 .arg(at)
+                                 .arg(uint8_t(sent.Bytes[at]))
+                                 .arg(uint8_t(expected[at]))));
 
     // The window took the reply road: cleared first, then the give-up enables the buttons.
     QCOMPARE(Statuses.value(0), QString(""));
