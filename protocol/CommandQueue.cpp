@@ -37,9 +37,7 @@ bool CommandQueue::Setup(Transmitter& endpoint, WindowMailbox& window) {
     try {
         Sender = std::thread(&CommandQueue::SenderThread, this);
     } catch (const std::system_error&) {
-        std::printf("无法UDP发送线程\n");
-        std::fflush(stdout);
-        return false;
+        return false; // the window reports it
     }
     return true;
 }

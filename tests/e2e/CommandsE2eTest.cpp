@@ -30,7 +30,7 @@ const QString DeleteSuccess = QString::fromLatin1(StatusText::DeleteSuccess);
 using Edits = QList<QPair<QString, QString>>; // box name, text typed into it
 
 TEdit* BoxNamed(TForm1& form, const QString& name) {
-    const std::pair<const char*, TEdit* TForm1::*> boxes[] = {
+    const std::pair<const char*, TEdit * TForm1::*> boxes[] = {
         {"Edit1", &TForm1::Edit1},   {"Edit3", &TForm1::Edit3},   {"Edit4", &TForm1::Edit4},
         {"Edit5", &TForm1::Edit5},   {"Edit6", &TForm1::Edit6},   {"Edit7", &TForm1::Edit7},
         {"Edit8", &TForm1::Edit8},   {"Edit9", &TForm1::Edit9},   {"Edit10", &TForm1::Edit10},
@@ -82,8 +82,8 @@ int SecondsOff(const QString& line, const QDateTime& now) {
     static const QRegularExpression when(QStringLiteral(" at day (\\d+) (\\d+):(\\d+):(\\d+)"));
     const QRegularExpressionMatch m = when.match(line);
     if (!m.hasMatch() || m.captured(1).toInt() != now.date().day()) return -1;
-    const int printed = m.captured(2).toInt() * 3600 + m.captured(3).toInt() * 60 +
-                        m.captured(4).toInt();
+    const int printed =
+        m.captured(2).toInt() * 3600 + m.captured(3).toInt() * 60 + m.captured(4).toInt();
     return std::abs(now.time().msecsSinceStartOfDay() / 1000 - printed);
 }
 
@@ -91,7 +91,7 @@ int SecondsOff(const QString& line, const QDateTime& now) {
 
 class CommandsE2eTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void deleteCards_data();
     void deleteCards();
@@ -103,8 +103,7 @@ private slots:
 };
 
 void CommandsE2eTest::initTestCase() {
-    if (const QString missing = MissingNetwork(2); !missing.isEmpty())
-        QSKIP(qPrintable(missing));
+    if (const QString missing = MissingNetwork(2); !missing.isEmpty()) QSKIP(qPrintable(missing));
 }
 
 void CommandsE2eTest::deleteCards_data() {
@@ -164,7 +163,8 @@ void CommandsE2eTest::deleteCards() {
     QVERIFY(tool.ButtonsEnabled());
     QCOMPARE(tool.Lines().size(), 2); // a card deletion changes no line
     QVERIFY(tool.Boxes.isEmpty());
-    for (auto& standin : scene.Standins) QVERIFY(standin->Stop());
+    for (auto& standin : scene.Standins)
+        QVERIFY(standin->Stop());
 }
 
 void CommandsE2eTest::deleteCardsWithoutSelection() {
@@ -235,8 +235,8 @@ void CommandsE2eTest::lateReplyNeverCancelsQueuedCommand() {
     QObject guard; // destroyed first, it ends the connection and any call still pending
     if (deleteAtMs < 0) {
         // Right after the line is added, outside the window's own change handling.
-        QObject::connect(tool.Form().ListBox1->model(), &QAbstractItemModel::rowsInserted,
-                         &guard, [&] { QTimer::singleShot(0, &guard, deleteA); });
+        QObject::connect(tool.Form().ListBox1->model(), &QAbstractItemModel::rowsInserted, &guard,
+                         [&] { QTimer::singleShot(0, &guard, deleteA); });
     }
     sinceSearch.start();
     tool.ClickSearch();
@@ -267,7 +267,8 @@ void CommandsE2eTest::lateReplyNeverCancelsQueuedCommand() {
                  qPrintable(statuses.join(u'|')));
     QVERIFY(tool.ButtonsEnabled());
     QVERIFY(tool.Boxes.isEmpty());
-    for (auto& standin : scene.Standins) QVERIFY(standin->Stop());
+    for (auto& standin : scene.Standins)
+        QVERIFY(standin->Stop());
 }
 
 void CommandsE2eTest::writeSettings_data() {
@@ -281,21 +282,23 @@ void CommandsE2eTest::writeSettings_data() {
 
     // Stand-ins of the first panel namespace answer as 10.83.0.11/16 unless told otherwise.
     QTest::newRow("flat camera: IP address and unlocking time")
-        << QStringList{} << QStringList{} << Edits{{"Edit9", "7"}, {"Edit10", "77"}, {"Edit28", "7"}}
-        << WriteSuccess << QString() << "10.83.7.77" << "7";
+        << QStringList{} << QStringList{}
+        << Edits{{"Edit9", "7"}, {"Edit10", "77"}, {"Edit28", "7"}} << WriteSuccess << QString()
+        << "10.83.7.77"
+        << "7";
     QTest::newRow("villa camera: address and facility")
         << QStringList{"--kind", "villa"} << QStringList{}
         << Edits{{"Edit1", "4321"}, {"Edit6", "0"}, {"Edit28", "3"}} << WriteSuccess
         << "H43210000000" << QString() << "3";
     QTest::newRow("help station: MAC address")
-        << QStringList{"--kind", "help", "--unlock", "0"} << QStringList{}
-        << Edits{{"Edit5", "ab"}} << WriteSuccess << QString() << QString() << "0";
+        << QStringList{"--kind", "help", "--unlock", "0"} << QStringList{} << Edits{{"Edit5", "ab"}}
+        << WriteSuccess << QString() << QString() << "0";
     QTest::newRow("panel changed since the search")
-        << QStringList{} << QStringList{"--server", "10.83.0.200"}
-        << Edits{{"Edit10", "78"}} << WriteFault << QString() << QString() << "5";
+        << QStringList{} << QStringList{"--server", "10.83.0.200"} << Edits{{"Edit10", "78"}}
+        << WriteFault << QString() << QString() << "5";
     QTest::newRow("panel silent") << QStringList{} << QStringList{"--silent"}
-                                  << Edits{{"Edit10", "79"}} << WriteFault << QString()
-                                  << QString() << "5";
+                                  << Edits{{"Edit10", "79"}} << WriteFault << QString() << QString()
+                                  << "5";
 }
 
 void CommandsE2eTest::writeSettings() {
@@ -361,10 +364,12 @@ void CommandsE2eTest::writeSettings() {
     QCOMPARE(IpShown(form).join(u'.'), ip);
     QCOMPARE(form.Edit28->text(), unlockAfter);
     bool macEdited = false;
-    for (const auto& edit : edits) macEdited |= edit.first == QStringLiteral("Edit5");
+    for (const auto& edit : edits)
+        macEdited |= edit.first == QStringLiteral("Edit5");
     QCOMPARE(form.Edit5->text(), macEdited ? QStringLiteral("AB") : macBefore);
     QVERIFY(tool.Boxes.isEmpty());
-    for (auto& standin : scene.Standins) QVERIFY(standin->Stop());
+    for (auto& standin : scene.Standins)
+        QVERIFY(standin->Stop());
 }
 
 QTEST_MAIN(CommandsE2eTest)

@@ -19,7 +19,9 @@ constexpr const char* StandinLifetimeSeconds = "600";
 constexpr int StartTimeoutMs = 10000;
 } // namespace
 
-QString ToolNamespace() { return qEnvironmentVariable("TESTNET_TOOL_NS"); }
+QString ToolNamespace() {
+    return qEnvironmentVariable("TESTNET_TOOL_NS");
+}
 
 QStringList PanelNamespaces() {
     return qEnvironmentVariable("TESTNET_PANEL_NS").split(u' ', Qt::SkipEmptyParts);
@@ -54,7 +56,8 @@ bool Standin::Start(QString& error) {
     // `ip netns exec` replaces itself with the stand-in, so the pid is the stand-in's own.
     QStringList arguments{QStringLiteral("netns"), QStringLiteral("exec"), Ns,
                           QStringLiteral(STANDIN_PATH)};
-    arguments << Args << QStringLiteral("--exit-after") << QString::fromLatin1(StandinLifetimeSeconds);
+    arguments << Args << QStringLiteral("--exit-after")
+              << QString::fromLatin1(StandinLifetimeSeconds);
     Process.start(QStringLiteral("ip"), arguments);
     if (!Process.waitForStarted(StartTimeoutMs)) {
         error = QStringLiteral("cannot start the stand-in: ") + Process.errorString();
@@ -69,8 +72,7 @@ bool Standin::Start(QString& error) {
         Process.waitForReadyRead(100);
     }
     error = QStringLiteral("stand-in in %1 did not get ready: %2 %3")
-                .arg(Ns, Seen.join(u'\n'),
-                     QString::fromLocal8Bit(Process.readAllStandardError()));
+                .arg(Ns, Seen.join(u'\n'), QString::fromLocal8Bit(Process.readAllStandardError()));
     return false;
 }
 
@@ -100,7 +102,9 @@ QStringList Standin::Lines() {
     return Seen;
 }
 
-QStringList Standin::LinesWith(const QString& fragment) { return Lines().filter(fragment); }
+QStringList Standin::LinesWith(const QString& fragment) {
+    return Lines().filter(fragment);
+}
 
 QList<PanelInfo> Standin::Panels() {
     // "panel 3: H10830000141 ip 10.83.0.14 subnet ..."
@@ -142,19 +146,25 @@ bool Tool::Start() {
     return QTest::qWaitForWindowExposed(Window.get());
 }
 
-QStringList Tool::Statuses() const { return StatusesSince(0); }
+QStringList Tool::Statuses() const {
+    return StatusesSince(0);
+}
 
 QStringList Tool::StatusesSince(int mark) const {
     QStringList texts;
-    for (int i = mark; i < Status->count(); ++i) texts << Status->at(i).at(0).toString();
+    for (int i = mark; i < Status->count(); ++i)
+        texts << Status->at(i).at(0).toString();
     return texts;
 }
 
-QString Tool::StatusLine() const { return Window->Label11->text(); }
+QString Tool::StatusLine() const {
+    return Window->Label11->text();
+}
 
 QStringList Tool::Lines() const {
     QStringList lines;
-    for (int i = 0; i < Window->ListBox1->count(); ++i) lines << Window->ListBox1->item(i)->text();
+    for (int i = 0; i < Window->ListBox1->count(); ++i)
+        lines << Window->ListBox1->item(i)->text();
     return lines;
 }
 
@@ -163,17 +173,22 @@ bool Tool::ButtonsEnabled() const {
            Window->Button3->isEnabled();
 }
 
-void Tool::ClickSearch() { QTest::mouseClick(Window->Button2, Qt::LeftButton); }
-void Tool::ClickDelete() { QTest::mouseClick(Window->Button3, Qt::LeftButton); }
-void Tool::ClickWrite() { QTest::mouseClick(Window->Button1, Qt::LeftButton); }
+void Tool::ClickSearch() {
+    QTest::mouseClick(Window->Button2, Qt::LeftButton);
+}
+void Tool::ClickDelete() {
+    QTest::mouseClick(Window->Button3, Qt::LeftButton);
+}
+void Tool::ClickWrite() {
+    QTest::mouseClick(Window->Button1, Qt::LeftButton);
+}
 
 bool Tool::SelectLine(int row) {
     QListWidgetItem* item = Window->ListBox1->item(row);
     if (item == nullptr) return false;
     Window->ListBox1->scrollToItem(item);
     const QRect place = Window->ListBox1->visualItemRect(item);
-    QTest::mouseClick(Window->ListBox1->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      place.center());
+    QTest::mouseClick(Window->ListBox1->viewport(), Qt::LeftButton, Qt::NoModifier, place.center());
     return Window->SelectedIndex() == row;
 }
 

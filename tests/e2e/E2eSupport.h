@@ -33,7 +33,7 @@ struct PanelInfo {
 
 // One callpanel-standin process in a panel namespace, ended by its pid.
 class Standin {
-public:
+  public:
     Standin(QString ns, QStringList args);
     ~Standin();
     Standin(const Standin&) = delete;
@@ -44,13 +44,13 @@ public:
     // SIGTERM by pid; true when it stopped cleanly by itself.
     bool Stop();
 
-    QStringList Lines();                     // every line printed so far
+    QStringList Lines(); // every line printed so far
     QStringList LinesWith(const QString& fragment);
-    QList<PanelInfo> Panels();               // in the order it answers searches
+    QList<PanelInfo> Panels(); // in the order it answers searches
 
     const QString& Namespace() const { return Ns; }
 
-private:
+  private:
     void ReadOutput();
 
     QString Ns;
@@ -68,7 +68,7 @@ struct Box {
 
 // The tool brought up as the program does: the window, its endpoint, shown offscreen.
 class Tool {
-public:
+  public:
     Tool();
     ~Tool();
     Tool(const Tool&) = delete;
@@ -96,7 +96,7 @@ public:
 
     QList<Box> Boxes; // message boxes, caught instead of shown
 
-private:
+  private:
     std::unique_ptr<TForm1> Window;
     std::unique_ptr<TUDPR> Endpoint;
     std::unique_ptr<QSignalSpy> Status;

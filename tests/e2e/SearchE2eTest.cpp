@@ -13,15 +13,15 @@
 using namespace E2e;
 
 namespace {
-constexpr int Wait = 10000;     // for what must happen
-constexpr int QuietMs = 1000;   // for what must not happen
+constexpr int Wait = 10000;   // for what must happen
+constexpr int QuietMs = 1000; // for what must not happen
 const QString ReadFault = QString::fromLatin1(StatusText::ReadFault);
 const QString SearchSuccess = QString::fromLatin1(StatusText::SearchSuccess);
 } // namespace
 
 class SearchE2eTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void initTestCase();
     void noPanelAnswers();
     void panelsInSeveralNamespaces_data();
@@ -33,8 +33,7 @@ private slots:
 };
 
 void SearchE2eTest::initTestCase() {
-    if (const QString missing = MissingNetwork(3); !missing.isEmpty())
-        QSKIP(qPrintable(missing));
+    if (const QString missing = MissingNetwork(3); !missing.isEmpty()) QSKIP(qPrintable(missing));
 }
 
 void SearchE2eTest::noPanelAnswers() {
@@ -95,7 +94,8 @@ void SearchE2eTest::panelsInSeveralNamespaces() {
             QCOMPARE(got, want);
         } else {
             QStringList want;
-            for (int i : arrivalOrder) want << expected[i];
+            for (int i : arrivalOrder)
+                want << expected[i];
             QCOMPARE(tool.Lines(), want);
         }
         const QStringList statuses = tool.StatusesSince(mark);
@@ -110,7 +110,8 @@ void SearchE2eTest::panelsInSeveralNamespaces() {
                                       search, Wait);
     }
     QVERIFY(tool.Boxes.isEmpty());
-    for (auto& standin : standins) QVERIFY(standin->Stop());
+    for (auto& standin : standins)
+        QVERIFY(standin->Stop());
 }
 
 void SearchE2eTest::manyPanelsAnswerOneSearch_data() {
@@ -126,8 +127,7 @@ void SearchE2eTest::manyPanelsAnswerOneSearch() {
     QFETCH(int, answering);
     QFETCH(int, listed);
 
-    Standin standin(PanelNamespaces()[0],
-                    {QStringLiteral("--panels"), QString::number(answering)});
+    Standin standin(PanelNamespaces()[0], {QStringLiteral("--panels"), QString::number(answering)});
     QString error;
     QVERIFY2(standin.Start(error), qPrintable(error));
     const QList<PanelInfo> panels = standin.Panels();
@@ -143,7 +143,8 @@ void SearchE2eTest::manyPanelsAnswerOneSearch() {
           static_cast<int>(tool.Lines().size()));
 
     QStringList want;
-    for (int i = 0; i < listed; ++i) want << panels[i].Line();
+    for (int i = 0; i < listed; ++i)
+        want << panels[i].Line();
     QCOMPARE(tool.Lines(), want); // one socket sends them in order; none lost, none twice
     QCOMPARE(tool.StatusLine(), SearchSuccess);
     QVERIFY(InOrder(tool.StatusesSince(mark), {QString(), ReadFault, SearchSuccess}));
@@ -171,20 +172,21 @@ void SearchE2eTest::replyShapes_data() {
         << QStringList{"--short", "70", "--unlock", "9"} << true << "9" << version;
     QTest::newRow("69 bytes, no unlocking time")
         << QStringList{"--short", "69", "--unlock", "9"} << true << "0" << version;
-    QTest::newRow("40 bytes, IP address last") << QStringList{"--short", "40"} << true << "0"
-                                               << QString();
-    QTest::newRow("long reply of 1400 bytes") << QStringList{"--short", "1400"} << true << "5"
-                                              << version;
+    QTest::newRow("40 bytes, IP address last")
+        << QStringList{"--short", "40"} << true << "0" << QString();
+    QTest::newRow("long reply of 1400 bytes")
+        << QStringList{"--short", "1400"} << true << "5" << version;
     QTest::newRow("16-character version")
-        << QStringList{"--version", "ABCDEFGHIJKLMNOP"} << true << "5" << "ABCDEFGHIJKLMNOP";
+        << QStringList{"--version", "ABCDEFGHIJKLMNOP"} << true << "5"
+        << "ABCDEFGHIJKLMNOP";
     QTest::newRow("sent to the broadcast address")
         << QStringList{"--reply-to", "255.255.255.255"} << true << "5" << version;
-    QTest::newRow("stage 3 counts without retiring") << QStringList{"--stage", "3"} << true << "5"
-                                                     << version;
+    QTest::newRow("stage 3 counts without retiring")
+        << QStringList{"--stage", "3"} << true << "5" << version;
     QTest::newRow("stage 1 looks like a request")
         << QStringList{"--stage", "1"} << false << QString() << QString();
-    QTest::newRow("broken signature") << QStringList{"--malformed"} << false << QString()
-                                      << QString();
+    QTest::newRow("broken signature")
+        << QStringList{"--malformed"} << false << QString() << QString();
 }
 
 void SearchE2eTest::replyShapes() {

@@ -16,7 +16,8 @@ const Ipv4 OwnSubnet{{255, 255, 0, 0}};
 
 Options Parsed(const QStringList& args) {
     std::vector<std::string> list;
-    for (const QString& a : args) list.push_back(a.toStdString());
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
     Options options;
     std::string error;
     if (!ParseOptions(list, options, error)) qFatal("bad options: %s", error.c_str());
@@ -34,7 +35,9 @@ QString Identity(const PanelRecord& r) {
            QString::fromLatin1(&r.Facility, 1);
 }
 
-QString Ip(const uint8_t* b) { return QString::fromStdString(FormatIpv4(b)); }
+QString Ip(const uint8_t* b) {
+    return QString::fromStdString(FormatIpv4(b));
+}
 
 std::vector<uint8_t> Request(const MessageBuffer& buffer, int length = MessageSize) {
     return std::vector<uint8_t>(buffer, buffer + length);
@@ -48,7 +51,8 @@ std::vector<PanelRecord> Search(StandinPanel& panel) {
     MessageBuffer buffer;
     ComposeSearch(buffer, Signature);
     std::vector<PanelRecord> found;
-    for (const auto& reply : Send(panel, Request(buffer)).Replies) found.push_back(Decoded(reply));
+    for (const auto& reply : Send(panel, Request(buffer)).Replies)
+        found.push_back(Decoded(reply));
     return found;
 }
 
@@ -56,7 +60,7 @@ std::vector<PanelRecord> Search(StandinPanel& panel) {
 
 class StandinPanelTest : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void derivedPanels_data();
     void derivedPanels();
     void searchReplyBytes_data();
@@ -78,24 +82,41 @@ void StandinPanelTest::derivedPanels_data() {
     QTest::addColumn<QString>("server");
     QTest::addColumn<QString>("mac");
 
-    QTest::newRow("own address, flat") << QStringList{} << 0 << "H10830000111" << "10.83.0.11"
-                                       << "255.255.0.0" << "10.83.0.1" << "10.83.0.254"
+    QTest::newRow("own address, flat") << QStringList{} << 0 << "H10830000111"
+                                       << "10.83.0.11"
+                                       << "255.255.0.0"
+                                       << "10.83.0.1"
+                                       << "10.83.0.254"
                                        << "00:50:2A:53:00:0B";
     QTest::newRow("300th panel, next byte of the address")
-        << QStringList{"--panels", "300"} << 299 << "H10830010541" << "10.83.1.54"
-        << "255.255.0.0" << "10.83.0.1" << "10.83.0.254" << "00:50:2A:53:01:36";
-    QTest::newRow("villa") << QStringList{"--kind", "villa", "--panels", "2"} << 1
-                           << "H00120000001" << "10.83.0.12" << "255.255.0.0" << "10.83.0.1"
-                           << "10.83.0.254" << "00:50:2A:53:00:0C";
+        << QStringList{"--panels", "300"} << 299 << "H10830010541"
+        << "10.83.1.54"
+        << "255.255.0.0"
+        << "10.83.0.1"
+        << "10.83.0.254"
+        << "00:50:2A:53:01:36";
+    QTest::newRow("villa") << QStringList{"--kind", "villa", "--panels", "2"} << 1 << "H00120000001"
+                           << "10.83.0.12"
+                           << "255.255.0.0"
+                           << "10.83.0.1"
+                           << "10.83.0.254"
+                           << "00:50:2A:53:00:0C";
     QTest::newRow("help station") << QStringList{"--kind", "help"} << 0 << "P00110000001"
-                                  << "10.83.0.11" << "255.255.0.0" << "10.83.0.1"
-                                  << "10.83.0.254" << "00:50:2A:53:00:0B";
+                                  << "10.83.0.11"
+                                  << "255.255.0.0"
+                                  << "10.83.0.1"
+                                  << "10.83.0.254"
+                                  << "00:50:2A:53:00:0B";
     QTest::newRow("given identity and addresses")
-        << QStringList{"--identity", "H09999999990", "--panels", "3", "--ip", "192.168.1.254",
-                       "--gateway", "192.168.1.1", "--server", "192.168.1.2", "--mac",
-                       "00:50:2a:00:ff:ff"}
-        << 2 << "H10000000010" << "192.168.2.0" << "255.255.255.0" << "192.168.1.1"
-        << "192.168.1.2" << "00:50:2A:01:00:01";
+        << QStringList{"--identity", "H09999999990",  "--panels",  "3",
+                       "--ip",       "192.168.1.254", "--gateway", "192.168.1.1",
+                       "--server",   "192.168.1.2",   "--mac",     "00:50:2a:00:ff:ff"}
+        << 2 << "H10000000010"
+        << "192.168.2.0"
+        << "255.255.255.0"
+        << "192.168.1.1"
+        << "192.168.1.2"
+        << "00:50:2A:01:00:01";
 }
 
 void StandinPanelTest::derivedPanels() {
@@ -110,14 +131,13 @@ void StandinPanelTest::derivedPanels() {
     QTEST(Ip(r.Subnet), "subnet");
     QTEST(Ip(r.Gateway), "gateway");
     QTEST(Ip(r.Server), "server");
-    QTEST(QString::asprintf("%02X:%02X:%02X:%02X:%02X:%02X", r.Mac[0], r.Mac[1], r.Mac[2],
-                            r.Mac[3], r.Mac[4], r.Mac[5]),
+    QTEST(QString::asprintf("%02X:%02X:%02X:%02X:%02X:%02X", r.Mac[0], r.Mac[1], r.Mac[2], r.Mac[3],
+                            r.Mac[4], r.Mac[5]),
           "mac");
     // What it prints about itself is what it answers.
     QVERIFY(QString::fromStdString(standin.Describe(index))
-                .startsWith(QStringLiteral("panel %1: %2 ip %3 ")
-                                .arg(index)
-                                .arg(Identity(r), Ip(r.Ip))));
+                .startsWith(
+                    QStringLiteral("panel %1: %2 ip %3 ").arg(index).arg(Identity(r), Ip(r.Ip))));
 }
 
 void StandinPanelTest::searchReplyBytes_data() {
@@ -133,8 +153,8 @@ void StandinPanelTest::searchReplyBytes_data() {
     QTest::newRow("short, up to the unlocking time")
         << QStringList{"--short", "70", "--unlock", "9", "--version", "0123456789ABCDEF"} << 70
         << true << 2 << QByteArray("0123456789ABCDEF") << 9;
-    QTest::newRow("short, without the version") << QStringList{"--short", "52"} << 52 << true << 2
-                                                << QByteArray() << 0;
+    QTest::newRow("short, without the version")
+        << QStringList{"--short", "52"} << 52 << true << 2 << QByteArray() << 0;
     QTest::newRow("malformed") << QStringList{"--malformed"} << 512 << false << 2
                                << QByteArray("V1.0 stand-in") << 5;
     QTest::newRow("stage 3") << QStringList{"--stage", "3"} << 512 << true << 3
@@ -163,7 +183,8 @@ void StandinPanelTest::searchReplyBytes() {
              version);
     QCOMPARE(int{r.UnlockTime}, unlock);
     // Everything after the last field the tool reads is zero.
-    for (int i = SearchReplyLength; i < length; ++i) QCOMPARE(int{reply[static_cast<size_t>(i)]}, 0);
+    for (int i = SearchReplyLength; i < length; ++i)
+        QCOMPARE(int{reply[static_cast<size_t>(i)]}, 0);
 }
 
 void StandinPanelTest::requestsAnswered_data() {
@@ -174,8 +195,9 @@ void StandinPanelTest::requestsAnswered_data() {
     QTest::addColumn<QString>("line");
 
     const QString id = QStringLiteral("H10830000111");
-    QTest::newRow("search, 3 panels") << "search" << QStringList{"--panels", "3"} << 3
-                                      << int{CMD_SEARCH} << "search from 10.83.0.1:8300 -> 3 replies";
+    QTest::newRow("search, 3 panels")
+        << "search" << QStringList{"--panels", "3"} << 3 << int{CMD_SEARCH}
+        << "search from 10.83.0.1:8300 -> 3 replies";
     QTest::newRow("search, silent") << "search" << QStringList{"--silent"} << 0 << 0
                                     << "search from 10.83.0.1:8300 -> 1 reply (silent)";
     QTest::newRow("delete-cards for this panel")
@@ -187,19 +209,19 @@ void StandinPanelTest::requestsAnswered_data() {
     QTest::newRow("delete-cards for another panel")
         << "delete-other" << QStringList{} << 0 << 0
         << "delete-cards for H10830000991 at day 3 09:05:07: no such panel, ignored";
-    QTest::newRow("write to this panel") << "write" << QStringList{} << 1 << int{CMD_WRITE}
-                                         << "write for " + id + " -> " + id;
+    QTest::newRow("write to this panel")
+        << "write" << QStringList{} << 1 << int{CMD_WRITE} << "write for " + id + " -> " + id;
     QTest::newRow("write naming another server")
         << "write-other-server" << QStringList{} << 0 << 0 << "write for " + id + " ip 10.83.0.11";
-    QTest::newRow("own search reply") << "search-reply" << QStringList{} << 0 << 0
-                                      << "ignored stage 2 command 0xFC";
+    QTest::newRow("own search reply")
+        << "search-reply" << QStringList{} << 0 << 0 << "ignored stage 2 command 0xFC";
     QTest::newRow("write reply") << "write-reply" << QStringList{} << 0 << 0
                                  << "ignored stage 2 command 0xFE";
     QTest::newRow("7 bytes") << "short" << QStringList{} << 0 << 0 << "ignored 7-byte datagram";
-    QTest::newRow("lower-case signature") << "lower-case" << QStringList{} << 0 << 0
-                                          << "ignored datagram without signature";
-    QTest::newRow("unknown command") << "unknown" << QStringList{} << 0 << 0
-                                     << "ignored command 0x37";
+    QTest::newRow("lower-case signature")
+        << "lower-case" << QStringList{} << 0 << 0 << "ignored datagram without signature";
+    QTest::newRow("unknown command")
+        << "unknown" << QStringList{} << 0 << 0 << "ignored command 0x37";
 }
 
 void StandinPanelTest::requestsAnswered() {
@@ -297,7 +319,8 @@ void StandinPanelTest::badCommandLines_data() {
 void StandinPanelTest::badCommandLines() {
     QFETCH(QStringList, args);
     std::vector<std::string> list;
-    for (const QString& a : args) list.push_back(a.toStdString());
+    for (const QString& a : args)
+        list.push_back(a.toStdString());
     Options options;
     std::string error;
     QVERIFY(!ParseOptions(list, options, error));

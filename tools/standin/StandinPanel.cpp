@@ -308,9 +308,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
 StandinPanel::StandinPanel(const Options& options, const Ipv4& ownIp, const Ipv4& ownSubnet)
     : Opts(options) {
     const Ipv4 first = options.HaveIp ? options.Ip : ownIp;
+    // A given address in the namespace's own segment takes the segment's mask, others a /24.
+    const uint32_t ownMask = ToNumber(ownSubnet);
+    const bool ownSegment = (ToNumber(first) & ownMask) == (ToNumber(ownIp) & ownMask);
     const Ipv4 subnet = options.HaveSubnet ? options.Subnet
-                        : options.HaveIp   ? FromNumber(0xFFFFFF00u)
-                                           : ownSubnet;
+                        : ownSegment       ? ownSubnet
+                                           : FromNumber(0xFFFFFF00u);
     const uint32_t network = ToNumber(first) & ToNumber(subnet);
     const Ipv4 gateway = options.HaveGateway ? options.Gateway : FromNumber(network | 1u);
     const Ipv4 server =

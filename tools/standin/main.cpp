@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     Standin::Ipv4 ownIp, ownSubnet;
     Standin::ParseIpv4("192.168.1.20", ownIp);
     Standin::ParseIpv4("255.255.255.0", ownSubnet);
-    if (!options.HaveIp && !OwnAddress(ownIp, ownSubnet))
+    if (!OwnAddress(ownIp, ownSubnet) && !options.HaveIp)
         Print("no interface address found; panels start at 192.168.1.20");
     Standin::StandinPanel panels(options, ownIp, ownSubnet);
 
