@@ -121,8 +121,7 @@ void TUDPR::ReceiverThread() {
         inet_ntop(AF_INET, &source.sin_addr, SourceAddress, sizeof SourceAddress);
         SourcePort = ntohs(source.sin_port);
         if (Running == 0) break;
-        if (result < MinReceiveLength) continue;
-        if (result > MaxReceiveLength) continue; // never hand on a truncated part
+        if (!AcceptDatagramLength(result)) continue; // never hand on a truncated part
         const int length = static_cast<int>(result);
         buffer[length] = 0;
         if (LocalPort == DispatchPort && Handler != nullptr)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <netinet/in.h>
+#include <sys/types.h>
 
 #include <atomic>
 #include <cstdint>
@@ -61,3 +62,9 @@ private:
     sockaddr_in Destination{};
     std::thread Receiver;
 };
+
+// The receiver's length rule, shared with the fuzz harness: 0 to 7 bytes are too short for a
+// header, and a datagram longer than the buffer is dropped whole rather than handed on cut.
+inline bool AcceptDatagramLength(ssize_t length) {
+    return length >= TUDPR::MinReceiveLength && length <= TUDPR::MaxReceiveLength;
+}

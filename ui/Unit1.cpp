@@ -63,6 +63,11 @@ class TListBox final : public QListWidget {
 
   protected:
     void mousePressEvent(QMouseEvent* event) override {
+        // A press below the last line keeps the selection, as a list box of the desktop does.
+        if (!indexAt(event->position().toPoint()).isValid()) {
+            event->accept();
+            return;
+        }
         RowAtPress = SelectedRow(this);
         const Input input(Depth);
         QListWidget::mousePressEvent(event);

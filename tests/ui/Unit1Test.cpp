@@ -720,6 +720,11 @@ void Unit1Test::programSelectionRunsNothing() {
     SelectByMouse(1);
     QCOMPARE(Form->Edit1->text(), QString("1234567001"));
     Form->Edit1->setText("typed");
+    // A press below the last line leaves the selection alone.
+    QTest::mouseClick(Form->ListBox1->viewport(), Qt::LeftButton, {},
+                      QPoint(20, Form->ListBox1->viewport()->height() - 5));
+    QCOMPARE(Form->SelectedIndex(), 1);
+    QCOMPARE(Form->Edit1->text(), QString("typed"));
     // The program's own changes of the list (clear, append, select) show nothing.
     Form->ListBox1->setCurrentRow(0);
     QCOMPARE(Form->Edit1->text(), QString("typed"));
