@@ -110,18 +110,23 @@ void CommandsE2eTest::deleteCards_data() {
     // The second panel is the one selected; once it is listed it may be restarted with other
     // options, as a panel that changed since the search.
     QTest::addColumn<QStringList>("targetArgsAfterSearch"); // empty: unchanged
-    QTest::addColumn<QString>("outcome");
-    QTest::newRow("panel answers") << QStringList{} << DeleteSuccess;
-    QTest::newRow("panel silent") << QStringList{"--silent"} << WriteFault;
-    QTest::newRow("reply with broken signature") << QStringList{"--malformed"} << WriteFault;
-    QTest::newRow("reply of stage 1") << QStringList{"--stage", "1"} << WriteFault;
-    QTest::newRow("reply of stage 3") << QStringList{"--stage", "3"} << DeleteSuccess;
-    QTest::newRow("reply after the give-up") << QStringList{"--delay-ms", "400"} << DeleteSuccess;
+    QTest::addColumn<QStringList>("statuses");              // since the click
+
+    const QStringList answered{QString(), WriteFault, DeleteSuccess};
+    const QStringList unanswered{QString(), WriteFault};
+    QTest::newRow("panel answers") << QStringList{} << answered;
+    QTest::newRow("panel silent") << QStringList{"--silent"} << unanswered;
+    QTest::newRow("reply with broken signature") << QStringList{"--malformed"} << unanswered;
+    QTest::newRow("reply of stage 1") << QStringList{"--stage", "1"} << unanswered;
+    // Not retired, so not held back: the give-up comes after it and stays.
+    QTest::newRow("reply of stage 3")
+        << QStringList{"--stage", "3"} << QStringList{QString(), DeleteSuccess, WriteFault};
+    QTest::newRow("reply after the give-up") << QStringList{"--delay-ms", "400"} << answered;
 }
 
 void CommandsE2eTest::deleteCards() {
     QFETCH(QStringList, targetArgsAfterSearch);
-    QFETCH(QString, outcome);
+    QFETCH(QStringList, statuses);
 
     Scene scene;
     QString error;
@@ -149,17 +154,10 @@ void CommandsE2eTest::deleteCards() {
     QTRY_VERIFY_WITH_TIMEOUT(
         scene.Standins[0]->LinesWith(reached).value(0).endsWith(QStringLiteral("ignored")), Wait);
 
-    QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), outcome, Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(tool.StatusesSince(mark).size(), statuses.size(), Wait);
     QTest::qWait(QuietMs);
-    const QStringList statuses = tool.StatusesSince(mark);
-    if (outcome == DeleteSuccess) {
-        QVERIFY2(InOrder(statuses, {QString(), WriteFault, DeleteSuccess}),
-                 qPrintable(statuses.join(u'|')));
-        QCOMPARE(statuses.count(DeleteSuccess), 1);
-    } else {
-        QCOMPARE(statuses, (QStringList{QString(), WriteFault}));
-    }
-    QCOMPARE(tool.StatusLine(), outcome);
+    QCOMPARE(tool.StatusesSince(mark), statuses);
+    QCOMPARE(tool.StatusLine(), statuses.last());
     QVERIFY(tool.ButtonsEnabled());
     QCOMPARE(tool.Lines().size(), 2); // a card deletion changes no line
     QVERIFY(tool.Boxes.isEmpty());
@@ -338,12 +336,11 @@ void CommandsE2eTest::writeSettings() {
 
     QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), outcome, Wait);
     QTest::qWait(QuietMs);
-    const QStringList statuses = tool.StatusesSince(mark);
+    // A reply waits for the give-up and then replaces its fault text.
     if (outcome == WriteSuccess)
-        QVERIFY2(InOrder(statuses, {QString(), WriteFault, WriteSuccess}),
-                 qPrintable(statuses.join(u'|')));
+        QCOMPARE(tool.StatusesSince(mark), (QStringList{QString(), WriteFault, WriteSuccess}));
     else
-        QCOMPARE(statuses, (QStringList{QString(), WriteFault}));
+        QCOMPARE(tool.StatusesSince(mark), (QStringList{QString(), WriteFault}));
     QVERIFY(tool.ButtonsEnabled());
     const QStringList written = scene.Standins[0]->LinesWith(QStringLiteral("write for "));
     QCOMPARE(written.size(), 1);

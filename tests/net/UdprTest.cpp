@@ -512,15 +512,6 @@ class UdprTest : public QObject {
     }
 };
 
-#if defined(__SANITIZE_THREAD__)
-// Qt is not built with ThreadSanitizer and its QMutex waits on futexes, so the end of QtTest's
-// own watchdog thread is reported as a race. This test starts no QThread of its own.
-extern "C" const char* __tsan_default_suppressions() {
-    return "race:QWaitCondition::~QWaitCondition\n"
-           "race:QTest::qRun\n";
-}
-#endif
-
 int main(int argc, char** argv) {
     if (!inToolNamespace()) {
         std::fputs("SKIP: not inside the test network (run through tools/testnet.sh)\n", stderr);

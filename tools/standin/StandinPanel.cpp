@@ -204,7 +204,7 @@ std::string Usage() {
            "  --short N          send search replies of N bytes instead of 512\n"
            "  --malformed        replies carry a broken signature\n"
            "  --stage N          stage byte of every reply (default 2)\n"
-           "  --silent           answer nothing, still print\n"
+           "  --silent           send no reply (requests still take effect), still print\n"
            "  --exit-after S     stop after S seconds\n"
            "  --reply-to ADDR    send replies to ADDR:8300 instead of the requester\n";
 }

@@ -1,0 +1,177 @@
+#!/usr/bin/env bash
+# Builds the Debian package of a build tree, unpacks it into a scratch root and runs the
+# programs from there:
+#   package_test.sh BUILD_DIR VERSION XCLOSE
+# The package must hold exactly the two programs, the menu entry and the icons, name the fonts
+# the window needs, and its program must open its window on a private Xvfb display, find the
+# packaged stand-in panel with "Search all", and end with exit code 0 when the window is closed.
+# Nothing is installed into the system. Run it inside tools/testnet.sh: the program and the
+# stand-in open UDP port 8300 and the search is a broadcast.
+set -euo pipefail
+
+[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR VERSION XCLOSE" >&2; exit 2; }
+build=$1 version=$2 xclose=$3
+readonly TITLE='^Call Panel settings Tool V1\.4$'
+readonly BOX='^Error$'
+readonly WAIT=60 # seconds
+# "Search all" in window coordinates: its left, top and size are 384, 296 and 81 x 25.
+readonly SEARCH_X=424 SEARCH_Y=308
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
+# The program broadcasts: refuse to start it in the machine's own network.
+[ -n "${TESTNET_TOOL_NS:-}" ] && [ -n "${TESTNET_PANEL_NS:-}" ] ||
+    fail "not inside tools/testnet.sh"
+[ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
+    fail "still in the machine's own network namespace"
+for cmd in cpack dpkg dpkg-deb Xvfb xdotool identify readelf ldd ip; do
+    command -v "$cmd" >/dev/null || fail "$cmd is missing"
+done
+[ -f "$build/CPackConfig.cmake" ] || fail "$build holds no CPackConfig.cmake"
+
+work=$(mktemp -d)
+pids=() # everything this script started, ended by pid
+cleanup() {
+    local rc=$? pid
+    trap - EXIT
+    set +e
+    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    if [ "$rc" -ne 0 ]; then
+        for f in cpack.log tool.out standin.out xvfb.log; do
+            [ -s "$work/$f" ] && { echo "--- $f"; cat "$work/$f"; }
+        done
+    fi
+    rm -rf "$work"
+    exit "$rc"
+}
+trap cleanup EXIT
+
+wait_for() {
+    local seconds=$1 i
+    shift
+    for ((i = 0; i < seconds * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# --- The package, built from the programs this tree has already built.
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
+    fail "cpack failed"
+shopt -s nullglob
+debs=("$work"/out/*.deb)
+shopt -u nullglob
+[ ${#debs[@]} -eq 1 ] || fail "expected one .deb, cpack made ${#debs[@]}"
+deb=${debs[0]}
+echo "package $(basename "$deb")"
+
+field() { dpkg-deb --field "$deb" "$1"; }
+[ "$(field Package)" = callpanel-tool ] || fail "Package: $(field Package)"
+[ "$(field Version)" = "$version" ] || fail "Version: $(field Version), expected $version"
+[ "$(field Architecture)" = "$(dpkg --print-architecture)" ] ||
+    fail "Architecture: $(field Architecture)"
+[ -n "$(field Maintainer)" ] || fail "no Maintainer"
+depends=$(field Depends)
+echo "Depends: $depends"
+for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
+    [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep"
+done
+
+# Exactly these files: no test, library or header may come along.
+expected=$(printf '%s\n' \
+    ./usr/bin/callpanel-standin \
+    ./usr/bin/callpanel-tool \
+    ./usr/share/applications/callpanel-tool.desktop \
+    ./usr/share/icons/hicolor/48x48/apps/callpanel-tool.png \
+    ./usr/share/icons/hicolor/scalable/apps/callpanel-tool.svg)
+actual=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
+[ "$actual" = "$expected" ] || fail "package contents differ:
+$(diff <(echo "$expected") <(echo "$actual") || true)"
+bad_owner=$(dpkg-deb --contents "$deb" | awk '$2 != "root/root" {print $6}')
+[ -z "$bad_owner" ] || fail "files not owned by root: $bad_owner"
+
+# --- Unpacked into a scratch root, never into the system.
+root=$work/root
+dpkg -x "$deb" "$root"
+bin=$root/usr/bin
+for program in callpanel-tool callpanel-standin; do
+    [ -x "$bin/$program" ] || fail "$program is not executable"
+    # The installed programs must not reach back into the build tree.
+    if readelf -d "$bin/$program" | grep -E 'RPATH|RUNPATH' | grep -qF "$build"; then
+        fail "$program carries a path into the build tree"
+    fi
+    ! ldd "$bin/$program" | grep -q 'not found' || fail "$program: $(ldd "$bin/$program" | grep 'not found')"
+done
+
+desktop=$root/usr/share/applications/callpanel-tool.desktop
+if command -v desktop-file-validate >/dev/null; then
+    desktop-file-validate "$desktop" | grep -v ': hint: ' || true
+    desktop-file-validate "$desktop" >/dev/null || fail "desktop-file-validate rejects the menu entry"
+    echo "desktop-file-validate: no error"
+else
+    echo "desktop-file-validate not installed: only the keys are checked"
+fi
+key() { sed -n "s/^$1=//p" "$desktop"; }
+[ "$(key Name)" = "Call Panel settings Tool" ] || fail "Name=$(key Name)"
+[ "$(key Type)" = Application ] || fail "Type=$(key Type)"
+[ "$(key Categories)" = "Network;Utility;" ] || fail "Categories=$(key Categories)"
+exec_program=$(key Exec)
+exec_program=${exec_program%% *}
+[ -x "$bin/$exec_program" ] || fail "Exec=$exec_program is not a packaged program"
+icon=$(key Icon)
+svg=$root/usr/share/icons/hicolor/scalable/apps/$icon.svg
+png=$root/usr/share/icons/hicolor/48x48/apps/$icon.png
+[ -f "$svg" ] && [ -f "$png" ] || fail "Icon=$icon has no packaged icon"
+[ "$(identify -format '%m' "$svg")" = SVG ] || fail "$icon.svg is no SVG picture"
+[ "$(identify -format '%m %wx%h' "$png")" = "PNG 48x48" ] ||
+    fail "$icon.png: $(identify -format '%m %wx%h' "$png"), expected PNG 48x48"
+
+# --- The packaged programs running: a stand-in panel in one panel namespace, the tool here.
+panel_ns=${TESTNET_PANEL_NS%% *}
+# `ip netns exec` becomes the stand-in, so $! is the stand-in's own pid.
+ip netns exec "$panel_ns" "$bin/callpanel-standin" >"$work/standin.out" 2>&1 &
+pids+=($!)
+
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset 3>"$work/display" \
+    >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY QT_QPA_PLATFORM=xcb
+
+# From the scratch root's bin with a PATH that holds nothing of the build tree.
+(cd "$work" && PATH=$bin:/usr/bin:/bin exec callpanel-tool) >"$work/tool.out" 2>&1 &
+tool_pid=$!
+pids+=("$tool_pid")
+running() { kill -0 "$tool_pid" 2>/dev/null; }
+stopped() { ! running; }
+
+win=$(timeout "$WAIT" xdotool search --sync --onlyvisible --name "$TITLE" | head -n1) || true
+[ -n "$win" ] || fail "the window \"Call Panel settings Tool V1.4\" did not appear"
+! xdotool search --onlyvisible --name "$BOX" >/dev/null 2>&1 || fail "an error box appeared"
+echo "window $win of the installed program"
+[ "$(readlink "/proc/$tool_pid/exe")" = "$bin/callpanel-tool" ] ||
+    fail "the running program is $(readlink "/proc/$tool_pid/exe")"
+
+searched() { grep -q '^search from ' "$work/standin.out"; }
+for _ in 1 2 3; do # the first click may come before the window takes input
+    xdotool mousemove --window "$win" "$SEARCH_X" "$SEARCH_Y" click 1
+    wait_for 5 searched && break
+done
+searched || fail "the stand-in panel saw no search"
+echo "stand-in: $(grep -m1 '^search from ' "$work/standin.out")"
+
+"$xclose" "$win" || fail "could not ask the window to close"
+wait_for 30 stopped || fail "the program did not end when its window was closed"
+set +e
+wait "$tool_pid"
+rc=$?
+set -e
+[ "$rc" -eq 0 ] || fail "exit code $rc, expected 0"
+echo "exit code 0"
