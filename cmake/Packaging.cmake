@@ -26,13 +26,14 @@ set(CPACK_PACKAGE_VENDOR "Call Panel settings Tool developers")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "set up the call panels of a building intercom over the LAN")
 string(CONCAT CPACK_PACKAGE_DESCRIPTION
-    "Call Panel settings Tool V1.4 finds the call panels of a building intercom (flat cameras,\n"
-    "villa cameras and help stations) with one UDP broadcast on port 8300, shows the settings\n"
-    "each panel reports, checks and writes new settings into a panel, and tells a panel to\n"
-    "delete all its access cards.\n"
+    "Call Panel settings Tool V1.4 finds the call panels of a building\n"
+    "intercom (flat cameras, villa cameras and help stations) with one UDP\n"
+    "broadcast on port 8300, shows the settings each panel reports, checks\n"
+    "and writes new settings into a panel, and tells a panel to delete all\n"
+    "its access cards.\n"
     "\n"
-    "The package also holds callpanel-standin, a stand-in call panel for trying the tool\n"
-    "without hardware inside a private test network.")
+    "The package also holds callpanel-standin, a stand-in call panel for\n"
+    "trying the tool without hardware inside a private test network.")
 set(CPACK_PACKAGE_CONTACT "callpanel-tool maintainers <callpanel-tool@localhost>"
     CACHE STRING "Maintainer of the Debian package (name <address>)")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")

@@ -10,6 +10,7 @@ packages=(
     xvfb xauth xdotool x11-utils imagemagick # tests and the screenshot on a virtual X server
     iproute2 procps util-linux # the private test network; setarch
     clang-14 libclang-rt-14-dev # sanitizer runtimes
+    dpkg-dev desktop-file-utils # the Debian package: its library dependencies, its menu entry
 )
 
 installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]; }

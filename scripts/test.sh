@@ -108,6 +108,27 @@ export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 run_suite "address + undefined sanitizer" "$root/build-asan" Debug -DSANITIZE=address
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
+# --- fuzz -------------------------------------------------------------------------------------
+# The receive path (length rule, reply dispatcher, window mailbox, panel list) under libFuzzer,
+# built with clang apart from the three g++ builds; a crash, failed check or sanitizer report
+# fails the run. FUZZ_SECONDS changes the 60 s.
+echo
+echo "=== fuzz: reply path for ${FUZZ_SECONDS:-60} s in $root/build-fuzz"
+t0=$SECONDS
+fuzz_rc=0
+fuzz_out=$(BUILD_DIR="$root/build-fuzz" tests/fuzz/build_and_run.sh "${FUZZ_SECONDS:-60}" 2>&1) ||
+    fuzz_rc=$?
+echo "$fuzz_out"
+fuzz_cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' <<<"$fuzz_out" | tail -n1 || true)
+fuzz_runs=$(sed -n 's/^stat::number_of_executed_units: *//p' <<<"$fuzz_out")
+if [ "$fuzz_rc" -ne 0 ]; then
+    summary+=("fuzz: FAILED (see $root/build-fuzz/fuzz.log) in $((SECONDS - t0)) s")
+    failed=1
+else
+    summary+=("fuzz: passed ($fuzz_runs runs, $fuzz_cov) in $((SECONDS - t0)) s")
+fi
+# --- end of fuzz ------------------------------------------------------------------------------
+
 echo
 echo "=== summary ($((SECONDS - start)) s)"
 printf '  %s\n' "${summary[@]}"

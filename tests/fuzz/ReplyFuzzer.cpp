@@ -154,8 +154,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
     using C = HeadlessWindow::Change;
     const bool signed_ = std::memcmp(input, "XXXCID", 6) == 0;
     const uint8_t command = input[6], stage = input[7];
-    const bool reply = signed_ && stage != STAGE_REQUEST &&
-                       (command == CMD_SEARCH || command == CMD_WRITE || command == CMD_DELETE_CARDS);
+    const bool reply =
+        signed_ && stage != STAGE_REQUEST &&
+        (command == CMD_SEARCH || command == CMD_WRITE || command == CMD_DELETE_CARDS);
     std::vector<C> expected;
     const char* text = nullptr;
     if (reply && command == CMD_SEARCH) {

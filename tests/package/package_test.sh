@@ -24,7 +24,7 @@ fail() {
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
 # The program broadcasts: refuse to start it in the machine's own network.
-[ -n "${TESTNET_TOOL_NS:-}" ] && [ -n "${TESTNET_PANEL_NS:-}" ] ||
+{ [ -n "${TESTNET_TOOL_NS:-}" ] && [ -n "${TESTNET_PANEL_NS:-}" ]; } ||
     fail "not inside tools/testnet.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "still in the machine's own network namespace"
@@ -61,7 +61,8 @@ wait_for() {
     return 1
 }
 
-# --- The package, built from the programs this tree has already built.
+# --- The package. cpack first brings the tree up to date (its preinstall step), which costs
+# nothing after the build that precedes ctest.
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
     fail "cpack failed"
 shopt -s nullglob
@@ -127,7 +128,7 @@ exec_program=${exec_program%% *}
 icon=$(key Icon)
 svg=$root/usr/share/icons/hicolor/scalable/apps/$icon.svg
 png=$root/usr/share/icons/hicolor/48x48/apps/$icon.png
-[ -f "$svg" ] && [ -f "$png" ] || fail "Icon=$icon has no packaged icon"
+{ [ -f "$svg" ] && [ -f "$png" ]; } || fail "Icon=$icon has no packaged icon"
 [ "$(identify -format '%m' "$svg")" = SVG ] || fail "$icon.svg is no SVG picture"
 [ "$(identify -format '%m %wx%h' "$png")" = "PNG 48x48" ] ||
     fail "$icon.png: $(identify -format '%m %wx%h' "$png"), expected PNG 48x48"

@@ -48,25 +48,25 @@ enum Kind {
     WrongSignature,
     UnknownCommand,
     Garbage,
-    TooShort,       // 7 bytes
-    Empty,          // 0 bytes
+    TooShort,        // 7 bytes
+    Empty,           // 0 bytes
     LongestAccepted, // 12288 bytes: a write reply the receiver still takes whole
     Oversized,       // 20000 bytes: dropped whole
     KindCount
 };
 
 const char* const KindNames[KindCount] = {
-    "search-512", "search-70",  "search-stage0", "write-8",   "delete-512",
-    "own-request", "wrong-sig", "unknown-cmd",   "garbage",   "7-byte",
+    "search-512",  "search-70",  "search-stage0", "write-8", "delete-512",
+    "own-request", "wrong-sig",  "unknown-cmd",   "garbage", "7-byte",
     "0-byte",      "12288-byte", "20000-byte"};
 
 // Cycles through these; search replies dominate so the directory keeps filling.
 const std::vector<Kind>& Pattern(const std::string& mix) {
     static const std::vector<Kind> all = {
-        SearchReplyFull, WriteReply,  SearchReplyShort, DeleteReply,     SearchReplyFull,
-        WrongSignature,  SearchReplyStage0, TooShort,   SearchReplyFull, Garbage,
-        OwnRequest,      SearchReplyShort,  UnknownCommand, WriteReply,  Empty,
-        SearchReplyFull, LongestAccepted,   DeleteReply,    Oversized,   SearchReplyShort};
+        SearchReplyFull, WriteReply,        SearchReplyShort, DeleteReply,     SearchReplyFull,
+        WrongSignature,  SearchReplyStage0, TooShort,         SearchReplyFull, Garbage,
+        OwnRequest,      SearchReplyShort,  UnknownCommand,   WriteReply,      Empty,
+        SearchReplyFull, LongestAccepted,   DeleteReply,      Oversized,       SearchReplyShort};
     static const std::vector<Kind> search = {SearchReplyFull, SearchReplyShort, SearchReplyStage0};
     static const std::vector<Kind> noise = {WriteReply,     DeleteReply, WrongSignature, TooShort,
                                             UnknownCommand, Garbage,     OwnRequest,     Empty};
@@ -85,8 +85,8 @@ void Header(std::vector<uint8_t>& d, uint8_t command, uint8_t stage) {
 void SearchReply(std::vector<uint8_t>& d, int length, uint8_t stage, int n) {
     d.assign(static_cast<size_t>(length), 0);
     Header(d, CMD_SEARCH, stage);
-    char identity[PanelIdentityLength + 1];
-    std::snprintf(identity, sizeof identity, "H%010d%d", 900000000 + n, n % 2);
+    char identity[32];
+    std::snprintf(identity, sizeof identity, "H%010d%d", 900000000 + n % 1000000, n % 2);
     std::memcpy(&d[SearchReply::BlockAt + PanelBlock::IdentityAt], identity, PanelIdentityLength);
     const uint8_t mac[6] = {0x00, 0x50, 0x2A, 0xF0, uint8_t(n >> 8), uint8_t(n)};
     std::memcpy(&d[SearchReply::BlockAt + PanelBlock::MacAt], mac, 6);
@@ -181,14 +181,22 @@ int main(int argc, char** argv) {
         const std::string arg = argv[i];
         if (i + 1 >= argc) Usage(("missing value for " + arg).c_str());
         const char* value = argv[++i];
-        if (arg == "--to") to = value;
-        else if (arg == "--port") port = std::atoi(value);
-        else if (arg == "--seconds") seconds = std::atof(value);
-        else if (arg == "--max") max = std::atol(value);
-        else if (arg == "--rate") rate = std::atof(value);
-        else if (arg == "--mix") mix = value;
-        else if (arg == "--panels-from") panelsFrom = std::atoi(value);
-        else Usage(("unknown option " + arg).c_str());
+        if (arg == "--to")
+            to = value;
+        else if (arg == "--port")
+            port = std::atoi(value);
+        else if (arg == "--seconds")
+            seconds = std::atof(value);
+        else if (arg == "--max")
+            max = std::atol(value);
+        else if (arg == "--rate")
+            rate = std::atof(value);
+        else if (arg == "--mix")
+            mix = value;
+        else if (arg == "--panels-from")
+            panelsFrom = std::atoi(value);
+        else
+            Usage(("unknown option " + arg).c_str());
     }
     sockaddr_in target{};
     target.sin_family = AF_INET;

@@ -89,8 +89,7 @@ NetnsProcess::~NetnsProcess() {
 
 bool NetnsProcess::Start(QString& error) {
     Process.start(QStringLiteral("ip"),
-                  QStringList{QStringLiteral("netns"), QStringLiteral("exec"), Ns, Program} +
-                      Args);
+                  QStringList{QStringLiteral("netns"), QStringLiteral("exec"), Ns, Program} + Args);
     if (!Process.waitForStarted(StartTimeoutMs)) {
         error = Program + QStringLiteral(": ") + Process.errorString();
         return false;
@@ -179,8 +178,7 @@ bool Tool::SelectLine(int row) {
     if (item == nullptr) return false;
     Window->ListBox1->scrollToItem(item);
     const QRect place = Window->ListBox1->visualItemRect(item);
-    QTest::mouseClick(Window->ListBox1->viewport(), Qt::LeftButton, Qt::NoModifier,
-                      place.center());
+    QTest::mouseClick(Window->ListBox1->viewport(), Qt::LeftButton, Qt::NoModifier, place.center());
     return Window->SelectedIndex() == row;
 }
 
@@ -192,7 +190,38 @@ long ResidentBytes() {
 }
 
 int ThreadCount() {
-    return CountEntries("/proc/self/task");
+    // Threads named as the process: the main thread and every std::thread, the tool's sender
+    // and receiver among them. Qt's own pool threads carry names of their own and come and go.
+    std::string own;
+    std::getline(std::ifstream("/proc/self/comm"), own);
+    int n = 0;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+            std::string name;
+            std::getline(comm, name);
+            n += name == own ? 1 : 0;
+        }
+        closedir(d);
+    }
+    return n;
+}
+
+QString ThreadNames() {
+    QStringList names;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+            std::string name;
+            std::getline(comm, name);
+            names << QString::fromStdString(name);
+        }
+        closedir(d);
+    }
+    names.sort();
+    return names.join(QStringLiteral(", "));
 }
 
 int OpenFiles() {

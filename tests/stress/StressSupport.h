@@ -76,9 +76,10 @@ class Tool {
     int Boxes = 0;
 };
 
-long ResidentBytes(); // /proc/self/statm
-int ThreadCount();    // /proc/self/task
-int OpenFiles();      // /proc/self/fd
+long ResidentBytes();  // /proc/self/statm
+int ThreadCount();     // threads of the program itself, not of Qt's pool
+QString ThreadNames(); // their names, sorted, for a failure message
+int OpenFiles();       // /proc/self/fd
 
 // Kernel UDP counters of this namespace (/proc/net/snmp).
 struct UdpCounters {

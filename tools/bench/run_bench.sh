@@ -1,0 +1,123 @@
+#!/usr/bin/env bash
+# Benchmarks of the tool, run on demand (as root; not part of the test suite):
+#   tools/bench/run_bench.sh            BUILD_DIR defaults to build-bench/ (Release)
+# Builds what it needs, makes a private test network of 100 panel namespaces, and measures in
+# one run: search completeness and latency with 1, 10, 50 and 100 stand-in panels; start-up
+# time, idle resident memory and idle CPU time of the real program against a minimal Qt
+# Widgets window built with the same flags. Prints one table and writes it to
+# tools/bench/results.md.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+build=${BUILD_DIR:-$root/build-bench}
+readonly PANEL_COUNTS=(1 10 50 100)
+readonly ROUNDS=${BENCH_ROUNDS:-5}
+readonly IDLE_SECONDS=10
+readonly TITLE='Call Panel settings Tool V1.4'
+
+if [ -z "${TESTNET_TOOL_NS:-}" ]; then
+    [ "$(id -u)" -eq 0 ] || { echo "run_bench.sh needs root (network namespaces)" >&2; exit 1; }
+    echo "=== building in $build"
+    if [ ! -f "$build/CMakeCache.txt" ]; then
+        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release ${BENCH_CMAKE_ARGS:-} >/dev/null
+    fi
+    cmake --build "$build" -j"${JOBS:-2}" --target callpanel-tool callpanel-standin \
+        callpanel-bench-search callpanel-bench-baseline callpanel-bench-window >/dev/null
+    # Everything else happens inside the private network.
+    exec "$root/tools/testnet.sh" --panels "${PANEL_COUNTS[-1]}" -- env BUILD_DIR="$build" "$0"
+fi
+
+tool=$build/app/callpanel-tool
+standin=$build/tools/callpanel-standin
+search=$build/tools/bench/callpanel-bench-search
+baseline=$build/tools/bench/callpanel-bench-baseline
+window=$build/tools/bench/callpanel-bench-window
+work=$(mktemp -d)
+pids=()
+
+cleanup() {
+    local rc=$? pid
+    trap - EXIT
+    set +e
+    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
+    rm -rf "$work"
+    exit "$rc"
+}
+trap cleanup EXIT
+
+wait_for() {
+    local seconds=$1 i
+    shift
+    for ((i = 0; i < seconds * 10; i++)); do
+        "$@" && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+# The value of `key` in the RESULT line of file $1.
+result() { grep '^RESULT' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
+
+read -r -a panel_ns <<<"$TESTNET_PANEL_NS"
+rmem_max=$(cat /proc/sys/net/core/rmem_max)
+rmem_default=$(cat /proc/sys/net/core/rmem_default)
+echo "=== tool namespace: net.core.rmem_max $rmem_max, net.core.rmem_default $rmem_default"
+
+rows=()
+for n in "${PANEL_COUNTS[@]}"; do
+    echo "=== search with $n panel(s) answering"
+    started=()
+    for ((p = 0; p < n; p++)); do
+        ip netns exec "${panel_ns[p]}" "$standin" --exit-after 600 >"$work/standin$p.out" 2>&1 &
+        pids+=($!)
+        started+=($!)
+    done
+    for ((p = 0; p < n; p++)); do
+        wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
+    done
+    QT_QPA_PLATFORM=offscreen "$search" --expect "$n" --rounds "$ROUNDS" | tee "$work/search$n.out"
+    for pid in "${started[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+    f=$work/search$n.out
+    latency=$(result "$f" latency_ms_median)
+    rows+=("| search, $n panel(s) answering | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass |")
+    so_rcvbuf=$(result "$f" so_rcvbuf)
+done
+
+echo "=== start-up, memory and idle CPU on Xvfb"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
+    3>"$work/display" >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+wait_for 20 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=":$(head -n1 "$work/display")" QT_QPA_PLATFORM=xcb
+"$window" --title "$TITLE" --runs "$ROUNDS" --idle-seconds "$IDLE_SECONDS" -- "$tool" |
+    tee "$work/tool.out"
+"$window" --title "Baseline window" --runs "$ROUNDS" --idle-seconds "$IDLE_SECONDS" -- "$baseline" |
+    tee "$work/baseline.out"
+
+t_ms=$(result "$work/tool.out" shown_ms_median) b_ms=$(result "$work/baseline.out" shown_ms_median)
+t_rss=$(result "$work/tool.out" rss_kib) b_rss=$(result "$work/baseline.out" rss_kib)
+t_cpu=$(result "$work/tool.out" idle_cpu_ms) b_cpu=$(result "$work/baseline.out" idle_cpu_ms)
+t_sw=$(result "$work/tool.out" idle_switches) b_sw=$(result "$work/baseline.out" idle_switches)
+t_thr=$(result "$work/tool.out" threads) b_thr=$(result "$work/baseline.out" threads)
+rows+=("| start-up: process start to window mapped | tool $t_ms ms | minimal Qt window $b_ms ms (median of $ROUNDS) | $(ratio "$t_ms" "$b_ms") x |")
+rows+=("| idle resident memory, 2 s after the window | tool $((t_rss / 1024)) MiB ($t_rss KiB) | minimal Qt window $((b_rss / 1024)) MiB ($b_rss KiB) | $(ratio "$t_rss" "$b_rss") x |")
+rows+=("| idle CPU time over $IDLE_SECONDS s (utime+stime) | tool $t_cpu ms, $t_sw context switches in $t_thr threads | minimal Qt window $b_cpu ms, $b_sw context switches in $b_thr threads | tick $((1000 / $(getconf CLK_TCK))) ms |")
+
+{
+    echo "# Benchmark results"
+    echo
+    echo "Measured by \`tools/bench/run_bench.sh\` on $(date -u +%Y-%m-%d), $(nproc) cores, build $(grep -m1 CMAKE_BUILD_TYPE "$build/CMakeCache.txt" | cut -d= -f2)."
+    echo "Tool namespace: net.core.rmem_max $rmem_max, net.core.rmem_default $rmem_default;"
+    echo "the endpoint's socket got SO_RCVBUF $so_rcvbuf bytes. Stand-in panels answer at once,"
+    echo "each from its own namespace; a search is given up 100 ms after it is sent."
+    echo
+    echo "| measure | tool | against | ratio |"
+    echo "|---|---|---|---|"
+    printf '%s\n' "${rows[@]}"
+} >"$work/results.md"
+echo
+cat "$work/results.md"
+cp "$work/results.md" "$here/results.md"
