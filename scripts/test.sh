@@ -93,7 +93,8 @@ restore_rnd_bits() {
     fi
 }
 trap restore_rnd_bits EXIT
-export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 suppressions=$root/scripts/tsan.supp"
+# die_after_fork=0: tests start stand-ins with QProcess (fork, then exec at once).
+export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 die_after_fork=0 suppressions=$root/scripts/tsan.supp"
 before_tests=tsan_layout
 run_suite "thread sanitizer" "$root/build-tsan" Debug -DSANITIZE=thread
 before_tests=

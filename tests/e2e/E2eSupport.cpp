@@ -14,7 +14,9 @@
 #if defined(__SANITIZE_THREAD__)
 // The stand-ins are started by fork and exec from a process that runs threads; the child only
 // execs, which ThreadSanitizer refuses unless told.
-extern "C" const char* __tsan_default_options() { return "die_after_fork=0"; }
+extern "C" const char* __tsan_default_options() {
+    return "die_after_fork=0";
+}
 #endif
 
 namespace E2e {

@@ -139,8 +139,7 @@ void SearchE2eTest::manyPanelsAnswerOneSearch() {
     tool.ClickSearch();
     QTRY_VERIFY_WITH_TIMEOUT(tool.Lines().size() >= listed, Wait);
     QTest::qWait(QuietMs);
-    qInfo("%d panels answered one search, %d listed", answering,
-          static_cast<int>(tool.Lines().size()));
+    qInfo("%d of %d answering panels listed", static_cast<int>(tool.Lines().size()), answering);
 
     QStringList want;
     for (int i = 0; i < listed; ++i)
