@@ -18,6 +18,14 @@
 #include "Udpr.h"
 #include "Unit1.h"
 
+#if defined(__SANITIZE_THREAD__)
+// Helpers are started by fork and exec from a process that runs threads; the child only execs,
+// which ThreadSanitizer refuses unless told.
+extern "C" const char* __tsan_default_options() {
+    return "die_after_fork=0";
+}
+#endif
+
 namespace Stress {
 
 namespace {

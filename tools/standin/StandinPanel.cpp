@@ -359,8 +359,8 @@ std::string StandinPanel::Describe(int index) const {
            "'";
 }
 
-std::vector<uint8_t> StandinPanel::HeaderReply(uint8_t command) const {
-    std::vector<uint8_t> reply(MessageSize, 0);
+std::vector<uint8_t> StandinPanel::HeaderReply(uint8_t command, size_t size) const {
+    std::vector<uint8_t> reply(size, 0);
     std::memcpy(reply.data() + MessageHeader::SignatureAt, Signature, SignatureLength);
     if (Opts.Malformed) reply[MessageHeader::SignatureAt + SignatureLength - 1] = 'd';
     reply[MessageHeader::CommandAt] = command;
@@ -369,12 +369,14 @@ std::vector<uint8_t> StandinPanel::HeaderReply(uint8_t command) const {
 }
 
 std::vector<uint8_t> StandinPanel::SearchReplyFor(const PanelRecord& panel) const {
-    std::vector<uint8_t> reply = HeaderReply(CMD_SEARCH);
+    // Room for the whole block first; a --short reply is cut afterwards.
+    const size_t length = static_cast<size_t>(Opts.SearchReplyLength);
+    std::vector<uint8_t> reply = HeaderReply(CMD_SEARCH, std::max<size_t>(length, MessageSize));
     PutBlock(reply.data() + SearchReply::BlockAt, panel);
     std::memcpy(reply.data() + SearchReply::VersionAt, panel.Version, sizeof panel.Version);
     reply[SearchReply::SpareAt] = panel.Spare;
     reply[SearchReply::UnlockTimeAt] = panel.UnlockTime;
-    reply.resize(static_cast<size_t>(Opts.SearchReplyLength), 0);
+    reply.resize(length);
     return reply;
 }
 

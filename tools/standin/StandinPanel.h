@@ -75,7 +75,7 @@ class StandinPanel {
 
     // Replies as a panel composes them, honouring the malformed and stage options.
     std::vector<uint8_t> SearchReplyFor(const PanelRecord& panel) const;
-    std::vector<uint8_t> HeaderReply(uint8_t command) const;
+    std::vector<uint8_t> HeaderReply(uint8_t command, size_t size = MessageSize) const;
 
   private:
     Outcome HandleSearch(const std::string& from);
