@@ -72,6 +72,7 @@ struct Harness {
     ReplyDispatcher Dispatcher{Queue, Mailbox};
     HeadlessWindow Window;
     unsigned Inputs = 0;
+    unsigned long PanelsStored = 0, FullDirectory = 0; // reported at exit
 
     Harness() {
         if (!Queue.Setup(Link, Mailbox)) Fail("sender thread did not start");
@@ -79,10 +80,22 @@ struct Harness {
     }
 };
 
+Harness* Instance = nullptr;
+
+void ReportAtExit() {
+    std::fprintf(stderr,
+                 "reply-fuzzer stats: %lu panels stored, %lu search replies met a full "
+                 "directory\n",
+                 Instance->PanelsStored, Instance->FullDirectory);
+}
+
 Harness& TheHarness() {
     // Kept for the whole run, as the window keeps its engine.
-    static Harness* harness = new Harness;
-    return *harness;
+    if (Instance == nullptr) {
+        Instance = new Harness;
+        std::atexit(ReportAtExit);
+    }
+    return *Instance;
 }
 
 // Often enough that the fuzzer reaches a full directory between resets.
@@ -163,6 +176,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* input, size_t size) {
         if (countBefore < DirectoryCapacity) {
             expected = {C::Panel, C::Status, C::Enable};
             text = StatusText::SearchSuccess;
+            ++h.PanelsStored;
+        } else {
+            ++h.FullDirectory;
         }
     } else if (reply) {
         expected = {C::Status, C::Enable};

@@ -38,7 +38,8 @@ ASAN_OPTIONS="halt_on_error=1:detect_leaks=1" UBSAN_OPTIONS="halt_on_error=1:pri
 
 # The last status line carries the coverage reached; the final stats the number of runs.
 grep -E '^#[0-9]+' "$log" | tail -n 1 || true
-grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)' "$log" || true
+grep -E '^stat::(number_of_executed_units|average_exec_per_sec|peak_rss_mb)|^reply-fuzzer stats' \
+    "$log" || true
 if [ "$rc" -ne 0 ] ||
     grep -Eq 'ERROR: (AddressSanitizer|LeakSanitizer|libFuzzer)|runtime error:|reply fuzzer:' "$log"; then
     grep -E -A 30 'ERROR:|runtime error:|reply fuzzer:' "$log" | head -n 60 || tail -n 40 "$log"
