@@ -1,7 +1,9 @@
 #include "Conversions.h"
 
+#include <QStringDecoder>
 #include <QStringEncoder>
 #include <algorithm>
+#include <cstring>
 #include <limits>
 
 int StrToInt(const QString& text) {
@@ -103,4 +105,11 @@ QByteArray ToWireBytes(const QString& text) {
         at += length - 1;
     }
     return out;
+}
+
+QString FromWireBytes(const char* bytes, int size) {
+    const qsizetype length = qsizetype(strnlen(bytes, size_t(size)));
+    QStringDecoder gbk("GBK");
+    if (!gbk.isValid()) return QString::fromLatin1(bytes, length);
+    return gbk(QByteArrayView(bytes, length));
 }

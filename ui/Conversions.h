@@ -29,3 +29,7 @@ int CompareBytes(const QByteArray& a, const QByteArray& b);
 // The single-byte form the panels use: ASCII as it stands, other characters in GBK (two bytes
 // each); a character GBK lacks becomes '?'.
 QByteArray ToWireBytes(const QString& text);
+
+// The text of panel bytes up to the first zero byte (at most `size`), read as GBK like
+// ToWireBytes writes them; Latin-1 where GBK is not available.
+QString FromWireBytes(const char* bytes, int size);

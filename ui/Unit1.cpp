@@ -16,7 +16,9 @@
 #include <cstring>
 
 #include "../protocol/MessageFormat.h"
+#include "../protocol/PanelLine.h"
 #include "../protocol/StatusTexts.h"
+#include "Conversions.h"
 #include "Dialogs.h"
 #include "TEdit.h"
 
@@ -101,17 +103,13 @@ class TListBox final : public QListWidget {
 
 // Text of at most `size` bytes, ending at the first zero byte; bytes read as Latin-1.
 QString FixedText(const char* bytes, int size) {
-    return QString::fromLatin1(bytes, qsizetype(strnlen(bytes, size_t(size))));
+    return FromWireBytes(bytes, size);
 }
 
 QString PanelLine(const PanelRecord& record) {
-    char identity[PanelIdentityLength];
-    identity[0] = record.TypeLetter;
-    std::memcpy(identity + 1, record.Address, sizeof record.Address);
-    identity[PanelIdentityLength - 1] = record.Facility;
-    return FixedText(identity, PanelIdentityLength) + QString::asprintf(" - %d.%d.%d.%d",
-                                                                        record.Ip[0], record.Ip[1],
-                                                                        record.Ip[2], record.Ip[3]);
+    char line[PanelLineSize];
+    const int length = FormatPanelLine(record, line);
+    return FromWireBytes(line, length);
 }
 
 void ShowBytes(TEdit* const (&boxes)[4], const uint8_t (&bytes)[4]) {

@@ -544,9 +544,10 @@ void Unit1Test::panelLines() {
     Form->ApplyPanel(Record('H', "1234567890", '1', {0, 0, 0, 0, 0, 0, 192, 168, 0, 1}, "", 0));
     Form->ApplyPanel(Record('P', "5678000000", '0', {0, 0, 0, 0, 0, 0, 10, 0, 255, 254}, "", 0));
     Form->ApplyPanel(Record('H', "12", '\0', {0, 0, 0, 0, 0, 0, 1, 2, 3, 4}, "", 0));
-    Form->ApplyPanel(Record('H', "\xE9", 'x', {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "", 0));
+    // Panel texts are GBK, as the tool writes them: D6 D0 is one character.
+    Form->ApplyPanel(Record('H', "\xD6\xD0", 'x', {0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, "", 0));
     const QStringList expected = {"H12345678901 - 192.168.0.1", "P56780000000 - 10.0.255.254",
-                                  "H12 - 1.2.3.4", "H\u00e9 - 0.0.0.0"};
+                                  "H12 - 1.2.3.4", "H\u4e2d - 0.0.0.0"};
     QStringList lines;
     for (int i = 0; i < Form->ListBox1->count(); ++i)
         lines << Form->ListBox1->item(i)->text();
