@@ -14,6 +14,7 @@ readonly MAX_LEN=12289 # one byte more than the receiver takes, so the too-long 
 command -v "$cxx" >/dev/null || { echo "fuzz: $cxx is missing (scripts/setup.sh installs it)" >&2; exit 1; }
 mkdir -p "$out/obj" "$out/corpus-work"
 
+# shellcheck disable=SC2054 # the commas belong to -fsanitize
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
     -fno-sanitize-recover=all -Wall -Wextra -Werror -I"$root/net" -I"$root/protocol")
 sources=(tests/fuzz/ReplyFuzzer.cpp protocol/MessageFormat.cpp protocol/PanelLine.cpp

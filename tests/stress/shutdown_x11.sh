@@ -12,7 +12,7 @@ tool=$1 standin=$2 flood=$3 xclose=$4
 readonly TITLE='^Call Panel settings Tool V1\.4$'
 readonly WAIT=60 # seconds; sanitizer builds start slowly
 # Client-area points of the controls: "Search all", "Del all cards", first line of the list.
-readonly SEARCH_XY="424 308" DELETE_XY="733 308" LINE0_XY="100 24"
+readonly SEARCH_XY=(424 308) DELETE_XY=(733 308) LINE0_XY=(100 24)
 rounds=$(awk -v s="${STRESS_SCALE:-1}" 'BEGIN { n = int(20 * s + 0.5); print (n < 3 ? 3 : n) }')
 
 for cmd in Xvfb xdotool; do
@@ -64,7 +64,8 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
     3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
 export QT_QPA_PLATFORM=xcb
 
 ip netns exec "${panel_ns[0]}" "$standin" --panels 5 --exit-after 900 >"$work/standin.out" 2>&1 &
@@ -78,7 +79,7 @@ wait_for 10 grep -q '^ready' "$work/flood.out" || fail "the flood sender did not
 count() { grep -c "$1" "$work/standin.out" || true; }
 at_least() { [ "$(count "$1")" -ge "$2" ]; }
 stopped() { ! kill -0 "$tool_pid" 2>/dev/null; }
-click() { xdotool mousemove --window "$1" $2 click 1; }
+click() { xdotool mousemove --window "$1" "$2" "$3" click 1; }
 
 for ((round = 1; round <= rounds; round++)); do
     start=$(date +%s%N)
@@ -90,14 +91,14 @@ for ((round = 1; round <= rounds; round++)); do
     # The window may take a moment to accept input after it is mapped: click until the
     # stand-in sees the search.
     for _ in $(seq 20); do
-        click "$win" "$SEARCH_XY" 2>/dev/null || true
+        click "$win" "${SEARCH_XY[@]}" 2>/dev/null || true
         wait_for 1 at_least '^search from' $((searches + 1)) && break
     done
     at_least '^search from' $((searches + 1)) || fail "round $round: the search did not go out"
     if ((round % 2 == 0)); then
         sleep 0.5 # the five panels are listed by now
-        click "$win" "$LINE0_XY"
-        click "$win" "$DELETE_XY"
+        click "$win" "${LINE0_XY[@]}"
+        click "$win" "${DELETE_XY[@]}"
         wait_for 10 at_least '^delete-cards for' $((deletions + 1)) ||
             fail "round $round: the card deletion did not go out"
     fi

@@ -57,7 +57,8 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
     3>"$work/display" >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY
 export QT_QPA_PLATFORM=xcb
 
 windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }

@@ -19,7 +19,8 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
     [ "$(id -u)" -eq 0 ] || { echo "run_bench.sh needs root (network namespaces)" >&2; exit 1; }
     echo "=== building in $build"
     if [ ! -f "$build/CMakeCache.txt" ]; then
-        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release ${BENCH_CMAKE_ARGS:-} >/dev/null
+        read -r -a extra <<<"${BENCH_CMAKE_ARGS:-}" # e.g. "-DCMAKE_CXX_FLAGS=..."
+        cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
     fi
     cmake --build "$build" -j"${JOBS:-2}" --target callpanel-tool callpanel-standin \
         callpanel-bench-search callpanel-bench-baseline callpanel-bench-window >/dev/null
@@ -91,7 +92,8 @@ Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
     3>"$work/display" >"$work/xvfb.log" 2>&1 &
 pids+=($!)
 wait_for 20 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")" QT_QPA_PLATFORM=xcb
+DISPLAY=":$(head -n1 "$work/display")"
+export DISPLAY QT_QPA_PLATFORM=xcb
 "$window" --title "$TITLE" --runs "$ROUNDS" --idle-seconds "$IDLE_SECONDS" -- "$tool" |
     tee "$work/tool.out"
 "$window" --title "Baseline window" --runs "$ROUNDS" --idle-seconds "$IDLE_SECONDS" -- "$baseline" |
