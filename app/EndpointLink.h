@@ -5,7 +5,7 @@
 
 // The sender thread's way to the endpoint: destination settings first, then one Send.
 class EndpointLink final : public Transmitter {
-public:
+  public:
     explicit EndpointLink(TUDPR& endpoint) : Endpoint(endpoint) {}
     void Transmit(const char* address, int port, const uint8_t* data, int length) override {
         Endpoint.RemoteAddress = address;
@@ -13,6 +13,6 @@ public:
         Endpoint.Send(data, length);
     }
 
-private:
+  private:
     TUDPR& Endpoint;
 };

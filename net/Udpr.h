@@ -12,17 +12,17 @@
 // Receives every datagram the endpoint accepts. Called on the receiver thread;
 // `data` holds `length` bytes followed by a zero byte and is valid until the call returns.
 class DatagramHandler {
-public:
+  public:
     virtual void Dispatch(const char* sourceAddress, unsigned sourcePort, const uint8_t* data,
                           int length) = 0;
 
-protected:
+  protected:
     ~DatagramHandler() = default;
 };
 
 // The tool's one UDP endpoint: bound to LocalPort on every interface, broadcast enabled.
 class TUDPR {
-public:
+  public:
     static constexpr int MinSendLength = 512;
     static constexpr int MaxReceiveLength = 12288;
     static constexpr int MinReceiveLength = 8;
@@ -52,7 +52,7 @@ public:
 
     std::atomic<int> Running{0};
 
-private:
+  private:
     void ReceiverThread();
 
     int Socket = NoSocket;

@@ -25,7 +25,7 @@ struct CommandSlot {
 };
 
 class CommandQueue {
-public:
+  public:
     static constexpr int SlotCount = 100;
     static constexpr int SemaphoreMax = 100;
     static constexpr int IntervalMs = 100;
@@ -57,7 +57,7 @@ public:
     const char* SignatureCopy() const { return Sig; }
     void SetClock(Clock clock) { Now = clock; } // tests inject the delete-cards time
 
-private:
+  private:
     void SenderThread();
     bool RunPass(); // true when an active slot is left
     void GiveUp(CommandSlot& slot);

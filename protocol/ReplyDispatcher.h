@@ -9,7 +9,7 @@
 
 // Recognises replies on the receiver thread and turns them into window changes.
 class ReplyDispatcher final : public DatagramHandler {
-public:
+  public:
     ReplyDispatcher(CommandQueue& queue, WindowMailbox& window) : Queue(queue), Window(window) {}
 
     // Until armed (when the window is shown) every datagram is dropped.
@@ -18,7 +18,7 @@ public:
     void Dispatch(const char* sourceAddress, unsigned sourcePort, const uint8_t* data,
                   int length) override;
 
-private:
+  private:
     CommandQueue& Queue;
     WindowMailbox& Window;
     std::atomic<bool> Armed{false};

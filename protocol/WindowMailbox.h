@@ -8,12 +8,12 @@
 
 // What the window thread does with the changes the sender and receiver threads request.
 class WindowSink {
-public:
+  public:
     virtual void ApplyStatus(const char* text) = 0; // a static text, UTF-8
     virtual void ApplyEnableButtons() = 0;          // Button1, Button2, Button3 in that order
     virtual void ApplyPanel(const PanelRecord& record) = 0; // store record, add its line, count it
 
-protected:
+  protected:
     ~WindowSink() = default;
 };
 
@@ -21,7 +21,7 @@ protected:
 // order requested, without the requesting thread waiting for the window thread. Data passes
 // through a fixed ring under a std::mutex; an eventfd only wakes the window thread.
 class WindowMailbox {
-public:
+  public:
     static constexpr int Capacity = 2048;
     // Room kept for the sender thread, which holds the queue's lock and must never wait.
     static constexpr int SenderReserve = 256;
@@ -50,7 +50,7 @@ public:
     // Readable when changes are pending; the window thread watches it.
     int WakeFd() const { return WakeEventFd; }
 
-private:
+  private:
     enum class Kind : unsigned char { Status, EnableButtons, Panel };
     struct Change {
         Kind What;

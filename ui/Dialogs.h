@@ -22,12 +22,12 @@ QString ApplicationTitle();
 
 // What an event handler throws to end itself; the handler's caller shows it.
 class Exception : public std::exception {
-public:
+  public:
     explicit Exception(QString message) : Message(std::move(message)) {}
     const QString& message() const { return Message; }
     const char* what() const noexcept override { return "Exception"; }
 
-private:
+  private:
     QString Message;
 };
 

@@ -18,7 +18,7 @@ class TEdit;
 // The tool's one window.
 class TForm1 : public QWidget, public WindowSink {
     Q_OBJECT
-public:
+  public:
     explicit TForm1(QWidget* parent = nullptr);
     ~TForm1() override;
 
@@ -35,9 +35,9 @@ public:
     // Controls, named as the window definition names them.
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8, *Label9,
         *Label10, *Label11, *Label12;
-    TEdit *Edit1, *Edit2, *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8, *Edit9, *Edit10,
-        *Edit11, *Edit12, *Edit13, *Edit14, *Edit15, *Edit16, *Edit17, *Edit18, *Edit19,
-        *Edit20, *Edit21, *Edit22, *Edit23, *Edit24, *Edit25, *Edit26, *Edit27, *Edit28;
+    TEdit *Edit1, *Edit2, *Edit3, *Edit4, *Edit5, *Edit6, *Edit7, *Edit8, *Edit9, *Edit10, *Edit11,
+        *Edit12, *Edit13, *Edit14, *Edit15, *Edit16, *Edit17, *Edit18, *Edit19, *Edit20, *Edit21,
+        *Edit22, *Edit23, *Edit24, *Edit25, *Edit26, *Edit27, *Edit28;
     QListWidget* ListBox1;
     QComboBox* ComboBox1;
     QPushButton *Button1, *Button2, *Button3;
@@ -55,22 +55,21 @@ public:
     // point at a line that is not selected (after it takes the focus), so it is not used.
     int SelectedIndex() const;
 
-signals:
+  signals:
     // Every text the status line takes, in order; tests follow the protocol through it.
     void StatusChanged(const QString& text);
 
-public:
-
+  public:
     // WindowSink: changes requested by the sender and receiver threads, applied here.
     void ApplyStatus(const char* text) override;
     void ApplyEnableButtons() override;
     void ApplyPanel(const PanelRecord& record) override;
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
-private:
+  private:
     void CreateControls();
     void DrainMailbox();
 
