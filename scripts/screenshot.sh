@@ -2,6 +2,8 @@
 # Takes docs/window.png: the freshly started window on a private Xvfb display. The program runs
 # inside the private test network (tools/testnet.sh, needs root), never on the machine's own.
 set -euo pipefail
+# shellcheck source=SCRIPTDIR/../tests/lib/x11.sh
+. "$(dirname "$0")/../tests/lib/x11.sh"
 cd "$(dirname "$0")/.."
 root=$(pwd)
 build=$root/build
@@ -17,39 +19,13 @@ if [ "${1:-}" != --inside ]; then
 fi
 
 # From here on: inside the tool's namespace.
-work=$(mktemp -d)
-pids=()
-cleanup() {
-    local rc=$? pid
-    set +e
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-    rm -rf "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-
-wait_for() {
-    local i
-    for ((i = 0; i < $1 * 10; i++)); do
-        "${@:2}" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-# -displayfd: the server takes the first free display and says which.
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 20 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY QT_QPA_PLATFORM=xcb
+begin_work
+start_xvfb 96 || { echo "Xvfb did not start" >&2; exit 1; }
 
 "$tool" >"$work/tool.out" 2>&1 &
 tool_pid=$!
-pids+=("$tool_pid")
-win=$(timeout 60 xdotool search --sync --onlyvisible --name "$TITLE" | head -n1) || true
+track "$tool_pid"
+win=$(find_window "$TITLE") || true
 [ -n "$win" ] || { echo "the window did not appear" >&2; cat "$work/tool.out" >&2; exit 1; }
 sleep 1 # let it finish painting
 
@@ -58,5 +34,4 @@ import -window "$win" "$root/docs/window.png"
 echo "wrote docs/window.png ($(identify -format '%wx%h' "$root/docs/window.png"))"
 
 "$xclose" "$win"
-stopped() { ! kill -0 "$tool_pid" 2>/dev/null; }
-wait_for 20 stopped || echo "the program did not end when its window was closed" >&2
+wait_exit "$tool_pid" 20 || echo "the program did not end when its window was closed" >&2

@@ -8,120 +8,60 @@
 # Run it inside tools/testnet.sh: the tool opens its endpoint, and the hold binds port 8300.
 set -euo pipefail
 
+# shellcheck source=SCRIPTDIR/../lib/x11.sh
+. "$(dirname "$0")/../lib/x11.sh"
+
 [ $# -eq 4 ] || { echo "usage: $0 MODE TOOL HOLD_PORT XCLOSE" >&2; exit 2; }
 mode=$1 tool=$2 hold=$3 xclose=$4
 readonly TITLE='^Call Panel settings Tool V1\.4$'
 readonly BOX='^Error$'
 readonly WAIT=60 # seconds; sanitizer builds start slowly
-readonly SCREEN_W=1280 SCREEN_H=1024
 
-for cmd in Xvfb xdotool xwininfo; do
-    command -v "$cmd" >/dev/null || { echo "FAIL: $cmd is missing" >&2; exit 1; }
-done
-
-work=$(mktemp -d)
-pids=() # everything this script started, ended by pid
+need_commands Xvfb xdotool xwininfo
+begin_work
+show_on_failure tool.out xvfb.log
 tool_pid=
 
-cleanup() {
-    local rc=$? pid
-    trap - EXIT
-    set +e
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-    if [ "$rc" -ne 0 ]; then
-        for f in tool.out xvfb.log; do
-            [ -s "$work/$f" ] && { echo "--- $f"; cat "$work/$f"; }
-        done
-    fi
-    rm -rf "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-# Polls `$@` every 0.1 s for up to $1 seconds.
-wait_for() {
-    local seconds=$1 i
-    shift
-    for ((i = 0; i < seconds * 10; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-# -displayfd lets the server pick a free display number itself.
-start_xvfb() {
-    local dpi=$1
-    Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -dpi "$dpi" -nolisten tcp -noreset \
-        3>"$work/display" >"$work/xvfb.log" 2>&1 &
-    pids+=($!)
-    wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
-    DISPLAY=":$(head -n1 "$work/display")"
-    export DISPLAY
+start_display() {
+    start_xvfb "$1" || fail "Xvfb did not start"
     echo "Xvfb on $DISPLAY"
 }
 
 start_tool() {
     "$@" "$tool" >"$work/tool.out" 2>&1 &
     tool_pid=$!
-    pids+=("$tool_pid")
+    track "$tool_pid"
 }
-
-running() { kill -0 "$tool_pid" 2>/dev/null; }
-stopped() { ! running; }
 
 # Waits for the tool to end and checks its exit code.
 expect_exit_0() {
-    local rc
-    wait_for 30 stopped || fail "the program did not end"
-    set +e
-    wait "$tool_pid"
-    rc=$?
-    set -e
-    [ "$rc" -eq 0 ] || fail "exit code $rc, expected 0"
+    wait_exit "$tool_pid" 30 || fail "the program did not end"
+    [ "$exit_code" -eq 0 ] || fail "exit code $exit_code, expected 0"
     echo "exit code 0"
 }
 
-find_window() { timeout "$WAIT" xdotool search --sync --onlyvisible --name "$1" | head -n1; }
-has_window() { xdotool search --onlyvisible --name "$1" >/dev/null 2>&1; }
-
-export QT_QPA_PLATFORM=xcb
-
 case "$mode" in
 refused)
-    start_xvfb 96
+    start_display 96
     "$hold" 8300 "$work/held" &
-    pids+=($!)
+    track "$!"
     wait_for 10 test -e "$work/held" || fail "could not hold port 8300"
     start_tool
     box=$(find_window "$BOX") || true
     [ -n "$box" ] || fail "no window \"Error\" appeared"
     echo "box $box"
     ! has_window "$TITLE" || fail "the main window was shown although the port is taken"
-    # Return presses the box's only button; repeat in case the first one came before the box
-    # took the focus.
-    for _ in $(seq 20); do
-        running || break
-        xdotool windowfocus --sync "$box" 2>/dev/null || true
-        xdotool key Return 2>/dev/null || true
-        wait_for 1 stopped || true
-    done
+    press_return_until_gone "$box" "$tool_pid"
     expect_exit_0
     ;;
 window | window-scaled)
     env=()
     if [ "$mode" = window-scaled ]; then
-        start_xvfb 192
+        start_display 192
         env=(env QT_ENABLE_HIGHDPI_SCALING=1 QT_SCALE_FACTOR=2 QT_SCREEN_SCALE_FACTORS=2
             QT_FONT_DPI=192 QT_USE_PHYSICAL_DPI=1)
     else
-        start_xvfb 96
+        start_display 96
     fi
     start_tool "${env[@]}"
     win=$(find_window "$TITLE") || true

@@ -9,6 +9,9 @@
 # stand-in open UDP port 8300 and the search is a broadcast.
 set -euo pipefail
 
+# shellcheck source=SCRIPTDIR/../lib/x11.sh
+. "$(dirname "$0")/../lib/x11.sh"
+
 [ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR VERSION XCLOSE" >&2; exit 2; }
 build=$1 version=$2 xclose=$3
 readonly TITLE='^Call Panel settings Tool V1\.4$'
@@ -17,49 +20,17 @@ readonly WAIT=60 # seconds
 # "Search all" in window coordinates: its left, top and size are 384, 296 and 81 x 25.
 readonly SEARCH_X=424 SEARCH_Y=308
 
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
 # The program broadcasts: refuse to start it in the machine's own network.
 { [ -n "${TESTNET_TOOL_NS:-}" ] && [ -n "${TESTNET_PANEL_NS:-}" ]; } ||
     fail "not inside tools/testnet.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "still in the machine's own network namespace"
-for cmd in cpack dpkg dpkg-deb Xvfb xdotool identify readelf ldd ip; do
-    command -v "$cmd" >/dev/null || fail "$cmd is missing"
-done
+need_commands cpack dpkg dpkg-deb Xvfb xdotool identify readelf ldd ip
 [ -f "$build/CPackConfig.cmake" ] || fail "$build holds no CPackConfig.cmake"
 
-work=$(mktemp -d)
-pids=() # everything this script started, ended by pid
-cleanup() {
-    local rc=$? pid
-    trap - EXIT
-    set +e
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-    if [ "$rc" -ne 0 ]; then
-        for f in cpack.log tool.out standin.out xvfb.log; do
-            [ -s "$work/$f" ] && { echo "--- $f"; cat "$work/$f"; }
-        done
-    fi
-    rm -rf "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-
-wait_for() {
-    local seconds=$1 i
-    shift
-    for ((i = 0; i < seconds * 10; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+begin_work
+show_on_failure cpack.log tool.out standin.out xvfb.log
 
 # --- The package. cpack first brings the tree up to date (its preinstall step), which costs
 # nothing after the build that precedes ctest.
@@ -137,25 +108,18 @@ png=$root/usr/share/icons/hicolor/48x48/apps/$icon.png
 panel_ns=${TESTNET_PANEL_NS%% *}
 # `ip netns exec` becomes the stand-in, so $! is the stand-in's own pid.
 ip netns exec "$panel_ns" "$bin/callpanel-standin" >"$work/standin.out" 2>&1 &
-pids+=($!)
+track "$!"
 
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset 3>"$work/display" \
-    >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY QT_QPA_PLATFORM=xcb
+start_xvfb 96 || fail "Xvfb did not start"
 
 # From the scratch root's bin with a PATH that holds nothing of the build tree.
 (cd "$work" && PATH=$bin:/usr/bin:/bin exec callpanel-tool) >"$work/tool.out" 2>&1 &
 tool_pid=$!
-pids+=("$tool_pid")
-running() { kill -0 "$tool_pid" 2>/dev/null; }
-stopped() { ! running; }
+track "$tool_pid"
 
-win=$(timeout "$WAIT" xdotool search --sync --onlyvisible --name "$TITLE" | head -n1) || true
+win=$(find_window "$TITLE") || true
 [ -n "$win" ] || fail "the window \"Call Panel settings Tool V1.4\" did not appear"
-! xdotool search --onlyvisible --name "$BOX" >/dev/null 2>&1 || fail "an error box appeared"
+! has_window "$BOX" || fail "an error box appeared"
 echo "window $win of the installed program"
 [ "$(readlink "/proc/$tool_pid/exe")" = "$bin/callpanel-tool" ] ||
     fail "the running program is $(readlink "/proc/$tool_pid/exe")"
@@ -169,10 +133,6 @@ searched || fail "the stand-in panel saw no search"
 echo "stand-in: $(grep -m1 '^search from ' "$work/standin.out")"
 
 "$xclose" "$win" || fail "could not ask the window to close"
-wait_for 30 stopped || fail "the program did not end when its window was closed"
-set +e
-wait "$tool_pid"
-rc=$?
-set -e
-[ "$rc" -eq 0 ] || fail "exit code $rc, expected 0"
+wait_exit "$tool_pid" 30 || fail "the program did not end when its window was closed"
+[ "$exit_code" -eq 0 ] || fail "exit code $exit_code, expected 0"
 echo "exit code 0"

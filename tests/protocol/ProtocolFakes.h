@@ -7,11 +7,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <vector>
 
+#include "CommandQueue.h"
 #include "MessageFormat.h"
 #include "PanelRecord.h"
+#include "Records.h"
 #include "Transmitter.h"
 #include "WindowMailbox.h"
 
@@ -91,26 +94,19 @@ class RecordingSink final : public WindowSink {
     std::vector<PanelRecord> Panels;
 };
 
-// Fills the fields of a record from readable arguments.
-inline PanelRecord MakeRecord(const char* identity12, std::initializer_list<int> mac,
-                              std::initializer_list<int> ip, std::initializer_list<int> subnet,
-                              std::initializer_list<int> gateway, std::initializer_list<int> server,
-                              const char* version, int spare, int unlockTime) {
-    PanelRecord r{};
-    r.TypeLetter = identity12[0];
-    std::memcpy(r.Address, identity12 + 1, sizeof r.Address);
-    r.Facility = identity12[11];
-    auto put = [](uint8_t* to, std::initializer_list<int> values) {
-        for (int v : values)
-            *to++ = static_cast<uint8_t>(v);
-    };
-    put(r.Mac, mac);
-    put(r.Ip, ip);
-    put(r.Subnet, subnet);
-    put(r.Gateway, gateway);
-    put(r.Server, server);
-    std::memcpy(r.Version, version, strnlen(version, sizeof r.Version));
-    r.Spare = static_cast<uint8_t>(spare);
-    r.UnlockTime = static_cast<uint8_t>(unlockTime);
-    return r;
-}
+// The command queue with everything it talks to. Members are destroyed in reverse order: the
+// queue (and its thread) before the mailbox and the transmitter it uses.
+struct QueueRig {
+    RecordingTransmitter Link;
+    std::unique_ptr<WindowMailbox> Mailbox = std::make_unique<WindowMailbox>();
+    std::unique_ptr<PanelDirectory> Directory = std::make_unique<PanelDirectory>();
+    PanelRecord Pending{};
+    RecordingSink Sink;
+    CommandQueue Queue;
+
+    // The window's log after it took what is waiting in the mailbox.
+    QStringList Drained() {
+        Mailbox->Drain(Sink);
+        return Sink.Log;
+    }
+};

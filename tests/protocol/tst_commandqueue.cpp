@@ -25,16 +25,8 @@ QByteArray Wire(const MessageBuffer& buffer) {
     return QByteArray(reinterpret_cast<const char*>(buffer), MessageSize);
 }
 
-// One engine with everything it talks to. Members are destroyed in reverse order: the queue
-// (and its thread) before the mailbox and the transmitter it uses.
-struct Engine {
-    RecordingTransmitter Link;
-    std::unique_ptr<WindowMailbox> Mailbox = std::make_unique<WindowMailbox>();
-    std::unique_ptr<PanelDirectory> Directory = std::make_unique<PanelDirectory>();
-    PanelRecord Pending{};
-    RecordingSink Sink;
-    CommandQueue Queue;
-
+// One engine with a panel in slot 3 and a fixed clock.
+struct Engine : QueueRig {
     Engine() {
         Queue.SetClock(&ThirdAt090507);
         Directory->Records[3] =
@@ -47,10 +39,6 @@ struct Engine {
         Pending.Ip[3] = 30;
         Pending.Spare = 0x42;
         Pending.UnlockTime = '8';
-    }
-    QStringList Drained() {
-        Mailbox->Drain(Sink);
-        return Sink.Log;
     }
 };
 

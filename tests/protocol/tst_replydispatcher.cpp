@@ -46,13 +46,8 @@ void Deliver(ReplyDispatcher& dispatcher, const QByteArray& datagram) {
                         static_cast<int>(datagram.size()));
 }
 
-struct Engine {
-    RecordingTransmitter Link;
-    std::unique_ptr<WindowMailbox> Mailbox = std::make_unique<WindowMailbox>();
-    std::unique_ptr<PanelDirectory> Directory = std::make_unique<PanelDirectory>();
-    PanelRecord Pending{};
-    RecordingSink Sink;
-    CommandQueue Queue;
+// The queue set up with a dispatcher in front of it, armed unless told otherwise.
+struct Engine : QueueRig {
     ReplyDispatcher Dispatcher{Queue, *Mailbox};
 
     explicit Engine(bool arm = true) {
@@ -62,10 +57,6 @@ struct Engine {
     ~Engine() {
         Link.OpenGate();
         Queue.Stop();
-    }
-    QStringList Drained() {
-        Mailbox->Drain(Sink);
-        return Sink.Log;
     }
 };
 

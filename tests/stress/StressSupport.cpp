@@ -3,34 +3,19 @@
 #include <dirent.h>
 #include <unistd.h>
 
-#include <QDeadlineTimer>
-#include <QListWidget>
-#include <QPushButton>
-#include <QTest>
+#include <QByteArray>
+#include <QStringList>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
-
-#include "Dialogs.h"
-#include "Startup.h"
-#include "Udpr.h"
-#include "Unit1.h"
-
-#if defined(__SANITIZE_THREAD__)
-// Helpers are started by fork and exec from a process that runs threads; the child only execs,
-// which ThreadSanitizer refuses unless told.
-extern "C" const char* __tsan_default_options() {
-    return "die_after_fork=0";
-}
-#endif
+#include <vector>
 
 namespace Stress {
 
 namespace {
-constexpr int StartTimeoutMs = 10000;
-
 int CountEntries(const char* dir) {
     DIR* d = opendir(dir);
     if (d == nullptr) return -1;
@@ -39,6 +24,22 @@ int CountEntries(const char* dir) {
         if (e->d_name[0] != '.') ++n;
     closedir(d);
     return n;
+}
+
+// The names of every thread of this process (/proc/self/task/*/comm).
+std::vector<std::string> TaskNames() {
+    std::vector<std::string> names;
+    if (DIR* d = opendir("/proc/self/task")) {
+        while (const dirent* e = readdir(d)) {
+            if (e->d_name[0] == '.') continue;
+            std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
+            std::string name;
+            std::getline(comm, name);
+            names.push_back(std::move(name));
+        }
+        closedir(d);
+    }
+    return names;
 }
 } // namespace
 
@@ -63,133 +64,6 @@ int Scaled(int n, int least) {
     return scaled < least ? least : scaled;
 }
 
-QString ToolIp() {
-    return qEnvironmentVariable("TESTNET_TOOL_IP");
-}
-
-QStringList PanelNamespaces() {
-    return qEnvironmentVariable("TESTNET_PANEL_NS").split(u' ', Qt::SkipEmptyParts);
-}
-
-QString MissingNetwork(int panelNamespaces) {
-    if (ToolIp().isEmpty() || qEnvironmentVariable("TESTNET_TOOL_NS").isEmpty())
-        return QStringLiteral("not inside the private test network (run through "
-                              "tools/testnet.sh); nothing is sent on this machine's network");
-    if (PanelNamespaces().size() < panelNamespaces)
-        return QStringLiteral("needs %1 panel namespaces, the test network has %2")
-            .arg(panelNamespaces)
-            .arg(PanelNamespaces().size());
-    return {};
-}
-
-NetnsProcess::NetnsProcess(QString ns, QString program, QStringList args)
-    : Ns(std::move(ns)), Program(std::move(program)), Args(std::move(args)) {}
-
-NetnsProcess::~NetnsProcess() {
-    if (Running()) {
-        Process.terminate();
-        if (!Process.waitForFinished(5000)) {
-            Process.kill();
-            Process.waitForFinished(3000);
-        }
-    }
-}
-
-bool NetnsProcess::Start(QString& error) {
-    Process.start(QStringLiteral("ip"),
-                  QStringList{QStringLiteral("netns"), QStringLiteral("exec"), Ns, Program} + Args);
-    if (!Process.waitForStarted(StartTimeoutMs)) {
-        error = Program + QStringLiteral(": ") + Process.errorString();
-        return false;
-    }
-    QDeadlineTimer deadline(StartTimeoutMs);
-    while (!deadline.hasExpired()) {
-        Read();
-        for (const QString& line : Seen)
-            if (line.startsWith(QStringLiteral("ready"))) return true;
-        if (!Running()) break;
-        Process.waitForReadyRead(100);
-    }
-    error = QStringLiteral("%1 in %2 did not get ready: %3 %4")
-                .arg(Program, Ns, Seen.join(u'\n'),
-                     QString::fromLocal8Bit(Process.readAllStandardError()));
-    return false;
-}
-
-bool NetnsProcess::WaitFinished(int ms) {
-    if (Running() && !Process.waitForFinished(ms)) {
-        Process.kill();
-        Process.waitForFinished(3000);
-        Read();
-        return false;
-    }
-    Read();
-    return Process.exitStatus() == QProcess::NormalExit && Process.exitCode() == 0;
-}
-
-void NetnsProcess::Terminate() {
-    if (Running()) Process.terminate();
-}
-
-QStringList NetnsProcess::Lines() {
-    Read();
-    return Seen;
-}
-
-void NetnsProcess::Read() {
-    Partial += Process.readAllStandardOutput();
-    qsizetype end;
-    while ((end = Partial.indexOf('\n')) >= 0) {
-        Seen << QString::fromLatin1(Partial.left(end));
-        Partial.remove(0, end + 1);
-    }
-}
-
-Tool::Tool() : Window(std::make_unique<TForm1>()) {
-    // A box would stop the event loop in its own; the tests only count them.
-    Dialogs::SetHook([this](const QString&, const QString&, int) { ++Boxes; });
-}
-
-Tool::~Tool() {
-    Close();
-    Dialogs::SetHook(nullptr);
-    Window.reset();
-    Form1 = nullptr;
-    Endpoint.reset();
-}
-
-bool Tool::Start() {
-    Form1 = Window.get();
-    Endpoint.reset(Startup::OpenEndpoint(*Window));
-    if (!Endpoint) return false;
-    Window->show();
-    return QTest::qWaitForWindowExposed(Window.get());
-}
-
-void Tool::Close() {
-    if (Window && Window->isVisible())
-        Window->close();
-    else if (Endpoint)
-        Endpoint->Close();
-}
-
-void Tool::ClickSearch() {
-    QTest::mouseClick(Window->Button2, Qt::LeftButton);
-}
-
-void Tool::ClickDelete() {
-    QTest::mouseClick(Window->Button3, Qt::LeftButton);
-}
-
-bool Tool::SelectLine(int row) {
-    QListWidgetItem* item = Window->ListBox1->item(row);
-    if (item == nullptr) return false;
-    Window->ListBox1->scrollToItem(item);
-    const QRect place = Window->ListBox1->visualItemRect(item);
-    QTest::mouseClick(Window->ListBox1->viewport(), Qt::LeftButton, Qt::NoModifier, place.center());
-    return Window->SelectedIndex() == row;
-}
-
 long ResidentBytes() {
     std::ifstream statm("/proc/self/statm");
     long size = 0, resident = 0;
@@ -202,32 +76,14 @@ int ThreadCount() {
     // and receiver among them. Qt's own pool threads carry names of their own and come and go.
     std::string own;
     std::getline(std::ifstream("/proc/self/comm"), own);
-    int n = 0;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (const dirent* e = readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
-            std::string name;
-            std::getline(comm, name);
-            n += name == own ? 1 : 0;
-        }
-        closedir(d);
-    }
-    return n;
+    const std::vector<std::string> names = TaskNames();
+    return static_cast<int>(std::count(names.begin(), names.end(), own));
 }
 
 QString ThreadNames() {
     QStringList names;
-    if (DIR* d = opendir("/proc/self/task")) {
-        while (const dirent* e = readdir(d)) {
-            if (e->d_name[0] == '.') continue;
-            std::ifstream comm(std::string("/proc/self/task/") + e->d_name + "/comm");
-            std::string name;
-            std::getline(comm, name);
-            names << QString::fromStdString(name);
-        }
-        closedir(d);
-    }
+    for (const std::string& name : TaskNames())
+        names << QString::fromStdString(name);
     names.sort();
     return names.join(QStringLiteral(", "));
 }

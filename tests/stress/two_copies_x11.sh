@@ -6,6 +6,9 @@
 # Rounds: 5, times STRESS_SCALE (at least 2). Run it inside tools/testnet.sh.
 set -euo pipefail
 
+# shellcheck source=SCRIPTDIR/../lib/x11.sh
+. "$(dirname "$0")/../lib/x11.sh"
+
 [ $# -eq 2 ] || { echo "usage: $0 TOOL XCLOSE" >&2; exit 2; }
 tool=$1 xclose=$2
 readonly TITLE='^Call Panel settings Tool V1\.4$'
@@ -13,68 +16,20 @@ readonly BOX='^Error$'
 readonly WAIT=60
 rounds=$(awk -v s="${STRESS_SCALE:-1}" 'BEGIN { n = int(5 * s + 0.5); print (n < 2 ? 2 : n) }')
 
-for cmd in Xvfb xdotool; do
-    command -v "$cmd" >/dev/null || { echo "FAIL: $cmd is missing" >&2; exit 1; }
-done
+need_commands Xvfb xdotool
 [ -n "${TESTNET_TOOL_NS:-}" ] || { echo "SKIP: needs the private test network" >&2; exit 77; }
 
-work=$(mktemp -d)
-xvfb_pid=
-copies=() # pids of the two copies still running
+begin_work
+show_on_failure --tail 30 a.out b.out xvfb.log
+start_xvfb 96 || fail "Xvfb did not start"
 
-cleanup() {
-    local rc=$? pid
-    trap - EXIT
-    set +e
-    for pid in "${copies[@]}" $xvfb_pid; do kill -TERM "$pid" 2>/dev/null; done
-    for pid in "${copies[@]}" $xvfb_pid; do wait "$pid" 2>/dev/null; done
-    if [ "$rc" -ne 0 ]; then
-        for f in a.out b.out xvfb.log; do
-            [ -s "$work/$f" ] && { echo "--- $f"; tail -n 30 "$work/$f"; }
-        done
-    fi
-    rm -rf "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-
-fail() {
-    echo "FAIL: $*" >&2
-    exit 1
-}
-
-wait_for() {
-    local seconds=$1 i
-    shift
-    for ((i = 0; i < seconds * 10; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
-
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
-    3>"$work/display" >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-wait_for 20 test -s "$work/display" || fail "Xvfb did not start"
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY
-export QT_QPA_PLATFORM=xcb
-
-windows() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
 both_shown() { [ -n "$(windows "$TITLE")" ] && [ -n "$(windows "$BOX")" ]; }
-running() { kill -0 "$1" 2>/dev/null; }
-stopped() { ! running "$1"; }
 
 # Waits for copy $1 to end by itself and checks its exit code.
 expect_exit_0() {
-    local pid=$1 what=$2 rc
-    wait_for 30 stopped "$pid" || fail "$what did not end"
-    set +e
-    wait "$pid"
-    rc=$?
-    set -e
-    [ "$rc" -eq 0 ] || fail "$what: exit code $rc, expected 0"
+    local pid=$1 what=$2
+    wait_exit "$pid" 30 || fail "$what did not end"
+    [ "$exit_code" -eq 0 ] || fail "$what: exit code $exit_code, expected 0"
 }
 
 for ((round = 1; round <= rounds; round++)); do
@@ -83,7 +38,7 @@ for ((round = 1; round <= rounds; round++)); do
     a=$!
     "$tool" >"$work/b.out" 2>&1 &
     b=$!
-    copies=("$a" "$b")
+    track "$a" "$b"
     wait_for "$WAIT" both_shown || fail "round $round: expected the window and the box" \
         "(windows: $(windows "$TITLE" | wc -l), boxes: $(windows "$BOX" | wc -l))"
     sleep 1 # a second window or box would be shown by now
@@ -98,20 +53,13 @@ for ((round = 1; round <= rounds; round++)); do
         [ "$pid" = "$a" ] || [ "$pid" = "$b" ] || fail "round $round: window of unknown pid $pid"
     done
 
-    # Return presses the box's only button; again if it came before the box had the focus.
-    for _ in $(seq 20); do
-        running "$box_pid" || break
-        xdotool windowfocus --sync "$box" 2>/dev/null || true
-        xdotool key Return 2>/dev/null || true
-        wait_for 1 stopped "$box_pid" || true
-    done
+    press_return_until_gone "$box" "$box_pid"
     expect_exit_0 "$box_pid" "round $round: the refused copy"
     running "$win_pid" || fail "round $round: the copy with the window ended with the box"
     [ -n "$(windows "$TITLE")" ] || fail "round $round: the window went away with the box"
 
     "$xclose" "$win" || fail "round $round: could not ask the window to close"
     expect_exit_0 "$win_pid" "round $round: the copy with the window"
-    copies=()
     echo "round $round: window by copy $([ "$win_pid" = "$a" ] && echo 1 || echo 2)," \
         "box by the other; both ended with 0"
 done

@@ -9,7 +9,6 @@
 #include <QTest>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -17,35 +16,9 @@
 #include "MessageFormat.h"
 #include "TEdit.h"
 #include "Unit1.h"
+#include "WindowFixture.h"
 
 namespace {
-
-// Takes the place of the endpoint: keeps what the sender thread hands over.
-class RecordingLink final : public Transmitter {
-  public:
-    struct Datagram {
-        std::string Address;
-        int Port;
-        QByteArray Bytes;
-    };
-    void Transmit(const char* address, int port, const uint8_t* data, int length) override {
-        std::lock_guard lock(Mutex);
-        Sent.push_back({address, port, QByteArray(reinterpret_cast<const char*>(data), length)});
-    }
-    std::vector<Datagram> Taken() {
-        std::lock_guard lock(Mutex);
-        return Sent;
-    }
-
-  private:
-    std::mutex Mutex;
-    std::vector<Datagram> Sent;
-};
-
-struct Box {
-    QString Text, Title;
-    int Flags;
-};
 
 const QString Song = "WenQuanYi Zen Hei Mono";
 const QString Sans = "DejaVu Sans";
@@ -97,7 +70,7 @@ PanelRecord Filler(int n) {
 
 } // namespace
 
-class Unit1Test : public QObject {
+class Unit1Test : public WindowFixture {
     Q_OBJECT
   private slots:
     void init();
@@ -142,29 +115,14 @@ class Unit1Test : public QObject {
     }
     void SelectByMouse(int row);
     void Pick(int index); // the user's choice in the device type selector
-
-    std::unique_ptr<RecordingLink> Link;
-    std::unique_ptr<TForm1> Form;
-    std::vector<Box> Boxes;
-    QStringList Statuses;
 };
 
 void Unit1Test::init() {
-    Boxes.clear();
-    Statuses.clear();
-    Dialogs::SetHook([this](const QString& text, const QString& title, int flags) {
-        Boxes.push_back({text, title, flags});
-    });
-    Link = std::make_unique<RecordingLink>();
-    Form = std::make_unique<TForm1>();
-    connect(Form.get(), &TForm1::StatusChanged, this,
-            [this](const QString& text) { Statuses << text; });
+    MakeWindow();
 }
 
 void Unit1Test::cleanup() {
-    Form.reset(); // joins the sender thread before the link goes away
-    Link.reset();
-    Dialogs::SetHook(nullptr);
+    DropWindow();
 }
 
 void Unit1Test::Show(bool withLink) {

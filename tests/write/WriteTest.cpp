@@ -7,83 +7,27 @@
 #include <cstddef>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Dialogs.h"
+#include "Records.h"
 #include "TEdit.h"
 #include "Unit1.h"
+#include "WindowFixture.h"
 
 namespace {
 
-// Stands in for the endpoint: keeps every datagram the sender thread hands over.
-class FakeLink final : public Transmitter {
-  public:
-    struct Datagram {
-        std::string Address;
-        int Port;
-        QByteArray Bytes;
-    };
-    void Transmit(const char* address, int port, const uint8_t* data, int length) override {
-        std::lock_guard lock(Mutex);
-        Sent.push_back({address, port, QByteArray(reinterpret_cast<const char*>(data), length)});
-    }
-    std::vector<Datagram> Taken() {
-        std::lock_guard lock(Mutex);
-        return Sent;
-    }
-    int Count() {
-        std::lock_guard lock(Mutex);
-        return int(Sent.size());
-    }
-
-  private:
-    std::mutex Mutex;
-    std::vector<Datagram> Sent;
-};
-
-struct Box {
-    QString Text, Title;
-    int Flags;
-};
-
 // The panel as the search reported it.
 PanelRecord Reported() {
-    PanelRecord r = {};
-    r.TypeLetter = 'H';
-    std::memcpy(r.Address, "9988776655", 10);
-    r.Facility = '0';
-    const uint8_t mac[6] = {0x00, 0x50, 0x2A, 0x01, 0x02, 0x03};
-    std::memcpy(r.Mac, mac, 6);
-    const uint8_t ip[4] = {10, 0, 0, 7}, subnet[4] = {255, 0, 0, 0}, gateway[4] = {10, 0, 0, 1},
-                  server[4] = {10, 0, 0, 2};
-    std::memcpy(r.Ip, ip, 4);
-    std::memcpy(r.Subnet, subnet, 4);
-    std::memcpy(r.Gateway, gateway, 4);
-    std::memcpy(r.Server, server, 4);
-    std::memcpy(r.Version, "V2.01-2019", 10);
-    r.Spare = 7;
-    r.UnlockTime = 3;
-    return r;
+    return MakeRecord("H99887766550", {0x00, 0x50, 0x2A, 0x01, 0x02, 0x03}, {10, 0, 0, 7},
+                      {255, 0, 0, 0}, {10, 0, 0, 1}, {10, 0, 0, 2}, "V2.01-2019", 7, 3);
 }
 
 // The staged form of the baseline settings below.
 PanelRecord BaselineStaged() {
-    PanelRecord r = {};
-    r.TypeLetter = 'H';
-    std::memcpy(r.Address, "0102030405", 10);
-    r.Facility = '1';
-    const uint8_t mac[6] = {0x00, 0x50, 0x2A, 0x0A, 0xFF, 0x00};
-    std::memcpy(r.Mac, mac, 6);
-    const uint8_t ip[4] = {192, 168, 1, 20}, subnet[4] = {255, 255, 255, 0},
-                  gateway[4] = {192, 168, 1, 1}, server[4] = {192, 168, 1, 2};
-    std::memcpy(r.Ip, ip, 4);
-    std::memcpy(r.Subnet, subnet, 4);
-    std::memcpy(r.Gateway, gateway, 4);
-    std::memcpy(r.Server, server, 4);
-    r.UnlockTime = '5';
-    return r;
+    return MakeRecord("H01020304051", {0x00, 0x50, 0x2A, 0x0A, 0xFF, 0x00}, {192, 168, 1, 20},
+                      {255, 255, 255, 0}, {192, 168, 1, 1}, {192, 168, 1, 2}, "", 0, '5');
 }
 
 QByteArray Bytes(const void* data, std::size_t size) {
@@ -107,7 +51,7 @@ const QString SegmentText = "IP and Gateway must be in same network segment";
 
 } // namespace
 
-class WriteTest : public QObject {
+class WriteTest : public WindowFixture {
     Q_OBJECT
   private slots:
     void init();
@@ -139,24 +83,11 @@ class WriteTest : public QObject {
         return Form->Button1->isEnabled() && Form->Button2->isEnabled() &&
                Form->Button3->isEnabled();
     }
-
-    std::unique_ptr<FakeLink> Link;
-    std::unique_ptr<TForm1> Form;
-    std::vector<Box> Boxes;
-    QStringList Statuses;
 };
 
 void WriteTest::init() {
-    Boxes.clear();
-    Statuses.clear();
-    Dialogs::SetHook([this](const QString& text, const QString& title, int flags) {
-        Boxes.push_back({text, title, flags});
-    });
-    Link = std::make_unique<FakeLink>();
-    Form = std::make_unique<TForm1>();
+    MakeWindow();
     Form->Link = Link.get();
-    connect(Form.get(), &TForm1::StatusChanged, this,
-            [this](const QString& text) { Statuses << text; });
     Form->show();
     QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
     QCOMPARE(Form->ComboBox1->currentIndex(), 0);
@@ -170,9 +101,7 @@ void WriteTest::init() {
 }
 
 void WriteTest::cleanup() {
-    Form.reset(); // stops the sender thread before the link goes
-    Link.reset();
-    Dialogs::SetHook(nullptr);
+    DropWindow();
 }
 
 TEdit* WriteTest::Edit(const QString& name) const {
@@ -532,7 +461,7 @@ void WriteTest::writeRequestBytes() {
     Press();
     QVERIFY(Boxes.empty());
     QTRY_COMPARE(Link->Count(), 1);
-    const FakeLink::Datagram sent = Link->Taken()[0];
+    const RecordingLink::Datagram sent = Link->Taken()[0];
     QCOMPARE(sent.Address, std::string("255.255.255.255"));
     QCOMPARE(sent.Port, 8300);
     QCOMPARE(sent.Bytes.size(), 96);

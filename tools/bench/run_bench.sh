@@ -7,6 +7,8 @@
 # Widgets window built with the same flags. Prints one table and writes it to
 # tools/bench/results.md.
 set -euo pipefail
+# shellcheck source=SCRIPTDIR/../../tests/lib/x11.sh
+. "$(dirname "$0")/../../tests/lib/x11.sh"
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
@@ -33,29 +35,7 @@ standin=$build/tools/callpanel-standin
 search=$build/tools/bench/callpanel-bench-search
 baseline=$build/tools/bench/callpanel-bench-baseline
 window=$build/tools/bench/callpanel-bench-window
-work=$(mktemp -d)
-pids=()
-
-cleanup() {
-    local rc=$? pid
-    trap - EXIT
-    set +e
-    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null; done
-    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
-    rm -rf "$work"
-    exit "$rc"
-}
-trap cleanup EXIT
-
-wait_for() {
-    local seconds=$1 i
-    shift
-    for ((i = 0; i < seconds * 10; i++)); do
-        "$@" && return 0
-        sleep 0.1
-    done
-    return 1
-}
+begin_work
 
 # The value of `key` in the RESULT line of file $1.
 result() { grep '^RESULT' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }
@@ -72,15 +52,14 @@ for n in "${PANEL_COUNTS[@]}"; do
     started=()
     for ((p = 0; p < n; p++)); do
         ip netns exec "${panel_ns[p]}" "$standin" --exit-after 600 >"$work/standin$p.out" 2>&1 &
-        pids+=($!)
-        started+=($!)
+        track "$!"
+        started+=("$!")
     done
     for ((p = 0; p < n; p++)); do
         wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
     done
     QT_QPA_PLATFORM=offscreen "$search" --expect "$n" --rounds "$ROUNDS" | tee "$work/search$n.out"
-    for pid in "${started[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-    for pid in "${started[@]}"; do wait "$pid" 2>/dev/null || true; done
+    stop "${started[@]}"
     f=$work/search$n.out
     latency=$(result "$f" latency_ms_median)
     rows+=("| search, $n panel(s) answering | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass |")
@@ -88,12 +67,7 @@ for n in "${PANEL_COUNTS[@]}"; do
 done
 
 echo "=== start-up, memory and idle CPU on Xvfb"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -dpi 96 -nolisten tcp -noreset \
-    3>"$work/display" >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-wait_for 20 test -s "$work/display" || { echo "Xvfb did not start" >&2; exit 1; }
-DISPLAY=":$(head -n1 "$work/display")"
-export DISPLAY QT_QPA_PLATFORM=xcb
+start_xvfb 96 || { echo "Xvfb did not start" >&2; exit 1; }
 "$window" --title "$TITLE" --runs "$ROUNDS" --idle-seconds "$IDLE_SECONDS" -- "$tool" |
     tee "$work/tool.out"
 "$window" --title "Baseline window" --runs "$ROUNDS" --idle-seconds "$IDLE_SECONDS" -- "$baseline" |
