@@ -1,7 +1,21 @@
 #include "Records.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+
+namespace {
+
+// Fills a field from a list; never past the field, whatever the list's length.
+template <size_t N> void Put(uint8_t (&field)[N], std::initializer_list<int> values) {
+    size_t at = 0;
+    for (int v : values) {
+        if (at == N) break;
+        field[at++] = static_cast<uint8_t>(v);
+    }
+}
+
+} // namespace
 
 PanelRecord MakeRecord(const char* identity12, std::initializer_list<int> mac,
                        std::initializer_list<int> ip, std::initializer_list<int> subnet,
@@ -11,15 +25,11 @@ PanelRecord MakeRecord(const char* identity12, std::initializer_list<int> mac,
     r.TypeLetter = identity12[0];
     std::memcpy(r.Address, identity12 + 1, sizeof r.Address);
     r.Facility = identity12[11];
-    auto put = [](uint8_t* to, std::initializer_list<int> values) {
-        for (int v : values)
-            *to++ = static_cast<uint8_t>(v);
-    };
-    put(r.Mac, mac);
-    put(r.Ip, ip);
-    put(r.Subnet, subnet);
-    put(r.Gateway, gateway);
-    put(r.Server, server);
+    Put(r.Mac, mac);
+    Put(r.Ip, ip);
+    Put(r.Subnet, subnet);
+    Put(r.Gateway, gateway);
+    Put(r.Server, server);
     std::memcpy(r.Version, version, strnlen(version, sizeof r.Version));
     r.Spare = static_cast<uint8_t>(spare);
     r.UnlockTime = static_cast<uint8_t>(unlockTime);
