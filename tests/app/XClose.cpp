@@ -1,7 +1,7 @@
 // Asks a window to close the way a window manager's close box does (WM_DELETE_WINDOW), which
 // xdotool of this Debian release cannot do: its windowclose destroys the window instead.
 //   app-xclose WINDOW_ID
-#include <X11/Xlib.h>
+#include "../support/CloseRequest.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,14 +17,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     const Window window = std::strtoul(argv[1], nullptr, 0);
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    const Status sent = XSendEvent(display, window, False, NoEventMask, &event);
+    const bool sent = SendCloseRequest(display, window);
     XSync(display, False);
     XCloseDisplay(display);
     return sent ? 0 : 1;

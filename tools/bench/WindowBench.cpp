@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "../../tests/support/CloseRequest.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -58,18 +60,6 @@ Window WaitForMap(Display* display, const std::string& title, Clock::time_point 
         poll(&p, 1, 50);
     }
     return 0;
-}
-
-void AskToClose(Display* display, Window window) {
-    XEvent event{};
-    event.xclient.type = ClientMessage;
-    event.xclient.window = window;
-    event.xclient.message_type = XInternAtom(display, "WM_PROTOCOLS", False);
-    event.xclient.format = 32;
-    event.xclient.data.l[0] = static_cast<long>(XInternAtom(display, "WM_DELETE_WINDOW", False));
-    event.xclient.data.l[1] = CurrentTime;
-    XSendEvent(display, window, False, NoEventMask, &event);
-    XFlush(display);
 }
 
 // Waits up to `seconds` for the child; its exit code, or -1 after killing it.
@@ -196,7 +186,7 @@ int main(int argc, char** argv) {
             idleTicks = CpuTicks(pid) - ticks0;
             idleSwitches = ContextSwitches(pid, threads) - switches0;
         }
-        AskToClose(display, window);
+        SendCloseRequest(display, window);
         const int rc = Reap(pid, 30);
         if (rc != 0) ++failures;
         std::printf("run %d: window shown after %.1f ms, exit code %d\n", run, ms, rc);
