@@ -11,6 +11,7 @@ packages=(
     iproute2 procps util-linux # the private test network; setarch
     clang-14 libclang-rt-14-dev # sanitizer runtimes
     dpkg-dev desktop-file-utils # the Debian package: its library dependencies, its menu entry
+    libcli11-dev nlohmann-json3-dev libcsv-dev # callpanel: arguments, JSON, CSV
 )
 
 installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]; }
