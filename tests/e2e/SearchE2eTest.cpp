@@ -35,6 +35,18 @@ QStringList Sorted(QStringList lines) {
 bool Ip(const QStringList& args) {
     return QProcess::execute(QStringLiteral("ip"), args) == 0;
 }
+
+// The state the switch gives its port (e.g. "forwarding"; "disabled" without carrier).
+QString PortState(const QString& switchNs, const QString& port) {
+    QProcess bridge;
+    bridge.start(QStringLiteral("bridge"), {QStringLiteral("-n"), switchNs, QStringLiteral("link"),
+                                            QStringLiteral("show"), QStringLiteral("dev"), port});
+    if (!bridge.waitForFinished(10000)) return {};
+    const QStringList words =
+        QString::fromLatin1(bridge.readAllStandardOutput()).simplified().split(u' ');
+    const qsizetype state = words.indexOf(QStringLiteral("state"));
+    return state >= 0 ? words.value(state + 1) : QString();
+}
 } // namespace
 
 class SearchE2eTest : public QObject {
@@ -283,10 +295,13 @@ void SearchE2eTest::everyNetworkOnce() {
 void SearchE2eTest::cableUnpluggedAndBack() {
     const QStringList ifaces = EnvWords("TESTNET_TOOL_IFACES");
     const QStringList toolSegments = EnvWords("TESTNET_TOOL_SEGMENTS");
-    if (ifaces.isEmpty() || ifaces.size() != toolSegments.size())
+    const QStringList ports = EnvWords("TESTNET_TOOL_PORTS");
+    const QStringList switches = EnvWords("TESTNET_SEGMENT_NS");
+    if (ifaces.isEmpty() || ifaces.size() != toolSegments.size() || ifaces.size() != ports.size())
         QSKIP("the test network does not name the tool's interfaces");
     const int unpluggedSegment = PanelSegments().value(0);
-    const QString unplugged = ifaces[toolSegments.indexOf(QString::number(unpluggedSegment))];
+    const qsizetype unpluggedIndex = toolSegments.indexOf(QString::number(unpluggedSegment));
+    const QString unplugged = ifaces[unpluggedIndex];
     std::set<int> all, servedWithout;
     for (int i = 0; i < ifaces.size(); ++i) {
         all.insert(toolSegments[i].toInt());
@@ -331,6 +346,9 @@ void SearchE2eTest::cableUnpluggedAndBack() {
     if (!defaultRoute.isEmpty())
         QVERIFY(Ip(QStringList{QStringLiteral("route"), QStringLiteral("replace")} + defaultRoute));
     QTRY_COMPARE_WITH_TIMEOUT(int(CurrentBroadcastRoutes().size()), int(all.size()), Wait);
+    // The switch learns of the carrier a moment later, like a real switch port coming up.
+    QTRY_COMPARE_WITH_TIMEOUT(PortState(switches.value(unpluggedSegment), ports[unpluggedIndex]),
+                              QStringLiteral("forwarding"), Wait);
 
     mark = tool.Mark();
     tool.ClickSearch();
