@@ -277,10 +277,12 @@ void SearchE2eTest::everyNetworkOnce() {
               static_cast<int>(tool.Lines().size()), static_cast<int>(site.Lines.size()));
         QCOMPARE(Sorted(tool.Lines()), Sorted(site.Lines));
         QVERIFY(InOrder(tool.StatusesSince(mark), {QString(), ReadFault, SearchSuccess}));
-        for (const auto& [segment, received] : site.Received())
-            QVERIFY2(
-                received == QStringList{OneSearch},
-                qPrintable(QStringLiteral("segment %1: %2").arg(segment).arg(received.join(u'|'))));
+        for (const auto& [segment, received] : site.Received()) {
+            const QString seen =
+                QStringLiteral("segment %1 received %2").arg(segment).arg(received.join(u'|'));
+            qInfo("%s", qPrintable(seen));
+            QVERIFY2(received == QStringList{OneSearch}, qPrintable(seen));
+        }
         for (auto& standin : site.Standins)
             QCOMPARE(standin->LinesWith(QStringLiteral("search from")).size(), search);
     }
