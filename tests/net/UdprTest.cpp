@@ -498,8 +498,8 @@ class UdprTest : public QObject {
     }
 
     // The tool's broadcast reaches every panel once, on whichever of the tool's networks it
-    // is, with or without a default route, and comes back once by each of the tool's
-    // interfaces; the panels' answers arrive with their own addresses.
+    // is, with or without a default route, and comes back once for each network it went out
+    // on; the panels' answers arrive with their own addresses.
     void broadcastReachesPanelsAndComesBack() {
         std::vector<std::unique_ptr<PeerSocket>> panels;
         for (const std::string& ns : PanelNs) {
