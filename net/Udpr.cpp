@@ -1,17 +1,34 @@
 #include "Udpr.h"
 
+#include "BroadcastInterfaces.h"
+
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
+#include <vector>
 
 namespace {
 
 // Lets Close and the destructor know when they run on the receiver thread (from the handler).
 thread_local const TUDPR* ReceiverOf = nullptr;
+
+// The tool's address on the network a datagram came in by: spec_dst, the local address that
+// answers the sender there; the header's destination only when that is missing (for a
+// broadcast it is 255.255.255.255 and names no network).
+in_addr ArrivalAddress(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+        in_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        return info.ipi_spec_dst.s_addr != 0 ? info.ipi_spec_dst : info.ipi_addr;
+    }
+    return in_addr{};
+}
 
 } // namespace
 
@@ -45,6 +62,8 @@ bool TUDPR::Open() {
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &SendBufferSize, sizeof SendBufferSize);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferSize, sizeof ReceiveBufferSize);
+    // Tells the receiver which of the computer's networks each datagram came in by.
+    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
@@ -76,12 +95,41 @@ int TUDPR::Send(const uint8_t* data, int length) {
     Destination.sin_addr.s_addr = ConvertedRemoteAddress;
     const int n = std::max(length, MinSendLength);
 
-    // Held across sendto so that Close never closes the descriptor under a send in progress
+    // The limited broadcast follows the routing table to one interface, or fails without a
+    // default route; so it goes out on every network the computer is on, named per datagram.
+    const bool broadcast = ConvertedRemoteAddress == htonl(INADDR_BROADCAST);
+    const std::vector<BroadcastRoute> routes =
+        broadcast ? CurrentBroadcastRoutes() : std::vector<BroadcastRoute>{};
+
+    // Held across the sends so that Close never closes the descriptor under a send in progress
     // (the number could be reused by another file at once).
     std::lock_guard<std::mutex> guard(SocketLock);
-    if (Socket != NoSocket)
+    if (Socket == NoSocket) return 0;
+    if (!broadcast) {
         sendto(Socket, data, static_cast<size_t>(n), 0,
                reinterpret_cast<const sockaddr*>(&Destination), sizeof Destination);
+        return 0;
+    }
+    for (const BroadcastRoute& route : routes) {
+        iovec part{const_cast<uint8_t*>(data), static_cast<size_t>(n)};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        msghdr message{};
+        message.msg_name = &Destination;
+        message.msg_namelen = sizeof Destination;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = static_cast<int>(route.Index);
+        info.ipi_spec_dst = route.Address;
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        sendmsg(Socket, &message, 0);
+    }
     return 0;
 }
 
@@ -112,14 +160,24 @@ void TUDPR::ReceiverThread() {
     if (fd == NoSocket) return;
 
     uint8_t buffer[MaxReceiveLength + 1];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
     while (Running == 1) {
         sockaddr_in source{};
-        socklen_t sourceLength = sizeof source;
-        // MSG_TRUNC makes recvfrom report the datagram's real length, so an oversized one is seen.
-        const ssize_t result = recvfrom(fd, buffer, MaxReceiveLength, MSG_TRUNC,
-                                        reinterpret_cast<sockaddr*>(&source), &sourceLength);
+        iovec part{buffer, MaxReceiveLength};
+        msghdr message{};
+        message.msg_name = &source;
+        message.msg_namelen = sizeof source;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        // MSG_TRUNC makes recvmsg report the datagram's real length, so an oversized one is seen.
+        const ssize_t result = recvmsg(fd, &message, MSG_TRUNC);
         inet_ntop(AF_INET, &source.sin_addr, SourceAddress, sizeof SourceAddress);
         SourcePort = ntohs(source.sin_port);
+        in_addr local{};
+        if (result >= 0) local = ArrivalAddress(message);
+        inet_ntop(AF_INET, &local, LocalAddress, sizeof LocalAddress);
         if (Running == 0) break;
         if (!AcceptDatagramLength(result)) continue; // never hand on a truncated part
         const int length = static_cast<int>(result);

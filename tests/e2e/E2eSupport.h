@@ -7,7 +7,10 @@
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <memory>
+#include <set>
+#include <vector>
 
 #include "TestNetwork.h"
 
@@ -62,6 +65,47 @@ class Tool : public TestNet::Tool {
 
   private:
     std::unique_ptr<QSignalSpy> Status;
+};
+
+// The segment of each panel namespace, in the order of PanelNamespaces() (all 0 when the test
+// network has one segment).
+QList<int> PanelSegments();
+
+// A plain socket on port 8300 in a panel namespace, beside the stand-in there (both reuse the
+// address): it sees every broadcast that reaches that namespace's segment.
+class SegmentListener {
+  public:
+    explicit SegmentListener(const QString& ns);
+    ~SegmentListener();
+    SegmentListener(const SegmentListener&) = delete;
+    SegmentListener& operator=(const SegmentListener&) = delete;
+
+    bool Ok() const { return Fd >= 0; }
+    struct Datagram {
+        int Length = 0;
+        int Command = -1; // byte 6
+        int Stage = -1;   // byte 7
+        QString From;
+    };
+    // Everything received since the last call, without waiting.
+    QList<Datagram> Take();
+
+  private:
+    int Fd = -1;
+};
+
+// A stand-in in every panel namespace and a listener on every segment.
+struct Site {
+    std::vector<std::unique_ptr<Standin>> Standins;
+    std::map<int, std::unique_ptr<SegmentListener>> Listeners; // by segment
+    QStringList Lines;                                         // of every panel
+
+    bool Start(QString& error);
+    // What each segment received since the last call, one Describe() per datagram.
+    std::map<int, QStringList> Received();
+    static QString Describe(int length, int command, int stage);
+    // The lines of the panels on these segments, sorted.
+    QStringList LinesOn(const std::set<int>& segments) const;
 };
 
 // True when `sequence` occurs in `list` in this order, other entries in between allowed.
