@@ -39,11 +39,13 @@ class Reader {
                 }
                 continue;
             }
-            if (RecordStart && c != '\r' && c != '\n') {
-                RecordLine = Line;
-                RecordStart = false;
-            }
-            if (FieldStart) {
+            // Blank lines between records belong to no record (libcsv skips them).
+            if (RecordStart) {
+                if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+                    RecordLine = FieldLine = Line;
+                    RecordStart = FieldStart = false;
+                }
+            } else if (FieldStart) {
                 FieldLine = Line;
                 FieldStart = false;
             }
