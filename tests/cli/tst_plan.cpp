@@ -161,12 +161,14 @@ void PlanTest::rowSettings_data() {
         << Edit([](PanelRecord& r) { std::memcpy(r.Address, "01234567\xCB\xCE", 10); })
         << QStringList{};
     QTest::newRow("parse faults, every one")
-        << QStringList{"ip=192.168.1.300", "mask=255.255.255", "type=tower", "unlock=10",
-                       "address=012345678ก"}
+        << QStringList{"ip=192.168.1.300", "mask=255.255.255",   "type=tower",
+                       "unlock=10",        "address=012345678ก", "facility=\t"}
         << none << Edit(nullptr)
         << QStringList{"2:2:type: 'tower' is not flat",
                        "2:3:address: '012345678ก' holds a character",
-                       "2:5:ip: '192.168.1.300' is not an IPv4", "2:6:mask: '255.255.255'",
+                       "2:4:facility: holds a control character",
+                       "2:5:ip: '192.168.1.300' is not an IPv4",
+                       "2:6:mask: '255.255.255'",
                        "2:9:unlock: '10' is not a number of seconds from 0 to 9"};
     QTest::newRow("window checks, every one")
         << QStringList{"ip=192.168.1.0", "server=0.0.0.255", "address=1234", "facility=2",
