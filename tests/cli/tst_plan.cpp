@@ -170,6 +170,9 @@ void PlanTest::rowSettings_data() {
                        "2:5:ip: '192.168.1.300' is not an IPv4",
                        "2:6:mask: '255.255.255'",
                        "2:9:unlock: '10' is not a number of seconds from 0 to 9"};
+    // The window's check of the same cell would say it again.
+    QTest::newRow("one error a cell") << QStringList{"unlock=x"} << none << Edit(nullptr)
+                                      << QStringList{"2:9:'x' is not a number of seconds"};
     QTest::newRow("window checks, every one")
         << QStringList{"ip=192.168.1.0", "server=0.0.0.255", "address=1234", "facility=2",
                        "unlock=0"}
