@@ -6,12 +6,25 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 
 namespace {
 
 // Lets Close and the destructor know when they run on the receiver thread (from the handler).
 thread_local const TUDPR* ReceiverOf = nullptr;
+
+// The local address of the interface a datagram came in by; for a broadcast the header's
+// destination says nothing, so the interface's own address (spec_dst) comes first.
+in_addr ArrivalAddress(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;
+        in_pktinfo info;
+        std::memcpy(&info, CMSG_DATA(c), sizeof info);
+        return info.ipi_spec_dst.s_addr != 0 ? info.ipi_spec_dst : info.ipi_addr;
+    }
+    return in_addr{};
+}
 
 } // namespace
 
@@ -45,6 +58,8 @@ bool TUDPR::Open() {
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &SendBufferSize, sizeof SendBufferSize);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferSize, sizeof ReceiveBufferSize);
+    // Tells the receiver which of the computer's networks each datagram came in by.
+    setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
@@ -112,14 +127,24 @@ void TUDPR::ReceiverThread() {
     if (fd == NoSocket) return;
 
     uint8_t buffer[MaxReceiveLength + 1];
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
     while (Running == 1) {
         sockaddr_in source{};
-        socklen_t sourceLength = sizeof source;
-        // MSG_TRUNC makes recvfrom report the datagram's real length, so an oversized one is seen.
-        const ssize_t result = recvfrom(fd, buffer, MaxReceiveLength, MSG_TRUNC,
-                                        reinterpret_cast<sockaddr*>(&source), &sourceLength);
+        iovec part{buffer, MaxReceiveLength};
+        msghdr message{};
+        message.msg_name = &source;
+        message.msg_namelen = sizeof source;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        // MSG_TRUNC makes recvmsg report the datagram's real length, so an oversized one is seen.
+        const ssize_t result = recvmsg(fd, &message, MSG_TRUNC);
         inet_ntop(AF_INET, &source.sin_addr, SourceAddress, sizeof SourceAddress);
         SourcePort = ntohs(source.sin_port);
+        in_addr local{};
+        if (result >= 0) local = ArrivalAddress(message);
+        inet_ntop(AF_INET, &local, LocalAddress, sizeof LocalAddress);
         if (Running == 0) break;
         if (!AcceptDatagramLength(result)) continue; // never hand on a truncated part
         const int length = static_cast<int>(result);

@@ -46,9 +46,11 @@ class TUDPR {
     int ReceiveBufferSize = 0;
     DatagramHandler* Handler = nullptr;
 
-    // Written and read by the receiver thread only.
+    // Written and read by the receiver thread only. LocalAddress is the tool's own address on
+    // the interface the datagram came in by; all three are valid during the handler call.
     char SourceAddress[20] = {};
     unsigned SourcePort = 0;
+    char LocalAddress[20] = {};
 
     std::atomic<int> Running{0};
 

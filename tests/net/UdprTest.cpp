@@ -71,13 +71,16 @@ struct Received {
     int length = 0;
     Bytes bytes; // length bytes and the one after them
     pid_t thread = 0;
+    std::string local; // the endpoint's LocalAddress during the call
 };
 
 class Recorder final : public DatagramHandler {
   public:
     void Dispatch(const char* sourceAddress, unsigned sourcePort, const uint8_t* data,
                   int length) override {
-        Received r{sourceAddress, sourcePort, length, Bytes(data, data + length + 1), gettid()};
+        Received r{sourceAddress, sourcePort,
+                   length,        Bytes(data, data + length + 1),
+                   gettid(),      Of != nullptr ? Of->LocalAddress : ""};
         std::lock_guard<std::mutex> guard(Lock);
         Calls.push_back(std::move(r));
     }
@@ -99,6 +102,7 @@ class Recorder final : public DatagramHandler {
         std::lock_guard<std::mutex> guard(Lock);
         Calls.clear();
     }
+    const TUDPR* Of = nullptr; // set before Open
 
   private:
     std::mutex Lock;
@@ -118,6 +122,8 @@ class PeerSocket {
         });
         maker.join();
         if (Fd < 0) return;
+        const int on = 1;
+        setsockopt(Fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
         sockaddr_in local{};
         local.sin_family = AF_INET;
         local.sin_port = htons(static_cast<uint16_t>(port));
@@ -173,7 +179,8 @@ class PeerSocket {
     int BoundPort = 0;
 };
 
-void configure(TUDPR& endpoint, int localPort, DatagramHandler* handler) {
+void configure(TUDPR& endpoint, int localPort, Recorder* handler) {
+    if (handler != nullptr) handler->Of = &endpoint;
     endpoint.LocalPort = localPort;
     endpoint.RemotePort = Port;
     endpoint.SendBufferSize = 32768;
@@ -238,6 +245,57 @@ class UdprTest : public QObject {
         QVERIFY(!ToolIp.empty());
         QVERIFY(!PanelNs.empty());
         QCOMPARE(PanelNs.size(), PanelIps.size());
+    }
+
+    // The tool's addresses on the segment of panel `i` (several when it has two interfaces
+    // there); with a single segment, the one tool address.
+    std::vector<std::string> toolIpsFacing(size_t i) {
+        const std::vector<std::string> panelSegments = envList("TESTNET_PANEL_SEGMENTS");
+        const std::vector<std::string> toolIps = envList("TESTNET_TOOL_IPS");
+        const std::vector<std::string> toolSegments = envList("TESTNET_TOOL_SEGMENTS");
+        if (panelSegments.size() != PanelNs.size() || toolIps.size() != toolSegments.size())
+            return {ToolIp};
+        std::vector<std::string> facing;
+        for (size_t t = 0; t < toolIps.size(); ++t)
+            if (toolSegments[t] == panelSegments[i]) facing.push_back(toolIps[t]);
+        return facing;
+    }
+
+    // The handler learns by which of the tool's addresses a datagram came in: the address a
+    // unicast was sent to, or for a broadcast the address of each interface that received it.
+    void localAddress_data() {
+        QTest::addColumn<bool>("broadcast");
+        QTest::newRow("unicast") << false;
+        QTest::newRow("255.255.255.255") << true;
+    }
+    void localAddress() {
+        QFETCH(bool, broadcast);
+        Recorder recorder;
+        TUDPR endpoint;
+        configure(endpoint, Port, &recorder);
+        QVERIFY(endpoint.Open());
+        for (size_t i = 0; i < PanelNs.size(); ++i) {
+            const std::vector<std::string> facing = toolIpsFacing(i);
+            QVERIFY(!facing.empty());
+            PeerSocket panel(PanelNs[i], 0);
+            QVERIFY(panel.ok());
+            recorder.clear();
+            const Bytes datagram = pattern(16, int(i));
+            QVERIFY(panel.sendTo(broadcast ? "255.255.255.255" : facing.front(), Port, datagram));
+            const std::set<std::string> expected =
+                broadcast ? std::set<std::string>(facing.begin(), facing.end())
+                          : std::set<std::string>{facing.front()};
+            QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), int(expected.size()), Timeout);
+            QTest::qWait(100); // no copy beyond one per receiving interface
+            std::set<std::string> locals;
+            for (const Received& r : recorder.calls()) {
+                QCOMPARE(r.address, PanelIps[i]);
+                locals.insert(r.local);
+            }
+            QCOMPARE(int(recorder.calls().size()), int(expected.size()));
+            QCOMPARE(locals, expected);
+        }
+        QVERIFY(closeWithin(endpoint));
     }
 
     void sendLength_data() {
