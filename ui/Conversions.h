@@ -13,6 +13,7 @@ class EConvertError : public Dialogs::Exception {
     using Dialogs::Exception::Exception;
 };
 
+// The shared conversions of SettingsChecks for box texts.
 // Signed 32-bit decimal: leading blanks, an optional sign, then decimal digits up to the end of
 // the text. Hexadecimal notations are refused, since these boxes take decimal bytes.
 // Throws EConvertError with "'<text>' is not a valid integer value."

@@ -1,0 +1,366 @@
+#include "Plan.h"
+
+#include <csv.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "PanelTexts.h"
+
+namespace {
+
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
+std::string Quoted(std::string_view text) {
+    std::string quoted;
+    quoted.reserve(text.size() + 2);
+    quoted.append(1, '\'').append(text).append(1, '\'');
+    return quoted;
+}
+
+// Feeds libcsv one byte at a time, so that every field and every fault is known by its line.
+class Reader {
+  public:
+    explicit Reader(Plan& plan) : Out(plan) { Restart(); }
+    ~Reader() { csv_free(&Parser); }
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    void Read(std::string_view text) {
+        if (text.substr(0, ByteOrderMark.size()) == ByteOrderMark)
+            text.remove_prefix(ByteOrderMark.size());
+        for (std::size_t at = 0; at < text.size(); ++at) {
+            const char c = text[at];
+            if (SkippingLine) {
+                if (c == '\n') {
+                    SkippingLine = false;
+                    ++Line;
+                }
+                continue;
+            }
+            if (RecordStart && c != '\r' && c != '\n') {
+                RecordLine = Line;
+                RecordStart = false;
+            }
+            if (FieldStart) {
+                FieldLine = Line;
+                FieldStart = false;
+            }
+            if (csv_parse(&Parser, &c, 1, OnField, OnRecord, this) != 1) {
+                Out.Errors.push_back({Line, int(Fields.size()) + 1,
+                                      "broken quote: a quoted cell must end with a quote followed "
+                                      "by a comma or the line's end, and a cell without quotes "
+                                      "cannot hold one"});
+                Restart();
+                if (c != '\n') SkippingLine = true;
+            }
+            if (c == '\n' && !SkippingLine) ++Line;
+        }
+        if (!SkippingLine && csv_fini(&Parser, OnField, OnRecord, this) != 0)
+            Out.Errors.push_back({FieldLine, int(Fields.size()) + 1,
+                                  "quote not closed: the cell runs to the end of the file"});
+        if (!Header) Out.Errors.push_back({1, 0, "no header line"});
+    }
+
+  private:
+    static void OnField(void* data, std::size_t size, void* self) {
+        auto& r = *static_cast<Reader*>(self);
+        r.Fields.emplace_back(static_cast<const char*>(data), size);
+        r.FieldStart = true;
+    }
+    static void OnRecord(int, void* self) {
+        auto& r = *static_cast<Reader*>(self);
+        r.Record();
+        r.Fields.clear();
+        r.RecordStart = true;
+        r.FieldStart = true;
+    }
+
+    void Restart() {
+        csv_free(&Parser);
+        csv_init(&Parser, CSV_STRICT | CSV_STRICT_FINI);
+        Fields.clear();
+        RecordStart = true;
+        FieldStart = true;
+    }
+
+    void Record() {
+        if (!Header)
+            TakeHeader();
+        else
+            TakeRow();
+    }
+
+    void TakeHeader() {
+        auto columns = std::make_shared<std::map<std::string, int>>();
+        for (std::size_t at = 0; at < Fields.size(); ++at) {
+            const std::string& name = Fields[at];
+            if (std::find_if(std::begin(PanelColumns), std::end(PanelColumns),
+                             [&](const char* known) { return name == known; }) ==
+                std::end(PanelColumns))
+                continue; // a column of the user's own
+            if (!columns->emplace(name, int(at) + 1).second)
+                Out.Errors.push_back({RecordLine, int(at) + 1,
+                                      "column " + Quoted(name) + " appears twice in the header"});
+        }
+        for (int at = 0; at < RequiredColumnCount; ++at)
+            if (!columns->count(PanelColumns[at]))
+                Out.Errors.push_back(
+                    {RecordLine, 0, "the header lacks the column " + Quoted(PanelColumns[at])});
+        HeaderWidth = int(Fields.size());
+        Header = std::move(columns);
+    }
+
+    void TakeRow() {
+        const int width = int(Fields.size());
+        if (width < HeaderWidth) {
+            std::string name;
+            for (const auto& [column, number] : *Header)
+                if (number == width + 1) name = " " + Quoted(column);
+            Out.Errors.push_back({RecordLine, width + 1,
+                                  "missing column" + name + ": the line has " +
+                                      std::to_string(width) + " fields, the header " +
+                                      std::to_string(HeaderWidth)});
+            return;
+        }
+        if (width > HeaderWidth) {
+            Out.Errors.push_back({RecordLine, HeaderWidth + 1,
+                                  "the line has " + std::to_string(width) +
+                                      " fields, more than the header's " +
+                                      std::to_string(HeaderWidth)});
+            return;
+        }
+        PlanRow row{RecordLine, {}, Header};
+        for (const auto& [column, number] : *Header)
+            row.Cells[column] = Fields[number - 1];
+        if (const auto mac = row.Cells.find("mac"); mac != row.Cells.end()) {
+            const int column = Header->at("mac");
+            if (const auto bytes = ParseMac(mac->second)) {
+                const auto [first, inserted] = Macs.emplace(*bytes, RecordLine);
+                if (!inserted)
+                    Out.Errors.push_back({RecordLine, column,
+                                          "mac: " + mac->second + " is also on line " +
+                                              std::to_string(first->second)});
+            } else {
+                Out.Errors.push_back({RecordLine, column,
+                                      "mac: " + Quoted(mac->second) +
+                                          " is not a MAC address like 00:50:2A:10:00:A5"});
+            }
+        }
+        Out.Rows.push_back(std::move(row));
+    }
+
+    Plan& Out;
+    csv_parser Parser{};
+    std::vector<std::string> Fields;
+    std::shared_ptr<const std::map<std::string, int>> Header;
+    int HeaderWidth = 0;
+    std::map<std::array<uint8_t, 6>, int> Macs; // first line of each MAC
+    int Line = 1, RecordLine = 1, FieldLine = 1;
+    bool RecordStart = true, FieldStart = true, SkippingLine = false;
+};
+
+const char* ColumnOf(SettingsBox box) {
+    switch (box) {
+    case SettingsBox::Address:
+        return "address";
+    case SettingsBox::Facility:
+        return "facility";
+    case SettingsBox::Mac:
+        return "mac";
+    case SettingsBox::Ip:
+        return "ip";
+    case SettingsBox::Subnet:
+        return "mask";
+    case SettingsBox::Gateway:
+        return "gateway";
+    case SettingsBox::Server:
+        return "server";
+    case SettingsBox::Unlock:
+        return "unlock";
+    }
+    return "";
+}
+
+// Puts a passing value into the box that failed, so that the next check can run.
+void Mend(SettingsTexts& t, const CheckFailure& failure) {
+    switch (failure.Box) {
+    case SettingsBox::Address:
+        t.Address.assign(t.Type == static_cast<int>(DeviceType::Flat) ? 10 : 4, '1');
+        break;
+    case SettingsBox::Facility:
+        t.Facility = "0";
+        break;
+    case SettingsBox::Mac:
+        t.Mac[failure.Index] = "00";
+        break;
+    case SettingsBox::Ip:
+        t.Ip[failure.Index] = "1";
+        break;
+    case SettingsBox::Subnet:
+        t.Subnet[failure.Index] = "0";
+        break;
+    case SettingsBox::Gateway:
+        t.Gateway[failure.Index] = "1";
+        break;
+    case SettingsBox::Server:
+        t.Server[failure.Index] = "1";
+        break;
+    case SettingsBox::Unlock:
+        t.Unlock = "1";
+        break;
+    }
+}
+
+} // namespace
+
+Plan ReadPlan(std::string_view csvText) {
+    Plan plan;
+    Reader reader(plan);
+    reader.Read(csvText);
+    std::stable_sort(plan.Errors.begin(), plan.Errors.end(),
+                     [](const PlanError& a, const PlanError& b) { return a.Line < b.Line; });
+    return plan;
+}
+
+std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
+    if (text.size() != 17) return std::nullopt;
+    std::array<uint8_t, 6> mac{};
+    const char separator = text[2];
+    if (separator != ':' && separator != '-') return std::nullopt;
+    for (int at = 0; at < 6; ++at) {
+        if (at > 0 && text[at * 3 - 1] != separator) return std::nullopt;
+        unsigned value = 0;
+        for (const char c : text.substr(at * 3, 2)) {
+            value <<= 4;
+            if (c >= '0' && c <= '9')
+                value |= unsigned(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                value |= unsigned(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                value |= unsigned(c - 'A' + 10);
+            else
+                return std::nullopt;
+        }
+        mac[at] = static_cast<uint8_t>(value);
+    }
+    return mac;
+}
+
+std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
+                                         std::vector<PlanError>& errors) {
+    const std::size_t before = errors.size();
+    std::set<std::string> faulty;
+    const auto fail = [&](const std::string& column, const std::string& text) {
+        int number = 0;
+        if (row.Columns)
+            if (const auto it = row.Columns->find(column); it != row.Columns->end())
+                number = it->second;
+        errors.push_back({row.Line, number, column + ": " + text});
+        faulty.insert(column);
+    };
+    const auto cell = [&](const char* column) -> const std::string* {
+        const auto it = row.Cells.find(column);
+        return it == row.Cells.end() || it->second.empty() ? nullptr : &it->second;
+    };
+
+    SettingsTexts t = TextsOf(current);
+
+    if (const std::string* mac = cell("mac")) {
+        const auto bytes = ParseMac(*mac);
+        if (!bytes)
+            fail("mac", Quoted(*mac) + " is not a MAC address like 00:50:2A:10:00:A5");
+        else if (!std::equal(bytes->begin(), bytes->end(), current.Mac))
+            fail("mac", *mac + " is not the panel's MAC " + MacText(current.Mac));
+    } else {
+        fail("mac", "empty: the MAC names the panel");
+    }
+    // The write always sends 00:50:2A as the first three bytes.
+    if (!faulty.count("mac") &&
+        (current.Mac[0] != 0x00 || current.Mac[1] != 0x50 || current.Mac[2] != 0x2A))
+        fail("mac", MacText(current.Mac) + " does not begin with 00:50:2A, which a write sets");
+
+    if (const std::string* type = cell("type")) {
+        if (const auto parsed = ParseDeviceType(*type))
+            t.Type = static_cast<int>(*parsed);
+        else
+            fail("type", Quoted(*type) + " is not flat, villa or help");
+    }
+    for (const auto& [column, field] :
+         {std::pair{"address", &t.Address}, std::pair{"facility", &t.Facility}}) {
+        if (const std::string* text = cell(column)) {
+            if (auto gbk = Utf8ToGbk(*text))
+                *field = std::move(*gbk);
+            else
+                fail(column, Quoted(*text) + " holds a character the panels cannot take (GBK)");
+        }
+    }
+    for (const auto& [column, bytes] :
+         {std::pair{"ip", &t.Ip}, std::pair{"mask", &t.Subnet}, std::pair{"gateway", &t.Gateway},
+          std::pair{"server", &t.Server}}) {
+        if (const std::string* text = cell(column)) {
+            if (const auto parsed = ParseIpv4(*text)) {
+                for (int at = 0; at < 4; ++at)
+                    (*bytes)[at] = std::to_string((*parsed)[at]);
+            } else {
+                fail(column, Quoted(*text) + " is not an IPv4 address like 192.168.1.20");
+            }
+        }
+    }
+    if (const std::string* text = cell("unlock")) t.Unlock = *text;
+    // The write carries one typed digit; anything longer would be cut to its first character.
+    if (t.Unlock.size() != 1 || t.Unlock[0] < '0' || t.Unlock[0] > '9')
+        fail("unlock", Quoted(t.Unlock) + " is not a number of seconds from 0 to 9");
+
+    // Every failed window check, not only the first: mend each and check again.
+    SettingsTexts probe = t;
+    try {
+        for (int round = 0; round < 32; ++round) {
+            const std::optional<CheckFailure> failure = FirstFailedCheck(probe);
+            if (!failure) break;
+            const char* column = ColumnOf(failure->Box);
+            if (!faulty.count(column)) fail(column, failure->Text);
+            Mend(probe, *failure);
+        }
+    } catch (const ConvertError& error) {
+        fail("ip", error.what());
+    }
+    if (errors.size() != before) return std::nullopt;
+    return t;
+}
+
+std::vector<std::string> PanelCells(const PanelRecord& found, std::string_view via) {
+    return {MacText(found.Mac),
+            DeviceTypeName(DeviceTypeOf(found)),
+            GbkToUtf8(ShownAddress(found)),
+            FieldText(&found.Facility, 1),
+            Ipv4Text(found.Ip),
+            Ipv4Text(found.Subnet),
+            Ipv4Text(found.Gateway),
+            Ipv4Text(found.Server),
+            std::to_string(found.UnlockTime),
+            FieldText(found.Version, sizeof found.Version),
+            FieldText(&found.TypeLetter, PanelIdentityLength),
+            std::string(via)};
+}
+
+std::string CsvLine(const std::vector<std::string>& fields) {
+    std::string line;
+    for (std::size_t at = 0; at < fields.size(); ++at) {
+        const std::string& field = fields[at];
+        if (at > 0) line += ',';
+        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
+        // libcsv drops blanks around a cell without quotes
+        const bool plain = field.find_first_of(",\"\r\n") == std::string::npos &&
+                           (field.empty() || (!blank(field.front()) && !blank(field.back())));
+        if (plain) {
+            line += field;
+            continue;
+        }
+        std::string quoted(csv_write(nullptr, 0, field.data(), field.size()), '\0');
+        csv_write(quoted.data(), quoted.size(), field.data(), field.size());
+        line += quoted;
+    }
+    return line + "\n";
+}

@@ -1,0 +1,71 @@
+#pragma once
+
+// A site plan: one CSV row per panel, in the columns that `callpanel search --format csv`
+// prints, so that a search can be exported, edited and applied again.
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "PanelRecord.h"
+#include "SettingsChecks.h"
+
+// search --format csv prints these, in this order. version, identity and via are for reading
+// only; a plan must have all the others.
+inline constexpr const char* PanelColumns[] = {"mac",    "type",    "address",  "facility",
+                                               "ip",     "mask",    "gateway",  "server",
+                                               "unlock", "version", "identity", "via"};
+inline constexpr int RequiredColumnCount = 9; // the first nine of PanelColumns
+
+// Line: 1-based physical line of the file. Column: 1-based field number within the line (the
+// CSV column), 0 when the problem is the whole line or the header as a whole.
+struct PlanError {
+    int Line;
+    int Column;
+    std::string Text;
+};
+
+// One data row. Cells by column name, UTF-8, exactly as written (no trimming). Columns: the
+// header's field numbers by name, shared by the rows of one plan (may be null for hand-built
+// rows; errors then carry column 0).
+struct PlanRow {
+    int Line;
+    std::map<std::string, std::string> Cells;
+    std::shared_ptr<const std::map<std::string, int>> Columns;
+};
+
+struct Plan {
+    std::vector<PlanRow> Rows;
+    std::vector<PlanError> Errors; // every problem of the file, in file order
+};
+
+// The header row is required; its names are trimmed of blanks, a UTF-8 byte order mark before it
+// is skipped, unknown names are ignored. A missing or repeated column, a broken or unclosed
+// quote, and a row with more or fewer fields than the header are errors; reading goes on after a
+// bad line at the next line. Blank lines are skipped.
+Plan ReadPlan(std::string_view csvText);
+
+// The row's settings laid over the panel's current ones (`current`, a directory record). An empty
+// cell keeps the current value. `mac` is the key: it must parse and is not changed. Every problem
+// (bad mac, type, IPv4 text, unlocking time, a text without a GBK form, a failed window check)
+// is appended to `errors` with the row's line and the cell's column; nullopt when there was one.
+// The same-segment rule is left to the site checks.
+std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
+                                         std::vector<PlanError>& errors);
+
+// "00:50:2A:10:00:A5", either case; also '-' between the bytes.
+std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);
+
+// Added for the search output and the round trip: the cells of one found panel in the order of
+// PanelColumns (unlock in decimal seconds, texts decoded from GBK); `via` is the local address
+// the reply came to.
+std::vector<std::string> PanelCells(const PanelRecord& found, std::string_view via);
+
+// Added for `search --format csv`: one CSV line (ending in "\n") of the fields, each quoted by
+// libcsv only when it holds a comma, quote, CR or LF, or starts or ends with a blank.
+std::string CsvLine(const std::vector<std::string>& fields);

@@ -1,0 +1,43 @@
+#pragma once
+
+// How a panel record reads as text, without Qt: device type, address, MAC and IPv4 texts, and
+// the GBK the panels use on the wire. The window and the command-line tool share these rules.
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "PanelRecord.h"
+
+// The window's device type selector, by its indexes.
+enum class DeviceType { Flat = 0, Help = 1, Villa = 2 };
+
+// 'H' is a flat camera, any other letter a help station; a flat camera whose address bytes 5 to
+// 10 are all '0' is a villa camera.
+DeviceType DeviceTypeOf(const PanelRecord& r);
+
+// The address as shown: wire bytes up to the first zero byte (at most 10), cut after the 4th
+// when bytes 5 to 10 are all '0'. GBK bytes, as the record holds them.
+std::string ShownAddress(const PanelRecord& r);
+
+// GBK bytes to UTF-8; a byte sequence that is not GBK becomes '?' (one per bad byte).
+std::string GbkToUtf8(std::string_view gbk);
+// UTF-8 to GBK; nullopt when the text is not valid UTF-8 or a character has no GBK form.
+std::optional<std::string> Utf8ToGbk(std::string_view utf8);
+
+// The bytes of a fixed field up to its first zero byte (at most `size`), as UTF-8 from GBK.
+std::string FieldText(const char* bytes, std::size_t size);
+
+// "00:50:2A:10:00:A5": upper-case hexadecimal, colons between.
+std::string MacText(const uint8_t (&mac)[6]);
+// "192.168.1.20".
+std::string Ipv4Text(const uint8_t (&a)[4]);
+// Strict: exactly four decimal parts of 1 to 3 digits, each 0 to 255, no blanks or signs.
+std::optional<std::array<uint8_t, 4>> ParseIpv4(std::string_view text);
+
+// "flat", "villa", "help".
+const char* DeviceTypeName(DeviceType t);
+// The names above, exactly (lower case).
+std::optional<DeviceType> ParseDeviceType(std::string_view name);

@@ -1,0 +1,220 @@
+#include "SettingsChecks.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "PanelTexts.h"
+
+namespace {
+
+constexpr const char* RangeText = "Pls input a number between 0 - 255！";
+constexpr const char* InvalidIpText = "Invalid IP！";
+constexpr const char* InputAgainTitle = "Pls input again";
+constexpr const char* ErrorTitle = "Error";
+constexpr int FlatCamera = 0;
+constexpr int VillaCamera = 2;
+constexpr std::size_t AddressLength = 10;
+constexpr std::size_t ShortAddressLength = 4;
+
+bool InByteRange(int value) {
+    return value >= 0 && value <= 255;
+}
+// A host byte of 0 or 255 would name the network or the broadcast.
+bool IsNetworkOrBroadcast(int value) {
+    return value == 0 || value == 255;
+}
+
+CheckFailure Information(SettingsBox box, const char* text) {
+    return CheckFailure{box, 0, text, ErrorTitle, CheckIconInformation, false};
+}
+
+// One address box: its fourth byte first, then every byte's range. Converts in that order, so a
+// bad fourth byte is the one the conversion error quotes.
+std::optional<CheckFailure> CheckAddress(SettingsBox box, const std::string (&bytes)[4]) {
+    if (IsNetworkOrBroadcast(StrToInt(bytes[3])))
+        return CheckFailure{box, 3, InvalidIpText, InputAgainTitle, CheckIconError, false};
+    for (int at = 0; at < 4; ++at)
+        if (!InByteRange(StrToInt(bytes[at])))
+            return CheckFailure{box, at, RangeText, InputAgainTitle, CheckIconError, true};
+    return std::nullopt;
+}
+
+void StageBytes(const std::string (&texts)[4], uint8_t (&bytes)[4]) {
+    for (int at = 0; at < 4; ++at)
+        bytes[at] = static_cast<uint8_t>(StrToInt(texts[at]));
+}
+
+std::string Decimal(unsigned value) {
+    return std::to_string(value);
+}
+
+void DecimalBytes(const uint8_t (&bytes)[4], std::string (&texts)[4]) {
+    for (int at = 0; at < 4; ++at)
+        texts[at] = Decimal(bytes[at]);
+}
+
+} // namespace
+
+ConvertError::ConvertError(std::string text)
+    : std::runtime_error("'" + text + "' is not a valid integer value."), BoxText(std::move(text)) {
+}
+
+int StrToInt(std::string_view text) {
+    const auto fail = [&text]() { return ConvertError(std::string(text)); };
+    std::size_t at = 0;
+    while (at < text.size() && text[at] == ' ')
+        ++at;
+    bool negative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) {
+        negative = text[at] == '-';
+        ++at;
+    }
+    if (at == text.size()) throw fail();
+    // Accumulate as a negative number so that the most negative value fits.
+    constexpr long long Lowest = std::numeric_limits<int32_t>::min();
+    long long value = 0;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        if (c < '0' || c > '9') throw fail();
+        value = value * 10 - (c - '0');
+        if (value < Lowest) throw fail();
+    }
+    if (!negative) {
+        value = -value;
+        if (value > std::numeric_limits<int32_t>::max()) throw fail();
+    }
+    return static_cast<int>(value);
+}
+
+std::optional<uint8_t> HexByte(std::string_view text) {
+    std::size_t at = 0;
+    // The white space that "%x" skips in the C locale.
+    while (at < text.size() && text[at] != 0 && std::strchr(" \t\n\v\f\r", text[at]) != nullptr)
+        ++at;
+    unsigned value = 0;
+    bool any = false;
+    for (; at < text.size(); ++at) {
+        const char c = text[at];
+        unsigned digit;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            break;
+        value = ((value << 4) | digit) & 0xFFu; // only the low 8 bits are kept anyway
+        any = true;
+    }
+    if (!any) return std::nullopt;
+    return static_cast<uint8_t>(value);
+}
+
+int CompareBytes(std::string_view a, std::string_view b) {
+    const std::size_t common = std::min(a.size(), b.size());
+    for (std::size_t i = 0; i < common; ++i) {
+        const auto x = static_cast<unsigned char>(a[i]);
+        const auto y = static_cast<unsigned char>(b[i]);
+        if (x != y) return x < y ? -1 : 1;
+    }
+    if (a.size() == b.size()) return 0;
+    return a.size() < b.size() ? -1 : 1;
+}
+
+SettingsTexts TextsOf(const PanelRecord& r) {
+    SettingsTexts t;
+    t.Type = static_cast<int>(DeviceTypeOf(r));
+    t.Address = ShownAddress(r);
+    if (r.Facility != 0) t.Facility = std::string(1, r.Facility);
+    for (int at = 0; at < 3; ++at) {
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02X", r.Mac[3 + at]);
+        t.Mac[at] = hex;
+    }
+    DecimalBytes(r.Ip, t.Ip);
+    DecimalBytes(r.Subnet, t.Subnet);
+    DecimalBytes(r.Gateway, t.Gateway);
+    DecimalBytes(r.Server, t.Server);
+    t.Unlock = Decimal(r.UnlockTime);
+    return t;
+}
+
+void FillEmpty(SettingsTexts& t) {
+    const auto fill = [](std::string& text) {
+        if (text.empty()) text = "10";
+    };
+    for (std::string& text : t.Mac)
+        fill(text);
+    for (std::string(*box)[4] : {&t.Ip, &t.Subnet, &t.Gateway, &t.Server})
+        for (std::string& text : *box)
+            fill(text);
+    fill(t.Unlock);
+}
+
+std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t) {
+    if (auto failure = CheckAddress(SettingsBox::Ip, t.Ip)) return failure;
+    if (auto failure = CheckAddress(SettingsBox::Gateway, t.Gateway)) return failure;
+    if (auto failure = CheckAddress(SettingsBox::Server, t.Server)) return failure;
+    if (t.Type == FlatCamera && t.Address.size() != AddressLength)
+        return Information(SettingsBox::Address,
+                           "Invalid Address bits ，10 bits for Flat station！");
+    if (t.Type != FlatCamera && t.Address.size() != ShortAddressLength)
+        return Information(SettingsBox::Address,
+                           "Invalid Address bits ，4 bits for Help station & Villa camera！");
+    if (t.Facility.empty()) return Information(SettingsBox::Facility, "Invalid facility NO.");
+    if (CompareBytes(t.Facility, "0") < 0 || CompareBytes(t.Facility, "1") > 0)
+        return Information(SettingsBox::Facility, "Facility NO. between 0-1");
+    if (t.Type == FlatCamera &&
+        (CompareBytes(t.Unlock, "1") < 0 || CompareBytes(t.Unlock, "9") > 0))
+        return Information(SettingsBox::Unlock, "Unlocking time between 1-9");
+    // A MAC byte that holds no hexadecimal digit has no value to send.
+    for (int at = 0; at < 3; ++at)
+        if (!HexByte(t.Mac[at]))
+            return CheckFailure{SettingsBox::Mac, at,  "Invalid MAC！", InputAgainTitle,
+                                CheckIconError,   true};
+    return std::nullopt;
+}
+
+void StageSettings(const SettingsTexts& t, PanelRecord& pending) {
+    pending.TypeLetter = (t.Type == FlatCamera || t.Type == VillaCamera) ? 'H' : 'P';
+    for (std::size_t at = 0; at < t.Address.size() && at < AddressLength; ++at)
+        pending.Address[at] = t.Address[at];
+    if (t.Address.size() == ShortAddressLength)
+        for (std::size_t at = ShortAddressLength; at < AddressLength; ++at)
+            pending.Address[at] = '0';
+    pending.Facility = t.Facility.empty() ? '\0' : t.Facility[0];
+    pending.Terminator = 0;
+    pending.Mac[0] = 0x00;
+    pending.Mac[1] = 0x50;
+    pending.Mac[2] = 0x2A;
+    for (int at = 0; at < 3; ++at)
+        if (const std::optional<uint8_t> byte = HexByte(t.Mac[at])) pending.Mac[3 + at] = *byte;
+    StageBytes(t.Ip, pending.Ip);
+    StageBytes(t.Subnet, pending.Subnet);
+    StageBytes(t.Gateway, pending.Gateway);
+    StageBytes(t.Server, pending.Server);
+    pending.UnlockTime = t.Unlock.empty() ? 0 : static_cast<uint8_t>(t.Unlock[0]);
+}
+
+bool SameSegment(const PanelRecord& staged) {
+    for (int at = 0; at < 4; ++at)
+        if ((staged.Ip[at] & staged.Subnet[at]) != (staged.Gateway[at] & staged.Subnet[at]))
+            return false;
+    return true;
+}
+
+bool ReportsStaged(const PanelRecord& reported, const PanelRecord& pending) {
+    const auto same = [](const auto& a, const auto& b) {
+        static_assert(sizeof a == sizeof b);
+        return std::memcmp(&a, &b, sizeof a) == 0;
+    };
+    return reported.TypeLetter == pending.TypeLetter && same(reported.Address, pending.Address) &&
+           reported.Facility == pending.Facility && same(reported.Mac, pending.Mac) &&
+           same(reported.Ip, pending.Ip) && same(reported.Subnet, pending.Subnet) &&
+           same(reported.Gateway, pending.Gateway) && same(reported.Server, pending.Server) &&
+           // the write request sends the typed digit as a number of seconds
+           reported.UnlockTime == static_cast<uint8_t>(pending.UnlockTime - '0');
+}

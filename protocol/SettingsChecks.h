@@ -1,0 +1,81 @@
+#pragma once
+
+// The checks and the staging of a Write, without Qt: the window runs them on its boxes' texts,
+// the command-line tool on the rows of a plan. Texts and order are the window's own.
+
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "PanelRecord.h"
+
+// What the window's boxes hold. Address, facility and unlocking time are GBK wire bytes (their
+// lengths and comparisons are of bytes); the other boxes are UTF-8 as typed.
+struct SettingsTexts {
+    int Type = 0; // 0 Flat Camera, 1 Help Station, 2 Villa Camera
+    std::string Address, Facility;
+    std::string Mac[3];                                  // MAC bytes 4..6, hexadecimal texts
+    std::string Ip[4], Subnet[4], Gateway[4], Server[4]; // decimal texts
+    std::string Unlock;
+};
+
+enum class SettingsBox { Address, Facility, Mac, Ip, Subnet, Gateway, Server, Unlock };
+
+// Message box flags.
+inline constexpr int CheckIconError = 16;
+inline constexpr int CheckIconInformation = 64;
+
+// The first failed check: its box and the message the window shows for it.
+struct CheckFailure {
+    SettingsBox Box;
+    int Index;               // byte 0..3 (0..2 for Mac) within the box, 0 otherwise
+    std::string Text, Title; // UTF-8, the window's exact texts
+    int Flags;               // CheckIconError or CheckIconInformation
+    bool SelectAll;          // the box's whole text is selected after the focus moves there
+};
+
+// A box text that is not a valid integer. what(): "'<text>' is not a valid integer value."
+class ConvertError : public std::runtime_error {
+  public:
+    explicit ConvertError(std::string text);
+    const std::string& Text() const { return BoxText; } // the offending text, as given
+
+  private:
+    std::string BoxText;
+};
+
+// Signed 32-bit decimal: leading blanks, an optional sign, then decimal digits up to the end of
+// the text. Throws ConvertError.
+int StrToInt(std::string_view text);
+// Scans like "%x": leading white space, then hexadecimal digits of either case up to the first
+// other character; the low 8 bits of their value. nullopt when no digit follows the blanks.
+std::optional<uint8_t> HexByte(std::string_view text);
+// Byte strings compared as unsigned bytes; a string that begins the other sorts first.
+// Negative, zero or positive.
+int CompareBytes(std::string_view a, std::string_view b);
+
+// What the window shows for a directory record (unlocking time in decimal seconds).
+SettingsTexts TextsOf(const PanelRecord& directoryRecord);
+
+// The window's "10" in every empty MAC, IP, subnet, gateway, server and unlocking time text.
+void FillEmpty(SettingsTexts& t);
+
+// The window's checks in its order; nullopt when all pass. Throws ConvertError when an IP,
+// gateway or server text is not a valid integer.
+std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t);
+
+// Writes the settings into `pending` field by field in the window's order (type letter,
+// address, facility, terminator, MAC, IP, subnet, gateway, server, unlocking time character).
+// Throws ConvertError part-way: the fields before the failing one stay written. Meant for texts
+// that passed FirstFailedCheck; a MAC text without a value leaves its byte as it was.
+void StageSettings(const SettingsTexts& t, PanelRecord& pending);
+
+// (ip & mask) == (gateway & mask) for every byte of the staged record.
+bool SameSegment(const PanelRecord& staged);
+inline constexpr const char* SegmentText = "IP and Gateway must be in same network segment";
+
+// True when a panel now reporting `reported` (a directory record, unlocking time in seconds)
+// holds what `pending` staged (unlocking time as the typed digit): identity, MAC, the four
+// addresses and the unlocking time.
+bool ReportsStaged(const PanelRecord& reported, const PanelRecord& pending);
