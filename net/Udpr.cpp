@@ -1,5 +1,7 @@
 #include "Udpr.h"
 
+#include "BroadcastInterfaces.h"
+
 #include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <cstdio>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -91,12 +94,41 @@ int TUDPR::Send(const uint8_t* data, int length) {
     Destination.sin_addr.s_addr = ConvertedRemoteAddress;
     const int n = std::max(length, MinSendLength);
 
-    // Held across sendto so that Close never closes the descriptor under a send in progress
+    // The limited broadcast follows the routing table to one interface, or fails without a
+    // default route; so it goes out on every network the computer is on, named per datagram.
+    const bool broadcast = ConvertedRemoteAddress == htonl(INADDR_BROADCAST);
+    const std::vector<BroadcastRoute> routes =
+        broadcast ? CurrentBroadcastRoutes() : std::vector<BroadcastRoute>{};
+
+    // Held across the sends so that Close never closes the descriptor under a send in progress
     // (the number could be reused by another file at once).
     std::lock_guard<std::mutex> guard(SocketLock);
-    if (Socket != NoSocket)
+    if (Socket == NoSocket) return 0;
+    if (!broadcast) {
         sendto(Socket, data, static_cast<size_t>(n), 0,
                reinterpret_cast<const sockaddr*>(&Destination), sizeof Destination);
+        return 0;
+    }
+    for (const BroadcastRoute& route : routes) {
+        iovec part{const_cast<uint8_t*>(data), static_cast<size_t>(n)};
+        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+        msghdr message{};
+        message.msg_name = &Destination;
+        message.msg_namelen = sizeof Destination;
+        message.msg_iov = &part;
+        message.msg_iovlen = 1;
+        message.msg_control = control;
+        message.msg_controllen = sizeof control;
+        cmsghdr* c = CMSG_FIRSTHDR(&message);
+        c->cmsg_level = IPPROTO_IP;
+        c->cmsg_type = IP_PKTINFO;
+        c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+        in_pktinfo info{};
+        info.ipi_ifindex = static_cast<int>(route.Index);
+        info.ipi_spec_dst = route.Address;
+        std::memcpy(CMSG_DATA(c), &info, sizeof info);
+        sendmsg(Socket, &message, 0);
+    }
     return 0;
 }
 

@@ -1,24 +1,34 @@
 #!/usr/bin/env bash
 # Runs a command inside a private test network that never touches the machine's own network:
 #
-#   tools/testnet.sh [--panels N] -- command [args...]
+#   tools/testnet.sh [--panels N] [--topology flat|noroute|twosegments|twoifaces] -- command...
 #
-# A switch namespace holds a bridge; a tool namespace and N panel namespaces are each joined to
-# it by a veth pair. The command runs in the tool namespace with
-#   TESTNET_TOOL_NS, TESTNET_PANEL_NS (space separated), TESTNET_SWITCH_NS,
-#   TESTNET_TOOL_IP, TESTNET_PANEL_IPS (space separated), TESTNET_PREFIX
-# in its environment. Broadcasts to 255.255.255.255 from the tool namespace reach every panel
-# namespace and come back to the sender. Exit code: the command's, or 77 (skipped) when the
-# network cannot be made here (not root, no network namespaces, no veth or bridge).
+# A switch namespace per segment holds a bridge; a tool namespace and N panel namespaces are
+# joined to them by veth pairs. Topologies (the tool's side; panels always have a default route):
+#   flat         one segment 10.83.0.0/16; the tool's eth0 10.83.0.1 holds the default route
+#   noroute      the same without any default route (a static address on an isolated switch)
+#   twosegments  eth0 10.83.0.1 on segment 0 holds the default route (the laptop's Wi-Fi),
+#                eth1 10.84.0.1 on segment 1 has none (the cable to the panel switch); panels
+#                1, 3, 5, ... are on segment 1 (10.84.0.11, ...), panels 2, 4, ... on segment 0
+#   twoifaces    eth0 10.83.0.1 and eth1 10.83.0.2, both on segment 0; default route via eth0
+# The command runs in the tool namespace with
+#   TESTNET_TOOL_NS, TESTNET_PANEL_NS (space separated), TESTNET_SWITCH_NS (segment 0),
+#   TESTNET_TOOL_IP (the tool's address facing the first panel), TESTNET_PANEL_IPS,
+#   TESTNET_PREFIX (the first panel's segment), TESTNET_TOPOLOGY,
+#   TESTNET_SEGMENT_NS (switch namespace of each segment), TESTNET_PANEL_SEGMENTS (segment of
+#   each panel), TESTNET_TOOL_IFACES, TESTNET_TOOL_IPS, TESTNET_TOOL_SEGMENTS (per tool
+#   interface), TESTNET_ROUTE_SEGMENT (the segment of the default route, empty without)
+# in its environment. Exit code: the command's, or 77 (skipped) when the network cannot be made
+# here (not root, no network namespaces, no veth or bridge).
 set -euo pipefail
 
 readonly SKIP=77
-readonly NET=10.83            # 10.83.0.0/16: tool 10.83.0.1, panels 10.83.0.11, .12, ...
+readonly NETS=(10.83 10.84)   # segment s is NETS[s].0.0/16: tool .0.1, panels .0.11, .0.12, ...
 readonly PREFIX_LEN=16
 readonly MAX_PANELS=200
 
 usage() {
-    echo "usage: $0 [--panels N] -- command [args...]" >&2
+    echo "usage: $0 [--panels N] [--topology flat|noroute|twosegments|twoifaces] -- command..." >&2
     exit 2
 }
 
@@ -28,8 +38,18 @@ skip() {
 }
 
 panels=1
+topology=flat
 while [ $# -gt 0 ]; do
     case "$1" in
+    --topology)
+        [ $# -ge 2 ] || usage
+        topology=$2
+        shift 2
+        ;;
+    --topology=*)
+        topology=${1#--topology=}
+        shift
+        ;;
     --panels)
         [ $# -ge 2 ] || usage
         panels=$2
@@ -47,6 +67,10 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ $# -ge 1 ] || usage
+case "$topology" in
+flat | noroute | twosegments | twoifaces) ;;
+*) usage ;;
+esac
 case "$panels" in
 '' | *[!0-9]*) usage ;;
 esac
@@ -130,37 +154,71 @@ add_ns() {
     ip netns exec "$1" sh -c 'echo 1 >/proc/sys/net/ipv6/conf/default/disable_ipv6' 2>/dev/null || true
 }
 
-# Joins namespace $1 to the bridge through port $2 of the switch, with address $3.
+# Joins namespace $1 as interface $5 to the bridge of segment $4 through switch port $2, with
+# address $3.
 attach() {
-    local ns=$1 port=$2 addr=$3
-    ip -n "$SWITCH_NS" link add "$port" type veth peer name eth0 netns "$ns" 2>/dev/null ||
+    local ns=$1 port=$2 addr=$3 segment=$4 dev=${5:-eth0}
+    local switch=${segment_ns[segment]}
+    ip -n "$switch" link add "$port" type veth peer name "$dev" netns "$ns" 2>/dev/null ||
         skip "cannot create a veth pair"
-    ip -n "$SWITCH_NS" link set "$port" master br0
-    ip -n "$SWITCH_NS" link set "$port" up
-    ip -n "$ns" addr add "$addr/$PREFIX_LEN" broadcast + dev eth0
-    ip -n "$ns" link set eth0 up
-    # 255.255.255.255 follows the default route out of eth0.
-    ip -n "$ns" route add default dev eth0
+    ip -n "$switch" link set "$port" master br0
+    ip -n "$switch" link set "$port" up
+    ip -n "$ns" addr add "$addr/$PREFIX_LEN" broadcast + dev "$dev"
+    ip -n "$ns" link set "$dev" up
 }
 
-add_ns "$SWITCH_NS"
-ip -n "$SWITCH_NS" link add br0 type bridge 2>/dev/null || skip "cannot create a bridge"
-ip -n "$SWITCH_NS" link set br0 up
+segment_ns=()
+add_segment() {
+    local ns=$SWITCH_NS
+    [ ${#segment_ns[@]} -eq 0 ] || ns=$SWITCH_NS${#segment_ns[@]}
+    add_ns "$ns"
+    ip -n "$ns" link add br0 type bridge 2>/dev/null || skip "cannot create a bridge"
+    ip -n "$ns" link set br0 up
+    segment_ns+=("$ns")
+}
+
+add_segment
+[ "$topology" != twosegments ] || add_segment
 
 add_ns "$TOOL_NS"
-tool_ip=$NET.0.1
-attach "$TOOL_NS" t0 "$tool_ip"
+tool_ifaces=(eth0)
+tool_ips=("${NETS[0]}.0.1")
+tool_segments=(0)
+route_segment=0
+case "$topology" in
+noroute) route_segment= ;;
+twosegments) tool_ifaces+=(eth1) tool_ips+=("${NETS[1]}.0.1") tool_segments+=(1) ;;
+twoifaces) tool_ifaces+=(eth1) tool_ips+=("${NETS[0]}.0.2") tool_segments+=(0) ;;
+esac
+for i in "${!tool_ifaces[@]}"; do
+    attach "$TOOL_NS" "t$i" "${tool_ips[i]}" "${tool_segments[i]}" "${tool_ifaces[i]}"
+done
+# Without a default route 255.255.255.255 has no way out by the routing table.
+[ -z "$route_segment" ] || ip -n "$TOOL_NS" route add default dev "${tool_ifaces[route_segment]}"
 
 panel_ns=()
 panel_ips=()
+panel_segments=()
 for ((p = 1; p <= panels; p++)); do
+    segment=0
+    [ "$topology" != twosegments ] || segment=$((p % 2))
     ns=$TAG-p$p
     host=$((10 + p))
-    ip_addr=$NET.$((host / 256)).$((host % 256))
+    ip_addr=${NETS[segment]}.$((host / 256)).$((host % 256))
     add_ns "$ns"
-    attach "$ns" p$p "$ip_addr"
+    attach "$ns" "p$p" "$ip_addr" "$segment"
+    ip -n "$ns" route add default dev eth0
     panel_ns+=("$ns")
     panel_ips+=("$ip_addr")
+    panel_segments+=("$segment")
+done
+first_segment=${panel_segments[0]}
+tool_ip=
+for i in "${!tool_ifaces[@]}"; do
+    if [ "${tool_segments[i]}" = "$first_segment" ]; then
+        tool_ip=${tool_ips[i]}
+        break
+    fi
 done
 
 export TESTNET_SWITCH_NS=$SWITCH_NS
@@ -168,7 +226,14 @@ export TESTNET_TOOL_NS=$TOOL_NS
 export TESTNET_PANEL_NS="${panel_ns[*]}"
 export TESTNET_TOOL_IP=$tool_ip
 export TESTNET_PANEL_IPS="${panel_ips[*]}"
-export TESTNET_PREFIX=$NET.0.0/$PREFIX_LEN
+export TESTNET_PREFIX=${NETS[first_segment]}.0.0/$PREFIX_LEN
+export TESTNET_TOPOLOGY=$topology
+export TESTNET_SEGMENT_NS="${segment_ns[*]}"
+export TESTNET_PANEL_SEGMENTS="${panel_segments[*]}"
+export TESTNET_TOOL_IFACES="${tool_ifaces[*]}"
+export TESTNET_TOOL_IPS="${tool_ips[*]}"
+export TESTNET_TOOL_SEGMENTS="${tool_segments[*]}"
+export TESTNET_ROUTE_SEGMENT=$route_segment
 
 # In the background so that INT/TERM reach the trap at once instead of after the command.
 ip netns exec "$TOOL_NS" "$@" <&0 &

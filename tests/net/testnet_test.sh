@@ -57,6 +57,25 @@ grep -q '10.83.0.1/16' "$work/addr.tool" || fail "tool address: $(cat "$work/add
 [ "$(grep -c '^[0-9]*:' "$work/links.tool")" -eq 2 ] || fail "tool links: $(cat "$work/links.tool")"
 gone "${names[@]}" || fail "namespaces left after a failing command: ${names[*]}"
 
+# The laptop topologies: the tool's addresses, its default route, where the panels are.
+rc=0
+"$testnet" --topology mesh -- true 2>/dev/null || rc=$?
+[ "$rc" -eq 2 ] || fail "unknown topology: exit $rc, expected 2"
+declare -A want=(
+    [noroute]="eth0 10.83.0.1/16;;10.83.0.1|10.83.0.11 10.83.0.12|0 0|"
+    [twosegments]="eth0 10.83.0.1/16,eth1 10.84.0.1/16;dev eth0;10.84.0.1|10.84.0.11 10.83.0.12|1 0|0"
+    [twoifaces]="eth0 10.83.0.1/16,eth1 10.83.0.2/16;dev eth0;10.83.0.1|10.83.0.11 10.83.0.12|0 0|0"
+)
+for topology in noroute twosegments twoifaces; do
+    "$testnet" --panels 2 --topology "$topology" -- sh -c '
+        addrs=$(ip -4 -o addr show scope global | awk "{print \$2, \$4}" | paste -sd,)
+        route=$(ip route show default | awk "{print \$2, \$3}")
+        echo "$addrs;$route;$TESTNET_TOOL_IP|$TESTNET_PANEL_IPS|$TESTNET_PANEL_SEGMENTS|$TESTNET_ROUTE_SEGMENT"
+        ' >"$work/$topology" || fail "$topology: exit $?"
+    [ "$(cat "$work/$topology")" = "${want[$topology]}" ] ||
+        fail "$topology: $(cat "$work/$topology"), expected ${want[$topology]}"
+done
+
 # A process left running inside a panel namespace is ended and the network removed.
 rc=0
 "$testnet" --panels 1 -- sh -c '

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <netinet/in.h>
+
+#include <vector>
+
+// One IPv4 address of one interface, as getifaddrs reports it (one entry per address).
+struct InterfaceAddress {
+    unsigned Index = 0; // interface index; 0 when the name could not be resolved
+    unsigned Flags = 0; // IFF_UP, IFF_RUNNING, IFF_BROADCAST, IFF_LOOPBACK, ...
+    sa_family_t Family = AF_UNSPEC;
+    in_addr Address{}; // network byte order
+    in_addr Netmask{};
+};
+
+// Where one copy of a broadcast leaves: the interface and the computer's own address on it.
+struct BroadcastRoute {
+    unsigned Index = 0;
+    in_addr Address{};
+};
+
+// The networks a broadcast to 255.255.255.255 must reach, one route each, in list order: every
+// interface that is up with a link, broadcast-capable, not loopback or point-to-point, with an
+// IPv4 address. An interface is used once (its first address), and a subnet (address AND mask)
+// that an earlier interface already serves is skipped, so that no panel is asked twice.
+std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>& interfaces);
+
+// The same for the computer's interfaces as they are now (getifaddrs); empty when none qualifies
+// or the list cannot be read.
+std::vector<BroadcastRoute> CurrentBroadcastRoutes();

@@ -1,0 +1,100 @@
+// Which of the computer's interfaces a broadcast leaves by, from fabricated interface lists
+// ("index flags address/prefix", flags U up, R link, B broadcast, L loopback, P point-to-point).
+#include "BroadcastInterfaces.h"
+
+#include <QStringList>
+#include <QTest>
+
+#include <arpa/inet.h>
+#include <net/if.h>
+
+namespace {
+
+InterfaceAddress Parse(const QString& text) {
+    const QStringList words = text.split(u' ');
+    InterfaceAddress a;
+    a.Index = words.value(0).toUInt();
+    const QString flags = words.value(1);
+    const std::pair<QChar, unsigned> letters[] = {{u'U', IFF_UP},
+                                                  {u'R', IFF_RUNNING},
+                                                  {u'B', IFF_BROADCAST},
+                                                  {u'L', IFF_LOOPBACK},
+                                                  {u'P', IFF_POINTOPOINT}};
+    for (const auto& [letter, flag] : letters)
+        if (flags.contains(letter)) a.Flags |= flag;
+    const QString address = words.value(2);
+    if (address == QStringLiteral("inet6")) {
+        a.Family = AF_INET6;
+    } else if (address == QStringLiteral("packet")) {
+        a.Family = AF_PACKET;
+    } else {
+        a.Family = AF_INET;
+        const QStringList parts = address.split(u'/');
+        inet_pton(AF_INET, qPrintable(parts.value(0)), &a.Address);
+        const int prefix = parts.value(1).toInt();
+        a.Netmask.s_addr = htonl(prefix == 0 ? 0 : ~uint32_t{0} << (32 - prefix));
+    }
+    return a;
+}
+
+QStringList Describe(const std::vector<BroadcastRoute>& routes) {
+    QStringList lines;
+    for (const BroadcastRoute& r : routes) {
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &r.Address, text, sizeof text);
+        lines << QStringLiteral("%1 %2").arg(r.Index).arg(QLatin1String(text));
+    }
+    return lines;
+}
+
+} // namespace
+
+class BroadcastInterfacesTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void routes_data() {
+        QTest::addColumn<QStringList>("interfaces");
+        QTest::addColumn<QStringList>("routes");
+        const QString lo = QStringLiteral("1 URL 127.0.0.1/8");
+        QTest::newRow("nothing") << QStringList{} << QStringList{};
+        QTest::newRow("loopback only") << QStringList{lo} << QStringList{};
+        QTest::newRow("one cable, no gateway")
+            << QStringList{lo, "2 URB 10.99.1.1/24"} << QStringList{"2 10.99.1.1"};
+        QTest::newRow("Wi-Fi and a cable to the panel switch")
+            << QStringList{lo, "2 URB 192.168.1.20/24", "3 URB 10.99.1.1/24"}
+            << QStringList{"2 192.168.1.20", "3 10.99.1.1"};
+        QTest::newRow("interface down")
+            << QStringList{"2 RB 10.0.0.1/24", "3 URB 10.1.0.1/24"} << QStringList{"3 10.1.0.1"};
+        // An unplugged port must not stand for its subnet in place of one that works.
+        QTest::newRow("cable unplugged, same subnet on a working port")
+            << QStringList{"2 UB 10.0.0.1/24", "3 URB 10.0.0.2/24"} << QStringList{"3 10.0.0.2"};
+        QTest::newRow("up but without an IPv4 address")
+            << QStringList{"2 URB packet", "2 URB inet6", "3 URB 0.0.0.0/0"} << QStringList{};
+        QTest::newRow("VPN tunnel is point-to-point")
+            << QStringList{"2 URB 10.99.1.1/24", "4 URP 10.8.0.2/32", "5 URBP 10.9.0.2/24"}
+            << QStringList{"2 10.99.1.1"};
+        QTest::newRow("not broadcast-capable") << QStringList{"2 UR 10.99.1.1/24"} << QStringList{};
+        QTest::newRow("two interfaces in one subnet")
+            << QStringList{"2 URB 10.83.0.1/16", "3 URB 10.83.0.2/16"}
+            << QStringList{"2 10.83.0.1"};
+        QTest::newRow("subnet seen again after another one")
+            << QStringList{"2 URB 10.0.0.1/24", "3 URB 10.1.0.1/24", "4 URB 10.0.0.9/24"}
+            << QStringList{"2 10.0.0.1", "3 10.1.0.1"};
+        QTest::newRow("second address on one interface: one datagram per link")
+            << QStringList{"2 URB 10.83.0.1/16", "2 URB 192.168.0.5/24"}
+            << QStringList{"2 10.83.0.1"};
+        QTest::newRow("interface index unknown")
+            << QStringList{"0 URB 10.99.1.1/24"} << QStringList{};
+    }
+    void routes() {
+        QFETCH(QStringList, interfaces);
+        QFETCH(QStringList, routes);
+        std::vector<InterfaceAddress> list;
+        for (const QString& entry : interfaces)
+            list.push_back(Parse(entry));
+        QCOMPARE(Describe(BroadcastRoutes(list)), routes);
+    }
+};
+
+QTEST_APPLESS_MAIN(BroadcastInterfacesTest)
+#include "BroadcastInterfacesTest.moc"
