@@ -226,7 +226,6 @@ int RunSet(const SetOptions& options) {
     std::optional<PanelRecord> pending;
     if (texts && errors.empty()) pending = Stage(*texts, current, error);
     if (!error.empty()) errors.push_back({0, 0, error});
-    if (pending && !SameSegment(*pending)) errors.push_back({0, 0, SegmentText});
     if (!errors.empty()) {
         for (const PlanError& e : errors)
             Error(e.Text);
@@ -302,7 +301,8 @@ int RunApply(const ApplyOptions& options) {
             }
         }
         // A row for a panel that did not answer is still checked, over empty settings.
-        const PanelRecord current = state.Panel ? state.Panel->Record : PanelRecord{};
+        PanelRecord current = state.Panel ? state.Panel->Record : PanelRecord{};
+        if (!state.Panel && mac) std::copy(mac->begin(), mac->end(), current.Mac);
         const auto texts = RowSettings(row, current, errors);
         if (texts && mac) {
             std::string error;
