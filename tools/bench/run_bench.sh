@@ -4,7 +4,8 @@
 # Builds what it needs, makes a private test network of 100 panel namespaces, and measures in
 # one run: search completeness and latency with 1, 10, 50 and 100 stand-in panels; start-up
 # time, idle resident memory and idle CPU time of the real program against a minimal Qt
-# Widgets window built with the same flags. Prints one table and writes it to
+# Widgets window built with the same flags; and `callpanel apply` of a plan that changes 100
+# panels, against the floor the protocol sets. Prints one table and writes it to
 # tools/bench/results.md.
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../../tests/lib/x11.sh
@@ -24,7 +25,7 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
         read -r -a extra <<<"${BENCH_CMAKE_ARGS:-}" # e.g. "-DCMAKE_CXX_FLAGS=..."
         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
     fi
-    cmake --build "$build" -j"${JOBS:-2}" --target callpanel-tool callpanel-standin \
+    cmake --build "$build" -j"${JOBS:-2}" --target callpanel-tool callpanel-standin callpanel \
         callpanel-bench-search callpanel-bench-baseline callpanel-bench-window >/dev/null
     # Everything else happens inside the private network.
     exec "$root/tools/testnet.sh" --panels "${PANEL_COUNTS[-1]}" -- env BUILD_DIR="$build" "$0"
@@ -35,6 +36,7 @@ standin=$build/tools/callpanel-standin
 search=$build/tools/bench/callpanel-bench-search
 baseline=$build/tools/bench/callpanel-bench-baseline
 window=$build/tools/bench/callpanel-bench-window
+cli=$build/cli/callpanel
 begin_work
 
 # The value of `key` in the RESULT line of file $1.
@@ -65,6 +67,44 @@ for n in "${PANEL_COUNTS[@]}"; do
     rows+=("| search, $n panel(s) answering | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass |")
     so_rcvbuf=$(result "$f" so_rcvbuf)
 done
+
+n=${PANEL_COUNTS[-1]}
+echo "=== callpanel apply, $n panels changed"
+started=()
+for ((p = 0; p < n; p++)); do
+    ip netns exec "${panel_ns[p]}" "$standin" --exit-after 600 >"$work/apply-standin$p.out" 2>&1 &
+    track "$!"
+    started+=("$!")
+done
+for ((p = 0; p < n; p++)); do
+    wait_for 20 grep -qs '^ready' "$work/apply-standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
+done
+ms_now() { echo $(($(date +%s%N) / 1000000)); }
+t0=$(ms_now)
+"$cli" search --format csv >"$work/export.csv"
+search_ms=$(($(ms_now) - t0))
+echo "search: $(($(wc -l <"$work/export.csv") - 1)) panels in $search_ms ms"
+# Plan a moves every panel to x.y.1.z with the doors open 7 s, plan b puts it back: every round
+# changes every panel.
+awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1." p[4]; $9 = 7 }
+    { print }' "$work/export.csv" >"$work/plan-a.csv"
+cp "$work/export.csv" "$work/plan-b.csv"
+apply_ms=() verified_min=$n
+for ((r = 0; r < ROUNDS; r++)); do
+    plan=$work/plan-$([ $((r % 2)) -eq 0 ] && echo a || echo b).csv
+    t0=$(ms_now)
+    "$cli" apply "$plan" >"$work/apply$r.out" 2>&1 || true
+    apply_ms+=($(($(ms_now) - t0)))
+    verified=$(grep -c ' verified$' "$work/apply$r.out" || true)
+    [ "$verified" -lt "$verified_min" ] && verified_min=$verified
+    echo "apply round $r: ${apply_ms[-1]} ms, $verified of $n verified"
+done
+stop "${started[@]}"
+sorted=($(printf '%s\n' "${apply_ms[@]}" | sort -n))
+median=${sorted[$((ROUNDS / 2))]}
+# The floor: one 100 ms command per changed panel, then the read-back search (2 x 500 ms).
+floor_ms=$((n * 100 + 2 * 500))
+rows+=("| callpanel apply, $n panels changed (IP and unlocking time) | $median ms (median of $ROUNDS; worst ${sorted[-1]} ms), $verified_min of $n verified (worst round); its own search before the writes alone takes $search_ms ms | floor $floor_ms ms: $n x 100 ms commands + read-back search 2 x 500 ms | $(ratio "$median" "$floor_ms") x the floor |")
 
 echo "=== start-up, memory and idle CPU on Xvfb"
 start_xvfb 96 || { echo "Xvfb did not start" >&2; exit 1; }
