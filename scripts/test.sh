@@ -110,24 +110,29 @@ run_suite "address + undefined sanitizer" "$root/build-asan" Debug -DSANITIZE=ad
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
 # --- fuzz -------------------------------------------------------------------------------------
-# The receive path (length rule, reply dispatcher, window mailbox, panel list) under libFuzzer,
-# built with clang apart from the three g++ builds; a crash, failed check or sanitizer report
-# fails the run. FUZZ_SECONDS changes the 60 s.
-echo
-echo "=== fuzz: reply path for ${FUZZ_SECONDS:-60} s in $root/build-fuzz"
-t0=$SECONDS
-fuzz_rc=0
-fuzz_out=$(BUILD_DIR="$root/build-fuzz" tests/fuzz/build_and_run.sh "${FUZZ_SECONDS:-60}" 2>&1) ||
-    fuzz_rc=$?
-echo "$fuzz_out"
-fuzz_cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' <<<"$fuzz_out" | tail -n1 || true)
-fuzz_runs=$(sed -n 's/^stat::number_of_executed_units: *//p' <<<"$fuzz_out")
-if [ "$fuzz_rc" -ne 0 ]; then
-    summary+=("fuzz: FAILED (see $root/build-fuzz/fuzz.log) in $((SECONDS - t0)) s")
-    failed=1
-else
-    summary+=("fuzz: passed ($fuzz_runs runs, $fuzz_cov) in $((SECONDS - t0)) s")
-fi
+# Under libFuzzer, built with clang apart from the three g++ builds: the receive path (length
+# rule, reply dispatcher, window mailbox, panel list) and callpanel's plan reader (reader, row
+# settings, staging, site checks). A crash, failed check or sanitizer report fails the run.
+# FUZZ_SECONDS changes the reply fuzzer's 60 s, PLAN_FUZZ_SECONDS the plan fuzzer's 30 s.
+# run_fuzz TARGET SECONDS WHAT LOG
+run_fuzz() {
+    local target=$1 seconds=$2 what=$3 log=$4 t0=$SECONDS rc=0 out cov runs
+    echo
+    echo "=== fuzz: $what for $seconds s in $root/build-fuzz"
+    out=$(BUILD_DIR="$root/build-fuzz" tests/fuzz/build_and_run.sh "$seconds" "$target" 2>&1) ||
+        rc=$?
+    echo "$out"
+    cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' <<<"$out" | tail -n1 || true)
+    runs=$(sed -n 's/^stat::number_of_executed_units: *//p' <<<"$out")
+    if [ "$rc" -ne 0 ]; then
+        summary+=("fuzz $target: FAILED (see $root/build-fuzz/$log) in $((SECONDS - t0)) s")
+        failed=1
+    else
+        summary+=("fuzz $target: passed ($runs runs, $cov) in $((SECONDS - t0)) s")
+    fi
+}
+run_fuzz reply "${FUZZ_SECONDS:-60}" "reply path" fuzz.log
+run_fuzz plan "${PLAN_FUZZ_SECONDS:-30}" "plan reader" plan-fuzz.log
 # --- end of fuzz ------------------------------------------------------------------------------
 
 echo

@@ -39,11 +39,13 @@ class Reader {
                 }
                 continue;
             }
-            if (RecordStart && c != '\r' && c != '\n') {
-                RecordLine = Line;
-                RecordStart = false;
-            }
-            if (FieldStart) {
+            // Blank lines between records belong to no record (libcsv skips them).
+            if (RecordStart) {
+                if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
+                    RecordLine = FieldLine = Line;
+                    RecordStart = FieldStart = false;
+                }
+            } else if (FieldStart) {
                 FieldLine = Line;
                 FieldStart = false;
             }
@@ -290,7 +292,11 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     for (const auto& [column, field] :
          {std::pair{"address", &t.Address}, std::pair{"facility", &t.Facility}}) {
         if (const std::string* text = cell(column)) {
-            if (auto gbk = Utf8ToGbk(*text))
+            // A zero byte would end the panel's identity early; other control bytes no one means.
+            if (std::any_of(text->begin(), text->end(),
+                            [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+                fail(column, "holds a control character");
+            else if (auto gbk = Utf8ToGbk(*text))
                 *field = std::move(*gbk);
             else
                 fail(column, Quoted(*text) + " holds a character the panels cannot take (GBK)");

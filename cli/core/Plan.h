@@ -52,7 +52,8 @@ Plan ReadPlan(std::string_view csvText);
 
 // The row's settings laid over the panel's current ones (`current`, a directory record). An empty
 // cell keeps the current value. `mac` is the key: it must parse and is not changed. Every problem
-// (bad mac, type, IPv4 text, unlocking time, a text without a GBK form, a failed window check)
+// (bad mac, type, IPv4 text, unlocking time, a text without a GBK form or with a control
+// character, a failed window check)
 // is appended to `errors` with the row's line and the cell's column; nullopt when there was one.
 // The same-segment rule is left to the site checks.
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,

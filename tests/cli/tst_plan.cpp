@@ -1,0 +1,294 @@
+// The plan reader, a row's settings over a panel's, the CSV line writer and the site checks:
+// every fault names its line and column, every problem is reported, and what search prints
+// reads back as the same settings.
+#include <QtTest>
+
+#include <algorithm>
+#include <cstring>
+
+#include "Plan.h"
+#include "Records.h"
+#include "SiteChecks.h"
+
+using Edit = void (*)(PanelRecord&);
+Q_DECLARE_METATYPE(Edit)
+
+namespace {
+
+const QByteArray Header = "mac,type,address,facility,ip,mask,gateway,server,unlock,version,"
+                          "identity,via\n";
+
+QByteArray Row(const char* mac, const char* address = "0102030405") {
+    return QByteArray(mac) + ",flat," + address +
+           ",1,192.168.1.20,255.255.255.0,192.168.1.1,192.168.1.2,5,V1,H01020304051,10.0.0.1\n";
+}
+
+PanelRecord Current() {
+    return MakeRecord("H01020304051", {0x00, 0x50, 0x2A, 0x10, 0x00, 0xA5}, {192, 168, 1, 20},
+                      {255, 255, 255, 0}, {192, 168, 1, 1}, {192, 168, 1, 2}, "V1", 0, 5);
+}
+
+QStringList Described(const std::vector<PlanError>& errors) {
+    QStringList out;
+    for (const PlanError& e : errors)
+        out << QString("%1:%2:%3").arg(e.Line).arg(e.Column).arg(QString::fromStdString(e.Text));
+    return out;
+}
+
+// Each expected "line:column:part" must match the error at its place.
+void CompareErrors(const std::vector<PlanError>& errors, const QStringList& expected) {
+    const QStringList got = Described(errors);
+    QCOMPARE(got.size(), expected.size());
+    for (qsizetype at = 0; at < got.size(); ++at) {
+        const QString prefix = expected[at].section(':', 0, 1) + ":";
+        QVERIFY2(got[at].startsWith(prefix) && got[at].contains(expected[at].section(':', 2)),
+                 qPrintable(got[at] + " is not " + expected[at]));
+    }
+}
+
+} // namespace
+
+class PlanTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void readPlan_data();
+    void readPlan();
+    void rowSettings_data();
+    void rowSettings();
+    void csvLine_data();
+    void csvLine();
+    void siteProblems_data();
+    void siteProblems();
+};
+
+void PlanTest::readPlan_data() {
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<QString>("lines"); // of the rows read
+    QTest::addColumn<QStringList>("errors");
+
+    const QByteArray a = Row("00:50:2A:10:00:A5"), b = Row("00:50:2a:10:00:a6");
+    QTest::newRow("export") << Header + a + b << "2,3" << QStringList{};
+    QTest::newRow("bom, crlf, blank lines")
+        << "\xEF\xBB\xBF" + Header.chopped(1) + "\r\n\r\n  \r\n" + a.chopped(1) + "\r\n"
+        << "4" << QStringList{};
+    QTest::newRow("own columns, any order")
+        << QByteArray("note,unlock,mac,type,address,facility,ip,mask,gateway,server\n"
+                      "\"a, b\",5,00:50:2A:10:00:A5,flat,0102030405,1,1.2.3.4,255.0.0.0,1.0.0.1,"
+                      "1.0.0.2\n")
+        << "2" << QStringList{};
+    QTest::newRow("quoted newline")
+        << Header + Row("00:50:2A:10:00:A5", "\"01020\n30405\"") + b << "2,4" << QStringList{};
+    QTest::newRow("header lacks a column")
+        << QByteArray("mac,type,address,facility,ip,gateway,server,unlock\n"
+                      "00:50:2A:10:00:A5,flat,0102030405,1,192.168.1.20,192.168.1.1,1.1.1.1,5\n")
+        << "2" << QStringList{"1:0:lacks the column 'mask'"};
+    QTest::newRow("column twice") << "mac,ip," + Header << ""
+                                  << QStringList{"1:3:'mac' appears twice",
+                                                 "1:7:'ip' appears twice"};
+    QTest::newRow("empty file") << QByteArray() << "" << QStringList{"1:0:no header line"};
+    QTest::newRow("broken quote, reading goes on")
+        << Header + a + Row("00:50:2A:10:00:A7", "\"01020\"30405") + b << "2,4"
+        << QStringList{"3:3:broken quote"};
+    QTest::newRow("quote inside a plain cell")
+        << Header + Row("00:50:2A:10:00:A7", "01\"0203") << "" << QStringList{"2:3:broken quote"};
+    QTest::newRow("quote not closed") << Header + a + "00:50:2A:10:00:A7,flat,\"0102\n3\n"
+                                      << "2" << QStringList{"3:3:quote not closed"};
+    QTest::newRow("row lacks a column")
+        << Header + "00:50:2A:10:00:A5,flat,0102030405,1,192.168.1.20,255.255.255.0,1.1.1.1,"
+                    "1.1.1.2\n"
+        << "" << QStringList{"2:9:missing column 'unlock': the line has 8 fields, the header 12"};
+    QTest::newRow("row has more") << Header + a.chopped(1) + ",x\n"
+                                  << "" << QStringList{"2:13:more than the header's 12"};
+    QTest::newRow("bad and repeated mac")
+        << Header + Row("00:50:2A:10:00") + a + Row("00-50-2A-10-00-a5") << "2,3,4"
+        << QStringList{"2:1:'00:50:2A:10:00' is not a MAC", "4:1:also on line 3"};
+    QTest::newRow("every problem")
+        << Header + Row("00:50:2A:10:00:A7", "\"0\"1") + a + "x\n" + Row("00:50:2A:10:00:A5")
+        << "3,5"
+        << QStringList{"2:3:broken quote", "4:2:missing column 'type'", "5:1:also on line 3"};
+}
+
+void PlanTest::readPlan() {
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, lines);
+    QFETCH(QStringList, errors);
+    const Plan plan = ReadPlan(std::string_view(csv.constData(), size_t(csv.size())));
+    QStringList read;
+    for (const PlanRow& row : plan.Rows)
+        read << QString::number(row.Line);
+    QCOMPARE(read.join(','), lines);
+    CompareErrors(plan.Errors, errors);
+    if (QByteArray(QTest::currentDataTag()) == "own columns, any order") {
+        QCOMPARE(plan.Rows[0].Cells.count("note"), size_t(0));
+        QCOMPARE(plan.Rows[0].Cells.at("unlock"), std::string("5"));
+        QCOMPARE(plan.Rows[0].Columns->at("ip"), 7);
+    }
+    if (QByteArray(QTest::currentDataTag()) == "quoted newline")
+        QCOMPARE(plan.Rows[0].Cells.at("address"), std::string("01020\n30405"));
+}
+
+void PlanTest::rowSettings_data() {
+    QTest::addColumn<QStringList>("cells");
+    QTest::addColumn<Edit>("panel");   // the panel found, from Current()
+    QTest::addColumn<Edit>("written"); // what the panel reports after the write; null: errors
+    QTest::addColumn<QStringList>("errors");
+
+    const Edit none = [](PanelRecord&) {};
+    QTest::newRow("unchanged round trip") << QStringList{} << none << none << QStringList{};
+    QTest::newRow("empty cells keep")
+        << QStringList{"ip=", "type=", "unlock=", "address="} << none << none << QStringList{};
+    QTest::newRow("new ip and unlock")
+        << QStringList{"ip=10.0.0.5", "gateway=10.0.0.1", "mask=255.0.0.0", "unlock=3"} << none
+        << Edit([](PanelRecord& r) {
+               const uint8_t ip[4] = {10, 0, 0, 5}, gw[4] = {10, 0, 0, 1}, m[4] = {255, 0, 0, 0};
+               std::memcpy(r.Ip, ip, 4), std::memcpy(r.Gateway, gw, 4);
+               std::memcpy(r.Subnet, m, 4), r.UnlockTime = 3;
+           })
+        << QStringList{};
+    QTest::newRow("villa") << QStringList{"type=villa", "address=12ab", "facility=0"} << none
+                           << Edit([](PanelRecord& r) {
+                                  std::memcpy(r.Address, "12ab000000", 10), r.Facility = '0';
+                              })
+                           << QStringList{};
+    QTest::newRow("help") << QStringList{"type=help", "address=4321", "unlock=0"} << none
+                          << Edit([](PanelRecord& r) {
+                                 r.TypeLetter = 'P', r.UnlockTime = 0;
+                                 std::memcpy(r.Address, "4321000000", 10);
+                             })
+                          << QStringList{};
+    QTest::newRow("GBK address of 10 bytes")
+        << QStringList{"address=01234567宋"} << none
+        << Edit([](PanelRecord& r) { std::memcpy(r.Address, "01234567\xCB\xCE", 10); })
+        << QStringList{};
+    QTest::newRow("parse faults, every one")
+        << QStringList{"ip=192.168.1.300", "mask=255.255.255",   "type=tower",
+                       "unlock=10",        "address=012345678ก", "facility=\t"}
+        << none << Edit(nullptr)
+        << QStringList{"2:2:type: 'tower' is not flat",
+                       "2:3:address: '012345678ก' holds a character",
+                       "2:4:facility: holds a control character",
+                       "2:5:ip: '192.168.1.300' is not an IPv4",
+                       "2:6:mask: '255.255.255'",
+                       "2:9:unlock: '10' is not a number of seconds from 0 to 9"};
+    QTest::newRow("window checks, every one")
+        << QStringList{"ip=192.168.1.0", "server=0.0.0.255", "address=1234", "facility=2",
+                       "unlock=0"}
+        << none << Edit(nullptr)
+        << QStringList{"2:5:ip: Invalid IP！", "2:8:server: Invalid IP！",
+                       "2:3:address: Invalid Address bits ，10 bits for Flat station！",
+                       "2:4:facility: Facility NO. between 0-1",
+                       "2:9:unlock: Unlocking time between 1-9"};
+    QTest::newRow("mac of another panel")
+        << QStringList{"mac=00:50:2A:10:00:A6"} << none << Edit(nullptr)
+        << QStringList{"2:1:is not the panel's MAC"};
+    QTest::newRow("mac a write would change")
+        << QStringList{"mac=00:11:22:10:00:A5"}
+        << Edit([](PanelRecord& r) { r.Mac[1] = 0x11, r.Mac[2] = 0x22; }) << Edit(nullptr)
+        << QStringList{"2:1:does not begin with 00:50:2A"};
+    QTest::newRow("panel reports 12 s")
+        << QStringList{"unlock="} << Edit([](PanelRecord& r) { r.UnlockTime = 12; })
+        << Edit(nullptr) << QStringList{"2:9:'12' is not a number of seconds"};
+}
+
+void PlanTest::rowSettings() {
+    QFETCH(QStringList, cells);
+    QFETCH(Edit, panel);
+    QFETCH(Edit, written);
+    QFETCH(QStringList, errors);
+
+    // What search prints for the panel, changed, read back as a plan.
+    PanelRecord current = Current();
+    panel(current);
+    std::vector<std::string> fields = PanelCells(current, "10.0.0.1");
+    for (const QString& cell : cells) {
+        const auto at = std::find(std::begin(PanelColumns), std::end(PanelColumns),
+                                  cell.section('=', 0, 0).toStdString());
+        fields[size_t(at - std::begin(PanelColumns))] = cell.section('=', 1).toStdString();
+    }
+    const std::string csv = Header.toStdString() + CsvLine(fields);
+    const Plan plan = ReadPlan(csv);
+    QVERIFY(plan.Errors.empty());
+    QCOMPARE(plan.Rows.size(), size_t(1));
+
+    std::vector<PlanError> found;
+    const std::optional<SettingsTexts> texts = RowSettings(plan.Rows[0], current, found);
+    CompareErrors(found, errors);
+    QCOMPARE(texts.has_value(), written != nullptr);
+    if (!texts) return;
+    PanelRecord staged{};
+    StageSettings(*texts, staged);
+    PanelRecord reported = current;
+    written(reported);
+    QVERIFY(ReportsStaged(reported, staged));
+}
+
+void PlanTest::csvLine_data() {
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QByteArray>("line");
+    QTest::newRow("plain") << QStringList{"00:50:2A:10:00:A5", "flat", ""}
+                           << QByteArray("00:50:2A:10:00:A5,flat,\n");
+    QTest::newRow("quoted when needed")
+        << QStringList{"a,b", "say \"hi\"", " lead", "trail\t", "two\nlines", "宋"}
+        << QByteArray("\"a,b\",\"say \"\"hi\"\"\",\" lead\",\"trail\t\",\"two\nlines\",宋\n");
+}
+
+void PlanTest::csvLine() {
+    QFETCH(QStringList, fields);
+    QFETCH(QByteArray, line);
+    std::vector<std::string> values;
+    for (const QString& f : fields)
+        values.push_back(f.toStdString());
+    const std::string written = CsvLine(values);
+    QCOMPARE(QByteArray::fromStdString(written), line);
+    // Read back as the header of a plan, every field comes back as it was.
+    std::vector<std::string> header(std::begin(PanelColumns), std::end(PanelColumns));
+    std::vector<std::string> row(header.size());
+    std::copy(values.begin(), values.end(), row.begin() + 3);
+    const Plan plan = ReadPlan(CsvLine(header) + "00:50:2A:10:00:A5," +
+                               CsvLine(std::vector<std::string>(row.begin() + 1, row.end())));
+    QVERIFY(plan.Errors.empty());
+    for (size_t at = 0; at < values.size() && at + 3 < header.size(); ++at)
+        QCOMPARE(plan.Rows.at(0).Cells.at(header[at + 3]), values[at]);
+}
+
+void PlanTest::siteProblems_data() {
+    QTest::addColumn<QStringList>("panels"); // "name identity ip gateway"
+    QTest::addColumn<QStringList>("problems");
+    QTest::newRow("clean") << QStringList{"A H01020304051 20 1", "B H01020304061 21 1",
+                                          "C P12340000001 22 1"}
+                           << QStringList{};
+    QTest::newRow("one IP, one identity")
+        << QStringList{"A H01020304051 20 1", "B H01020304051 21 1", "C P12340000001 20 1"}
+        << QStringList{"A and C: both have the IP address 192.168.1.20",
+                       "A and B: both have the identity H01020304051"};
+    QTest::newRow("three alike") << QStringList{"A H01020304051 20 1", "B H01020304061 20 1",
+                                                "C H01020304071 20 1"}
+                                 << QStringList{"A and B: both have the IP address 192.168.1.20",
+                                                "A and C: both have the IP address 192.168.1.20"};
+    QTest::newRow("gateway elsewhere")
+        << QStringList{"A H01020304051 20 1", "B H01020304061 21 257"}
+        << QStringList{"B: gateway 192.168.2.1 is outside the segment of IP 192.168.1.21 with "
+                       "mask 255.255.255.0 (IP and Gateway must be in same network segment)"};
+}
+
+void PlanTest::siteProblems() {
+    QFETCH(QStringList, panels);
+    QFETCH(QStringList, problems);
+    std::vector<SitePanel> site;
+    for (const QString& spec : panels) {
+        const QStringList part = spec.split(' ');
+        const int gateway = part[3].toInt();
+        site.push_back({part[0].toStdString(),
+                        MakeRecord(part[1].toLatin1().constData(), {0, 0x50, 0x2A, 1, 2, 3},
+                                   {192, 168, 1, part[2].toInt()}, {255, 255, 255, 0},
+                                   {192, 168, 1 + gateway / 256, gateway % 256}, {192, 168, 1, 2},
+                                   "", 0, '5')});
+    }
+    QStringList got;
+    for (const std::string& problem : SiteProblems(site))
+        got << QString::fromStdString(problem);
+    QCOMPARE(got, problems);
+}
+
+QTEST_APPLESS_MAIN(PlanTest)
+#include "tst_plan.moc"

@@ -1,0 +1,117 @@
+// libFuzzer target: any file as a site plan, through the reader, the settings of each row over
+// one fixed panel, staging and the site checks. Beside "no crash" it checks what the reader
+// promises: sane error places, and that what passes reads back the same once printed again.
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "PanelTexts.h"
+#include "Plan.h"
+#include "SettingsChecks.h"
+#include "SiteChecks.h"
+
+namespace {
+
+[[noreturn]] void Fail(const char* what) {
+    std::fprintf(stderr, "plan fuzzer: %s\n", what);
+    std::abort();
+}
+
+PanelRecord Panel() {
+    PanelRecord r{};
+    std::memcpy(&r.TypeLetter, "H01020304051", PanelIdentityLength);
+    const uint8_t mac[6] = {0x00, 0x50, 0x2A, 0x10, 0x00, 0xA5};
+    const uint8_t ip[4] = {192, 168, 1, 20}, mask[4] = {255, 255, 255, 0},
+                  gateway[4] = {192, 168, 1, 1}, server[4] = {192, 168, 1, 2};
+    std::memcpy(r.Mac, mac, 6);
+    std::memcpy(r.Ip, ip, 4);
+    std::memcpy(r.Subnet, mask, 4);
+    std::memcpy(r.Gateway, gateway, 4);
+    std::memcpy(r.Server, server, 4);
+    std::memcpy(r.Version, "V1.4", 4);
+    r.UnlockTime = 5;
+    return r;
+}
+
+std::string HeaderLine() {
+    return CsvLine(std::vector<std::string>(std::begin(PanelColumns), std::end(PanelColumns)));
+}
+
+// The panel as it would report staged settings, printed by search and read back as a plan row.
+void CheckReadBack(const PanelRecord& current, const PanelRecord& staged) {
+    PanelRecord reported = current;
+    std::memcpy(&reported.TypeLetter, &staged.TypeLetter, PanelIdentityLength);
+    std::memcpy(reported.Mac, staged.Mac, 22); // MAC and the four addresses
+    reported.UnlockTime = static_cast<uint8_t>(staged.UnlockTime - '0');
+    if (!ReportsStaged(reported, staged)) Fail("staged settings do not read back as reported");
+
+    const Plan again = ReadPlan(HeaderLine() + CsvLine(PanelCells(reported, "10.0.0.1")));
+    if (!again.Errors.empty() || again.Rows.size() != 1) Fail("printed panel does not read back");
+    std::vector<PlanError> errors;
+    const std::optional<SettingsTexts> texts = RowSettings(again.Rows[0], reported, errors);
+    if (!texts || !errors.empty()) Fail("printed panel fails its own checks");
+    PanelRecord restaged{};
+    StageSettings(*texts, restaged);
+    if (std::memcmp(&restaged.TypeLetter, &staged.TypeLetter, PanelIdentityLength + 1 + 22) != 0 ||
+        restaged.UnlockTime != staged.UnlockTime)
+        Fail("printed and read back, the settings changed");
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string_view text(reinterpret_cast<const char*>(data), size);
+    const Plan plan = ReadPlan(text);
+
+    const int lines = int(std::count(text.begin(), text.end(), '\n')) + 1;
+    int previous = 0;
+    for (const PlanError& e : plan.Errors) {
+        if (e.Line < 1 || e.Line > lines || e.Column < 0 || e.Text.empty())
+            Fail("error outside the file");
+        if (e.Line < previous) Fail("errors out of line order");
+        previous = e.Line;
+    }
+
+    const PanelRecord current = Panel();
+    std::vector<SitePanel> site;
+    for (const PlanRow& row : plan.Rows) {
+        if (row.Line < 1 || row.Line > lines) Fail("row outside the file");
+        for (const auto& [name, cell] : row.Cells)
+            if (std::find(std::begin(PanelColumns), std::end(PanelColumns), name) ==
+                std::end(PanelColumns))
+                Fail("a cell of an unknown column");
+
+        // Every cell, printed again and read back, is the same text.
+        std::vector<std::string> cells;
+        for (const char* column : PanelColumns) {
+            const auto it = row.Cells.find(column);
+            cells.push_back(it == row.Cells.end() ? std::string() : it->second);
+        }
+        const Plan again = ReadPlan(HeaderLine() + CsvLine(cells));
+        if (again.Rows.size() != 1) Fail("a row printed again is not one row");
+        for (const auto& [name, cell] : row.Cells)
+            if (again.Rows[0].Cells.at(name) != cell) Fail("a cell printed again changed");
+
+        std::vector<PlanError> errors;
+        const std::optional<SettingsTexts> texts = RowSettings(row, current, errors);
+        if (texts.has_value() != errors.empty()) Fail("settings and errors disagree");
+        for (const PlanError& e : errors)
+            if (e.Line != row.Line || e.Text.empty()) Fail("row error not on its row");
+        if (!texts) continue;
+        if (FirstFailedCheck(*texts)) Fail("accepted settings fail a window check");
+        PanelRecord staged{};
+        StageSettings(*texts, staged);
+        if (std::memcmp(staged.Mac, current.Mac, 6) != 0) Fail("the MAC changed");
+        CheckReadBack(current, staged);
+        site.push_back({MacText(staged.Mac), staged});
+    }
+    const std::vector<std::string> problems = SiteProblems(site);
+    if (problems.size() > site.size() * site.size() * 2 + site.size())
+        Fail("more site problems than pairs");
+    return 0;
+}

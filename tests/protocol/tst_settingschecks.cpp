@@ -1,0 +1,361 @@
+// The shared checks and staging of a Write, and the panel texts, on plain strings: the box each
+// failure names (the window focuses it), the conversion order, part-way staging, GBK.
+#include <QtTest>
+
+#include <cstddef>
+#include <cstring>
+
+#include "PanelTexts.h"
+#include "Records.h"
+#include "SettingsChecks.h"
+
+Q_DECLARE_METATYPE(PanelRecord)
+
+namespace {
+
+// Valid settings of a flat camera; rows change single texts.
+SettingsTexts Baseline() {
+    return SettingsTexts{0,
+                         "0102030405",
+                         "1",
+                         {"0A", "FF", "00"},
+                         {"192", "168", "1", "20"},
+                         {"255", "255", "255", "0"},
+                         {"192", "168", "1", "1"},
+                         {"192", "168", "1", "2"},
+                         "5"};
+}
+
+// "Ip3=0" sets byte 3 of the IP texts; "Type=2" the device type. Values are raw bytes.
+SettingsTexts With(const QByteArrayList& changes) {
+    SettingsTexts t = Baseline();
+    for (const QByteArray& change : changes) {
+        const qsizetype eq = change.indexOf('=');
+        QByteArray name = change.left(eq);
+        const std::string value = change.mid(eq + 1).toStdString();
+        int index = 0;
+        if (name.back() >= '0' && name.back() <= '9') {
+            index = name.back() - '0';
+            name.chop(1);
+        }
+        if (name == "Type")
+            t.Type = std::stoi(value);
+        else if (name == "Address")
+            t.Address = value;
+        else if (name == "Facility")
+            t.Facility = value;
+        else if (name == "Unlock")
+            t.Unlock = value;
+        else if (name == "Mac")
+            t.Mac[index] = value;
+        else if (name == "Ip")
+            t.Ip[index] = value;
+        else if (name == "Subnet")
+            t.Subnet[index] = value;
+        else if (name == "Gateway")
+            t.Gateway[index] = value;
+        else if (name == "Server")
+            t.Server[index] = value;
+        else
+            qFatal("unknown text %s", name.constData());
+    }
+    return t;
+}
+
+QByteArray Raw(const PanelRecord& r) {
+    return QByteArray(reinterpret_cast<const char*>(&r), sizeof r);
+}
+
+} // namespace
+
+class SettingsChecksTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void firstFailedCheck_data();
+    void firstFailedCheck();
+    void conversionError_data();
+    void conversionError();
+    void staging_data();
+    void staging();
+    void fillEmpty();
+    void textsOf_data();
+    void textsOf();
+    void gbk();
+    void parseIpv4_data();
+    void parseIpv4();
+    void segmentAndReadBack();
+};
+
+void SettingsChecksTest::firstFailedCheck_data() {
+    QTest::addColumn<QByteArrayList>("changes");
+    QTest::addColumn<int>("box"); // -1: every check passes
+    QTest::addColumn<int>("index");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<bool>("selectAll");
+
+    const int ip = int(SettingsBox::Ip), gw = int(SettingsBox::Gateway),
+              srv = int(SettingsBox::Server), addr = int(SettingsBox::Address),
+              fac = int(SettingsBox::Facility), unl = int(SettingsBox::Unlock),
+              mac = int(SettingsBox::Mac);
+    const QString invalid = "Invalid IP！", range = "Pls input a number between 0 - 255！";
+    const QString flat = "Invalid Address bits ，10 bits for Flat station！";
+    const QString four = "Invalid Address bits ，4 bits for Help station & Villa camera！";
+    QTest::newRow("all pass") << QByteArrayList{} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("ip host 0") << QByteArrayList{"Ip3=0"} << ip << 3 << invalid << 16 << false;
+    QTest::newRow("ip byte 1 256") << QByteArrayList{"Ip1=256"} << ip << 1 << range << 16 << true;
+    QTest::newRow("ip host 300") << QByteArrayList{"Ip3=300"} << ip << 3 << range << 16 << true;
+    QTest::newRow("gateway host 255")
+        << QByteArrayList{"Gateway3=255"} << gw << 3 << invalid << 16 << false;
+    QTest::newRow("gateway byte 0 -1")
+        << QByteArrayList{"Gateway0=-1"} << gw << 0 << range << 16 << true;
+    QTest::newRow("server byte 2")
+        << QByteArrayList{"Server2=256"} << srv << 2 << range << 16 << true;
+    QTest::newRow("server byte 0 is 0")
+        << QByteArrayList{"Server0=0"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("subnet unchecked")
+        << QByteArrayList{"Subnet1=999"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("flat with 4") << QByteArrayList{"Address=1234"} << addr << 0 << flat << 64
+                                 << false;
+    QTest::newRow("villa with 10") << QByteArrayList{"Type=2"} << addr << 0 << four << 64 << false;
+    QTest::newRow("help with 4") << QByteArrayList{"Type=1", "Address=12ab"} << -1 << 0 << "" << 0
+                                 << false;
+    QTest::newRow("flat, 11 GBK bytes")
+        << QByteArrayList{"Address=012345678\xCB\xCE"} << addr << 0 << flat << 64 << false;
+    QTest::newRow("flat, 10 GBK bytes")
+        << QByteArrayList{"Address=01234567\xCB\xCE"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("facility empty")
+        << QByteArrayList{"Facility="} << fac << 0 << "Invalid facility NO." << 64 << false;
+    QTest::newRow("facility 10") << QByteArrayList{"Facility=10"} << fac << 0
+                                 << "Facility NO. between 0-1" << 64 << false;
+    QTest::newRow("facility high byte") << QByteArrayList{"Facility=\xA3\xA1"} << fac << 0
+                                        << "Facility NO. between 0-1" << 64 << false;
+    QTest::newRow("flat unlock 0")
+        << QByteArrayList{"Unlock=0"} << unl << 0 << "Unlocking time between 1-9" << 64 << false;
+    QTest::newRow("flat unlock 10") << QByteArrayList{"Unlock=10"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("villa unlock 0")
+        << QByteArrayList{"Type=2", "Address=1234", "Unlock=0"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("mac 2 beyond f")
+        << QByteArrayList{"Mac1=zz"} << mac << 1 << "Invalid MAC！" << 16 << true;
+    QTest::newRow("mac 1 blank") << QByteArrayList{"Mac0= "} << mac << 0 << "Invalid MAC！" << 16
+                                 << true;
+    QTest::newRow("ip before facility")
+        << QByteArrayList{"Facility=2", "Ip3=0"} << ip << 3 << invalid << 16 << false;
+    QTest::newRow("server before address")
+        << QByteArrayList{"Server3=0", "Address=1"} << srv << 3 << invalid << 16 << false;
+    QTest::newRow("unlock before mac") << QByteArrayList{"Unlock=0", "Mac0=zz"} << unl << 0
+                                       << "Unlocking time between 1-9" << 64 << false;
+}
+
+void SettingsChecksTest::firstFailedCheck() {
+    QFETCH(QByteArrayList, changes);
+    QFETCH(int, box);
+    QFETCH(int, index);
+    QFETCH(QString, text);
+    QFETCH(int, flags);
+    QFETCH(bool, selectAll);
+    const std::optional<CheckFailure> failure = FirstFailedCheck(With(changes));
+    if (box < 0) {
+        QVERIFY2(!failure, failure ? failure->Text.c_str() : "");
+        return;
+    }
+    QVERIFY(failure.has_value());
+    QCOMPARE(int(failure->Box), box);
+    QCOMPARE(failure->Index, index);
+    QCOMPARE(QString::fromStdString(failure->Text), text);
+    QCOMPARE(QString::fromStdString(failure->Title),
+             QString(flags == 64 ? "Error" : "Pls input again"));
+    QCOMPARE(failure->Flags, flags);
+    QCOMPARE(failure->SelectAll, selectAll);
+}
+
+void SettingsChecksTest::conversionError_data() {
+    QTest::addColumn<QByteArrayList>("changes");
+    QTest::addColumn<QString>("quoted");
+    QTest::addColumn<int>("stagedBytes"); // -1: the checks throw, before any staging
+
+    const int subnet = int(offsetof(PanelRecord, Subnet));
+    // The host byte is converted first, so it is the one quoted.
+    QTest::newRow("ip host before byte 0") << QByteArrayList{"Ip0=ab", "Ip3=-"} << "-" << -1;
+    QTest::newRow("gateway blank") << QByteArrayList{"Gateway1= "} << " " << -1;
+    QTest::newRow("server blank after") << QByteArrayList{"Server3=12 "} << "12 " << -1;
+    QTest::newRow("utf-8 kept") << QByteArrayList{"Ip2=\xEF\xBC\x91"} << "\uFF11" << -1;
+    QTest::newRow("subnet 1") << QByteArrayList{"Subnet0=xy"} << "xy" << subnet;
+    QTest::newRow("subnet 4") << QByteArrayList{"Subnet3=1 2"} << "1 2" << subnet + 3;
+}
+
+void SettingsChecksTest::conversionError() {
+    QFETCH(QByteArrayList, changes);
+    QFETCH(QString, quoted);
+    QFETCH(int, stagedBytes);
+    const SettingsTexts t = With(changes);
+    PanelRecord pending;
+    std::memset(&pending, 0xEE, sizeof pending);
+    try {
+        if (FirstFailedCheck(t)) QFAIL("a check failed");
+        QVERIFY(stagedBytes >= 0);
+        StageSettings(t, pending);
+        QFAIL("no conversion error");
+    } catch (const ConvertError& error) {
+        QCOMPARE(QString::fromUtf8(error.what()), "'" + quoted + "' is not a valid integer value.");
+        QCOMPARE(QString::fromStdString(error.Text()), quoted);
+    }
+    PanelRecord expected;
+    std::memset(&expected, 0xEE, sizeof expected);
+    if (stagedBytes > 0) {
+        PanelRecord whole = expected;
+        StageSettings(Baseline(), whole);
+        std::memcpy(&expected, &whole, std::size_t(stagedBytes));
+    }
+    QCOMPARE(Raw(pending), Raw(expected));
+}
+
+void SettingsChecksTest::staging_data() {
+    QTest::addColumn<QByteArrayList>("changes");
+    QTest::addColumn<PanelRecord>("expected");
+    const auto staged = [](const char* identity, std::initializer_list<int> mac,
+                           std::initializer_list<int> subnet, int unlock) {
+        return MakeRecord(identity, mac, {192, 168, 1, 20}, subnet, {192, 168, 1, 1},
+                          {192, 168, 1, 2}, "", 0, unlock);
+    };
+    QTest::newRow("baseline") << QByteArrayList{}
+                              << staged("H01020304051", {0, 0x50, 0x2A, 0x0A, 0xFF, 0},
+                                        {255, 255, 255, 0}, '5');
+    QTest::newRow("villa padded") << QByteArrayList{"Type=2", "Address=12ab", "Facility=0"}
+                                  << staged("H12ab0000000", {0, 0x50, 0x2A, 0x0A, 0xFF, 0},
+                                            {255, 255, 255, 0}, '5');
+    QTest::newRow("help letter") << QByteArrayList{"Type=1", "Address=4321", "Unlock=0"}
+                                 << staged("P43210000001", {0, 0x50, 0x2A, 0x0A, 0xFF, 0},
+                                           {255, 255, 255, 0}, '0');
+    QTest::newRow("low bytes, hex scan, first unlock char")
+        << QByteArrayList{"Subnet1=999", "Subnet3=-1", "Mac0=0f", "Mac1=7", "Mac2=1g", "Unlock=10"}
+        << staged("H01020304051", {0, 0x50, 0x2A, 0x0F, 0x07, 0x01}, {255, 231, 255, 255}, '1');
+}
+
+void SettingsChecksTest::staging() {
+    QFETCH(QByteArrayList, changes);
+    QFETCH(PanelRecord, expected);
+    PanelRecord pending{};
+    StageSettings(With(changes), pending);
+    QCOMPARE(Raw(pending), Raw(expected));
+}
+
+void SettingsChecksTest::fillEmpty() {
+    SettingsTexts t;
+    t.Ip[2].push_back(' '); // blanks are not empty
+    FillEmpty(t);
+    for (const std::string* box : {t.Ip, t.Subnet, t.Gateway, t.Server})
+        for (int at = 0; at < 4; ++at)
+            QCOMPARE(box[at], std::string(box == t.Ip && at == 2 ? " " : "10"));
+    for (const std::string& mac : t.Mac)
+        QCOMPARE(mac, std::string("10"));
+    QCOMPARE(t.Unlock, std::string("10"));
+    QVERIFY(t.Address.empty() && t.Facility.empty());
+}
+
+void SettingsChecksTest::textsOf_data() {
+    QTest::addColumn<QByteArray>("identity");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("address");
+    QTest::addColumn<QByteArray>("facility");
+    QTest::newRow("flat") << QByteArray("H01020304051", 12) << 0 << QByteArray("0102030405")
+                          << QByteArray("1");
+    QTest::newRow("villa") << QByteArray("H12340000000", 12) << 2 << QByteArray("1234")
+                           << QByteArray("0");
+    QTest::newRow("help") << QByteArray("P12340000001", 12) << 1 << QByteArray("1234")
+                          << QByteArray("1");
+    QTest::newRow("zero bytes are no villa")
+        << QByteArray("H1234\0\0\0\0\0\0\0", 12) << 0 << QByteArray("1234") << QByteArray();
+    QTest::newRow("other letter") << QByteArray("X0102030405\x31", 12) << 1
+                                  << QByteArray("0102030405") << QByteArray("1");
+}
+
+void SettingsChecksTest::textsOf() {
+    QFETCH(QByteArray, identity);
+    QFETCH(int, type);
+    QFETCH(QByteArray, address);
+    QFETCH(QByteArray, facility);
+    const PanelRecord r =
+        MakeRecord(identity.constData(), {0, 0x50, 0x2A, 0x0A, 0xB, 0xFF}, {10, 0, 0, 7},
+                   {255, 0, 0, 0}, {10, 0, 0, 1}, {0, 0, 0, 0}, "", 0, 200);
+    QCOMPARE(int(DeviceTypeOf(r)), type);
+    QCOMPARE(QByteArray::fromStdString(ShownAddress(r)), address);
+    const SettingsTexts t = TextsOf(r);
+    QCOMPARE(t.Type, type);
+    QCOMPARE(QByteArray::fromStdString(t.Address), address);
+    QCOMPARE(QByteArray::fromStdString(t.Facility), facility);
+    QCOMPARE(t.Mac[0] + t.Mac[1] + t.Mac[2], std::string("0A0BFF"));
+    QCOMPARE(t.Ip[0] + "." + t.Ip[3] + " " + t.Subnet[0] + " " + t.Server[3],
+             std::string("10.7 255 0"));
+    QCOMPARE(t.Unlock, std::string("200"));
+}
+
+void SettingsChecksTest::gbk() {
+    QCOMPARE(GbkToUtf8("1\xCB\xCE"
+                       "2"),
+             std::string("1\xE5\xAE\x8B"
+                         "2"));
+    QCOMPARE(GbkToUtf8("a\xFF"
+                       "b"),
+             std::string("a?b"));
+    QCOMPARE(GbkToUtf8("a\xCB"), std::string("a?")); // a lead byte at the end
+    QVERIFY(Utf8ToGbk("\xEF\xBC\x81") == std::string("\xA3\xA1"));
+    QVERIFY(Utf8ToGbk("ab") == std::string("ab"));
+    QVERIFY(!Utf8ToGbk("a\xE0\xB8\x81")); // Thai: no GBK form
+    QVERIFY(!Utf8ToGbk("a\xC3"));         // cut UTF-8
+    const uint8_t mac[6] = {0x00, 0x50, 0x2A, 0x10, 0x00, 0xA5};
+    QCOMPARE(MacText(mac), std::string("00:50:2A:10:00:A5"));
+}
+
+void SettingsChecksTest::parseIpv4_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("parsed"); // empty: refused
+    for (const char* good : {"192.168.1.20", "0.0.0.0", "255.255.255.255", "010.1.1.1"})
+        QTest::newRow(good) << good << good;
+    for (const char* bad : {"256.1.1.1", "1.2.3", "1.2.3.4.5", " 1.2.3.4", "1.2.3.4 ", "1..2.3",
+                            "+1.2.3.4", "0001.2.3.4", "a.b.c.d", "", "1.2.3.-4"})
+        QTest::newRow(bad) << bad << "";
+}
+
+void SettingsChecksTest::parseIpv4() {
+    QFETCH(QString, text);
+    QFETCH(QString, parsed);
+    const auto bytes = ParseIpv4(text.toStdString());
+    QCOMPARE(bytes.has_value(), !parsed.isEmpty());
+    if (!bytes) return;
+    uint8_t a[4];
+    std::copy(bytes->begin(), bytes->end(), a);
+    QCOMPARE(QString::fromStdString(Ipv4Text(a)),
+             parsed == "010.1.1.1" ? QString("10.1.1.1") : parsed);
+}
+
+void SettingsChecksTest::segmentAndReadBack() {
+    PanelRecord staged{};
+    StageSettings(Baseline(), staged);
+    QVERIFY(SameSegment(staged));
+    staged.Gateway[2] = 2;
+    QVERIFY(!SameSegment(staged));
+    staged.Subnet[2] = 0; // /16 takes both
+    QVERIFY(SameSegment(staged));
+    std::memset(staged.Subnet, 0, 4);
+    staged.Gateway[0] = 10;
+    QVERIFY(SameSegment(staged));
+
+    StageSettings(Baseline(), staged);
+    PanelRecord reported = staged;
+    reported.UnlockTime = 5; // the panel reports seconds
+    std::memcpy(reported.Version, "V2", 2);
+    reported.Spare = 9;
+    QVERIFY(ReportsStaged(reported, staged));
+    for (const auto change :
+         {+[](PanelRecord& r) { r.UnlockTime = '5'; }, +[](PanelRecord& r) { r.Ip[3] = 21; },
+          +[](PanelRecord& r) { r.Facility = '0'; }, +[](PanelRecord& r) { r.Address[9] = '6'; },
+          +[](PanelRecord& r) { r.Mac[5] = 1; }, +[](PanelRecord& r) { r.Server[0] = 1; }}) {
+        PanelRecord other = reported;
+        change(other);
+        QVERIFY(!ReportsStaged(other, staged));
+    }
+}
+
+QTEST_APPLESS_MAIN(SettingsChecksTest)
+#include "tst_settingschecks.moc"
