@@ -212,6 +212,20 @@ for ((p = 1; p <= panels; p++)); do
     panel_ips+=("$ip_addr")
     panel_segments+=("$segment")
 done
+# A link just set up reports its carrier a moment later; the command starts once every end of
+# every cable runs, as on a computer whose cable has been plugged in for a while.
+not_running() {
+    local ns
+    for ns in "$TOOL_NS" "${panel_ns[@]}"; do
+        if ip -n "$ns" -o link show | grep -v ': lo:' | grep -qv 'state UP'; then return 0; fi
+    done
+    return 1
+}
+for _ in $(seq 100); do
+    not_running || break
+    sleep 0.05
+done
+
 first_segment=${panel_segments[0]}
 tool_ip=
 for i in "${!tool_ifaces[@]}"; do

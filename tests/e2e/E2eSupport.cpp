@@ -3,6 +3,14 @@
 #include <QLabel>
 #include <QTest>
 
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <thread>
+
 #include "TEdit.h"
 #include "Unit1.h"
 
@@ -60,6 +68,58 @@ void Tool::Type(TEdit* box, const QString& text) {
     box->selectAll();
     QTest::keyClick(box, Qt::Key_Delete);
     QTest::keyClicks(box, text);
+}
+
+QList<int> PanelSegments() {
+    QList<int> segments;
+    const QStringList words =
+        qEnvironmentVariable("TESTNET_PANEL_SEGMENTS").split(u' ', Qt::SkipEmptyParts);
+    for (qsizetype i = 0; i < PanelNamespaces().size(); ++i)
+        segments << (words.size() == PanelNamespaces().size() ? words[i].toInt() : 0);
+    return segments;
+}
+
+SegmentListener::SegmentListener(const QString& ns) {
+    // setns changes only the calling thread, so the socket is made on a short-lived one.
+    const QByteArray path = QStringLiteral("/run/netns/%1").arg(ns).toLocal8Bit();
+    std::thread maker([&] {
+        const int nsFd = open(path.constData(), O_RDONLY | O_CLOEXEC);
+        if (nsFd < 0) return;
+        if (setns(nsFd, CLONE_NEWNET) == 0) Fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        close(nsFd);
+    });
+    maker.join();
+    if (Fd < 0) return;
+    const int on = 1;
+    setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(8300);
+    if (bind(Fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        close(Fd);
+        Fd = -1;
+    }
+}
+
+SegmentListener::~SegmentListener() {
+    if (Fd >= 0) close(Fd);
+}
+
+QList<SegmentListener::Datagram> SegmentListener::Take() {
+    QList<Datagram> taken;
+    uint8_t buffer[65536];
+    for (;;) {
+        sockaddr_in from{};
+        socklen_t size = sizeof from;
+        const ssize_t n = recvfrom(Fd, buffer, sizeof buffer, MSG_DONTWAIT | MSG_TRUNC,
+                                   reinterpret_cast<sockaddr*>(&from), &size);
+        if (n < 0) break;
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+        taken << Datagram{static_cast<int>(n), n > 6 ? buffer[6] : -1, n > 7 ? buffer[7] : -1,
+                          QString::fromLatin1(text)};
+    }
+    return taken;
 }
 
 bool InOrder(const QStringList& list, const QStringList& sequence) {

@@ -64,6 +64,33 @@ class Tool : public TestNet::Tool {
     std::unique_ptr<QSignalSpy> Status;
 };
 
+// The segment of each panel namespace, in the order of PanelNamespaces() (all 0 when the test
+// network has one segment).
+QList<int> PanelSegments();
+
+// A plain socket on port 8300 in a panel namespace, beside the stand-in there (both reuse the
+// address): it sees every broadcast that reaches that namespace's segment.
+class SegmentListener {
+  public:
+    explicit SegmentListener(const QString& ns);
+    ~SegmentListener();
+    SegmentListener(const SegmentListener&) = delete;
+    SegmentListener& operator=(const SegmentListener&) = delete;
+
+    bool Ok() const { return Fd >= 0; }
+    struct Datagram {
+        int Length = 0;
+        int Command = -1; // byte 6
+        int Stage = -1;   // byte 7
+        QString From;
+    };
+    // Everything received since the last call, without waiting.
+    QList<Datagram> Take();
+
+  private:
+    int Fd = -1;
+};
+
 // True when `sequence` occurs in `list` in this order, other entries in between allowed.
 bool InOrder(const QStringList& list, const QStringList& sequence);
 

@@ -1,11 +1,15 @@
 // "Search all" from the click to the list, against stand-in panels in their own namespaces.
 #include <QLabel>
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <map>
 #include <memory>
+#include <set>
 #include <vector>
 
+#include "BroadcastInterfaces.h"
 #include "E2eSupport.h"
 #include "StatusTexts.h"
 #include "TEdit.h"
@@ -17,6 +21,64 @@ constexpr int Wait = 10000;   // for what must happen
 constexpr int QuietMs = 1000; // for what must not happen
 const QString ReadFault = QString::fromLatin1(StatusText::ReadFault);
 const QString SearchSuccess = QString::fromLatin1(StatusText::SearchSuccess);
+const QString OneSearch = QStringLiteral("512 bytes, command 252, stage 1");
+
+QStringList EnvWords(const char* name) {
+    return qEnvironmentVariable(name).split(u' ', Qt::SkipEmptyParts);
+}
+
+// A stand-in in every panel namespace and a listener on every segment.
+struct Site {
+    std::vector<std::unique_ptr<Standin>> Standins;
+    std::map<int, std::unique_ptr<SegmentListener>> Listeners; // by segment
+    QStringList Lines;                                         // of every panel
+
+    bool Start(QString& error) {
+        const QList<int> segments = PanelSegments();
+        for (int i = 0; i < PanelNamespaces().size(); ++i) {
+            const QString ns = PanelNamespaces()[i];
+            Standins.push_back(std::make_unique<Standin>(ns, QStringList{}));
+            if (!Standins.back()->Start(error)) return false;
+            Lines << Standins.back()->Panels().value(0).Line();
+            if (Listeners.count(segments[i]) != 0) continue;
+            Listeners[segments[i]] = std::make_unique<SegmentListener>(ns);
+            if (!Listeners[segments[i]]->Ok()) {
+                error = QStringLiteral("no listener in ") + ns;
+                return false;
+            }
+        }
+        return true;
+    }
+    // What each segment received since the last call, one description per datagram.
+    std::map<int, QStringList> Received() {
+        std::map<int, QStringList> got;
+        for (auto& [segment, listener] : Listeners) {
+            got[segment];
+            for (const SegmentListener::Datagram& d : listener->Take())
+                got[segment] << QStringLiteral("%1 bytes, command %2, stage %3")
+                                    .arg(d.Length)
+                                    .arg(d.Command)
+                                    .arg(d.Stage);
+        }
+        return got;
+    }
+    QStringList LinesOn(const std::set<int>& segments) const {
+        QStringList lines;
+        for (int i = 0; i < Lines.size(); ++i)
+            if (segments.count(PanelSegments()[i]) != 0) lines << Lines[i];
+        lines.sort();
+        return lines;
+    }
+};
+
+QStringList Sorted(QStringList lines) {
+    lines.sort();
+    return lines;
+}
+
+bool Ip(const QStringList& args) {
+    return QProcess::execute(QStringLiteral("ip"), args) == 0;
+}
 } // namespace
 
 class SearchE2eTest : public QObject {
@@ -30,6 +92,8 @@ class SearchE2eTest : public QObject {
     void manyPanelsAnswerOneSearch();
     void replyShapes_data();
     void replyShapes();
+    void everyNetworkOnce();
+    void cableUnpluggedAndBack();
 };
 
 void SearchE2eTest::initTestCase() {
@@ -224,6 +288,104 @@ void SearchE2eTest::replyShapes() {
     QCOMPARE(tool.Form().Edit28->text(), unlockShown);
     QCOMPARE(tool.Form().Edit27->text(), versionShown);
     QVERIFY(standin.Stop());
+}
+
+// Whatever networks the tool is on, and with or without a default route: each segment gets
+// one search per click and every panel is listed once.
+void SearchE2eTest::everyNetworkOnce() {
+    Site site;
+    QString error;
+    QVERIFY2(site.Start(error), qPrintable(error));
+    Tool tool;
+    QVERIFY(tool.Start());
+    for (int search = 1; search <= 2; ++search) {
+        const int mark = tool.Mark();
+        tool.ClickSearch();
+        QTRY_COMPARE_WITH_TIMEOUT(tool.Lines().size(), site.Lines.size(), Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), SearchSuccess, Wait);
+        QTest::qWait(QuietMs);
+        qInfo("%s: %d of %d answering panels listed",
+              qPrintable(qEnvironmentVariable("TESTNET_TOPOLOGY")),
+              static_cast<int>(tool.Lines().size()), static_cast<int>(site.Lines.size()));
+        QCOMPARE(Sorted(tool.Lines()), Sorted(site.Lines));
+        QVERIFY(InOrder(tool.StatusesSince(mark), {QString(), ReadFault, SearchSuccess}));
+        for (const auto& [segment, received] : site.Received())
+            QVERIFY2(
+                received == QStringList{OneSearch},
+                qPrintable(QStringLiteral("segment %1: %2").arg(segment).arg(received.join(u'|'))));
+        for (auto& standin : site.Standins)
+            QCOMPARE(standin->LinesWith(QStringLiteral("search from")).size(), search);
+    }
+    QVERIFY(tool.Boxes.isEmpty());
+    for (auto& standin : site.Standins)
+        QVERIFY(standin->Stop());
+}
+
+// The interfaces are looked at for every search: a cable pulled out leaves its segment
+// unasked (with no interface left, nothing is sent and the search fails as an unanswered one),
+// and once it is back the next search reaches that segment again.
+void SearchE2eTest::cableUnpluggedAndBack() {
+    const QStringList ifaces = EnvWords("TESTNET_TOOL_IFACES");
+    const QStringList toolSegments = EnvWords("TESTNET_TOOL_SEGMENTS");
+    if (ifaces.isEmpty() || ifaces.size() != toolSegments.size())
+        QSKIP("the test network does not name the tool's interfaces");
+    const int unpluggedSegment = PanelSegments().value(0);
+    const QString unplugged = ifaces[toolSegments.indexOf(QString::number(unpluggedSegment))];
+    std::set<int> all, servedWithout;
+    for (int i = 0; i < ifaces.size(); ++i) {
+        all.insert(toolSegments[i].toInt());
+        if (ifaces[i] != unplugged) servedWithout.insert(toolSegments[i].toInt());
+    }
+
+    Site site;
+    QString error;
+    QVERIFY2(site.Start(error), qPrintable(error));
+    Tool tool;
+    QVERIFY(tool.Start());
+
+    QProcess routes;
+    routes.start(QStringLiteral("ip"),
+                 {QStringLiteral("route"), QStringLiteral("show"), QStringLiteral("default")});
+    QVERIFY(routes.waitForFinished(Wait));
+    const QStringList defaultRoute = QString::fromLatin1(routes.readAllStandardOutput())
+                                         .simplified()
+                                         .split(u' ', Qt::SkipEmptyParts);
+    QVERIFY(Ip({QStringLiteral("link"), QStringLiteral("set"), unplugged, QStringLiteral("down")}));
+    // The interface list in the namespace: the unplugged segment is no longer served.
+    QTRY_COMPARE_WITH_TIMEOUT(int(CurrentBroadcastRoutes().size()), int(servedWithout.size()),
+                              Wait);
+
+    int mark = tool.Mark();
+    tool.ClickSearch();
+    QTRY_VERIFY_WITH_TIMEOUT(tool.StatusesSince(mark).contains(ReadFault), Wait);
+    QTest::qWait(QuietMs);
+    QCOMPARE(Sorted(tool.Lines()), site.LinesOn(servedWithout));
+    // Each reply shows its success; with nothing sent, the unanswered search's fault stays.
+    QStringList statuses{QString(), ReadFault};
+    for (qsizetype i = 0; i < site.LinesOn(servedWithout).size(); ++i)
+        statuses << SearchSuccess;
+    QCOMPARE(tool.StatusesSince(mark), statuses);
+    QVERIFY(tool.ButtonsEnabled());
+    for (const auto& [segment, received] : site.Received())
+        QCOMPARE(received,
+                 (servedWithout.count(segment) != 0 ? QStringList{OneSearch} : QStringList{}));
+
+    QVERIFY(Ip({QStringLiteral("link"), QStringLiteral("set"), unplugged, QStringLiteral("up")}));
+    // Going down took the default route through it away; the network is left as it was found.
+    if (!defaultRoute.isEmpty())
+        QVERIFY(Ip(QStringList{QStringLiteral("route"), QStringLiteral("replace")} + defaultRoute));
+    QTRY_COMPARE_WITH_TIMEOUT(int(CurrentBroadcastRoutes().size()), int(all.size()), Wait);
+
+    mark = tool.Mark();
+    tool.ClickSearch();
+    QTRY_COMPARE_WITH_TIMEOUT(tool.Lines().size(), site.Lines.size(), Wait);
+    QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), SearchSuccess, Wait);
+    QTest::qWait(QuietMs);
+    QCOMPARE(Sorted(tool.Lines()), Sorted(site.Lines));
+    for (const auto& [segment, received] : site.Received())
+        QCOMPARE(received, QStringList{OneSearch});
+    for (auto& standin : site.Standins)
+        QVERIFY(standin->Stop());
 }
 
 QTEST_MAIN(SearchE2eTest)
