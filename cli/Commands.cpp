@@ -329,19 +329,20 @@ int RunApply(const ApplyOptions& options) {
 
     if (options.DryRun) {
         Table table;
-        const bool table_ = options.Output == Format::Table;
-        table.Columns = table_ ? std::vector<std::string>{"mac", "field", "change"}
-                               : std::vector<std::string>{"mac", "field", "old", "new"};
+        const bool asTable = options.Output == Format::Table;
+        table.Columns = asTable ? std::vector<std::string>{"mac", "field", "change"}
+                                : std::vector<std::string>{"mac", "field", "old", "new"};
         for (const RowState& r : rows) {
             if (!r.Panel) {
-                table.Rows.push_back(table_ ? std::vector<std::string>{r.Mac, "not found", ""}
-                                            : std::vector<std::string>{r.Mac, "not found", "", ""});
+                table.Rows.push_back(asTable
+                                         ? std::vector<std::string>{r.Mac, "not found", ""}
+                                         : std::vector<std::string>{r.Mac, "not found", "", ""});
                 continue;
             }
             for (const Change& c : Differences(r.Panel->Record, AsReported(r.Pending)))
                 table.Rows.push_back(
-                    table_ ? std::vector<std::string>{r.Mac, c.Field, c.Old + Arrow + c.New}
-                           : std::vector<std::string>{r.Mac, c.Field, c.Old, c.New});
+                    asTable ? std::vector<std::string>{r.Mac, c.Field, c.Old + Arrow + c.New}
+                            : std::vector<std::string>{r.Mac, c.Field, c.Old, c.New});
         }
         Print(Render(table, options.Output));
         return ExitOk;
