@@ -160,6 +160,11 @@ grep -q "^$late_mac,no reply," "$work/out" || fail "late panel: $(grep "$late_ma
 [ "$(applied_by "$silent")" -eq 0 ] || fail "the silent panel was written"
 echo "apply: silent panel not found, late panel no reply, $((count - 2)) verified"
 
+# --- No panel answers: exit 1, the header alone.
+stop "${standin_pid[@]}"
+run 1 search --format csv --wait 200
+[ "$(wc -l <"$work/out")" -eq 1 ] || fail "a search without panels listed rows"
+
 # --- Port 8300 held: one clear line, exit 3.
 "$hold" 8300 "$work/held" &
 track "$!"
