@@ -282,7 +282,6 @@ int RunApply(const ApplyOptions& options) {
     };
     std::vector<RowState> rows;
     std::vector<PlanError> errors;
-    std::map<Mac, int> lineOf;
     std::map<Mac, PanelRecord> staged;
     for (const PlanRow& row : plan.Rows) {
         RowState state;
@@ -292,13 +291,6 @@ int RunApply(const ApplyOptions& options) {
         if (mac) {
             const auto it = byMac.find(*mac);
             if (it != byMac.end()) state.Panel = &it->second;
-            const auto [first, fresh] = lineOf.emplace(*mac, row.Line);
-            if (!fresh) {
-                const int column = row.Columns ? row.Columns->at("mac") : 0;
-                errors.push_back(
-                    {row.Line, column,
-                     "mac " + state.Mac + " is already on line " + std::to_string(first->second)});
-            }
         }
         // A row for a panel that did not answer is still checked, over empty settings.
         PanelRecord current = state.Panel ? state.Panel->Record : PanelRecord{};

@@ -84,7 +84,7 @@ awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1
 # name | edit of plan.csv (awk, fields split at commas) | what standard error must hold (ERE)
 refused=(
     'two rows, one IP|NR == 3 { $5 = ip } { ip = $5 }|'"${macs[0]} and ${macs[1]}: both have the IP address"
-    'two rows, one MAC|NR == 3 { $1 = mac } { mac = $1 }|plan-edit.csv:3:1: mac .* is already on line 2'
+    'two rows, one MAC|NR == 3 { $1 = mac } { mac = $1 }|plan-edit.csv:3:1: mac: .* is also on line 2'
     'broken quote|NR == 4 { $3 = "10\"83" }|plan-edit.csv:4:3: broken quote'
     'missing column|{ $9 = "" ; sub(",,", ",") }|plan-edit.csv:1:.*unlock'
     'bad IP|NR == 5 { $5 = "10.83.1.300" }|plan-edit.csv:5:5: '
