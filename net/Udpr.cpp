@@ -17,8 +17,9 @@ namespace {
 // Lets Close and the destructor know when they run on the receiver thread (from the handler).
 thread_local const TUDPR* ReceiverOf = nullptr;
 
-// The local address of the interface a datagram came in by; for a broadcast the header's
-// destination says nothing, so the interface's own address (spec_dst) comes first.
+// The tool's address on the network a datagram came in by: spec_dst, the local address that
+// answers the sender there; the header's destination only when that is missing (for a
+// broadcast it is 255.255.255.255 and names no network).
 in_addr ArrivalAddress(msghdr& message) {
     for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
         if (c->cmsg_level != IPPROTO_IP || c->cmsg_type != IP_PKTINFO) continue;

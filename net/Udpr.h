@@ -35,6 +35,8 @@ class TUDPR {
     TUDPR& operator=(const TUDPR&) = delete;
 
     bool Open();
+    // At least MinSendLength bytes to RemoteAddress:RemotePort. To 255.255.255.255 the datagram
+    // goes out once on each network the computer is on (BroadcastInterfaces.h), routes or not.
     int Send(const uint8_t* data, int length);
     bool Close();
 
@@ -47,7 +49,8 @@ class TUDPR {
     DatagramHandler* Handler = nullptr;
 
     // Written and read by the receiver thread only. LocalAddress is the tool's own address on
-    // the interface the datagram came in by; all three are valid during the handler call.
+    // the network the datagram came in by (the one that answers its sender); all three are
+    // valid during the handler call.
     char SourceAddress[20] = {};
     unsigned SourcePort = 0;
     char LocalAddress[20] = {};

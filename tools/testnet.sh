@@ -16,8 +16,9 @@
 #   TESTNET_TOOL_IP (the tool's address facing the first panel), TESTNET_PANEL_IPS,
 #   TESTNET_PREFIX (the first panel's segment), TESTNET_TOPOLOGY,
 #   TESTNET_SEGMENT_NS (switch namespace of each segment), TESTNET_PANEL_SEGMENTS (segment of
-#   each panel), TESTNET_TOOL_IFACES, TESTNET_TOOL_IPS, TESTNET_TOOL_SEGMENTS (per tool
-#   interface), TESTNET_ROUTE_SEGMENT (the segment of the default route, empty without)
+#   each panel), TESTNET_TOOL_IFACES, TESTNET_TOOL_IPS, TESTNET_TOOL_SEGMENTS, TESTNET_TOOL_PORTS
+#   (per tool interface; the port is its switch end), TESTNET_ROUTE_SEGMENT (the segment of the
+#   default route, empty without)
 # in its environment. Exit code: the command's, or 77 (skipped) when the network cannot be made
 # here (not root, no network namespaces, no veth or bridge).
 set -euo pipefail
@@ -247,6 +248,9 @@ export TESTNET_PANEL_SEGMENTS="${panel_segments[*]}"
 export TESTNET_TOOL_IFACES="${tool_ifaces[*]}"
 export TESTNET_TOOL_IPS="${tool_ips[*]}"
 export TESTNET_TOOL_SEGMENTS="${tool_segments[*]}"
+tool_ports=()
+for i in "${!tool_ifaces[@]}"; do tool_ports+=("t$i"); done
+export TESTNET_TOOL_PORTS="${tool_ports[*]}"
 export TESTNET_ROUTE_SEGMENT=$route_segment
 
 # In the background so that INT/TERM reach the trap at once instead of after the command.

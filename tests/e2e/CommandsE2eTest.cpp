@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "E2eSupport.h"
+#include "MessageFormat.h"
 #include "StatusTexts.h"
 #include "TEdit.h"
 
@@ -100,6 +101,8 @@ class CommandsE2eTest : public QObject {
     void lateReplyNeverCancelsQueuedCommand();
     void writeSettings_data();
     void writeSettings();
+    void commandsReachEveryNetwork_data();
+    void commandsReachEveryNetwork();
 };
 
 void CommandsE2eTest::initTestCase() {
@@ -366,6 +369,57 @@ void CommandsE2eTest::writeSettings() {
     QCOMPARE(form.Edit5->text(), macEdited ? QStringLiteral("AB") : macBefore);
     QVERIFY(tool.Boxes.isEmpty());
     for (auto& standin : scene.Standins)
+        QVERIFY(standin->Stop());
+}
+
+void CommandsE2eTest::commandsReachEveryNetwork_data() {
+    QTest::addColumn<int>("command");
+    QTest::newRow("Del all cards") << int{CMD_DELETE_CARDS};
+    QTest::newRow("Write") << int{CMD_WRITE};
+}
+
+// "Del all cards" and "Write" for the panel in the first panel namespace, which in the laptop
+// topologies sits on a segment without the default route: every segment gets the request once,
+// the panel it names acts on it and the others ignore it.
+void CommandsE2eTest::commandsReachEveryNetwork() {
+    QFETCH(int, command);
+    Site site;
+    QString error;
+    QVERIFY2(site.Start(error), qPrintable(error));
+    Tool tool;
+    QVERIFY(tool.Start());
+    tool.ClickSearch();
+    QTRY_COMPARE_WITH_TIMEOUT(tool.Lines().size(), site.Lines.size(), Wait);
+    QTRY_VERIFY_WITH_TIMEOUT(tool.ButtonsEnabled(), Wait);
+    QTest::qWait(QuietMs / 2);
+    site.Received(); // the search
+    const PanelInfo target = site.Standins[0]->Panels().value(0);
+    QVERIFY(tool.SelectLine(static_cast<int>(tool.Lines().indexOf(target.Line()))));
+
+    const int mark = tool.Mark();
+    QString acted, success;
+    if (command == CMD_DELETE_CARDS) {
+        tool.ClickDelete();
+        acted = QStringLiteral("delete-cards for ") + target.Identity + QStringLiteral(" at");
+        success = DeleteSuccess;
+    } else {
+        tool.Type(tool.Form().Edit28, QStringLiteral("7"));
+        tool.ClickWrite();
+        acted = QStringLiteral("write for ") + target.Identity + QStringLiteral(" -> ");
+        success = WriteSuccess;
+    }
+    QVERIFY2(tool.Boxes.isEmpty(), qPrintable(tool.Boxes.value(0).Text));
+    QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), success, Wait);
+    QTest::qWait(QuietMs);
+    QCOMPARE(tool.StatusesSince(mark), (QStringList{QString(), WriteFault, success}));
+    QCOMPARE(site.Standins[0]->LinesWith(acted).size(), 1);
+    if (command == CMD_WRITE)
+        QVERIFY(site.Standins[0]->LinesWith(acted)[0].endsWith(QStringLiteral("unlock 7")));
+    for (size_t i = 1; i < site.Standins.size(); ++i)
+        QCOMPARE(site.Standins[i]->LinesWith(QStringLiteral("ignored")).size(), 1);
+    for (const auto& [segment, received] : site.Received())
+        QCOMPARE(received, QStringList{Site::Describe(512, command, STAGE_REQUEST)});
+    for (auto& standin : site.Standins)
         QVERIFY(standin->Stop());
 }
 

@@ -122,6 +122,46 @@ QList<SegmentListener::Datagram> SegmentListener::Take() {
     return taken;
 }
 
+bool Site::Start(QString& error) {
+    const QList<int> segments = PanelSegments();
+    for (int i = 0; i < PanelNamespaces().size(); ++i) {
+        const QString ns = PanelNamespaces()[i];
+        Standins.push_back(std::make_unique<Standin>(ns, QStringList{}));
+        if (!Standins.back()->Start(error)) return false;
+        Lines << Standins.back()->Panels().value(0).Line();
+        if (Listeners.count(segments[i]) != 0) continue;
+        Listeners[segments[i]] = std::make_unique<SegmentListener>(ns);
+        if (!Listeners[segments[i]]->Ok()) {
+            error = QStringLiteral("no listener in ") + ns;
+            return false;
+        }
+    }
+    return true;
+}
+
+std::map<int, QStringList> Site::Received() {
+    std::map<int, QStringList> got;
+    for (auto& [segment, listener] : Listeners) {
+        got[segment];
+        for (const SegmentListener::Datagram& d : listener->Take())
+            got[segment] << Describe(d.Length, d.Command, d.Stage);
+    }
+    return got;
+}
+
+QString Site::Describe(int length, int command, int stage) {
+    return QStringLiteral("%1 bytes, command %2, stage %3").arg(length).arg(command).arg(stage);
+}
+
+QStringList Site::LinesOn(const std::set<int>& segments) const {
+    QStringList lines;
+    const QList<int> panelSegments = PanelSegments();
+    for (int i = 0; i < Lines.size(); ++i)
+        if (segments.count(panelSegments.value(i)) != 0) lines << Lines[i];
+    lines.sort();
+    return lines;
+}
+
 bool InOrder(const QStringList& list, const QStringList& sequence) {
     int next = 0;
     for (const QString& entry : list)

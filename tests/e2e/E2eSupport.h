@@ -7,7 +7,10 @@
 #include <QSignalSpy>
 #include <QString>
 #include <QStringList>
+#include <map>
 #include <memory>
+#include <set>
+#include <vector>
 
 #include "TestNetwork.h"
 
@@ -89,6 +92,20 @@ class SegmentListener {
 
   private:
     int Fd = -1;
+};
+
+// A stand-in in every panel namespace and a listener on every segment.
+struct Site {
+    std::vector<std::unique_ptr<Standin>> Standins;
+    std::map<int, std::unique_ptr<SegmentListener>> Listeners; // by segment
+    QStringList Lines;                                         // of every panel
+
+    bool Start(QString& error);
+    // What each segment received since the last call, one Describe() per datagram.
+    std::map<int, QStringList> Received();
+    static QString Describe(int length, int command, int stage);
+    // The lines of the panels on these segments, sorted.
+    QStringList LinesOn(const std::set<int>& segments) const;
 };
 
 // True when `sequence` occurs in `list` in this order, other entries in between allowed.

@@ -4,13 +4,13 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
-#include <map>
 #include <memory>
 #include <set>
 #include <vector>
 
 #include "BroadcastInterfaces.h"
 #include "E2eSupport.h"
+#include "MessageFormat.h"
 #include "StatusTexts.h"
 #include "TEdit.h"
 
@@ -21,55 +21,11 @@ constexpr int Wait = 10000;   // for what must happen
 constexpr int QuietMs = 1000; // for what must not happen
 const QString ReadFault = QString::fromLatin1(StatusText::ReadFault);
 const QString SearchSuccess = QString::fromLatin1(StatusText::SearchSuccess);
-const QString OneSearch = QStringLiteral("512 bytes, command 252, stage 1");
+const QString OneSearch = Site::Describe(512, CMD_SEARCH, STAGE_REQUEST);
 
 QStringList EnvWords(const char* name) {
     return qEnvironmentVariable(name).split(u' ', Qt::SkipEmptyParts);
 }
-
-// A stand-in in every panel namespace and a listener on every segment.
-struct Site {
-    std::vector<std::unique_ptr<Standin>> Standins;
-    std::map<int, std::unique_ptr<SegmentListener>> Listeners; // by segment
-    QStringList Lines;                                         // of every panel
-
-    bool Start(QString& error) {
-        const QList<int> segments = PanelSegments();
-        for (int i = 0; i < PanelNamespaces().size(); ++i) {
-            const QString ns = PanelNamespaces()[i];
-            Standins.push_back(std::make_unique<Standin>(ns, QStringList{}));
-            if (!Standins.back()->Start(error)) return false;
-            Lines << Standins.back()->Panels().value(0).Line();
-            if (Listeners.count(segments[i]) != 0) continue;
-            Listeners[segments[i]] = std::make_unique<SegmentListener>(ns);
-            if (!Listeners[segments[i]]->Ok()) {
-                error = QStringLiteral("no listener in ") + ns;
-                return false;
-            }
-        }
-        return true;
-    }
-    // What each segment received since the last call, one description per datagram.
-    std::map<int, QStringList> Received() {
-        std::map<int, QStringList> got;
-        for (auto& [segment, listener] : Listeners) {
-            got[segment];
-            for (const SegmentListener::Datagram& d : listener->Take())
-                got[segment] << QStringLiteral("%1 bytes, command %2, stage %3")
-                                    .arg(d.Length)
-                                    .arg(d.Command)
-                                    .arg(d.Stage);
-        }
-        return got;
-    }
-    QStringList LinesOn(const std::set<int>& segments) const {
-        QStringList lines;
-        for (int i = 0; i < Lines.size(); ++i)
-            if (segments.count(PanelSegments()[i]) != 0) lines << Lines[i];
-        lines.sort();
-        return lines;
-    }
-};
 
 QStringList Sorted(QStringList lines) {
     lines.sort();
@@ -78,6 +34,18 @@ QStringList Sorted(QStringList lines) {
 
 bool Ip(const QStringList& args) {
     return QProcess::execute(QStringLiteral("ip"), args) == 0;
+}
+
+// The state the switch gives its port (e.g. "forwarding"; "disabled" without carrier).
+QString PortState(const QString& switchNs, const QString& port) {
+    QProcess bridge;
+    bridge.start(QStringLiteral("bridge"), {QStringLiteral("-n"), switchNs, QStringLiteral("link"),
+                                            QStringLiteral("show"), QStringLiteral("dev"), port});
+    if (!bridge.waitForFinished(10000)) return {};
+    const QStringList words =
+        QString::fromLatin1(bridge.readAllStandardOutput()).simplified().split(u' ');
+    const qsizetype state = words.indexOf(QStringLiteral("state"));
+    return state >= 0 ? words.value(state + 1) : QString();
 }
 } // namespace
 
@@ -327,10 +295,13 @@ void SearchE2eTest::everyNetworkOnce() {
 void SearchE2eTest::cableUnpluggedAndBack() {
     const QStringList ifaces = EnvWords("TESTNET_TOOL_IFACES");
     const QStringList toolSegments = EnvWords("TESTNET_TOOL_SEGMENTS");
-    if (ifaces.isEmpty() || ifaces.size() != toolSegments.size())
+    const QStringList ports = EnvWords("TESTNET_TOOL_PORTS");
+    const QStringList switches = EnvWords("TESTNET_SEGMENT_NS");
+    if (ifaces.isEmpty() || ifaces.size() != toolSegments.size() || ifaces.size() != ports.size())
         QSKIP("the test network does not name the tool's interfaces");
     const int unpluggedSegment = PanelSegments().value(0);
-    const QString unplugged = ifaces[toolSegments.indexOf(QString::number(unpluggedSegment))];
+    const qsizetype unpluggedIndex = toolSegments.indexOf(QString::number(unpluggedSegment));
+    const QString unplugged = ifaces[unpluggedIndex];
     std::set<int> all, servedWithout;
     for (int i = 0; i < ifaces.size(); ++i) {
         all.insert(toolSegments[i].toInt());
@@ -375,6 +346,9 @@ void SearchE2eTest::cableUnpluggedAndBack() {
     if (!defaultRoute.isEmpty())
         QVERIFY(Ip(QStringList{QStringLiteral("route"), QStringLiteral("replace")} + defaultRoute));
     QTRY_COMPARE_WITH_TIMEOUT(int(CurrentBroadcastRoutes().size()), int(all.size()), Wait);
+    // The switch learns of the carrier a moment later, like a real switch port coming up.
+    QTRY_COMPARE_WITH_TIMEOUT(PortState(switches.value(unpluggedSegment), ports[unpluggedIndex]),
+                              QStringLiteral("forwarding"), Wait);
 
     mark = tool.Mark();
     tool.ClickSearch();

@@ -2,7 +2,8 @@
 # Benchmarks of the tool, run on demand (as root; not part of the test suite):
 #   tools/bench/run_bench.sh            BUILD_DIR defaults to build-bench/ (Release)
 # Builds what it needs, makes a private test network of 100 panel namespaces, and measures in
-# one run: search completeness and latency with 1, 10, 50 and 100 stand-in panels; start-up
+# one run: search completeness and latency with 1, 10, 50 and 100 stand-in panels, and (in a
+# second network) with 20 panels on two segments and no default route; start-up
 # time, idle resident memory and idle CPU time of the real program against a minimal Qt
 # Widgets window built with the same flags; and `callpanel apply` of a plan that changes 100
 # panels, against the floor the protocol sets. Prints one table and writes it to
@@ -14,6 +15,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 build=${BUILD_DIR:-$root/build-bench}
 readonly PANEL_COUNTS=(1 10 50 100)
+readonly SEGMENT_PANELS=20 # on two segments, 10 each
 readonly ROUNDS=${BENCH_ROUNDS:-5}
 readonly IDLE_SECONDS=10
 readonly TITLE='Call Panel settings Tool V1.4'
@@ -27,8 +29,15 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
     fi
     cmake --build "$build" -j"${JOBS:-2}" --target callpanel-tool callpanel-standin callpanel \
         callpanel-bench-search callpanel-bench-baseline callpanel-bench-window >/dev/null
-    # Everything else happens inside the private network.
-    exec "$root/tools/testnet.sh" --panels "${PANEL_COUNTS[-1]}" -- env BUILD_DIR="$build" "$0"
+    # Everything else happens inside the private networks: first the laptop on two segments,
+    # whose row the main run puts into the table.
+    segments_row=$(mktemp)
+    trap 'rm -f "$segments_row"' EXIT
+    "$root/tools/testnet.sh" --topology twosegments --panels "$SEGMENT_PANELS" -- \
+        env BUILD_DIR="$build" BENCH_PART=segments BENCH_ROW="$segments_row" "$0"
+    "$root/tools/testnet.sh" --panels "${PANEL_COUNTS[-1]}" -- \
+        env BUILD_DIR="$build" BENCH_ROW="$segments_row" "$0"
+    exit
 fi
 
 tool=$build/app/callpanel-tool
@@ -48,9 +57,9 @@ rmem_max=$(cat /proc/sys/net/core/rmem_max)
 rmem_default=$(cat /proc/sys/net/core/rmem_default)
 echo "=== tool namespace: net.core.rmem_max $rmem_max, net.core.rmem_default $rmem_default"
 
-rows=()
-for n in "${PANEL_COUNTS[@]}"; do
-    echo "=== search with $n panel(s) answering"
+# Starts one stand-in in each of the first $1 panel namespaces and waits until all are ready.
+start_standins() {
+    local n=$1 p
     started=()
     for ((p = 0; p < n; p++)); do
         ip netns exec "${panel_ns[p]}" "$standin" --exit-after 600 >"$work/standin$p.out" 2>&1 &
@@ -60,6 +69,25 @@ for n in "${PANEL_COUNTS[@]}"; do
     for ((p = 0; p < n; p++)); do
         wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
     done
+}
+
+if [ "${BENCH_PART:-}" = segments ]; then
+    n=${#panel_ns[@]}
+    echo "=== search with $n panels on two segments, no default route"
+    ip route del default
+    start_standins "$n"
+    QT_QPA_PLATFORM=offscreen "$search" --expect "$n" --rounds "$ROUNDS" | tee "$work/segments.out"
+    stop "${started[@]}"
+    f=$work/segments.out
+    latency=$(result "$f" latency_ms_median)
+    echo "| search, $n panels answering on two segments, no default route | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass |" >"$BENCH_ROW"
+    exit 0
+fi
+
+rows=()
+for n in "${PANEL_COUNTS[@]}"; do
+    echo "=== search with $n panel(s) answering"
+    start_standins "$n"
     QT_QPA_PLATFORM=offscreen "$search" --expect "$n" --rounds "$ROUNDS" | tee "$work/search$n.out"
     stop "${started[@]}"
     f=$work/search$n.out
@@ -67,6 +95,7 @@ for n in "${PANEL_COUNTS[@]}"; do
     rows+=("| search, $n panel(s) answering | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass |")
     so_rcvbuf=$(result "$f" so_rcvbuf)
 done
+[ ! -s "${BENCH_ROW:-}" ] || rows+=("$(cat "$BENCH_ROW")")
 
 n=${PANEL_COUNTS[-1]}
 echo "=== callpanel apply, $n panels changed"
