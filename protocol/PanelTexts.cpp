@@ -13,6 +13,13 @@ bool ShortAddress(const PanelRecord& r) {
     return true;
 }
 
+// ASCII reads the same in GBK and UTF-8; most texts are, and need no converter.
+bool IsAscii(std::string_view text) {
+    for (const char c : text)
+        if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+}
+
 // One conversion descriptor per call: iconv keeps shift state, and the callers are on
 // different threads.
 class Iconv {
@@ -61,11 +68,12 @@ std::string ShownAddress(const PanelRecord& r) {
 }
 
 std::string GbkToUtf8(std::string_view gbk) {
+    if (IsAscii(gbk)) return std::string(gbk);
     std::string out;
     Iconv cd("UTF-8", "GBK");
     if (!cd.Valid()) { // no GBK tables: keep ASCII, mark the rest
         for (const char c : gbk)
-            out += static_cast<unsigned char>(c) < 0x80 ? c : '?';
+            out += IsAscii(std::string_view(&c, 1)) ? c : '?';
         return out;
     }
     while (!cd.Convert(gbk, out)) {
@@ -76,13 +84,10 @@ std::string GbkToUtf8(std::string_view gbk) {
 }
 
 std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
     Iconv cd("GBK", "UTF-8");
-    if (!cd.Valid()) {
-        for (const char c : utf8)
-            if (static_cast<unsigned char>(c) >= 0x80) return std::nullopt;
-        return std::string(utf8);
-    }
+    if (!cd.Valid()) return std::nullopt;
     if (!cd.Convert(utf8, out)) return std::nullopt;
     return out;
 }

@@ -77,5 +77,6 @@ inline constexpr const char* SegmentText = "IP and Gateway must be in same netwo
 
 // True when a panel now reporting `reported` (a directory record, unlocking time in seconds)
 // holds what `pending` staged (unlocking time as the typed digit): identity, MAC, the four
-// addresses and the unlocking time.
+// addresses and the unlocking time. With the panel's current record as `reported` it also tells
+// whether a write would change nothing.
 bool ReportsStaged(const PanelRecord& reported, const PanelRecord& pending);

@@ -5,8 +5,6 @@
 #include <cstring>
 #include <string>
 
-#include "SettingsChecks.h"
-
 int StrToInt(const QString& text) {
     try {
         return StrToInt(std::string_view(text.toStdString()));

@@ -6,14 +6,18 @@
 #include <optional>
 
 #include "Dialogs.h"
+#include "SettingsChecks.h"
 
 // What a box text that is not a valid integer throws; the handler's caller shows it.
 class EConvertError : public Dialogs::Exception {
   public:
     using Dialogs::Exception::Exception;
+    // The shared checks' error, with its text, for the window's exception display.
+    explicit EConvertError(const ConvertError& error)
+        : Dialogs::Exception(QString::fromUtf8(error.what())) {}
 };
 
-// The shared conversions of SettingsChecks for box texts.
+// The conversions of SettingsChecks, on box texts.
 // Signed 32-bit decimal: leading blanks, an optional sign, then decimal digits up to the end of
 // the text. Hexadecimal notations are refused, since these boxes take decimal bytes.
 // Throws EConvertError with "'<text>' is not a valid integer value."

@@ -16,7 +16,7 @@ template <typename Step> void Converting(Step step) {
     try {
         step();
     } catch (const ConvertError& error) {
-        throw EConvertError(QString::fromUtf8(error.what()));
+        throw EConvertError(error);
     }
 }
 

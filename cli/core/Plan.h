@@ -30,9 +30,10 @@ struct PlanError {
     std::string Text;
 };
 
-// One data row. Cells by column name, UTF-8, exactly as written (no trimming). Columns: the
-// header's field numbers by name, shared by the rows of one plan (may be null for hand-built
-// rows; errors then carry column 0).
+// One data row. Cells by column name (the columns of PanelColumns only), as written: blanks
+// around a cell without quotes are dropped (libcsv's rule), a quoted cell keeps them; texts are
+// UTF-8 as far as RowSettings is concerned. Columns: the header's field numbers by name, shared
+// by the rows of one plan (null for hand-built rows; their errors then carry column 0).
 struct PlanRow {
     int Line;
     std::map<std::string, std::string> Cells;
@@ -46,16 +47,20 @@ struct Plan {
 
 // The header row is required; its names are trimmed of blanks, a UTF-8 byte order mark before it
 // is skipped, unknown names are ignored. A missing or repeated column, a broken or unclosed
-// quote, and a row with more or fewer fields than the header are errors; reading goes on after a
-// bad line at the next line. Blank lines are skipped.
+// quote, a row with more or fewer fields than the header, a mac cell that is no MAC and a MAC on
+// two rows are errors; reading goes on after a bad line at the next line. Blank lines are
+// skipped. A row with a bad or repeated MAC is still in Rows; a row of the wrong width is not.
+// Errors come sorted by line.
 Plan ReadPlan(std::string_view csvText);
 
-// The row's settings laid over the panel's current ones (`current`, a directory record). An empty
-// cell keeps the current value. `mac` is the key: it must parse and is not changed. Every problem
-// (bad mac, type, IPv4 text, unlocking time, a text without a GBK form or with a control
-// character, a failed window check)
-// is appended to `errors` with the row's line and the cell's column; nullopt when there was one.
-// The same-segment rule is left to the site checks.
+// The row's settings laid over the panel's current ones (`current`, the directory record of the
+// panel the row's MAC found). An empty cell keeps the current value. `mac` is the key: it must
+// parse, equal the panel's MAC and begin with 00:50:2A (the write sends those three bytes), and
+// it is not changed. Every problem is appended to `errors` with the row's line and the cell's
+// column, texts beginning with the column's name: bad type, IPv4 text or unlocking time (one
+// digit 0 to 9: the write carries one typed character), an address or facility without a GBK
+// form or with a control character, and every failed window check with the window's text (not
+// only the first). nullopt when there was any. The same-segment rule is left to SiteProblems.
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
                                          std::vector<PlanError>& errors);
 
