@@ -51,6 +51,8 @@ run() {
     local expected=$1 rc=0
     shift
     "$cli" "$@" >"$work/out" 2>"$work/err" || rc=$?
+    # A sanitized build may end with an expected code: its reports must still show.
+    if grep -q 'Sanitizer' "$work/err"; then cat "$work/err" >&2; fail "callpanel $*: sanitizer report"; fi
     [ "$rc" -eq "$expected" ] || fail "callpanel $* ended with $rc, expected $expected"
 }
 
