@@ -77,6 +77,12 @@ awk -F, 'NR > 1 { split($5, p, "."); split($12, v, ".");
 segments=$(cut -d, -f12 "$work/export.csv" | tail -n +2 | sort -u | wc -l)
 [ "$segments" -eq 2 ] || fail "replies came in by $segments interfaces, expected 2"
 mapfile -t macs < <(cut -d, -f1 "$work/export.csv" | tail -n +2)
+# The same panels as JSON objects and as table lines.
+run 0 search --format json --repeat 1
+[ "$(grep -c '^    "mac": "00:50:2A:' "$work/out")" -eq "$count" ] || fail "JSON: not one object a panel"
+grep -q "\"via\": \"$(cell "$work/export.csv" "${macs[0]}" via)\"" "$work/out" || fail "JSON: no via"
+run 0 search --repeat 1
+[ "$(grep -c '^00:50:2A:.* flat  ' "$work/out")" -eq "$count" ] || fail "table: not one line a panel"
 
 # The plan: every panel to a new address in its own segment, doors open 7 s.
 awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1." p[4]; $9 = 7 }
