@@ -210,6 +210,10 @@ int RunSet(const SetOptions& options) {
     for (const auto& [column, value] : options.Changes)
         if (column != "mac") row.Cells[column] = value;
     row.Cells["mac"] = MacText(current.Mac);
+    // As in the window, picking "Help Station" sets the facility number to 0.
+    if (row.Cells.count("type") != 0 && row.Cells["type"] == "help" &&
+        row.Cells.count("facility") == 0)
+        row.Cells["facility"] = "0";
     std::vector<PlanError> errors;
     auto texts = RowSettings(row, current, errors);
     if (texts && options.Changes.count("mac") != 0) {
