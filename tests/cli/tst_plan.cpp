@@ -268,8 +268,8 @@ void PlanTest::siteProblems() {
     QFETCH(QStringList, panels);
     QFETCH(QStringList, problems);
     std::vector<SitePanel> site;
-    for (const QString& spec : panels) {
-        const QStringList part = spec.split(' ');
+    for (const QString& panel : panels) {
+        const QStringList part = panel.split(' ');
         const int gateway = part[3].toInt();
         site.push_back({part[0].toStdString(),
                         MakeRecord(part[1].toLatin1().constData(), {0, 0x50, 0x2A, 1, 2, 3},
