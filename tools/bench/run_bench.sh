@@ -99,15 +99,7 @@ done
 
 n=${PANEL_COUNTS[-1]}
 echo "=== callpanel apply, $n panels changed"
-started=()
-for ((p = 0; p < n; p++)); do
-    ip netns exec "${panel_ns[p]}" "$standin" --exit-after 600 >"$work/apply-standin$p.out" 2>&1 &
-    track "$!"
-    started+=("$!")
-done
-for ((p = 0; p < n; p++)); do
-    wait_for 20 grep -qs '^ready' "$work/apply-standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
-done
+start_standins "$n"
 ms_now() { echo $(($(date +%s%N) / 1000000)); }
 t0=$(ms_now)
 "$cli" search --format csv >"$work/export.csv"
@@ -129,7 +121,7 @@ for ((r = 0; r < ROUNDS; r++)); do
     echo "apply round $r: ${apply_ms[-1]} ms, $verified of $n verified"
 done
 stop "${started[@]}"
-sorted=($(printf '%s\n' "${apply_ms[@]}" | sort -n))
+mapfile -t sorted < <(printf '%s\n' "${apply_ms[@]}" | sort -n)
 median=${sorted[$((ROUNDS / 2))]}
 # The floor: one 100 ms command per changed panel, then the read-back search (2 x 500 ms).
 floor_ms=$((n * 100 + 2 * 500))
