@@ -1,5 +1,5 @@
 # Installation and the Debian package.
-#   cmake --install build --prefix /usr/local     installs the two programs, menu entry and icon
+#   cmake --install build --prefix /usr/local     installs the programs, menu entry and icon
 #   (cd build && cpack)                           builds callpanel-tool_<version>_<arch>.deb
 # Make the package from a plain Release build: a sanitizer build would ship sanitized programs.
 # Only the programs and their menu entry are installed; no test, library or header is.
@@ -8,7 +8,7 @@ include(GNUInstallDirs)
 
 set(CALLPANEL_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
 
-install(TARGETS callpanel-tool callpanel-standin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS callpanel-tool callpanel callpanel-standin RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-tool.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-tool.svg
@@ -31,6 +31,10 @@ string(CONCAT CPACK_PACKAGE_DESCRIPTION
     "broadcast on port 8300, shows the settings each panel reports, checks\n"
     "and writes new settings into a panel, and tells a panel to delete all\n"
     "its access cards.\n"
+    "\n"
+    "callpanel does the same from the command line, for scripts and for a\n"
+    "whole site at once: it lists the panels as a table, CSV or JSON, and\n"
+    "applies a CSV plan after checking every row and the site for clashes.\n"
     "\n"
     "The package also holds callpanel-standin, a stand-in call panel for\n"
     "trying the tool without hardware inside a private test network.")

@@ -2,9 +2,10 @@
 # Builds the Debian package of a build tree, unpacks it into a scratch root and runs the
 # programs from there:
 #   package_test.sh BUILD_DIR VERSION XCLOSE
-# The package must hold exactly the two programs, the menu entry and the icons, name the fonts
+# The package must hold exactly the three programs, the menu entry and the icons, name the fonts
 # the window needs, and its program must open its window on a private Xvfb display, find the
-# packaged stand-in panel with "Search all", and end with exit code 0 when the window is closed.
+# packaged stand-in panel with "Search all", and end with exit code 0 when the window is closed;
+# the packaged callpanel must find the stand-in too.
 # Nothing is installed into the system. Run it inside tools/testnet.sh: the program and the
 # stand-in open UDP port 8300 and the search is a broadcast.
 set -euo pipefail
@@ -30,7 +31,7 @@ need_commands cpack dpkg dpkg-deb Xvfb xdotool identify readelf ldd ip
 [ -f "$build/CPackConfig.cmake" ] || fail "$build holds no CPackConfig.cmake"
 
 begin_work
-show_on_failure cpack.log tool.out standin.out xvfb.log
+show_on_failure cpack.log tool.out standin.out cli.out xvfb.log
 
 # --- The package. cpack first brings the tree up to date (its preinstall step), which costs
 # nothing after the build that precedes ctest.
@@ -51,12 +52,13 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
 echo "Depends: $depends"
-for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
+for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6 libcsv3; do
     [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep"
 done
 
 # Exactly these files: no test, library or header may come along.
 expected=$(printf '%s\n' \
+    ./usr/bin/callpanel \
     ./usr/bin/callpanel-standin \
     ./usr/bin/callpanel-tool \
     ./usr/share/applications/callpanel-tool.desktop \
@@ -72,7 +74,7 @@ bad_owner=$(dpkg-deb --contents "$deb" | awk '$2 != "root/root" {print $6}')
 root=$work/root
 dpkg -x "$deb" "$root"
 bin=$root/usr/bin
-for program in callpanel-tool callpanel-standin; do
+for program in callpanel-tool callpanel callpanel-standin; do
     [ -x "$bin/$program" ] || fail "$program is not executable"
     # The installed programs must not reach back into the build tree.
     if readelf -d "$bin/$program" | grep -E 'RPATH|RUNPATH' | grep -qF "$build"; then
@@ -110,6 +112,12 @@ panel_ns=${TESTNET_PANEL_NS%% *}
 ip netns exec "$panel_ns" "$bin/callpanel-standin" >"$work/standin.out" 2>&1 &
 track "$!"
 
+wait_for 20 grep -qs '^ready' "$work/standin.out" || fail "the packaged stand-in did not start"
+(cd "$work" && PATH=$bin:/usr/bin:/bin exec callpanel search --format csv) >"$work/cli.out" 2>&1 ||
+    fail "the packaged callpanel found no panel"
+[ "$(grep -c '^00:50:2A:' "$work/cli.out")" -eq 1 ] || fail "callpanel did not list the stand-in once"
+echo "callpanel: $(tail -n1 "$work/cli.out")"
+
 start_xvfb 96 || fail "Xvfb did not start"
 
 # From the scratch root's bin with a PATH that holds nothing of the build tree.
@@ -124,13 +132,15 @@ echo "window $win of the installed program"
 [ "$(readlink "/proc/$tool_pid/exe")" = "$bin/callpanel-tool" ] ||
     fail "the running program is $(readlink "/proc/$tool_pid/exe")"
 
-searched() { grep -q '^search from ' "$work/standin.out"; }
+# Searches beyond those callpanel sent come from the window.
+cli_searches=$(grep -c '^search from ' "$work/standin.out" || true)
+searched() { [ "$(grep -c '^search from ' "$work/standin.out")" -gt "$cli_searches" ]; }
 for _ in 1 2 3; do # the first click may come before the window takes input
     xdotool mousemove --window "$win" "$SEARCH_X" "$SEARCH_Y" click 1
     wait_for 5 searched && break
 done
 searched || fail "the stand-in panel saw no search"
-echo "stand-in: $(grep -m1 '^search from ' "$work/standin.out")"
+echo "stand-in: $(grep '^search from ' "$work/standin.out" | tail -n1)"
 
 "$xclose" "$win" || fail "could not ask the window to close"
 wait_exit "$tool_pid" 30 || fail "the program did not end when its window was closed"

@@ -1,0 +1,47 @@
+#pragma once
+
+// The four commands of callpanel. Each returns the program's exit code; results go to standard
+// output, problems to standard error.
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "Engine.h"
+#include "Output.h"
+
+namespace Cli {
+
+enum ExitCode {
+    ExitOk = 0,
+    ExitFailed = 1,   // no panel answered, or a write that cannot be confirmed
+    ExitRefused = 2,  // bad command line, plan or settings: nothing was written
+    ExitPortHeld = 3, // UDP port 8300 belongs to another program
+};
+
+struct SearchOptions {
+    int WaitMs = 500;
+    int Repeat = 2;
+};
+
+int RunSearch(const SearchOptions& search, Format format);
+
+struct SetOptions {
+    std::string Panel; // a MAC, a current IP address or an identity
+    // Plan column name -> new value; "mac" holds the last three bytes, XX:XX:XX.
+    std::map<std::string, std::string> Changes;
+    SearchOptions Search;
+};
+int RunSet(const SetOptions& options);
+
+struct ApplyOptions {
+    std::string PlanPath;
+    bool DryRun = false;
+    Format Output = Format::Table;
+    SearchOptions Search;
+};
+int RunApply(const ApplyOptions& options);
+
+int RunDeleteCards(const std::string& panel, bool confirmed, const SearchOptions& search);
+
+} // namespace Cli

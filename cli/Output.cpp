@@ -1,0 +1,114 @@
+#include "Output.h"
+
+#include <algorithm>
+#include <iterator>
+#include <nlohmann/json.hpp>
+
+#include "Plan.h"
+
+namespace Cli {
+
+namespace {
+
+// Columns a terminal gives the text: East Asian wide characters take two.
+size_t DisplayWidth(std::string_view text) {
+    size_t width = 0;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        char32_t cp = lead;
+        int extra = 0;
+        if (lead >= 0xF0) {
+            cp = lead & 0x07;
+            extra = 3;
+        } else if (lead >= 0xE0) {
+            cp = lead & 0x0F;
+            extra = 2;
+        } else if (lead >= 0xC0) {
+            cp = lead & 0x1F;
+            extra = 1;
+        }
+        ++i;
+        for (; extra > 0 && i < text.size(); --extra, ++i)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
+                          (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
+                          (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||
+                          (cp >= 0xFFE0 && cp <= 0xFFE6);
+        width += wide ? 2 : 1;
+    }
+    return width;
+}
+
+std::string RenderTable(const Table& table) {
+    std::vector<size_t> widths;
+    for (const auto& column : table.Columns)
+        widths.push_back(DisplayWidth(column));
+    for (const auto& row : table.Rows)
+        for (size_t c = 0; c < row.size() && c < widths.size(); ++c)
+            widths[c] = std::max(widths[c], DisplayWidth(row[c]));
+    std::string out;
+    auto line = [&](const std::vector<std::string>& cells) {
+        std::string text;
+        for (size_t c = 0; c < cells.size(); ++c) {
+            text += cells[c];
+            if (c + 1 < cells.size()) text.append(widths[c] - DisplayWidth(cells[c]) + 2, ' ');
+        }
+        while (!text.empty() && text.back() == ' ')
+            text.pop_back();
+        out += text;
+        out += '\n';
+    };
+    line(table.Columns);
+    for (const auto& row : table.Rows)
+        line(row);
+    return out;
+}
+
+std::string RenderCsv(const Table& table) {
+    std::string out = CsvLine(table.Columns);
+    for (const auto& row : table.Rows)
+        out += CsvLine(row);
+    return out;
+}
+
+std::string RenderJson(const Table& table) {
+    auto rows = nlohmann::ordered_json::array();
+    for (const auto& row : table.Rows) {
+        nlohmann::ordered_json object = nlohmann::ordered_json::object();
+        for (size_t c = 0; c < table.Columns.size() && c < row.size(); ++c)
+            object[table.Columns[c]] = row[c];
+        rows.push_back(std::move(object));
+    }
+    return rows.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+}
+
+} // namespace
+
+std::optional<Format> ParseFormat(std::string_view name) {
+    if (name == "table") return Format::Table;
+    if (name == "csv") return Format::Csv;
+    if (name == "json") return Format::Json;
+    return std::nullopt;
+}
+
+std::string Render(const Table& table, Format format) {
+    switch (format) {
+    case Format::Csv:
+        return RenderCsv(table);
+    case Format::Json:
+        return RenderJson(table);
+    case Format::Table:
+        break;
+    }
+    return RenderTable(table);
+}
+
+Table PanelTable(const std::vector<FoundPanel>& panels) {
+    Table table;
+    table.Columns.assign(std::begin(PanelColumns), std::end(PanelColumns));
+    for (const FoundPanel& panel : panels)
+        table.Rows.push_back(PanelCells(panel.Record, panel.Via));
+    return table;
+}
+
+} // namespace Cli

@@ -1,0 +1,29 @@
+#pragma once
+
+// Results on standard output as an aligned table, CSV (quoted only where needed) or JSON.
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "Engine.h"
+
+namespace Cli {
+
+enum class Format { Table, Csv, Json };
+std::optional<Format> ParseFormat(std::string_view name);
+
+struct Table {
+    std::vector<std::string> Columns;
+    std::vector<std::vector<std::string>> Rows; // each as wide as Columns; UTF-8
+};
+
+// Table: columns padded to the widest cell (wide characters count two). JSON: an array of
+// objects whose keys are the column names and whose values are the cells as strings.
+std::string Render(const Table& table, Format format);
+
+// One row per panel, in the columns a plan has (search --format csv).
+Table PanelTable(const std::vector<FoundPanel>& panels);
+
+} // namespace Cli

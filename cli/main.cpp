@@ -1,0 +1,130 @@
+// callpanel: finds the call panels on every network of this computer and sets them up, one by
+// one or a whole site from a CSV plan, with the window's own protocol engine and checks.
+
+#include <CLI/CLI.hpp>
+#include <clocale>
+#include <iostream>
+#include <map>
+#include <string>
+
+#include "Commands.h"
+
+namespace {
+
+const char* const Footer =
+    "Exit codes: 0 done; 1 no panel answered, or a write not confirmed; 2 bad command line,\n"
+    "plan or settings (nothing written); 3 UDP port 8300 held by another program.";
+
+void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
+    command->add_option("--wait", search.WaitMs, "milliseconds of collecting replies per search")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
+    command->add_option("--repeat", search.Repeat, "searches sent; a panel answering twice is one")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+}
+
+void AddFormatOption(CLI::App* command, std::string& format) {
+    command->add_option("--format", format, "output: table, csv or json")
+        ->check(CLI::IsMember({"table", "csv", "json"}))
+        ->capture_default_str();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    std::setlocale(LC_ALL, "");
+    CLI::App app{"Finds and sets up call panels over UDP port 8300, on every network.",
+                 "callpanel"};
+    app.footer(Footer);
+    app.require_subcommand(1);
+
+    Cli::SearchOptions search;
+    std::string format = "table";
+
+    auto* searchCommand = app.add_subcommand("search", "list every panel that answers");
+    searchCommand->footer(
+        std::string("One row per panel (by MAC), with the local address its reply came to (via).\n"
+                    "Exit 1 when no panel answers.\n\n") +
+        Footer);
+    AddSearchOptions(searchCommand, search);
+    AddFormatOption(searchCommand, format);
+
+    Cli::SetOptions set;
+    auto* setCommand = app.add_subcommand("set", "write new settings into one panel");
+    setCommand->footer(
+        std::string(
+            "Options not given keep the panel's values. The window's checks run first, then\n"
+            "the site checks against every panel found. The write is sent once; then the\n"
+            "panels are searched again. Exit 0 only when the panel reports what was written.\n\n") +
+        Footer);
+    setCommand->add_option("PANEL", set.Panel, "the panel's MAC, current IP address or identity")
+        ->required();
+    struct Field {
+        const char* Option;
+        const char* Column;
+        const char* Help;
+    };
+    static const Field fields[] = {
+        {"--type", "type", "flat, villa or help"},
+        {"--address", "address", "call address: 10 characters (flat), 4 (villa, help)"},
+        {"--facility", "facility", "facility number, 0 or 1"},
+        {"--mac", "mac", "last three MAC bytes, XX:XX:XX"},
+        {"--ip", "ip", "IP address A.B.C.D"},
+        {"--mask", "mask", "subnet mask A.B.C.D"},
+        {"--gateway", "gateway", "gateway A.B.C.D, in the segment of IP and mask"},
+        {"--server", "server", "server address A.B.C.D"},
+        {"--unlock", "unlock", "door unlocking time in seconds, 1 to 9 for a flat camera"},
+    };
+    std::map<std::string, std::string> values;
+    for (const Field& f : fields)
+        setCommand->add_option(f.Option, values[f.Column], f.Help);
+    AddSearchOptions(setCommand, set.Search);
+
+    Cli::ApplyOptions apply;
+    auto* applyCommand = app.add_subcommand("apply", "write a site plan (CSV) into its panels");
+    applyCommand->footer(
+        std::string(
+            "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
+            "changed. The whole plan is checked first (every row; duplicate IPs and identities\n"
+            "and gateways across the site): any problem sends nothing and exits 2. Each changed\n"
+            "panel is written once, then all are searched again; one line per row: verified,\n"
+            "unchanged, no reply, differs or not found. Exit 0 only when every row is verified\n"
+            "or unchanged.\n\n") +
+        Footer);
+    applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file")->required();
+    applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
+    AddFormatOption(applyCommand, format);
+    AddSearchOptions(applyCommand, apply.Search);
+
+    std::string deletePanel;
+    bool confirmed = false;
+    auto* deleteCommand =
+        app.add_subcommand("delete-cards", "tell one panel to delete all its access cards");
+    deleteCommand->footer(
+        std::string("Sent once; exit 0 on \"Del Success\", 1 without a reply.\n\n") + Footer);
+    deleteCommand->add_option("PANEL", deletePanel, "the panel's MAC, current IP or identity")
+        ->required();
+    deleteCommand->add_flag("--yes", confirmed, "really delete the cards");
+    AddSearchOptions(deleteCommand, search);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        const int code = app.exit(e);
+        return code == 0 ? Cli::ExitOk : Cli::ExitRefused;
+    }
+
+    const Cli::Format output = Cli::ParseFormat(format).value_or(Cli::Format::Table);
+    if (*searchCommand) return Cli::RunSearch(search, output);
+    if (*setCommand) {
+        for (const Field& f : fields)
+            if (setCommand->count(f.Option) > 0) set.Changes[f.Column] = values[f.Column];
+        return Cli::RunSet(set);
+    }
+    if (*applyCommand) {
+        apply.Output = output;
+        return Cli::RunApply(apply);
+    }
+    return Cli::RunDeleteCards(deletePanel, confirmed, search);
+}

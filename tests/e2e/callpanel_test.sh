@@ -1,0 +1,191 @@
+#!/usr/bin/env bash
+# callpanel against stand-in panels on two segments, with no default route (a laptop on site
+# with a cable into each panel switch):
+#   callpanel_test.sh CALLPANEL STANDIN HOLD_PORT
+# Run inside tools/testnet.sh --topology twosegments: callpanel and the stand-ins broadcast.
+# One stand-in per panel namespace; every stand-in prints a line for each request it gets, and
+# writes are broadcast, so "write for" lines count every write that went on the wire.
+set -euo pipefail
+
+# shellcheck source=SCRIPTDIR/../lib/x11.sh
+. "$(dirname "$0")/../lib/x11.sh"
+
+[ $# -eq 3 ] || { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT" >&2; exit 2; }
+cli=$1 standin=$2 hold=$3
+
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
+{ [ -n "${TESTNET_TOOL_NS:-}" ] && [ "${TESTNET_TOPOLOGY:-}" = twosegments ]; } ||
+    fail "not inside tools/testnet.sh --topology twosegments"
+[ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
+    fail "still in the machine's own network namespace"
+need_commands ip awk grep cut
+
+begin_work
+show_on_failure --tail 30 out err
+
+ip route del default 2>/dev/null || true
+[ -z "$(ip route show default)" ] || fail "the tool namespace still has a default route"
+
+read -r -a panel_ns <<<"$TESTNET_PANEL_NS"
+count=${#panel_ns[@]}
+declare -A standin_pid
+
+# start_standin K ARGS...: (re)starts the stand-in of panel namespace K (0-based).
+start_standin() {
+    local k=$1
+    shift
+    if [ -n "${standin_pid[$k]:-}" ]; then stop "${standin_pid[$k]}"; fi
+    ip netns exec "${panel_ns[k]}" "$standin" --exit-after 600 "$@" >"$work/standin$k.out" 2>&1 &
+    standin_pid[$k]=$!
+    track "$!"
+    wait_for 20 grep -qs '^ready' "$work/standin$k.out" || fail "stand-in $k did not start"
+}
+
+writes_on_wire() { cat "$work"/standin*.out | grep -c '^write for ' || true; }
+# The MAC of the panel stand-in K plays, from the line it prints at start.
+mac_of() { sed -n 's/^panel 0: .* mac \([0-9A-F:]*\) .*/\1/p' "$work/standin$1.out"; }
+applied_by() { grep -c '^write for .* -> ' "$work/standin$1.out" || true; }
+
+# run EXPECTED_EXIT ARGS...: callpanel with its output in $work/out and $work/err.
+run() {
+    local expected=$1 rc=0
+    shift
+    "$cli" "$@" >"$work/out" 2>"$work/err" || rc=$?
+    # A sanitized build may end with an expected code: its reports must still show.
+    if grep -q 'Sanitizer' "$work/err"; then cat "$work/err" >&2; fail "callpanel $*: sanitizer report"; fi
+    [ "$rc" -eq "$expected" ] || fail "callpanel $* ended with $rc, expected $expected"
+}
+
+# CSV cell of column NAME for the row whose mac is MAC, in file $1.
+cell() {
+    awk -F, -v mac="$2" -v name="$3" 'NR == 1 { for (i = 1; i <= NF; i++) col[$i] = i; next }
+        $1 == mac { print $col[name] }' "$1"
+}
+
+for ((k = 0; k < count; k++)); do start_standin "$k"; done
+
+# --- Export: every panel once, by the interface its segment is on.
+run 0 search --format csv
+cp "$work/out" "$work/export.csv"
+rows=$(($(wc -l <"$work/export.csv") - 1))
+[ "$rows" -eq "$count" ] || fail "search listed $rows panels, expected $count"
+[ "$(head -n1 "$work/export.csv")" = mac,type,address,facility,ip,mask,gateway,server,unlock,version,identity,via ] ||
+    fail "header: $(head -n1 "$work/export.csv")"
+awk -F, 'NR > 1 { split($5, p, "."); split($12, v, ".");
+    if (p[1] "." p[2] != v[1] "." v[2]) { print "via " $12 " for " $5; exit 1 } }' \
+    "$work/export.csv" || fail "a reply is listed with the wrong local address"
+segments=$(cut -d, -f12 "$work/export.csv" | tail -n +2 | sort -u | wc -l)
+[ "$segments" -eq 2 ] || fail "replies came in by $segments interfaces, expected 2"
+mapfile -t macs < <(cut -d, -f1 "$work/export.csv" | tail -n +2)
+# The same panels as JSON objects and as table lines.
+run 0 search --format json --repeat 1
+[ "$(grep -c '^    "mac": "00:50:2A:' "$work/out")" -eq "$count" ] || fail "JSON: not one object a panel"
+grep -q "\"via\": \"$(cell "$work/export.csv" "${macs[0]}" via)\"" "$work/out" || fail "JSON: no via"
+run 0 search --repeat 1
+[ "$(grep -c '^00:50:2A:.* flat  ' "$work/out")" -eq "$count" ] || fail "table: not one line a panel"
+
+# The plan: every panel to a new address in its own segment, doors open 7 s.
+awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1." p[4]; $9 = 7 }
+    { print }' "$work/export.csv" >"$work/plan.csv"
+
+# --- Plans that must be refused whole, before any write.
+# name | edit of plan.csv (awk, fields split at commas) | what standard error must hold (ERE)
+refused=(
+    'two rows, one IP|NR == 3 { $5 = ip } { ip = $5 }|'"${macs[0]} and ${macs[1]}: both have the IP address"
+    'two rows, one MAC|NR == 3 { $1 = mac } { mac = $1 }|plan-edit.csv:3:1: mac: .* is also on line 2'
+    'broken quote|NR == 4 { $3 = "10\"83" }|plan-edit.csv:4:3: broken quote'
+    'missing column|{ $9 = "" ; sub(",,", ",") }|plan-edit.csv:1:.*unlock'
+    'bad IP|NR == 5 { $5 = "10.83.1.300" }|plan-edit.csv:5:5: '
+    'gateway outside|NR == 6 { $7 = "10.99.0.1" }|'"${macs[4]}: gateway 10.99.0.1 is outside"
+    'unlocking time|NR == 2 { $9 = 0 }|plan-edit.csv:2:9: .*Unlocking time between 1-9'
+)
+for entry in "${refused[@]}"; do
+    IFS='|' read -r name edit expected <<<"$entry"
+    awk "BEGIN { FS = OFS = \",\" } $edit { print }" "$work/plan.csv" >"$work/plan-edit.csv"
+    before=$(writes_on_wire)
+    (cd "$work" && run 2 apply plan-edit.csv)
+    grep -Eq -- "$expected" "$work/err" || fail "$name: standard error lacks /$expected/"
+    [ "$(writes_on_wire)" -eq "$before" ] || fail "$name: a write went on the wire"
+    echo "refused: $name"
+done
+
+# --- Dry run: every change listed, nothing written.
+run 0 apply --dry-run --format csv "$work/plan.csv"
+[ "$(grep -c ',ip,' "$work/out")" -eq "$count" ] || fail "dry run: not every IP change listed"
+[ "$(grep -c ',unlock,5,7$' "$work/out")" -eq "$count" ] || fail "dry run: unlock changes"
+[ "$(writes_on_wire)" -eq 0 ] || fail "dry run: a write went on the wire"
+echo "dry run: $(($(wc -l <"$work/out") - 1)) changes, no write"
+
+# --- Apply: every row verified, each panel written exactly once, a new search agrees.
+run 0 apply "$work/plan.csv"
+[ "$(grep -c ' verified$' "$work/out")" -eq "$count" ] || fail "apply: not every row verified"
+for ((k = 0; k < count; k++)); do
+    [ "$(applied_by "$k")" -eq 1 ] || fail "apply: stand-in $k took $(applied_by "$k") writes"
+done
+run 0 search --format csv
+for mac in "${macs[@]}"; do
+    for column in ip unlock mask gateway identity; do
+        [ "$(cell "$work/out" "$mac" "$column")" = "$(cell "$work/plan.csv" "$mac" "$column")" ] ||
+            fail "after apply $mac reports $column $(cell "$work/out" "$mac" "$column")"
+    done
+done
+echo "apply: $count verified, a new search shows the plan"
+
+# --- Applying the same plan again changes nothing.
+before=$(writes_on_wire)
+run 0 apply "$work/plan.csv"
+[ "$(grep -c ' unchanged$' "$work/out")" -eq "$count" ] || fail "second apply: not unchanged"
+[ "$(writes_on_wire)" -eq "$before" ] || fail "second apply wrote"
+
+# --- set, by current IP: old -> new per field, then verified.
+target_ip=$(cell "$work/plan.csv" "${macs[1]}" ip)
+run 0 set "$target_ip" --unlock 3 --gateway "${target_ip%.*.*}.0.254"
+grep -q "^unlock: 7 → 3$" "$work/out" || fail "set: no unlock line"
+grep -q "^${macs[1]}: verified" "$work/out" || fail "set: not verified"
+run 0 search --format csv
+[ "$(cell "$work/out" "${macs[1]}" unlock)" = 3 ] || fail "set: the panel does not report unlock 3"
+run 2 set "$target_ip" --ip "${target_ip%.*}.255"
+grep -q 'Invalid IP！' "$work/err" || fail "set: the window's check text is missing"
+
+# --- delete-cards: refused without --yes, then sent once and answered.
+run 2 delete-cards "${macs[2]}"
+grep -q -- '--yes' "$work/err" || fail "delete-cards without --yes does not say why"
+run 0 delete-cards "${macs[2]}" --yes
+grep -q 'Del Success' "$work/out" || fail "delete-cards: no Del Success"
+[ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ')" -eq "$count" ] ||
+    fail "delete-cards was not sent exactly once"
+
+# --- One panel silent from the start (not found), one that answers writes too late (no reply).
+silent=$((count - 2)) late=$((count - 1))
+start_standin "$silent" --silent
+start_standin "$late" --delay-ms 300
+silent_mac=$(mac_of "$silent") late_mac=$(mac_of "$late")
+awk 'BEGIN { FS = OFS = "," } NR > 1 { $9 = 6 } { print }' "$work/export.csv" >"$work/plan6.csv"
+run 1 apply --format csv "$work/plan6.csv"
+grep -q "^$silent_mac,not found," "$work/out" || fail "silent panel: $(grep "$silent_mac" "$work/out")"
+grep -q "^$late_mac,no reply," "$work/out" || fail "late panel: $(grep "$late_mac" "$work/out")"
+[ "$(grep -c ',verified,' "$work/out")" -eq $((count - 2)) ] || fail "the others are not verified"
+[ "$(applied_by "$silent")" -eq 0 ] || fail "the silent panel was written"
+echo "apply: silent panel not found, late panel no reply, $((count - 2)) verified"
+
+# --- No panel answers: exit 1, the header alone.
+stop "${standin_pid[@]}"
+run 1 search --format csv --wait 200
+[ "$(wc -l <"$work/out")" -eq 1 ] || fail "a search without panels listed rows"
+
+# --- Port 8300 held: one clear line, exit 3.
+"$hold" 8300 "$work/held" &
+track "$!"
+hold_pid=$!
+wait_for 20 test -f "$work/held" || fail "could not hold port 8300"
+run 3 search
+[ "$(wc -l <"$work/err")" -eq 1 ] && grep -q 8300 "$work/err" || fail "port held: $(cat "$work/err")"
+stop "$hold_pid"
+
+# --- Help on every command, on standard output.
+for command in "" search set apply delete-cards; do
+    # shellcheck disable=SC2086
+    run 0 $command --help
+    grep -q '^Usage: callpanel' "$work/out" || fail "callpanel $command --help"
+done
+echo "PASS"
