@@ -7,7 +7,9 @@ set -euo pipefail
 packages=(
     cmake g++ qt6-base-dev libx11-dev # build
     fonts-wqy-zenhei fonts-dejavu-core # the window's Chinese and Latin texts
-    xvfb xauth xdotool x11-utils imagemagick # tests and the screenshot on a virtual X server
+    xvfb xdotool x11-utils # the real program on a virtual X server: windows, clicks
+    x11-xserver-utils # xrdb: the desktop's Xft.dpi on that server
+    librsvg2-bin # rsvg-convert: the packaged SVG icon must draw
     iproute2 procps util-linux # the private test network; setarch
     clang-14 libclang-rt-14-dev # sanitizer runtimes
     dpkg-dev desktop-file-utils # the Debian package: its library dependencies, its menu entry
