@@ -354,12 +354,15 @@ void Unit1Test::separatorsShowBetweenFields() {
     if (qEnvironmentVariableIsSet("UI_SCREENSHOT") && frame == "Edit11")
         QVERIFY(shot.save(qEnvironmentVariable("UI_SCREENSHOT")));
 
+    // In device pixels: run with QT_SCALE_FACTOR=2 too, as on a screen at 200 %.
+    const int scale = qRound(shot.devicePixelRatio());
+    QCOMPARE(shot.size(), Form->size() * scale);
     const QRect f = Control(frame)->geometry();
-    const QColor background = shot.pixelColor(Control(fields.first())->geometry().center());
+    const QColor background = shot.pixelColor(Control(fields.first())->geometry().center() * scale);
     // Ink in a gap: a pixel clearly darker than the field boxes' background.
     auto inkIn = [&](int left, int right) {
-        for (int x = left; x < right; ++x)
-            for (int y = f.top() + 3; y < f.bottom() - 2; ++y)
+        for (int x = left * scale; x < right * scale; ++x)
+            for (int y = (f.top() + 3) * scale; y < (f.bottom() - 2) * scale; ++y)
                 if (shot.pixelColor(x, y).lightness() < background.lightness() - 60) return true;
         return false;
     };
