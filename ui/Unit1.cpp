@@ -68,7 +68,7 @@ void FitLabel(QLabel* label) {
     label->resize(label->sizeHint().width(), LabelHeight);
 }
 
-// A label lower than its font's line: the line is centred on it, rounding up, so that the
+// A label lower than its font's line: the line is centred on it (half a pixel goes up), so the
 // ink of Latin and Chinese texts alike stays inside the 14 pixels.
 class TLabel final : public QLabel {
   public:
