@@ -113,6 +113,7 @@ class Unit1Test : public WindowFixture {
     void messageBoxes_data();
     void messageBoxes();
     void closeWhileCommandPending();
+    void closeBeforeShownRunsNoCloseHandler();
 
   private:
     // Window shown; with a link the sender thread runs, without one nothing is sent.
@@ -1027,6 +1028,15 @@ void Unit1Test::closeWhileCommandPending() {
     QCOMPARE(Statuses.size(), seen); // nothing reaches a closed window
     Form.reset();
     QVERIFY(Link->Taken().size() <= 1);
+}
+
+void Unit1Test::closeBeforeShownRunsNoCloseHandler() {
+    // Had the close handler run, the threads it stops would not come back when shown.
+    Form->close();
+    Show(true);
+    QTest::mouseClick(Form->Button2, Qt::LeftButton);
+    QTRY_COMPARE(Form->Label11->text(), QString("Read fault"));
+    QCOMPARE(Link->Count(), 1);
 }
 
 QTEST_MAIN(Unit1Test)
