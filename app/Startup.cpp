@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QString>
 #include <cstdio>
 #include <forward_list>
@@ -15,13 +16,18 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-// Controls are placed in 96-dpi pixels; any scaling Qt would apply moves them off their marks.
-void KeepPixelsAsPixels() {
-    qputenv("QT_ENABLE_HIGHDPI_SCALING", "0");
+// The window is laid out in whole pixels: the desktop's factor is rounded to a whole number
+// (1 at 100 % and 125 %, 2 from 150 %), which keeps every proportion of the layout. The
+// variables that would impose a fractional factor are dropped.
+void ScaleByWholeFactors() {
+    qunsetenv("QT_ENABLE_HIGHDPI_SCALING");
     qunsetenv("QT_SCALE_FACTOR");
     qunsetenv("QT_SCREEN_SCALE_FACTORS");
     qunsetenv("QT_USE_PHYSICAL_DPI");
     qunsetenv("QT_FONT_DPI");
+    qunsetenv("QT_SCALE_FACTOR_ROUNDING_POLICY");
+    QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
+        Qt::HighDpiScaleFactorRoundingPolicy::Round);
 }
 
 // A link is one reference wide. Keeping every link until exit lets whoever owns the endpoint
@@ -39,10 +45,10 @@ struct Session {
     bool LoopEnded = false;
 
     ~Session() {
-        // Left by an exception: the threads may still run. Close the window the regular way,
-        // and the endpoint in case the window never got as far as its close handler.
+        // Left by an exception: the threads may still run. A shown window is closed the
+        // regular way; the endpoint is closed in case the window never got as far.
         if (Window && Endpoint && !LoopEnded) {
-            Window->close();
+            if (Window->isVisible()) Window->close();
             Endpoint->Close();
         }
         Window.reset();
@@ -105,10 +111,15 @@ TUDPR* OpenEndpoint(TForm1& form) {
 }
 
 int Run(int argc, char** argv) {
-    KeepPixelsAsPixels();
+    ScaleByWholeFactors();
+    // The tool takes no arguments: the toolkit sees the program's name only, so that none of
+    // its own options (-platform, -stylesheet, -reverse, ...) can take effect.
+    char fallbackName[] = "callpanel-tool";
+    char* toolkitArgv[] = {argc > 0 && argv[0] ? argv[0] : fallbackName, nullptr};
+    int toolkitArgc = 1; // the application keeps references to both until it is destroyed
     std::unique_ptr<QApplication> application;
     try {
-        application = std::make_unique<QApplication>(argc, argv);
+        application = std::make_unique<QApplication>(toolkitArgc, toolkitArgv);
         RunWindow();
     } catch (const Dialogs::Exception& e) {
         ShowFailure(e.message());

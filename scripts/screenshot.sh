@@ -9,12 +9,13 @@ root=$(pwd)
 build=$root/build
 tool=$build/app/callpanel-tool
 xclose=$build/tests/app/app-xclose
+xgrab=$build/tests/app/app-xgrab
 readonly TITLE='^Call Panel settings Tool V1\.4$'
 
 if [ "${1:-}" != --inside ]; then
     scripts/setup.sh
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build" -j2 --target callpanel-tool app-xclose
+    cmake --build "$build" -j2 --target callpanel-tool app-xclose app-xgrab
     exec tools/testnet.sh --panels 1 -- "$0" --inside
 fi
 
@@ -30,8 +31,8 @@ win=$(find_window "$TITLE") || true
 sleep 1 # let it finish painting
 
 mkdir -p "$root/docs"
-import -window "$win" "$root/docs/window.png"
-echo "wrote docs/window.png ($(identify -format '%wx%h' "$root/docs/window.png"))"
+size=$("$xgrab" "$win" "$root/docs/window.png")
+echo "wrote docs/window.png ($size)"
 
 "$xclose" "$win"
 wait_exit "$tool_pid" 20 || echo "the program did not end when its window was closed" >&2

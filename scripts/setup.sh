@@ -7,8 +7,11 @@ set -euo pipefail
 packages=(
     cmake g++ qt6-base-dev libx11-dev # build
     fonts-wqy-zenhei fonts-dejavu-core # the window's Chinese and Latin texts
-    xvfb xauth xdotool x11-utils imagemagick # tests and the screenshot on a virtual X server
+    xvfb xdotool x11-utils # the real program on a virtual X server: windows, clicks
+    x11-xserver-utils # xrdb: the desktop's Xft.dpi on that server
+    librsvg2-bin # rsvg-convert: the packaged SVG icon must draw
     iproute2 procps util-linux # the private test network; setarch
+    mawk binutils # awk in the test scripts; readelf on the packaged programs
     clang-14 libclang-rt-14-dev # sanitizer runtimes
     dpkg-dev desktop-file-utils # the Debian package: its library dependencies, its menu entry
     libcli11-dev nlohmann-json3-dev libcsv-dev # callpanel: arguments, JSON, CSV

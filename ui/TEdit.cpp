@@ -9,14 +9,31 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
-#include <algorithm>
+
+#include "Conversions.h"
 
 TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {}
 
-int TEdit::Room(int count) const {
-    if (Limit == 0) return count;
-    const int kept = static_cast<int>(text().size() - selectedText().size());
-    return std::clamp(Limit - kept, 0, count);
+QString TEdit::Fit(const QString& input) const {
+    if (!hasSelectedText()) return Fit(input, cursorPosition(), 0);
+    return Fit(input, selectionStart(), selectedText().size());
+}
+
+QString TEdit::Fit(const QString& input, qsizetype at, qsizetype replaced) const {
+    if (Limit == 0) return input;
+    QString kept = text();
+    kept.remove(at, replaced);
+    qsizetype room = Limit - ToWireBytes(kept).size();
+    qsizetype taken = 0;
+    while (taken < input.size()) {
+        // A surrogate pair is one character.
+        const qsizetype length = input[taken].isHighSurrogate() && taken + 1 < input.size() ? 2 : 1;
+        const qsizetype bytes = ToWireBytes(input.mid(taken, length)).size();
+        if (bytes > room) break;
+        room -= bytes;
+        taken += length;
+    }
+    return input.left(taken);
 }
 
 void TEdit::keyPressEvent(QKeyEvent* event) {
@@ -28,7 +45,7 @@ void TEdit::keyPressEvent(QKeyEvent* event) {
         }
         // The line edit inserts the text of every key it has no use for when it is printable.
         const QString typed = event->text();
-        if (!typed.isEmpty() && typed.at(0).isPrint() && Room(int(typed.size())) < typed.size()) {
+        if (!typed.isEmpty() && typed.at(0).isPrint() && Fit(typed).size() < typed.size()) {
             event->accept();
             return;
         }
@@ -39,13 +56,13 @@ void TEdit::keyPressEvent(QKeyEvent* event) {
 void TEdit::inputMethodEvent(QInputMethodEvent* event) {
     const QString commit = event->commitString();
     if (Limit > 0 && !isReadOnly() && !commit.isEmpty()) {
-        const int replaced =
-            hasSelectedText() ? int(selectedText().size()) : event->replacementLength();
-        const int room = std::max(0, Limit - (int(text().size()) - replaced));
-        if (commit.size() > room) {
+        const QString part = hasSelectedText()
+                                 ? Fit(commit)
+                                 : Fit(commit, cursorPosition() + event->replacementStart(),
+                                       event->replacementLength());
+        if (part.size() < commit.size()) {
             QInputMethodEvent cut(event->preeditString(), event->attributes());
-            cut.setCommitString(commit.left(room), event->replacementStart(),
-                                event->replacementLength());
+            cut.setCommitString(part, event->replacementStart(), event->replacementLength());
             QLineEdit::inputMethodEvent(&cut);
             event->accept();
             return;
@@ -90,7 +107,7 @@ void TEdit::contextMenuEvent(QContextMenuEvent* event) {
 
 void TEdit::PasteWithinLimit(QClipboard::Mode mode) {
     const QString clip = QGuiApplication::clipboard()->text(mode);
-    const QString part = clip.left(Room(int(clip.size())));
+    const QString part = Fit(clip);
     // A paste that does not fit at all changes nothing, not even the selection.
     if (part.isEmpty() && !clip.isEmpty()) return;
     if (!part.isEmpty() || hasSelectedText()) insert(part);
@@ -100,9 +117,12 @@ bool TEdit::DropFits(const QDropEvent* event) const {
     if (Limit == 0 || !event->mimeData()->hasText()) return true;
     // A move inside the box takes the selected text out first.
     const bool moveWithin = event->source() == this && event->dropAction() == Qt::MoveAction;
-    const int kept = int(text().size()) - (moveWithin ? int(selectedText().size()) : 0);
-    const int grown = kept + int(event->mimeData()->text().size());
-    return grown <= Limit || grown <= text().size();
+    const QString dropped = event->mimeData()->text();
+    const QString whole = text();
+    QString kept = whole;
+    if (moveWithin && hasSelectedText()) kept.remove(selectionStart(), selectedText().size());
+    const qsizetype grown = ToWireBytes(kept + dropped).size();
+    return grown <= Limit || grown <= ToWireBytes(whole).size();
 }
 
 void TEdit::dragEnterEvent(QDragEnterEvent* event) {

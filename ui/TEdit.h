@@ -6,6 +6,7 @@
 // Single-line edit box whose length limit applies to what the user types, pastes or drops
 // only. Text the program sets is never cut, and a box already past its limit can shrink but
 // not grow. QLineEdit::setMaxLength would cut program text, so it is left at its default.
+// The limit counts the bytes the text takes on the wire (GBK: two for a Chinese character).
 class TEdit : public QLineEdit {
     Q_OBJECT
   public:
@@ -14,8 +15,10 @@ class TEdit : public QLineEdit {
     int MaxLength() const { return Limit; }
     void SetMaxLength(int maxLength) { Limit = maxLength < 0 ? 0 : maxLength; } // 0: none
 
-    // How many of `count` characters the user may insert in place of the selection.
-    int Room(int count) const;
+    // The longest beginning of `input`, in whole characters, that fits in place of `replaced`
+    // characters from `at`; by default in place of the selection.
+    QString Fit(const QString& input) const;
+    QString Fit(const QString& input, qsizetype at, qsizetype replaced) const;
 
   protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -7,11 +7,13 @@
 #include <QLabel>
 #include <QListWidget>
 #include <QMouseEvent>
+#include <QPainter>
 #include <QPushButton>
 #include <QScreen>
 #include <QShowEvent>
 #include <QSocketNotifier>
 #include <QStyle>
+#include <QStyledItemDelegate>
 #include <cstdio>
 #include <cstring>
 
@@ -48,6 +50,39 @@ constexpr int FieldTop = 3;
 constexpr int FieldWidth = 22;
 constexpr int FieldHeight = 18;
 constexpr int FrameHeight = 22;
+constexpr int LineHeight = 14;  // of ListBox1 and of ComboBox1's drop-down list
+constexpr int LabelHeight = 14; // labels are as high as their font
+
+// Lines of a fixed height, whatever the font's own line spacing: the list's height is meant to
+// show 22 of them.
+class FixedLineDelegate final : public QStyledItemDelegate {
+  public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), LineHeight};
+    }
+};
+
+// Self-sizing to the text's width, at the label height.
+void FitLabel(QLabel* label) {
+    label->resize(label->sizeHint().width(), LabelHeight);
+}
+
+// A label lower than its font's line: the line is centred on it (half a pixel goes up), so the
+// ink of Latin and Chinese texts alike stays inside the 14 pixels.
+class TLabel final : public QLabel {
+  public:
+    using QLabel::QLabel;
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setFont(font());
+        painter.setPen(palette().color(QPalette::WindowText));
+        const QFontMetrics metrics(font());
+        painter.drawText(QPoint(0, (height() + metrics.ascent() - metrics.descent()) / 2), text());
+    }
+};
 
 int SelectedRow(const QListWidget* list) {
     const QList<QListWidgetItem*> items = list->selectedItems();
@@ -64,6 +99,17 @@ class TListBox final : public QListWidget {
     int RowAtPress = -1;
 
   protected:
+    // Single selection as a desktop list box has it: Ctrl with a click or the space bar never
+    // leaves the list without a selected line.
+    QItemSelectionModel::SelectionFlags selectionCommand(const QModelIndex& index,
+                                                         const QEvent* event) const override {
+        const QItemSelectionModel::SelectionFlags command =
+            QListWidget::selectionCommand(index, event);
+        if (command.testFlag(QItemSelectionModel::Deselect) ||
+            command.testFlag(QItemSelectionModel::Toggle))
+            return QItemSelectionModel::NoUpdate;
+        return command;
+    }
     void mousePressEvent(QMouseEvent* event) override {
         // A press below the last line keeps the selection, as a list box of the desktop does.
         if (!indexAt(event->position().toPoint()).isValid()) {
@@ -101,7 +147,7 @@ class TListBox final : public QListWidget {
     int Depth = 0;
 };
 
-// Text of at most `size` bytes, ending at the first zero byte; bytes read as Latin-1.
+// Text of at most `size` bytes, ending at the first zero byte, decoded as GBK.
 QString FixedText(const char* bytes, int size) {
     return FromWireBytes(bytes, size);
 }
@@ -148,8 +194,12 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
 }
 
 TForm1::~TForm1() {
-    // The sender and receiver threads reach into the members below; stop them first.
-    if (!Closed) FormClose();
+    // The sender and receiver threads reach into the members below; stop them first. A window
+    // that was never shown never runs its close handler.
+    if (Shown && !Closed)
+        FormClose();
+    else if (!Shown)
+        StopThreads();
     delete MailboxNotifier;
     MailboxNotifier = nullptr;
 }
@@ -168,12 +218,12 @@ void TForm1::CreateControls() {
     const QFont panelFont = PanelFont();
 
     auto label = [&](const char* name, int x, int y, const char* caption) {
-        auto* l = new QLabel(QString::fromUtf8(caption), this);
+        auto* l = new TLabel(QString::fromUtf8(caption), this);
         l->setObjectName(QLatin1String(name));
         l->setTextFormat(Qt::PlainText);
         l->setFont(panelFont);
         l->move(x, y);
-        l->adjustSize();
+        FitLabel(l);
         return l;
     };
     auto button = [&](const char* name, int x, int y, int w, int h, const char* caption) {
@@ -266,6 +316,8 @@ void TForm1::CreateControls() {
     ListBox1->setGeometry(24, 16, 257, 321);
     ListBox1->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox1->setSortingEnabled(false);
+    ListBox1->setItemDelegate(new FixedLineDelegate(ListBox1));
+    ListBox1->setUniformItemSizes(true);
 
     Edit27 = edit("Edit27", 659, 184, 145, 22, 1);
     Edit27->setReadOnly(true);
@@ -279,6 +331,7 @@ void TForm1::CreateControls() {
     ComboBox1->addItems({QStringLiteral("Flat Camera"), QStringLiteral("Help Station"),
                          QStringLiteral("Villa Camera")});
     ComboBox1->setCurrentIndex(-1);
+    ComboBox1->setItemDelegate(new FixedLineDelegate(ComboBox1));
 
     Edit28 = edit("Edit28", 440, 224, 113, 22, 1);
     Edit28->setToolTip(QStringLiteral("Unlocking time from 1 to 9 seconds"));
@@ -312,7 +365,7 @@ void TForm1::showEvent(QShowEvent* event) {
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {
-    if (!Closed) FormClose();
+    if (Shown && !Closed) FormClose();
     event->accept();
 }
 
@@ -335,6 +388,10 @@ void TForm1::FormShow() {
 
 void TForm1::FormClose() {
     Closed = true;
+    StopThreads();
+}
+
+void TForm1::StopThreads() {
     // Wake a receiver that waits for room, then join the receiver and the sender.
     Mailbox.Close();
     if (Udpr) Udpr->Close();
@@ -347,7 +404,7 @@ void TForm1::DrainMailbox() {
 
 void TForm1::ApplyStatus(const char* text) {
     Label11->setText(QString::fromUtf8(text));
-    Label11->adjustSize();
+    FitLabel(Label11);
     emit StatusChanged(Label11->text());
 }
 
@@ -398,14 +455,15 @@ void TForm1::ListBox1Click() {
     // Setting the index here never runs ComboBox1Change: it is bound to user choices only.
     ComboBox1->setCurrentIndex(r.TypeLetter == 'H' ? 0 : 1);
 
-    QString address = FixedText(r.Address, sizeof r.Address);
-    if (address.size() == 10 && address.mid(4) == QLatin1String("000000")) {
-        address.truncate(4);
-        if (ComboBox1->currentIndex() == 0) ComboBox1->setCurrentIndex(2);
-    }
+    // The rule looks at the ten bytes as the panel sent them, before they are decoded.
+    const int addressBytes = int(strnlen(r.Address, sizeof r.Address));
+    const bool shortAddress =
+        addressBytes == int(sizeof r.Address) && std::memcmp(r.Address + 4, "000000", 6) == 0;
+    const QString address = FixedText(r.Address, shortAddress ? 4 : addressBytes);
+    if (shortAddress && ComboBox1->currentIndex() == 0) ComboBox1->setCurrentIndex(2);
     Edit1->setText(address);
 
-    Edit6->setText(r.Facility ? QString(QLatin1Char(r.Facility)) : QString());
+    Edit6->setText(FixedText(&r.Facility, 1)); // empty for a zero byte
 
     Edit3->setText(QString::asprintf("%02X", r.Mac[3]));
     Edit4->setText(QString::asprintf("%02X", r.Mac[4]));

@@ -72,6 +72,7 @@ class TForm1 : public QWidget, public WindowSink {
   private:
     void CreateControls();
     void DrainMailbox();
+    void StopThreads();
 
     QSocketNotifier* MailboxNotifier = nullptr;
     bool Shown = false;

@@ -88,19 +88,25 @@ cleanup() {
     exit "$rc"
 }
 
-readonly SCREEN_W=1280 SCREEN_H=1024
-
-# start_xvfb DPI: a private X server for Qt programs, its log in $work/xvfb.log; exports
-# DISPLAY and QT_QPA_PLATFORM. False if it did not start within 20 s. -displayfd lets the
-# server pick a free display number itself.
+# start_xvfb DPI [WIDTHxHEIGHT]: a private X server for Qt programs (screen 1280x1024 unless
+# given; SCREEN_W and SCREEN_H tell its size), its log in $work/xvfb.log; exports DISPLAY and
+# QT_QPA_PLATFORM. False if it did not start within 20 s. -displayfd lets the server pick a
+# free display number itself.
 start_xvfb() {
-    local dpi=$1
-    Xvfb -displayfd 3 -screen 0 "${SCREEN_W}x${SCREEN_H}x24" -dpi "$dpi" -nolisten tcp -noreset \
+    local dpi=$1 size=${2:-1280x1024}
+    SCREEN_W=${size%x*} SCREEN_H=${size#*x}
+    Xvfb -displayfd 3 -screen 0 "${size}x24" -dpi "$dpi" -nolisten tcp -noreset \
         3>"$work/display" >"$work/xvfb.log" 2>&1 &
     track "$!"
     wait_for 20 test -s "$work/display" || return 1
     DISPLAY=":$(head -n1 "$work/display")"
     export DISPLAY QT_QPA_PLATFORM=xcb
+}
+
+# desktop_dpi DPI: what a desktop sets for its scaling on X11 (Xft.dpi; 192 at 200 %), on the
+# server of $DISPLAY, for the programs started after it.
+desktop_dpi() {
+    echo "Xft.dpi: $1" | xrdb -nocpp -merge
 }
 
 # Whether the process $1 still runs, or has ended.

@@ -27,7 +27,7 @@ readonly SEARCH_X=424 SEARCH_Y=308
     fail "not inside tools/testnet.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "still in the machine's own network namespace"
-need_commands cpack dpkg dpkg-deb Xvfb xdotool identify readelf ldd ip
+need_commands cpack dpkg dpkg-deb Xvfb xdotool rsvg-convert od readelf ldd ip
 [ -f "$build/CPackConfig.cmake" ] || fail "$build holds no CPackConfig.cmake"
 
 begin_work
@@ -102,9 +102,23 @@ icon=$(key Icon)
 svg=$root/usr/share/icons/hicolor/scalable/apps/$icon.svg
 png=$root/usr/share/icons/hicolor/48x48/apps/$icon.png
 { [ -f "$svg" ] && [ -f "$png" ]; } || fail "Icon=$icon has no packaged icon"
-[ "$(identify -format '%m' "$svg")" = SVG ] || fail "$icon.svg is no SVG picture"
-[ "$(identify -format '%m %wx%h' "$png")" = "PNG 48x48" ] ||
-    fail "$icon.png: $(identify -format '%m %wx%h' "$png"), expected PNG 48x48"
+# "PNG WxH" from the file's signature and its IHDR chunk, or "not PNG".
+png_size() {
+    local b
+    read -r -a b <<<"$(od -An -tu1 -N24 -v "$1" | tr '\n' ' ')"
+    if [ "${#b[@]}" -ne 24 ] || [ "${b[*]:0:8}" != "137 80 78 71 13 10 26 10" ] ||
+        [ "${b[*]:12:4}" != "73 72 68 82" ]; then
+        echo "not PNG"
+        return
+    fi
+    echo "PNG $(((b[16] << 24) | (b[17] << 16) | (b[18] << 8) | b[19]))x$(((b[20] << 24) | (b[21] << 16) | (b[22] << 8) | b[23]))"
+}
+# The scalable icon must draw: rendered at the menu's 48 pixels.
+rsvg-convert --width 48 --height 48 --format png --output "$work/icon-from-svg.png" "$svg" ||
+    fail "$icon.svg does not render"
+[ "$(png_size "$work/icon-from-svg.png")" = "PNG 48x48" ] ||
+    fail "$icon.svg rendered as $(png_size "$work/icon-from-svg.png"), expected PNG 48x48"
+[ "$(png_size "$png")" = "PNG 48x48" ] || fail "$icon.png: $(png_size "$png"), expected PNG 48x48"
 
 # --- The packaged programs running: a stand-in panel in one panel namespace, the tool here.
 panel_ns=${TESTNET_PANEL_NS%% *}

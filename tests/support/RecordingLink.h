@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -15,10 +16,13 @@ class RecordingLink final : public Transmitter {
         std::string Address;
         int Port;
         QByteArray Bytes;
+        std::chrono::steady_clock::time_point At; // when the sender thread handed it over
     };
     void Transmit(const char* address, int port, const uint8_t* data, int length) override {
+        const auto at = std::chrono::steady_clock::now();
         std::lock_guard lock(Mutex);
-        Sent.push_back({address, port, QByteArray(reinterpret_cast<const char*>(data), length)});
+        Sent.push_back(
+            {address, port, QByteArray(reinterpret_cast<const char*>(data), length), at});
     }
     std::vector<Datagram> Taken() {
         std::lock_guard lock(Mutex);

@@ -83,6 +83,16 @@ void TEditTest::userInput_data() {
     QTest::newRow("drop that fits") << 3 << "12" << -1 << 0 << "drop"
                                     << "3"
                                     << "123";
+    // The limit counts GBK bytes: a Chinese character takes two.
+    QTest::newRow("paste cut to whole characters") << 4 << "1" << -1 << 0 << "paste"
+                                                   << "中文"
+                                                   << "1中";
+    QTest::newRow("drop of two bytes too many") << 3 << "12" << -1 << 0 << "drop"
+                                                << "中"
+                                                << "12";
+    QTest::newRow("input method over a selection") << 4 << "中文" << 0 << 1 << "ime"
+                                                   << "12中"
+                                                   << "12文";
 }
 
 void TEditTest::userInput() {

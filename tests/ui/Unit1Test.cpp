@@ -1,12 +1,16 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QImage>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
+#include <chrono>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -91,6 +95,9 @@ class Unit1Test : public WindowFixture {
     void startUp();
     void startUpWithoutThread();
     void panelLines();
+    void listLines_data();
+    void listLines();
+    void ctrlClickKeepsTheSelection();
     void directoryHoldsHundred();
     void panelDetails_data();
     void panelDetails();
@@ -103,7 +110,10 @@ class Unit1Test : public WindowFixture {
     void deleteCards_data();
     void deleteCards();
     void handlerExceptionIsShown();
+    void messageBoxes_data();
+    void messageBoxes();
     void closeWhileCommandPending();
+    void closeBeforeShownRunsNoCloseHandler();
 
   private:
     // Window shown; with a link the sender thread runs, without one nothing is sent.
@@ -251,7 +261,8 @@ void Unit1Test::controls() {
         auto* l = qobject_cast<QLabel*>(w);
         QVERIFY(l);
         QCOMPARE(l->text(), text);
-        QCOMPARE(l->size(), l->sizeHint()); // sized to its text
+        // As wide as its text, as high as the table says, whatever the font's line spacing.
+        QCOMPARE(l->size(), QSize(l->sizeHint().width(), 14));
         QCOMPARE(l->focusPolicy(), Qt::NoFocus);
     } else if (kind == "edit") {
         auto* e = qobject_cast<TEdit*>(w);
@@ -314,6 +325,7 @@ void Unit1Test::comboItems() {
     QCOMPARE(c->itemText(0), QString("Flat Camera"));
     QCOMPARE(c->itemText(1), QString("Help Station"));
     QCOMPARE(c->itemText(2), QString("Villa Camera"));
+    QCOMPARE(c->view()->sizeHintForRow(0), 14); // the drop-down's line height
 }
 
 void Unit1Test::fieldsAboveFrames() {
@@ -353,12 +365,15 @@ void Unit1Test::separatorsShowBetweenFields() {
     if (qEnvironmentVariableIsSet("UI_SCREENSHOT") && frame == "Edit11")
         QVERIFY(shot.save(qEnvironmentVariable("UI_SCREENSHOT")));
 
+    // In device pixels: run with QT_SCALE_FACTOR=2 too, as on a screen at 200 %.
+    const int scale = qRound(shot.devicePixelRatio());
+    QCOMPARE(shot.size(), Form->size() * scale);
     const QRect f = Control(frame)->geometry();
-    const QColor background = shot.pixelColor(Control(fields.first())->geometry().center());
+    const QColor background = shot.pixelColor(Control(fields.first())->geometry().center() * scale);
     // Ink in a gap: a pixel clearly darker than the field boxes' background.
     auto inkIn = [&](int left, int right) {
-        for (int x = left; x < right; ++x)
-            for (int y = f.top() + 3; y < f.bottom() - 2; ++y)
+        for (int x = left * scale; x < right * scale; ++x)
+            for (int y = (f.top() + 3) * scale; y < (f.bottom() - 2) * scale; ++y)
                 if (shot.pixelColor(x, y).lightness() < background.lightness() - 60) return true;
         return false;
     };
@@ -432,6 +447,19 @@ void Unit1Test::typingLimits_data() {
     QTest::newRow("Edit1") << "Edit1"
                            << "12345678901"
                            << "1234567890";
+    // The limits count GBK bytes: two for a Chinese character.
+    QTest::newRow("Edit1 five Chinese characters") << "Edit1"
+                                                   << "中文中文中文"
+                                                   << "中文中文中";
+    QTest::newRow("Edit1 digit and Chinese") << "Edit1"
+                                             << "123456789中"
+                                             << "123456789";
+    QTest::newRow("Edit6 Chinese refused") << "Edit6"
+                                           << "中"
+                                           << "";
+    QTest::newRow("Edit28 Chinese refused") << "Edit28"
+                                            << "中1"
+                                            << "1";
     QTest::newRow("Edit27 read-only") << "Edit27"
                                       << "1"
                                       << "";
@@ -444,7 +472,15 @@ void Unit1Test::typingLimits() {
     Show(false);
     auto* e = Control<TEdit>(box);
     e->setFocus();
-    QTest::keyClicks(e, typed);
+    for (const QChar c : typed) {
+        if (c.unicode() < 0x80) {
+            QTest::keyClick(e, c.toLatin1());
+        } else { // as an input method hands it over
+            QInputMethodEvent event;
+            event.setCommitString(c);
+            QApplication::sendEvent(e, &event);
+        }
+    }
     QCOMPARE(e->text(), kept);
 }
 
@@ -514,6 +550,50 @@ void Unit1Test::panelLines() {
     QCOMPARE(Form->Directory.Records[1].Ip[3], uint8_t(254));
     QCOMPARE(Form->ListBox1->currentRow(), -1); // appending selects nothing
     QCOMPARE(Form->SelectedIndex(), -1);
+}
+
+void Unit1Test::listLines_data() {
+    QTest::addColumn<int>("line");
+    QTest::newRow("first") << 0;
+    QTest::newRow("eleventh") << 10;
+    QTest::newRow("last whole line") << 21;
+}
+
+void Unit1Test::listLines() {
+    QFETCH(int, line);
+    Show(false);
+    for (int n = 0; n < 30; ++n)
+        Form->ApplyPanel(Filler(n));
+    QListWidget* list = Form->ListBox1;
+    QCOMPARE(list->sizeHintForRow(0), 14);
+    int whole = 0;
+    for (int i = 0; i < list->count(); ++i)
+        whole += list->viewport()->rect().contains(list->visualItemRect(list->item(i))) ? 1 : 0;
+    QCOMPARE(whole, 22); // as many as the list's 321 pixels are meant to show
+
+    // A click on the line's place, 14 pixels a line, selects that line.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(40, 14 * line + 7));
+    QCOMPARE(Form->SelectedIndex(), line);
+    QCOMPARE(Form->Edit1->text(), QString::number(1234567000 + line));
+}
+
+void Unit1Test::ctrlClickKeepsTheSelection() {
+    Show(false);
+    for (int n = 0; n < 3; ++n)
+        Form->ApplyPanel(Filler(n));
+    SelectByMouse(1);
+    Form->Edit1->setText("typed");
+    const QPoint second = Form->ListBox1->visualItemRect(Form->ListBox1->item(1)).center();
+    QTest::mouseClick(Form->ListBox1->viewport(), Qt::LeftButton, Qt::ControlModifier, second);
+    QCOMPARE(Form->SelectedIndex(), 1);
+    QCOMPARE(Form->Edit1->text(), QString("1234567001")); // a click on the selected line
+    QTest::keyClick(Form->ListBox1, Qt::Key_Space, Qt::ControlModifier);
+    QCOMPARE(Form->SelectedIndex(), 1);
+    const QPoint third = Form->ListBox1->visualItemRect(Form->ListBox1->item(2)).center();
+    QTest::mouseClick(Form->ListBox1->viewport(), Qt::LeftButton, Qt::ControlModifier, third);
+    QCOMPARE(Form->SelectedIndex(), 2);
+    QCOMPARE(Form->ListBox1->selectedItems().size(), 1);
+    QCOMPARE(Form->Edit1->text(), QString("1234567002"));
 }
 
 void Unit1Test::directoryHoldsHundred() {
@@ -597,6 +677,19 @@ void Unit1Test::panelDetails_data() {
                               "0",  "200", "201", "202", "203", "100", "10",  "1",   "0"}
         << ""
         << "200";
+    // The rule sees the ten bytes before they are decoded: "中文" is four bytes.
+    QTest::newRow("villa, two Chinese characters and six zeros")
+        << "mouse" << -1 << 'H'
+        << QByteArray("\xD6\xD0\xCE\xC4"
+                      "000000")
+        << '1' << usual << QByteArray("V") << 3 << 2 << "中文"
+        << "1" << usualShown << "V"
+        << "3";
+    QTest::newRow("facility byte decoded as GBK")
+        << "mouse" << -1 << 'H' << QByteArray("1234567890") << '\x80' << usual << QByteArray("V")
+        << 3 << 0 << "1234567890"
+        << "€" << usualShown << "V"
+        << "3";
     QTest::newRow("after the user picked help station")
         << "mouse" << 1 << 'H' << QByteArray("1234567890") << '1' << usual << QByteArray("V") << 3
         << 0 << "1234567890"
@@ -769,6 +862,10 @@ void Unit1Test::searchAll() {
     Form->ApplyStatus("Success");
     Form->Button3->setEnabled(button3Before);
     Statuses.clear();
+    std::chrono::steady_clock::time_point faultShown;
+    connect(Form.get(), &TForm1::StatusChanged, this, [&](const QString& text) {
+        if (text == "Read fault") faultShown = std::chrono::steady_clock::now();
+    });
 
     QTest::mouseClick(Form->Button2, Qt::LeftButton);
     QCOMPARE(Form->ListBox1->count(), 0);
@@ -795,6 +892,11 @@ void Unit1Test::searchAll() {
     QCOMPARE(uint8_t(sent[0].Bytes[6]), CMD_SEARCH);
     QCOMPARE(uint8_t(sent[0].Bytes[7]), STAGE_REQUEST);
     QVERIFY(Boxes.empty());
+    // Given up 100 ms after the transmission; the upper bound holds on a loaded machine too.
+    const auto after =
+        std::chrono::duration_cast<std::chrono::milliseconds>(faultShown - sent[0].At);
+    QVERIFY2(after.count() >= 100 && after.count() < 1000,
+             qPrintable(QString("\"Read fault\" %1 ms after the transmission").arg(after.count())));
 }
 
 void Unit1Test::deleteCards_data() {
@@ -872,6 +974,50 @@ void Unit1Test::handlerExceptionIsShown() {
     QCOMPARE(Boxes.size(), size_t(1));
 }
 
+void Unit1Test::messageBoxes_data() {
+    QTest::addColumn<int>("flags");
+    QTest::addColumn<int>("icon"); // QMessageBox::Icon
+    QTest::newRow("16: error") << 16 << int(QMessageBox::Critical);
+    QTest::newRow("64: information") << 64 << int(QMessageBox::Information);
+    QTest::newRow("0: none") << 0 << int(QMessageBox::NoIcon);
+}
+
+// The box itself, not the hook: shown for real and closed with its OK button.
+void Unit1Test::messageBoxes() {
+    QFETCH(int, flags);
+    QFETCH(int, icon);
+    Dialogs::SetHook(nullptr);
+    Show(false);
+    struct Seen {
+        bool Found = false;
+        int Icon = -1;
+        QString Title, Text;
+        QList<QAbstractButton*> Buttons;
+        QMessageBox::StandardButtons Standard;
+        bool Modal = false;
+    } seen;
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (!box || seen.Found) return;
+        seen = {true,           int(box->icon()),       box->windowTitle(), box->text(),
+                box->buttons(), box->standardButtons(), box->isModal()};
+        box->button(QMessageBox::Ok)->click();
+    });
+    poll.start(20);
+    Dialogs::MessageBox(Form.get(), "Pls select a pannel ！", "Fault", flags);
+    poll.stop();
+    CatchBoxes(Boxes);
+
+    QVERIFY(seen.Found);
+    QCOMPARE(seen.Icon, icon);
+    QCOMPARE(seen.Title, QString("Fault"));
+    QCOMPARE(seen.Text, QString("Pls select a pannel ！"));
+    QCOMPARE(seen.Buttons.size(), 1);
+    QCOMPARE(seen.Standard, QMessageBox::StandardButtons(QMessageBox::Ok));
+    QVERIFY(seen.Modal);
+}
+
 void Unit1Test::closeWhileCommandPending() {
     Show(true);
     QTest::mouseClick(Form->Button2, Qt::LeftButton);
@@ -882,6 +1028,15 @@ void Unit1Test::closeWhileCommandPending() {
     QCOMPARE(Statuses.size(), seen); // nothing reaches a closed window
     Form.reset();
     QVERIFY(Link->Taken().size() <= 1);
+}
+
+void Unit1Test::closeBeforeShownRunsNoCloseHandler() {
+    // Had the close handler run, the threads it stops would not come back when shown.
+    Form->close();
+    Show(true);
+    QTest::mouseClick(Form->Button2, Qt::LeftButton);
+    QTRY_COMPARE(Form->Label11->text(), QString("Read fault"));
+    QCOMPARE(Link->Count(), 1);
 }
 
 QTEST_MAIN(Unit1Test)

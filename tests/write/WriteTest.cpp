@@ -24,6 +24,13 @@ PanelRecord Reported() {
                       {255, 0, 0, 0}, {10, 0, 0, 1}, {10, 0, 0, 2}, "V2.01-2019", 7, 3);
 }
 
+// Another panel of the same search, listed around the one written to.
+PanelRecord Neighbour(int n) {
+    const QByteArray identity = "H" + QByteArray::number(1122334400 + n) + "1";
+    return MakeRecord(identity.constData(), {0x00, 0x50, 0x2A, 9, 9, 9}, {10, 0, 0, 100 + n},
+                      {255, 0, 0, 0}, {10, 0, 0, 1}, {10, 0, 0, 2}, "N", 0, 4);
+}
+
 // The staged form of the baseline settings below.
 PanelRecord BaselineStaged() {
     return MakeRecord("H01020304051", {0x00, 0x50, 0x2A, 0x0A, 0xFF, 0x00}, {192, 168, 1, 20},
@@ -91,8 +98,11 @@ void WriteTest::init() {
     Form->show();
     QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
     QCOMPARE(Form->ComboBox1->currentIndex(), 0);
+    // The second of three listed panels is selected.
+    Form->ApplyPanel(Neighbour(0));
     Form->ApplyPanel(Reported());
-    Form->ListBox1->setCurrentRow(0);
+    Form->ApplyPanel(Neighbour(2));
+    Form->ListBox1->setCurrentRow(1);
     Apply({"Edit1=0102030405", "Edit6=1",    "Edit3=0A",   "Edit4=FF",   "Edit5=00",   "Edit7=192",
            "Edit8=168",        "Edit9=1",    "Edit10=20",  "Edit13=255", "Edit14=255", "Edit15=255",
            "Edit16=0",         "Edit18=192", "Edit19=168", "Edit20=1",   "Edit21=1",   "Edit23=192",
@@ -159,7 +169,7 @@ void WriteTest::noSelection() {
             Edit(QString("Edit%1").arg(n))->clear();
     // The line stays current but is no longer selected: that is no selection.
     Form->ListBox1->clearSelection();
-    QCOMPARE(Form->ListBox1->currentRow(), 0);
+    QCOMPARE(Form->ListBox1->currentRow(), 1);
     const PanelRecord before = Form->PendingSettings;
     Form->Button1->click(); // through the window's own binding
     QCOMPARE(Boxes.size(), std::size_t(1));
@@ -171,7 +181,7 @@ void WriteTest::noSelection() {
     QVERIFY(std::memcmp(&before, &Form->PendingSettings, sizeof before) == 0);
     QVERIFY(Statuses.isEmpty());
     QVERIFY(ButtonsEnabled());
-    Form->ListBox1->setCurrentRow(0);
+    Form->ListBox1->setCurrentRow(1);
     VerifyNothingQueuedBefore();
 }
 
@@ -467,7 +477,7 @@ void WriteTest::writeRequestBytes() {
     QCOMPARE(sent.Bytes.size(), 96);
 
     QByteArray expected = QByteArray("XXXCID\xFE\x01\x00\x00", 10);
-    // Current block: the record exactly as the search reported it.
+    // Current block: the selected record exactly as the search reported it.
     expected += QByteArray("H") + "9988776655" + "0" + QByteArray(8, '\0');
     expected += QByteArray("\x00\x50\x2A\x01\x02\x03", 6);
     expected += QByteArray("\x0A\x00\x00\x07\xFF\x00\x00\x00\x0A\x00\x00\x01\x0A\x00\x00\x02", 16);
