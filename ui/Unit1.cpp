@@ -19,6 +19,7 @@
 
 #include "../protocol/MessageFormat.h"
 #include "../protocol/PanelLine.h"
+#include "../protocol/PanelTexts.h"
 #include "../protocol/StatusTexts.h"
 #include "Conversions.h"
 #include "Dialogs.h"
@@ -453,15 +454,11 @@ void TForm1::ListBox1Click() {
     const PanelRecord& r = Directory.Records[i];
 
     // Setting the index here never runs ComboBox1Change: it is bound to user choices only.
-    ComboBox1->setCurrentIndex(r.TypeLetter == 'H' ? 0 : 1);
-
-    // The rule looks at the ten bytes as the panel sent them, before they are decoded.
-    const int addressBytes = int(strnlen(r.Address, sizeof r.Address));
-    const bool shortAddress =
-        addressBytes == int(sizeof r.Address) && std::memcmp(r.Address + 4, "000000", 6) == 0;
-    const QString address = FixedText(r.Address, shortAddress ? 4 : addressBytes);
-    if (shortAddress && ComboBox1->currentIndex() == 0) ComboBox1->setCurrentIndex(2);
-    Edit1->setText(address);
+    // The device type and the address follow the panel's bytes before they are decoded, by the
+    // rules the command-line tool uses too.
+    ComboBox1->setCurrentIndex(static_cast<int>(DeviceTypeOf(r)));
+    const std::string address = ShownAddress(r);
+    Edit1->setText(FixedText(address.data(), int(address.size())));
 
     Edit6->setText(FixedText(&r.Facility, 1)); // empty for a zero byte
 
