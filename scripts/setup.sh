@@ -13,7 +13,7 @@ packages=(
     iproute2 procps util-linux # the private test network; setarch
     mawk binutils # awk in the test scripts; readelf on the packaged programs
     clang-14 libclang-rt-14-dev # sanitizer runtimes
-    dpkg-dev desktop-file-utils # the Debian package: its library dependencies, its menu entry
+    dpkg-dev file desktop-file-utils # the Debian package: its library dependencies (cpack runs file), its menu entry
     libcli11-dev nlohmann-json3-dev libcsv-dev # callpanel: arguments, JSON, CSV
 )
 
