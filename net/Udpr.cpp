@@ -30,6 +30,23 @@ in_addr ArrivalAddress(msghdr& message) {
     return in_addr{};
 }
 
+// Room for the one IP_PKTINFO a datagram carries, each way.
+struct PacketInfoSpace {
+    alignas(cmsghdr) char Bytes[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+};
+
+// A one-part datagram to or from `address`, with room for its IP_PKTINFO.
+msghdr OnePartMessage(sockaddr_in& address, iovec& part, PacketInfoSpace& control) {
+    msghdr message{};
+    message.msg_name = &address;
+    message.msg_namelen = sizeof address;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control.Bytes;
+    message.msg_controllen = sizeof control.Bytes;
+    return message;
+}
+
 } // namespace
 
 TUDPR::~TUDPR() {
@@ -112,14 +129,8 @@ int TUDPR::Send(const uint8_t* data, int length) {
     }
     for (const BroadcastRoute& route : routes) {
         iovec part{const_cast<uint8_t*>(data), static_cast<size_t>(n)};
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
-        msghdr message{};
-        message.msg_name = &Destination;
-        message.msg_namelen = sizeof Destination;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        PacketInfoSpace control;
+        msghdr message = OnePartMessage(Destination, part, control);
         cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = IPPROTO_IP;
         c->cmsg_type = IP_PKTINFO;
@@ -160,17 +171,11 @@ void TUDPR::ReceiverThread() {
     if (fd == NoSocket) return;
 
     uint8_t buffer[MaxReceiveLength + 1];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))];
+    PacketInfoSpace control;
     while (Running == 1) {
         sockaddr_in source{};
         iovec part{buffer, MaxReceiveLength};
-        msghdr message{};
-        message.msg_name = &source;
-        message.msg_namelen = sizeof source;
-        message.msg_iov = &part;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
+        msghdr message = OnePartMessage(source, part, control);
         // MSG_TRUNC makes recvmsg report the datagram's real length, so an oversized one is seen.
         const ssize_t result = recvmsg(fd, &message, MSG_TRUNC);
         inet_ntop(AF_INET, &source.sin_addr, SourceAddress, sizeof SourceAddress);

@@ -4,13 +4,10 @@
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <thread>
-
+#include "NamespaceSocket.h"
 #include "TEdit.h"
 #include "Unit1.h"
 
@@ -80,15 +77,7 @@ QList<int> PanelSegments() {
 }
 
 SegmentListener::SegmentListener(const QString& ns) {
-    // setns changes only the calling thread, so the socket is made on a short-lived one.
-    const QByteArray path = QStringLiteral("/run/netns/%1").arg(ns).toLocal8Bit();
-    std::thread maker([&] {
-        const int nsFd = open(path.constData(), O_RDONLY | O_CLOEXEC);
-        if (nsFd < 0) return;
-        if (setns(nsFd, CLONE_NEWNET) == 0) Fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        close(nsFd);
-    });
-    maker.join();
+    Fd = UdpSocketInNamespace(ns.toStdString());
     if (Fd < 0) return;
     const int on = 1;
     setsockopt(Fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);

@@ -2,14 +2,14 @@
 // (tools/testnet.sh); anywhere else it skips without sending anything.
 #include "Udpr.h"
 
+#include "NamespaceSocket.h"
+
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTest>
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <poll.h>
-#include <sched.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -114,14 +114,7 @@ class Recorder final : public DatagramHandler {
 class PeerSocket {
   public:
     PeerSocket(const std::string& ns, int port) {
-        // setns affects only the calling thread, so the socket is made on a short-lived one.
-        std::thread maker([&] {
-            const int nsFd = open(("/run/netns/" + ns).c_str(), O_RDONLY | O_CLOEXEC);
-            if (nsFd < 0) return;
-            if (setns(nsFd, CLONE_NEWNET) == 0) Fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-            close(nsFd);
-        });
-        maker.join();
+        Fd = UdpSocketInNamespace(ns);
         if (Fd < 0) return;
         const int on = 1;
         setsockopt(Fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
