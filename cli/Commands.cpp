@@ -2,14 +2,17 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <sstream>
 
 #include "PanelTexts.h"
 #include "Plan.h"
+#include "Rounds.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
 
@@ -17,12 +20,20 @@ namespace Cli {
 
 namespace {
 
-// mac .. unlock: the columns a write can change, PanelColumns[0] to [8].
-constexpr int WritableColumns = 9;
 constexpr const char* Arrow = " \xE2\x86\x92 "; // " → "
+// Before writing and when reading back, searches go out this often, up to FindSearches of them,
+// until every panel wanted has answered: one lost datagram costs a quarter second, not a run.
+constexpr Millis SearchEvery{250};
+constexpr int FindSearches = 12;
+
+using Clock = std::chrono::steady_clock;
 
 void Error(const std::string& text) {
     std::fprintf(stderr, "callpanel: %s\n", text.c_str());
+}
+
+void Warn(const std::string& text) {
+    Error("warning: " + text);
 }
 
 void Print(const std::string& text) {
@@ -37,30 +48,28 @@ bool OpenEngine(Engine& engine) {
     return false;
 }
 
-std::vector<FoundPanel> SearchAll(Engine& engine, const SearchOptions& search,
-                                  const std::set<Mac>& expect = {}) {
-    return engine.Search(Millis(search.WaitMs), search.Repeat, expect);
+// Says so when the system dropped replies that no later search made up for.
+void ReportLoss(const Collected& collected) {
+    if (collected.Dropped == 0) return;
+    Error("replies were lost: the system dropped " + std::to_string(collected.Dropped) +
+          " datagram(s) while collecting, so " + std::to_string(collected.Searches) +
+          " searches were sent; if panels are missing, raise net.core.rmem_max (for example "
+          "sysctl -w net.core.rmem_max=16777216) and search again");
 }
 
-// What the panel reports once it holds the staged settings: seconds instead of the digit.
-PanelRecord AsReported(const PanelRecord& pending) {
-    PanelRecord reported = pending;
-    reported.UnlockTime = static_cast<uint8_t>(pending.UnlockTime - '0');
-    return reported;
-}
-
-struct Change {
-    std::string Field, Old, New;
-};
-
-// The writable fields in which two records read differently.
-std::vector<Change> Differences(const PanelRecord& from, const PanelRecord& to) {
-    const auto a = PanelCells(from, "");
-    const auto b = PanelCells(to, "");
-    std::vector<Change> changes;
-    for (int c = 0; c < WritableColumns; ++c)
-        if (a[c] != b[c]) changes.push_back({PanelColumns[c], a[c], b[c]});
-    return changes;
+// Searches until `answered` holds of the replies, at least `wait` after the first search.
+Collected SearchUntil(Engine& engine, const SearchOptions& search,
+                      const std::function<bool(const Replies&)>& answered,
+                      const std::function<bool(const Replies&)>& done = {}) {
+    const auto start = Clock::now();
+    SearchGoal goal;
+    goal.Done = done;
+    goal.Answered = [&](const Replies& replies) {
+        return Clock::now() - start >= Millis(search.WaitMs) && answered(replies);
+    };
+    const Collected collected = engine.Search(SearchEvery, FindSearches, goal);
+    ReportLoss(collected);
+    return collected;
 }
 
 std::string Joined(const std::vector<std::string>& parts, const char* separator) {
@@ -70,41 +79,6 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator)
         out += part;
     }
     return out;
-}
-
-struct Outcome {
-    std::string Result, Details;
-    bool Ok = false;
-};
-
-// The verdict on one written panel from its write reply and the search after the writes.
-Outcome Verify(bool replied, const PanelRecord& pending, const std::map<Mac, FoundPanel>& now) {
-    const auto it = now.find(MacOf(pending));
-    const bool holds = it != now.end() && ReportsStaged(it->second.Record, pending);
-    if (!replied) {
-        std::string details = "the write was not answered; ";
-        if (it == now.end())
-            details += "not seen in the search after it";
-        else if (holds)
-            details += "the panel now reports what was written";
-        else
-            details += "the panel still differs";
-        return {"no reply", details};
-    }
-    if (it == now.end()) return {"no reply", "answered the write, not the search after it"};
-    if (holds) return {"verified", "", true};
-    std::vector<std::string> fields;
-    for (const Change& c : Differences(AsReported(pending), it->second.Record))
-        fields.push_back(c.Field + " " + c.New + " (wrote " + c.Old + ")");
-    if (fields.empty()) fields.push_back("identity bytes");
-    return {"differs", Joined(fields, ", ")};
-}
-
-std::map<Mac, FoundPanel> ByMac(const std::vector<FoundPanel>& panels) {
-    std::map<Mac, FoundPanel> byMac;
-    for (const FoundPanel& p : panels)
-        byMac.emplace(MacOf(p.Record), p);
-    return byMac;
 }
 
 // A panel named by its MAC, its current IP address or its identity.
@@ -120,6 +94,11 @@ std::vector<const FoundPanel*> Matching(const std::vector<FoundPanel>& found,
     return matches;
 }
 
+std::string Described(const FoundPanel& p) {
+    const auto cells = PanelCells(p.Record, p.Via);
+    return cells[0] + " (" + cells[10] + ", " + cells[4] + ")";
+}
+
 // The one panel `name` stands for, or the exit code after saying why there is none.
 const FoundPanel* FindOne(const std::vector<FoundPanel>& found, const std::string& name,
                           int& exitCode) {
@@ -132,39 +111,24 @@ const FoundPanel* FindOne(const std::vector<FoundPanel>& found, const std::strin
         return nullptr;
     }
     std::vector<std::string> names;
-    for (const FoundPanel* p : matches) {
-        const auto cells = PanelCells(p->Record, p->Via);
-        names.push_back(cells[0] + " (" + cells[10] + ", " + cells[4] + ")");
-    }
+    for (const FoundPanel* p : matches)
+        names.push_back(Described(*p));
     Error("'" + name + "' names " + std::to_string(matches.size()) +
           " panels: " + Joined(names, ", ") + "; name one by its MAC");
     exitCode = ExitRefused;
     return nullptr;
 }
 
-std::vector<SitePanel> SiteWith(const std::vector<FoundPanel>& found,
-                                const std::map<Mac, PanelRecord>& staged) {
-    std::vector<SitePanel> site;
-    for (const auto& [mac, record] : staged)
-        site.push_back({MacText(record.Mac), record});
-    for (const FoundPanel& p : found)
-        if (staged.count(MacOf(p.Record)) == 0) site.push_back({MacText(p.Record.Mac), p.Record});
-    return site;
-}
-
-// Stages checked texts over the current record. The first three MAC bytes are the panel's own:
-// the window's fixed 00:50:2A would change the key of a panel that has other ones.
-std::optional<PanelRecord> Stage(const SettingsTexts& texts, const PanelRecord& current,
-                                 std::string& error) {
-    PanelRecord pending = current;
-    try {
-        StageSettings(texts, pending);
-    } catch (const ConvertError& e) {
-        error = e.what();
-        return std::nullopt;
-    }
-    std::copy(current.Mac, current.Mac + 3, pending.Mac);
-    return pending;
+// The panels found for a command on one panel: searched until the name has answered.
+std::vector<FoundPanel> FindNamed(Engine& engine, const SearchOptions& search,
+                                  const std::string& name) {
+    const auto collected = SearchUntil(engine, search, [&](const Replies& replies) {
+        std::vector<FoundPanel> panels;
+        for (const PanelRecord& r : replies)
+            panels.push_back({r, "", ""});
+        return !Matching(panels, name).empty();
+    });
+    return Distinct(collected.Replies);
 }
 
 bool ReadFile(const std::string& path, std::string& text) {
@@ -177,9 +141,47 @@ bool ReadFile(const std::string& path, std::string& text) {
 }
 
 std::string Where(const std::string& path, const PlanError& e) {
-    std::string where = path + ":" + std::to_string(e.Line);
-    if (e.Column > 0) where += ":" + std::to_string(e.Column);
+    std::string where = path;
+    if (e.Line > 0) where += ":" + std::to_string(e.Line);
+    if (e.Line > 0 && e.Column > 0) where += ":" + std::to_string(e.Column);
     return where + ": " + e.Text;
+}
+
+// Errors and conflicts refuse the command; warnings are said and do not.
+bool Refuse(const Changes& changes, const std::string& path) {
+    for (const PlanError& e : changes.Errors)
+        Error(path.empty() ? e.Text : Where(path, e));
+    for (const auto& c : changes.Site.Conflicts)
+        Error("site: " + c);
+    for (const auto& w : changes.Site.Warnings)
+        Warn(w + " (already so; this command does not change it)");
+    return changes.Refused();
+}
+
+// Writes in rounds until every row is verified or `rounds` have passed.
+void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, int maxRounds,
+                 std::vector<PanelRecord> known) {
+    for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
+        for (std::size_t at : rounds.ToWrite()) {
+            const PanelRecord current = rounds.Latest(at);
+            const PanelRecord pending = rounds.Pending(at);
+            const bool replied = engine.Write(current, pending, [&](const std::string& source) {
+                return CreditsWrite(source, current, pending, known);
+            });
+            rounds.Wrote(at, replied);
+        }
+        const auto collected = SearchUntil(
+            engine, search, [&](const Replies& r) { return rounds.AllAnswered(r); },
+            [&](const Replies& r) { return rounds.AllHold(r); });
+        const Replies replies = RecordsOf(collected.Replies);
+        rounds.ReadBack(replies);
+        auto latest = Distinct(collected.Replies);
+        for (const PanelRecord& r : known)
+            if (std::none_of(latest.begin(), latest.end(),
+                             [&](const FoundPanel& p) { return MacOf(p.Record) == MacOf(r); }))
+                latest.push_back({r, "", ""});
+        known = RecordsOf(latest);
+    }
 }
 
 } // namespace
@@ -187,8 +189,12 @@ std::string Where(const std::string& path, const PlanError& e) {
 int RunSearch(const SearchOptions& search, Format format) {
     Engine engine;
     if (!OpenEngine(engine)) return ExitPortHeld;
-    const auto found = SearchAll(engine, search);
+    const Collected collected = engine.Search(Millis(search.WaitMs), search.Repeat);
+    ReportLoss(collected);
+    const auto found = Distinct(collected.Replies);
     Print(Render(PanelTable(found), format));
+    for (const std::string& shared : SharedNames(RecordsOf(found)))
+        Warn(shared + ": a request for one reaches all of them");
     if (found.empty()) {
         Error("no panel answered");
         return ExitFailed;
@@ -199,7 +205,7 @@ int RunSearch(const SearchOptions& search, Format format) {
 int RunSet(const SetOptions& options) {
     Engine engine;
     if (!OpenEngine(engine)) return ExitPortHeld;
-    const auto found = SearchAll(engine, options.Search);
+    const auto found = FindNamed(engine, options.Search, options.Panel);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, options.Panel, exitCode);
     if (panel == nullptr) return exitCode;
@@ -214,49 +220,43 @@ int RunSet(const SetOptions& options) {
     if (row.Cells.count("type") != 0 && row.Cells["type"] == "help" &&
         row.Cells.count("facility") == 0)
         row.Cells["facility"] = "0";
-    std::vector<PlanError> errors;
-    auto texts = RowSettings(row, current, errors);
-    if (texts && options.Changes.count("mac") != 0) {
-        const std::string& bytes = options.Changes.at("mac");
-        const auto full = ParseMac("00:00:00:" + bytes);
-        if (!full || bytes.size() != 8) {
-            errors.push_back({0, 0, "--mac takes the last three bytes as XX:XX:XX"});
-        } else {
-            for (int i = 0; i < 3; ++i)
-                texts->Mac[i] = bytes.substr(3 * i, 2);
-        }
+    const auto tail = options.Changes.find("mac");
+    // Only the named panel: another one with the same MAC is a site problem, not this row's.
+    std::vector<PanelRecord> others;
+    for (const FoundPanel& p : found)
+        if (&p != panel) others.push_back(p.Record);
+    std::vector<PanelRecord> site = {current};
+    site.insert(site.end(), others.begin(), others.end());
+    Changes changes =
+        PlanChanges({row}, {current}, tail == options.Changes.end() ? "" : tail->second);
+    if (changes.Errors.empty()) {
+        // The site checks against every panel found.
+        std::vector<SitePanel> panels;
+        const RowChange& c = changes.Rows.front();
+        SitePanel self{MacText(current.Mac), current,
+                       c.Kind == RowKind::Write ? c.Pending : current};
+        self.Written = c.Kind == RowKind::Write;
+        panels.push_back(self);
+        for (const PanelRecord& r : others)
+            panels.push_back({MacText(r.Mac) + " (" + Ipv4Text(r.Ip) + ")", r, r});
+        changes.Site = CheckSite(panels);
     }
-    std::string error;
-    std::optional<PanelRecord> pending;
-    if (texts && errors.empty()) pending = Stage(*texts, current, error);
-    if (!error.empty()) errors.push_back({0, 0, error});
-    if (!errors.empty()) {
-        for (const PlanError& e : errors)
-            Error(e.Text);
-        return ExitRefused;
-    }
-    const auto problems = SiteProblems(SiteWith(found, {{MacOf(current), *pending}}));
-    if (!problems.empty()) {
-        for (const auto& p : problems)
-            Error(p);
-        return ExitRefused;
-    }
-
-    const auto changes = Differences(current, AsReported(*pending));
-    std::string report;
-    for (const Change& c : changes)
-        report += c.Field + ": " + c.Old + Arrow + c.New + "\n";
-    if (changes.empty() && ReportsStaged(current, *pending)) {
+    if (Refuse(changes, "")) return ExitRefused;
+    const RowChange& change = changes.Rows.front();
+    if (change.Kind == RowKind::Unchanged) {
         Print(MacText(current.Mac) + ": unchanged, nothing sent\n");
         return ExitOk;
     }
+    std::string report;
+    for (const FieldChange& c : Differences(current, AsReported(change.Pending)))
+        report += c.Field + ": " + c.Old + Arrow + c.New + "\n";
     Print(report);
-    const bool replied = engine.Write(current, *pending);
-    const auto now = ByMac(SearchAll(engine, options.Search, {MacOf(*pending)}));
-    const Outcome outcome = Verify(replied, *pending, now);
-    Print(MacText(pending->Mac) + ": " + outcome.Result +
-          (outcome.Details.empty() ? "" : " (" + outcome.Details + ")") + "\n");
-    return outcome.Ok ? ExitOk : ExitFailed;
+    Rounds rounds(changes.Rows);
+    WriteRounds(engine, rounds, options.Search, options.Rounds, site);
+    const RowResult result = rounds.Result(0);
+    Print(MacText(change.Pending.Mac) + ": " + result.Result +
+          (result.Details.empty() ? "" : " (" + result.Details + ")") + "\n");
+    return result.Ok ? ExitOk : ExitFailed;
 }
 
 int RunApply(const ApplyOptions& options) {
@@ -274,51 +274,20 @@ int RunApply(const ApplyOptions& options) {
 
     Engine engine;
     if (!OpenEngine(engine)) return ExitPortHeld;
-    const auto found = SearchAll(engine, options.Search);
-    const auto byMac = ByMac(found);
-
-    struct RowState {
-        std::string Mac;
-        const FoundPanel* Panel = nullptr;
-        PanelRecord Pending{};
-        bool Changed = false;
-        Outcome Result;
-    };
-    std::vector<RowState> rows;
-    std::vector<PlanError> errors;
-    std::map<Mac, PanelRecord> staged;
-    for (const PlanRow& row : plan.Rows) {
-        RowState state;
-        const auto cell = row.Cells.find("mac");
-        state.Mac = cell == row.Cells.end() ? "" : cell->second;
-        const auto mac = ParseMac(state.Mac);
-        if (mac) {
-            const auto it = byMac.find(*mac);
-            if (it != byMac.end()) state.Panel = &it->second;
-        }
-        // A row for a panel that did not answer is still checked, over empty settings.
-        PanelRecord current = state.Panel ? state.Panel->Record : PanelRecord{};
-        if (!state.Panel && mac) std::copy(mac->begin(), mac->end(), current.Mac);
-        const auto texts = RowSettings(row, current, errors);
-        if (texts && mac) {
-            std::string error;
-            const auto pending = Stage(*texts, current, error);
-            if (!pending) {
-                errors.push_back({row.Line, 0, error});
-            } else if (state.Panel) {
-                state.Pending = *pending;
-                state.Changed = !ReportsStaged(current, *pending);
-                staged[*mac] = *pending;
-            }
-        }
-        rows.push_back(std::move(state));
-    }
-    const auto problems = SiteProblems(SiteWith(found, staged));
-    if (!errors.empty() || !problems.empty()) {
-        for (const PlanError& e : errors)
-            Error(Where(options.PlanPath, e));
-        for (const auto& p : problems)
-            Error("site: " + p);
+    // Every panel the plan names is searched for until it answers (or the searches run out).
+    std::set<Mac> wanted;
+    for (const PlanRow& row : plan.Rows)
+        if (const auto it = row.Cells.find("mac"); it != row.Cells.end())
+            if (const auto mac = ParseMac(it->second)) wanted.insert(*mac);
+    const auto collected = SearchUntil(engine, options.Search, [&](const Replies& replies) {
+        std::set<Mac> seen;
+        for (const PanelRecord& r : replies)
+            if (wanted.count(MacOf(r))) seen.insert(MacOf(r));
+        return seen.size() == wanted.size();
+    });
+    const auto found = Distinct(collected.Replies);
+    const Changes changes = PlanChanges(plan.Rows, RecordsOf(found));
+    if (Refuse(changes, options.PlanPath)) {
         Error("nothing was written");
         return ExitRefused;
     }
@@ -328,14 +297,14 @@ int RunApply(const ApplyOptions& options) {
         const bool asTable = options.Output == Format::Table;
         table.Columns = asTable ? std::vector<std::string>{"mac", "field", "change"}
                                 : std::vector<std::string>{"mac", "field", "old", "new"};
-        for (const RowState& r : rows) {
-            if (!r.Panel) {
+        for (const RowChange& r : changes.Rows) {
+            if (r.Kind == RowKind::NotFound) {
                 table.Rows.push_back(asTable
                                          ? std::vector<std::string>{r.Mac, "not found", ""}
                                          : std::vector<std::string>{r.Mac, "not found", "", ""});
                 continue;
             }
-            for (const Change& c : Differences(r.Panel->Record, AsReported(r.Pending)))
+            for (const FieldChange& c : Differences(r.Current, AsReported(r.Pending)))
                 table.Rows.push_back(
                     asTable ? std::vector<std::string>{r.Mac, c.Field, c.Old + Arrow + c.New}
                             : std::vector<std::string>{r.Mac, c.Field, c.Old, c.New});
@@ -344,30 +313,16 @@ int RunApply(const ApplyOptions& options) {
         return ExitOk;
     }
 
-    // One write at a time: a write reply does not say which panel sent it.
-    std::set<Mac> written;
-    std::vector<bool> replied(rows.size(), false);
-    for (size_t i = 0; i < rows.size(); ++i) {
-        if (!rows[i].Panel || !rows[i].Changed) continue;
-        replied[i] = engine.Write(rows[i].Panel->Record, rows[i].Pending);
-        written.insert(MacOf(rows[i].Pending));
-    }
-    std::map<Mac, FoundPanel> now;
-    if (!written.empty()) now = ByMac(SearchAll(engine, options.Search, written));
+    Rounds rounds(changes.Rows);
+    WriteRounds(engine, rounds, options.Search, options.Rounds, RecordsOf(found));
 
     Table report;
     report.Columns = {"mac", "result", "details"};
     bool allOk = true;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        RowState& r = rows[i];
-        if (!r.Panel)
-            r.Result = {"not found", "did not answer the search before the writes"};
-        else if (!r.Changed)
-            r.Result = {"unchanged", "", true};
-        else
-            r.Result = Verify(replied[i], r.Pending, now);
-        allOk = allOk && r.Result.Ok;
-        report.Rows.push_back({r.Mac, r.Result.Result, r.Result.Details});
+    for (std::size_t at = 0; at < rounds.Size(); ++at) {
+        const RowResult result = rounds.Result(at);
+        allOk = allOk && result.Ok;
+        report.Rows.push_back({rounds.Row(at).Mac, result.Result, result.Details});
     }
     Print(Render(report, options.Output));
     return allOk ? ExitOk : ExitFailed;
@@ -381,12 +336,28 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
     }
     Engine engine;
     if (!OpenEngine(engine)) return ExitPortHeld;
-    const auto found = SearchAll(engine, search);
+    const auto found = FindNamed(engine, search, panelName);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, panelName, exitCode);
     if (panel == nullptr) return exitCode;
+    // The request names the identity: every panel that has it deletes its cards.
+    std::vector<std::string> sharing;
+    for (const FoundPanel& p : found)
+        if (std::memcmp(&p.Record.TypeLetter, &panel->Record.TypeLetter, PanelIdentityLength) == 0)
+            sharing.push_back(Described(p));
+    if (sharing.size() > 1) {
+        Error("refused: " + Joined(sharing, ", ") + " share the identity " +
+              FieldText(&panel->Record.TypeLetter, PanelIdentityLength) +
+              ", and the card deletion names the identity, so all of them would delete their "
+              "cards; give one of them another address first (callpanel set MAC --address ...)");
+        return ExitRefused;
+    }
     const std::string name = MacText(panel->Record.Mac);
-    if (!engine.DeleteCards(panel->Record)) {
+    const auto known = RecordsOf(found);
+    const PanelRecord target = panel->Record;
+    if (!engine.DeleteCards(target, [&](const std::string& source) {
+            return CreditsWrite(source, target, target, known);
+        })) {
         Error(name + ": no reply to the card deletion");
         return ExitFailed;
     }

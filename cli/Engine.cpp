@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <map>
 
 namespace Cli {
 
@@ -10,8 +11,6 @@ namespace {
 
 constexpr const char* Broadcast = "255.255.255.255";
 constexpr int SendBufferSize = 32768;
-// Room for the replies of a few hundred panels that answer one search at once.
-constexpr int ReceiveBufferSize = 262144;
 
 } // namespace
 
@@ -19,6 +18,28 @@ Mac MacOf(const PanelRecord& record) {
     Mac mac;
     std::copy(std::begin(record.Mac), std::end(record.Mac), mac.begin());
     return mac;
+}
+
+std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies) {
+    std::map<std::pair<Mac, std::array<uint8_t, 4>>, FoundPanel> panels;
+    for (const FoundPanel& p : replies) {
+        std::array<uint8_t, 4> ip;
+        std::copy(std::begin(p.Record.Ip), std::end(p.Record.Ip), ip.begin());
+        panels[{MacOf(p.Record), ip}] = p;
+    }
+    std::vector<FoundPanel> out;
+    out.reserve(panels.size());
+    for (auto& [key, panel] : panels)
+        out.push_back(std::move(panel));
+    return out;
+}
+
+std::vector<PanelRecord> RecordsOf(const std::vector<FoundPanel>& panels) {
+    std::vector<PanelRecord> records;
+    records.reserve(panels.size());
+    for (const FoundPanel& p : panels)
+        records.push_back(p.Record);
+    return records;
 }
 
 Engine::~Engine() {
@@ -36,72 +57,92 @@ bool Engine::Open() {
     return Udp.Open();
 }
 
+// Until the endpoint counts what the kernel drops, nothing is seen.
+uint64_t Engine::Dropped() const {
+    return 0;
+}
+
 void Engine::Send(const MessageBuffer& message, int length) {
     Udp.RemoteAddress = Broadcast;
     Udp.RemotePort = Port;
     Udp.Send(message, length);
 }
 
-std::vector<FoundPanel> Engine::Search(Millis wait, int repeat, const std::set<Mac>& expect) {
+Collected Engine::Search(Millis every, int searches, const SearchGoal& goal) {
     MessageBuffer message;
     const int length = ComposeSearch(message, Signature);
+    std::size_t start;
     {
         std::lock_guard<std::mutex> guard(Lock);
-        Found.clear();
-        Collecting = true;
+        start = SearchReplies.size();
     }
-    for (int i = 0; i < repeat; ++i) {
-        {
-            std::lock_guard<std::mutex> guard(Lock);
-            Answered.clear();
-        }
+    const auto since = [&] {
+        Replies replies;
+        replies.reserve(SearchReplies.size() - start);
+        for (std::size_t at = start; at < SearchReplies.size(); ++at)
+            replies.push_back(SearchReplies[at].Record);
+        return replies;
+    };
+    Collected collected;
+    const uint64_t droppedAtStart = Dropped();
+    int retries = 0;
+    for (int sent = 0; sent < searches; ++sent) {
+        const uint64_t before = Dropped();
         Send(message, length);
+        ++collected.Searches;
         std::unique_lock<std::mutex> lock(Lock);
-        const bool all = Changed.wait_for(lock, wait, [&] {
-            return !expect.empty() &&
-                   std::includes(Answered.begin(), Answered.end(), expect.begin(), expect.end());
-        });
-        if (all) break;
+        const bool done =
+            Changed.wait_for(lock, every, [&] { return goal.Done && goal.Done(since()); });
+        if (done || (goal.Answered && goal.Answered(since()))) break;
+        lock.unlock();
+        if (Dropped() != before && sent + 1 == searches && retries < LossRetries) {
+            ++retries;
+            ++searches;
+        }
     }
+    collected.Dropped = Dropped() - droppedAtStart;
     std::lock_guard<std::mutex> guard(Lock);
-    Collecting = false;
-    std::vector<FoundPanel> found;
-    found.reserve(Found.size());
-    for (const auto& [mac, panel] : Found)
-        found.push_back(panel);
-    return found;
+    collected.Replies.assign(SearchReplies.begin() + std::ptrdiff_t(start), SearchReplies.end());
+    return collected;
 }
 
-bool Engine::SendAndAwait(const MessageBuffer& message, int length, const uint64_t& counter,
-                          Millis wait) {
-    uint64_t before;
+bool Engine::SendAndAwait(const MessageBuffer& message, int length,
+                          const std::vector<std::string>& sources,
+                          const std::function<bool(const std::string&)>& credits, Millis wait) {
+    std::size_t seen;
     {
         std::lock_guard<std::mutex> guard(Lock);
-        before = counter;
+        seen = sources.size();
     }
     Send(message, length);
     std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, wait, [&] { return counter != before; });
+    return Changed.wait_for(lock, wait, [&] {
+        for (; seen < sources.size(); ++seen)
+            if (credits(sources[seen])) return true;
+        return false;
+    });
 }
 
-bool Engine::Write(const PanelRecord& current, const PanelRecord& pending, Millis wait) {
+bool Engine::Write(const PanelRecord& current, const PanelRecord& pending,
+                   const std::function<bool(const std::string&)>& credits, Millis wait) {
     MessageBuffer message;
     PanelRecord staged = pending;
     const int length = ComposeWrite(message, Signature, current, staged);
     ++Writes;
-    return SendAndAwait(message, length, WriteReplies, wait);
+    return SendAndAwait(message, length, WriteSources, credits, wait);
 }
 
-bool Engine::DeleteCards(const PanelRecord& panel, Millis wait) {
+bool Engine::DeleteCards(const PanelRecord& panel,
+                         const std::function<bool(const std::string&)>& credits, Millis wait) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
     MessageBuffer message;
     const int length = ComposeDeleteCards(message, Signature, panel, local);
-    return SendAndAwait(message, length, DeleteReplies, wait);
+    return SendAndAwait(message, length, DeleteSources, credits, wait);
 }
 
-void Engine::Dispatch(const char*, unsigned, const uint8_t* data, int length) {
+void Engine::Dispatch(const char* sourceAddress, unsigned, const uint8_t* data, int length) {
     if (!HasSignature(data, length, Signature) || length < MessageHeader::Length) return;
     // Our own requests come back to the port we listen on.
     if (data[MessageHeader::StageAt] == STAGE_REQUEST) return;
@@ -110,21 +151,19 @@ void Engine::Dispatch(const char*, unsigned, const uint8_t* data, int length) {
         FoundPanel panel;
         DecodeSearchReply(data, length, panel.Record);
         panel.Via = Udp.LocalAddress;
-        const Mac mac = MacOf(panel.Record);
+        panel.Source = sourceAddress;
         std::lock_guard<std::mutex> guard(Lock);
-        if (!Collecting) return;
-        Found[mac] = std::move(panel);
-        Answered.insert(mac);
+        SearchReplies.push_back(std::move(panel));
         break;
     }
     case CMD_WRITE: {
         std::lock_guard<std::mutex> guard(Lock);
-        ++WriteReplies;
+        WriteSources.emplace_back(sourceAddress);
         break;
     }
     case CMD_DELETE_CARDS: {
         std::lock_guard<std::mutex> guard(Lock);
-        ++DeleteReplies;
+        DeleteSources.emplace_back(sourceAddress);
         break;
     }
     default:

@@ -1,15 +1,15 @@
 #pragma once
 
 // The panel protocol for the command line: the window's endpoint and message composers, with
-// replies collected under a mutex instead of the window's command queue.
+// replies collected under a mutex instead of the window's command queue. It sends and collects;
+// what the replies mean is decided in cli/core.
 
 #include <array>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <map>
+#include <functional>
 #include <mutex>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -22,19 +22,40 @@ namespace Cli {
 using Mac = std::array<uint8_t, 6>;
 using Millis = std::chrono::milliseconds;
 
-// One panel as its latest search reply described it.
+// One search reply.
 struct FoundPanel {
     PanelRecord Record{};
-    std::string Via; // the local address the reply came to
+    std::string Via;    // the local address the reply came to
+    std::string Source; // the address it came from
 };
 
 Mac MacOf(const PanelRecord& record);
+
+// The replies since the first search of a Search call, in arrival order.
+using Replies = std::vector<PanelRecord>;
+
+struct SearchGoal {
+    // Ends the current wait at once (checked on every reply).
+    std::function<bool(const Replies&)> Done;
+    // After a wait: no further search is needed.
+    std::function<bool(const Replies&)> Answered;
+};
+
+struct Collected {
+    std::vector<FoundPanel> Replies; // in arrival order
+    int Searches = 0;
+    uint64_t Dropped = 0; // datagrams the system dropped meanwhile
+};
 
 class Engine final : public DatagramHandler {
   public:
     static constexpr int Port = 8300;
     // A command is given up after this long, as in the window.
     static constexpr Millis CommandWait{100};
+    // Searches sent again after one during which the system dropped replies.
+    static constexpr int LossRetries = 3;
+    // Room for the replies of a thousand panels that answer one search at once.
+    static constexpr int ReceiveBufferSize = 8 << 20;
 
     Engine() = default;
     ~Engine();
@@ -44,15 +65,19 @@ class Engine final : public DatagramHandler {
     // Binds port 8300; false when another program holds it.
     bool Open();
 
-    // `repeat` searches, each followed by `wait` of collecting. One entry per MAC, in MAC order.
-    // With `expect` given, a search's wait ends as soon as every MAC in it has answered it.
-    std::vector<FoundPanel> Search(Millis wait, int repeat, const std::set<Mac>& expect = {});
+    // Up to `searches` searches, `every` apart, collecting until `every` after the last; the
+    // goal ends the run early. A search during which the system dropped replies is followed by
+    // another (at most LossRetries more).
+    Collected Search(Millis every, int searches, const SearchGoal& goal = {});
 
-    // Sends the write once and waits up to `wait` for a write reply; true when one came.
-    // `pending` holds the unlocking time as the typed digit, as the window stages it.
-    bool Write(const PanelRecord& current, const PanelRecord& pending, Millis wait = CommandWait);
-    // Sends the card deletion once and waits up to `wait` for its reply.
-    bool DeleteCards(const PanelRecord& panel, Millis wait = CommandWait);
+    // Sends the write once and waits up to `wait` for a write reply from an address `credits`
+    // accepts; true when one came. `pending` holds the unlocking time as the typed digit.
+    bool Write(const PanelRecord& current, const PanelRecord& pending,
+               const std::function<bool(const std::string&)>& credits, Millis wait = CommandWait);
+    // Sends the card deletion once and waits up to `wait` for its reply, as Write.
+    bool DeleteCards(const PanelRecord& panel,
+                     const std::function<bool(const std::string&)>& credits,
+                     Millis wait = CommandWait);
 
     // Requests sent so far, for the summary of a run.
     int SentWrites() const { return Writes; }
@@ -62,19 +87,22 @@ class Engine final : public DatagramHandler {
 
   private:
     void Send(const MessageBuffer& message, int length);
-    // Sends and waits until `counter` grows or `wait` passes.
-    bool SendAndAwait(const MessageBuffer& message, int length, const uint64_t& counter,
-                      Millis wait);
+    // Sends and waits until `sources` gains an address `credits` accepts or `wait` passes.
+    bool SendAndAwait(const MessageBuffer& message, int length,
+                      const std::vector<std::string>& sources,
+                      const std::function<bool(const std::string&)>& credits, Millis wait);
+    uint64_t Dropped() const;
 
     TUDPR Udp;
     std::mutex Lock; // guards everything below, shared with the receiver thread
     std::condition_variable Changed;
-    bool Collecting = false;
-    std::map<Mac, FoundPanel> Found;
-    std::set<Mac> Answered; // MACs that answered the current search
-    uint64_t WriteReplies = 0;
-    uint64_t DeleteReplies = 0;
+    std::vector<FoundPanel> SearchReplies;
+    std::vector<std::string> WriteSources, DeleteSources;
     int Writes = 0; // main thread only
 };
+
+// One entry per panel (MAC and IP address), its last reply, in MAC order.
+std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies);
+std::vector<PanelRecord> RecordsOf(const std::vector<FoundPanel>& panels);
 
 } // namespace Cli

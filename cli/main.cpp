@@ -24,6 +24,14 @@ void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
         ->capture_default_str();
 }
 
+void AddRoundsOption(CLI::App* command, int& rounds) {
+    command
+        ->add_option("--rounds", rounds,
+                     "rounds of writing the rows not yet verified and reading back")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+}
+
 void AddFormatOption(CLI::App* command, std::string& format) {
     command->add_option("--format", format, "output: table, csv or json")
         ->check(CLI::IsMember({"table", "csv", "json"}))
@@ -80,6 +88,7 @@ int main(int argc, char** argv) {
     for (const Field& f : fields)
         setCommand->add_option(f.Option, values[f.Column], f.Help);
     AddSearchOptions(setCommand, set.Search);
+    AddRoundsOption(setCommand, set.Rounds);
 
     Cli::ApplyOptions apply;
     auto* applyCommand = app.add_subcommand("apply", "write a site plan (CSV) into its panels");
@@ -96,6 +105,7 @@ int main(int argc, char** argv) {
     applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
     AddFormatOption(applyCommand, format);
     AddSearchOptions(applyCommand, apply.Search);
+    AddRoundsOption(applyCommand, apply.Rounds);
 
     std::string deletePanel;
     bool confirmed = false;

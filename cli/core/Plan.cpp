@@ -251,7 +251,7 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
 }
 
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
-                                         std::vector<PlanError>& errors) {
+                                         std::vector<PlanError>& errors, bool found) {
     const std::size_t before = errors.size();
     std::set<std::string> faulty;
     const auto fail = [&](const std::string& column, const std::string& text) {
@@ -279,7 +279,7 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
         fail("mac", "empty: the MAC names the panel");
     }
     // The write always sends 00:50:2A as the first three bytes.
-    if (!faulty.count("mac") &&
+    if (found && !faulty.count("mac") &&
         (current.Mac[0] != 0x00 || current.Mac[1] != 0x50 || current.Mac[2] != 0x2A))
         fail("mac", MacText(current.Mac) + " does not begin with 00:50:2A, which a write sets");
 
@@ -316,9 +316,34 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     }
     if (const std::string* text = cell("unlock")) t.Unlock = *text;
     // The write carries one typed digit; anything longer would be cut to its first character.
-    if (t.Unlock.size() != 1 || t.Unlock[0] < '0' || t.Unlock[0] > '9')
+    const bool unlockGiven = cell("unlock") != nullptr;
+    if ((found || unlockGiven) && (t.Unlock.size() != 1 || t.Unlock[0] < '0' || t.Unlock[0] > '9'))
         fail("unlock", Quoted(t.Unlock) + " is not a number of seconds from 0 to 9");
+    // Of a panel that did not answer only what the cells say is known.
+    if (!found) return errors.size() != before ? std::nullopt : std::optional(t);
 
+    // Nothing is sent for a row that changes nothing, so there is nothing to check.
+    if (errors.size() == before) {
+        PanelRecord staged = current;
+        StageSettings(t, staged);
+        std::copy(current.Mac, current.Mac + 3, staged.Mac);
+        if (ReportsStaged(current, staged)) return t;
+    }
+    // The last-byte rule holds for the addresses the row changes; a panel may already sit on
+    // one it forbids (x.y.10.255 in a /16).
+    const SettingsTexts was = TextsOf(current);
+    const auto unchanged = [&](const CheckFailure& failure) {
+        switch (failure.Box) {
+        case SettingsBox::Ip:
+            return std::equal(std::begin(t.Ip), std::end(t.Ip), std::begin(was.Ip));
+        case SettingsBox::Gateway:
+            return std::equal(std::begin(t.Gateway), std::end(t.Gateway), std::begin(was.Gateway));
+        case SettingsBox::Server:
+            return std::equal(std::begin(t.Server), std::end(t.Server), std::begin(was.Server));
+        default:
+            return false;
+        }
+    };
     // Every failed window check, not only the first: mend each and check again.
     SettingsTexts probe = t;
     try {
@@ -326,7 +351,7 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
             const std::optional<CheckFailure> failure = FirstFailedCheck(probe);
             if (!failure) break;
             const char* column = ColumnOf(failure->Box);
-            if (!faulty.count(column)) fail(column, failure->Text);
+            if (!faulty.count(column) && !unchanged(*failure)) fail(column, failure->Text);
             Mend(probe, *failure);
         }
     } catch (const ConvertError& error) {

@@ -60,9 +60,12 @@ Plan ReadPlan(std::string_view csvText);
 // column, texts beginning with the column's name: bad type, IPv4 text or unlocking time (one
 // digit 0 to 9: the write carries one typed character), an address or facility without a GBK
 // form or with a control character, and every failed window check with the window's text (not
-// only the first). nullopt when there was any. The same-segment rule is left to SiteProblems.
+// only the first). nullopt when there was any. The same-segment rule is left to the site checks.
+// The window's checks skip a row that changes nothing, and the last-byte rule for addresses
+// skips the addresses the row keeps. With `found` false (the panel did not answer; `current`
+// holds only its MAC) only what the cells say on their own is checked.
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
-                                         std::vector<PlanError>& errors);
+                                         std::vector<PlanError>& errors, bool found = true);
 
 // "00:50:2A:10:00:A5", either case; also '-' between the bytes.
 std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);

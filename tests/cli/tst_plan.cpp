@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "Changes.h"
 #include "Plan.h"
 #include "Records.h"
+#include "Rounds.h"
 #include "SiteChecks.h"
 
 using Edit = void (*)(PanelRecord&);
@@ -57,8 +59,14 @@ class PlanTest : public QObject {
     void rowSettings();
     void csvLine_data();
     void csvLine();
-    void siteProblems_data();
-    void siteProblems();
+    void checkSite_data();
+    void checkSite();
+    void planChanges_data();
+    void planChanges();
+    void rounds_data();
+    void rounds();
+    void creditsWrite_data();
+    void creditsWrite();
 };
 
 void PlanTest::readPlan_data() {
@@ -244,43 +252,230 @@ void PlanTest::csvLine() {
         QCOMPARE(plan.Rows.at(0).Cells.at(header[at + 3]), values[at]);
 }
 
-void PlanTest::siteProblems_data() {
-    QTest::addColumn<QStringList>("panels"); // "name identity ip gateway"
-    QTest::addColumn<QStringList>("problems");
-    QTest::newRow("clean") << QStringList{"A H01020304051 20 1", "B H01020304061 21 1",
+// "name identity ip gateway [how]": how is w (written, addresses kept), wNN (written, was on
+// .NN and identity H0000000000 0), n (a plan row for a panel that did not answer) or nothing.
+void PlanTest::checkSite_data() {
+    QTest::addColumn<QStringList>("panels");
+    QTest::addColumn<QStringList>("conflicts");
+    QTest::addColumn<QStringList>("warnings");
+    QTest::newRow("clean") << QStringList{"A H01020304051 20 1 w", "B H01020304061 21 1",
                                           "C P12340000001 22 1"}
-                           << QStringList{};
-    QTest::newRow("one IP, one identity")
-        << QStringList{"A H01020304051 20 1", "B H01020304051 21 1", "C P12340000001 20 1"}
+                           << QStringList{} << QStringList{};
+    QTest::newRow("old clashes warn")
+        << QStringList{"A H01020304051 20 1 w", "B H01020304051 21 1", "C P12340000001 20 1"}
+        << QStringList{}
         << QStringList{"A and C: both have the IP address 192.168.1.20",
                        "A and B: both have the identity H01020304051"};
-    QTest::newRow("three alike") << QStringList{"A H01020304051 20 1", "B H01020304061 20 1",
-                                                "C H01020304071 20 1"}
-                                 << QStringList{"A and B: both have the IP address 192.168.1.20",
-                                                "A and C: both have the IP address 192.168.1.20"};
-    QTest::newRow("gateway elsewhere")
-        << QStringList{"A H01020304051 20 1", "B H01020304061 21 257"}
+    QTest::newRow("moving onto a taken IP and identity")
+        << QStringList{"A H01020304051 20 1 w30", "B H01020304051 20 1"}
+        << QStringList{"A and B: both have the IP address 192.168.1.20",
+                       "A and B: both have the identity H01020304051"}
+        << QStringList{};
+    QTest::newRow("factory three, one moved off")
+        << QStringList{"A H01020304051 21 1 w20", "B H01020304061 20 1", "C H01020304071 20 1"}
+        << QStringList{} << QStringList{"B and C: both have the IP address 192.168.1.20"};
+    QTest::newRow("factory three, one moved to another's")
+        << QStringList{"A H01020304051 22 1 w20", "B H01020304061 20 1", "C H01020304071 22 1"}
+        << QStringList{"A and C: both have the IP address 192.168.1.22"} << QStringList{};
+    QTest::newRow("rows for absent panels")
+        << QStringList{"A H01020304051 20 1 n", "B H01020304061 20 1"}
+        << QStringList{"A and B: both have the IP address 192.168.1.20"} << QStringList{};
+    QTest::newRow("gateway elsewhere, made and kept")
+        << QStringList{"A H01020304051 20 1", "B H01020304061 21 257 w25",
+                       "C H01020304071 22 257 w"}
         << QStringList{"B: gateway 192.168.2.1 is outside the segment of IP 192.168.1.21 with "
+                       "mask 255.255.255.0 (IP and Gateway must be in same network segment)"}
+        << QStringList{"C: gateway 192.168.2.1 is outside the segment of IP 192.168.1.22 with "
                        "mask 255.255.255.0 (IP and Gateway must be in same network segment)"};
 }
 
-void PlanTest::siteProblems() {
+void PlanTest::checkSite() {
     QFETCH(QStringList, panels);
-    QFETCH(QStringList, problems);
+    QFETCH(QStringList, conflicts);
+    QFETCH(QStringList, warnings);
     std::vector<SitePanel> site;
     for (const QString& panel : panels) {
         const QStringList part = panel.split(' ');
         const int gateway = part[3].toInt();
-        site.push_back({part[0].toStdString(),
-                        MakeRecord(part[1].toLatin1().constData(), {0, 0x50, 0x2A, 1, 2, 3},
-                                   {192, 168, 1, part[2].toInt()}, {255, 255, 255, 0},
-                                   {192, 168, 1 + gateway / 256, gateway % 256}, {192, 168, 1, 2},
-                                   "", 0, '5')});
+        const auto record = [&](const char* identity, int ip) {
+            return MakeRecord(identity, {0, 0x50, 0x2A, 1, 2, part[0][0].toLatin1()},
+                              {192, 168, 1, ip}, {255, 255, 255, 0},
+                              {192, 168, 1 + gateway / 256, gateway % 256}, {192, 168, 1, 2}, "", 0,
+                              '5');
+        };
+        SitePanel p;
+        p.Name = part[0].toStdString();
+        p.Before = p.After = record(part[1].toLatin1().constData(), part[2].toInt());
+        const QString how = part.value(4);
+        p.Written = how.startsWith('w');
+        p.Found = how != "n";
+        if (how.size() > 1 && p.Written) p.Before = record("H00000000000", how.mid(1).toInt());
+        site.push_back(p);
     }
+    const SiteVerdict verdict = CheckSite(site);
+    QStringList gotConflicts, gotWarnings;
+    for (const std::string& c : verdict.Conflicts)
+        gotConflicts << QString::fromStdString(c);
+    for (const std::string& w : verdict.Warnings)
+        gotWarnings << QString::fromStdString(w);
+    QCOMPARE(gotConflicts, conflicts);
+    QCOMPARE(gotWarnings, warnings);
+}
+
+// A plan over the panels found: "mac-last-byte cells..." rows; panels by last MAC byte and IP.
+void PlanTest::planChanges_data() {
+    QTest::addColumn<QStringList>("rows");     // "A5 ip=192.168.1.30" (cells over the export)
+    QTest::addColumn<QStringList>("found");    // "A5 20": last MAC byte, last IP byte
+    QTest::addColumn<QString>("kinds");        // per row: n(ot found), u(nchanged), w(rite)
+    QTest::addColumn<QStringList>("refusals"); // errors and conflicts, in that order
+    QTest::newRow("write, unchanged, absent")
+        << QStringList{"A5 ip=192.168.1.30", "A6", "A7 unlock=3"} << QStringList{"A5 20", "A6 21"}
+        << "wun" << QStringList{};
+    QTest::newRow("absent row: its cells only, never empty ones")
+        << QStringList{"A7 address= facility= ip=192.168.1.300"} << QStringList{"A5 20"} << "n"
+        << QStringList{"ip: '192.168.1.300' is not an IPv4"};
+    QTest::newRow("absent row takes a found panel's IP")
+        << QStringList{"A7 ip=192.168.1.20"} << QStringList{"A5 20"} << "n"
+        << QStringList{"00:50:2A:10:00:A7 (line 2) and 00:50:2A:10:00:A5: both have the IP"};
+    QTest::newRow("kept address on .255 is no error")
+        << QStringList{"A5 unlock=3"} << QStringList{"A5 255"} << "w" << QStringList{};
+    QTest::newRow("changed address on .255 is")
+        << QStringList{"A5 ip=192.168.1.255"} << QStringList{"A5 20"} << ""
+        << QStringList{"ip: Invalid IP！"};
+    QTest::newRow("unchanged row is not checked")
+        << QStringList{"A5"} << QStringList{"A5 255 bad-gateway"} << "u" << QStringList{};
+    QTest::newRow("factory duplicates moved one at a time")
+        << QStringList{"A5 ip=192.168.1.40", "A6", "A7"}
+        << QStringList{"A5 100", "A6 100", "A7 100"} << "wuu" << QStringList{};
+    QTest::newRow("two panels with the row's MAC")
+        << QStringList{"A5 unlock=3"} << QStringList{"A5 20", "A5 21"} << ""
+        << QStringList{"mac: 00:50:2A:10:00:A5 is the MAC of 2 panels found (192.168.1.20, "
+                       "192.168.1.21)"};
+}
+
+void PlanTest::planChanges() {
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, found);
+    QFETCH(QString, kinds);
+    QFETCH(QStringList, refusals);
+    std::vector<PanelRecord> panels;
+    for (const QString& f : found) {
+        const QStringList part = f.split(' ');
+        PanelRecord r = Current();
+        r.Mac[5] = uint8_t(part[0].toUInt(nullptr, 16));
+        r.Ip[3] = uint8_t(part[1].toInt());
+        // A distinct identity per panel, from its IP.
+        r.Address[9] = char('0' + r.Ip[3] % 10), r.Address[8] = char('0' + r.Ip[3] / 10 % 10);
+        if (part.value(2) == "bad-gateway") r.Gateway[2] = 9;
+        panels.push_back(r);
+    }
+    std::string csv = Header.toStdString();
+    for (const QString& row : rows) {
+        const QStringList part = row.split(' ');
+        PanelRecord r = Current();
+        r.Mac[5] = uint8_t(part[0].toUInt(nullptr, 16));
+        for (const PanelRecord& p : panels)
+            if (p.Mac[5] == r.Mac[5]) r = p;
+        std::vector<std::string> fields = PanelCells(r, "10.0.0.1");
+        for (const QString& cell : part.mid(1)) {
+            const auto at = std::find(std::begin(PanelColumns), std::end(PanelColumns),
+                                      cell.section('=', 0, 0).toStdString());
+            fields[size_t(at - std::begin(PanelColumns))] = cell.section('=', 1).toStdString();
+        }
+        csv += CsvLine(fields);
+    }
+    const Plan plan = ReadPlan(csv);
+    QVERIFY(plan.Errors.empty());
+    const Changes changes = PlanChanges(plan.Rows, panels);
     QStringList got;
-    for (const std::string& problem : SiteProblems(site))
-        got << QString::fromStdString(problem);
-    QCOMPARE(got, problems);
+    for (const PlanError& e : changes.Errors)
+        got << QString::fromStdString(e.Text);
+    for (const std::string& c : changes.Site.Conflicts)
+        got << QString::fromStdString(c);
+    QCOMPARE(got.size(), refusals.size());
+    for (qsizetype at = 0; at < got.size(); ++at)
+        QVERIFY2(got[at].contains(refusals[at]), qPrintable(got[at]));
+    QCOMPARE(changes.Refused(), !refusals.isEmpty());
+    if (changes.Refused()) return;
+    QString gotKinds;
+    for (const RowChange& r : changes.Rows)
+        gotKinds += r.Kind == RowKind::NotFound ? 'n' : r.Kind == RowKind::Unchanged ? 'u' : 'w';
+    QCOMPARE(gotKinds, kinds);
+}
+
+// One row writes unlock 3 over Current(). Each step: "write r" (r: the write reply came or
+// not) or "read X..." (read-back replies in arrival order: o old settings, n new, x another
+// panel). Then the rows to write next, and the result.
+void PlanTest::rounds_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<bool>("again");
+    QTest::addColumn<QString>("result");
+    QTest::newRow("verified") << QStringList{"write r", "read n"} << false << "verified";
+    QTest::newRow("reply lost, panel holds it")
+        << QStringList{"write -", "read n"} << false << "verified:reply was lost";
+    // A late reply to an earlier search arrives first; the panel's last reply counts.
+    QTest::newRow("late old reply, then new")
+        << QStringList{"write r", "read on"} << false << "verified";
+    QTest::newRow("new, then a stale old one is last")
+        << QStringList{"write r", "read no"} << true << "differs:unlock 5 (wrote 3)";
+    QTest::newRow("write lost, written again")
+        << QStringList{"write -", "read o", "write r", "read n"} << false << "verified";
+    QTest::newRow("no read-back") << QStringList{"write r", "read x"} << true
+                                  << "no reply:1 write, answered";
+    QTest::newRow("stopped before the write")
+        << QStringList{"skip"} << false << "not attempted:stopped";
+}
+
+void PlanTest::rounds() {
+    QFETCH(QStringList, steps);
+    QFETCH(bool, again);
+    QFETCH(QString, result);
+    RowChange row;
+    row.Kind = RowKind::Write;
+    row.Current = Current();
+    row.Pending = Current();
+    row.Pending.UnlockTime = '3';
+    Rounds rounds({row});
+    PanelRecord newer = row.Current, other = row.Current;
+    newer.UnlockTime = 3;
+    other.Mac[5] = 0x01;
+    for (const QString& step : steps) {
+        if (step == "skip") {
+            rounds.Skip(0);
+        } else if (step.startsWith("write")) {
+            QCOMPARE(rounds.ToWrite(), std::vector<std::size_t>{0});
+            rounds.Wrote(0, step.endsWith('r'));
+        } else {
+            std::vector<PanelRecord> replies;
+            for (const QChar c : step.mid(5))
+                replies.push_back(c == 'n' ? newer : c == 'o' ? row.Current : other);
+            rounds.ReadBack(replies);
+        }
+    }
+    QCOMPARE(rounds.ToWrite().empty(), !again);
+    const RowResult got = rounds.Result(0);
+    QCOMPARE(QString::fromStdString(got.Result), result.section(':', 0, 0));
+    QVERIFY2(QString::fromStdString(got.Details).contains(result.section(':', 1)),
+             got.Details.c_str());
+    QCOMPARE(got.Ok, result.startsWith("verified"));
+}
+
+// Write replies carry no identity: who may a reply from `source` come from?
+void PlanTest::creditsWrite_data() {
+    QTest::addColumn<QString>("source");
+    QTest::addColumn<bool>("credited");
+    QTest::newRow("current IP") << "192.168.1.20" << true;
+    QTest::newRow("new IP") << "192.168.1.30" << true;
+    QTest::newRow("another panel's") << "192.168.1.21" << false;
+    QTest::newRow("no panel's") << "10.9.9.9" << true;
+}
+
+void PlanTest::creditsWrite() {
+    QFETCH(QString, source);
+    QFETCH(bool, credited);
+    PanelRecord current = Current(), pending = Current(), other = Current();
+    pending.Ip[3] = 30, other.Ip[3] = 21;
+    QCOMPARE(CreditsWrite(source.toStdString(), current, pending, {current, other}), credited);
 }
 
 QTEST_APPLESS_MAIN(PlanTest)

@@ -1,0 +1,45 @@
+#pragma once
+
+// What `set` and `apply` would do: a plan's rows over the panels found become writes, rows that
+// change nothing and rows for panels that did not answer, with the row errors and the site's
+// conflicts (refuse) and warnings (go on). No sockets: the engine only sends and collects.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "Plan.h"
+#include "SiteChecks.h"
+
+enum class RowKind { NotFound, Unchanged, Write };
+
+struct RowChange {
+    int Line = 0;    // plan line; 0 for `set`
+    std::string Mac; // as the row gives it
+    RowKind Kind = RowKind::NotFound;
+    PanelRecord Current{}; // as found
+    PanelRecord Pending{}; // staged over Current (unlocking time the typed digit)
+};
+
+struct Changes {
+    std::vector<RowChange> Rows; // one per plan row that names a MAC, in plan order
+    std::vector<PlanError> Errors;
+    SiteVerdict Site;
+    bool Refused() const { return !Errors.empty() || !Site.Conflicts.empty(); }
+};
+
+// `found`: every panel that answered. A row's MAC that fits two panels found is an error (the
+// row cannot say which). `macTail` ("XX:XX:XX", `set --mac`) gives the first row new last three
+// MAC bytes.
+Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRecord>& found,
+                    const std::string& macTail = "");
+
+// What a panel reports once it holds `pending`: seconds instead of the typed digit.
+PanelRecord AsReported(const PanelRecord& pending);
+
+struct FieldChange {
+    std::string Field, Old, New;
+};
+// The writable fields (mac to unlock) in which two records, as panels report them, differ.
+std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord& to);

@@ -1,0 +1,104 @@
+#include "Rounds.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "PanelTexts.h"
+#include "SettingsChecks.h"
+
+Rounds::Rounds(std::vector<RowChange> rows) : Rows(std::move(rows)), State(Rows.size()) {
+    for (std::size_t at = 0; at < Rows.size(); ++at)
+        State[at].Latest = Rows[at].Current;
+}
+
+bool Rounds::Holds(std::size_t at, const PanelRecord& report) const {
+    return ReportsStaged(report, Rows[at].Pending);
+}
+
+std::vector<std::size_t> Rounds::ToWrite() const {
+    std::vector<std::size_t> rows;
+    for (std::size_t at = 0; at < Rows.size(); ++at)
+        if (Rows[at].Kind == RowKind::Write && !State[at].Skipped && !Holds(at, State[at].Latest))
+            rows.push_back(at);
+    return rows;
+}
+
+void Rounds::Wrote(std::size_t at, bool replied) {
+    ++State[at].Writes;
+    State[at].Replied = State[at].Replied || replied;
+}
+
+const PanelRecord* Rounds::LastReply(std::size_t at,
+                                     const std::vector<PanelRecord>& replies) const {
+    // A write may give the panel a new MAC; until it takes, the panel answers with the old one.
+    const auto mine = [&](const PanelRecord& r) {
+        return std::memcmp(r.Mac, Rows[at].Pending.Mac, 6) == 0 ||
+               std::memcmp(r.Mac, State[at].Latest.Mac, 6) == 0;
+    };
+    const auto it = std::find_if(replies.rbegin(), replies.rend(), mine);
+    return it == replies.rend() ? nullptr : &*it;
+}
+
+void Rounds::ReadBack(const std::vector<PanelRecord>& replies) {
+    for (std::size_t at : ToWrite()) {
+        if (State[at].Writes == 0) continue;
+        if (const PanelRecord* last = LastReply(at, replies)) {
+            State[at].Latest = *last;
+            State[at].ReadBack = true;
+        }
+    }
+}
+
+bool Rounds::AllAnswered(const std::vector<PanelRecord>& replies) const {
+    for (std::size_t at : ToWrite())
+        if (!LastReply(at, replies)) return false;
+    return true;
+}
+
+bool Rounds::AllHold(const std::vector<PanelRecord>& replies) const {
+    for (std::size_t at : ToWrite()) {
+        const PanelRecord* last = LastReply(at, replies);
+        if (!last || !Holds(at, *last)) return false;
+    }
+    return true;
+}
+
+RowResult Rounds::Result(std::size_t at) const {
+    const RowChange& row = Rows[at];
+    const RowState& state = State[at];
+    switch (row.Kind) {
+    case RowKind::NotFound:
+        return {"not found", "did not answer the searches before the writes"};
+    case RowKind::Unchanged:
+        return {"unchanged", "", true};
+    case RowKind::Write:
+        break;
+    }
+    const std::string writes =
+        std::to_string(state.Writes) + (state.Writes == 1 ? " write" : " writes");
+    if (Holds(at, state.Latest))
+        return {"verified",
+                state.Replied ? ""
+                              : "the panel reports what was written; its write "
+                                "reply was lost",
+                true};
+    if (state.Writes == 0)
+        return {"not attempted", state.Skipped ? "stopped before its write" : ""};
+    if (!state.ReadBack)
+        return {"no reply", writes + (state.Replied ? ", answered" : ", none answered") +
+                                "; the panel did not answer a search after them"};
+    std::string fields;
+    for (const FieldChange& c : Differences(AsReported(row.Pending), state.Latest)) {
+        fields += fields.empty() ? "" : ", ";
+        fields += c.Field + " " + c.New + " (wrote " + c.Old + ")";
+    }
+    if (fields.empty()) fields = "identity bytes";
+    return {"differs", fields + " after " + writes};
+}
+
+bool CreditsWrite(const std::string& source, const PanelRecord& current, const PanelRecord& pending,
+                  const std::vector<PanelRecord>& known) {
+    if (source == Ipv4Text(current.Ip) || source == Ipv4Text(pending.Ip)) return true;
+    return std::none_of(known.begin(), known.end(),
+                        [&](const PanelRecord& r) { return source == Ipv4Text(r.Ip); });
+}

@@ -1,0 +1,62 @@
+#pragma once
+
+// The writes of `set` and `apply` in rounds: each round writes every row the panels do not yet
+// report, with the panel's latest report as the current block, then reads back; read-backs give
+// the rows' results. A result is what the panel reports, not whether a write reply came.
+
+#include <string>
+#include <vector>
+
+#include "Changes.h"
+
+struct RowResult {
+    std::string Result, Details;
+    bool Ok = false;
+};
+
+class Rounds {
+  public:
+    explicit Rounds(std::vector<RowChange> rows);
+
+    // Rows to write now: writes the panel's latest report does not yet show.
+    std::vector<std::size_t> ToWrite() const;
+    // The current block for the write of row `at`: what the panel reported last.
+    const PanelRecord& Latest(std::size_t at) const { return State[at].Latest; }
+    const PanelRecord& Pending(std::size_t at) const { return Rows[at].Pending; }
+    void Wrote(std::size_t at, bool replied);
+
+    // The search replies that came after the read-back search was sent, in arrival order. A
+    // panel's last reply counts: an earlier one may answer an older search.
+    void ReadBack(const std::vector<PanelRecord>& replies);
+    // Every row that ToWrite named has a reply among `replies` / one that holds its row.
+    bool AllAnswered(const std::vector<PanelRecord>& replies) const;
+    bool AllHold(const std::vector<PanelRecord>& replies) const;
+
+    bool Finished() const { return ToWrite().empty(); }
+    // A row the user stopped before its write.
+    void Skip(std::size_t at) { State[at].Skipped = true; }
+    RowResult Result(std::size_t at) const;
+    std::size_t Size() const { return Rows.size(); }
+    const RowChange& Row(std::size_t at) const { return Rows[at]; }
+
+  private:
+    struct RowState {
+        PanelRecord Latest{};
+        int Writes = 0;
+        bool Replied = false;  // a write reply credited to it came
+        bool ReadBack = false; // answered a read-back
+        bool Skipped = false;
+    };
+    // The last reply in `replies` from the panel of row `at`, or null.
+    const PanelRecord* LastReply(std::size_t at, const std::vector<PanelRecord>& replies) const;
+    bool Holds(std::size_t at, const PanelRecord& report) const;
+
+    std::vector<RowChange> Rows;
+    std::vector<RowState> State;
+};
+
+// Write replies carry no identity: one counts for the write in flight only when it comes from the
+// panel's current or new IP address, or from an address no other panel known has. `known`: the
+// latest reports of every panel found.
+bool CreditsWrite(const std::string& source, const PanelRecord& current, const PanelRecord& pending,
+                  const std::vector<PanelRecord>& known);
