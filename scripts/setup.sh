@@ -11,6 +11,7 @@ packages=(
     x11-xserver-utils # xrdb: the desktop's Xft.dpi on that server
     librsvg2-bin # rsvg-convert: the packaged SVG icon must draw
     iproute2 procps util-linux # the private test network; setarch
+    nftables # datagrams lost at random in the test network
     mawk binutils # awk in the test scripts; readelf on the packaged programs
     clang-14 libclang-rt-14-dev # sanitizer runtimes
     dpkg-dev file desktop-file-utils # the Debian package: its library dependencies (cpack runs file), its menu entry
