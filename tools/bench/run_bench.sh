@@ -6,8 +6,10 @@
 # second network) with 20 panels on two segments and no default route; start-up
 # time, idle resident memory and idle CPU time of the real program against a minimal Qt
 # Widgets window built with the same flags; and `callpanel apply` of a plan that changes 100
-# panels, against the floor the protocol sets. Prints one table and writes it to
-# tools/bench/results.md.
+# panels, against the floor the protocol sets; `callpanel search` of 1000 panels and `apply` of
+# 100 and 20 panels while datagrams are lost at random. Prints one table and writes it to
+# tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and replaces
+# them in results.md (LOSS_RUNS: runs of the 20-panel loss rows, default 20).
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../../tests/lib/x11.sh
 . "$(dirname "$0")/../../tests/lib/x11.sh"
@@ -27,16 +29,29 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
         read -r -a extra <<<"${BENCH_CMAKE_ARGS:-}" # e.g. "-DCMAKE_CXX_FLAGS=..."
         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
     fi
-    cmake --build "$build" -j"${JOBS:-2}" --target callpanel-tool callpanel-standin callpanel \
-        callpanel-bench-search callpanel-bench-baseline callpanel-bench-window >/dev/null
+    targets=(callpanel-standin callpanel)
+    [ "${BENCH_ONLY:-}" = callpanel ] ||
+        targets+=(callpanel-tool callpanel-bench-search callpanel-bench-baseline callpanel-bench-window)
+    cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}" >/dev/null
     # Everything else happens inside the private networks: first the laptop on two segments,
     # whose row the main run puts into the table.
     segments_row=$(mktemp)
     trap 'rm -f "$segments_row"' EXIT
+    callpanel_rows=$(mktemp)
+    trap 'rm -f "$segments_row" "$callpanel_rows"' EXIT
+    "$root/tools/testnet.sh" --panels 100 -- \
+        env BUILD_DIR="$build" BENCH_PART=callpanel BENCH_ROW="$callpanel_rows" "$0"
+    if [ "${BENCH_ONLY:-}" = callpanel ]; then
+        # Only these rows: they replace the callpanel rows of the last full run's table.
+        awk -v rows="$callpanel_rows" '/^\| callpanel / { if (!done) while ((getline l < rows) > 0) print l; done = 1; next }
+            { print }' "$here/results.md" >"$here/results.md.new"
+        mv "$here/results.md.new" "$here/results.md"
+        exit
+    fi
     "$root/tools/testnet.sh" --topology twosegments --panels "$SEGMENT_PANELS" -- \
         env BUILD_DIR="$build" BENCH_PART=segments BENCH_ROW="$segments_row" "$0"
     "$root/tools/testnet.sh" --panels "${PANEL_COUNTS[-1]}" -- \
-        env BUILD_DIR="$build" BENCH_ROW="$segments_row" "$0"
+        env BUILD_DIR="$build" BENCH_ROW="$segments_row" CALLPANEL_ROWS="$callpanel_rows" "$0"
     exit
 fi
 
@@ -71,6 +86,93 @@ start_standins() {
     done
 }
 
+# callpanel on a site that behaves like one: a thousand panels answering one search, and plans
+# applied while datagrams are lost at random at the panels (nftables numgen; no netem here).
+if [ "${BENCH_PART:-}" = callpanel ]; then
+    ms_now() { echo $(($(date +%s%N) / 1000000)); }
+    # Drops $1 % of port-8300 datagrams each way in the first $2 panel namespaces (0: none).
+    loss() {
+        local p
+        for ((p = 0; p < $2; p++)); do
+            ip netns exec "${panel_ns[p]}" nft delete table inet loss 2>/dev/null || true
+            [ "$1" -gt 0 ] || continue
+            ip netns exec "${panel_ns[p]}" nft -f - <<EOF
+table inet loss {
+    chain in { type filter hook input priority 0; udp dport 8300 numgen random mod 100 < $1 drop; }
+    chain out { type filter hook output priority 0; udp sport 8300 numgen random mod 100 < $1 drop; }
+}
+EOF
+        done
+    }
+    median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
+    worst() { printf '%s\n' "$@" | sort -n | tail -n1; }
+    crows=()
+
+    echo "=== callpanel search, 1000 panels (10 in each of 100 namespaces)"
+    started=()
+    for ((p = 0; p < 100; p++)); do
+        ip netns exec "${panel_ns[p]}" "$standin" --panels 10 --base-ip "10.83.$((p + 1)).1" \
+            --exit-after 600 >"$work/standin$p.out" 2>&1 &
+        track "$!"
+        started+=("$!")
+    done
+    for ((p = 0; p < 100; p++)); do
+        wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
+    done
+    times=() listed_min=1000 lost_runs=0
+    for ((r = 0; r < ROUNDS; r++)); do
+        t0=$(ms_now)
+        "$cli" search --format csv >"$work/s1000.csv" 2>"$work/s1000.err" || true
+        times+=($(($(ms_now) - t0)))
+        listed=$(($(wc -l <"$work/s1000.csv") - 1))
+        [ "$listed" -lt "$listed_min" ] && listed_min=$listed
+        grep -q 'replies were lost' "$work/s1000.err" && lost_runs=$((lost_runs + 1))
+        echo "search $r: $listed listed in ${times[-1]} ms"
+    done
+    stop "${started[@]}"
+    crows+=("| callpanel search, 1000 panels answering at once | $listed_min of 1000 listed (worst of $ROUNDS runs; $lost_runs run(s) said replies were lost) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default --wait 500 ms, --repeat 2 |")
+
+    # apply_runs N LOSS RUNS: plans moving N panels back and forth, LOSS % lost each way.
+    apply_runs() {
+        local n=$1 pct=$2 runs=$3 r plan verified ok=0 vmin=$1 times=()
+        started=()
+        for ((p = 0; p < n; p++)); do
+            ip netns exec "${panel_ns[p]}" "$standin" --exit-after 900 >"$work/standin$p.out" 2>&1 &
+            track "$!"
+            started+=("$!")
+        done
+        for ((p = 0; p < n; p++)); do
+            wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
+        done
+        "$cli" search --format csv --repeat 3 >"$work/export.csv"
+        [ "$(($(wc -l <"$work/export.csv") - 1))" -eq "$n" ] || { echo "export lacks panels" >&2; exit 1; }
+        awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1." p[4]; $9 = 7 }
+            { print }' "$work/export.csv" >"$work/plan-a.csv"
+        cp "$work/export.csv" "$work/plan-b.csv"
+        loss "$pct" "$n"
+        for ((r = 0; r < runs; r++)); do
+            plan=$work/plan-$([ $((r % 2)) -eq 0 ] && echo a || echo b).csv
+            t0=$(ms_now)
+            rc=0
+            "$cli" apply "$plan" >"$work/apply.out" 2>&1 || rc=$?
+            times+=($(($(ms_now) - t0)))
+            verified=$(grep -c ' verified' "$work/apply.out" || true)
+            [ "$verified" -lt "$vmin" ] && vmin=$verified
+            [ "$rc" -eq 0 ] && ok=$((ok + 1))
+            echo "apply $n panels, $pct % loss, run $r: exit $rc, $verified of $n verified, ${times[-1]} ms"
+        done
+        loss 0 "$n"
+        stop "${started[@]}"
+        crows+=("| callpanel apply, $n panels changed, $pct % of datagrams lost each way | exit 0 in $ok of $runs runs; $vmin of $n verified (worst run) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default --rounds 8 |")
+    }
+    apply_runs 100 0 "$ROUNDS"
+    apply_runs 100 20 "$ROUNDS"
+    apply_runs 20 20 "${LOSS_RUNS:-20}"
+    apply_runs 20 30 "${LOSS_RUNS:-20}"
+    printf '%s\n' "${crows[@]}" | tee "$BENCH_ROW"
+    exit 0
+fi
+
 if [ "${BENCH_PART:-}" = segments ]; then
     n=${#panel_ns[@]}
     echo "=== search with $n panels on two segments, no default route"
@@ -96,6 +198,7 @@ for n in "${PANEL_COUNTS[@]}"; do
     so_rcvbuf=$(result "$f" so_rcvbuf)
 done
 [ ! -s "${BENCH_ROW:-}" ] || rows+=("$(cat "$BENCH_ROW")")
+[ ! -s "${CALLPANEL_ROWS:-}" ] || mapfile -t -O "${#rows[@]}" rows <"$CALLPANEL_ROWS"
 
 n=${PANEL_COUNTS[-1]}
 echo "=== callpanel apply, $n panels changed"
