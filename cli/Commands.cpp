@@ -1,8 +1,12 @@
 #include "Commands.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -10,6 +14,7 @@
 #include <set>
 #include <sstream>
 
+#include "BroadcastInterfaces.h"
 #include "PanelTexts.h"
 #include "Plan.h"
 #include "Rounds.h"
@@ -32,8 +37,33 @@ void Error(const std::string& text) {
     std::fprintf(stderr, "callpanel: %s\n", text.c_str());
 }
 
+bool Quiet = false;
+
+// The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
+std::atomic<int> Interrupts{0};
+static_assert(std::atomic<int>::is_always_lock_free);
+
+void OnInterrupt(int) {
+    if (Interrupts.fetch_add(1) > 0) std::_Exit(ExitInterrupted);
+}
+
 void Warn(const std::string& text) {
-    Error("warning: " + text);
+    if (!Quiet) Error("warning: " + text);
+}
+
+// Shown only to a person watching: on a terminal, and not with --quiet.
+void Progress(const std::string& text) {
+    static const bool terminal = isatty(fileno(stderr)) != 0;
+    if (Quiet || !terminal) return;
+    std::fprintf(stderr, "\r%s\033[K", text.c_str());
+    std::fflush(stderr);
+}
+
+// A search with nowhere to go would look like a site without panels.
+bool HaveNetwork() {
+    if (!CurrentBroadcastRoutes().empty()) return true;
+    Error("no network to send on: no interface is up with an IPv4 broadcast address");
+    return false;
 }
 
 void Print(const std::string& text) {
@@ -41,11 +71,14 @@ void Print(const std::string& text) {
     std::fflush(stdout);
 }
 
-bool OpenEngine(Engine& engine) {
-    if (engine.Open()) return true;
-    Error("UDP port 8300 is held by another program (the window or another callpanel); "
-          "close it and try again");
-    return false;
+// 0, or the exit code after saying why the engine cannot work.
+int OpenEngine(Engine& engine) {
+    if (!engine.Open()) {
+        Error("UDP port 8300 is held by another program (the window or another callpanel); "
+              "close it and try again");
+        return ExitPortHeld;
+    }
+    return HaveNetwork() ? ExitOk : ExitFailed;
 }
 
 // Says so when the system dropped replies that no later search made up for.
@@ -178,11 +211,23 @@ bool Refuse(const Changes& changes, const std::string& path) {
     return changes.Refused();
 }
 
-// Writes in rounds until every row is verified or `rounds` have passed.
+// Writes in rounds until every row is verified or `rounds` have passed. After a Ctrl+C the rows
+// not yet written are skipped and what was written is read back.
 void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, int maxRounds,
                  std::vector<PanelRecord> known) {
+    const std::size_t total = rounds.ToWrite().size();
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
-        for (std::size_t at : rounds.ToWrite()) {
+        if (Interrupts > 0) break;
+        const auto todo = rounds.ToWrite();
+        for (std::size_t n = 0; n < todo.size(); ++n) {
+            const std::size_t at = todo[n];
+            if (Interrupts > 0) {
+                rounds.Skip(at);
+                continue;
+            }
+            Progress("round " + std::to_string(round + 1) + ": " +
+                     std::to_string(total - todo.size() + n) + " of " + std::to_string(total) +
+                     " rows done");
             const PanelRecord current = rounds.Latest(at);
             const PanelRecord pending = rounds.Pending(at);
             const bool replied = engine.Write(current, pending, [&](const std::string& source) {
@@ -202,13 +247,34 @@ void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, in
                 latest.push_back({r, "", ""});
         known = RecordsOf(latest);
     }
+    Progress("");
+    for (std::size_t at : rounds.ToWrite())
+        if (Interrupts > 0) rounds.Skip(at);
+}
+
+// The results of `set` and `delete-cards` in a format for scripts.
+void PrintResult(const std::string& mac, const std::string& result, const std::string& details,
+                 Format format) {
+    if (format == Format::Table)
+        Print(mac + ": " + result + (details.empty() ? "" : " (" + details + ")") + "\n");
+    else
+        Print(Render(Table{{"mac", "result", "details"}, {{mac, result, details}}}, format));
+}
+
+int Finish(bool ok) {
+    if (Interrupts > 0) return ExitInterrupted;
+    return ok ? ExitOk : ExitFailed;
 }
 
 } // namespace
 
+void SetQuiet(bool quiet) {
+    Quiet = quiet;
+}
+
 int RunSearch(const SearchOptions& search, Format format) {
     Engine engine;
-    if (!OpenEngine(engine)) return ExitPortHeld;
+    if (const int code = OpenEngine(engine)) return code;
     const Collected collected = engine.Search(Millis(search.WaitMs), search.Repeat);
     ReportLoss(collected);
     const auto found = Distinct(collected.Replies);
@@ -225,7 +291,8 @@ int RunSearch(const SearchOptions& search, Format format) {
 
 int RunSet(const SetOptions& options) {
     Engine engine;
-    if (!OpenEngine(engine)) return ExitPortHeld;
+    if (const int code = OpenEngine(engine)) return code;
+    std::signal(SIGINT, OnInterrupt);
     const auto found = FindNamed(engine, options.Search, options.Panel);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, options.Panel, exitCode);
@@ -265,19 +332,18 @@ int RunSet(const SetOptions& options) {
     if (Refuse(changes, "")) return ExitRefused;
     const RowChange& change = changes.Rows.front();
     if (change.Kind == RowKind::Unchanged) {
-        Print(MacText(current.Mac) + ": unchanged, nothing sent\n");
+        PrintResult(MacText(current.Mac), "unchanged", "nothing sent", options.Output);
         return ExitOk;
     }
     std::string report;
     for (const FieldChange& c : Differences(current, AsReported(change.Pending)))
         report += c.Field + ": " + c.Old + Arrow + c.New + "\n";
-    Print(report);
+    if (options.Output == Format::Table) Print(report);
     Rounds rounds(changes.Rows);
     WriteRounds(engine, rounds, options.Search, options.Rounds, site);
     const RowResult result = rounds.Result(0);
-    Print(MacText(change.Pending.Mac) + ": " + result.Result +
-          (result.Details.empty() ? "" : " (" + result.Details + ")") + "\n");
-    return result.Ok ? ExitOk : ExitFailed;
+    PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
+    return Finish(result.Ok);
 }
 
 int RunApply(const ApplyOptions& options) {
@@ -294,7 +360,8 @@ int RunApply(const ApplyOptions& options) {
     }
 
     Engine engine;
-    if (!OpenEngine(engine)) return ExitPortHeld;
+    if (const int code = OpenEngine(engine)) return code;
+    std::signal(SIGINT, OnInterrupt);
     // Every panel the plan names is searched for until it answers (or the searches run out).
     std::set<Mac> wanted;
     for (const PlanRow& row : plan.Rows)
@@ -346,17 +413,18 @@ int RunApply(const ApplyOptions& options) {
         report.Rows.push_back({rounds.Row(at).Mac, result.Result, result.Details});
     }
     Print(Render(report, options.Output));
-    return allOk ? ExitOk : ExitFailed;
+    return Finish(allOk);
 }
 
-int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOptions& search) {
+int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOptions& search,
+                   Format format) {
     if (!confirmed) {
         Error("delete-cards deletes every access card of the panel and cannot be undone; "
               "add --yes to do it");
         return ExitRefused;
     }
     Engine engine;
-    if (!OpenEngine(engine)) return ExitPortHeld;
+    if (const int code = OpenEngine(engine)) return code;
     const auto found = FindNamed(engine, search, panelName);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, panelName, exitCode);
@@ -380,9 +448,10 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
             return CreditsWrite(source, target, target, known);
         })) {
         Error(name + ": no reply to the card deletion");
+        PrintResult(name, "no reply", "", format);
         return ExitFailed;
     }
-    Print(name + ": Del Success\n");
+    PrintResult(name, "Del Success", "", format);
     return ExitOk;
 }
 

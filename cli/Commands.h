@@ -14,10 +14,14 @@ namespace Cli {
 
 enum ExitCode {
     ExitOk = 0,
-    ExitFailed = 1,   // no panel answered, or a write that cannot be confirmed
-    ExitRefused = 2,  // bad command line, plan or settings: nothing was written
-    ExitPortHeld = 3, // UDP port 8300 belongs to another program
+    ExitFailed = 1,        // no panel answered, or a write that cannot be confirmed
+    ExitRefused = 2,       // bad command line, plan or settings: nothing was written
+    ExitPortHeld = 3,      // UDP port 8300 belongs to another program
+    ExitInterrupted = 130, // Ctrl+C: the rows not yet written were skipped
 };
+
+// Progress on a terminal and warnings off.
+void SetQuiet(bool quiet);
 
 struct SearchOptions {
     int WaitMs = 500;
@@ -36,6 +40,7 @@ struct SetOptions {
     std::map<std::string, std::string> Changes;
     SearchOptions Search;
     int Rounds = DefaultRounds;
+    Format Output = Format::Table;
 };
 int RunSet(const SetOptions& options);
 
@@ -48,6 +53,7 @@ struct ApplyOptions {
 };
 int RunApply(const ApplyOptions& options);
 
-int RunDeleteCards(const std::string& panel, bool confirmed, const SearchOptions& search);
+int RunDeleteCards(const std::string& panel, bool confirmed, const SearchOptions& search,
+                   Format format);
 
 } // namespace Cli

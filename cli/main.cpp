@@ -89,6 +89,7 @@ int main(int argc, char** argv) {
         setCommand->add_option(f.Option, values[f.Column], f.Help);
     AddSearchOptions(setCommand, set.Search);
     AddRoundsOption(setCommand, set.Rounds);
+    AddFormatOption(setCommand, format);
 
     Cli::ApplyOptions apply;
     auto* applyCommand = app.add_subcommand("apply", "write a site plan (CSV) into its panels");
@@ -117,6 +118,10 @@ int main(int argc, char** argv) {
         ->required();
     deleteCommand->add_flag("--yes", confirmed, "really delete the cards");
     AddSearchOptions(deleteCommand, search);
+    AddFormatOption(deleteCommand, format);
+    bool quiet = false;
+    for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand})
+        command->add_flag("--quiet", quiet, "no warnings, no progress on a terminal");
 
     try {
         app.parse(argc, argv);
@@ -126,15 +131,17 @@ int main(int argc, char** argv) {
     }
 
     const Cli::Format output = Cli::ParseFormat(format).value_or(Cli::Format::Table);
+    Cli::SetQuiet(quiet);
     if (*searchCommand) return Cli::RunSearch(search, output);
     if (*setCommand) {
         for (const Field& f : fields)
             if (setCommand->count(f.Option) > 0) set.Changes[f.Column] = values[f.Column];
+        set.Output = output;
         return Cli::RunSet(set);
     }
     if (*applyCommand) {
         apply.Output = output;
         return Cli::RunApply(apply);
     }
-    return Cli::RunDeleteCards(deletePanel, confirmed, search);
+    return Cli::RunDeleteCards(deletePanel, confirmed, search, output);
 }

@@ -202,8 +202,29 @@ run 0 search --format csv
 cp "$work/out" "$work/now.csv"
 run 0 apply "$work/now.csv"
 [ "$(grep -c ' unchanged$' "$work/out")" -eq "$count" ] || fail "unedited export: $(cat "$work/out")"
-run 0 set "$net.10.255" --unlock 3
-grep -q 'verified' "$work/out" || fail "set on .255: $(cat "$work/out")"
+run 0 set "$net.10.255" --unlock 3 --format csv
+[ "$(cat "$work/out")" = "$(printf 'mac,result,details\n%s,verified,' "$(mac_of 0)")" ] ||
+    fail "set on .255: $(cat "$work/out")"
+
+# --- Ctrl+C: the write in flight ends, the rest is not attempted, exit 130. Late write replies
+# make every write wait its 100 ms.
+for ((k = 0; k < count; k++)); do start_standin "$k" --delay-ms 200; done
+rc=0
+"$cli" apply --format csv "$work/plan.csv" >"$work/out" 2>"$work/err" &
+apply_pid=$!
+wait_for 20 sh -c "cat '$work'/standin*.out | grep -q '^write for '" || fail "no write went out"
+kill -INT "$apply_pid"
+wait "$apply_pid" || rc=$?
+[ "$rc" -eq 130 ] || fail "Ctrl+C: exit $rc; $(cat "$work/err")"
+attempted=$(grep -c ',verified,' "$work/out" || true)
+skipped=$(grep -c ',not attempted,' "$work/out" || true)
+[ "$attempted" -ge 1 ] && [ "$skipped" -ge 1 ] && [ $((attempted + skipped)) -eq "$count" ] ||
+    fail "Ctrl+C report: $(cat "$work/out")"
+applied=0
+for ((k = 0; k < count; k++)); do applied=$((applied + $(applied_by "$k"))); done
+[ "$applied" -eq "$attempted" ] || fail "Ctrl+C: $applied panels written for $attempted rows"
+echo "Ctrl+C: $attempted verified, $skipped not attempted"
+for ((k = 0; k < count; k++)); do start_standin "$k"; done
 
 # --- Three new panels on the factory address among configured ones: moved off one at a time.
 for k in 0 1 2; do
@@ -225,6 +246,8 @@ start_standin 3 --identity H12345678901
 start_standin 4 --identity H12345678901
 run 0 search
 grep -q 'warning: .*both have the identity H12345678901' "$work/err" || fail "search: no identity warning"
+run 0 search --quiet
+[ ! -s "$work/err" ] || fail "search --quiet still warned: $(cat "$work/err")"
 before=$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)
 run 2 delete-cards "$(mac_of 3)" --yes
 grep -q "$(mac_of 4).*another address" "$work/err" || fail "delete-cards: $(cat "$work/err")"
@@ -244,6 +267,17 @@ grep -q 'site: .*both have the MAC 00:50:2A:F0:00:01' "$work/err" || fail "set -
 stop "${standin_pid[@]}"
 run 1 search --format csv --wait 200
 [ "$(wc -l <"$work/out")" -eq 1 ] || fail "a search without panels listed rows"
+
+# --- No network at all (a namespace of its own with nothing in it): said so, exit 1.
+if command -v unshare >/dev/null; then
+    for command in search "set ${macs[0]} --unlock 3" "delete-cards ${macs[0]} --yes"; do
+        rc=0
+        # shellcheck disable=SC2086
+        unshare -n "$cli" $command >"$work/out" 2>"$work/err" || rc=$?
+        [ "$rc" -eq 1 ] && grep -q 'no network to send on' "$work/err" ||
+            fail "$command without a network: exit $rc, $(cat "$work/err")"
+    done
+fi
 
 # --- Port 8300 held: one clear line, exit 3.
 "$hold" 8300 "$work/held" &
