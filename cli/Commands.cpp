@@ -90,20 +90,10 @@ void ReportLoss(const Collected& collected) {
           "sysctl -w net.core.rmem_max=16777216) and search again");
 }
 
-// What the system lets a socket queue: net.core.rmem_max, doubled for its bookkeeping; 0 where
-// that is not known.
-long ReceiveRoom() {
-    std::ifstream in("/proc/sys/net/core/rmem_max");
-    long max = 0;
-    if (!(in >> max)) return 0;
-    return 2 * std::min<long>(max, Engine::ReceiveBufferSize);
-}
-
 // A burst that filled most of the receive buffer may have overflowed it, even where the system
 // does not count what it dropped.
-void WarnFullBuffer(std::size_t replies) {
+void WarnFullBuffer(std::size_t replies, long room) {
     constexpr long PerReply = 2304; // what one 512-byte datagram takes of the buffer, at most
-    const long room = ReceiveRoom();
     if (room == 0 || long(replies) * PerReply < room * 3 / 4) return;
     Warn("replies may have been lost: " + std::to_string(replies) +
          " panels answered, about as many as the receive buffer holds; raise the limit "
@@ -279,7 +269,7 @@ int RunSearch(const SearchOptions& search, Format format) {
     ReportLoss(collected);
     const auto found = Distinct(collected.Replies);
     Print(Render(PanelTable(found), format));
-    if (collected.Dropped == 0) WarnFullBuffer(found.size());
+    if (collected.Dropped == 0) WarnFullBuffer(found.size(), engine.ReceiveRoom());
     for (const std::string& shared : SharedNames(RecordsOf(found)))
         Warn(shared + ": a request for one reaches all of them");
     if (found.empty()) {

@@ -54,8 +54,9 @@ class Engine final : public DatagramHandler {
     static constexpr Millis CommandWait{100};
     // Searches sent again after one during which the system dropped replies.
     static constexpr int LossRetries = 3;
-    // Room for the replies of a thousand panels that answer one search at once.
-    static constexpr int ReceiveBufferSize = 8 << 20;
+    // Room for the replies of a thousand panels that answer one search at once (as root; others
+    // get net.core.rmem_max).
+    static constexpr int ReceiveBufferSize = 4 << 20;
 
     Engine() = default;
     ~Engine();
@@ -78,6 +79,9 @@ class Engine final : public DatagramHandler {
     bool DeleteCards(const PanelRecord& panel,
                      const std::function<bool(const std::string&)>& credits,
                      Millis wait = CommandWait);
+
+    // The receive buffer the system granted, in bytes as it counts them.
+    int ReceiveRoom() const { return Udp.ObtainedReceiveBufferSize(); }
 
     // Requests sent so far, for the summary of a run.
     int SentWrites() const { return Writes; }

@@ -3,6 +3,7 @@
 #include "BroadcastInterfaces.h"
 
 #include <arpa/inet.h>
+#include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,10 +31,32 @@ in_addr ArrivalAddress(msghdr& message) {
     return in_addr{};
 }
 
-// Room for the one IP_PKTINFO a datagram carries, each way.
+// The system's drop count as of a datagram (SO_RXQ_OVFL), or 0 when it carried none.
+uint64_t DropCount(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
+        uint32_t drops = 0;
+        std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+        return drops;
+    }
+    return 0;
+}
+
+// Linux reports a receive buffer at twice the size asked for (its own bookkeeping).
+int GrantedReceiveBuffer(int fd) {
+    int granted = 0;
+    socklen_t size = sizeof granted;
+    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &size) != 0) return 0;
+    return granted / 2;
+}
+
+// Room for the IP_PKTINFO a datagram carries each way, and the drop count it carries in.
 struct PacketInfoSpace {
-    alignas(cmsghdr) char Bytes[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    alignas(cmsghdr) char Bytes[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(uint32_t))] = {};
 };
+
+// Datagrams taken off the socket with one call: a thousand panels answer a search at once.
+constexpr int ReceiveBatch = 32;
 
 // A one-part datagram to or from `address`, with room for its IP_PKTINFO.
 msghdr OnePartMessage(sockaddr_in& address, iovec& part, PacketInfoSpace& control) {
@@ -79,6 +102,12 @@ bool TUDPR::Open() {
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &SendBufferSize, sizeof SendBufferSize);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &ReceiveBufferSize, sizeof ReceiveBufferSize);
+    // Beyond net.core.rmem_max only with CAP_NET_ADMIN; otherwise the capped size stays.
+    if (GrantedReceiveBuffer(fd) < ReceiveBufferSize)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &ReceiveBufferSize, sizeof ReceiveBufferSize);
+    ObtainedReceiveBuffer = GrantedReceiveBuffer(fd);
+    // Each datagram then carries the count of those dropped for a full buffer before it.
+    setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     // Tells the receiver which of the computer's networks each datagram came in by.
     setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 
@@ -131,6 +160,7 @@ int TUDPR::Send(const uint8_t* data, int length) {
         iovec part{const_cast<uint8_t*>(data), static_cast<size_t>(n)};
         PacketInfoSpace control;
         msghdr message = OnePartMessage(Destination, part, control);
+        message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo)); // the packet info alone
         cmsghdr* c = CMSG_FIRSTHDR(&message);
         c->cmsg_level = IPPROTO_IP;
         c->cmsg_type = IP_PKTINFO;
@@ -142,6 +172,19 @@ int TUDPR::Send(const uint8_t* data, int length) {
         sendmsg(Socket, &message, 0);
     }
     return 0;
+}
+
+uint64_t TUDPR::DroppedDatagrams() const {
+    uint64_t dropped = DropsSeen.load();
+    // The live count also covers drops that no later datagram has reported yet.
+    std::lock_guard<std::mutex> guard(SocketLock);
+    if (Socket == NoSocket) return dropped;
+    uint32_t info[SK_MEMINFO_VARS] = {};
+    socklen_t size = sizeof info;
+    if (getsockopt(Socket, SOL_SOCKET, SO_MEMINFO, info, &size) == 0 &&
+        size > SK_MEMINFO_DROPS * sizeof info[0])
+        dropped = std::max<uint64_t>(dropped, info[SK_MEMINFO_DROPS]);
+    return dropped;
 }
 
 bool TUDPR::Close() {
@@ -170,24 +213,45 @@ void TUDPR::ReceiverThread() {
     }
     if (fd == NoSocket) return;
 
-    uint8_t buffer[MaxReceiveLength + 1];
-    PacketInfoSpace control;
+    // One slot per datagram of a batch, each with room for the zero after the longest.
+    std::vector<uint8_t> buffers(static_cast<size_t>(ReceiveBatch) * (MaxReceiveLength + 1));
+    std::vector<sockaddr_in> sources(ReceiveBatch);
+    std::vector<iovec> parts(ReceiveBatch);
+    std::vector<PacketInfoSpace> controls(ReceiveBatch);
+    std::vector<mmsghdr> batch(ReceiveBatch);
     while (Running == 1) {
-        sockaddr_in source{};
-        iovec part{buffer, MaxReceiveLength};
-        msghdr message = OnePartMessage(source, part, control);
-        // MSG_TRUNC makes recvmsg report the datagram's real length, so an oversized one is seen.
-        const ssize_t result = recvmsg(fd, &message, MSG_TRUNC);
-        inet_ntop(AF_INET, &source.sin_addr, SourceAddress, sizeof SourceAddress);
-        SourcePort = ntohs(source.sin_port);
-        in_addr local{};
-        if (result >= 0) local = ArrivalAddress(message);
-        inet_ntop(AF_INET, &local, LocalAddress, sizeof LocalAddress);
-        if (Running == 0) break;
-        if (!AcceptDatagramLength(result)) continue; // never hand on a truncated part
-        const int length = static_cast<int>(result);
-        buffer[length] = 0;
-        if (LocalPort == DispatchPort && Handler != nullptr)
-            Handler->Dispatch(SourceAddress, SourcePort, buffer, length);
+        for (int i = 0; i < ReceiveBatch; ++i) {
+            sources[i] = sockaddr_in{};
+            parts[i] =
+                iovec{&buffers[static_cast<size_t>(i) * (MaxReceiveLength + 1)], MaxReceiveLength};
+            batch[i].msg_hdr = OnePartMessage(sources[i], parts[i], controls[i]);
+            batch[i].msg_len = 0;
+        }
+        // Waits for one datagram, then takes what else is queued. MSG_TRUNC reports each
+        // datagram's real length, so an oversized one is seen.
+        const int received =
+            recvmmsg(fd, batch.data(), ReceiveBatch, MSG_WAITFORONE | MSG_TRUNC, nullptr);
+        if (received < 0) {
+            inet_ntop(AF_INET, &sources[0].sin_addr, SourceAddress, sizeof SourceAddress);
+            SourcePort = 0;
+            if (Running == 0) break;
+            continue;
+        }
+        for (int i = 0; i < received; ++i) {
+            msghdr& message = batch[i].msg_hdr;
+            inet_ntop(AF_INET, &sources[i].sin_addr, SourceAddress, sizeof SourceAddress);
+            SourcePort = ntohs(sources[i].sin_port);
+            const in_addr local = ArrivalAddress(message);
+            inet_ntop(AF_INET, &local, LocalAddress, sizeof LocalAddress);
+            const uint64_t drops = DropCount(message);
+            if (drops > DropsSeen.load()) DropsSeen = drops;
+            if (Running == 0) break;
+            const ssize_t length = batch[i].msg_len;
+            if (!AcceptDatagramLength(length)) continue; // never hand on a truncated part
+            uint8_t* data = static_cast<uint8_t*>(parts[i].iov_base);
+            data[length] = 0;
+            if (LocalPort == DispatchPort && Handler != nullptr)
+                Handler->Dispatch(SourceAddress, SourcePort, data, static_cast<int>(length));
+        }
     }
 }
