@@ -12,8 +12,9 @@
 namespace {
 
 const char* const Footer =
-    "Exit codes: 0 done; 1 no panel answered, or a write not confirmed; 2 bad command line,\n"
-    "plan or settings (nothing written); 3 UDP port 8300 held by another program.";
+    "Exit codes: 0 done; 1 no panel answered, no network, or a write not confirmed; 2 bad\n"
+    "command line, plan or settings, or a conflict it would make (nothing written); 3 UDP port\n"
+    "8300 held by another program; 130 stopped by Ctrl+C (a second one ends at once).";
 
 void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
     command->add_option("--wait", search.WaitMs, "milliseconds of collecting replies per search")
@@ -63,8 +64,8 @@ int main(int argc, char** argv) {
     setCommand->footer(
         std::string(
             "Options not given keep the panel's values. The window's checks run first, then\n"
-            "the site checks against every panel found. The write is sent once; then the\n"
-            "panels are searched again. Exit 0 only when the panel reports what was written.\n\n") +
+            "the site checks against every panel found. Written and read back in rounds until\n"
+            "the panel reports what was written (exit 0) or --rounds have passed.\n\n") +
         Footer);
     setCommand->add_option("PANEL", set.Panel, "the panel's MAC, current IP address or identity")
         ->required();
@@ -96,11 +97,12 @@ int main(int argc, char** argv) {
     applyCommand->footer(
         std::string(
             "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
-            "changed. The whole plan is checked first (every row; duplicate IPs and identities\n"
-            "and gateways across the site): any problem sends nothing and exits 2. Each changed\n"
-            "panel is written once, then all are searched again; one line per row: verified,\n"
-            "unchanged, no reply, differs or not found. Exit 0 only when every row is verified\n"
-            "or unchanged.\n\n") +
+            "changed. The whole plan is checked first (every changed row; IPs, identities, MACs\n"
+            "and gateways across the site): a problem the plan would make sends nothing and\n"
+            "exits 2, one already there is a warning. Rows not yet verified are written and\n"
+            "read back in rounds; one line per row: verified, unchanged, differs, no reply,\n"
+            "not found or not attempted. Exit 0 only when every row is verified or "
+            "unchanged.\n\n") +
         Footer);
     applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file")->required();
     applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
@@ -113,7 +115,9 @@ int main(int argc, char** argv) {
     auto* deleteCommand =
         app.add_subcommand("delete-cards", "tell one panel to delete all its access cards");
     deleteCommand->footer(
-        std::string("Sent once; exit 0 on \"Del Success\", 1 without a reply.\n\n") + Footer);
+        std::string("Sent once; exit 0 on \"Del Success\", 1 without a reply. Refused (exit 2)\n"
+                    "when other panels found share the panel's identity: all would delete.\n\n") +
+        Footer);
     deleteCommand->add_option("PANEL", deletePanel, "the panel's MAC, current IP or identity")
         ->required();
     deleteCommand->add_flag("--yes", confirmed, "really delete the cards");
