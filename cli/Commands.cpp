@@ -100,15 +100,16 @@ void WarnFullBuffer(std::size_t replies, long room) {
          "(sysctl -w net.core.rmem_max=16777216) and search again");
 }
 
-// Searches until `answered` holds of the replies, at least `wait` after the first search.
+// Searches until `answered` holds of the replies, at least `waits` times --wait after the first
+// search.
 Collected SearchUntil(Engine& engine, const SearchOptions& search,
                       const std::function<bool(const Replies&)>& answered,
-                      const std::function<bool(const Replies&)>& done = {}) {
+                      const std::function<bool(const Replies&)>& done = {}, int waits = 1) {
     const auto start = Clock::now();
     SearchGoal goal;
     goal.Done = done;
     goal.Answered = [&](const Replies& replies) {
-        return Clock::now() - start >= Millis(search.WaitMs) && answered(replies);
+        return Clock::now() - start >= Millis(search.WaitMs) * waits && answered(replies);
     };
     const Collected collected = engine.Search(SearchEvery, FindSearches, goal);
     ReportLoss(collected);
@@ -162,15 +163,17 @@ const FoundPanel* FindOne(const std::vector<FoundPanel>& found, const std::strin
     return nullptr;
 }
 
-// The panels found for a command on one panel: searched until the name has answered.
+// The panels found for a command on one panel: searched until the name has answered, and for
+// as long as --repeat searches would take, so that another panel with the same name is heard.
 std::vector<FoundPanel> FindNamed(Engine& engine, const SearchOptions& search,
                                   const std::string& name) {
-    const auto collected = SearchUntil(engine, search, [&](const Replies& replies) {
+    const auto named = [&](const Replies& replies) {
         std::vector<FoundPanel> panels;
         for (const PanelRecord& r : replies)
             panels.push_back({r, "", ""});
         return !Matching(panels, name).empty();
-    });
+    };
+    const auto collected = SearchUntil(engine, search, named, {}, search.Repeat);
     return Distinct(collected.Replies);
 }
 

@@ -5,9 +5,8 @@
 # one run: search completeness and latency with 1, 10, 50 and 100 stand-in panels, and (in a
 # second network) with 20 panels on two segments and no default route; start-up
 # time, idle resident memory and idle CPU time of the real program against a minimal Qt
-# Widgets window built with the same flags; and `callpanel apply` of a plan that changes 100
-# panels, against the floor the protocol sets; `callpanel search` of 1000 panels and `apply` of
-# 100 and 20 panels while datagrams are lost at random. Prints one table and writes it to
+# Widgets window built with the same flags; `callpanel search` of 1000 panels and `apply` of
+# plans that change 100 and 20 panels, with and without datagrams lost at random. Prints one table and writes it to
 # tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and replaces
 # them in results.md (LOSS_RUNS: runs of the 20-panel loss rows, default 20).
 set -euo pipefail
@@ -199,36 +198,6 @@ for n in "${PANEL_COUNTS[@]}"; do
 done
 [ ! -s "${BENCH_ROW:-}" ] || rows+=("$(cat "$BENCH_ROW")")
 [ ! -s "${CALLPANEL_ROWS:-}" ] || mapfile -t -O "${#rows[@]}" rows <"$CALLPANEL_ROWS"
-
-n=${PANEL_COUNTS[-1]}
-echo "=== callpanel apply, $n panels changed"
-start_standins "$n"
-ms_now() { echo $(($(date +%s%N) / 1000000)); }
-t0=$(ms_now)
-"$cli" search --format csv >"$work/export.csv"
-search_ms=$(($(ms_now) - t0))
-echo "search: $(($(wc -l <"$work/export.csv") - 1)) panels in $search_ms ms"
-# Plan a moves every panel to x.y.1.z with the doors open 7 s, plan b puts it back: every round
-# changes every panel.
-awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1." p[4]; $9 = 7 }
-    { print }' "$work/export.csv" >"$work/plan-a.csv"
-cp "$work/export.csv" "$work/plan-b.csv"
-apply_ms=() verified_min=$n
-for ((r = 0; r < ROUNDS; r++)); do
-    plan=$work/plan-$([ $((r % 2)) -eq 0 ] && echo a || echo b).csv
-    t0=$(ms_now)
-    "$cli" apply "$plan" >"$work/apply$r.out" 2>&1 || true
-    apply_ms+=($(($(ms_now) - t0)))
-    verified=$(grep -c ' verified$' "$work/apply$r.out" || true)
-    [ "$verified" -lt "$verified_min" ] && verified_min=$verified
-    echo "apply round $r: ${apply_ms[-1]} ms, $verified of $n verified"
-done
-stop "${started[@]}"
-mapfile -t sorted < <(printf '%s\n' "${apply_ms[@]}" | sort -n)
-median=${sorted[$((ROUNDS / 2))]}
-# The floor: one 100 ms command per changed panel, then the read-back search (2 x 500 ms).
-floor_ms=$((n * 100 + 2 * 500))
-rows+=("| callpanel apply, $n panels changed (IP and unlocking time) | $median ms (median of $ROUNDS; worst ${sorted[-1]} ms), $verified_min of $n verified (worst round); its own search before the writes alone takes $search_ms ms | floor $floor_ms ms: $n x 100 ms commands + read-back search 2 x 500 ms | $(ratio "$median" "$floor_ms") x the floor |")
 
 echo "=== start-up, memory and idle CPU on Xvfb"
 start_xvfb 96 || { echo "Xvfb did not start" >&2; exit 1; }
