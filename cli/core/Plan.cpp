@@ -315,9 +315,13 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
         }
     }
     if (const std::string* text = cell("unlock")) t.Unlock = *text;
+    const SettingsTexts was = TextsOf(current);
     // The write carries one typed digit; anything longer would be cut to its first character.
-    const bool unlockGiven = cell("unlock") != nullptr;
-    if ((found || unlockGiven) && (t.Unlock.size() != 1 || t.Unlock[0] < '0' || t.Unlock[0] > '9'))
+    const bool digit = t.Unlock.size() == 1 && t.Unlock[0] >= '0' && t.Unlock[0] <= '9';
+    if (found && !digit && t.Unlock == was.Unlock)
+        // A panel's own time of 10 s or more, kept: the write carries its byte as it is.
+        t.Unlock.assign(1, static_cast<char>(current.UnlockTime + '0'));
+    else if ((found || cell("unlock") != nullptr) && !digit)
         fail("unlock", Quoted(t.Unlock) + " is not a number of seconds from 0 to 9");
     // Of a panel that did not answer only what the cells say is known.
     if (!found) return errors.size() != before ? std::nullopt : std::optional(t);
@@ -331,7 +335,6 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     }
     // The last-byte rule holds for the addresses the row changes; a panel may already sit on
     // one it forbids (x.y.10.255 in a /16).
-    const SettingsTexts was = TextsOf(current);
     const auto unchanged = [&](const CheckFailure& failure) {
         switch (failure.Box) {
         case SettingsBox::Ip:

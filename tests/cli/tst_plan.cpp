@@ -188,9 +188,16 @@ void PlanTest::rowSettings_data() {
         << QStringList{"mac=00:11:22:10:00:A5"}
         << Edit([](PanelRecord& r) { r.Mac[1] = 0x11, r.Mac[2] = 0x22; }) << Edit(nullptr)
         << QStringList{"2:1:does not begin with 00:50:2A"};
-    QTest::newRow("panel reports 12 s")
+    // Nothing is sent for a row that changes nothing, so the panel's own 12 s is no error.
+    QTest::newRow("panel reports 12 s, kept")
         << QStringList{"unlock="} << Edit([](PanelRecord& r) { r.UnlockTime = 12; })
-        << Edit(nullptr) << QStringList{"2:9:'12' is not a number of seconds"};
+        << Edit([](PanelRecord& r) { r.UnlockTime = 12; }) << QStringList{};
+    QTest::newRow("panel reports 12 s, row writes")
+        << QStringList{"ip=192.168.1.30"} << Edit([](PanelRecord& r) { r.UnlockTime = 12; })
+        << Edit(nullptr) << QStringList{"2:9:unlock: Unlocking time between 1-9"};
+    QTest::newRow("panel on .255 keeps it, row writes")
+        << QStringList{"unlock=3"} << Edit([](PanelRecord& r) { r.Ip[3] = 255; })
+        << Edit([](PanelRecord& r) { r.Ip[3] = 255, r.UnlockTime = 3; }) << QStringList{};
 }
 
 void PlanTest::rowSettings() {
