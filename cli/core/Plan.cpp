@@ -318,7 +318,8 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     const SettingsTexts was = TextsOf(current);
     // The write carries one typed digit; anything longer would be cut to its first character.
     const bool digit = t.Unlock.size() == 1 && t.Unlock[0] >= '0' && t.Unlock[0] <= '9';
-    if (found && !digit && t.Unlock == was.Unlock)
+    const bool unlockKept = found && t.Unlock == was.Unlock;
+    if (unlockKept && !digit)
         // A panel's own time of 10 s or more, kept: the write carries its byte as it is.
         t.Unlock.assign(1, static_cast<char>(current.UnlockTime + '0'));
     else if ((found || cell("unlock") != nullptr) && !digit)
@@ -327,22 +328,24 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     if (!found) return errors.size() != before ? std::nullopt : std::optional(t);
 
     // Nothing is sent for a row that changes nothing, so there is nothing to check.
-    if (errors.size() == before) {
-        PanelRecord staged = current;
-        StageSettings(t, staged);
-        std::copy(current.Mac, current.Mac + 3, staged.Mac);
-        if (ReportsStaged(current, staged)) return t;
-    }
+    const auto same = [](const auto& a, const auto& b) {
+        return std::equal(std::begin(a), std::end(a), std::begin(b));
+    };
+    if (errors.size() == before && t.Type == was.Type && t.Address == was.Address &&
+        t.Facility == was.Facility && same(t.Mac, was.Mac) && same(t.Ip, was.Ip) &&
+        same(t.Subnet, was.Subnet) && same(t.Gateway, was.Gateway) && same(t.Server, was.Server) &&
+        unlockKept)
+        return t;
     // The last-byte rule holds for the addresses the row changes; a panel may already sit on
     // one it forbids (x.y.10.255 in a /16).
     const auto unchanged = [&](const CheckFailure& failure) {
         switch (failure.Box) {
         case SettingsBox::Ip:
-            return std::equal(std::begin(t.Ip), std::end(t.Ip), std::begin(was.Ip));
+            return same(t.Ip, was.Ip);
         case SettingsBox::Gateway:
-            return std::equal(std::begin(t.Gateway), std::end(t.Gateway), std::begin(was.Gateway));
+            return same(t.Gateway, was.Gateway);
         case SettingsBox::Server:
-            return std::equal(std::begin(t.Server), std::end(t.Server), std::begin(was.Server));
+            return same(t.Server, was.Server);
         default:
             return false;
         }

@@ -181,6 +181,11 @@ void PlanTest::rowSettings_data() {
                        "2:3:address: Invalid Address bits ，10 bits for Flat station！",
                        "2:4:facility: Facility NO. between 0-1",
                        "2:9:unlock: Unlocking time between 1-9"};
+    // Staged over the panel's ten characters, seven would change nothing, but the row asks for
+    // them.
+    QTest::newRow("short address is checked")
+        << QStringList{"address=0102030"} << none << Edit(nullptr)
+        << QStringList{"2:3:address: Invalid Address bits"};
     QTest::newRow("mac of another panel")
         << QStringList{"mac=00:50:2A:10:00:A6"} << none << Edit(nullptr)
         << QStringList{"2:1:is not the panel's MAC"};
