@@ -35,6 +35,8 @@ start_standin() {
     local k=$1
     shift
     if [ -n "${standin_pid[$k]:-}" ]; then stop "${standin_pid[$k]}"; fi
+    # The redirection below happens in the child: the old lines must not pass for the new ones.
+    rm -f "$work/standin$k.out"
     ip netns exec "${panel_ns[k]}" "$standin" --exit-after 600 "$@" >"$work/standin$k.out" 2>&1 &
     standin_pid[$k]=$!
     track "$!"
