@@ -1,10 +1,10 @@
 #pragma once
 
-#include <netinet/in.h>
+#include "SocketTypes.h"
 
 #include <vector>
 
-// One IPv4 address of one interface, as getifaddrs reports it (one entry per address).
+// One IPv4 address of one interface, as the system lists it (one entry per address).
 struct InterfaceAddress {
     unsigned Index = 0; // interface index; 0 when the name could not be resolved
     unsigned Flags = 0; // IFF_UP, IFF_RUNNING, IFF_BROADCAST, IFF_LOOPBACK, ...
@@ -25,6 +25,6 @@ struct BroadcastRoute {
 // that an earlier interface already serves is skipped, so that no panel is asked twice.
 std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>& interfaces);
 
-// The same for the computer's interfaces as they are now (getifaddrs); empty when none qualifies
+// The same for the computer's interfaces as they are now; empty when none qualifies
 // or the list cannot be read.
 std::vector<BroadcastRoute> CurrentBroadcastRoutes();
