@@ -9,7 +9,23 @@
 
 #include "Commands.h"
 
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
 namespace {
+
+// The same bytes on both systems: output untranslated (no CR before LF), and a console that
+// shows UTF-8, so the Chinese texts of the window's checks read as they should.
+void PrepareOutput() {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    SetConsoleOutputCP(CP_UTF8);
+#endif
+}
 
 const char* const Footer =
     "Exit codes: 0 done; 1 no panel answered, or a write not confirmed; 2 bad command line,\n"
@@ -34,8 +50,11 @@ void AddFormatOption(CLI::App* command, std::string& format) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    PrepareOutput();
     CLI::App app{"Finds and sets up call panels over UDP port 8300, on every network.",
                  "callpanel"};
+    // Before the subcommands, which take it over: /path and C:/path are paths, not options.
+    app.allow_windows_style_options(false);
     app.footer(Footer);
     app.require_subcommand(1);
 
