@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # callpanel against stand-in panels on two segments, with no default route (a laptop on site
 # with a cable into each panel switch):
-#   callpanel_test.sh CALLPANEL STANDIN HOLD_PORT
+#   callpanel_test.sh CALLPANEL STANDIN HOLD_PORT [wine]
 # Run inside tools/testnet.sh --topology twosegments: callpanel and the stand-ins broadcast.
+# With "wine", CALLPANEL is callpanel.exe (scripts/build-windows.sh), run under wine with a
+# fresh prefix and a wine server of its own in the tool namespace, where wine makes the sockets.
 # One stand-in per panel namespace; every stand-in prints a line for each request it gets, and
 # writes are broadcast, so "write for" lines count every write that went on the wire.
 set -euo pipefail
@@ -10,8 +12,9 @@ set -euo pipefail
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
 . "$(dirname "$0")/../lib/x11.sh"
 
-[ $# -eq 3 ] || { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT" >&2; exit 2; }
-cli=$1 standin=$2 hold=$3
+[ $# -eq 3 ] || { [ $# -eq 4 ] && [ "$4" = wine ]; } ||
+    { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT [wine]" >&2; exit 2; }
+cli=$1 standin=$2 hold=$3 wine=${4:-}
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
 { [ -n "${TESTNET_TOOL_NS:-}" ] && [ "${TESTNET_TOPOLOGY:-}" = twosegments ]; } ||
@@ -22,6 +25,23 @@ need_commands ip awk grep cut
 
 begin_work
 show_on_failure --tail 30 out err
+
+launcher=()
+if [ -n "$wine" ]; then
+    command -v wine >/dev/null && command -v wineserver >/dev/null ||
+        { echo "SKIP: wine is not installed (scripts/setup.sh)" >&2; exit 77; }
+    [ -f "$cli" ] || { echo "SKIP: $cli is not built (scripts/build-windows.sh)" >&2; exit 77; }
+    export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY
+    mkdir "$WINEPREFIX"
+    # Persistent and in the foreground: the server is this script's child, ended by its pid.
+    wineserver -f -p &
+    track "$!"
+    t0=$SECONDS
+    wine wineboot --init >/dev/null 2>&1 || fail "wine could not make its prefix"
+    echo "wine: prefix ready in $((SECONDS - t0)) s"
+    launcher=(wine)
+fi
 
 ip route del default 2>/dev/null || true
 [ -z "$(ip route show default)" ] || fail "the tool namespace still has a default route"
@@ -50,7 +70,7 @@ applied_by() { grep -c '^write for .* -> ' "$work/standin$1.out" || true; }
 run() {
     local expected=$1 rc=0
     shift
-    "$cli" "$@" >"$work/out" 2>"$work/err" || rc=$?
+    "${launcher[@]}" "$cli" "$@" >"$work/out" 2>"$work/err" || rc=$?
     # A sanitized build may end with an expected code: its reports must still show.
     if grep -q 'Sanitizer' "$work/err"; then cat "$work/err" >&2; fail "callpanel $*: sanitizer report"; fi
     [ "$rc" -eq "$expected" ] || fail "callpanel $* ended with $rc, expected $expected"
