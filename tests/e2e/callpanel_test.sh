@@ -188,6 +188,13 @@ grep -q "^$late_mac,no reply," "$work/out" || fail "late panel: $(grep "$late_ma
 [ "$(applied_by "$silent")" -eq 0 ] || fail "the silent panel was written"
 echo "apply: silent panel not found, late panel no reply, $((count - 2)) verified"
 
+# --- A reply longer than 12288 bytes is dropped whole; one of exactly 12288 is taken.
+start_standin 0 --short 12289
+start_standin 1 --short 12288
+run 0 search --format csv --repeat 1
+grep -q "^$(mac_of 1)," "$work/out" || fail "a search reply of 12288 bytes was not taken"
+! grep -q "^$(mac_of 0)," "$work/out" || fail "a search reply of 12289 bytes was taken"
+
 # --- No panel answers: exit 1, the header alone.
 stop "${standin_pid[@]}"
 run 1 search --format csv --wait 200
