@@ -10,8 +10,9 @@ namespace {
 
 constexpr const char* Broadcast = "255.255.255.255";
 constexpr int SendBufferSize = 32768;
-// Room for the replies of a few hundred panels that answer one search at once.
-constexpr int ReceiveBufferSize = 262144;
+// Room for the replies of a thousand panels that answer one search at once (as root; others
+// get net.core.rmem_max).
+constexpr int ReceiveBufferSize = 4 << 20;
 
 } // namespace
 

@@ -10,14 +10,20 @@
 #include "BroadcastInterfaces.h"
 #include "SocketTypes.h"
 
-// One datagram as the receive found it.
+// One datagram of a receive. The caller gives Data, room for Capacity bytes; the receive fills
+// in the rest.
 struct Arrival {
-    // The datagram's real length, also when it was longer than the buffer (its bytes are then
-    // cut, and it must not be handed on); negative when the receive failed or was woken.
+    uint8_t* Data = nullptr;
+    int Capacity = 0;
+    // The datagram's real length, also when it was longer than Capacity (its bytes are then cut,
+    // and it must not be handed on).
     long long Length = -1;
     sockaddr_in Source{};
     // The computer's own address on the network the datagram came in by; 0 when unknown.
     in_addr Local{};
+    // The system's count of datagrams dropped for a full receive buffer, as of this one; 0
+    // where the system does not tell.
+    uint64_t Drops = 0;
 };
 
 // An IPv4 datagram socket bound to one port on every interface, broadcast enabled, held by this
@@ -31,10 +37,16 @@ class DatagramSocket {
     // One copy of the datagram per route, leaving from the route's address on its interface.
     virtual void SendOnRoutes(const uint8_t* data, int length, const sockaddr_in& destination,
                               const std::vector<BroadcastRoute>& routes) = 0;
-    // Waits for the next datagram; returns a failure at once after Wake.
-    virtual Arrival Receive(uint8_t* buffer, int capacity) = 0;
+    // Waits for one datagram, then takes what else is queued, up to `count`. Returns how many
+    // arrivals it filled, or a negative number when the receive failed; fails at once after Wake.
+    virtual int Receive(Arrival* arrivals, int count) = 0;
     // Ends a Receive in progress and every later one, from any thread, without blocking.
     virtual void Wake() = 0;
+
+    // The receive buffer the system granted, in bytes as the system counts them.
+    virtual int GrantedReceiveBuffer() const = 0;
+    // Datagrams the system dropped so far for a full receive buffer; 0 where it cannot tell.
+    virtual uint64_t DroppedSoFar() const = 0;
 };
 
 // The socket, bound to `port` with the two buffer sizes; nullptr when the system refuses it or

@@ -2,9 +2,11 @@
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/sock_diag.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -22,9 +24,28 @@ in_addr ArrivalAddress(msghdr& message) {
     return in_addr{};
 }
 
-// Room for the one IP_PKTINFO a datagram carries, each way.
+// The system's drop count as of a datagram (SO_RXQ_OVFL), or 0 when it carried none.
+uint64_t DropCount(msghdr& message) {
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c)) {
+        if (c->cmsg_level != SOL_SOCKET || c->cmsg_type != SO_RXQ_OVFL) continue;
+        uint32_t drops = 0;
+        std::memcpy(&drops, CMSG_DATA(c), sizeof drops);
+        return drops;
+    }
+    return 0;
+}
+
+// Linux reports a receive buffer at twice the size asked for (its own bookkeeping).
+int ReceiveBufferOf(int fd) {
+    int granted = 0;
+    socklen_t size = sizeof granted;
+    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &granted, &size) != 0) return 0;
+    return granted / 2;
+}
+
+// Room for the IP_PKTINFO a datagram carries each way, and the drop count it carries in.
 struct PacketInfoSpace {
-    alignas(cmsghdr) char Bytes[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    alignas(cmsghdr) char Bytes[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(uint32_t))] = {};
 };
 
 // A one-part datagram to or from `address`, with room for its IP_PKTINFO.
@@ -58,6 +79,7 @@ class PosixSocket final : public DatagramSocket {
             iovec part{const_cast<uint8_t*>(data), static_cast<size_t>(length)};
             PacketInfoSpace control;
             msghdr message = OnePartMessage(to, part, control);
+            message.msg_controllen = CMSG_SPACE(sizeof(in_pktinfo)); // the packet info alone
             cmsghdr* c = CMSG_FIRSTHDR(&message);
             c->cmsg_level = IPPROTO_IP;
             c->cmsg_type = IP_PKTINFO;
@@ -70,23 +92,49 @@ class PosixSocket final : public DatagramSocket {
         }
     }
 
-    Arrival Receive(uint8_t* buffer, int capacity) override {
-        Arrival arrival;
-        iovec part{buffer, static_cast<size_t>(capacity)};
-        PacketInfoSpace control;
-        msghdr message = OnePartMessage(arrival.Source, part, control);
-        // MSG_TRUNC makes recvmsg report the datagram's real length, so an oversized one is seen.
-        arrival.Length = recvmsg(Fd, &message, MSG_TRUNC);
-        if (arrival.Length >= 0) arrival.Local = ArrivalAddress(message);
-        return arrival;
+    int Receive(Arrival* arrivals, int count) override {
+        count = std::min(count, MaxBatch);
+        for (int i = 0; i < count; ++i) {
+            arrivals[i].Source = sockaddr_in{};
+            Parts[i] = iovec{arrivals[i].Data, static_cast<size_t>(arrivals[i].Capacity)};
+            Batch[i].msg_hdr = OnePartMessage(arrivals[i].Source, Parts[i], Controls[i]);
+            Batch[i].msg_len = 0;
+        }
+        // MSG_TRUNC reports each datagram's real length, so an oversized one is seen.
+        const int received = recvmmsg(Fd, Batch, count, MSG_WAITFORONE | MSG_TRUNC, nullptr);
+        for (int i = 0; i < received; ++i) {
+            arrivals[i].Length = Batch[i].msg_len;
+            arrivals[i].Local = ArrivalAddress(Batch[i].msg_hdr);
+            arrivals[i].Drops = DropCount(Batch[i].msg_hdr);
+        }
+        return received;
     }
 
     // Wakes a receiver blocked in recvmsg; later receives return 0 at once. Only the read side,
     // so that a send racing with the close cannot fail with EPIPE.
     void Wake() override { shutdown(Fd, SHUT_RD); }
 
+    int GrantedReceiveBuffer() const override { return ReceiveBufferOf(Fd); }
+
+    // The live count also covers drops that no later datagram has reported yet.
+    uint64_t DroppedSoFar() const override {
+        uint32_t info[SK_MEMINFO_VARS] = {};
+        socklen_t size = sizeof info;
+        if (getsockopt(Fd, SOL_SOCKET, SO_MEMINFO, info, &size) == 0 &&
+            size > SK_MEMINFO_DROPS * sizeof info[0])
+            return info[SK_MEMINFO_DROPS];
+        return 0;
+    }
+
   private:
+    // Datagrams taken off the socket with one call: a thousand panels answer a search at once.
+    static constexpr int MaxBatch = 32;
+
     const int Fd;
+    // The receiver thread's alone.
+    iovec Parts[MaxBatch];
+    PacketInfoSpace Controls[MaxBatch];
+    mmsghdr Batch[MaxBatch];
 };
 
 } // namespace
@@ -102,6 +150,11 @@ std::unique_ptr<DatagramSocket> OpenDatagramSocket(int port, int sendBufferSize,
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBufferSize, sizeof sendBufferSize);
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBufferSize, sizeof receiveBufferSize);
+    // Beyond net.core.rmem_max only with CAP_NET_ADMIN; otherwise the capped size stays.
+    if (ReceiveBufferOf(fd) < receiveBufferSize)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &receiveBufferSize, sizeof receiveBufferSize);
+    // Each datagram then carries the count of those dropped for a full buffer before it.
+    setsockopt(fd, SOL_SOCKET, SO_RXQ_OVFL, &on, sizeof on);
     // Tells the receiver which of the computer's networks each datagram came in by.
     setsockopt(fd, IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
 

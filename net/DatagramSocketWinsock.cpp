@@ -93,12 +93,15 @@ class WinsockSocket final : public DatagramSocket {
         }
     }
 
-    Arrival Receive(uint8_t* buffer, int capacity) override {
-        Arrival arrival;
+    // One datagram a call: Winsock has no batch receive.
+    int Receive(Arrival* arrivals, int count) override {
+        if (count < 1) return -1;
+        Arrival& arrival = arrivals[0];
+        arrival.Source = sockaddr_in{};
+        const int capacity = arrival.Capacity;
         for (;;) {
-            if (WSAWaitForMultipleEvents(1, &Stop, FALSE, 0, FALSE) == WSA_WAIT_EVENT_0)
-                return arrival;
-            WSABUF part{static_cast<ULONG>(capacity), reinterpret_cast<char*>(buffer)};
+            if (WSAWaitForMultipleEvents(1, &Stop, FALSE, 0, FALSE) == WSA_WAIT_EVENT_0) return -1;
+            WSABUF part{static_cast<ULONG>(capacity), reinterpret_cast<char*>(arrival.Data)};
             alignas(WSACMSGHDR) char control[WSA_CMSG_SPACE(sizeof(IN_PKTINFO))] = {};
             WSAMSG message{};
             message.name = reinterpret_cast<sockaddr*>(&arrival.Source);
@@ -111,24 +114,36 @@ class WinsockSocket final : public DatagramSocket {
                 // A cut datagram: its real length is not told, only that it did not fit.
                 arrival.Length = (message.dwFlags & MSG_TRUNC) != 0 ? capacity + 1LL : received;
                 arrival.Local = LocalOf(message, arrival.Source.sin_addr);
-                return arrival;
+                return 1;
             }
             const int error = WSAGetLastError();
             if (error == WSAEMSGSIZE) {
                 arrival.Length = capacity + 1LL;
-                return arrival;
+                return 1;
             }
-            if (error != WSAEWOULDBLOCK) return arrival;
+            if (error != WSAEWOULDBLOCK) return -1;
             WSAEVENT events[2] = {Stop, Readable};
             if (WSAWaitForMultipleEvents(2, events, FALSE, WSA_INFINITE, FALSE) !=
                 WSA_WAIT_EVENT_0 + 1)
-                return arrival;
+                return -1;
             WSANETWORKEVENTS happened{};
             WSAEnumNetworkEvents(Socket, Readable, &happened); // resets the event
         }
     }
 
     void Wake() override { WSASetEvent(Stop); }
+
+    int GrantedReceiveBuffer() const override {
+        int granted = 0;
+        int size = sizeof granted;
+        if (getsockopt(Socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<char*>(&granted), &size) !=
+            0)
+            return 0;
+        return granted;
+    }
+
+    // Winsock keeps no such count.
+    uint64_t DroppedSoFar() const override { return 0; }
 
   private:
     // Packet info names the interface only: the address is looked up in the list, read again

@@ -10,6 +10,10 @@
 
 namespace {
 
+// Datagrams taken off the socket with one call where the system can: a thousand panels answer
+// a search at once.
+constexpr int ReceiveBatch = 32;
+
 // Lets Close and the destructor know when they run on the receiver thread (from the handler).
 thread_local const TUDPR* ReceiverOf = nullptr;
 
@@ -38,6 +42,7 @@ bool TUDPR::Open() {
         Running = 0;
         return false;
     }
+    ObtainedReceiveBuffer = socket->GrantedReceiveBuffer();
     {
         std::lock_guard<std::mutex> guard(SocketLock);
         Socket = std::move(socket);
@@ -80,6 +85,13 @@ int TUDPR::Send(const uint8_t* data, int length) {
     return 0;
 }
 
+uint64_t TUDPR::DroppedDatagrams() const {
+    uint64_t dropped = DropsSeen.load();
+    std::lock_guard<std::mutex> guard(SocketLock);
+    if (Socket) dropped = std::max(dropped, Socket->DroppedSoFar());
+    return dropped;
+}
+
 bool TUDPR::Close() {
     std::unique_ptr<DatagramSocket> socket;
     {
@@ -104,17 +116,33 @@ void TUDPR::ReceiverThread() {
     }
     if (socket == nullptr) return;
 
-    uint8_t buffer[MaxReceiveLength + 1];
+    // One slot per datagram of a batch, each with room for the zero after the longest.
+    std::vector<uint8_t> buffers(static_cast<size_t>(ReceiveBatch) * (MaxReceiveLength + 1));
+    std::vector<Arrival> arrivals(ReceiveBatch);
+    for (int i = 0; i < ReceiveBatch; ++i) {
+        arrivals[i].Data = &buffers[static_cast<size_t>(i) * (MaxReceiveLength + 1)];
+        arrivals[i].Capacity = MaxReceiveLength;
+    }
     while (Running == 1) {
-        const Arrival arrival = socket->Receive(buffer, MaxReceiveLength);
-        inet_ntop(AF_INET, &arrival.Source.sin_addr, SourceAddress, sizeof SourceAddress);
-        SourcePort = ntohs(arrival.Source.sin_port);
-        inet_ntop(AF_INET, &arrival.Local, LocalAddress, sizeof LocalAddress);
-        if (Running == 0) break;
-        if (!AcceptDatagramLength(arrival.Length)) continue; // never hand on a truncated part
-        const int length = static_cast<int>(arrival.Length);
-        buffer[length] = 0;
-        if (LocalPort == DispatchPort && Handler != nullptr)
-            Handler->Dispatch(SourceAddress, SourcePort, buffer, length);
+        const int received = socket->Receive(arrivals.data(), ReceiveBatch);
+        if (received < 0) {
+            inet_ntop(AF_INET, &arrivals[0].Source.sin_addr, SourceAddress, sizeof SourceAddress);
+            SourcePort = 0;
+            if (Running == 0) break;
+            continue;
+        }
+        for (int i = 0; i < received; ++i) {
+            const Arrival& a = arrivals[i];
+            inet_ntop(AF_INET, &a.Source.sin_addr, SourceAddress, sizeof SourceAddress);
+            SourcePort = ntohs(a.Source.sin_port);
+            inet_ntop(AF_INET, &a.Local, LocalAddress, sizeof LocalAddress);
+            if (a.Drops > DropsSeen.load()) DropsSeen = a.Drops;
+            if (Running == 0) break;
+            if (!AcceptDatagramLength(a.Length)) continue; // never hand on a truncated part
+            const int length = static_cast<int>(a.Length);
+            a.Data[length] = 0;
+            if (LocalPort == DispatchPort && Handler != nullptr)
+                Handler->Dispatch(SourceAddress, SourcePort, a.Data, length);
+        }
     }
 }

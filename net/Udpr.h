@@ -58,15 +58,25 @@ class TUDPR {
 
     std::atomic<int> Running{0};
 
+    // The receive buffer the system granted at Open, in bytes (as the system counts them); 0
+    // before Open. Smaller than asked when the system's limit (net.core.rmem_max) is lower.
+    int ObtainedReceiveBufferSize() const { return ObtainedReceiveBuffer.load(); }
+    // Datagrams the system dropped since Open because the receive buffer was full; 0 where the
+    // system cannot tell.
+    uint64_t DroppedDatagrams() const;
+
   private:
     void ReceiverThread();
 
     std::unique_ptr<DatagramSocket> Socket;
     // Guards Socket between Send (sender thread) and Close, so no send uses a closed socket.
-    std::mutex SocketLock;
+    mutable std::mutex SocketLock;
     in_addr_t ConvertedRemoteAddress = 0;
     sockaddr_in Destination{};
     std::thread Receiver;
+    std::atomic<int> ObtainedReceiveBuffer{0};
+    // The highest drop count a received datagram carried (SO_RXQ_OVFL).
+    std::atomic<uint64_t> DropsSeen{0};
 };
 
 // The receiver's length rule, shared with the fuzz harness: 0 to 7 bytes are too short for a

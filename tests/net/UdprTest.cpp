@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -108,6 +109,31 @@ class Recorder final : public DatagramHandler {
   private:
     std::mutex Lock;
     std::vector<Received> Calls;
+};
+
+// Holds the receiver in its first call until released, so that the socket's buffer fills.
+class HeldHandler final : public DatagramHandler {
+  public:
+    void Dispatch(const char*, unsigned, const uint8_t*, int) override {
+        std::unique_lock<std::mutex> lock(Lock);
+        Open.wait(lock, [this] { return Released; });
+        ++Calls;
+    }
+    void release() {
+        std::lock_guard<std::mutex> guard(Lock);
+        Released = true;
+        Open.notify_all();
+    }
+    int count() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Calls;
+    }
+
+  private:
+    std::mutex Lock;
+    std::condition_variable Open;
+    bool Released = false;
+    int Calls = 0;
 };
 
 // A plain UDP socket created in another namespace of the test network (a stand-in panel).
@@ -413,6 +439,42 @@ class UdprTest : public QObject {
             if (handedOn) QTRY_COMPARE_WITH_TIMEOUT(recorder.count(), sent, Timeout);
         }
         QCOMPARE(recorder.count(), handedOn ? sent : 0);
+        QVERIFY(closeWithin(endpoint));
+    }
+
+    // A full receive buffer loses datagrams; every one is either handed on or counted as
+    // dropped, and the count is there before a later datagram could report it.
+    void dropsAreCounted_data() {
+        QTest::addColumn<int>("bufferSize");
+        QTest::addColumn<bool>("drops");
+        QTest::newRow("8 KiB") << 8192 << true;
+        QTest::newRow("4 MiB") << (4 << 20) << false;
+    }
+    void dropsAreCounted() {
+        QFETCH(int, bufferSize);
+        QFETCH(bool, drops);
+        HeldHandler handler;
+        TUDPR endpoint;
+        configure(endpoint, Port, nullptr);
+        endpoint.ReceiveBufferSize = bufferSize;
+        endpoint.Handler = &handler;
+        QVERIFY(endpoint.Open());
+        // Root may go past net.core.rmem_max.
+        QCOMPARE(endpoint.ObtainedReceiveBufferSize() >= bufferSize, true);
+        PeerSocket panel(PanelNs[0], 0);
+        QVERIFY(panel.ok());
+        const int sent = 1000;
+        const long read = udpInDatagrams();
+        for (int i = 0; i < sent; ++i)
+            QVERIFY(panel.sendTo(ToolIp, Port, pattern(70, i)));
+        if (drops)
+            QTRY_VERIFY_WITH_TIMEOUT(endpoint.DroppedDatagrams() > 0, Timeout);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(udpInDatagrams() >= read + 1, Timeout);
+        handler.release();
+        QTRY_COMPARE_WITH_TIMEOUT(handler.count() + int(endpoint.DroppedDatagrams()), sent,
+                                  Timeout);
+        QCOMPARE(endpoint.DroppedDatagrams() > 0, drops);
         QVERIFY(closeWithin(endpoint));
     }
 
