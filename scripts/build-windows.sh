@@ -13,9 +13,10 @@ scripts/setup.sh
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+mkdir -p "$dir"
 cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir.configure.log" 2>&1 ||
-    { cat "$dir.configure.log"; exit 1; }
+    -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
+    { cat "$dir/configure.log"; exit 1; }
 CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" --target callpanel
 
 exe=$dir/cli/callpanel.exe
