@@ -3,6 +3,7 @@
 
 #include <CLI/CLI.hpp>
 #include <clocale>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <string>
@@ -17,13 +18,19 @@
 
 namespace {
 
+#ifdef _WIN32
+UINT ConsoleCodePage = 0;
+#endif
+
 // The same bytes on both systems: output untranslated (no CR before LF), and a console that
-// shows UTF-8, so the Chinese texts of the window's checks read as they should.
+// shows UTF-8 while callpanel runs, so the Chinese texts of the window's checks read right.
 void PrepareOutput() {
 #ifdef _WIN32
     _setmode(_fileno(stdout), _O_BINARY);
     _setmode(_fileno(stderr), _O_BINARY);
-    SetConsoleOutputCP(CP_UTF8);
+    ConsoleCodePage = GetConsoleOutputCP();
+    if (ConsoleCodePage != 0 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit([] { SetConsoleOutputCP(ConsoleCodePage); });
 #endif
 }
 

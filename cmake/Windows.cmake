@@ -27,3 +27,7 @@ add_subdirectory(protocol)
 add_subdirectory(cli)
 
 install(TARGETS callpanel RUNTIME DESTINATION .)
+
+# The GBK table against code page 936, run under wine by e2e_callpanel_wine.
+add_executable(gbk-codec-check tests/protocol/GbkCodecCheck.cpp protocol/GbkCodecWin32.cpp)
+target_include_directories(gbk-codec-check PRIVATE protocol)

@@ -17,7 +17,7 @@ mkdir -p "$dir"
 cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log"; exit 1; }
-CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" --target callpanel
+CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" --target callpanel gbk-codec-check
 
 exe=$dir/cli/callpanel.exe
 x86_64-w64-mingw32-strip "$exe"

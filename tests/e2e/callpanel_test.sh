@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # callpanel against stand-in panels on two segments, with no default route (a laptop on site
 # with a cable into each panel switch):
-#   callpanel_test.sh CALLPANEL STANDIN HOLD_PORT [wine]
+#   callpanel_test.sh CALLPANEL STANDIN HOLD_PORT [wine GBK_CHECK]
 # Run inside tools/testnet.sh --topology twosegments: callpanel and the stand-ins broadcast.
 # With "wine", CALLPANEL is callpanel.exe (scripts/build-windows.sh), run under wine with a
-# fresh prefix and a wine server of its own in the tool namespace, where wine makes the sockets.
+# fresh prefix and a wine server of its own in the tool namespace, where wine makes the sockets;
+# GBK_CHECK (gbk-codec-check.exe) first checks code page 936 against the GBK table.
 # One stand-in per panel namespace; every stand-in prints a line for each request it gets, and
 # writes are broadcast, so "write for" lines count every write that went on the wire.
 set -euo pipefail
@@ -12,9 +13,9 @@ set -euo pipefail
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
 . "$(dirname "$0")/../lib/x11.sh"
 
-[ $# -eq 3 ] || { [ $# -eq 4 ] && [ "$4" = wine ]; } ||
-    { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT [wine]" >&2; exit 2; }
-cli=$1 standin=$2 hold=$3 wine=${4:-}
+[ $# -eq 3 ] || { [ $# -eq 5 ] && [ "$4" = wine ]; } ||
+    { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT [wine GBK_CHECK]" >&2; exit 2; }
+cli=$1 standin=$2 hold=$3 wine=${4:-} gbk_check=${5:-}
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
 { [ -n "${TESTNET_TOOL_NS:-}" ] && [ "${TESTNET_TOPOLOGY:-}" = twosegments ]; } ||
@@ -30,7 +31,9 @@ launcher=()
 if [ -n "$wine" ]; then
     command -v wine >/dev/null && command -v wineserver >/dev/null ||
         { echo "SKIP: wine is not installed (scripts/setup.sh)" >&2; exit 77; }
-    [ -f "$cli" ] || { echo "SKIP: $cli is not built (scripts/build-windows.sh)" >&2; exit 77; }
+    for exe in "$cli" "$gbk_check"; do
+        [ -f "$exe" ] || { echo "SKIP: $exe is not built (scripts/build-windows.sh)" >&2; exit 77; }
+    done
     export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY WAYLAND_DISPLAY
     mkdir "$WINEPREFIX"
@@ -40,6 +43,7 @@ if [ -n "$wine" ]; then
     t0=$SECONDS
     wine wineboot --init >/dev/null 2>&1 || fail "wine could not make its prefix"
     echo "wine: prefix ready in $((SECONDS - t0)) s"
+    wine "$gbk_check" || fail "code page 936 disagrees with the GBK table"
     launcher=(wine)
 fi
 
