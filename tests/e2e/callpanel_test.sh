@@ -41,7 +41,12 @@ if [ -n "$wine" ]; then
     wineserver -f -p &
     track "$!"
     t0=$SECONDS
-    wine wineboot --init >/dev/null 2>&1 || fail "wine could not make its prefix"
+    if ! wine wineboot --init >"$work/wineboot" 2>&1; then
+        cat "$work/wineboot" >&2
+        echo "wine: wineboot failed once, once more" >&2
+        wine wineboot --init >"$work/wineboot" 2>&1 ||
+            { cat "$work/wineboot" >&2; fail "wine could not make its prefix"; }
+    fi
     echo "wine: prefix ready in $((SECONDS - t0)) s"
     wine "$gbk_check" || fail "code page 936 disagrees with the GBK table"
     launcher=(wine)
