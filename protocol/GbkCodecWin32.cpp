@@ -1,6 +1,6 @@
-// GBK through Windows' code page 936, held to what glibc's GBK accepts: code page 936 also
-// maps the user-defined area (to private-use characters), 0x80 (the euro sign) and 0xFF, which
-// are no GBK characters, so both directions refuse them here.
+// GBK through Windows' code page 936, held to what glibc's GBK accepts: code page 936 also maps
+// the user-defined area (to private-use characters), which is no GBK character, so both
+// directions refuse it here.
 
 #include "GbkCodec.h"
 
@@ -25,7 +25,8 @@ bool UserDefined(unsigned lead, unsigned trail) {
 bool WellFormedGbk(std::string_view gbk) {
     for (size_t i = 0; i < gbk.size(); ++i) {
         const auto lead = static_cast<unsigned char>(gbk[i]);
-        if (lead < 0x80) continue;
+        if (lead <= 0x80) continue; // 0x80 is the euro sign
+
         if (!InRange(lead, 0x81, 0xFE) || i + 1 == gbk.size()) return false;
         const auto trail = static_cast<unsigned char>(gbk[++i]);
         if (trail == 0x7F || !InRange(trail, 0x40, 0xFE) || UserDefined(lead, trail)) return false;
@@ -73,8 +74,6 @@ std::optional<std::string> GbkEncodeStrict(std::string_view utf8) {
     const std::optional<std::wstring> wide = Wide(CP_UTF8, utf8);
     if (!wide) return std::nullopt;
     if (wide->empty()) return std::string();
-    for (wchar_t c : *wide)
-        if (c == 0x20AC) return std::nullopt; // code page 936's 0x80
     const int size = static_cast<int>(wide->size());
     BOOL defaulted = FALSE;
     const int n = WideCharToMultiByte(Gbk, WC_NO_BEST_FIT_CHARS, wide->data(), size, nullptr, 0,
