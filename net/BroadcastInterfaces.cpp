@@ -28,11 +28,7 @@ std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>&
     for (const InterfaceAddress& a : interfaces) {
         if (!Usable(a)) continue;
         const Subnet subnet{a.Address.s_addr & a.Netmask.s_addr, a.Netmask.s_addr};
-        const bool interfaceUsed =
-            std::any_of(routes.begin(), routes.end(),
-                        [&](const BroadcastRoute& r) { return r.Index == a.Index; });
-        if (interfaceUsed || std::find(served.begin(), served.end(), subnet) != served.end())
-            continue;
+        if (std::find(served.begin(), served.end(), subnet) != served.end()) continue;
         served.push_back(subnet);
         routes.push_back({a.Index, a.Address});
     }

@@ -20,9 +20,11 @@ struct BroadcastRoute {
 };
 
 // The networks a broadcast to 255.255.255.255 must reach, one route each, in list order: every
-// interface that is up with a link, broadcast-capable, not loopback or point-to-point, with an
-// IPv4 address. An interface is used once (its first address), and a subnet (address AND mask)
-// that an earlier interface already serves is skipped, so that no panel is asked twice.
+// subnet (address AND mask) among the IPv4 addresses of interfaces that are up with a link,
+// broadcast-capable and not loopback or point-to-point. Each subnet is served once, from the
+// first of its addresses, on that address's interface: a second address on one cable (an alias
+// in a new panel's factory subnet) is a route of its own, and a further address in a subnet
+// already served is skipped, so that no panel is asked twice by one subnet.
 std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>& interfaces);
 
 // The same for the computer's interfaces as they are now; empty when none qualifies

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -92,7 +93,12 @@ bool WindowMailbox::PostPanel(const PanelRecord& record) {
     // panel actually goes in (a search may have reset it meanwhile).
     RoomFreed.wait(lock, [this] { return Closed || Capacity - Size >= SenderReserve; });
     if (Closed || PanelsAccepted >= DirectoryCapacity) return false;
+    if (OneLinePerMac) {
+        for (int i = 0; i < PanelsAccepted; ++i)
+            if (std::memcmp(AcceptedMacs[i], record.Mac, sizeof record.Mac) == 0) return false;
+    }
     if (!PushLocked(lock, change, false)) return false;
+    std::memcpy(AcceptedMacs[PanelsAccepted], record.Mac, sizeof record.Mac);
     ++PanelsAccepted;
     return true;
 }
@@ -109,7 +115,7 @@ void WindowMailbox::Drain(WindowSink& sink) {
     ApplyTaken(taken, sink);
 }
 
-void WindowMailbox::ResetDirectory(WindowSink& sink) {
+void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerMac) {
     // Panels of the previous search that are still on their way land before the caller clears
     // the list; everything posted after this belongs to the new search.
     ResetWake(WakeEventFd);
@@ -118,6 +124,7 @@ void WindowMailbox::ResetDirectory(WindowSink& sink) {
         std::lock_guard<std::mutex> lock(Mutex);
         taken = TakeAll(Taken);
         PanelsAccepted = 0;
+        OneLinePerMac = oneLinePerMac;
     }
     RoomFreed.notify_all();
     ApplyTaken(taken, sink);

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command inside a private test network that never touches the machine's own network:
 #
-#   tools/testnet.sh [--panels N] [--topology flat|noroute|twosegments|twoifaces] -- command...
+#   tools/testnet.sh [--panels N] [--topology flat|noroute|twosegments|twoifaces|alias|twosubnets]
+#                    -- command...
 #
 # A switch namespace per segment holds a bridge; a tool namespace and N panel namespaces are
 # joined to them by veth pairs. Topologies (the tool's side; panels always have a default route):
@@ -11,6 +12,11 @@
 #                eth1 10.84.0.1 on segment 1 has none (the cable to the panel switch); panels
 #                1, 3, 5, ... are on segment 1 (10.84.0.11, ...), panels 2, 4, ... on segment 0
 #   twoifaces    eth0 10.83.0.1 and eth1 10.83.0.2, both on segment 0; default route via eth0
+#   alias        flat, and eth0 also holds 192.168.1.5/24 (the address an installer adds); the
+#                last panel is a new one on its factory subnet, 192.168.1.100/24, whose only
+#                way out is the gateway 192.168.1.1 that does not exist
+#   twosubnets   eth0 10.83.0.1 and eth1 10.84.0.1, both on segment 0 (two subnets on one
+#                switch); default route via eth0
 # The command runs in the tool namespace with
 #   TESTNET_TOOL_NS, TESTNET_PANEL_NS (space separated), TESTNET_SWITCH_NS (segment 0),
 #   TESTNET_TOOL_IP (the tool's address facing the first panel), TESTNET_PANEL_IPS,
@@ -18,7 +24,8 @@
 #   TESTNET_SEGMENT_NS (switch namespace of each segment), TESTNET_PANEL_SEGMENTS (segment of
 #   each panel), TESTNET_TOOL_IFACES, TESTNET_TOOL_IPS, TESTNET_TOOL_SEGMENTS, TESTNET_TOOL_PORTS
 #   (per tool interface; the port is its switch end), TESTNET_ROUTE_SEGMENT (the segment of the
-#   default route, empty without)
+#   default route, empty without), TESTNET_TOOL_ALIASES (further addresses/prefix on eth0),
+#   TESTNET_SEGMENT_SUBNETS (per segment, how many subnets the tool has there)
 # in its environment. Exit code: the command's, or 77 (skipped) when the network cannot be made
 # here (not root, no network namespaces, no veth or bridge).
 set -euo pipefail
@@ -27,9 +34,11 @@ readonly SKIP=77
 readonly NETS=(10.83 10.84)   # segment s is NETS[s].0.0/16: tool .0.1, panels .0.11, .0.12, ...
 readonly PREFIX_LEN=16
 readonly MAX_PANELS=200
+readonly FACTORY_TOOL=192.168.1.5/24 FACTORY_PANEL=192.168.1.100/24 FACTORY_GATEWAY=192.168.1.1
 
 usage() {
-    echo "usage: $0 [--panels N] [--topology flat|noroute|twosegments|twoifaces] -- command..." >&2
+    echo "usage: $0 [--panels N] [--topology flat|noroute|twosegments|twoifaces|alias|twosubnets]" \
+        "-- command..." >&2
     exit 2
 }
 
@@ -69,7 +78,7 @@ while [ $# -gt 0 ]; do
 done
 [ $# -ge 1 ] || usage
 case "$topology" in
-flat | noroute | twosegments | twoifaces) ;;
+flat | noroute | twosegments | twoifaces | alias | twosubnets) ;;
 *) usage ;;
 esac
 case "$panels" in
@@ -156,15 +165,16 @@ add_ns() {
 }
 
 # Joins namespace $1 as interface $5 to the bridge of segment $4 through switch port $2, with
-# address $3.
+# address $3 (prefix length $PREFIX_LEN unless it names one).
 attach() {
     local ns=$1 port=$2 addr=$3 segment=$4 dev=${5:-eth0}
+    [[ "$addr" == */* ]] || addr=$addr/$PREFIX_LEN
     local switch=${segment_ns[segment]}
     ip -n "$switch" link add "$port" type veth peer name "$dev" netns "$ns" 2>/dev/null ||
         skip "cannot create a veth pair"
     ip -n "$switch" link set "$port" master br0
     ip -n "$switch" link set "$port" up
-    ip -n "$ns" addr add "$addr/$PREFIX_LEN" broadcast + dev "$dev"
+    ip -n "$ns" addr add "$addr" broadcast + dev "$dev"
     ip -n "$ns" link set "$dev" up
 }
 
@@ -190,9 +200,27 @@ case "$topology" in
 noroute) route_segment= ;;
 twosegments) tool_ifaces+=(eth1) tool_ips+=("${NETS[1]}.0.1") tool_segments+=(1) ;;
 twoifaces) tool_ifaces+=(eth1) tool_ips+=("${NETS[0]}.0.2") tool_segments+=(0) ;;
+twosubnets) tool_ifaces+=(eth1) tool_ips+=("${NETS[1]}.0.1") tool_segments+=(0) ;;
 esac
 for i in "${!tool_ifaces[@]}"; do
     attach "$TOOL_NS" "t$i" "${tool_ips[i]}" "${tool_segments[i]}" "${tool_ifaces[i]}"
+done
+tool_aliases=()
+if [ "$topology" = alias ]; then
+    tool_aliases=("$FACTORY_TOOL")
+    ip -n "$TOOL_NS" addr add "$FACTORY_TOOL" broadcast + dev eth0
+fi
+# Distinct subnets of the tool per segment: how many copies of one broadcast each segment gets.
+segment_subnets=()
+for s in "${!segment_ns[@]}"; do
+    subnets=()
+    for i in "${!tool_ifaces[@]}"; do
+        [ "${tool_segments[i]}" = "$s" ] || continue
+        net=${tool_ips[i]%.*.*}
+        [[ " ${subnets[*]} " == *" $net "* ]] || subnets+=("$net")
+    done
+    [ "$s" != 0 ] || subnets+=("${tool_aliases[@]}")
+    segment_subnets+=("${#subnets[@]}")
 done
 # Without a default route 255.255.255.255 has no way out by the routing table.
 [ -z "$route_segment" ] || ip -n "$TOOL_NS" route add default dev "${tool_ifaces[route_segment]}"
@@ -207,8 +235,14 @@ for ((p = 1; p <= panels; p++)); do
     host=$((10 + p))
     ip_addr=${NETS[segment]}.$((host / 256)).$((host % 256))
     add_ns "$ns"
-    attach "$ns" "p$p" "$ip_addr" "$segment"
-    ip -n "$ns" route add default dev eth0
+    if [ "$topology" = alias ] && [ "$p" -eq "$panels" ]; then
+        ip_addr=${FACTORY_PANEL%/*}
+        attach "$ns" "p$p" "$FACTORY_PANEL" "$segment"
+        ip -n "$ns" route add default via "$FACTORY_GATEWAY" dev eth0
+    else
+        attach "$ns" "p$p" "$ip_addr" "$segment"
+        ip -n "$ns" route add default dev eth0
+    fi
     panel_ns+=("$ns")
     panel_ips+=("$ip_addr")
     panel_segments+=("$segment")
@@ -229,19 +263,24 @@ done
 
 first_segment=${panel_segments[0]}
 tool_ip=
+prefix=${NETS[first_segment]}.0.0/$PREFIX_LEN
 for i in "${!tool_ifaces[@]}"; do
     if [ "${tool_segments[i]}" = "$first_segment" ]; then
         tool_ip=${tool_ips[i]}
         break
     fi
 done
+if [ "$topology" = alias ] && [ "$panels" -eq 1 ]; then
+    tool_ip=${FACTORY_TOOL%/*}
+    prefix=${FACTORY_PANEL%.*/*}.0/${FACTORY_PANEL#*/}
+fi
 
 export TESTNET_SWITCH_NS=$SWITCH_NS
 export TESTNET_TOOL_NS=$TOOL_NS
 export TESTNET_PANEL_NS="${panel_ns[*]}"
 export TESTNET_TOOL_IP=$tool_ip
 export TESTNET_PANEL_IPS="${panel_ips[*]}"
-export TESTNET_PREFIX=${NETS[first_segment]}.0.0/$PREFIX_LEN
+export TESTNET_PREFIX=$prefix
 export TESTNET_TOPOLOGY=$topology
 export TESTNET_SEGMENT_NS="${segment_ns[*]}"
 export TESTNET_PANEL_SEGMENTS="${panel_segments[*]}"
@@ -252,6 +291,8 @@ tool_ports=()
 for i in "${!tool_ifaces[@]}"; do tool_ports+=("t$i"); done
 export TESTNET_TOOL_PORTS="${tool_ports[*]}"
 export TESTNET_ROUTE_SEGMENT=$route_segment
+export TESTNET_TOOL_ALIASES="${tool_aliases[*]}"
+export TESTNET_SEGMENT_SUBNETS="${segment_subnets[*]}"
 
 # In the background so that INT/TERM reach the trap at once instead of after the command.
 ip netns exec "$TOOL_NS" "$@" <&0 &

@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "../net/BroadcastInterfaces.h"
 #include "../protocol/MessageFormat.h"
 #include "../protocol/PanelLine.h"
 #include "../protocol/PanelTexts.h"
@@ -425,7 +426,9 @@ void TForm1::ApplyPanel(const PanelRecord& record) {
 
 void TForm1::Button2Click() {
     // Panels still on their way belong to the previous search: let them land, then start over.
-    Mailbox.ResetDirectory(*this);
+    // A search that leaves by several subnets may reach a panel by more than one of them (two
+    // subnets on one switch), and the panel answers each: then one line per MAC.
+    Mailbox.ResetDirectory(*this, CurrentBroadcastRoutes().size() > 1);
     ListBox1->clear(); // not a user's change: ListBox1Click does not run
     Directory.Count = 0;
     ApplyStatus(StatusText::Empty);

@@ -76,6 +76,12 @@ QList<int> PanelSegments() {
     return segments;
 }
 
+int SubnetsOn(int segment) {
+    const QStringList words =
+        qEnvironmentVariable("TESTNET_SEGMENT_SUBNETS").split(u' ', Qt::SkipEmptyParts);
+    return words.value(segment, QStringLiteral("1")).toInt();
+}
+
 SegmentListener::SegmentListener(const QString& ns) {
     Fd = UdpSocketInNamespace(ns.toStdString());
     if (Fd < 0) return;

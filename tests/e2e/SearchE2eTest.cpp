@@ -61,6 +61,7 @@ class SearchE2eTest : public QObject {
     void replyShapes_data();
     void replyShapes();
     void everyNetworkOnce();
+    void callpanelListsEveryPanelOnce();
     void cableUnpluggedAndBack();
 };
 
@@ -259,7 +260,8 @@ void SearchE2eTest::replyShapes() {
 }
 
 // Whatever networks the tool is on, and with or without a default route: each segment gets
-// one search per click and every panel is listed once.
+// one search per click for each of the tool's subnets there, and every panel is listed once,
+// also one that can answer only the alias in its factory subnet.
 void SearchE2eTest::everyNetworkOnce() {
     Site site;
     QString error;
@@ -281,12 +283,50 @@ void SearchE2eTest::everyNetworkOnce() {
             const QString seen =
                 QStringLiteral("segment %1 received %2").arg(segment).arg(received.join(u'|'));
             qInfo("%s", qPrintable(seen));
-            QVERIFY2(received == QStringList{OneSearch}, qPrintable(seen));
+            QVERIFY2(received == QStringList(SubnetsOn(segment), OneSearch), qPrintable(seen));
         }
-        for (auto& standin : site.Standins)
-            QCOMPARE(standin->LinesWith(QStringLiteral("search from")).size(), search);
+        const QList<int> segments = PanelSegments();
+        for (size_t i = 0; i < site.Standins.size(); ++i)
+            QCOMPARE(site.Standins[i]->LinesWith(QStringLiteral("search from")).size(),
+                     search * SubnetsOn(segments.value(int(i))));
     }
     QVERIFY(tool.Boxes.isEmpty());
+    for (auto& standin : site.Standins)
+        QVERIFY(standin->Stop());
+}
+
+// `callpanel search` on the same networks: one row per panel, the new panel on its factory
+// subnet among them.
+void SearchE2eTest::callpanelListsEveryPanelOnce() {
+    Site site;
+    QString error;
+    QVERIFY2(site.Start(error), qPrintable(error));
+    QProcess cli;
+    cli.start(QStringLiteral(CALLPANEL_PATH),
+              {QStringLiteral("search"), QStringLiteral("--format"), QStringLiteral("csv")});
+    QVERIFY(cli.waitForFinished(Wait));
+    QCOMPARE(cli.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(cli.exitCode(), 0);
+    QStringList rows = QString::fromUtf8(cli.readAllStandardOutput()).split(u'\n');
+    rows.removeAll(QString());
+    QVERIFY(!rows.isEmpty());
+    const QStringList header = rows.takeFirst().split(u',');
+    const qsizetype macAt = header.indexOf(QStringLiteral("mac"));
+    const qsizetype ipAt = header.indexOf(QStringLiteral("ip"));
+    QVERIFY(macAt >= 0 && ipAt >= 0);
+    std::set<QString> macs;
+    QStringList ips;
+    for (const QString& row : rows) {
+        const QStringList cells = row.split(u',');
+        macs.insert(cells.value(macAt));
+        ips << cells.value(ipAt);
+    }
+    qInfo("%s: callpanel listed %d rows for %d panels",
+          qPrintable(qEnvironmentVariable("TESTNET_TOPOLOGY")), static_cast<int>(rows.size()),
+          static_cast<int>(site.Lines.size()));
+    QCOMPARE(rows.size(), site.Lines.size());
+    QCOMPARE(macs.size(), size_t(rows.size()));
+    QCOMPARE(Sorted(ips), Sorted(EnvWords("TESTNET_PANEL_IPS")));
     for (auto& standin : site.Standins)
         QVERIFY(standin->Stop());
 }

@@ -81,9 +81,16 @@ class BroadcastInterfacesTest : public QObject {
         QTest::newRow("subnet seen again after another one")
             << QStringList{"2 URB 10.0.0.1/24", "3 URB 10.1.0.1/24", "4 URB 10.0.0.9/24"}
             << QStringList{"2 10.0.0.1", "3 10.1.0.1"};
-        QTest::newRow("second address on one interface: one datagram per link")
-            << QStringList{"2 URB 10.83.0.1/16", "2 URB 192.168.0.5/24"}
-            << QStringList{"2 10.83.0.1"};
+        // A new panel on its factory subnet answers only an address of that subnet.
+        QTest::newRow("alias in the factory subnet: its own route, from the alias")
+            << QStringList{lo, "2 URB 10.83.0.1/16", "2 URB 192.168.1.5/24"}
+            << QStringList{"2 10.83.0.1", "2 192.168.1.5"};
+        QTest::newRow("two aliases in one subnet: the first serves it")
+            << QStringList{"2 URB 10.83.0.1/16", "2 URB 192.168.1.5/24", "2 URB 192.168.1.6/24"}
+            << QStringList{"2 10.83.0.1", "2 192.168.1.5"};
+        QTest::newRow("alias in a subnet another cable serves")
+            << QStringList{"2 URB 10.83.0.1/16", "3 URB 192.168.1.9/24", "2 URB 192.168.1.5/24"}
+            << QStringList{"2 10.83.0.1", "3 192.168.1.9"};
         QTest::newRow("interface index unknown")
             << QStringList{"0 URB 10.99.1.1/24"} << QStringList{};
     }

@@ -217,6 +217,55 @@ class WindowMailboxTest : public QObject {
         QCOMPARE(sink.Log.last(), QStringLiteral("panel:H00000002001"));
     }
 
+    // Replies by MAC, as they reach the receiver; which of them the window gets.
+    void oneLinePerMac_data() {
+        QTest::addColumn<bool>("oneLinePerMac");
+        QTest::addColumn<QList<int>>("macs");
+        QTest::addColumn<QList<int>>("posted");
+        QTest::newRow("one request: every reply listed")
+            << false << QList<int>{1, 2, 1, 2} << QList<int>{1, 2, 1, 2};
+        QTest::newRow("two subnets: each panel once, in order of its first reply")
+            << true << QList<int>{1, 2, 2, 3, 1, 3} << QList<int>{1, 2, 3};
+    }
+
+    void oneLinePerMac() {
+        QFETCH(bool, oneLinePerMac);
+        QFETCH(QList<int>, macs);
+        QFETCH(QList<int>, posted);
+        auto mailbox = std::make_unique<WindowMailbox>();
+        RecordingSink sink;
+        // A previous search's panel does not hold its MAC against the new one.
+        QVERIFY(mailbox->PostPanel(Numbered(macs[0])));
+        mailbox->ResetDirectory(sink, oneLinePerMac);
+        sink.Panels.clear();
+        QList<int> accepted;
+        for (int mac : macs)
+            if (mailbox->PostPanel(Numbered(mac))) accepted << mac;
+        QCOMPARE(accepted, posted); // a refused reply posts nothing, so no status text either
+        mailbox->Drain(sink);
+        QList<int> got;
+        for (const PanelRecord& p : sink.Panels)
+            got << p.Mac[5];
+        QCOMPARE(got, posted);
+    }
+
+    // Sixty panels that each answer two subnets fill sixty lines, not a hundred with duplicates.
+    void duplicatesDoNotTakeRoom() {
+        auto mailbox = std::make_unique<WindowMailbox>();
+        RecordingSink sink;
+        mailbox->ResetDirectory(sink, true);
+        for (int copy = 0; copy < 2; ++copy)
+            for (int i = 0; i < 60; ++i)
+                mailbox->PostPanel(Numbered(i));
+        for (int i = 60; i < 100; ++i)
+            QVERIFY(mailbox->PostPanel(Numbered(i)));
+        QVERIFY(!mailbox->PostPanel(Numbered(100)));
+        mailbox->Drain(sink);
+        QCOMPARE(sink.Panels.size(), size_t(DirectoryCapacity));
+        for (int i = 0; i < DirectoryCapacity; ++i)
+            QCOMPARE(sink.Panels[static_cast<size_t>(i)].Mac[5], uint8_t(i));
+    }
+
     void wakeFdFollowsPendingChanges() {
         auto mailbox = std::make_unique<WindowMailbox>();
         QVERIFY(mailbox->WakeFd() >= 0);
