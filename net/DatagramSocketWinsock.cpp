@@ -75,7 +75,8 @@ class WinsockSocket final : public DatagramSocket {
 
     // Winsock ignores a source named in packet info, and a broadcast on the one socket leaves
     // by the default route or not at all: a socket bound to the route's address sends it from
-    // there, on that address's interface.
+    // there, on that address's interface. (Wine binds such a socket to the interface instead, so
+    // under wine the copy for a second address of an interface leaves from its first.)
     void SendOnRoutes(const uint8_t* data, int length, const sockaddr_in& destination,
                       const std::vector<BroadcastRoute>& routes) override {
         for (const BroadcastRoute& route : routes) {
