@@ -197,6 +197,10 @@ std::unique_ptr<DatagramSocket> OpenDatagramSocket(int port, int sendBufferSize,
     option(IPPROTO_IP, IP_PKTINFO, &on, sizeof on);
     // Without it another program could bind the port with SO_REUSEADDR and take the replies.
     option(SOL_SOCKET, SO_EXCLUSIVEADDRUSE, &on, sizeof on);
+    // Windows otherwise fails the next receive after a datagram to a closed port came back.
+    BOOL report = FALSE;
+    DWORD bytes = 0;
+    WSAIoctl(s, SIO_UDP_CONNRESET, &report, sizeof report, nullptr, 0, &bytes, nullptr, nullptr);
 
     sockaddr_in local{};
     local.sin_family = AF_INET;
