@@ -78,10 +78,12 @@ void PlanTest::readPlan_data() {
         << "2" << QStringList{};
     QTest::newRow("quoted newline")
         << Header + Row("00:50:2A:10:00:A5", "\"01020\n30405\"") + b << "2,4" << QStringList{};
-    QTest::newRow("header lacks a column")
+    QTest::newRow("columns left out")
         << QByteArray("mac,type,address,facility,ip,gateway,server,unlock\n"
                       "00:50:2A:10:00:A5,flat,0102030405,1,192.168.1.20,192.168.1.1,1.1.1.1,5\n")
-        << "2" << QStringList{"1:0:lacks the column 'mask'"};
+        << "2" << QStringList{};
+    QTest::newRow("header lacks mac") << QByteArray("type,address\nflat,0102030405\n") << "2"
+                                      << QStringList{"1:0:lacks the column 'mac'"};
     QTest::newRow("column twice") << "mac,ip," + Header << ""
                                   << QStringList{"1:3:'mac' appears twice",
                                                  "1:7:'ip' appears twice"};
@@ -89,8 +91,10 @@ void PlanTest::readPlan_data() {
     QTest::newRow("broken quote, reading goes on")
         << Header + a + Row("00:50:2A:10:00:A7", "\"01020\"30405") + b << "2,4"
         << QStringList{"3:3:broken quote"};
-    QTest::newRow("quote not closed") << Header + a + "00:50:2A:10:00:A7,flat,\"0102\n3\n"
-                                      << "2" << QStringList{"3:3:quote not closed"};
+    // The lines after an unclosed quote are still read, and their faults found.
+    QTest::newRow("quote not closed")
+        << Header + a + "00:50:2A:10:00:A7,flat,\"0102\n3\n"
+        << "2" << QStringList{"3:3:quote not closed", "4:2:missing column 'type'"};
     QTest::newRow("row lacks a column")
         << Header + "00:50:2A:10:00:A5,flat,0102030405,1,192.168.1.20,255.255.255.0,1.1.1.1,"
                     "1.1.1.2\n"

@@ -52,7 +52,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
 echo "Depends: $depends"
-for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6 libcsv3; do
+for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep"
 done
 
