@@ -147,7 +147,11 @@ const char* DeviceTypeName(DeviceType t) {
 }
 
 std::optional<DeviceType> ParseDeviceType(std::string_view name) {
+    // Spreadsheets capitalise what they are given ("Flat").
+    std::string lower(name);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     for (const DeviceType t : {DeviceType::Flat, DeviceType::Help, DeviceType::Villa})
-        if (name == DeviceTypeName(t)) return t;
+        if (lower == DeviceTypeName(t)) return t;
     return std::nullopt;
 }

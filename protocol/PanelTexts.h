@@ -43,5 +43,5 @@ std::optional<std::array<uint8_t, 4>> ParseIpv4(std::string_view text);
 
 // "flat", "villa", "help".
 const char* DeviceTypeName(DeviceType t);
-// The names above, exactly (lower case).
+// The names above, in any case.
 std::optional<DeviceType> ParseDeviceType(std::string_view name);
