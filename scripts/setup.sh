@@ -14,6 +14,7 @@ packages=(
     mawk binutils # awk in the test scripts; readelf on the packaged programs
     clang-14 libclang-rt-14-dev # sanitizer runtimes
     dpkg-dev file desktop-file-utils # the Debian package: its library dependencies (cpack runs file), its menu entry
+    man-db # the packaged manual pages must render
     libcli11-dev nlohmann-json3-dev # callpanel: arguments, JSON
 )
 

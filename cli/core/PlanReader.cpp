@@ -27,6 +27,10 @@ std::string Lower(std::string_view text) {
 // Where the text stops being UTF-8: byte offset of the first bad sequence, or npos.
 std::size_t FirstNonUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
+        if (static_cast<unsigned char>(text[at]) < 0x80) { // most of a plan
+            ++at;
+            continue;
+        }
         const std::size_t length = Utf8CharacterLength(text.substr(at));
         if (length == 0) return at;
         at += length;
