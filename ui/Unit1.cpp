@@ -151,13 +151,13 @@ class TListBox final : public QListWidget {
 
 // Text of at most `size` bytes, ending at the first zero byte, decoded as GBK.
 QString FixedText(const char* bytes, int size) {
-    return FromWireBytes(bytes, size);
+    return QString::fromStdString(FieldText(bytes, size_t(size)));
 }
 
 QString PanelLine(const PanelRecord& record) {
     char line[PanelLineSize];
     const int length = FormatPanelLine(record, line);
-    return FromWireBytes(line, length);
+    return QString::fromStdString(GbkToUtf8(std::string_view(line, size_t(length))));
 }
 
 void ShowBytes(TEdit* const (&boxes)[4], const uint8_t (&bytes)[4]) {
