@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "TerminalText.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ bool UnknownCommand(int argc, char** argv, const CLI::App& app) {
         if (option == "-h" || option == "--help" || option == "--version") return false;
         std::fprintf(stderr,
                      "callpanel: unknown option '%s' before the command (callpanel --help)\n",
-                     argv[1]);
+                     TerminalText(option).c_str());
         return true;
     }
     for (const CLI::App* command : app.get_subcommands({}))
@@ -47,7 +48,7 @@ bool UnknownCommand(int argc, char** argv, const CLI::App& app) {
     std::fprintf(stderr,
                  "callpanel: unknown command '%s'; the commands are search, set, apply and "
                  "delete-cards (callpanel --help)\n",
-                 argv[1]);
+                 TerminalText(argv[1]).c_str());
     return true;
 }
 
@@ -59,7 +60,7 @@ int ParseFailed(const CLI::App& app, const CLI::ParseError& e) {
     for (const CLI::App* sub : app.get_subcommands())
         command = " " + sub->get_name();
     std::fprintf(stderr, "callpanel: %s\nRun 'callpanel%s --help' for more information.\n",
-                 e.what(), command.c_str());
+                 TerminalText(e.what()).c_str(), command.c_str());
     return Cli::ExitRefused;
 }
 
