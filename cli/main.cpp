@@ -122,9 +122,9 @@ int main(int argc, char** argv) {
         std::string(
             "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
             "changed, and the only column needed (one left out keeps the panel's values).\n"
-            "UTF-8, separated by commas, semicolons or tabs as its header line is. The whole plan "
-            "is checked first (every row; duplicate IPs and identities\n"
-            "and gateways across the site): any problem sends nothing and exits 2. Each changed\n"
+            "UTF-8, separated by commas, semicolons or tabs as its header line is.\n"
+            "The whole plan is checked first (every row; duplicate IPs and identities and\n"
+            "gateways across the site): any problem sends nothing and exits 2. Each changed\n"
             "panel is written once, then all are searched again; one line per row: verified,\n"
             "unchanged, no reply, differs or not found. Exit 0 only when every row is verified\n"
             "or unchanged.\n\n") +
