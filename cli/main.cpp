@@ -9,6 +9,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "TerminalText.h"
 
 namespace {
 
@@ -39,7 +40,7 @@ bool UnknownCommand(int argc, char** argv, const CLI::App& app) {
         if (option == "-h" || option == "--help" || option == "--version") return false;
         std::fprintf(stderr,
                      "callpanel: unknown option '%s' before the command (callpanel --help)\n",
-                     argv[1]);
+                     TerminalText(option).c_str());
         return true;
     }
     for (const CLI::App* command : app.get_subcommands({}))
@@ -47,7 +48,7 @@ bool UnknownCommand(int argc, char** argv, const CLI::App& app) {
     std::fprintf(stderr,
                  "callpanel: unknown command '%s'; the commands are search, set, apply and "
                  "delete-cards (callpanel --help)\n",
-                 argv[1]);
+                 TerminalText(argv[1]).c_str());
     return true;
 }
 
@@ -59,7 +60,7 @@ int ParseFailed(const CLI::App& app, const CLI::ParseError& e) {
     for (const CLI::App* sub : app.get_subcommands())
         command = " " + sub->get_name();
     std::fprintf(stderr, "callpanel: %s\nRun 'callpanel%s --help' for more information.\n",
-                 e.what(), command.c_str());
+                 TerminalText(e.what()).c_str(), command.c_str());
     return Cli::ExitRefused;
 }
 
@@ -120,8 +121,10 @@ int main(int argc, char** argv) {
     applyCommand->footer(
         std::string(
             "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
-            "changed. The whole plan is checked first (every row; duplicate IPs and identities\n"
-            "and gateways across the site): any problem sends nothing and exits 2. Each changed\n"
+            "changed, and the only column needed (one left out keeps the panel's values).\n"
+            "UTF-8, separated by commas, semicolons or tabs as its header line is.\n"
+            "The whole plan is checked first (every row; duplicate IPs and identities and\n"
+            "gateways across the site): any problem sends nothing and exits 2. Each changed\n"
             "panel is written once, then all are searched again; one line per row: verified,\n"
             "unchanged, no reply, differs or not found. Exit 0 only when every row is verified\n"
             "or unchanged.\n\n") +

@@ -4,6 +4,7 @@
 # Run inside tools/testnet.sh all the same, so that a case that wrongly got as far as a search
 # broadcasts only into the private network.
 set -euo pipefail
+set -f # arguments are split into words, never globbed
 
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
 . "$(dirname "$0")/../lib/x11.sh"
@@ -21,11 +22,12 @@ show_on_failure --tail 20 out err
 mkdir "$work/adir"
 
 # Each case: exit code | stream (out, err) | text that stream holds | plan on standard input
-# (printf format; "-" for none) | arguments.
+# (printf format; "-" for none) | arguments (backslash escapes expanded).
 cases=(
     '0|out|callpanel 1.4.0|-|--version'
     '2|err|callpanel: unknown command '"'"'frobnicate'"'"'|-|frobnicate'
     '2|err|callpanel: unknown option '"'"'--bogus'"'"'|-|--bogus'
+    '2|err|callpanel: unknown command '"'"'\e[2J'"'"'|-|\033[2J'
     '2|err|callpanel: PLAN is required|-|apply'
     '2|err|callpanel: --wait: Value x not in range|-|search --wait x'
     '2|err|callpanel: The following argument was not expected: extra|-|search extra'
@@ -40,6 +42,7 @@ cases=(
 
 for c in "${cases[@]}"; do
     IFS='|' read -r code stream text plan args <<<"$c"
+    args=$(printf '%b' "$args") # \033 in an argument is ESC
     rc=0
     # shellcheck disable=SC2086 # the arguments are words
     if [ "$plan" = - ]; then
