@@ -10,8 +10,10 @@
 
 #include "PanelTexts.h"
 #include "Plan.h"
+#include "PlanFile.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
+#include "TerminalText.h"
 
 namespace Cli {
 
@@ -22,7 +24,7 @@ constexpr int WritableColumns = 9;
 constexpr const char* Arrow = " \xE2\x86\x92 "; // " → "
 
 void Error(const std::string& text) {
-    std::fprintf(stderr, "callpanel: %s\n", text.c_str());
+    std::fprintf(stderr, "callpanel: %s\n", TerminalText(text).c_str()); // panel texts too
 }
 
 void Print(const std::string& text) {
@@ -167,15 +169,6 @@ std::optional<PanelRecord> Stage(const SettingsTexts& texts, const PanelRecord& 
     return pending;
 }
 
-bool ReadFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return !in.bad();
-}
-
 std::string Where(const std::string& path, const PlanError& e) {
     std::string where = path + ":" + std::to_string(e.Line);
     if (e.Column > 0) where += ":" + std::to_string(e.Column);
@@ -260,15 +253,15 @@ int RunSet(const SetOptions& options) {
 }
 
 int RunApply(const ApplyOptions& options) {
-    std::string text;
-    if (!ReadFile(options.PlanPath, text)) {
-        Error("cannot read " + options.PlanPath + ": " + std::strerror(errno));
+    std::string text, problem;
+    if (!LoadPlanText(options.PlanPath, text, problem)) {
+        Error(problem);
         return ExitRefused;
     }
     const Plan plan = ReadPlan(text);
     if (!plan.Errors.empty()) {
         for (const PlanError& e : plan.Errors)
-            Error(Where(options.PlanPath, e));
+            Error(Where(PlanName(options.PlanPath), e));
         return ExitRefused;
     }
 
@@ -316,7 +309,7 @@ int RunApply(const ApplyOptions& options) {
     const auto problems = SiteProblems(SiteWith(found, staged));
     if (!errors.empty() || !problems.empty()) {
         for (const PlanError& e : errors)
-            Error(Where(options.PlanPath, e));
+            Error(Where(PlanName(options.PlanPath), e));
         for (const auto& p : problems)
             Error("site: " + p);
         Error("nothing was written");

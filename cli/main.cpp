@@ -3,12 +3,14 @@
 
 #include <CLI/CLI.hpp>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <map>
 #include <string>
 
 #include "Commands.h"
+#include "TerminalText.h"
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -53,6 +55,38 @@ void AddFormatOption(CLI::App* command, std::string& format) {
         ->capture_default_str();
 }
 
+// CLI11 would say only that an argument was not expected, or that a command is required.
+bool UnknownCommand(int argc, char** argv, const CLI::App& app) {
+    if (argc < 2) return false;
+    if (argv[1][0] == '-') {
+        const std::string option = argv[1];
+        if (option == "-h" || option == "--help" || option == "--version") return false;
+        std::fprintf(stderr,
+                     "callpanel: unknown option '%s' before the command (callpanel --help)\n",
+                     TerminalText(option).c_str());
+        return true;
+    }
+    for (const CLI::App* command : app.get_subcommands({}))
+        if (command->get_name() == argv[1]) return false;
+    std::fprintf(stderr,
+                 "callpanel: unknown command '%s'; the commands are search, set, apply and "
+                 "delete-cards (callpanel --help)\n",
+                 TerminalText(argv[1]).c_str());
+    return true;
+}
+
+// Help and the version go to standard output as CLI11 writes them; an error carries the
+// program's name like every other error, and where to find help.
+int ParseFailed(const CLI::App& app, const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::string command;
+    for (const CLI::App* sub : app.get_subcommands())
+        command = " " + sub->get_name();
+    std::fprintf(stderr, "callpanel: %s\nRun 'callpanel%s --help' for more information.\n",
+                 TerminalText(e.what()).c_str(), command.c_str());
+    return Cli::ExitRefused;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -63,6 +97,7 @@ int main(int argc, char** argv) {
     // Before the subcommands, which take it over: /path and C:/path are paths, not options.
     app.allow_windows_style_options(false);
     app.footer(Footer);
+    app.set_version_flag("--version", "callpanel " CALLPANEL_VERSION);
     app.require_subcommand(1);
 
     Cli::SearchOptions search;
@@ -112,13 +147,16 @@ int main(int argc, char** argv) {
     applyCommand->footer(
         std::string(
             "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
-            "changed. The whole plan is checked first (every row; duplicate IPs and identities\n"
-            "and gateways across the site): any problem sends nothing and exits 2. Each changed\n"
+            "changed, and the only column needed (one left out keeps the panel's values).\n"
+            "UTF-8, separated by commas, semicolons or tabs as its header line is.\n"
+            "The whole plan is checked first (every row; duplicate IPs and identities and\n"
+            "gateways across the site): any problem sends nothing and exits 2. Each changed\n"
             "panel is written once, then all are searched again; one line per row: verified,\n"
             "unchanged, no reply, differs or not found. Exit 0 only when every row is verified\n"
             "or unchanged.\n\n") +
         Footer);
-    applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file")->required();
+    applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file; - for standard input")
+        ->required();
     applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
     AddFormatOption(applyCommand, format);
     AddSearchOptions(applyCommand, apply.Search);
@@ -134,11 +172,11 @@ int main(int argc, char** argv) {
     deleteCommand->add_flag("--yes", confirmed, "really delete the cards");
     AddSearchOptions(deleteCommand, search);
 
+    if (UnknownCommand(argc, argv, app)) return Cli::ExitRefused;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? Cli::ExitOk : Cli::ExitRefused;
+        return ParseFailed(app, e);
     }
 
     const Cli::Format output = Cli::ParseFormat(format).value_or(Cli::Format::Table);

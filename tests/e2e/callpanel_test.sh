@@ -123,7 +123,7 @@ refused=(
     'two rows, one IP|NR == 3 { $5 = ip } { ip = $5 }|'"${macs[0]} and ${macs[1]}: both have the IP address"
     'two rows, one MAC|NR == 3 { $1 = mac } { mac = $1 }|plan-edit.csv:3:1: mac: .* is also on line 2'
     'broken quote|NR == 4 { $3 = "10\"83" }|plan-edit.csv:4:3: broken quote'
-    'missing column|{ $9 = "" ; sub(",,", ",") }|plan-edit.csv:1:.*unlock'
+    'row lacks a column|NR == 3 { $9 = "" ; sub(",,", ",") }|plan-edit.csv:3:12: missing column'
     'bad IP|NR == 5 { $5 = "10.83.1.300" }|plan-edit.csv:5:5: '
     'gateway outside|NR == 6 { $7 = "10.99.0.1" }|'"${macs[4]}: gateway 10.99.0.1 is outside"
     'unlocking time|NR == 2 { $9 = 0 }|plan-edit.csv:2:9: .*Unlocking time between 1-9'
