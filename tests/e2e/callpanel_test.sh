@@ -34,7 +34,8 @@ if [ -n "$wine" ]; then
     for exe in "$cli" "$gbk_check"; do
         [ -f "$exe" ] || { echo "SKIP: $exe is not built (scripts/build-windows.sh)" >&2; exit 77; }
     done
-    export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    # TMPDIR: wine keeps its server socket there, removed with the scratch folder.
+    export WINEPREFIX=$work/wine TMPDIR=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     unset DISPLAY WAYLAND_DISPLAY
     mkdir "$WINEPREFIX"
     # Persistent and in the foreground: the server is this script's child, ended by its pid.
