@@ -17,9 +17,11 @@
 #include "BroadcastInterfaces.h"
 #include "PanelTexts.h"
 #include "Plan.h"
+#include "PlanFile.h"
 #include "Rounds.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
+#include "TerminalText.h"
 
 namespace Cli {
 
@@ -34,7 +36,7 @@ constexpr int FindSearches = 12;
 using Clock = std::chrono::steady_clock;
 
 void Error(const std::string& text) {
-    std::fprintf(stderr, "callpanel: %s\n", text.c_str());
+    std::fprintf(stderr, "callpanel: %s\n", TerminalText(text).c_str()); // panel texts too
 }
 
 bool Quiet = false;
@@ -175,15 +177,6 @@ std::vector<FoundPanel> FindNamed(Engine& engine, const SearchOptions& search,
     };
     const auto collected = SearchUntil(engine, search, named, {}, search.Repeat);
     return Distinct(collected.Replies);
-}
-
-bool ReadFile(const std::string& path, std::string& text) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    std::ostringstream buffer;
-    buffer << in.rdbuf();
-    text = buffer.str();
-    return !in.bad();
 }
 
 std::string Where(const std::string& path, const PlanError& e) {
@@ -340,15 +333,15 @@ int RunSet(const SetOptions& options) {
 }
 
 int RunApply(const ApplyOptions& options) {
-    std::string text;
-    if (!ReadFile(options.PlanPath, text)) {
-        Error("cannot read " + options.PlanPath + ": " + std::strerror(errno));
+    std::string text, problem;
+    if (!LoadPlanText(options.PlanPath, text, problem)) {
+        Error(problem);
         return ExitRefused;
     }
     const Plan plan = ReadPlan(text);
     if (!plan.Errors.empty()) {
         for (const PlanError& e : plan.Errors)
-            Error(Where(options.PlanPath, e));
+            Error(Where(PlanName(options.PlanPath), e));
         return ExitRefused;
     }
 
@@ -368,7 +361,7 @@ int RunApply(const ApplyOptions& options) {
     });
     const auto found = Distinct(collected.Replies);
     const Changes changes = PlanChanges(plan.Rows, RecordsOf(found));
-    if (Refuse(changes, options.PlanPath)) {
+    if (Refuse(changes, PlanName(options.PlanPath))) {
         Error("nothing was written");
         return ExitRefused;
     }

@@ -5,6 +5,7 @@
 #include <nlohmann/json.hpp>
 
 #include "Plan.h"
+#include "TerminalText.h"
 
 namespace Cli {
 
@@ -39,7 +40,16 @@ size_t DisplayWidth(std::string_view text) {
     return width;
 }
 
-std::string RenderTable(const Table& table) {
+// A panel's texts may hold control characters; on a terminal they are shown, never obeyed.
+std::string RenderTable(const Table& given) {
+    Table table;
+    for (const auto& column : given.Columns)
+        table.Columns.push_back(TerminalText(column));
+    for (const auto& row : given.Rows) {
+        table.Rows.emplace_back();
+        for (const auto& cell : row)
+            table.Rows.back().push_back(TerminalText(cell));
+    }
     std::vector<size_t> widths;
     for (const auto& column : table.Columns)
         widths.push_back(DisplayWidth(column));

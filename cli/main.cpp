@@ -3,13 +3,38 @@
 
 #include <CLI/CLI.hpp>
 #include <clocale>
+#include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <string>
 
 #include "Commands.h"
+#include "TerminalText.h"
+
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
 
 namespace {
+
+#ifdef _WIN32
+UINT ConsoleCodePage = 0;
+#endif
+
+// The same bytes on both systems: output untranslated (no CR before LF), and a console that
+// shows UTF-8 while callpanel runs, so the Chinese texts of the window's checks read right.
+void PrepareOutput() {
+#ifdef _WIN32
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    ConsoleCodePage = GetConsoleOutputCP();
+    if (ConsoleCodePage != 0 && SetConsoleOutputCP(CP_UTF8))
+        std::atexit([] { SetConsoleOutputCP(ConsoleCodePage); });
+#endif
+}
 
 const char* const Footer =
     "Exit codes: 0 done; 1 no panel answered, no network, or a write not confirmed; 2 bad\n"
@@ -39,13 +64,49 @@ void AddFormatOption(CLI::App* command, std::string& format) {
         ->capture_default_str();
 }
 
+// CLI11 would say only that an argument was not expected, or that a command is required.
+bool UnknownCommand(int argc, char** argv, const CLI::App& app) {
+    if (argc < 2) return false;
+    if (argv[1][0] == '-') {
+        const std::string option = argv[1];
+        if (option == "-h" || option == "--help" || option == "--version") return false;
+        std::fprintf(stderr,
+                     "callpanel: unknown option '%s' before the command (callpanel --help)\n",
+                     TerminalText(option).c_str());
+        return true;
+    }
+    for (const CLI::App* command : app.get_subcommands({}))
+        if (command->get_name() == argv[1]) return false;
+    std::fprintf(stderr,
+                 "callpanel: unknown command '%s'; the commands are search, set, apply and "
+                 "delete-cards (callpanel --help)\n",
+                 TerminalText(argv[1]).c_str());
+    return true;
+}
+
+// Help and the version go to standard output as CLI11 writes them; an error carries the
+// program's name like every other error, and where to find help.
+int ParseFailed(const CLI::App& app, const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    std::string command;
+    for (const CLI::App* sub : app.get_subcommands())
+        command = " " + sub->get_name();
+    std::fprintf(stderr, "callpanel: %s\nRun 'callpanel%s --help' for more information.\n",
+                 TerminalText(e.what()).c_str(), command.c_str());
+    return Cli::ExitRefused;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    PrepareOutput();
     CLI::App app{"Finds and sets up call panels over UDP port 8300, on every network.",
                  "callpanel"};
+    // Before the subcommands, which take it over: /path and C:/path are paths, not options.
+    app.allow_windows_style_options(false);
     app.footer(Footer);
+    app.set_version_flag("--version", "callpanel " CALLPANEL_VERSION);
     app.require_subcommand(1);
 
     Cli::SearchOptions search;
@@ -97,14 +158,16 @@ int main(int argc, char** argv) {
     applyCommand->footer(
         std::string(
             "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
-            "changed. The whole plan is checked first (every changed row; IPs, identities, MACs\n"
-            "and gateways across the site): a problem the plan would make sends nothing and\n"
-            "exits 2, one already there is a warning. Rows not yet verified are written and\n"
-            "read back in rounds; one line per row: verified, unchanged, differs, no reply,\n"
-            "not found or not attempted. Exit 0 only when every row is verified or "
-            "unchanged.\n\n") +
+            "changed, and the only column needed (one left out keeps the panel's values).\n"
+            "UTF-8, separated by commas, semicolons or tabs as its header line is.\n"
+            "The whole plan is checked first (every changed row; IPs, identities, MACs and\n"
+            "gateways across the site): a problem the plan would make sends nothing and exits\n"
+            "2, one already there is a warning. Rows not yet verified are written and read\n"
+            "back in rounds; one line per row: verified, unchanged, differs, no reply, not\n"
+            "found or not attempted. Exit 0 only when every row is verified or unchanged.\n\n") +
         Footer);
-    applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file")->required();
+    applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file; - for standard input")
+        ->required();
     applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
     AddFormatOption(applyCommand, format);
     AddSearchOptions(applyCommand, apply.Search);
@@ -127,11 +190,11 @@ int main(int argc, char** argv) {
     for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand})
         command->add_flag("--quiet", quiet, "no warnings, no progress on a terminal");
 
+    if (UnknownCommand(argc, argv, app)) return Cli::ExitRefused;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        const int code = app.exit(e);
-        return code == 0 ? Cli::ExitOk : Cli::ExitRefused;
+        return ParseFailed(app, e);
     }
 
     const Cli::Format output = Cli::ParseFormat(format).value_or(Cli::Format::Table);

@@ -2,7 +2,8 @@
 #   cmake --install build --prefix /usr/local     installs the programs, menu entry and icon
 #   (cd build && cpack)                           builds callpanel-tool_<version>_<arch>.deb
 # Make the package from a plain Release build: a sanitizer build would ship sanitized programs.
-# Only the programs and their menu entry are installed; no test, library or header is.
+# Only the programs, their manual pages and the menu entry are installed; no test, library or
+# header is.
 
 include(GNUInstallDirs)
 
@@ -19,6 +20,21 @@ install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-tool.svg
 install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-tool-48.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps
         RENAME callpanel-tool.png)
+
+# Manual pages, compressed as Debian ships them: `man callpanel` once the package is installed.
+set(CALLPANEL_MAN_PAGES)
+foreach(page callpanel.1 callpanel-tool.1)
+    set(compressed ${CMAKE_CURRENT_BINARY_DIR}/man/${page}.gz)
+    add_custom_command(OUTPUT ${compressed}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_CURRENT_BINARY_DIR}/man
+        COMMAND ${CMAKE_COMMAND} -E copy ${CALLPANEL_PACKAGING_DIR}/${page}
+            ${CMAKE_CURRENT_BINARY_DIR}/man/${page}
+        COMMAND gzip -9nf ${CMAKE_CURRENT_BINARY_DIR}/man/${page}
+        DEPENDS ${CALLPANEL_PACKAGING_DIR}/${page} VERBATIM)
+    list(APPEND CALLPANEL_MAN_PAGES ${compressed})
+endforeach()
+add_custom_target(man-pages ALL DEPENDS ${CALLPANEL_MAN_PAGES})
+install(FILES ${CALLPANEL_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME callpanel-tool)

@@ -1,7 +1,6 @@
 #include "BroadcastInterfaces.h"
 
-#include <ifaddrs.h>
-#include <net/if.h>
+#include "DatagramSocket.h"
 
 #include <algorithm>
 
@@ -37,21 +36,5 @@ std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>&
 }
 
 std::vector<BroadcastRoute> CurrentBroadcastRoutes() {
-    ifaddrs* list = nullptr;
-    if (getifaddrs(&list) != 0) return {};
-    std::vector<InterfaceAddress> interfaces;
-    for (const ifaddrs* a = list; a != nullptr; a = a->ifa_next) {
-        InterfaceAddress entry;
-        entry.Index = if_nametoindex(a->ifa_name);
-        entry.Flags = a->ifa_flags;
-        if (a->ifa_addr != nullptr) entry.Family = a->ifa_addr->sa_family;
-        if (entry.Family == AF_INET) {
-            entry.Address = reinterpret_cast<const sockaddr_in*>(a->ifa_addr)->sin_addr;
-            if (a->ifa_netmask != nullptr)
-                entry.Netmask = reinterpret_cast<const sockaddr_in*>(a->ifa_netmask)->sin_addr;
-        }
-        interfaces.push_back(entry);
-    }
-    freeifaddrs(list);
-    return BroadcastRoutes(interfaces);
+    return BroadcastRoutes(CurrentInterfaceAddresses());
 }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include <netinet/in.h>
+#include "SocketTypes.h"
 
 #include <vector>
 
-// One IPv4 address of one interface, as getifaddrs reports it (one entry per address).
+// One IPv4 address of one interface, as the system lists it (one entry per address).
 struct InterfaceAddress {
     unsigned Index = 0; // interface index; 0 when the name could not be resolved
     unsigned Flags = 0; // IFF_UP, IFF_RUNNING, IFF_BROADCAST, IFF_LOOPBACK, ...
@@ -27,6 +27,6 @@ struct BroadcastRoute {
 // already served is skipped, so that no panel is asked twice by one subnet.
 std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>& interfaces);
 
-// The same for the computer's interfaces as they are now (getifaddrs); empty when none qualifies
+// The same for the computer's interfaces as they are now; empty when none qualifies
 // or the list cannot be read.
 std::vector<BroadcastRoute> CurrentBroadcastRoutes();

@@ -1,13 +1,15 @@
 #pragma once
 
-#include <netinet/in.h>
-#include <sys/types.h>
-
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
+
+#include "SocketTypes.h"
+
+class DatagramSocket;
 
 // Receives every datagram the endpoint accepts. Called on the receiver thread;
 // `data` holds `length` bytes followed by a zero byte and is valid until the call returns.
@@ -27,9 +29,8 @@ class TUDPR {
     static constexpr int MaxReceiveLength = 12288;
     static constexpr int MinReceiveLength = 8;
     static constexpr int DispatchPort = 8300;
-    static constexpr int NoSocket = -1;
 
-    TUDPR() = default;
+    TUDPR();
     ~TUDPR();
     TUDPR(const TUDPR&) = delete;
     TUDPR& operator=(const TUDPR&) = delete;
@@ -67,8 +68,8 @@ class TUDPR {
   private:
     void ReceiverThread();
 
-    int Socket = NoSocket;
-    // Guards Socket between Send (sender thread) and Close, so no send uses a closed descriptor.
+    std::unique_ptr<DatagramSocket> Socket;
+    // Guards Socket between Send (sender thread) and Close, so no send uses a closed socket.
     mutable std::mutex SocketLock;
     in_addr_t ConvertedRemoteAddress = 0;
     sockaddr_in Destination{};
@@ -80,6 +81,6 @@ class TUDPR {
 
 // The receiver's length rule, shared with the fuzz harness: 0 to 7 bytes are too short for a
 // header, and a datagram longer than the buffer is dropped whole rather than handed on cut.
-inline bool AcceptDatagramLength(ssize_t length) {
+inline bool AcceptDatagramLength(long long length) {
     return length >= TUDPR::MinReceiveLength && length <= TUDPR::MaxReceiveLength;
 }

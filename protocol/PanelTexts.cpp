@@ -1,9 +1,10 @@
 #include "PanelTexts.h"
 
-#include <cerrno>
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
-#include <iconv.h>
+
+#include "GbkCodec.h"
 
 namespace {
 
@@ -20,45 +21,31 @@ bool IsAscii(std::string_view text) {
     return true;
 }
 
-// One conversion descriptor per call: iconv keeps shift state, and the callers are on
-// different threads.
-class Iconv {
-  public:
-    Iconv(const char* to, const char* from) : Cd(iconv_open(to, from)) {}
-    ~Iconv() {
-        if (Valid()) iconv_close(Cd);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-    bool Valid() const { return Cd != reinterpret_cast<iconv_t>(-1); }
+// A byte that is no whole GBK character shows as U+FFFD, never as nothing and never as a
+// character it might stand for: the user sees that something is there, and a Write of it fails
+// the checks instead of sending a changed byte.
+constexpr std::string_view Replacement = "\xEF\xBF\xBD";
 
-    // Converts as much as it can; returns false at the first sequence it cannot convert, with
-    // `in` left at that sequence.
-    bool Convert(std::string_view& in, std::string& out) {
-        char buffer[256];
-        while (!in.empty()) {
-            char* from = const_cast<char*>(in.data());
-            std::size_t fromLeft = in.size();
-            char* to = buffer;
-            std::size_t toLeft = sizeof buffer;
-            const std::size_t done = iconv(Cd, &from, &fromLeft, &to, &toLeft);
-            const int error = errno;
-            out.append(buffer, sizeof buffer - toLeft);
-            in.remove_prefix(in.size() - fromLeft);
-            if (done == static_cast<std::size_t>(-1) && error != E2BIG) return false;
-        }
-        return true;
-    }
+bool IsLead(unsigned char c) {
+    return c >= 0x81 && c <= 0xFE;
+}
 
-  private:
-    iconv_t Cd;
-};
+// UTF-8 length of a character by its first byte; 1 for a byte no character begins with.
+std::size_t Utf8Length(unsigned char c) {
+    if (c >= 0xF0 && c <= 0xF4) return 4;
+    if (c >= 0xE0) return c <= 0xEF ? 3 : 1;
+    if (c >= 0xC2) return 2;
+    return 1;
+}
 
 } // namespace
 
+// Only a text of all ten bytes can have '0' as its 5th to 10th characters: a zero byte before
+// them ends the address.
 DeviceType DeviceTypeOf(const PanelRecord& r) {
     if (r.TypeLetter != 'H') return DeviceType::Help;
-    return ShortAddress(r) ? DeviceType::Villa : DeviceType::Flat;
+    const bool whole = strnlen(r.Address, sizeof r.Address) == sizeof r.Address;
+    return whole && ShortAddress(r) ? DeviceType::Villa : DeviceType::Flat;
 }
 
 std::string ShownAddress(const PanelRecord& r) {
@@ -69,26 +56,43 @@ std::string ShownAddress(const PanelRecord& r) {
 
 std::string GbkToUtf8(std::string_view gbk) {
     if (IsAscii(gbk)) return std::string(gbk);
+    // Every two-byte sequence on its own, so that the system's view of the single bytes 0x80 and
+    // 0xFF (a character on some, none on others) does not matter: they are never characters.
     std::string out;
-    Iconv cd("UTF-8", "GBK");
-    if (!cd.Valid()) { // no GBK tables: keep ASCII, mark the rest
-        for (const char c : gbk)
-            out += IsAscii(std::string_view(&c, 1)) ? c : '?';
-        return out;
-    }
-    while (!cd.Convert(gbk, out)) {
-        out += '?';
-        gbk.remove_prefix(1);
+    out.reserve(gbk.size() * 2);
+    for (std::size_t at = 0; at < gbk.size();) {
+        const auto c = static_cast<unsigned char>(gbk[at]);
+        if (c < 0x80) {
+            out += char(c);
+            ++at;
+            continue;
+        }
+        if (IsLead(c) && at + 1 < gbk.size())
+            if (const auto decoded = GbkDecodeStrict(gbk.substr(at, 2))) {
+                out += *decoded;
+                at += 2;
+                continue;
+            }
+        out += Replacement;
+        ++at;
     }
     return out;
 }
 
 std::optional<std::string> Utf8ToGbk(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
+    return GbkEncodeStrict(utf8);
+}
+
+std::string WireBytes(std::string_view utf8) {
+    if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
-    Iconv cd("GBK", "UTF-8");
-    if (!cd.Valid()) return std::nullopt;
-    if (!cd.Convert(utf8, out)) return std::nullopt;
+    for (std::size_t at = 0; at < utf8.size();) {
+        const std::size_t length = std::min(Utf8Length(utf8[at]), utf8.size() - at);
+        const auto encoded = GbkEncodeStrict(utf8.substr(at, length));
+        out += encoded ? *encoded : "?";
+        at += length;
+    }
     return out;
 }
 
@@ -143,7 +147,11 @@ const char* DeviceTypeName(DeviceType t) {
 }
 
 std::optional<DeviceType> ParseDeviceType(std::string_view name) {
+    // Spreadsheets capitalise what they are given ("Flat").
+    std::string lower(name);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     for (const DeviceType t : {DeviceType::Flat, DeviceType::Help, DeviceType::Villa})
-        if (name == DeviceTypeName(t)) return t;
+        if (lower == DeviceTypeName(t)) return t;
     return std::nullopt;
 }

@@ -14,18 +14,22 @@
 // The window's device type selector, by its indexes.
 enum class DeviceType { Flat = 0, Help = 1, Villa = 2 };
 
-// 'H' is a flat camera, any other letter a help station; a flat camera whose address bytes 5 to
-// 10 are all '0' is a villa camera.
+// 'H' is a flat camera, any other letter a help station; a flat camera whose address is ten
+// bytes with the 5th to 10th all '0' is a villa camera.
 DeviceType DeviceTypeOf(const PanelRecord& r);
 
 // The address as shown: wire bytes up to the first zero byte (at most 10), cut after the 4th
 // when bytes 5 to 10 are all '0'. GBK bytes, as the record holds them.
 std::string ShownAddress(const PanelRecord& r);
 
-// GBK bytes to UTF-8; a byte sequence that is not GBK becomes '?' (one per bad byte).
+// Panel bytes to UTF-8, for every screen and output: a byte that is not part of a whole GBK
+// character becomes U+FFFD, one per byte.
 std::string GbkToUtf8(std::string_view gbk);
 // UTF-8 to GBK; nullopt when the text is not valid UTF-8 or a character has no GBK form.
 std::optional<std::string> Utf8ToGbk(std::string_view utf8);
+// UTF-8 to the bytes a panel receives, for texts typed into the window: ASCII as it stands,
+// other characters in GBK, '?' for each character (or stray byte) without a GBK form.
+std::string WireBytes(std::string_view utf8);
 
 // The bytes of a fixed field up to its first zero byte (at most `size`), as UTF-8 from GBK.
 std::string FieldText(const char* bytes, std::size_t size);
@@ -39,5 +43,5 @@ std::optional<std::array<uint8_t, 4>> ParseIpv4(std::string_view text);
 
 // "flat", "villa", "help".
 const char* DeviceTypeName(DeviceType t);
-// The names above, exactly (lower case).
+// The names above, in any case.
 std::optional<DeviceType> ParseDeviceType(std::string_view name);

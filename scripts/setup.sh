@@ -15,7 +15,9 @@ packages=(
     mawk binutils # awk in the test scripts; readelf on the packaged programs
     clang-14 libclang-rt-14-dev # sanitizer runtimes
     dpkg-dev file desktop-file-utils # the Debian package: its library dependencies (cpack runs file), its menu entry
-    libcli11-dev nlohmann-json3-dev libcsv-dev # callpanel: arguments, JSON, CSV
+    man-db # the packaged manual pages must render
+    libcli11-dev nlohmann-json3-dev # callpanel: arguments, JSON
+    g++-mingw-w64-x86-64-posix zip wine wine64 # callpanel.exe: cross-build, zip, tests under wine
 )
 
 installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]; }

@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, then builds and runs the whole test suite three times:
+# Sets up, cross-builds callpanel.exe (build-windows/, tested under wine in the first suite),
+# then builds and runs the whole test suite three times:
 #   build/       Release, as scripts/run.sh builds the tool
 #   build-tsan/  ThreadSanitizer                      (-DSANITIZE=thread, asserts on)
 #   build-asan/  AddressSanitizer + UndefinedBehavior (-DSANITIZE=address, asserts on)
@@ -57,6 +58,19 @@ run_suite() {
         summary+=("    skipped: $(grep -Eo '[^ ]+ \.+\*\*\*Skipped' "$log" | awk '{print $1}' | tr '\n' ' ')")
     fi
 }
+
+# callpanel.exe first: the plain suite's e2e_callpanel_wine runs it under wine.
+echo
+echo "=== windows: cross-build of callpanel.exe in $root/build-windows"
+t0=$SECONDS
+mkdir -p "$root/build-windows"
+if scripts/build-windows.sh "$root/build-windows" >"$root/build-windows/build.log" 2>&1; then
+    summary+=("windows cross-build: passed in $((SECONDS - t0)) s")
+else
+    tail -n 40 "$root/build-windows/build.log"
+    summary+=("windows cross-build: FAILED (see $root/build-windows/build.log)")
+    failed=1
+fi
 
 ctest_prefix=()
 before_tests=

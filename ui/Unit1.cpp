@@ -21,6 +21,7 @@
 #include "../protocol/MessageFormat.h"
 #include "../protocol/PanelLine.h"
 #include "../protocol/PanelTexts.h"
+#include "../protocol/SettingsChecks.h"
 #include "../protocol/StatusTexts.h"
 #include "Conversions.h"
 #include "Dialogs.h"
@@ -149,20 +150,20 @@ class TListBox final : public QListWidget {
     int Depth = 0;
 };
 
-// Text of at most `size` bytes, ending at the first zero byte, decoded as GBK.
-QString FixedText(const char* bytes, int size) {
-    return FromWireBytes(bytes, size);
+// Panel bytes (GBK) as the boxes show them, by the rules the command-line tool uses.
+QString PanelText(std::string_view gbk) {
+    return QString::fromStdString(GbkToUtf8(gbk));
 }
 
 QString PanelLine(const PanelRecord& record) {
     char line[PanelLineSize];
     const int length = FormatPanelLine(record, line);
-    return FromWireBytes(line, length);
+    return PanelText(std::string_view(line, size_t(length)));
 }
 
-void ShowBytes(TEdit* const (&boxes)[4], const uint8_t (&bytes)[4]) {
-    for (int i = 0; i < 4; ++i)
-        boxes[i]->setText(QString::number(bytes[i]));
+template <std::size_t N> void ShowTexts(TEdit* const (&boxes)[N], const std::string (&texts)[N]) {
+    for (std::size_t i = 0; i < N; ++i)
+        boxes[i]->setText(QString::fromStdString(texts[i]));
 }
 
 } // namespace
@@ -456,26 +457,20 @@ void TForm1::ListBox1Click() {
     if (i < 0 || i >= DirectoryCapacity) return;
     const PanelRecord& r = Directory.Records[i];
 
-    // Setting the index here never runs ComboBox1Change: it is bound to user choices only.
-    // The device type and the address follow the panel's bytes before they are decoded, by the
-    // rules the command-line tool uses too.
-    ComboBox1->setCurrentIndex(static_cast<int>(DeviceTypeOf(r)));
-    const std::string address = ShownAddress(r);
-    Edit1->setText(FixedText(address.data(), int(address.size())));
-
-    Edit6->setText(FixedText(&r.Facility, 1)); // empty for a zero byte
-
-    Edit3->setText(QString::asprintf("%02X", r.Mac[3]));
-    Edit4->setText(QString::asprintf("%02X", r.Mac[4]));
-    Edit5->setText(QString::asprintf("%02X", r.Mac[5]));
-
-    ShowBytes({Edit7, Edit8, Edit9, Edit10}, r.Ip);
-    ShowBytes({Edit13, Edit14, Edit15, Edit16}, r.Subnet);
-    ShowBytes({Edit18, Edit19, Edit20, Edit21}, r.Gateway);
-    ShowBytes({Edit23, Edit24, Edit25, Edit26}, r.Server);
-
-    Edit27->setText(FixedText(r.Version, sizeof r.Version));
-    Edit28->setText(QString::number(r.UnlockTime));
+    // The texts the command-line tool shows and checks too: device type and address follow
+    // the panel's bytes before they are decoded. Setting the index here never runs
+    // ComboBox1Change: it is bound to user choices only.
+    const SettingsTexts t = TextsOf(r);
+    ComboBox1->setCurrentIndex(t.Type);
+    Edit1->setText(PanelText(t.Address));
+    Edit6->setText(PanelText(t.Facility)); // empty for a zero byte
+    ShowTexts({Edit3, Edit4, Edit5}, t.Mac);
+    ShowTexts({Edit7, Edit8, Edit9, Edit10}, t.Ip);
+    ShowTexts({Edit13, Edit14, Edit15, Edit16}, t.Subnet);
+    ShowTexts({Edit18, Edit19, Edit20, Edit21}, t.Gateway);
+    ShowTexts({Edit23, Edit24, Edit25, Edit26}, t.Server);
+    Edit27->setText(QString::fromStdString(FieldText(r.Version, sizeof r.Version)));
+    Edit28->setText(QString::fromStdString(t.Unlock));
 }
 
 void TForm1::ComboBox1Change() {

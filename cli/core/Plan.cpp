@@ -1,167 +1,19 @@
 #include "Plan.h"
 
-#include <csv.h>
-
 #include <algorithm>
 #include <cstring>
 #include <set>
 
 #include "PanelTexts.h"
+#include "TerminalText.h"
 
 namespace {
 
-constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
-
 std::string Quoted(std::string_view text) {
-    std::string quoted;
-    quoted.reserve(text.size() + 2);
-    quoted.append(1, '\'').append(text).append(1, '\'');
+    std::string quoted(1, '\''); // a zero byte or ESC shown, not obeyed
+    quoted.append(TerminalText(text)).append(1, '\'');
     return quoted;
 }
-
-// Feeds libcsv one byte at a time, so that every field and every fault is known by its line.
-class Reader {
-  public:
-    explicit Reader(Plan& plan) : Out(plan) { Restart(); }
-    ~Reader() { csv_free(&Parser); }
-    Reader(const Reader&) = delete;
-    Reader& operator=(const Reader&) = delete;
-
-    void Read(std::string_view text) {
-        if (text.substr(0, ByteOrderMark.size()) == ByteOrderMark)
-            text.remove_prefix(ByteOrderMark.size());
-        for (std::size_t at = 0; at < text.size(); ++at) {
-            const char c = text[at];
-            if (SkippingLine) {
-                if (c == '\n') {
-                    SkippingLine = false;
-                    ++Line;
-                }
-                continue;
-            }
-            // Blank lines between records belong to no record (libcsv skips them).
-            if (RecordStart) {
-                if (c != ' ' && c != '\t' && c != '\r' && c != '\n') {
-                    RecordLine = FieldLine = Line;
-                    RecordStart = FieldStart = false;
-                }
-            } else if (FieldStart) {
-                FieldLine = Line;
-                FieldStart = false;
-            }
-            if (csv_parse(&Parser, &c, 1, OnField, OnRecord, this) != 1) {
-                Out.Errors.push_back({Line, int(Fields.size()) + 1,
-                                      "broken quote: a quoted cell must end with a quote followed "
-                                      "by a comma or the line's end, and a cell without quotes "
-                                      "cannot hold one"});
-                Restart();
-                if (c != '\n') SkippingLine = true;
-            }
-            if (c == '\n' && !SkippingLine) ++Line;
-        }
-        if (!SkippingLine && csv_fini(&Parser, OnField, OnRecord, this) != 0)
-            Out.Errors.push_back({FieldLine, int(Fields.size()) + 1,
-                                  "quote not closed: the cell runs to the end of the file"});
-        if (!Header) Out.Errors.push_back({1, 0, "no header line"});
-    }
-
-  private:
-    static void OnField(void* data, std::size_t size, void* self) {
-        auto& r = *static_cast<Reader*>(self);
-        r.Fields.emplace_back(static_cast<const char*>(data), size);
-        r.FieldStart = true;
-    }
-    static void OnRecord(int, void* self) {
-        auto& r = *static_cast<Reader*>(self);
-        r.Record();
-        r.Fields.clear();
-        r.RecordStart = true;
-        r.FieldStart = true;
-    }
-
-    void Restart() {
-        csv_free(&Parser);
-        csv_init(&Parser, CSV_STRICT | CSV_STRICT_FINI);
-        Fields.clear();
-        RecordStart = true;
-        FieldStart = true;
-    }
-
-    void Record() {
-        if (!Header)
-            TakeHeader();
-        else
-            TakeRow();
-    }
-
-    void TakeHeader() {
-        auto columns = std::make_shared<std::map<std::string, int>>();
-        for (std::size_t at = 0; at < Fields.size(); ++at) {
-            const std::string& name = Fields[at];
-            if (std::find_if(std::begin(PanelColumns), std::end(PanelColumns),
-                             [&](const char* known) { return name == known; }) ==
-                std::end(PanelColumns))
-                continue; // a column of the user's own
-            if (!columns->emplace(name, int(at) + 1).second)
-                Out.Errors.push_back({RecordLine, int(at) + 1,
-                                      "column " + Quoted(name) + " appears twice in the header"});
-        }
-        for (int at = 0; at < RequiredColumnCount; ++at)
-            if (!columns->count(PanelColumns[at]))
-                Out.Errors.push_back(
-                    {RecordLine, 0, "the header lacks the column " + Quoted(PanelColumns[at])});
-        HeaderWidth = int(Fields.size());
-        Header = std::move(columns);
-    }
-
-    void TakeRow() {
-        const int width = int(Fields.size());
-        if (width < HeaderWidth) {
-            std::string name;
-            for (const auto& [column, number] : *Header)
-                if (number == width + 1) name = " " + Quoted(column);
-            Out.Errors.push_back({RecordLine, width + 1,
-                                  "missing column" + name + ": the line has " +
-                                      std::to_string(width) + " fields, the header " +
-                                      std::to_string(HeaderWidth)});
-            return;
-        }
-        if (width > HeaderWidth) {
-            Out.Errors.push_back({RecordLine, HeaderWidth + 1,
-                                  "the line has " + std::to_string(width) +
-                                      " fields, more than the header's " +
-                                      std::to_string(HeaderWidth)});
-            return;
-        }
-        PlanRow row{RecordLine, {}, Header};
-        for (const auto& [column, number] : *Header)
-            row.Cells[column] = Fields[number - 1];
-        if (const auto mac = row.Cells.find("mac"); mac != row.Cells.end()) {
-            const int column = Header->at("mac");
-            if (const auto bytes = ParseMac(mac->second)) {
-                const auto [first, inserted] = Macs.emplace(*bytes, RecordLine);
-                if (!inserted)
-                    Out.Errors.push_back({RecordLine, column,
-                                          "mac: " + mac->second + " is also on line " +
-                                              std::to_string(first->second)});
-            } else {
-                Out.Errors.push_back({RecordLine, column,
-                                      "mac: " + Quoted(mac->second) +
-                                          " is not a MAC address like 00:50:2A:10:00:A5"});
-            }
-        }
-        Out.Rows.push_back(std::move(row));
-    }
-
-    Plan& Out;
-    csv_parser Parser{};
-    std::vector<std::string> Fields;
-    std::shared_ptr<const std::map<std::string, int>> Header;
-    int HeaderWidth = 0;
-    std::map<std::array<uint8_t, 6>, int> Macs; // first line of each MAC
-    int Line = 1, RecordLine = 1, FieldLine = 1;
-    bool RecordStart = true, FieldStart = true, SkippingLine = false;
-};
 
 const char* ColumnOf(SettingsBox box) {
     switch (box) {
@@ -216,15 +68,6 @@ void Mend(SettingsTexts& t, const CheckFailure& failure) {
 }
 
 } // namespace
-
-Plan ReadPlan(std::string_view csvText) {
-    Plan plan;
-    Reader reader(plan);
-    reader.Read(csvText);
-    std::stable_sort(plan.Errors.begin(), plan.Errors.end(),
-                     [](const PlanError& a, const PlanError& b) { return a.Line < b.Line; });
-    return plan;
-}
 
 std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
     if (text.size() != 17) return std::nullopt;
@@ -380,24 +223,4 @@ std::vector<std::string> PanelCells(const PanelRecord& found, std::string_view v
             FieldText(found.Version, sizeof found.Version),
             FieldText(&found.TypeLetter, PanelIdentityLength),
             std::string(via)};
-}
-
-std::string CsvLine(const std::vector<std::string>& fields) {
-    std::string line;
-    for (std::size_t at = 0; at < fields.size(); ++at) {
-        const std::string& field = fields[at];
-        if (at > 0) line += ',';
-        const auto blank = [](char c) { return c == ' ' || c == '\t'; };
-        // libcsv drops blanks around a cell without quotes
-        const bool plain = field.find_first_of(",\"\r\n") == std::string::npos &&
-                           (field.empty() || (!blank(field.front()) && !blank(field.back())));
-        if (plain) {
-            line += field;
-            continue;
-        }
-        std::string quoted(csv_write(nullptr, 0, field.data(), field.size()), '\0');
-        csv_write(quoted.data(), quoted.size(), field.data(), field.size());
-        line += quoted;
-    }
-    return line + "\n";
 }

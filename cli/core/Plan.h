@@ -12,15 +12,15 @@
 #include <string_view>
 #include <vector>
 
+#include "CsvReader.h"
 #include "PanelRecord.h"
 #include "SettingsChecks.h"
 
 // search --format csv prints these, in this order. version, identity and via are for reading
-// only; a plan must have all the others.
+// only; a plan needs only mac, and a column it leaves out keeps the panels' values.
 inline constexpr const char* PanelColumns[] = {"mac",    "type",    "address",  "facility",
                                                "ip",     "mask",    "gateway",  "server",
                                                "unlock", "version", "identity", "via"};
-inline constexpr int RequiredColumnCount = 9; // the first nine of PanelColumns
 
 // Line: 1-based physical line of the file. Column: 1-based field number within the line (the
 // CSV column), 0 when the problem is the whole line or the header as a whole.
@@ -30,8 +30,8 @@ struct PlanError {
     std::string Text;
 };
 
-// One data row. Cells by column name (the columns of PanelColumns only), as written: blanks
-// around a cell without quotes are dropped (libcsv's rule), a quoted cell keeps them; texts are
+// One data row. Cells by column name (the header's columns of PanelColumns only), as written:
+// blanks around a cell without quotes are dropped, a quoted cell keeps them; texts are
 // UTF-8 as far as RowSettings is concerned. Columns: the header's field numbers by name, shared
 // by the rows of one plan (null for hand-built rows; their errors then carry column 0).
 struct PlanRow {
@@ -45,12 +45,12 @@ struct Plan {
     std::vector<PlanError> Errors; // every problem of the file, in file order
 };
 
-// The header row is required; its names are trimmed of blanks, a UTF-8 byte order mark before it
-// is skipped, unknown names are ignored. A missing or repeated column, a broken or unclosed
-// quote, a row with more or fewer fields than the header, a mac cell that is no MAC and a MAC on
-// two rows are errors; reading goes on after a bad line at the next line. Blank lines are
-// skipped. A row with a bad or repeated MAC is still in Rows; a row of the wrong width is not.
-// Errors come sorted by line.
+// The CSV text of a plan (CsvReader's rules). The header row is required; its names are read in
+// any case, unknown names are ignored. A text that is not UTF-8 is refused whole. A missing mac
+// column, a repeated column, a broken or unclosed quote, a row with more or fewer fields than
+// the header, a mac cell that is no MAC and a MAC on two rows are errors; reading goes on after
+// a bad line at the next line. A row with a bad or repeated MAC is still in Rows; a row of the
+// wrong width is not. Errors come sorted by line.
 Plan ReadPlan(std::string_view csvText);
 
 // The row's settings laid over the panel's current ones (`current`, the directory record of the
@@ -74,7 +74,3 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);
 // PanelColumns (unlock in decimal seconds, texts decoded from GBK); `via` is the local address
 // the reply came to.
 std::vector<std::string> PanelCells(const PanelRecord& found, std::string_view via);
-
-// Added for `search --format csv`: one CSV line (ending in "\n") of the fields, each quoted by
-// libcsv only when it holds a comma, quote, CR or LF, or starts or ends with a blank.
-std::string CsvLine(const std::vector<std::string>& fields);

@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # callpanel against stand-in panels on two segments, with no default route (a laptop on site
 # with a cable into each panel switch):
-#   callpanel_test.sh CALLPANEL STANDIN HOLD_PORT
+#   callpanel_test.sh CALLPANEL STANDIN HOLD_PORT [wine GBK_CHECK]
 # Run inside tools/testnet.sh --topology twosegments: callpanel and the stand-ins broadcast.
+# With "wine", CALLPANEL is callpanel.exe (scripts/build-windows.sh), run under wine with a
+# fresh prefix and a wine server of its own in the tool namespace, where wine makes the sockets;
+# GBK_CHECK (gbk-codec-check.exe) first checks code page 936 against the GBK table.
 # One stand-in per panel namespace; every stand-in prints a line for each request it gets, and
 # writes are broadcast, so "write for" lines count every write that went on the wire.
 set -euo pipefail
@@ -10,8 +13,9 @@ set -euo pipefail
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
 . "$(dirname "$0")/../lib/x11.sh"
 
-[ $# -eq 3 ] || { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT" >&2; exit 2; }
-cli=$1 standin=$2 hold=$3
+[ $# -eq 3 ] || { [ $# -eq 5 ] && [ "$4" = wine ]; } ||
+    { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT [wine GBK_CHECK]" >&2; exit 2; }
+cli=$1 standin=$2 hold=$3 wine=${4:-} gbk_check=${5:-}
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
 { [ -n "${TESTNET_TOOL_NS:-}" ] && [ "${TESTNET_TOPOLOGY:-}" = twosegments ]; } ||
@@ -22,6 +26,32 @@ need_commands ip awk grep cut nft script
 
 begin_work
 show_on_failure --tail 30 out err
+
+launcher=()
+if [ -n "$wine" ]; then
+    command -v wine >/dev/null && command -v wineserver >/dev/null ||
+        { echo "SKIP: wine is not installed (scripts/setup.sh)" >&2; exit 77; }
+    for exe in "$cli" "$gbk_check"; do
+        [ -f "$exe" ] || { echo "SKIP: $exe is not built (scripts/build-windows.sh)" >&2; exit 77; }
+    done
+    # TMPDIR: wine keeps its server socket there, removed with the scratch folder.
+    export WINEPREFIX=$work/wine TMPDIR=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    unset DISPLAY WAYLAND_DISPLAY
+    mkdir "$WINEPREFIX"
+    # Persistent and in the foreground: the server is this script's child, ended by its pid.
+    wineserver -f -p &
+    track "$!"
+    t0=$SECONDS
+    if ! wine wineboot --init >"$work/wineboot" 2>&1; then
+        cat "$work/wineboot" >&2
+        echo "wine: wineboot failed once, once more" >&2
+        wine wineboot --init >"$work/wineboot" 2>&1 ||
+            { cat "$work/wineboot" >&2; fail "wine could not make its prefix"; }
+    fi
+    echo "wine: prefix ready in $((SECONDS - t0)) s"
+    wine "$gbk_check" || fail "code page 936 disagrees with the GBK table"
+    launcher=(wine)
+fi
 
 ip route del default 2>/dev/null || true
 [ -z "$(ip route show default)" ] || fail "the tool namespace still has a default route"
@@ -52,7 +82,7 @@ applied_by() { grep -c '^write for .* -> ' "$work/standin$1.out" || true; }
 run() {
     local expected=$1 rc=0
     shift
-    "$cli" "$@" >"$work/out" 2>"$work/err" || rc=$?
+    "${launcher[@]}" "$cli" "$@" >"$work/out" 2>"$work/err" || rc=$?
     # A sanitized build may end with an expected code: its reports must still show.
     if grep -q 'Sanitizer' "$work/err"; then cat "$work/err" >&2; fail "callpanel $*: sanitizer report"; fi
     [ "$rc" -eq "$expected" ] || fail "callpanel $* ended with $rc, expected $expected"
@@ -96,7 +126,7 @@ refused=(
     'two rows, one IP|NR == 3 { $5 = ip } { ip = $5 }|'"${macs[0]} \\(line 2\\) and ${macs[1]} \\(line 3\\): both have the IP address"
     'two rows, one MAC|NR == 3 { $1 = mac } { mac = $1 }|plan-edit.csv:3:1: mac: .* is also on line 2'
     'broken quote|NR == 4 { $3 = "10\"83" }|plan-edit.csv:4:3: broken quote'
-    'missing column|{ $9 = "" ; sub(",,", ",") }|plan-edit.csv:1:.*unlock'
+    'row lacks a column|NR == 3 { $9 = "" ; sub(",,", ",") }|plan-edit.csv:3:12: missing column'
     'bad IP|NR == 5 { $5 = "10.83.1.300" }|plan-edit.csv:5:5: '
     'gateway outside|NR == 6 { $7 = "10.99.0.1" }|'"${macs[4]} \\(line 6\\): gateway 10.99.0.1 is outside"
     'unlocking time|NR == 2 { $9 = 0 }|plan-edit.csv:2:9: .*Unlocking time between 1-9'
@@ -191,12 +221,16 @@ EOF
 loss 20
 run 0 apply "$work/plan.csv"
 [ "$(grep -c ' verified' "$work/out")" -eq "$count" ] || fail "under loss: $(cat "$work/out")"
-# On a terminal the rounds show their progress on standard error.
-rc=0
-script -qec "$cli apply $work/export.csv" /dev/null >"$work/out" || rc=$?
-[ "$rc" -eq 0 ] && [ "$(grep -c ' verified' "$work/out")" -eq "$count" ] ||
-    fail "under loss, on a terminal: exit $rc, $(cat "$work/out")"
-grep -q 'round 1: [0-9]* of '"$count"' rows done' "$work/out" || fail "no progress on a terminal"
+if [ -n "$wine" ]; then
+    run 0 apply "$work/export.csv"
+else
+    # On a terminal the rounds show their progress on standard error.
+    rc=0
+    script -qec "$cli apply $work/export.csv" /dev/null >"$work/out" || rc=$?
+    [ "$rc" -eq 0 ] || fail "under loss, on a terminal: exit $rc, $(cat "$work/out")"
+    grep -q 'round 1: [0-9]* of '"$count"' rows done' "$work/out" || fail "no progress on a terminal"
+fi
+[ "$(grep -c ' verified' "$work/out")" -eq "$count" ] || fail "under loss: $(cat "$work/out")"
 for ns in "${panel_ns[@]}"; do ip netns exec "$ns" nft delete table inet loss; done
 echo "apply under 20 % loss each way: $count verified, twice"
 
@@ -213,7 +247,8 @@ run 0 set "$net.10.255" --unlock 3 --format csv
     fail "set on .255: $(cat "$work/out")"
 
 # --- Ctrl+C: the write in flight ends, the rest is not attempted, exit 130. Late write replies
-# make every write wait its 100 ms.
+# make every write wait its 100 ms. (A signal is not how wine passes Ctrl+C on.)
+if [ -z "$wine" ]; then
 for ((k = 0; k < count; k++)); do start_standin "$k" --delay-ms 200; done
 rc=0
 "$cli" apply --format csv "$work/plan.csv" >"$work/out" 2>"$work/err" &
@@ -231,6 +266,7 @@ for ((k = 0; k < count; k++)); do applied=$((applied + $(applied_by "$k"))); don
 [ "$applied" -eq "$attempted" ] || fail "Ctrl+C: $applied panels written for $attempted rows"
 echo "Ctrl+C: $attempted verified, $skipped not attempted"
 for ((k = 0; k < count; k++)); do start_standin "$k"; done
+fi
 
 # --- Three new panels on the factory address among configured ones: moved off one at a time.
 for k in 0 1 2; do
@@ -269,13 +305,20 @@ grep -q 'warning: .*both have the MAC 00:50:2A:EE:EE:EE' "$work/err" || fail "se
 run 2 set "$(ip_of 7)" --mac F0:00:01
 grep -q 'site: .*both have the MAC 00:50:2A:F0:00:01' "$work/err" || fail "set --mac: $(cat "$work/err")"
 
+# --- A reply longer than 12288 bytes is dropped whole; one of exactly 12288 is taken.
+start_standin 0 --short 12289
+start_standin 1 --short 12288
+run 0 search --format csv --repeat 1
+grep -q "^$(mac_of 1)," "$work/out" || fail "a search reply of 12288 bytes was not taken"
+! grep -q "^$(mac_of 0)," "$work/out" || fail "a search reply of 12289 bytes was taken"
+
 # --- No panel answers: exit 1, the header alone.
 stop "${standin_pid[@]}"
 run 1 search --format csv --wait 200
 [ "$(wc -l <"$work/out")" -eq 1 ] || fail "a search without panels listed rows"
 
 # --- No network at all (a namespace of its own with nothing in it): said so, exit 1.
-if command -v unshare >/dev/null; then
+if [ -z "$wine" ] && command -v unshare >/dev/null; then
     for command in search "set ${macs[0]} --unlock 3" "delete-cards ${macs[0]} --yes"; do
         rc=0
         # shellcheck disable=SC2086

@@ -26,9 +26,10 @@ reply)
     extra=()
     ;;
 plan)
-    sources=(tests/fuzz/PlanFuzzer.cpp cli/core/Plan.cpp cli/core/SiteChecks.cpp
-        protocol/PanelTexts.cpp protocol/SettingsChecks.cpp)
-    libs=(-lcsv)
+    sources=(tests/fuzz/PlanFuzzer.cpp cli/core/Plan.cpp cli/core/PlanReader.cpp
+        cli/core/CsvReader.cpp cli/core/TerminalText.cpp cli/core/SiteChecks.cpp
+        protocol/PanelTexts.cpp protocol/GbkCodecIconv.cpp protocol/SettingsChecks.cpp)
+    libs=()
     max_len=4096 # a few dozen rows; longer files only repeat what rows do
     seeds=$root/tests/fuzz/plan-corpus
     work=$out/plan-corpus-work

@@ -1,6 +1,7 @@
 // Which of the computer's interfaces a broadcast leaves by, from fabricated interface lists
 // ("index flags address/prefix", flags U up, R link, B broadcast, L loopback, P point-to-point).
 #include "BroadcastInterfaces.h"
+#include "ArrivalAddress.h"
 
 #include <QStringList>
 #include <QTest>
@@ -100,6 +101,63 @@ class BroadcastInterfacesTest : public QObject {
         for (const QString& entry : interfaces)
             list.push_back(Parse(entry));
         QCOMPARE(Describe(BroadcastRoutes(list)), routes);
+    }
+
+    // The local address of a datagram where the receive names only the interface (Windows).
+    void arrivalAddress_data() {
+        QTest::addColumn<QStringList>("interfaces");
+        QTest::addColumn<unsigned>("index");
+        QTest::addColumn<QString>("destination");
+        QTest::addColumn<QString>("source");
+        QTest::addColumn<QString>("local");
+        const QStringList laptop{"1 URL 127.0.0.1/8", "2 URB 192.168.1.20/24", "3 URB 10.84.0.1/16",
+                                 "3 URB 192.168.0.100/24"};
+        QTest::newRow("broadcast on the Wi-Fi") << laptop << 2u << "255.255.255.255"
+                                                << "192.168.1.7"
+                                                << "192.168.1.20";
+        QTest::newRow("broadcast on the cable, from its main subnet")
+            << laptop << 3u << "255.255.255.255"
+            << "10.84.0.11"
+            << "10.84.0.1";
+        QTest::newRow("broadcast on the cable, from the alias's subnet")
+            << laptop << 3u << "255.255.255.255"
+            << "192.168.0.200"
+            << "192.168.0.100";
+        QTest::newRow("sender in no subnet of the interface: its first address")
+            << laptop << 3u << "255.255.255.255"
+            << "172.16.5.5"
+            << "10.84.0.1";
+        QTest::newRow("subnet broadcast") << laptop << 3u << "10.84.255.255"
+                                          << "10.84.0.11"
+                                          << "10.84.0.1";
+        QTest::newRow("sent to an own address: that address, whatever the index")
+            << laptop << 3u << "192.168.1.20"
+            << "10.84.0.11"
+            << "192.168.1.20";
+        QTest::newRow("interface not in the list") << laptop << 9u << "255.255.255.255"
+                                                   << "10.84.0.11"
+                                                   << "0.0.0.0";
+        QTest::newRow("interface without IPv4")
+            << QStringList{"4 URB inet6", "4 URB packet"} << 4u << "255.255.255.255"
+            << "10.84.0.11"
+            << "0.0.0.0";
+    }
+    void arrivalAddress() {
+        QFETCH(QStringList, interfaces);
+        QFETCH(unsigned, index);
+        QFETCH(QString, destination);
+        QFETCH(QString, source);
+        QFETCH(QString, local);
+        std::vector<InterfaceAddress> list;
+        for (const QString& entry : interfaces)
+            list.push_back(Parse(entry));
+        in_addr to{}, from{};
+        inet_pton(AF_INET, qPrintable(destination), &to);
+        inet_pton(AF_INET, qPrintable(source), &from);
+        const in_addr found = ArrivalAddressOn(list, index, to, from);
+        char text[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &found, text, sizeof text);
+        QCOMPARE(QString::fromLatin1(text), local);
     }
 };
 

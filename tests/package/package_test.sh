@@ -27,7 +27,7 @@ readonly SEARCH_X=424 SEARCH_Y=308
     fail "not inside tools/testnet.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "still in the machine's own network namespace"
-need_commands cpack dpkg dpkg-deb Xvfb xdotool rsvg-convert od readelf ldd ip
+need_commands cpack dpkg dpkg-deb Xvfb xdotool rsvg-convert od readelf ldd ip man
 [ -f "$build/CPackConfig.cmake" ] || fail "$build holds no CPackConfig.cmake"
 
 begin_work
@@ -52,7 +52,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
 echo "Depends: $depends"
-for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6 libcsv3; do
+for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep"
 done
 
@@ -63,7 +63,9 @@ expected=$(printf '%s\n' \
     ./usr/bin/callpanel-tool \
     ./usr/share/applications/callpanel-tool.desktop \
     ./usr/share/icons/hicolor/48x48/apps/callpanel-tool.png \
-    ./usr/share/icons/hicolor/scalable/apps/callpanel-tool.svg)
+    ./usr/share/icons/hicolor/scalable/apps/callpanel-tool.svg \
+    ./usr/share/man/man1/callpanel-tool.1.gz \
+    ./usr/share/man/man1/callpanel.1.gz | sort)
 actual=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 [ "$actual" = "$expected" ] || fail "package contents differ:
 $(diff <(echo "$expected") <(echo "$actual") || true)"
@@ -82,6 +84,17 @@ for program in callpanel-tool callpanel callpanel-standin; do
     fi
     ! ldd "$bin/$program" | grep -q 'not found' || fail "$program: $(ldd "$bin/$program" | grep 'not found')"
 done
+
+# The manual pages, as `man callpanel` shows them once installed: no formatting warning.
+for page in callpanel callpanel-tool; do
+    file=$root/usr/share/man/man1/$page.1.gz
+    warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >"$work/$page.txt") ||
+        fail "man $page failed: $warnings"
+    [ -z "$warnings" ] || fail "man $page: $warnings"
+    grep -q "^NAME" "$work/$page.txt" && grep -Eq "^ *$page +- " "$work/$page.txt" ||
+        fail "man $page: no NAME section naming $page"
+done
+echo "manual pages: callpanel(1), callpanel-tool(1)"
 
 desktop=$root/usr/share/applications/callpanel-tool.desktop
 if command -v desktop-file-validate >/dev/null; then

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <map>
 
+#include "GbkCodec.h"
 #include "PanelTexts.h"
 #include "Records.h"
 #include "SettingsChecks.h"
@@ -179,6 +180,15 @@ void SettingsChecksTest::textsOf_data() {
                           << QByteArray("1");
     QTest::newRow("zero bytes are no villa")
         << QByteArray("H1234\0\0\0\0\0\0\0", 12) << 0 << QByteArray("1234") << QByteArray();
+    // A zero byte ends the address: the '0's after it are not its 5th to 10th characters.
+    QTest::newRow("zero byte before the zeros") << QByteArray("H12\0\0"
+                                                              "0000001",
+                                                              12)
+                                                << 0 << QByteArray("12") << QByteArray("1");
+    QTest::newRow("help with a zero byte early") << QByteArray("P12\0\0"
+                                                               "0000001",
+                                                               12)
+                                                 << 1 << QByteArray("12") << QByteArray("1");
     QTest::newRow("other letter") << QByteArray("X0102030405\x31", 12) << 1
                                   << QByteArray("0102030405") << QByteArray("1");
 }
@@ -205,8 +215,23 @@ void SettingsChecksTest::textsOf() {
 
 void SettingsChecksTest::gbk() {
     QCOMPARE(GbkToUtf8("1\xCB\xCE!"), std::string("1\xE5\xAE\x8B!"));
-    QCOMPARE(GbkToUtf8("a\xFF!"), std::string("a?!"));
-    QCOMPARE(GbkToUtf8("a\xCB"), std::string("a?")); // a lead byte at the end
+    // A byte that is no whole character stays visible, one U+FFFD each, on every system.
+    const std::string bad = "\xEF\xBF\xBD";
+    QCOMPARE(GbkToUtf8("a\xFF!"), "a" + bad + "!");
+    QCOMPARE(GbkToUtf8("a\xCB"), "a" + bad); // a lead byte at the end
+    QCOMPARE(GbkToUtf8("\x81"), bad);        // a facility byte
+    QCOMPARE(GbkToUtf8("\x80\xCB\xCE"), bad + "\xE5\xAE\x8B");
+    // 0x7F is no trail byte: the lead byte alone is bad, the bytes after it stay.
+    QCOMPARE(GbkToUtf8(std::string("\x81\x7F") + "1"), bad + "\x7F" + "1");
+    QCOMPARE(GbkToUtf8("\xCB\xCE\xCB\xCE"), std::string("\xE5\xAE\x8B\xE5\xAE\x8B"));
+    QVERIFY(!GbkDecodeStrict("a\xCB"));
+    QVERIFY(!GbkDecodeStrict("\xFF"));
+    QVERIFY(GbkDecodeStrict("1\xCB\xCE") == std::string("1\xE5\xAE\x8B"));
+    QVERIFY(GbkDecodeStrict("") == std::string());
+    QVERIFY(!GbkEncodeStrict("\xEF\xBF\xBD")); // what a bad byte shows as cannot be written
+    QCOMPARE(WireBytes("1\xE5\xAE\x8B\xE0\xB8\x81"
+                       "2\xC3"),
+             std::string("1\xCB\xCE?2?"));
     QVERIFY(Utf8ToGbk("\xEF\xBC\x81") == std::string("\xA3\xA1"));
     QVERIFY(Utf8ToGbk("ab") == std::string("ab"));
     QVERIFY(!Utf8ToGbk("a\xE0\xB8\x81")); // Thai: no GBK form

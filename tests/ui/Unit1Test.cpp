@@ -685,10 +685,30 @@ void Unit1Test::panelDetails_data() {
         << '1' << usual << QByteArray("V") << 3 << 2 << "中文"
         << "1" << usualShown << "V"
         << "3";
-    QTest::newRow("facility byte decoded as GBK")
+    // A byte that is no whole GBK character stays visible, on every system alike.
+    QTest::newRow("facility byte no GBK character")
+        << "mouse" << -1 << 'H' << QByteArray("1234567890") << '\x81' << usual << QByteArray("V")
+        << 3 << 0 << "1234567890"
+        << "\uFFFD" << usualShown << "V"
+        << "3";
+    QTest::newRow("facility 0x80 no character either")
         << "mouse" << -1 << 'H' << QByteArray("1234567890") << '\x80' << usual << QByteArray("V")
         << 3 << 0 << "1234567890"
-        << "€" << usualShown << "V"
+        << "\uFFFD" << usualShown << "V"
+        << "3";
+    QTest::newRow("address ending in a lead byte")
+        << "mouse" << -1 << 'H' << QByteArray("123456789\xCB") << '1' << usual << QByteArray("V")
+        << 3 << 0 << "123456789\uFFFD"
+        << "1" << usualShown << "V"
+        << "3";
+    // The zero byte ends the address: the "000000" after it is not its 5th to 10th characters.
+    QTest::newRow("zero bytes before six zeros")
+        << "mouse" << -1 << 'H'
+        << QByteArray("12\0\0"
+                      "000000",
+                      10)
+        << '1' << usual << QByteArray("V") << 3 << 0 << "12"
+        << "1" << usualShown << "V"
         << "3";
     QTest::newRow("after the user picked help station")
         << "mouse" << 1 << 'H' << QByteArray("1234567890") << '1' << usual << QByteArray("V") << 3

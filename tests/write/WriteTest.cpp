@@ -240,6 +240,8 @@ void WriteTest::checks_data() {
     info("18 facility letter", {"Edit6=a"}, "Facility NO. between 0-1", "Edit6");
     info("18 facility blank", {"Edit6= "}, "Facility NO. between 0-1", "Edit6");
     info("18 facility 10", {"Edit6=10"}, "Facility NO. between 0-1", "Edit6");
+    // What a facility byte that is no GBK character shows as: it is there, so it is out of range.
+    info("18 facility shown as U+FFFD", {"Edit6=\uFFFD"}, "Facility NO. between 0-1", "Edit6");
     info("19 flat unlock 0", {"Edit28=0"}, "Unlocking time between 1-9", "Edit28");
     info("19 flat unlock letter", {"Edit28=a"}, "Unlocking time between 1-9", "Edit28");
     info("19 flat unlock blank", {"Edit28= "}, "Unlocking time between 1-9", "Edit28");

@@ -201,7 +201,7 @@ std::string Usage() {
            "  --unlock N         door unlocking time in seconds (default 5)\n"
            "  --spare N          spare setting byte (default 0)\n"
            "  --delay-ms N       delay every reply by N milliseconds\n"
-           "  --short N          send search replies of N bytes instead of 512\n"
+           "  --short N          send search replies of N bytes instead of 512 (up to 65507)\n"
            "  --malformed        replies carry a broken signature\n"
            "  --stage N          stage byte of every reply (default 2)\n"
            "  --silent           send no reply (requests still take effect), still print\n"
@@ -287,7 +287,7 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
         } else if (name == "--delay-ms") {
             if (!next() || !ParseInt(value, 0, 600000, out.DelayMs)) return bad();
         } else if (name == "--short") {
-            if (!next() || !ParseInt(value, 1, MaxDatagram, out.SearchReplyLength)) return bad();
+            if (!next() || !ParseInt(value, 1, MaxReplyLength, out.SearchReplyLength)) return bad();
         } else if (name == "--stage") {
             if (!next() || !ParseInt(value, 0, 255, out.Stage)) return bad();
         } else if (name == "--exit-after") {

@@ -13,6 +13,8 @@ namespace Standin {
 
 constexpr int Port = 8300;
 constexpr int MaxDatagram = 12288;
+// The longest UDP payload over IPv4: --short can go past what the tool takes.
+constexpr int MaxReplyLength = 65507;
 
 enum class PanelKind { Flat, Villa, HelpStation };
 

@@ -1,0 +1,33 @@
+# The Windows build: callpanel alone (the window needs Qt for Windows), one self-contained
+# program with the C++ and thread runtimes linked in, so that the zip needs no DLL beside it.
+
+find_package(Threads REQUIRED)
+# localtime_r as on Linux, from mingw's own time.h.
+add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
+    _POSIX_THREAD_SAFE_FUNCTIONS=200112L)
+add_link_options(-static)
+
+# CLI11 and nlohmann-json are header-only: their Debian packages serve every target, but their
+# CMake files name the whole of /usr/include, whose C library headers must not reach mingw.
+set(HOST_HEADERS ${CMAKE_BINARY_DIR}/host-headers)
+file(MAKE_DIRECTORY ${HOST_HEADERS})
+foreach(dir CLI nlohmann)
+    if(NOT EXISTS /usr/include/${dir})
+        message(FATAL_ERROR "/usr/include/${dir} is missing: run scripts/setup.sh")
+    endif()
+    file(CREATE_LINK /usr/include/${dir} ${HOST_HEADERS}/${dir} SYMBOLIC)
+endforeach()
+add_library(CLI11::CLI11 INTERFACE IMPORTED)
+target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${HOST_HEADERS})
+add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
+target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${HOST_HEADERS})
+
+add_subdirectory(net)
+add_subdirectory(protocol)
+add_subdirectory(cli)
+
+install(TARGETS callpanel RUNTIME DESTINATION .)
+
+# The GBK table against code page 936, run under wine by e2e_callpanel_wine.
+add_executable(gbk-codec-check tests/protocol/GbkCodecCheck.cpp protocol/GbkCodecWin32.cpp)
+target_include_directories(gbk-codec-check PRIVATE protocol)

@@ -1,0 +1,61 @@
+#!/usr/bin/env bash
+# callpanel's command line and plan refusals, which end before anything is sent:
+#   callpanel_args_test.sh CALLPANEL
+# Run inside tools/testnet.sh all the same, so that a case that wrongly got as far as a search
+# broadcasts only into the private network.
+set -euo pipefail
+set -f # arguments are split into words, never globbed
+
+# shellcheck source=SCRIPTDIR/../lib/x11.sh
+. "$(dirname "$0")/../lib/x11.sh"
+
+[ $# -eq 1 ] || { echo "usage: $0 CALLPANEL" >&2; exit 2; }
+cli=$1
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
+[ -n "${TESTNET_TOOL_NS:-}" ] &&
+    [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
+    fail "not inside tools/testnet.sh"
+need_commands grep od
+
+begin_work
+show_on_failure --tail 20 out err
+mkdir "$work/adir"
+
+# Each case: exit code | stream (out, err) | text that stream holds | plan on standard input
+# (printf format; "-" for none) | arguments (backslash escapes expanded).
+cases=(
+    '0|out|callpanel 1.4.0|-|--version'
+    '2|err|callpanel: unknown command '"'"'frobnicate'"'"'|-|frobnicate'
+    '2|err|callpanel: unknown option '"'"'--bogus'"'"'|-|--bogus'
+    '2|err|callpanel: unknown command '"'"'\e[2J'"'"'|-|\033[2J'
+    '2|err|callpanel: PLAN is required|-|apply'
+    '2|err|callpanel: --wait: Value x not in range|-|search --wait x'
+    '2|err|callpanel: The following argument was not expected: extra|-|search extra'
+    "2|err|callpanel: $work/adir is a directory|-|apply $work/adir"
+    "2|err|callpanel: cannot read $work/none.csv: No such file|-|apply $work/none.csv"
+    '2|err|callpanel: stdin:2: the plan is not UTF-8 text|mac,address\n00:50:2A:10:00:A5,\xcb\xce\n|apply -'
+    '2|err|callpanel: stdin:1: the plan is UTF-16 text|\xff\xfem\0a\0c\0\n\0|apply -'
+    '2|err|callpanel: stdin:2:1: mac: '"'"'00:50\0:2A\e[2J'"'"' is not a MAC|mac\n00:50\0:2A\x1b[2J\n|apply -'
+    '2|err|callpanel: stdin:4:1: mac: 00:50:2a:10:00:a5 is also on line 2|MAC;Type\r00:50:2A:10:00:A5;Flat\r\r00:50:2a:10:00:a5;help\r|apply --dry-run -'
+    '2|err|callpanel: stdin:4:1: mac: '"'"'x'"'"' is not a MAC|mac,ip\n"00:50:2A:10:00:A5"x,1\nx,"1\nx,1\n|apply -'
+)
+
+for c in "${cases[@]}"; do
+    IFS='|' read -r code stream text plan args <<<"$c"
+    args=$(printf '%b' "$args") # \033 in an argument is ESC
+    rc=0
+    # shellcheck disable=SC2086 # the arguments are words
+    if [ "$plan" = - ]; then
+        "$cli" $args >"$work/out" 2>"$work/err" </dev/null || rc=$?
+    else
+        # shellcheck disable=SC2059 # the plan is a printf format
+        printf "$plan" | "$cli" $args >"$work/out" 2>"$work/err" || rc=$?
+    fi
+    [ "$rc" -eq "$code" ] || fail "callpanel $args: exit $rc, expected $code"
+    grep -qF -- "$text" "$work/$stream" || fail "callpanel $args: $stream lacks: $text"
+    # Whatever the plan held, no byte of it reaches the terminal raw.
+    if od -An -tx1 "$work/err" | grep -qwE '0[0-8]|0[b-f]|1[0-9a-f]|7f|cb|ff'; then
+        fail "callpanel $args: a raw control or non-UTF-8 byte on standard error"
+    fi
+done
+echo "PASS: ${#cases[@]} cases"

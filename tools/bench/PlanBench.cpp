@@ -1,0 +1,84 @@
+// callpanel's plan reader and checks on a large site, without the network: a plan of ROWS rows
+// (default 5000, half of them with a Chinese address) as search would print it, read, each row's
+// settings laid over its panel and checked, staged, then the site checks. Prints the median and
+// the worst of the rounds.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "PanelTexts.h"
+#include "Plan.h"
+#include "SettingsChecks.h"
+#include "SiteChecks.h"
+
+namespace {
+
+PanelRecord Panel(int n) {
+    PanelRecord r{};
+    // 10 bytes: eight digits and one GBK character on every other panel.
+    char identity[13];
+    std::snprintf(identity, sizeof identity, "H%08d", n);
+    if (n % 2)
+        std::memcpy(identity + 9, "\xCB\xCE", 2);
+    else
+        std::memcpy(identity + 9, "00", 2);
+    identity[11] = '1';
+    std::memcpy(&r.TypeLetter, identity, PanelIdentityLength);
+    const uint8_t mac[6] = {0x00, 0x50, 0x2A, uint8_t(n >> 16), uint8_t(n >> 8), uint8_t(n)};
+    const uint8_t ip[4] = {10, uint8_t(n / 62500), uint8_t(n / 250 % 250), uint8_t(n % 250 + 2)};
+    const uint8_t mask[4] = {255, 0, 0, 0}, gateway[4] = {10, 0, 0, 1}, server[4] = {10, 0, 0, 2};
+    std::memcpy(r.Mac, mac, 6);
+    std::memcpy(r.Ip, ip, 4);
+    std::memcpy(r.Subnet, mask, 4);
+    std::memcpy(r.Gateway, gateway, 4);
+    std::memcpy(r.Server, server, 4);
+    std::memcpy(r.Version, "V1.4", 4);
+    r.UnlockTime = 5;
+    return r;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const int rows = argc > 1 ? std::atoi(argv[1]) : 5000;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
+    std::vector<PanelRecord> panels;
+    std::string csv =
+        CsvLine(std::vector<std::string>(std::begin(PanelColumns), std::end(PanelColumns)));
+    for (int n = 0; n < rows; ++n) {
+        panels.push_back(Panel(n));
+        csv += CsvLine(PanelCells(panels.back(), "10.0.0.9"));
+    }
+
+    std::vector<double> times;
+    std::size_t refused = 0;
+    for (int round = 0; round < rounds; ++round) {
+        const auto start = std::chrono::steady_clock::now();
+        const Plan plan = ReadPlan(csv);
+        std::vector<SitePanel> site;
+        std::vector<PlanError> errors = plan.Errors;
+        for (std::size_t at = 0; at < plan.Rows.size(); ++at) {
+            const auto texts = RowSettings(plan.Rows[at], panels[at], errors);
+            if (!texts) continue;
+            PanelRecord staged = panels[at];
+            StageSettings(*texts, staged);
+            site.push_back({MacText(staged.Mac), staged});
+        }
+        const auto problems = SiteProblems(site);
+        times.push_back(
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count());
+        refused = errors.size() + problems.size() + (plan.Rows.size() != std::size_t(rows));
+        if (!errors.empty()) std::fprintf(stderr, "%s\n", errors[0].Text.c_str());
+        if (!problems.empty()) std::fprintf(stderr, "%s\n", problems[0].c_str());
+    }
+    std::sort(times.begin(), times.end());
+    std::printf("%d rows (%zu bytes) read and checked: median %.1f ms, worst %.1f ms of %d "
+                "rounds; %zu problems\n",
+                rows, csv.size(), times[times.size() / 2], times.back(), rounds, refused);
+    return refused == 0 ? 0 : 1;
+}
