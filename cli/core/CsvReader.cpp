@@ -32,6 +32,9 @@ CsvReader::CsvReader(std::string_view text) : Text(text) {
     if (Text.substr(0, ByteOrderMark.size()) == ByteOrderMark)
         Text.remove_prefix(ByteOrderMark.size());
     Sep = SeparatorOf(Text);
+    for (const char c : {'"', '\n', '\r'})
+        Stops[static_cast<unsigned char>(c)] = QuotedStop;
+    Stops[static_cast<unsigned char>(Sep)] = PlainStop;
 }
 
 bool CsvReader::AtLineEnd() const {
@@ -69,6 +72,13 @@ CsvReader::Field CsvReader::ReadField(std::string& out, CsvFault& fault, int col
                 SkipRestOfLine();
                 return Field::Broken;
             }
+            // The plain run up to the next quote or line end goes in whole.
+            const std::size_t run = At;
+            while (At < Text.size() &&
+                   (Stops[static_cast<unsigned char>(Text[At])] & QuotedStop) == 0)
+                ++At;
+            out.append(Text.substr(run, At - run));
+            if (At >= Text.size()) continue;
             const char c = Text[At++];
             if (c == '"') {
                 if (At < Text.size() && Text[At] == '"') {
@@ -95,15 +105,14 @@ CsvReader::Field CsvReader::ReadField(std::string& out, CsvFault& fault, int col
         return Field::Broken;
     }
     const std::size_t start = At;
-    while (!AtLineEnd() && Text[At] != Sep) {
-        if (Text[At] == '"') {
-            fault = {Line, column,
-                     "broken quote: a cell without quotes cannot hold one; quote the whole cell "
-                     "and double the quote inside"};
-            SkipRestOfLine();
-            return Field::Broken;
-        }
+    while (At < Text.size() && Stops[static_cast<unsigned char>(Text[At])] == 0)
         ++At;
+    if (At < Text.size() && Text[At] == '"') {
+        fault = {Line, column,
+                 "broken quote: a cell without quotes cannot hold one; quote the whole cell "
+                 "and double the quote inside"};
+        SkipRestOfLine();
+        return Field::Broken;
     }
     std::size_t end = At;
     while (end > start && Blank(Text[end - 1]))

@@ -1,5 +1,7 @@
 // Reading a plan: the CSV reader's records into rows by the header's column names.
 #include <algorithm>
+#include <cstdint>
+#include <cstring>
 #include <set>
 
 #include "CsvReader.h"
@@ -27,7 +29,13 @@ std::string Lower(std::string_view text) {
 // Where the text stops being UTF-8: byte offset of the first bad sequence, or npos.
 std::size_t FirstNonUtf8(std::string_view text) {
     for (std::size_t at = 0; at < text.size();) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) { // most of a plan
+        // Most of a plan is ASCII: eight bytes at a time while no high bit is set.
+        for (std::uint64_t word; at + 8 <= text.size(); at += 8) {
+            std::memcpy(&word, text.data() + at, 8);
+            if ((word & 0x8080808080808080u) != 0) break;
+        }
+        if (at >= text.size()) break;
+        if (static_cast<unsigned char>(text[at]) < 0x80) {
             ++at;
             continue;
         }
@@ -84,7 +92,7 @@ class Reader {
   private:
     // Names in any case; columns not of PanelColumns are the user's own and ignored.
     void TakeHeader(const CsvRecord& record) {
-        auto columns = std::make_shared<std::map<std::string, int>>();
+        auto columns = std::make_shared<PlanColumnNumbers>();
         for (std::size_t at = 0; at < record.Fields.size(); ++at) {
             const std::string name = Lower(record.Fields[at]);
             if (std::find_if(std::begin(PanelColumns), std::end(PanelColumns),
@@ -102,7 +110,7 @@ class Reader {
         Header = std::move(columns);
     }
 
-    void TakeRow(const CsvRecord& record) {
+    void TakeRow(CsvRecord& record) {
         const int width = int(record.Fields.size());
         if (width < HeaderWidth) {
             std::string name;
@@ -122,8 +130,10 @@ class Reader {
             return;
         }
         PlanRow row{record.Line, {}, Header};
+        // Both are sorted by name: each cell goes in at the end, without a search.
         for (const auto& [column, number] : *Header)
-            row.Cells[column] = record.Fields[std::size_t(number) - 1];
+            row.Cells.emplace_hint(row.Cells.end(), column,
+                                   std::move(record.Fields[std::size_t(number) - 1]));
         if (const auto mac = row.Cells.find("mac"); mac != row.Cells.end()) {
             const int column = Header->at("mac");
             if (const auto bytes = ParseMac(mac->second)) {
@@ -142,7 +152,7 @@ class Reader {
     }
 
     Plan& Out;
-    std::shared_ptr<const std::map<std::string, int>> Header;
+    std::shared_ptr<const PlanColumnNumbers> Header;
     int HeaderWidth = 0;
     std::map<std::array<uint8_t, 6>, int> Macs; // first line of each MAC
 };
