@@ -19,6 +19,13 @@ std::string Quoted(std::string_view text) {
     return quoted;
 }
 
+constexpr std::size_t LongestColumn = [] {
+    std::size_t longest = 0;
+    for (const std::string_view name : PanelColumns)
+        longest = std::max(longest, name.size());
+    return longest;
+}();
+
 std::string Lower(std::string_view text) {
     std::string out(text);
     for (char& c : out)
@@ -94,10 +101,11 @@ class Reader {
     void TakeHeader(const CsvRecord& record) {
         auto columns = std::make_shared<PlanColumnNumbers>();
         for (std::size_t at = 0; at < record.Fields.size(); ++at) {
+            // No name of ours is longer than this; a user's long note is skipped unread.
+            if (record.Fields[at].size() > LongestColumn) continue;
             const std::string name = Lower(record.Fields[at]);
-            if (std::find_if(std::begin(PanelColumns), std::end(PanelColumns),
-                             [&](const char* known) { return name == known; }) ==
-                std::end(PanelColumns))
+            if (std::none_of(std::begin(PanelColumns), std::end(PanelColumns),
+                             [&](std::string_view known) { return name == known; }))
                 continue;
             if (!columns->emplace(name, int(at) + 1).second)
                 Out.Errors.push_back({record.Line, int(at) + 1,
