@@ -241,8 +241,9 @@ void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, in
 // The results of `set` and `delete-cards` in a format for scripts.
 void PrintResult(const std::string& mac, const std::string& result, const std::string& details,
                  Format format) {
-    if (format == Format::Table)
-        Print(mac + ": " + result + (details.empty() ? "" : " (" + details + ")") + "\n");
+    if (format == Format::Table) // details may quote what the panel reports
+        Print(TerminalText(mac + ": " + result + (details.empty() ? "" : " (" + details + ")")) +
+              "\n");
     else
         Print(Render(Table{{"mac", "result", "details"}, {{mac, result, details}}}, format));
 }
@@ -323,7 +324,7 @@ int RunSet(const SetOptions& options) {
     }
     std::string report;
     for (const FieldChange& c : Differences(current, AsReported(change.Pending)))
-        report += c.Field + ": " + c.Old + Arrow + c.New + "\n";
+        report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
     Rounds rounds(changes.Rows);
     WriteRounds(engine, rounds, options.Search, options.Rounds, site);

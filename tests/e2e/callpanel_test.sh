@@ -245,6 +245,12 @@ run 0 apply "$work/now.csv"
 run 0 set "$net.10.255" --unlock 3 --format csv
 [ "$(cat "$work/out")" = "$(printf 'mac,result,details\n%s,verified,' "$(mac_of 0)")" ] ||
     fail "set on .255: $(cat "$work/out")"
+# A panel's address with ESC in it: set's plain report shows it escaped, never raw.
+start_standin 0 --ip "$net.10.255" --identity $'H1\e[2J000001'
+run 0 set "$net.10.255" --address 1234567890
+grep -qF 'address: 1\e[2J0000 ' "$work/out" && ! grep -q $'\e' "$work/out" ||
+    fail "set with ESC in the address: $(cat -v "$work/out")"
+start_standin 0 --ip "$net.10.255"
 
 # --- Ctrl+C: the write in flight ends, the rest is not attempted, exit 130. Late write replies
 # make every write wait its 100 ms. (A signal is not how wine passes Ctrl+C on.)
