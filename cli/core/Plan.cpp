@@ -96,7 +96,7 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
                                          std::vector<PlanError>& errors, bool found) {
     const std::size_t before = errors.size();
-    std::set<std::string> faulty;
+    std::set<std::string, std::less<>> faulty;
     const auto fail = [&](const std::string& column, const std::string& text) {
         int number = 0;
         if (row.Columns)
@@ -110,7 +110,8 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
         return it == row.Cells.end() || it->second.empty() ? nullptr : &it->second;
     };
 
-    SettingsTexts t = TextsOf(current);
+    const SettingsTexts was = TextsOf(current);
+    SettingsTexts t = was;
 
     if (const std::string* mac = cell("mac")) {
         const auto bytes = ParseMac(*mac);
@@ -158,7 +159,6 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
         }
     }
     if (const std::string* text = cell("unlock")) t.Unlock = *text;
-    const SettingsTexts was = TextsOf(current);
     // The write carries one typed digit; anything longer would be cut to its first character.
     const bool digit = t.Unlock.size() == 1 && t.Unlock[0] >= '0' && t.Unlock[0] <= '9';
     const bool unlockKept = found && t.Unlock == was.Unlock;
