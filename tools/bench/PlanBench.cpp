@@ -66,9 +66,11 @@ int main(int argc, char** argv) {
             if (!texts) continue;
             PanelRecord staged = panels[at];
             StageSettings(*texts, staged);
-            site.push_back({MacText(staged.Mac), staged});
+            SitePanel panel{MacText(staged.Mac), panels[at], staged};
+            panel.Written = true;
+            site.push_back(panel);
         }
-        const auto problems = SiteProblems(site);
+        const std::vector<std::string> problems = CheckSite(site).Conflicts;
         times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());
