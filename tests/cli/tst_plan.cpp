@@ -127,6 +127,9 @@ void PlanTest::readPlan_data() {
         << QByteArray("mac,address\n00:50:2A:10:00:A5,0102\n00:50:2A:10:00:A6,\xCB\xCE\n") << ""
         << QStringList{"3:0:not UTF-8 text (a GBK or other ANSI save?): save it from the "
                        "spreadsheet as \"CSV UTF-8\""};
+    QTest::newRow("stray byte after a Chinese character")
+        << QByteArray("mac,address\n00:50:2A:10:00:A5,\xE4\xB8\xAD\x80\n") << ""
+        << QStringList{"2:0:not UTF-8 text"};
     QTest::newRow("UTF-16 refused")
         << QByteArray("\xFF\xFEm\0a\0c\0\n\0", 10) << "" << QStringList{"1:0:UTF-16"};
     QTest::newRow("UTF-16 without mark refused") << QByteArray("m\0a\0c\0\n\0"
