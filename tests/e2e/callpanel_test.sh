@@ -248,7 +248,7 @@ run 0 set "$net.10.255" --unlock 3 --format csv
 # A panel's address with ESC in it: set's plain report shows it escaped, never raw.
 start_standin 0 --ip "$net.10.255" --identity $'H1\e[2J000001'
 run 0 set "$net.10.255" --address 1234567890
-grep -qF 'address: 1\e[2J0000 ' "$work/out" && ! grep -q $'\e' "$work/out" ||
+grep -qF 'address: 1\e[2J00000 ' "$work/out" && ! grep -q $'\e' "$work/out" ||
     fail "set with ESC in the address: $(cat -v "$work/out")"
 start_standin 0 --ip "$net.10.255"
 
