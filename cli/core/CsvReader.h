@@ -40,8 +40,8 @@ class CsvReader {
     void SkipRestOfLine();
     bool Blank(char c) const { return c == ' ' || (c == '\t' && Sep != '\t'); }
 
-    // What ends a run of plain bytes: bit 1 inside quotes and out (quote, CR, LF), bit 2 only
-    // outside (the separator). One look-up a byte instead of a comparison for each.
+    // What ends a run of plain bytes: QuotedStop inside quotes and out (quote, CR, LF),
+    // PlainStop only outside (the separator). One look-up a byte, not a comparison for each.
     static constexpr unsigned char QuotedStop = 1, PlainStop = 2;
     unsigned char Stops[256] = {};
 

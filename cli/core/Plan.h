@@ -30,14 +30,14 @@ struct PlanError {
     std::string Text;
 };
 
-// One data row. Cells by column name (the header's columns of PanelColumns only), as written:
-// blanks around a cell without quotes are dropped, a quoted cell keeps them; texts are
-// UTF-8 as far as RowSettings is concerned. Columns: the header's field numbers by name, shared
-// by the rows of one plan (null for hand-built rows; their errors then carry column 0).
 // Looked up by plain names without building a std::string for each look-up.
 using PlanCells = std::map<std::string, std::string, std::less<>>;
 using PlanColumnNumbers = std::map<std::string, int, std::less<>>;
 
+// One data row. Cells by column name (the header's columns of PanelColumns only), as written:
+// blanks around a cell without quotes are dropped, a quoted cell keeps them; texts are
+// UTF-8 as far as RowSettings is concerned. Columns: the header's field numbers by name, shared
+// by the rows of one plan (null for hand-built rows; their errors then carry column 0).
 struct PlanRow {
     int Line;
     PlanCells Cells;
