@@ -67,6 +67,15 @@ void Engine::Send(const MessageBuffer& message, int length) {
     Udp.Send(message, length);
 }
 
+bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Millis wait,
+                        const std::function<bool()>& ready) {
+    if (Changed.wait_for(lock, wait, ready)) return true;
+    lock.unlock();
+    Udp.Settle(SettleLimit);
+    lock.lock();
+    return ready();
+}
+
 Collected Engine::Search(Millis every, int searches, const SearchGoal& goal) {
     MessageBuffer message;
     const int length = ComposeSearch(message, Signature);
@@ -90,8 +99,7 @@ Collected Engine::Search(Millis every, int searches, const SearchGoal& goal) {
         Send(message, length);
         ++collected.Searches;
         std::unique_lock<std::mutex> lock(Lock);
-        const bool done =
-            Changed.wait_for(lock, every, [&] { return goal.Done && goal.Done(since()); });
+        const bool done = AwaitReady(lock, every, [&] { return goal.Done && goal.Done(since()); });
         if (done || (goal.Answered && goal.Answered(since()))) break;
         lock.unlock();
         if (Dropped() != before && sent + 1 == searches && retries < LossRetries) {
@@ -115,7 +123,7 @@ bool Engine::SendAndAwait(const MessageBuffer& message, int length,
     }
     Send(message, length);
     std::unique_lock<std::mutex> lock(Lock);
-    return Changed.wait_for(lock, wait, [&] {
+    return AwaitReady(lock, wait, [&] {
         for (; seen < sources.size(); ++seen)
             if (credits(sources[seen])) return true;
         return false;

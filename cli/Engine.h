@@ -57,6 +57,9 @@ class Engine final : public DatagramHandler {
     // Room for the replies of a thousand panels that answer one search at once (as root; others
     // get net.core.rmem_max).
     static constexpr int ReceiveBufferSize = 4 << 20;
+    // How long the end of a wait may take to hand on replies that came in time but were not yet
+    // read off the socket.
+    static constexpr Millis SettleLimit{1000};
 
     Engine() = default;
     ~Engine();
@@ -96,6 +99,10 @@ class Engine final : public DatagramHandler {
                       const std::vector<std::string>& sources,
                       const std::function<bool(const std::string&)>& credits, Millis wait);
     uint64_t Dropped() const;
+    // Waits up to `wait` for `ready`, then lets the replies already at the socket through before
+    // asking it once more. `lock` holds Lock on entry and on return.
+    bool AwaitReady(std::unique_lock<std::mutex>& lock, Millis wait,
+                    const std::function<bool()>& ready);
 
     TUDPR Udp;
     std::mutex Lock; // guards everything below, shared with the receiver thread

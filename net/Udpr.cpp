@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <system_error>
 #include <vector>
 
@@ -16,6 +17,16 @@ constexpr int ReceiveBatch = 32;
 
 // Lets Close and the destructor know when they run on the receiver thread (from the handler).
 thread_local const TUDPR* ReceiverOf = nullptr;
+
+// Settle's mark: these bytes, then the mark's number. Only this endpoint can send from
+// 127.0.0.1 on its own port, and no panel message starts so.
+constexpr uint8_t MarkTag[8] = {0xFF, 'u', 'd', 'p', 'r', 'm', 'k', 0xFF};
+constexpr int MarkLength = sizeof MarkTag + sizeof(uint64_t);
+
+bool IsMarkFrom(const Arrival& a, int port) {
+    return a.Length == MarkLength && a.Source.sin_addr.s_addr == htonl(INADDR_LOOPBACK) &&
+           ntohs(a.Source.sin_port) == port && std::memcmp(a.Data, MarkTag, sizeof MarkTag) == 0;
+}
 
 } // namespace
 
@@ -100,11 +111,39 @@ bool TUDPR::Close() {
     }
     if (!socket) return false;
     Running = 0;
+    {
+        std::lock_guard<std::mutex> guard(SettleLock);
+        MarkSeen.notify_all();
+    }
     socket->Wake();
     // From the handler the receiver cannot be waited for; it finds Running cleared on return
     // and touches the socket no more.
     if (ReceiverOf != this && Receiver.joinable()) Receiver.join();
     return true;
+}
+
+bool TUDPR::Settle(std::chrono::milliseconds limit) {
+    if (LocalPort <= 0 || LocalPort > 65535) return false;
+    uint64_t mark;
+    {
+        std::lock_guard<std::mutex> guard(SettleLock);
+        mark = ++MarksSent;
+    }
+    uint8_t datagram[MarkLength];
+    std::memcpy(datagram, MarkTag, sizeof MarkTag);
+    std::memcpy(datagram + sizeof MarkTag, &mark, sizeof mark);
+    sockaddr_in self{};
+    self.sin_family = AF_INET;
+    self.sin_port = htons(static_cast<uint16_t>(LocalPort));
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    {
+        std::lock_guard<std::mutex> guard(SocketLock);
+        if (!Socket) return false;
+        Socket->SendTo(datagram, MarkLength, self);
+    }
+    std::unique_lock<std::mutex> lock(SettleLock);
+    MarkSeen.wait_for(lock, limit, [&] { return MarksBack >= mark || Running == 0; });
+    return MarksBack >= mark;
 }
 
 void TUDPR::ReceiverThread() {
@@ -138,6 +177,14 @@ void TUDPR::ReceiverThread() {
             inet_ntop(AF_INET, &a.Local, LocalAddress, sizeof LocalAddress);
             if (a.Drops > DropsSeen.load()) DropsSeen = a.Drops;
             if (Running == 0) break;
+            if (IsMarkFrom(a, LocalPort)) {
+                uint64_t mark;
+                std::memcpy(&mark, a.Data + sizeof MarkTag, sizeof mark);
+                std::lock_guard<std::mutex> guard(SettleLock);
+                MarksBack = std::max(MarksBack, mark);
+                MarkSeen.notify_all();
+                continue;
+            }
             if (!AcceptDatagramLength(a.Length)) continue; // never hand on a truncated part
             const int length = static_cast<int>(a.Length);
             a.Data[length] = 0;

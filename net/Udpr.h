@@ -1,6 +1,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -40,6 +42,10 @@ class TUDPR {
     // goes out once on each network the computer is on (BroadcastInterfaces.h), routes or not.
     int Send(const uint8_t* data, int length);
     bool Close();
+    // Returns true once every datagram that reached the socket before the call has been through
+    // the handler; false after `limit`, or when closed. A receiver that fell behind on a busy
+    // computer still holds replies that came in time when a wait for them ends.
+    bool Settle(std::chrono::milliseconds limit);
 
     // Settings, given before Open.
     int LocalPort = 0;
@@ -77,6 +83,11 @@ class TUDPR {
     std::atomic<int> ObtainedReceiveBuffer{0};
     // The highest drop count a received datagram carried (SO_RXQ_OVFL).
     std::atomic<uint64_t> DropsSeen{0};
+    // Settle's marks, sent to the socket itself by loopback: each queues behind what came before.
+    std::mutex SettleLock;
+    std::condition_variable MarkSeen;
+    uint64_t MarksSent = 0; // under SettleLock
+    uint64_t MarksBack = 0; // under SettleLock
 };
 
 // The receiver's length rule, shared with the fuzz harness: 0 to 7 bytes are too short for a

@@ -136,6 +136,26 @@ class HeldHandler final : public DatagramHandler {
     int Calls = 0;
 };
 
+// Spends `Delay` on every datagram, as a receiver on a busy computer falls behind.
+class SlowHandler final : public DatagramHandler {
+  public:
+    explicit SlowHandler(std::chrono::milliseconds delay) : Delay(delay) {}
+    void Dispatch(const char* sourceAddress, unsigned, const uint8_t*, int) override {
+        std::this_thread::sleep_for(Delay);
+        std::lock_guard<std::mutex> guard(Lock);
+        Sources.emplace_back(sourceAddress);
+    }
+    std::vector<std::string> sources() {
+        std::lock_guard<std::mutex> guard(Lock);
+        return Sources;
+    }
+
+  private:
+    const std::chrono::milliseconds Delay;
+    std::mutex Lock;
+    std::vector<std::string> Sources;
+};
+
 // A plain UDP socket created in another namespace of the test network (a stand-in panel).
 class PeerSocket {
   public:
@@ -476,6 +496,64 @@ class UdprTest : public QObject {
                                   Timeout);
         QCOMPARE(endpoint.DroppedDatagrams() > 0, drops);
         QVERIFY(closeWithin(endpoint));
+    }
+
+    // Settle returns only when what reached the socket before it has been through the handler,
+    // however far behind the receiver is, and its mark never reaches the handler.
+    void settleWaitsForQueued_data() {
+        QTest::addColumn<int>("localPort");
+        QTest::addColumn<int>("sent");
+        QTest::addColumn<int>("delayMs");
+        QTest::newRow("nothing queued") << Port << 0 << 0;
+        QTest::newRow("receiver behind") << Port << 12 << 40;
+        QTest::newRow("one queued") << Port << 1 << 300;
+        QTest::newRow("port not dispatched") << Port + 1 << 5 << 0;
+    }
+    void settleWaitsForQueued() {
+        QFETCH(int, localPort);
+        QFETCH(int, sent);
+        QFETCH(int, delayMs);
+        SlowHandler handler{std::chrono::milliseconds(delayMs)};
+        TUDPR endpoint;
+        configure(endpoint, localPort, nullptr);
+        endpoint.Handler = &handler;
+        QVERIFY(endpoint.Open());
+        PeerSocket panel(PanelNs[0], 0);
+        QVERIFY(panel.ok());
+        for (int i = 0; i < sent; ++i)
+            QVERIFY(panel.sendTo(ToolIp, localPort, pattern(64, i)));
+        QTest::qWait(20); // at the socket, mostly unread
+        const auto start = std::chrono::steady_clock::now();
+        QVERIFY(endpoint.Settle(std::chrono::seconds(5)));
+        const auto took = std::chrono::steady_clock::now() - start;
+        QCOMPARE(int(handler.sources().size()), localPort == Port ? sent : 0);
+        QVERIFY(took < std::chrono::seconds(4));
+        QVERIFY(closeWithin(endpoint));
+    }
+
+    // A mark stuck behind a held receiver, or no socket: false within the limit.
+    void settleGivesUp_data() {
+        QTest::addColumn<QString>("state");
+        QTest::newRow("closed") << "closed";
+        QTest::newRow("receiver held") << "held";
+    }
+    void settleGivesUp() {
+        QFETCH(QString, state);
+        HeldHandler held;
+        TUDPR endpoint;
+        configure(endpoint, Port, nullptr);
+        endpoint.Handler = &held;
+        PeerSocket panel(PanelNs[0], 0);
+        QVERIFY(panel.ok() && endpoint.Open());
+        if (state == "closed") QVERIFY(closeWithin(endpoint));
+        if (state == "held") QVERIFY(panel.sendTo(ToolIp, Port, pattern(64)));
+        QTest::qWait(20);
+        const bool settled = endpoint.Settle(std::chrono::milliseconds(300));
+        held.release(); // before any check, so that Close can end the receiver
+        QVERIFY(!settled);
+        if (state == "held") QVERIFY(endpoint.Settle(std::chrono::seconds(5)));
+        QCOMPARE(held.count(), state == "held" ? 1 : 0); // no mark handed on
+        closeWithin(endpoint);
     }
 
     void closeWakesBlockedReceiver() {
