@@ -71,18 +71,29 @@ rmem_max=$(cat /proc/sys/net/core/rmem_max)
 rmem_default=$(cat /proc/sys/net/core/rmem_default)
 echo "=== tool namespace: net.core.rmem_max $rmem_max, net.core.rmem_default $rmem_default"
 
+# launch_standin P ARGS...: starts a stand-in in panel namespace P, not waiting for it.
+launch_standin() {
+    local p=$1
+    shift
+    ip netns exec "${panel_ns[p]}" "$standin" "$@" >"$work/standin$p.out" 2>&1 &
+    track "$!"
+    started+=("$!")
+}
+
+# Waits until the stand-ins of the first $1 panel namespaces are ready.
+await_standins() {
+    local p
+    for ((p = 0; p < $1; p++)); do
+        wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
+    done
+}
+
 # Starts one stand-in in each of the first $1 panel namespaces and waits until all are ready.
 start_standins() {
     local n=$1 p
     started=()
-    for ((p = 0; p < n; p++)); do
-        ip netns exec "${panel_ns[p]}" "$standin" --exit-after 600 >"$work/standin$p.out" 2>&1 &
-        track "$!"
-        started+=("$!")
-    done
-    for ((p = 0; p < n; p++)); do
-        wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
-    done
+    for ((p = 0; p < n; p++)); do launch_standin "$p" --exit-after 600; done
+    await_standins "$n"
 }
 
 # callpanel on a site that behaves like one: a thousand panels answering one search, and plans
@@ -110,14 +121,9 @@ EOF
     echo "=== callpanel search, 1000 panels (10 in each of 100 namespaces)"
     started=()
     for ((p = 0; p < 100; p++)); do
-        ip netns exec "${panel_ns[p]}" "$standin" --panels 10 --base-ip "10.83.$((p + 1)).1" \
-            --exit-after 600 >"$work/standin$p.out" 2>&1 &
-        track "$!"
-        started+=("$!")
+        launch_standin "$p" --panels 10 --base-ip "10.83.$((p + 1)).1" --exit-after 600
     done
-    for ((p = 0; p < 100; p++)); do
-        wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
-    done
+    await_standins 100
     times=() listed_min=1000 lost_runs=0
     for ((r = 0; r < ROUNDS; r++)); do
         t0=$(ms_now)
@@ -135,14 +141,8 @@ EOF
     apply_runs() {
         local n=$1 pct=$2 runs=$3 r plan verified ok=0 vmin=$1 times=()
         started=()
-        for ((p = 0; p < n; p++)); do
-            ip netns exec "${panel_ns[p]}" "$standin" --exit-after 900 >"$work/standin$p.out" 2>&1 &
-            track "$!"
-            started+=("$!")
-        done
-        for ((p = 0; p < n; p++)); do
-            wait_for 20 grep -q '^ready' "$work/standin$p.out" || { echo "stand-in $p not ready" >&2; exit 1; }
-        done
+        for ((p = 0; p < n; p++)); do launch_standin "$p" --exit-after 900; done
+        await_standins "$n"
         "$cli" search --format csv --repeat 3 >"$work/export.csv"
         [ "$(($(wc -l <"$work/export.csv") - 1))" -eq "$n" ] || { echo "export lacks panels" >&2; exit 1; }
         awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1." p[4]; $9 = 7 }
