@@ -70,7 +70,7 @@ void TForm1::Button1Click() {
     showFilled(Edit28, texts.Unlock);
 
     std::optional<CheckFailure> failure;
-    Converting([&] { failure = FirstFailedCheck(texts); });
+    Converting([&] { failure = FirstFailedCheck(texts, ComputerAddresses()); });
     if (failure) {
         TEdit* box = nullptr;
         switch (failure->Box) {
