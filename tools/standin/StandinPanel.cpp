@@ -163,6 +163,22 @@ std::string Hex(uint8_t byte) {
     return text;
 }
 
+// The whole datagram: its length, its bytes up to the last that is not zero, in hex.
+std::string DumpLine(const uint8_t* data, int length) {
+    int end = length;
+    while (end > 0 && data[end - 1] == 0)
+        --end;
+    std::string line = "bytes ";
+    line += std::to_string(length);
+    line += ':';
+    for (int i = 0; i < end; ++i) {
+        char text[4];
+        std::snprintf(text, sizeof text, " %02x", data[i]);
+        line += text;
+    }
+    return line;
+}
+
 } // namespace
 
 bool ParseIpv4(const std::string& text, Ipv4& out) {
@@ -211,6 +227,7 @@ std::string Usage() {
            "  --malformed        replies carry a broken signature\n"
            "  --stage N          stage byte of every reply (default 2)\n"
            "  --silent           send no reply (requests still take effect), still print\n"
+           "  --dump             print each request's length and bytes (to its last non-zero)\n"
            "  --exit-after S     stop after S seconds\n"
            "  --reply-to ADDR    send replies to ADDR:8300 instead of the requester\n";
 }
@@ -251,6 +268,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
             if (!flag(out.Help)) return false;
         } else if (name == "--silent") {
             if (!flag(out.Silent)) return false;
+        } else if (name == "--dump") {
+            if (!flag(out.Dump)) return false;
         } else if (name == "--malformed") {
             if (!flag(out.Malformed)) return false;
         } else if (name == "--panels") {
@@ -422,6 +441,10 @@ Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string&
         outcome.Replies.clear();
         outcome.ReplyFrom.clear();
         outcome.Line += " (silent)";
+    }
+    if (Opts.Dump) {
+        outcome.Line += '\n';
+        outcome.Line += DumpLine(data, length);
     }
     return outcome;
 }

@@ -44,6 +44,7 @@ struct Options {
     bool Malformed = false; // replies carry a broken signature
     int Stage = STAGE_REPLY;
     bool Silent = false;
+    bool Dump = false;           // print every request's bytes
     double ExitAfterSeconds = 0; // 0: run until a signal
     bool HaveReplyTo = false;
     std::string ReplyTo;
