@@ -5,7 +5,6 @@
 #include <cstring>
 #include <limits>
 
-#include "DatagramSocket.h"
 #include "PanelTexts.h"
 
 namespace {
@@ -265,17 +264,6 @@ std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
             return CheckFailure{
                 SettingsBox::Mac, at, "Invalid MAC！", InputAgainTitle, CheckIconError, true, {}};
     return CutOff(t, ownAddresses);
-}
-
-std::vector<Ipv4Bytes> ComputerAddresses() {
-    std::vector<Ipv4Bytes> addresses;
-    for (const InterfaceAddress& a : CurrentInterfaceAddresses()) {
-        if (a.Family != AF_INET) continue;
-        Ipv4Bytes bytes;
-        std::memcpy(bytes.data(), &a.Address, 4); // network byte order: first octet first
-        addresses.push_back(bytes);
-    }
-    return addresses;
 }
 
 void StageSettings(const SettingsTexts& t, PanelRecord& pending) {

@@ -79,8 +79,6 @@ std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
 // The command line's check of the mask, which the window leaves unchecked: contiguous, /1 to
 // /30 ("Invalid subnet mask！"). Throws ConvertError for a mask text that is not an integer.
 std::optional<CheckFailure> CheckMask(const SettingsTexts& t);
-// Every IPv4 address of this computer now, for the checks above.
-std::vector<Ipv4Bytes> ComputerAddresses();
 
 // Writes the settings into `pending` field by field in the window's order (type letter,
 // address, facility, terminator, MAC, IP, subnet, gateway, server, unlocking time character).

@@ -102,7 +102,8 @@ class Reader {
         if (!Header)
             Out.Errors.push_back({1, 0, "no header line"});
         else if (Rows == 0)
-            Out.Errors.push_back({0, 0, "the plan has a header but no rows: nothing to apply"});
+            Out.Errors.push_back(
+                {HeaderLine, 0, "the plan has a header but no rows: nothing to apply"});
     }
 
   private:
@@ -132,6 +133,7 @@ class Reader {
             Out.Errors.push_back(
                 {record.Line, 0, "the header lacks the column 'mac', which names the panels"});
         HeaderWidth = int(record.Fields.size());
+        HeaderLine = record.Line;
         Header = std::move(columns);
     }
 
@@ -183,6 +185,7 @@ class Reader {
     std::shared_ptr<const PlanColumnNumbers> Header;
     int HeaderWidth = 0;
     int Rows = 0;                               // data records
+    int HeaderLine = 1;
     std::map<std::array<uint8_t, 6>, int> Macs; // first line of each MAC
 };
 

@@ -13,9 +13,6 @@
 
 namespace {
 
-// mac .. unlock: the columns a write sets.
-constexpr std::size_t WritableColumns = 9;
-
 std::string Folder(std::string& error) {
 #ifdef _WIN32
     if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)

@@ -40,7 +40,7 @@ cases=(
     '2|err|callpanel: stdin:2:1: mac: '"'"'00:50\0:2A\e[2J'"'"' is not a MAC|mac\n00:50\0:2A\x1b[2J\n|apply -'
     '2|err|callpanel: stdin:4:1: mac: 00:50:2a:10:00:a5 is also on line 2|MAC;Type\r00:50:2A:10:00:A5;Flat\r\r00:50:2a:10:00:a5;help\r|apply --dry-run -'
     '2|err|callpanel: stdin:4:1: mac: '"'"'x'"'"' is not a MAC|mac,ip\n"00:50:2A:10:00:A5"x,1\nx,"1\nx,1\n|apply -'
-    '2|err|callpanel: stdin: the plan has a header but no rows|mac,ip\n|apply -'
+    '2|err|callpanel: stdin:1: the plan has a header but no rows|mac,ip\n|apply -'
     '2|err|stdin:1:2: unknown column '"'"'IP Address'"'"': did you mean ip?|mac,IP Address\n00:50:2A:10:00:A5,1.2.3.4\n|apply -'
     '2|err|callpanel: stdin:2:2: unknown column|sep=;\nmac;ipp\n00:50:2A:10:00:A5;1\n|apply -'
     '2|err|it looks like Windows-1252|mac,address\n00:50:2A:10:00:A5,caf\xe9\n|apply -'
