@@ -298,6 +298,7 @@ int RunSearch(const SearchOptions& search, Format format) {
     for (int round = 0; round < SearchRoundsLimit; ++round) {
         SearchPlan plan;
         plan.Every = Millis(search.WaitMs);
+        plan.LossRetries = 0; // a round with drops is not quiet: the rounds go on anyway
         const Collected collected = engine.Search(plan);
         all.Replies.insert(all.Replies.end(), collected.Replies.begin(), collected.Replies.end());
         all.Searches += collected.Searches;

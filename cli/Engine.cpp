@@ -116,7 +116,7 @@ Collected Engine::Search(const SearchPlan& plan) {
         if (Dropped() == before) collected.Whole = true;
         if (finished) break;
         const bool more = sent < plan.Requests && Clock::now() < deadline;
-        if (!more && (collected.Whole || retries++ >= LossRetries)) break;
+        if (!more && (collected.Whole || retries++ >= plan.LossRetries)) break;
     }
     collected.Dropped = Dropped() - droppedAtStart;
     std::lock_guard<std::mutex> guard(Lock);
