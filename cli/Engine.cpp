@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <thread>
 
 namespace Cli {
 
@@ -112,6 +113,15 @@ Collected Engine::Search(const SearchPlan& plan) {
             // Done ends a round early only once the view is whole.
             finished = AwaitReady(
                 lock, roundEnd, [&] { return done() && (collected.Whole || Dropped() == before); });
+        }
+        if (finished && !collected.Whole) {
+            // A round ended early is whole only when nothing was dropped up to the replies
+            // already at the socket; otherwise it runs its course like any other.
+            Udp.Settle(SettleLimit);
+            if (Dropped() != before) {
+                std::this_thread::sleep_until(roundEnd);
+                finished = false;
+            }
         }
         if (Dropped() == before) collected.Whole = true;
         if (finished) break;
