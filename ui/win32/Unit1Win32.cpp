@@ -4,6 +4,7 @@
 
 #include <exception>
 
+#include "LimitedEdit.h"
 #include "WideText.h"
 
 namespace {
@@ -145,8 +146,8 @@ void TForm1::CreateControls() {
             CreateWindowExW(exStyle, windowClass, Wide(spec.Text).c_str(), style, 0, 0, 0, 0,
                             Window, HMENU(INT_PTR(IdOf(spec.Id))), instance, nullptr);
         Of(spec.Id) = control;
-        // EM_LIMITTEXT limits typing only: text the program sets is never cut.
-        if (spec.MaxLength > 0) SendMessageW(control, EM_LIMITTEXT, WPARAM(spec.MaxLength), 0);
+        if (spec.Kind == ControlKind::Edit || spec.Kind == ControlKind::Field)
+            SetTypingLimit(control, spec.MaxLength);
         // Frames lie under the field boxes laid over them; being disabled, they are never in
         // the tab order, so their place in the z-order changes no focus cycle.
         if (spec.Kind == ControlKind::Frame)
@@ -371,7 +372,7 @@ void TForm1::SetText(Control box, const std::string& text) {
 }
 
 void TForm1::SetMaxLength(Control box, int maxLength) {
-    SendMessageW(Of(box), EM_LIMITTEXT, WPARAM(maxLength), 0);
+    SetTypingLimit(Of(box), maxLength);
 }
 
 void TForm1::SelectAll(Control box) {
