@@ -148,11 +148,14 @@ void TForm1::CreateControls() {
         Of(spec.Id) = control;
         if (spec.Kind == ControlKind::Edit || spec.Kind == ControlKind::Field)
             SetTypingLimit(control, spec.MaxLength);
-        // Frames lie under the field boxes laid over them; being disabled, they are never in
-        // the tab order, so their place in the z-order changes no focus cycle.
-        if (spec.Kind == ControlKind::Frame)
-            SetWindowPos(control, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
     }
+    // A later child lies below an earlier one; the frames go under the field boxes laid over
+    // them. Being disabled they are never in the tab order, which follows the same sibling
+    // order, so no focus cycle changes.
+    for (const ControlSpec& spec : Form1Layout::Controls())
+        if (spec.Kind == ControlKind::Frame)
+            SetWindowPos(Of(spec.Id), HWND_BOTTOM, 0, 0, 0, 0,
+                         SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (const char* item : Form1Layout::ComboItems())
         SendMessageW(Of(Control::ComboBox1), CB_ADDSTRING, 0, LPARAM(Wide(item).c_str()));
 
