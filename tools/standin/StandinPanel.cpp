@@ -151,6 +151,12 @@ std::string FormatSettings(const PanelRecord& p) {
            FormatMac(p.Mac) + " unlock " + std::to_string(p.UnlockTime);
 }
 
+Ipv4 AddressOf(const PanelRecord& panel) {
+    Ipv4 ip;
+    std::memcpy(ip.Bytes, panel.Ip, sizeof ip.Bytes);
+    return ip;
+}
+
 std::string Hex(uint8_t byte) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", byte);
@@ -433,6 +439,7 @@ Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string&
     }
     if (Opts.Silent) {
         outcome.Replies.clear();
+        outcome.ReplyFrom.clear();
         outcome.Line += " (silent)";
     }
     if (Opts.Dump) {
@@ -444,8 +451,10 @@ Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string&
 
 Outcome StandinPanel::HandleSearch(const std::string& from) {
     Outcome outcome;
-    for (const PanelRecord& panel : Records)
+    for (const PanelRecord& panel : Records) {
         outcome.Replies.push_back(SearchReplyFor(panel));
+        outcome.ReplyFrom.push_back(AddressOf(panel));
+    }
     outcome.Line = "search from " + from + " -> " + std::to_string(Records.size()) +
                    (Records.size() == 1 ? " reply" : " replies");
     return outcome;
@@ -468,6 +477,7 @@ Outcome StandinPanel::HandleWrite(const uint8_t* data, int length) {
         if (!outcome.Line.empty()) outcome.Line += "; ";
         outcome.Line += "write for " + named + " -> " + FormatSettings(panel);
         outcome.Replies.push_back(HeaderReply(CMD_WRITE));
+        outcome.ReplyFrom.push_back(AddressOf(panel));
     }
     if (outcome.Line.empty())
         outcome.Line = "write for " + named + " ip " + FormatIpv4(current + PanelBlock::IpAt) +
@@ -488,8 +498,10 @@ Outcome StandinPanel::HandleDeleteCards(const uint8_t* data, int length) {
                   data[DeleteCardsRequest::SecondAt]);
     outcome.Line = "delete-cards for " + FormatIdentity(identity) + when;
     for (const PanelRecord& panel : Records)
-        if (SameIdentity(reinterpret_cast<const uint8_t*>(identity), panel))
+        if (SameIdentity(reinterpret_cast<const uint8_t*>(identity), panel)) {
             outcome.Replies.push_back(HeaderReply(CMD_DELETE_CARDS));
+            outcome.ReplyFrom.push_back(AddressOf(panel));
+        }
     if (outcome.Replies.empty()) outcome.Line += ": no such panel, ignored";
     return outcome;
 }

@@ -64,6 +64,9 @@ std::string FormatIdentity(const char* identity);
 struct Outcome {
     std::string Line;
     std::vector<std::vector<uint8_t>> Replies;
+    // The IP address of the panel each reply comes from, in the same order: a panel answers
+    // from its own address, whatever the namespace's is.
+    std::vector<Ipv4> ReplyFrom;
 };
 
 class StandinPanel {
