@@ -115,7 +115,7 @@ for _ in 1 2 3; do # the first click may come before the window takes input
     wait_for 5 searched && break
 done
 searched || fail "a click on \"Search all\" did not search"
-sleep 0.5 # both replies in
+sleep 1 # both replies in and listed
 
 # A check's box: facility 5; Return closes it and the focus is on the facility box.
 click "${LINE0[@]}"

@@ -387,6 +387,8 @@ void TForm1::SetEnabled(Control control, bool enabled) {
 }
 
 void TForm1::Focus(Control control) {
+    // Also where a late activation (a message box's owner activated again) puts it back.
+    FocusBeforeDeactivation = Of(control);
     SetFocus(Of(control));
 }
 
