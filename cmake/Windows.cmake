@@ -28,7 +28,6 @@ add_subdirectory(net)
 add_subdirectory(protocol)
 add_subdirectory(ui/logic) # the window's layout and decisions, shared with the Linux window
 add_subdirectory(cli)
-add_subdirectory(ui/logic)
 add_subdirectory(ui/win32)
 add_subdirectory(app/win32)
 
