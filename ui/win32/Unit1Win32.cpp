@@ -2,8 +2,6 @@
 
 #include <commctrl.h>
 
-#include <exception>
-
 #include "LimitedEdit.h"
 #include "WideText.h"
 
@@ -278,15 +276,7 @@ LRESULT CALLBACK TForm1::WindowProc(HWND window, UINT message, WPARAM w, LPARAM 
         form->Window = nullptr;
         return DefWindowProcW(window, message, w, l);
     }
-    try {
-        return form->Handle(message, w, l);
-    } catch (const std::exception& e) {
-        // The exception display; the window goes on.
-        form->ShowError(e.what());
-    } catch (...) {
-        form->ShowError("");
-    }
-    return 0;
+    return form->Handle(message, w, l);
 }
 
 LRESULT TForm1::Handle(UINT message, WPARAM w, LPARAM l) {
@@ -343,23 +333,24 @@ LRESULT TForm1::Handle(UINT message, WPARAM w, LPARAM l) {
 }
 
 void TForm1::Command(int id, int code) {
+    // Every handler through the shared rule for a failure that escapes it.
     switch (Control(id - FirstControlId)) {
     case Control::Button1:
-        if (code == BN_CLICKED) Logic.Button1Click();
+        if (code == BN_CLICKED) Logic.Run([this] { Logic.Button1Click(); });
         break;
     case Control::Button2:
-        if (code == BN_CLICKED) Logic.Button2Click();
+        if (code == BN_CLICKED) Logic.Run([this] { Logic.Button2Click(); });
         break;
     case Control::Button3:
-        if (code == BN_CLICKED) Logic.Button3Click();
+        if (code == BN_CLICKED) Logic.Run([this] { Logic.Button3Click(); });
         break;
     case Control::ListBox1:
         // A user's change of selection; LB_SETCURSEL and LB_RESETCONTENT send none.
-        if (code == LBN_SELCHANGE) Logic.ListBox1Click();
+        if (code == LBN_SELCHANGE) Logic.Run([this] { Logic.ListBox1Click(); });
         break;
     case Control::ComboBox1:
         // The user's choice only; CB_SETCURSEL sends none.
-        if (code == CBN_SELCHANGE) Logic.ComboBox1Change();
+        if (code == CBN_SELCHANGE) Logic.Run([this] { Logic.ComboBox1Change(); });
         break;
     default:
         break;
