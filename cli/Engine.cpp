@@ -1,5 +1,7 @@
 #include "Engine.h"
 
+#include "DuplicateRule.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -21,12 +23,9 @@ Mac MacOf(const PanelRecord& record) {
 }
 
 std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies) {
-    std::map<std::pair<Mac, std::array<uint8_t, 4>>, FoundPanel> panels;
-    for (const FoundPanel& p : replies) {
-        std::array<uint8_t, 4> ip;
-        std::copy(std::begin(p.Record.Ip), std::end(p.Record.Ip), ip.begin());
-        panels[{MacOf(p.Record), ip}] = p;
-    }
+    std::map<PanelRecord, FoundPanel, PanelOrder> panels;
+    for (const FoundPanel& p : replies)
+        panels[p.Record] = p;
     std::vector<FoundPanel> out;
     out.reserve(panels.size());
     for (auto& [key, panel] : panels)
@@ -61,10 +60,18 @@ uint64_t Engine::Dropped() const {
     return Udp.DroppedDatagrams();
 }
 
-void Engine::Send(const MessageBuffer& message, int length) {
+void Engine::Send(const MessageBuffer& message, int length, const std::string& firstRoute) {
     Udp.RemoteAddress = Broadcast;
     Udp.RemotePort = Port;
+    Udp.FirstRoute = firstRoute;
     Udp.Send(message, length);
+}
+
+std::string Engine::RouteOf(const PanelRecord& panel) {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (auto it = SearchReplies.rbegin(); it != SearchReplies.rend(); ++it)
+        if (SamePanel(it->Record, panel)) return it->Via;
+    return {};
 }
 
 bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Millis wait,
@@ -113,7 +120,7 @@ Collected Engine::Search(Millis every, int searches, const SearchGoal& goal) {
     return collected;
 }
 
-bool Engine::SendAndAwait(const MessageBuffer& message, int length,
+bool Engine::SendAndAwait(const MessageBuffer& message, int length, const std::string& firstRoute,
                           const std::vector<std::string>& sources,
                           const std::function<bool(const std::string&)>& credits, Millis wait) {
     std::size_t seen;
@@ -121,7 +128,7 @@ bool Engine::SendAndAwait(const MessageBuffer& message, int length,
         std::lock_guard<std::mutex> guard(Lock);
         seen = sources.size();
     }
-    Send(message, length);
+    Send(message, length, firstRoute);
     std::unique_lock<std::mutex> lock(Lock);
     return AwaitReady(lock, wait, [&] {
         for (; seen < sources.size(); ++seen)
@@ -136,7 +143,7 @@ bool Engine::Write(const PanelRecord& current, const PanelRecord& pending,
     PanelRecord staged = pending;
     const int length = ComposeWrite(message, Signature, current, staged);
     ++Writes;
-    return SendAndAwait(message, length, WriteSources, credits, wait);
+    return SendAndAwait(message, length, RouteOf(current), WriteSources, credits, wait);
 }
 
 bool Engine::DeleteCards(const PanelRecord& panel,
@@ -146,7 +153,7 @@ bool Engine::DeleteCards(const PanelRecord& panel,
     localtime_r(&now, &local);
     MessageBuffer message;
     const int length = ComposeDeleteCards(message, Signature, panel, local);
-    return SendAndAwait(message, length, DeleteSources, credits, wait);
+    return SendAndAwait(message, length, RouteOf(panel), DeleteSources, credits, wait);
 }
 
 void Engine::Dispatch(const char* sourceAddress, unsigned, const uint8_t* data, int length) {

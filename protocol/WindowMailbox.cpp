@@ -1,10 +1,11 @@
 #include "WindowMailbox.h"
 
+#include "DuplicateRule.h"
+
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cstdint>
-#include <cstring>
 
 namespace {
 
@@ -93,12 +94,12 @@ bool WindowMailbox::PostPanel(const PanelRecord& record) {
     // panel actually goes in (a search may have reset it meanwhile).
     RoomFreed.wait(lock, [this] { return Closed || Capacity - Size >= SenderReserve; });
     if (Closed || PanelsAccepted >= DirectoryCapacity) return false;
-    if (OneLinePerMac) {
+    if (OneLinePerPanel) {
         for (int i = 0; i < PanelsAccepted; ++i)
-            if (std::memcmp(AcceptedMacs[i], record.Mac, sizeof record.Mac) == 0) return false;
+            if (SamePanel(Accepted[i], record)) return false;
     }
     if (!PushLocked(lock, change, false)) return false;
-    std::memcpy(AcceptedMacs[PanelsAccepted], record.Mac, sizeof record.Mac);
+    Accepted[PanelsAccepted] = record;
     ++PanelsAccepted;
     return true;
 }
@@ -115,7 +116,7 @@ void WindowMailbox::Drain(WindowSink& sink) {
     ApplyTaken(taken, sink);
 }
 
-void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerMac) {
+void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerPanel) {
     // Panels of the previous search that are still on their way land before the caller clears
     // the list; everything posted after this belongs to the new search.
     ResetWake(WakeEventFd);
@@ -124,7 +125,7 @@ void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerMac) {
         std::lock_guard<std::mutex> lock(Mutex);
         taken = TakeAll(Taken);
         PanelsAccepted = 0;
-        OneLinePerMac = oneLinePerMac;
+        OneLinePerPanel = oneLinePerPanel;
     }
     RoomFreed.notify_all();
     ApplyTaken(taken, sink);
