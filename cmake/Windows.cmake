@@ -24,6 +24,7 @@ target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${HOST_
 
 add_subdirectory(net)
 add_subdirectory(protocol)
+add_subdirectory(ui/logic) # the window's layout and decisions, shared with the Linux window
 add_subdirectory(cli)
 
 install(TARGETS callpanel RUNTIME DESTINATION .)
