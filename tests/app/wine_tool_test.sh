@@ -6,6 +6,7 @@
 #  - port 8300 held: the box "Error" alone; Return ends the program with 0;
 #  - the window: client area 861 x 372; "Search all" lists both stand-ins, the first with a
 #    Chinese identity;
+#  - a click on the selected line shows its panel again (an edited box is undone);
 #  - a check's box: facility 5 gives "Facility NO. between 0-1", titled "Error", after which
 #    the facility box has the focus: what is typed next goes there;
 #  - select, edit, Write: the write request byte for byte as the stand-in received it;
@@ -105,9 +106,9 @@ lines() { cat "$work/standin$1.out"; }
 count_of() { grep -c "$2" "$work/standin$1.out" || true; }
 
 # The layout's places: "Search all", "Write", "Del all cards", the list's lines, the boxes of
-# the IP address's last byte and of the facility number.
+# the IP address's last byte, of the facility number and of the unlocking time.
 readonly SEARCH=(424 308) WRITE=(592 308) DELETE=(733 308)
-readonly LINE0=(100 24) LINE1=(100 38) IP4=(529 196) FACILITY=(480 115)
+readonly LINE0=(100 24) LINE1=(100 38) IP4=(529 196) FACILITY=(480 115) UNLOCK=(500 235)
 
 searched() { [ "$(count_of 1 '^search from ')" -ge 1 ]; }
 for _ in 1 2 3; do # the first click may come before the window takes input
@@ -117,8 +118,11 @@ done
 searched || fail "a click on \"Search all\" did not search"
 sleep 1 # both replies in and listed
 
-# A check's box: facility 5; Return closes it and the focus is on the facility box.
+# A click on the selected line shows its panel again: the unlocking time typed is undone.
 click "${LINE0[@]}"
+type_into "${UNLOCK[@]}" 7
+click "${LINE0[@]}"
+# A check's box: facility 5; Return closes it and the focus is on the facility box.
 type_into "${FACILITY[@]}" 5
 click "${WRITE[@]}"
 box=$(find_window '^Error$') || true
