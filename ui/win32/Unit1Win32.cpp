@@ -345,7 +345,8 @@ void TForm1::Command(int id, int code) {
         if (code == BN_CLICKED) Logic.Run([this] { Logic.Button3Click(); });
         break;
     case Control::ListBox1:
-        // A user's change of selection; LB_SETCURSEL and LB_RESETCONTENT send none.
+        // The user's click or key on a line, also one that leaves the selection as it was;
+        // LB_SETCURSEL and LB_RESETCONTENT send none.
         if (code == LBN_SELCHANGE) Logic.Run([this] { Logic.ListBox1Click(); });
         break;
     case Control::ComboBox1:
