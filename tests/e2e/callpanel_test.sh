@@ -116,6 +116,10 @@ awk -F, 'NR > 1 { split($5, p, "."); split($12, v, ".");
     "$work/export.csv" || fail "a reply is listed with the wrong local address"
 segments=$(cut -d, -f12 "$work/export.csv" | tail -n +2 | sort -u | wc -l)
 [ "$segments" -eq 2 ] || fail "replies came in by $segments interfaces, expected 2"
+# Every copy leaves from port 8300 on both routes (callpanel.exe too): the stand-ins name the
+# port each search came from.
+ports=$(cat "$work"/standin*.out | sed -n 's/^search from [0-9.]*:\([0-9]*\) .*/\1/p' | sort -u)
+[ "$ports" = 8300 ] || fail "searches came from ports: ${ports//$'\n'/ }"
 mapfile -t macs < <(cut -d, -f1 "$work/export.csv" | tail -n +2)
 # The same panels as JSON objects and as table lines.
 run 0 search --format json --repeat 1
