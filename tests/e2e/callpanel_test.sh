@@ -117,6 +117,10 @@ awk -F, 'NR > 1 { split($5, p, "."); split($12, v, ".");
     "$work/export.csv" || fail "a reply is listed with the wrong local address"
 segments=$(cut -d, -f12 "$work/export.csv" | tail -n +2 | sort -u | wc -l)
 [ "$segments" -eq 2 ] || fail "replies came in by $segments interfaces, expected 2"
+# Every copy leaves from port 8300 on both routes (callpanel.exe too): the stand-ins name the
+# port each search came from.
+ports=$(cat "$work"/standin*.out | sed -n 's/^search from [0-9.]*:\([0-9]*\) .*/\1/p' | sort -u)
+[ "$ports" = 8300 ] || fail "searches came from ports: ${ports//$'\n'/ }"
 mapfile -t macs < <(cut -d, -f1 "$work/export.csv" | tail -n +2)
 # The same panels as JSON objects and as table lines.
 run 0 search --format json --repeat 1
@@ -278,8 +282,11 @@ else
     grep -q 'round 1: [0-9]* of '"$count"' rows done' "$work/out" || fail "no progress on a terminal"
 fi
 [ "$(grep -c ' verified' "$work/out")" -eq "$count" ] || fail "under loss: $(cat "$work/out")"
+# The card deletion is sent again until the panel answers from its own address.
+run 0 delete-cards "${macs[3]}" --yes
+grep -q 'Del Success' "$work/out" || fail "delete-cards under loss: $(cat "$work/out" "$work/err")"
 no_loss
-echo "apply under 20 % loss each way: $count verified, twice"
+echo "apply under 20 % loss each way: $count verified, twice; delete-cards answered"
 
 # --- A panel on x.y.10.255 of a /16: the unedited export is a plan, and it can be set.
 ip_of() { sed -n 's/^panel 0: .* ip \([0-9.]*\) .*/\1/p' "$work/standin$1.out"; }
