@@ -38,8 +38,9 @@ void PrepareOutput() {
 
 const char* const Footer =
     "Exit codes: 0 done; 1 no panel answered, no network, or a write not confirmed; 2 bad\n"
-    "command line, plan or settings, or a conflict it would make (nothing written); 3 UDP port\n"
-    "8300 held by another program; 130 stopped by Ctrl+C (a second one ends at once).";
+    "command line, plan or settings, a conflict it would make, or replies dropped by the system\n"
+    "in every search round (nothing written); 3 UDP port 8300 held by another program; 130\n"
+    "stopped by Ctrl+C (a second one ends at once).";
 
 void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
     command->add_option("--wait", search.WaitMs, "milliseconds of collecting replies per round")
@@ -59,7 +60,7 @@ void AddDeadlineOptions(CLI::App* command, Cli::SearchOptions& search) {
     command->add_option("--wait", search.WaitMs, "milliseconds each search may take at most")
         ->check(CLI::Range(1, 60000))
         ->capture_default_str();
-    command->add_option("--repeat", search.Repeat, "searches sent at least before the writes")
+    command->add_option("--repeat", search.Repeat, "requests the first search sends at least")
         ->check(CLI::Range(1, 100))
         ->capture_default_str();
 }
