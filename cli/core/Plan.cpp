@@ -252,10 +252,6 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     // Nothing is sent for a row that changes nothing, so there is nothing to check.
     if (changed.empty()) return errors.size() != before ? std::nullopt : std::optional(t);
 
-    // The write always sends 00:50:2A as the first three bytes.
-    if (!faulty.count("mac") &&
-        (current.Mac[0] != 0x00 || current.Mac[1] != 0x50 || current.Mac[2] != 0x2A))
-        fail("mac", MacText(current.Mac) + " does not begin with 00:50:2A, which a write sets");
     // A check speaks of the fields the row changes; a panel may already hold what it forbids
     // (x.y.10.255 in a /16).
     const auto concerns = [&](const CheckFailure& failure) {

@@ -74,8 +74,7 @@ Plan ReadPlan(std::string_view csvText);
 // character), a facility other than 0 or 1, an address or facility without a GBK form or with
 // a control character, and every failed check of the fields the row changes (the window's, the
 // mask's, and those that keep the panel reachable, with `own`: this computer's addresses), not
-// only the first. A row that changes anything must name a panel whose MAC begins with 00:50:2A
-// (the write sends those three bytes). nullopt when there was any problem. The same-segment
+// only the first. nullopt when there was any problem. The same-segment
 // rule is left to the site checks. With `found` false (the panel did not answer; `current`
 // holds only its MAC) only what the cells say on their own is checked. `changes`: whether the
 // row changes any field.

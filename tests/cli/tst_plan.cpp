@@ -309,9 +309,11 @@ void PlanTest::rowSettings_data() {
         << QStringList{"mac=00:50:2A:10:00:A6"} << none << Edit(nullptr)
         << QStringList{"2:1:is not the panel's MAC"};
     const Edit otherPrefix = [](PanelRecord& r) { r.Mac[1] = 0x11, r.Mac[2] = 0x22; };
-    QTest::newRow("mac a write would change")
-        << QStringList{"mac=00:11:22:10:00:A5", "unlock=3"} << otherPrefix << Edit(nullptr)
-        << QStringList{"2:1:does not begin with 00:50:2A"};
+    // The write keeps the panel's own first three bytes.
+    QTest::newRow("mac of another maker, written")
+        << QStringList{"mac=00:11:22:10:00:A5", "unlock=3"} << otherPrefix
+        << Edit([](PanelRecord& r) { r.Mac[1] = 0x11, r.Mac[2] = 0x22, r.UnlockTime = 3; })
+        << QStringList{};
     QTest::newRow("mac of another maker, unchanged")
         << QStringList{"mac=00:11:22:10:00:A5"} << otherPrefix << otherPrefix << QStringList{};
     // Nothing is sent for a row that changes nothing, so the panel's own 12 s is no error.
