@@ -295,10 +295,11 @@ grep -q 'Del Success' "$work/out" || fail "delete-cards under loss: $(cat "$work
 no_loss
 echo "apply under 20 % loss each way: $count verified, twice; delete-cards answered"
 
-# --- A panel on x.y.10.255 of a /16: the unedited export is a plan, and it can be set.
+# --- A panel on x.y.10.255 of a /16 with another maker's MAC: the unedited export is a plan,
+# and it can be set.
 ip_of() { sed -n 's/^panel 0: .* ip \([0-9.]*\) .*/\1/p' "$work/standin$1.out"; }
 net=$(ip_of 0 | cut -d. -f1-2)
-start_standin 0 --ip "$net.10.255"
+start_standin 0 --ip "$net.10.255" --mac 00:11:22:00:00:01
 run 0 search --format csv
 cp "$work/out" "$work/now.csv"
 run 0 apply "$work/now.csv"
