@@ -1,6 +1,7 @@
 # The Windows build: callpanel alone (the window needs Qt for Windows), one self-contained
 # program with the C++ and thread runtimes linked in, so that the zip needs no DLL beside it.
 
+enable_language(RC)
 find_package(Threads REQUIRED)
 # localtime_r as on Linux, from mingw's own time.h.
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601
@@ -21,6 +22,24 @@ add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${HOST_HEADERS})
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${HOST_HEADERS})
+
+# The version resource and manifest of one exe: packaging/windows/NAME.rc defines its name and
+# description, includes version.rci and names NAME.manifest, made here from NAME.manifest.in
+# with the project's version.
+set(WINDOWS_RESOURCES ${CMAKE_BINARY_DIR}/windows-resources)
+configure_file(packaging/windows/windows-version.h.in ${WINDOWS_RESOURCES}/windows-version.h
+    @ONLY)
+function(windows_resources target name)
+    set(dir ${PROJECT_SOURCE_DIR}/packaging/windows)
+    configure_file(${dir}/${name}.manifest.in ${WINDOWS_RESOURCES}/${name}.manifest @ONLY)
+    set(rc ${dir}/${name}.rc)
+    # windres reports no dependencies: a changed manifest or version must still rebuild.
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
+        "${WINDOWS_RESOURCES}/${name}.manifest;${WINDOWS_RESOURCES}/windows-version.h;${dir}/version.rci")
+    target_sources(${target} PRIVATE ${rc})
+    target_include_directories(${target} PRIVATE $<$<COMPILE_LANGUAGE:RC>:${WINDOWS_RESOURCES}>
+        $<$<COMPILE_LANGUAGE:RC>:${dir}>)
+endfunction()
 
 add_subdirectory(net)
 add_subdirectory(protocol)

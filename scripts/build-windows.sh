@@ -9,7 +9,7 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 dir=$(realpath -m "${1:-$root/build-windows}")
 
-scripts/setup.sh
+scripts/setup.sh windows
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)

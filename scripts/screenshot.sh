@@ -13,7 +13,7 @@ xgrab=$build/tests/app/app-xgrab
 readonly TITLE='^Call Panel settings Tool V1\.4$'
 
 if [ "${1:-}" != --inside ]; then
-    scripts/setup.sh
+    scripts/setup.sh test
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$build" -j2 --target callpanel-tool app-xclose app-xgrab
     exec tools/testnet.sh --panels 1 -- "$0" --inside
