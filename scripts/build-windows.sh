@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Cross-builds callpanel.exe for 64-bit Windows and packs it with its instructions:
+# Cross-builds callpanel.exe (and the window callpanel-tool.exe, where the build has it) for
+# 64-bit Windows and packs them with a README for Windows users and the licence texts:
 #   scripts/build-windows.sh [BUILD_DIR]      (default: build-windows)
 # Leaves BUILD_DIR/cli/callpanel.exe and callpanel-<version>-windows-x64.zip in BUILD_DIR.
-# The program is linked statically (C++, GCC and thread runtimes): it needs only DLLs that every
-# Windows has, which the end of this script checks.
+# The programs are linked statically (C++, GCC and thread runtimes): they need only DLLs that
+# every Windows has, which this script checks, as it checks the zip and each program's version
+# resource and manifest (tests/package/windows_zip_check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -17,26 +19,43 @@ mkdir -p "$dir"
 cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log"; exit 1; }
-CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" --target callpanel gbk-codec-check
-
-exe=$dir/cli/callpanel.exe
-x86_64-w64-mingw32-strip "$exe"
+# The window's program, once the build has its target; until then the zip holds callpanel.exe.
+targets=(callpanel gbk-codec-check)
+exes=("$dir/cli/callpanel.exe")
+if cmake --build "$dir" --target help | grep -q '^\.\.\. callpanel-tool$'; then
+    targets+=(callpanel-tool)
+    exes+=("$dir/app/win32/callpanel-tool.exe")
+fi
+CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" --target "${targets[@]}"
 
 # Only system DLLs: a runtime DLL from mingw would be missing on the installer's laptop.
-system_dlls='^(kernel32|ws2_32|iphlpapi|msvcrt|user32|advapi32|shell32|api-ms-win-.*)\.dll$'
-while read -r dll; do
-    [[ ${dll,,} =~ $system_dlls ]] || { echo "build-windows: $exe needs $dll" >&2; exit 1; }
-done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+system_dlls='^(kernel32|ws2_32|iphlpapi|msvcrt|user32|gdi32|comctl32|advapi32|shell32'
+system_dlls+='|api-ms-win-.*)\.dll$'
+for exe in "${exes[@]}"; do
+    x86_64-w64-mingw32-strip "$exe"
+    while read -r dll; do
+        [[ ${dll,,} =~ $system_dlls ]] || { echo "build-windows: $exe needs $dll" >&2; exit 1; }
+    done < <(x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p')
+done
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 name=callpanel-$version-windows-x64
 stage=$dir/$name
 rm -rf "$stage" "$dir/$name.zip"
-mkdir -p "$stage"
-cp "$exe" "$stage/"
-# The README's Windows section, with Windows line ends for Notepad.
-awk '/^## .*Windows/ { on = 1; print; next } on && /^## / { exit } on' README.md |
-    sed 's/$/\r/' >"$stage/README.txt"
-[ -s "$stage/README.txt" ] || { echo "build-windows: README has no Windows section" >&2; exit 1; }
+mkdir -p "$stage/licences"
+cp "${exes[@]}" "$stage/"
+# Texts with Windows line ends, for Notepad.
+crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
+sed "s/@VERSION@/$version/" packaging/windows/README.txt >"$stage/README.txt.lf"
+crlf "$stage/README.txt.lf" "$stage/README.txt"
+rm "$stage/README.txt.lf"
+# The licences of this program and of all that is linked into it, as the Debian packages that
+# the build used state them.
+crlf LICENSE "$stage/licences/callpanel-tool.txt"
+crlf /usr/share/doc/libcli11-dev/copyright "$stage/licences/CLI11.txt"
+crlf /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.txt"
+crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
+crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.txt"
 (cd "$dir" && zip -q -X -r "$name.zip" "$name")
+tests/package/windows_zip_check.sh "$dir/$name.zip" "$version"
 echo "build-windows: $dir/$name.zip"

@@ -18,7 +18,7 @@ run=(
 )
 windows=(
     "${configure[@]}"
-    g++-mingw-w64-x86-64-posix zip # callpanel.exe: cross-build, the zip
+    g++-mingw-w64-x86-64-posix zip unzip # callpanel.exe: cross-build, the zip and its check
 )
 test=(
     "${run[@]}" "${windows[@]}"
