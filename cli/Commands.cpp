@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <functional>
@@ -29,10 +30,18 @@ namespace Cli {
 namespace {
 
 constexpr const char* Arrow = " \xE2\x86\x92 "; // " → "
-// Before writing and when reading back, searches go out this often, up to FindSearches of them,
-// until every panel wanted has answered: one lost datagram costs a quarter second, not a run.
+// Before writing and when reading back, searches go out this often until every panel wanted has
+// answered: one lost datagram costs a quarter second, not a run.
 constexpr Millis SearchEvery{250};
-constexpr int FindSearches = 12;
+// delete-cards cannot be taken back: it listens this long at least for panels sharing the
+// identity (one that answers a second late, or whose first replies were lost), and sends the
+// request up to DeleteAttempts times until the panel answers.
+constexpr Millis DeleteListen{3000};
+constexpr int DeleteAttempts = 10;
+// `search` asks again while new panels answer: it ends after QuietRounds rounds in a row that
+// added nobody (one is enough when it heard every panel known), at most SearchRoundsLimit.
+constexpr int QuietRounds = 3;
+constexpr int SearchRoundsLimit = 16;
 
 using Clock = std::chrono::steady_clock;
 
@@ -63,9 +72,16 @@ void Print(const std::string& text) {
     std::fflush(stdout);
 }
 
+// A receive buffer other than the default, for trying what a computer with a low limit does.
+int ReceiveBufferWanted() {
+    const char* text = std::getenv("CALLPANEL_RECEIVE_BUFFER");
+    const long bytes = text ? std::strtol(text, nullptr, 10) : 0;
+    return bytes > 0 && bytes <= Engine::ReceiveBufferSize ? int(bytes) : Engine::ReceiveBufferSize;
+}
+
 // 0, or the exit code after saying why the engine cannot work.
 int OpenEngine(Engine& engine) {
-    if (!engine.Open()) {
+    if (!engine.Open(ReceiveBufferWanted())) {
         Error("UDP port 8300 is held by another program (the window or another callpanel); "
               "close it and try again");
         return ExitPortHeld;
@@ -73,39 +89,54 @@ int OpenEngine(Engine& engine) {
     return HaveNetwork() ? ExitOk : ExitFailed;
 }
 
-// Says so when the system dropped replies that no later search made up for.
-void ReportLoss(const Collected& collected) {
+std::string DropText(const Collected& collected, const Engine& engine) {
+    return "the system dropped " + std::to_string(collected.Dropped) + " repl" +
+           (collected.Dropped == 1 ? "y" : "ies") + " in " + std::to_string(collected.Searches) +
+           " search(es): the receive buffer (" + std::to_string(engine.ReceiveRoom()) +
+           " bytes) overflowed";
+}
+
+constexpr const char* BufferFix =
+    "raise the system's limit (sudo sysctl -w net.core.rmem_max=16777216) or run callpanel as "
+    "root, which takes 4 MiB whatever the limit";
+
+// A search is whole when a round of it ended with no reply dropped by the system; a write or a
+// card deletion on a view that is not could clash with a panel that was never heard. True
+// after saying so.
+bool RefuseIncompleteView(const Collected& collected, const Engine& engine) {
+    if (collected.Whole) return false;
+    Error("the search is not whole: " + DropText(collected, engine) +
+          " in every round, so panels may be missing; nothing was written. " + BufferFix +
+          ", and try again");
+    return true;
+}
+
+// Drops that a later round made up for: said, since they cost time.
+void ReportLoss(const Collected& collected, const Engine& engine) {
     if (collected.Dropped == 0) return;
-    Error("replies were lost: the system dropped " + std::to_string(collected.Dropped) +
-          " datagram(s) while collecting, so " + std::to_string(collected.Searches) +
-          " searches were sent; if panels are missing, raise net.core.rmem_max (for example "
-          "sysctl -w net.core.rmem_max=16777216) and search again");
+    if (collected.Whole)
+        Warn(DropText(collected, engine) + "; a later round heard every panel. To avoid it, " +
+             BufferFix);
+    else
+        Error("the list may be short: " + DropText(collected, engine) + " in every round. " +
+              BufferFix + ", and search again");
 }
 
-// A burst that filled most of the receive buffer may have overflowed it, even where the system
-// does not count what it dropped.
-void WarnFullBuffer(std::size_t replies, long room) {
-    constexpr long PerReply = 2304; // what one 512-byte datagram takes of the buffer, at most
-    if (room == 0 || long(replies) * PerReply < room * 3 / 4) return;
-    Warn("replies may have been lost: " + std::to_string(replies) +
-         " panels answered, about as many as the receive buffer holds; raise the limit "
-         "(sysctl -w net.core.rmem_max=16777216) and search again");
-}
-
-// Searches until `answered` holds of the replies, at least `waits` times --wait after the first
-// search.
-Collected SearchUntil(Engine& engine, const SearchOptions& search,
-                      const std::function<bool(const Replies&)>& answered,
-                      const std::function<bool(const Replies&)>& done = {}, int waits = 1) {
+// A search of set, apply and delete-cards: a request every SearchEvery until `done` holds of the
+// replies (after at least `least` requests), --wait has passed or `requests` have gone out.
+Collected SearchFor(Engine& engine, const SearchOptions& search, int requests,
+                    const std::function<bool(const Replies&)>& done) {
     const auto start = Clock::now();
-    SearchGoal goal;
-    goal.Done = done;
-    goal.Answered = [&](const Replies& replies) {
-        return Clock::now() - start >= Millis(search.WaitMs) * waits && answered(replies);
-    };
-    const Collected collected = engine.Search(SearchEvery, FindSearches, goal);
-    ReportLoss(collected);
-    return collected;
+    const Millis least = SearchEvery * (std::max(search.Repeat, 1) - 1);
+    SearchPlan plan;
+    plan.Every = SearchEvery;
+    plan.Requests = std::max(requests, search.Repeat);
+    plan.Deadline = Millis(search.WaitMs);
+    if (done)
+        plan.Done = [&](const Replies& replies) {
+            return Clock::now() - start >= least && done(replies);
+        };
+    return engine.Search(plan);
 }
 
 std::string Joined(const std::vector<std::string>& parts, const char* separator) {
@@ -155,18 +186,18 @@ const FoundPanel* FindOne(const std::vector<FoundPanel>& found, const std::strin
     return nullptr;
 }
 
-// The panels found for a command on one panel: searched until the name has answered, and for
-// as long as --repeat searches would take, so that another panel with the same name is heard.
-std::vector<FoundPanel> FindNamed(Engine& engine, const SearchOptions& search,
-                                  const std::string& name) {
-    const auto named = [&](const Replies& replies) {
+// The panels found for `set`: searched until the name has answered and a whole round has passed,
+// so that another panel with the same name is heard.
+Collected FindNamed(Engine& engine, const SearchOptions& search, int requests,
+                    const std::string& name) {
+    const auto start = Clock::now();
+    return SearchFor(engine, search, requests, [&](const Replies& replies) {
+        if (Clock::now() - start < SearchEvery) return false;
         std::vector<FoundPanel> panels;
         for (const PanelRecord& r : replies)
             panels.push_back({r, "", ""});
         return !Matching(panels, name).empty();
-    };
-    const auto collected = SearchUntil(engine, search, named, {}, search.Repeat);
-    return Distinct(collected.Replies);
+    });
 }
 
 std::string Where(const std::string& path, const PlanError& e) {
@@ -187,10 +218,9 @@ bool Refuse(const Changes& changes, const std::string& path) {
     return changes.Refused();
 }
 
-// Writes in rounds until every row is verified or `rounds` have passed. After a Ctrl+C the rows
-// not yet written are skipped and what was written is read back.
-void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, int maxRounds,
-                 std::vector<PanelRecord> known) {
+// Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
+// rows not yet written are skipped and what was written is read back.
+void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, int maxRounds) {
     const std::size_t total = rounds.ToWrite().size();
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (Interrupted()) break;
@@ -207,21 +237,20 @@ void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, in
             const PanelRecord current = rounds.Latest(at);
             const PanelRecord pending = rounds.Pending(at);
             const bool replied = engine.Write(current, pending, [&](const std::string& source) {
-                return CreditsWrite(source, current, pending, known);
+                return CreditsWrite(source, current, pending);
             });
             rounds.Wrote(at, replied);
         }
-        const auto collected = SearchUntil(
-            engine, search, [&](const Replies& r) { return rounds.AllAnswered(r); },
-            [&](const Replies& r) { return rounds.AllHold(r); });
-        const Replies replies = RecordsOf(collected.Replies);
-        rounds.ReadBack(replies);
-        auto latest = Distinct(collected.Replies);
-        for (const PanelRecord& r : known)
-            if (std::none_of(latest.begin(), latest.end(),
-                             [&](const FoundPanel& p) { return MacOf(p.Record) == MacOf(r); }))
-                latest.push_back({r, "", ""});
-        known = RecordsOf(latest);
+        // Ends once every row written holds, or has answered after a whole round (its last
+        // reply counts: an earlier one may answer an older search).
+        const auto start = Clock::now();
+        SearchOptions readBack = search;
+        readBack.Repeat = 1;
+        const auto collected = SearchFor(engine, readBack, maxRounds, [&](const Replies& r) {
+            return rounds.AllHold(r) ||
+                   (Clock::now() - start >= SearchEvery && rounds.AllAnswered(r));
+        });
+        rounds.ReadBack(RecordsOf(collected.Replies));
     }
     Progress("");
     for (std::size_t at : rounds.ToWrite())
@@ -252,11 +281,31 @@ void SetQuiet(bool quiet) {
 int RunSearch(const SearchOptions& search, Format format) {
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    const Collected collected = engine.Search(Millis(search.WaitMs), search.Repeat);
-    ReportLoss(collected);
-    const auto found = Distinct(collected.Replies);
+    Collected all;
+    std::size_t known = 0;
+    int quiet = 0;
+    bool stillFinding = false;
+    for (int round = 0; round < SearchRoundsLimit; ++round) {
+        SearchPlan plan;
+        plan.Every = Millis(search.WaitMs);
+        const Collected collected = engine.Search(plan);
+        all.Replies.insert(all.Replies.end(), collected.Replies.begin(), collected.Replies.end());
+        all.Searches += collected.Searches;
+        all.Dropped += collected.Dropped;
+        all.Whole = all.Whole || collected.Whole;
+        const std::size_t now = Distinct(all.Replies).size();
+        const bool heardAll = Distinct(collected.Replies).size() == now;
+        quiet = now > known || !collected.Whole ? 0 : heardAll ? QuietRounds : quiet + 1;
+        stillFinding = now > known;
+        known = now;
+        if (round + 1 >= search.Repeat && quiet >= QuietRounds) break;
+    }
+    ReportLoss(all, engine);
+    const auto found = Distinct(all.Replies);
     Print(Render(PanelTable(found), format));
-    if (collected.Dropped == 0) WarnFullBuffer(found.size(), engine.ReceiveRoom());
+    if (stillFinding)
+        Error("the list may be short: the last of " + std::to_string(SearchRoundsLimit) +
+              " rounds still found new panels; search again with a longer --wait");
     for (const std::string& shared : SharedNames(RecordsOf(found)))
         Warn(shared + ": a request for one reaches all of them");
     if (found.empty()) {
@@ -271,7 +320,10 @@ int RunSet(const SetOptions& options) {
     if (const int code = OpenEngine(engine)) return code;
     // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
     CatchInterrupts(ExitInterrupted);
-    const auto found = FindNamed(engine, options.Search, options.Panel);
+    const Collected collected = FindNamed(engine, options.Search, options.Rounds, options.Panel);
+    ReportLoss(collected, engine);
+    if (RefuseIncompleteView(collected, engine)) return ExitRefused;
+    const auto found = Distinct(collected.Replies);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, options.Panel, exitCode);
     if (panel == nullptr) return exitCode;
@@ -291,8 +343,6 @@ int RunSet(const SetOptions& options) {
     std::vector<PanelRecord> others;
     for (const FoundPanel& p : found)
         if (&p != panel) others.push_back(p.Record);
-    std::vector<PanelRecord> site = {current};
-    site.insert(site.end(), others.begin(), others.end());
     Changes changes =
         PlanChanges({row}, {current}, tail == options.Changes.end() ? "" : tail->second);
     if (changes.Errors.empty()) {
@@ -318,7 +368,7 @@ int RunSet(const SetOptions& options) {
         report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
     Rounds rounds(changes.Rows);
-    WriteRounds(engine, rounds, options.Search, options.Rounds, site);
+    WriteRounds(engine, rounds, options.Search, options.Rounds);
     const RowResult result = rounds.Result(0);
     PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
     return Finish(result.Ok);
@@ -345,12 +395,15 @@ int RunApply(const ApplyOptions& options) {
     for (const PlanRow& row : plan.Rows)
         if (const auto it = row.Cells.find("mac"); it != row.Cells.end())
             if (const auto mac = ParseMac(it->second)) wanted.insert(*mac);
-    const auto collected = SearchUntil(engine, options.Search, [&](const Replies& replies) {
-        std::set<Mac> seen;
-        for (const PanelRecord& r : replies)
-            if (wanted.count(MacOf(r))) seen.insert(MacOf(r));
-        return seen.size() == wanted.size();
-    });
+    const auto collected =
+        SearchFor(engine, options.Search, options.Rounds, [&](const Replies& replies) {
+            std::set<Mac> seen;
+            for (const PanelRecord& r : replies)
+                if (wanted.count(MacOf(r))) seen.insert(MacOf(r));
+            return seen.size() == wanted.size();
+        });
+    ReportLoss(collected, engine);
+    if (!options.DryRun && RefuseIncompleteView(collected, engine)) return ExitRefused;
     const auto found = Distinct(collected.Replies);
     const Changes changes = PlanChanges(plan.Rows, RecordsOf(found));
     if (Refuse(changes, PlanName(options.PlanPath))) {
@@ -380,7 +433,7 @@ int RunApply(const ApplyOptions& options) {
     }
 
     Rounds rounds(changes.Rows);
-    WriteRounds(engine, rounds, options.Search, options.Rounds, RecordsOf(found));
+    WriteRounds(engine, rounds, options.Search, options.Rounds);
 
     Table report;
     report.Columns = {"mac", "result", "details"};
@@ -403,7 +456,14 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
     }
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    const auto found = FindNamed(engine, search, panelName);
+    // No early end: every panel sharing the identity must have had its chance to answer.
+    SearchOptions listen = search;
+    listen.WaitMs = std::max(search.WaitMs, int(DeleteListen.count()));
+    const Collected collected =
+        SearchFor(engine, listen, int(listen.WaitMs / SearchEvery.count()) + 1, {});
+    ReportLoss(collected, engine);
+    if (RefuseIncompleteView(collected, engine)) return ExitRefused;
+    const auto found = Distinct(collected.Replies);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, panelName, exitCode);
     if (panel == nullptr) return exitCode;
@@ -420,12 +480,13 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
         return ExitRefused;
     }
     const std::string name = MacText(panel->Record.Mac);
-    const auto known = RecordsOf(found);
     const PanelRecord target = panel->Record;
-    if (!engine.DeleteCards(target, [&](const std::string& source) {
-            return CreditsWrite(source, target, target, known);
-        })) {
-        Error(name + ": no reply to the card deletion");
+    // Only the target's own address answers for it.
+    if (!engine.DeleteCards(
+            target, [&](const std::string& source) { return CreditsWrite(source, target, target); },
+            DeleteAttempts)) {
+        Error(name + ": no reply to the card deletion after " + std::to_string(DeleteAttempts) +
+              " requests");
         PrintResult(name, "no reply", "", format);
         return ExitFailed;
     }

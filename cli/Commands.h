@@ -27,6 +27,9 @@ struct SearchOptions {
     int WaitMs = 500;
     int Repeat = 2;
 };
+// The deadline of each search of set, apply and delete-cards; they end sooner once every panel
+// they need has answered.
+inline constexpr int WriteSearchWaitMs = 3000;
 
 int RunSearch(const SearchOptions& search, Format format);
 

@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* Broadcast = "255.255.255.255";
 constexpr int SendBufferSize = 32768;
+using Clock = std::chrono::steady_clock;
 
 } // namespace
 
@@ -47,12 +48,12 @@ Engine::~Engine() {
     Udp.Close();
 }
 
-bool Engine::Open() {
+bool Engine::Open(int receiveBuffer) {
     Udp.LocalPort = Port;
     Udp.RemotePort = Port;
     Udp.RemoteAddress = Broadcast;
     Udp.SendBufferSize = SendBufferSize;
-    Udp.ReceiveBufferSize = ReceiveBufferSize;
+    Udp.ReceiveBufferSize = receiveBuffer;
     Udp.Handler = this;
     return Udp.Open();
 }
@@ -67,16 +68,16 @@ void Engine::Send(const MessageBuffer& message, int length) {
     Udp.Send(message, length);
 }
 
-bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Millis wait,
+bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Clock::time_point until,
                         const std::function<bool()>& ready) {
-    if (Changed.wait_for(lock, wait, ready)) return true;
+    if (Changed.wait_until(lock, until, ready)) return true;
     lock.unlock();
     Udp.Settle(SettleLimit);
     lock.lock();
     return ready();
 }
 
-Collected Engine::Search(Millis every, int searches, const SearchGoal& goal) {
+Collected Engine::Search(const SearchPlan& plan) {
     MessageBuffer message;
     const int length = ComposeSearch(message, Signature);
     std::size_t start;
@@ -84,28 +85,38 @@ Collected Engine::Search(Millis every, int searches, const SearchGoal& goal) {
         std::lock_guard<std::mutex> guard(Lock);
         start = SearchReplies.size();
     }
-    const auto since = [&] {
-        Replies replies;
-        replies.reserve(SearchReplies.size() - start);
-        for (std::size_t at = start; at < SearchReplies.size(); ++at)
-            replies.push_back(SearchReplies[at].Record);
-        return replies;
+    Replies since; // the records from SearchReplies[start] on, as far as taken; under Lock
+    const auto done = [&] {
+        if (!plan.Done) return false;
+        for (std::size_t at = start + since.size(); at < SearchReplies.size(); ++at)
+            since.push_back(SearchReplies[at].Record);
+        return plan.Done(since);
     };
     Collected collected;
     const uint64_t droppedAtStart = Dropped();
+    const auto first = Clock::now();
+    const auto deadline =
+        plan.Deadline.count() > 0 ? first + plan.Deadline : Clock::time_point::max();
     int retries = 0;
-    for (int sent = 0; sent < searches; ++sent) {
+    for (int sent = 0;;) {
         const uint64_t before = Dropped();
         Send(message, length);
+        ++sent;
         ++collected.Searches;
-        std::unique_lock<std::mutex> lock(Lock);
-        const bool done = AwaitReady(lock, every, [&] { return goal.Done && goal.Done(since()); });
-        if (done || (goal.Answered && goal.Answered(since()))) break;
-        lock.unlock();
-        if (Dropped() != before && sent + 1 == searches && retries < LossRetries) {
-            ++retries;
-            ++searches;
+        // A request sent again after drops gets its whole round, past the deadline too.
+        const auto roundEnd =
+            retries > 0 ? Clock::now() + plan.Every : std::min(Clock::now() + plan.Every, deadline);
+        bool finished;
+        {
+            std::unique_lock<std::mutex> lock(Lock);
+            // Done ends a round early only once the view is whole.
+            finished = AwaitReady(
+                lock, roundEnd, [&] { return done() && (collected.Whole || Dropped() == before); });
         }
+        if (Dropped() == before) collected.Whole = true;
+        if (finished) break;
+        const bool more = sent < plan.Requests && Clock::now() < deadline;
+        if (!more && (collected.Whole || retries++ >= LossRetries)) break;
     }
     collected.Dropped = Dropped() - droppedAtStart;
     std::lock_guard<std::mutex> guard(Lock);
@@ -123,7 +134,7 @@ bool Engine::SendAndAwait(const MessageBuffer& message, int length,
     }
     Send(message, length);
     std::unique_lock<std::mutex> lock(Lock);
-    return AwaitReady(lock, wait, [&] {
+    return AwaitReady(lock, Clock::now() + wait, [&] {
         for (; seen < sources.size(); ++seen)
             if (credits(sources[seen])) return true;
         return false;
@@ -140,13 +151,17 @@ bool Engine::Write(const PanelRecord& current, const PanelRecord& pending,
 }
 
 bool Engine::DeleteCards(const PanelRecord& panel,
-                         const std::function<bool(const std::string&)>& credits, Millis wait) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    MessageBuffer message;
-    const int length = ComposeDeleteCards(message, Signature, panel, local);
-    return SendAndAwait(message, length, DeleteSources, credits, wait);
+                         const std::function<bool(const std::string&)>& credits, int attempts,
+                         Millis wait) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
+        const std::time_t now = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&now, &local);
+        MessageBuffer message;
+        const int length = ComposeDeleteCards(message, Signature, panel, local);
+        if (SendAndAwait(message, length, DeleteSources, credits, wait)) return true;
+    }
+    return false;
 }
 
 void Engine::Dispatch(const char* sourceAddress, unsigned, const uint8_t* data, int length) {

@@ -34,17 +34,25 @@ Mac MacOf(const PanelRecord& record);
 // The replies since the first search of a Search call, in arrival order.
 using Replies = std::vector<PanelRecord>;
 
-struct SearchGoal {
-    // Ends the current wait at once (checked on every reply).
+// One search: a request every `Every` until `Done` holds of the replies (checked on every
+// reply), `Requests` have been sent and the last one's `Every` has passed, or `Deadline` (from
+// the first request; zero: none) has passed, whichever comes first. A search whose rounds all
+// saw the system drop datagrams is not whole: up to Engine::LossRetries further requests follow,
+// and only a round without drops lets Done end it.
+struct SearchPlan {
+    Millis Every{250};
+    int Requests = 1;
+    Millis Deadline{0};
     std::function<bool(const Replies&)> Done;
-    // After a wait: no further search is needed.
-    std::function<bool(const Replies&)> Answered;
 };
 
 struct Collected {
     std::vector<FoundPanel> Replies; // in arrival order
     int Searches = 0;
     uint64_t Dropped = 0; // datagrams the system dropped meanwhile
+    // A round (a request and the wait after it) ended without a datagram dropped by the system:
+    // every panel that answered it was heard.
+    bool Whole = false;
 };
 
 class Engine final : public DatagramHandler {
@@ -66,21 +74,20 @@ class Engine final : public DatagramHandler {
     Engine(const Engine&) = delete;
     Engine& operator=(const Engine&) = delete;
 
-    // Binds port 8300; false when another program holds it.
-    bool Open();
+    // Binds port 8300 asking for `receiveBuffer` bytes; false when another program holds it.
+    bool Open(int receiveBuffer = ReceiveBufferSize);
 
-    // Up to `searches` searches, `every` apart, collecting until `every` after the last; the
-    // goal ends the run early. A search during which the system dropped replies is followed by
-    // another (at most LossRetries more).
-    Collected Search(Millis every, int searches, const SearchGoal& goal = {});
+    Collected Search(const SearchPlan& plan);
 
     // Sends the write once and waits up to `wait` for a write reply from an address `credits`
     // accepts; true when one came. `pending` holds the unlocking time as the typed digit.
     bool Write(const PanelRecord& current, const PanelRecord& pending,
                const std::function<bool(const std::string&)>& credits, Millis wait = CommandWait);
-    // Sends the card deletion once and waits up to `wait` for its reply, as Write.
+    // Sends the card deletion up to `attempts` times, each followed by up to `wait` for its
+    // reply, until one comes from an address `credits` accepts; true when one came. A panel
+    // deletes its cards the same whether told once or twice.
     bool DeleteCards(const PanelRecord& panel,
-                     const std::function<bool(const std::string&)>& credits,
+                     const std::function<bool(const std::string&)>& credits, int attempts,
                      Millis wait = CommandWait);
 
     // The receive buffer the system granted, in bytes as it counts them.
@@ -99,9 +106,9 @@ class Engine final : public DatagramHandler {
                       const std::vector<std::string>& sources,
                       const std::function<bool(const std::string&)>& credits, Millis wait);
     uint64_t Dropped() const;
-    // Waits up to `wait` for `ready`, then lets the replies already at the socket through before
-    // asking it once more. `lock` holds Lock on entry and on return.
-    bool AwaitReady(std::unique_lock<std::mutex>& lock, Millis wait,
+    // Waits until `until` for `ready`, then lets the replies already at the socket through
+    // before asking it once more. `lock` holds Lock on entry and on return.
+    bool AwaitReady(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until,
                     const std::function<bool()>& ready);
 
     TUDPR Udp;

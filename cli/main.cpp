@@ -21,10 +21,24 @@ const char* const Footer =
     "8300 held by another program; 130 stopped by Ctrl+C (a second one ends at once).";
 
 void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
-    command->add_option("--wait", search.WaitMs, "milliseconds of collecting replies per search")
+    command->add_option("--wait", search.WaitMs, "milliseconds of collecting replies per round")
         ->check(CLI::Range(1, 60000))
         ->capture_default_str();
-    command->add_option("--repeat", search.Repeat, "searches sent; a panel answering twice is one")
+    command
+        ->add_option("--repeat", search.Repeat,
+                     "rounds at least; more while new panels answer (a panel answering twice "
+                     "is one)")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+}
+
+// The searches of set, apply and delete-cards end once every panel they need has answered.
+void AddDeadlineOptions(CLI::App* command, Cli::SearchOptions& search) {
+    search = {Cli::WriteSearchWaitMs, 1};
+    command->add_option("--wait", search.WaitMs, "milliseconds each search may take at most")
+        ->check(CLI::Range(1, 60000))
+        ->capture_default_str();
+    command->add_option("--repeat", search.Repeat, "searches sent at least before the writes")
         ->check(CLI::Range(1, 100))
         ->capture_default_str();
 }
@@ -133,7 +147,7 @@ int main(int argc, char** argv) {
     std::map<std::string, std::string> values;
     for (const Field& f : fields)
         setCommand->add_option(f.Option, values[f.Column], f.Help);
-    AddSearchOptions(setCommand, set.Search);
+    AddDeadlineOptions(setCommand, set.Search);
     AddRoundsOption(setCommand, set.Rounds);
     AddFormatOption(setCommand, format);
 
@@ -154,7 +168,7 @@ int main(int argc, char** argv) {
         ->required();
     applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
     AddFormatOption(applyCommand, format);
-    AddSearchOptions(applyCommand, apply.Search);
+    AddDeadlineOptions(applyCommand, apply.Search);
     AddRoundsOption(applyCommand, apply.Rounds);
 
     std::string deletePanel;
@@ -162,13 +176,17 @@ int main(int argc, char** argv) {
     auto* deleteCommand =
         app.add_subcommand("delete-cards", "tell one panel to delete all its access cards");
     deleteCommand->footer(
-        std::string("Sent once; exit 0 on \"Del Success\", 1 without a reply. Refused (exit 2)\n"
-                    "when other panels found share the panel's identity: all would delete.\n\n") +
+        std::string("Listens at least 3 s (or --wait) for panels sharing the identity, then sends\n"
+                    "the request until the panel answers (up to 10 times); exit 0 on \"Del\n"
+                    "Success\", 1 without a reply. Refused (exit 2) when other panels found share\n"
+                    "the panel's identity (all would delete), or when the system dropped replies\n"
+                    "in every search round (a panel may be missing).\n\n") +
         Footer);
     deleteCommand->add_option("PANEL", deletePanel, "the panel's MAC, current IP or identity")
         ->required();
     deleteCommand->add_flag("--yes", confirmed, "really delete the cards");
-    AddSearchOptions(deleteCommand, search);
+    Cli::SearchOptions deleteSearch;
+    AddDeadlineOptions(deleteCommand, deleteSearch);
     AddFormatOption(deleteCommand, format);
     bool quiet = false;
     for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand})
@@ -200,5 +218,5 @@ int main(int argc, char** argv) {
         apply.Output = output;
         return Cli::RunApply(apply);
     }
-    return Cli::RunDeleteCards(deletePanel, confirmed, search, output);
+    return Cli::RunDeleteCards(deletePanel, confirmed, deleteSearch, output);
 }

@@ -43,6 +43,7 @@ endfunction()
 
 add_subdirectory(net)
 add_subdirectory(protocol)
+add_subdirectory(ui/logic) # the window's layout and decisions, shared with the Linux window
 add_subdirectory(cli)
 
 install(TARGETS callpanel RUNTIME DESTINATION .)

@@ -1,29 +1,10 @@
 #include "WindowMailbox.h"
 
-#include <sys/eventfd.h>
-#include <unistd.h>
-
-#include <cstdint>
 #include <cstring>
 
-namespace {
+WindowMailbox::WindowMailbox() : Ring{}, Taken{} {}
 
-void ResetWake(int fd) {
-    uint64_t counter = 0;
-    // Nothing to read just means no wake was pending.
-    if (fd >= 0 && read(fd, &counter, sizeof counter) < 0) {
-    }
-}
-
-} // namespace
-
-WindowMailbox::WindowMailbox() : Ring{}, Taken{} {
-    WakeEventFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-}
-
-WindowMailbox::~WindowMailbox() {
-    if (WakeEventFd >= 0) close(WakeEventFd);
-}
+WindowMailbox::~WindowMailbox() = default;
 
 bool WindowMailbox::PushLocked(std::unique_lock<std::mutex>& lock, const Change& change,
                                bool mayWait) {
@@ -34,12 +15,7 @@ bool WindowMailbox::PushLocked(std::unique_lock<std::mutex>& lock, const Change&
     if (Closed || Size == Capacity) return false;
     Ring[(Head + Size) % Capacity] = change;
     ++Size;
-    if (Size == 1 && WakeEventFd >= 0) {
-        const uint64_t one = 1;
-        // A full counter only means the window thread is already due to drain.
-        if (write(WakeEventFd, &one, sizeof one) < 0) {
-        }
-    }
+    if (Size == 1 && Wake) Wake->Signal();
     return true;
 }
 
@@ -105,7 +81,7 @@ bool WindowMailbox::PostPanel(const PanelRecord& record) {
 
 void WindowMailbox::Drain(WindowSink& sink) {
     // Reset the wake first: a change posted after this point writes it again.
-    ResetWake(WakeEventFd);
+    if (Wake) Wake->Clear();
     int taken = 0;
     {
         std::lock_guard<std::mutex> lock(Mutex);
@@ -118,7 +94,7 @@ void WindowMailbox::Drain(WindowSink& sink) {
 void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerMac) {
     // Panels of the previous search that are still on their way land before the caller clears
     // the list; everything posted after this belongs to the new search.
-    ResetWake(WakeEventFd);
+    if (Wake) Wake->Clear();
     int taken = 0;
     {
         std::lock_guard<std::mutex> lock(Mutex);

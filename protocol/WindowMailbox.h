@@ -6,6 +6,10 @@
 #include <mutex>
 
 #include "PanelRecord.h"
+#include "WindowWake.h"
+#ifndef _WIN32
+#include "EventfdWake.h"
+#endif
 
 // What the window thread does with the changes the sender and receiver threads request.
 class WindowSink {
@@ -20,7 +24,8 @@ class WindowSink {
 
 // Carries window changes from the sender and receiver threads to the window thread, in the
 // order requested, without the requesting thread waiting for the window thread. Data passes
-// through a fixed ring under a std::mutex; an eventfd only wakes the window thread.
+// through a fixed ring under a std::mutex; a WindowWake only wakes the window thread (on Linux
+// the mailbox's own eventfd unless another wake is set).
 class WindowMailbox {
   public:
     static constexpr int Capacity = 2048;
@@ -50,8 +55,14 @@ class WindowMailbox {
     // Wakes a waiting poster and refuses further changes; for shutdown.
     void Close();
 
-    // Readable when changes are pending; the window thread watches it.
-    int WakeFd() const { return WakeEventFd; }
+    // Window thread, before the sender and receiver threads start: how posts wake it.
+    void SetWake(WindowWake& wake) { Wake = &wake; }
+#ifndef _WIN32
+    // Readable when changes are pending and the mailbox's own wake is in use.
+    int WakeFd() const {
+        return OwnWake.Fd();
+    }
+#endif
 
   private:
     enum class Kind : unsigned char { Status, EnableButtons, Panel };
@@ -74,6 +85,11 @@ class WindowMailbox {
     bool OneLinePerMac = false;
     uint8_t AcceptedMacs[DirectoryCapacity][sizeof PanelRecord::Mac] = {};
     bool Closed = false;
-    int WakeEventFd = -1;
+#ifndef _WIN32
+    EventfdWake OwnWake;
+    WindowWake* Wake = &OwnWake;
+#else
+    WindowWake* Wake = nullptr;
+#endif
     Change Taken[Capacity]; // window thread only
 };

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "Form1Layout.h"
+
 namespace Dialogs {
 
 namespace {
@@ -39,7 +41,7 @@ void ShowException(QWidget* parent, const QString& message) {
 }
 
 QString ApplicationTitle() {
-    return QStringLiteral("Call Panel settings Tool V1.4");
+    return QString::fromUtf8(Form1Layout::Caption);
 }
 
 void RunHandler(QWidget* parent, const std::function<void()>& handler) {

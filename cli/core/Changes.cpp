@@ -7,9 +7,6 @@
 
 namespace {
 
-// mac .. unlock: the columns a write can change, PanelColumns[0] to [8].
-constexpr int WritableColumns = 9;
-
 using MacBytes = std::array<uint8_t, 6>;
 
 MacBytes MacOf(const PanelRecord& r) {
@@ -133,6 +130,9 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         }
         change.Kind =
             ReportsStaged(change.Current, change.Pending) ? RowKind::Unchanged : RowKind::Write;
+        for (int c = TypeColumn; c < WritableColumns; ++c)
+            change.Sets[std::size_t(c)] = Given(row, PanelColumns[c]);
+        change.Sets[MacColumn] = at == 0 && !macTail.empty();
         panel.Name = NameOf(change.Current, row.Line);
         panel.Before = change.Current;
         panel.After = change.Kind == RowKind::Write ? change.Pending : change.Current;

@@ -5,6 +5,7 @@
 // conflicts (refuse) and warnings (go on). No sockets: the engine only sends and collects.
 
 #include <array>
+#include <bitset>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,12 +15,29 @@
 
 enum class RowKind { NotFound, Unchanged, Write };
 
+// The columns a write can change, as indices into PanelColumns.
+enum WritableColumn {
+    MacColumn,
+    TypeColumn,
+    AddressColumn,
+    FacilityColumn,
+    IpColumn,
+    MaskColumn,
+    GatewayColumn,
+    ServerColumn,
+    UnlockColumn,
+    WritableColumns
+};
+
 struct RowChange {
     int Line = 0;    // plan line; 0 for `set`
     std::string Mac; // as the row gives it
     RowKind Kind = RowKind::NotFound;
     PanelRecord Current{}; // as found
     PanelRecord Pending{}; // staged over Current (unlocking time the typed digit)
+    // The columns the row gives; the others keep what the panel reports when it is written
+    // (Rounds::Pending), so a change made meanwhile by someone else is not undone.
+    std::bitset<WritableColumns> Sets;
 };
 
 struct Changes {

@@ -11,8 +11,36 @@ Rounds::Rounds(std::vector<RowChange> rows) : Rows(std::move(rows)), State(Rows.
         State[at].Latest = Rows[at].Current;
 }
 
+namespace {
+
+template <std::size_t N> bool Same(const uint8_t (&a)[N], const uint8_t (&b)[N]) {
+    return std::memcmp(a, b, N) == 0;
+}
+
+bool SameIdentity(const PanelRecord& a, const PanelRecord& b) {
+    return std::memcmp(&a.TypeLetter, &b.TypeLetter, PanelIdentityLength) == 0;
+}
+
+} // namespace
+
+PanelRecord StagedOver(const RowChange& row, const PanelRecord& latest) {
+    const PanelRecord& cells = row.Pending;
+    PanelRecord now = latest;
+    now.UnlockTime = static_cast<uint8_t>(latest.UnlockTime + '0'); // back to the typed digit
+    if (row.Sets[MacColumn]) std::memcpy(now.Mac, cells.Mac, sizeof now.Mac);
+    // Type, address and facility make one identity: a row that gives one gives it whole.
+    if (row.Sets[TypeColumn] || row.Sets[AddressColumn] || row.Sets[FacilityColumn])
+        std::memcpy(&now.TypeLetter, &cells.TypeLetter, PanelIdentityLength);
+    if (row.Sets[IpColumn]) std::memcpy(now.Ip, cells.Ip, sizeof now.Ip);
+    if (row.Sets[MaskColumn]) std::memcpy(now.Subnet, cells.Subnet, sizeof now.Subnet);
+    if (row.Sets[GatewayColumn]) std::memcpy(now.Gateway, cells.Gateway, sizeof now.Gateway);
+    if (row.Sets[ServerColumn]) std::memcpy(now.Server, cells.Server, sizeof now.Server);
+    if (row.Sets[UnlockColumn]) now.UnlockTime = cells.UnlockTime;
+    return now;
+}
+
 bool Rounds::Holds(std::size_t at, const PanelRecord& report) const {
-    return ReportsStaged(report, Rows[at].Pending);
+    return ReportsStaged(report, StagedOver(Rows[at], report));
 }
 
 std::vector<std::size_t> Rounds::ToWrite() const {
@@ -30,13 +58,18 @@ void Rounds::Wrote(std::size_t at, bool replied) {
 
 const PanelRecord* Rounds::LastReply(std::size_t at,
                                      const std::vector<PanelRecord>& replies) const {
-    // A write may give the panel a new MAC; until it takes, the panel answers with the old one.
-    const auto mine = [&](const PanelRecord& r) {
-        return std::memcmp(r.Mac, Rows[at].Pending.Mac, 6) == 0 ||
-               std::memcmp(r.Mac, State[at].Latest.Mac, 6) == 0;
-    };
-    const auto it = std::find_if(replies.rbegin(), replies.rend(), mine);
+    const auto it = std::find_if(replies.rbegin(), replies.rend(),
+                                 [&](const PanelRecord& r) { return IsFrom(at, r); });
     return it == replies.rend() ? nullptr : &*it;
+}
+
+bool Rounds::IsFrom(std::size_t at, const PanelRecord& r) const {
+    // Until a write takes, the panel answers with its old values, afterwards with the row's.
+    const PanelRecord& was = State[at].Latest;
+    const PanelRecord now = Pending(at);
+    return (Same(r.Mac, was.Mac) || Same(r.Mac, now.Mac)) &&
+           (Same(r.Ip, was.Ip) || Same(r.Ip, now.Ip)) &&
+           (SameIdentity(r, was) || SameIdentity(r, now));
 }
 
 void Rounds::ReadBack(const std::vector<PanelRecord>& replies) {
@@ -88,7 +121,7 @@ RowResult Rounds::Result(std::size_t at) const {
         return {"no reply", writes + (state.Replied ? ", answered" : ", none answered") +
                                 "; the panel did not answer a search after them"};
     std::string fields;
-    for (const FieldChange& c : Differences(AsReported(row.Pending), state.Latest)) {
+    for (const FieldChange& c : Differences(AsReported(Pending(at)), state.Latest)) {
         fields += fields.empty() ? "" : ", ";
         fields += c.Field + " " + c.New + " (wrote " + c.Old + ")";
     }
@@ -96,9 +129,7 @@ RowResult Rounds::Result(std::size_t at) const {
     return {"differs", fields + " after " + writes};
 }
 
-bool CreditsWrite(const std::string& source, const PanelRecord& current, const PanelRecord& pending,
-                  const std::vector<PanelRecord>& known) {
-    if (source == Ipv4Text(current.Ip) || source == Ipv4Text(pending.Ip)) return true;
-    return std::none_of(known.begin(), known.end(),
-                        [&](const PanelRecord& r) { return source == Ipv4Text(r.Ip); });
+bool CreditsWrite(const std::string& source, const PanelRecord& current,
+                  const PanelRecord& pending) {
+    return source == Ipv4Text(current.Ip) || source == Ipv4Text(pending.Ip);
 }

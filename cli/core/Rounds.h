@@ -2,12 +2,19 @@
 
 // The writes of `set` and `apply` in rounds: each round writes every row the panels do not yet
 // report, with the panel's latest report as the current block, then reads back; read-backs give
-// the rows' results. A result is what the panel reports, not whether a write reply came.
+// the rows' results. A result is what the panel reports, not whether a write reply came. A
+// report is a row's only when its MAC, IP address and identity are each the panel's latest or
+// the row's: panels may share a MAC, and another panel's report must never become the block of
+// a write.
 
 #include <string>
 #include <vector>
 
 #include "Changes.h"
+
+// The row's cells staged over `latest` (a report, unlocking time in seconds): the columns the
+// row leaves empty take the panel's values of that report.
+PanelRecord StagedOver(const RowChange& row, const PanelRecord& latest);
 
 struct RowResult {
     std::string Result, Details;
@@ -22,7 +29,8 @@ class Rounds {
     std::vector<std::size_t> ToWrite() const;
     // The current block for the write of row `at`: what the panel reported last.
     const PanelRecord& Latest(std::size_t at) const { return State[at].Latest; }
-    const PanelRecord& Pending(std::size_t at) const { return Rows[at].Pending; }
+    // What to write now: the row's cells over the panel's latest report.
+    PanelRecord Pending(std::size_t at) const { return StagedOver(Rows[at], State[at].Latest); }
     void Wrote(std::size_t at, bool replied);
 
     // The search replies that came after the read-back search was sent, in arrival order. A
@@ -49,14 +57,14 @@ class Rounds {
     };
     // The last reply in `replies` from the panel of row `at`, or null.
     const PanelRecord* LastReply(std::size_t at, const std::vector<PanelRecord>& replies) const;
+    bool IsFrom(std::size_t at, const PanelRecord& report) const;
     bool Holds(std::size_t at, const PanelRecord& report) const;
 
     std::vector<RowChange> Rows;
     std::vector<RowState> State;
 };
 
-// Write replies carry no identity: one counts for the write in flight only when it comes from the
-// panel's current or new IP address, or from an address no other panel known has. `known`: the
-// latest reports of every panel found.
-bool CreditsWrite(const std::string& source, const PanelRecord& current, const PanelRecord& pending,
-                  const std::vector<PanelRecord>& known);
+// Write and card-deletion replies carry no identity: one counts only when it comes from the
+// panel's current or new IP address (for a card deletion both are the panel's one address).
+bool CreditsWrite(const std::string& source, const PanelRecord& current,
+                  const PanelRecord& pending);

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <map>
 
 #include "Changes.h"
 #include "Output.h"
@@ -481,31 +482,47 @@ void PlanTest::planChanges() {
     QCOMPARE(gotKinds, kinds);
 }
 
-// One row writes unlock 3 over Current(). Each step: "write r" (r: the write reply came or
-// not) or "read X..." (read-back replies in arrival order: o old settings, n new, x another
-// panel). Then the rows to write next, and the result.
+// One row writes unlock 3 over Current() and leaves every other cell empty. Each step: "write r"
+// (r: the write reply came or not) or "read X..." (read-back replies in arrival order: o old
+// settings, n new, x another panel, t a panel sharing the MAC (its own IP and identity), T the
+// same holding unlock 3, g the panel with a gateway someone else set meanwhile, G the same
+// holding unlock 3). Then the current block of each write, the rows to write next, and the
+// result.
 void PlanTest::rounds_data() {
     QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("blocks");
     QTest::addColumn<bool>("again");
     QTest::addColumn<QString>("result");
-    QTest::newRow("verified") << QStringList{"write r", "read n"} << false << "verified";
+    QTest::newRow("verified") << QStringList{"write r", "read n"} << "o" << false << "verified";
     QTest::newRow("reply lost, panel holds it")
-        << QStringList{"write -", "read n"} << false << "verified:reply was lost";
+        << QStringList{"write -", "read n"} << "o" << false << "verified:reply was lost";
     // A late reply to an earlier search arrives first; the panel's last reply counts.
     QTest::newRow("late old reply, then new")
-        << QStringList{"write r", "read on"} << false << "verified";
+        << QStringList{"write r", "read on"} << "o" << false << "verified";
     QTest::newRow("new, then a stale old one is last")
-        << QStringList{"write r", "read no"} << true << "differs:unlock 5 (wrote 3)";
+        << QStringList{"write r", "read no"} << "o" << true << "differs:unlock 5 (wrote 3)";
     QTest::newRow("write lost, written again")
-        << QStringList{"write -", "read o", "write r", "read n"} << false << "verified";
-    QTest::newRow("no read-back") << QStringList{"write r", "read x"} << true
+        << QStringList{"write -", "read o", "write r", "read n"} << "oo" << false << "verified";
+    QTest::newRow("no read-back") << QStringList{"write r", "read x"} << "o" << true
                                   << "no reply:1 write, answered";
     QTest::newRow("stopped before the write")
-        << QStringList{"skip"} << false << "not attempted:stopped";
+        << QStringList{"skip"} << "" << false << "not attempted:stopped";
+    // A panel sharing the MAC is never the block of a write, nor the row's read-back.
+    QTest::newRow("twin's report is not the block")
+        << QStringList{"write -", "read t", "write r", "read tn"} << "oo" << false << "verified";
+    QTest::newRow("twin holding the row is no read-back")
+        << QStringList{"write r", "read T"} << "o" << true << "no reply:1 write, answered";
+    // An empty cell takes the panel's value when it is written, not the first search's.
+    QTest::newRow("change made meanwhile is kept")
+        << QStringList{"write -", "read g", "write r", "read G"} << "og" << false << "verified";
+    QTest::newRow("old gateway reported after the change")
+        << QStringList{"write -", "read g", "write r", "read Go"} << "og" << true
+        << "differs:unlock 5 (wrote 3)";
 }
 
 void PlanTest::rounds() {
     QFETCH(QStringList, steps);
+    QFETCH(QString, blocks);
     QFETCH(bool, again);
     QFETCH(QString, result);
     RowChange row;
@@ -513,23 +530,46 @@ void PlanTest::rounds() {
     row.Current = Current();
     row.Pending = Current();
     row.Pending.UnlockTime = '3';
+    row.Sets[UnlockColumn] = true;
     Rounds rounds({row});
-    PanelRecord newer = row.Current, other = row.Current;
-    newer.UnlockTime = 3;
-    other.Mac[5] = 0x01;
+    const auto with = [](PanelRecord r, Edit edit) {
+        edit(r);
+        return r;
+    };
+    const Edit holds = [](PanelRecord& r) { r.UnlockTime = 3; };
+    const Edit twin = [](PanelRecord& r) { r.Ip[3] = 21, r.Address[9] = '9'; };
+    const Edit moved = [](PanelRecord& r) { r.Gateway[3] = 254; };
+    const std::map<QChar, PanelRecord> reports = {
+        {'o', row.Current},
+        {'n', with(row.Current, holds)},
+        {'x', with(row.Current, [](PanelRecord& r) { r.Mac[5] = 0x01; })},
+        {'t', with(row.Current, twin)},
+        {'T', with(with(row.Current, twin), holds)},
+        {'g', with(row.Current, moved)},
+        {'G', with(with(row.Current, moved), holds)},
+    };
+    QString gotBlocks;
     for (const QString& step : steps) {
         if (step == "skip") {
             rounds.Skip(0);
         } else if (step.startsWith("write")) {
             QCOMPARE(rounds.ToWrite(), std::vector<std::size_t>{0});
+            for (const auto& [letter, report] : reports)
+                if (std::memcmp(&report, &rounds.Latest(0), sizeof report) == 0)
+                    gotBlocks += letter;
+            // The write changes the row's one cell over that block, nothing else.
+            const auto changed = Differences(rounds.Latest(0), AsReported(rounds.Pending(0)));
+            QCOMPARE(changed.size(), std::size_t(1));
+            QCOMPARE(changed.front().Field, std::string("unlock"));
             rounds.Wrote(0, step.endsWith('r'));
         } else {
             std::vector<PanelRecord> replies;
             for (const QChar c : step.mid(5))
-                replies.push_back(c == 'n' ? newer : c == 'o' ? row.Current : other);
+                replies.push_back(reports.at(c));
             rounds.ReadBack(replies);
         }
     }
+    QCOMPARE(gotBlocks, blocks);
     QCOMPARE(rounds.ToWrite().empty(), !again);
     const RowResult got = rounds.Result(0);
     QCOMPARE(QString::fromStdString(got.Result), result.section(':', 0, 0));
@@ -545,15 +585,15 @@ void PlanTest::creditsWrite_data() {
     QTest::newRow("current IP") << "192.168.1.20" << true;
     QTest::newRow("new IP") << "192.168.1.30" << true;
     QTest::newRow("another panel's") << "192.168.1.21" << false;
-    QTest::newRow("no panel's") << "10.9.9.9" << true;
+    QTest::newRow("no panel's") << "10.9.9.9" << false;
 }
 
 void PlanTest::creditsWrite() {
     QFETCH(QString, source);
     QFETCH(bool, credited);
-    PanelRecord current = Current(), pending = Current(), other = Current();
-    pending.Ip[3] = 30, other.Ip[3] = 21;
-    QCOMPARE(CreditsWrite(source.toStdString(), current, pending, {current, other}), credited);
+    PanelRecord current = Current(), pending = Current();
+    pending.Ip[3] = 30;
+    QCOMPARE(CreditsWrite(source.toStdString(), current, pending), credited);
 }
 
 QTEST_APPLESS_MAIN(PlanTest)

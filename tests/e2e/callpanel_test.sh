@@ -12,6 +12,8 @@ set -euo pipefail
 
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
 . "$(dirname "$0")/../lib/x11.sh"
+# shellcheck source=SCRIPTDIR/../lib/wine.sh
+. "$(dirname "$0")/../lib/wine.sh"
 
 [ $# -eq 3 ] || { [ $# -eq 5 ] && [ "$4" = wine ]; } ||
     { echo "usage: $0 CALLPANEL STANDIN HOLD_PORT [wine GBK_CHECK]" >&2; exit 2; }
@@ -29,26 +31,9 @@ show_on_failure --tail 30 out err
 
 launcher=()
 if [ -n "$wine" ]; then
-    command -v wine >/dev/null && command -v wineserver >/dev/null ||
-        { echo "SKIP: wine is not installed (scripts/setup.sh)" >&2; exit 77; }
-    for exe in "$cli" "$gbk_check"; do
-        [ -f "$exe" ] || { echo "SKIP: $exe is not built (scripts/build-windows.sh)" >&2; exit 77; }
-    done
-    # TMPDIR: wine keeps its server socket there, removed with the scratch folder.
-    export WINEPREFIX=$work/wine TMPDIR=$work WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+    need_wine "$cli" "$gbk_check"
     unset DISPLAY WAYLAND_DISPLAY
-    mkdir "$WINEPREFIX"
-    # Persistent and in the foreground: the server is this script's child, ended by its pid.
-    wineserver -f -p &
-    track "$!"
-    t0=$SECONDS
-    if ! wine wineboot --init >"$work/wineboot" 2>&1; then
-        cat "$work/wineboot" >&2
-        echo "wine: wineboot failed once, once more" >&2
-        wine wineboot --init >"$work/wineboot" 2>&1 ||
-            { cat "$work/wineboot" >&2; fail "wine could not make its prefix"; }
-    fi
-    echo "wine: prefix ready in $((SECONDS - t0)) s"
+    start_wine
     wine "$gbk_check" || fail "code page 936 disagrees with the GBK table"
     launcher=(wine)
 fi

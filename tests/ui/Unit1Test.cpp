@@ -17,7 +17,11 @@
 #include <vector>
 
 #include "Dialogs.h"
+#include "Form1Layout.h"
+#include "Form1Logic.h"
 #include "MessageFormat.h"
+#include "RecordingView.h"
+#include "StatusTexts.h"
 #include "TEdit.h"
 #include "Unit1.h"
 #include "WindowFixture.h"
@@ -114,6 +118,10 @@ class Unit1Test : public WindowFixture {
     void messageBoxes();
     void closeWhileCommandPending();
     void closeBeforeShownRunsNoCloseHandler();
+    void decisionsWithoutWidgets_data();
+    void decisionsWithoutWidgets();
+    void wholeScaleFactor_data();
+    void wholeScaleFactor();
 
   private:
     // Window shown; with a link the sender thread runs, without one nothing is sent.
@@ -1057,6 +1065,108 @@ void Unit1Test::closeBeforeShownRunsNoCloseHandler() {
     QTest::mouseClick(Form->Button2, Qt::LeftButton);
     QTRY_COMPARE(Form->Label11->text(), QString("Read fault"));
     QCOMPARE(Link->Count(), 1);
+}
+
+// The handlers on a face without widgets: what they tell the face, in order, and whether a
+// command was queued.
+void Unit1Test::decisionsWithoutWidgets_data() {
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<int>("selected"); // the selected line, or the device type picked
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<bool>("queued");
+
+    const QStringList off2 = {"enable Button1 0", "enable Button2 0"};
+    const QStringList on3 = {"enable Button1 1", "enable Button2 1", "enable Button3 1"};
+    QTest::newRow("shown without a link")
+        << "show" << -1 << QStringList{"combo 0", "enable Button1 1", "status "} << false;
+    QTest::newRow("Flat Camera") << "pick" << 0 << QStringList{"limit Edit1 10", "enable Edit6 1"}
+                                 << false;
+    QTest::newRow("Help Station") << "pick" << 1
+                                  << QStringList{"limit Edit1 4", "text Edit6=0", "enable Edit6 0"}
+                                  << false;
+    QTest::newRow("Villa Camera") << "pick" << 2 << QStringList{"limit Edit1 4", "enable Edit6 1"}
+                                  << false;
+    QTest::newRow("Del all cards, no line selected")
+        << "delete" << -1 << QStringList{"box Pls select a camera ！|Fault|16"} << false;
+    QTest::newRow("Del all cards")
+        << "delete" << 1 << (QStringList{"status "} + off2 + QStringList{"enable Button3 0"})
+        << true;
+    QTest::newRow("Search all") << "search" << 1 << (QStringList{"clear", "status "} + off2)
+                                << true;
+    QTest::newRow("a fault from the threads")
+        << "fault" << -1 << (QStringList{"status Read fault"} + on3) << false;
+    QTest::newRow("a line with nothing selected shows nothing")
+        << "click" << -1 << QStringList{} << false;
+}
+
+void Unit1Test::decisionsWithoutWidgets() {
+    QFETCH(QString, event);
+    QFETCH(int, selected);
+    QFETCH(QStringList, calls);
+    QFETCH(bool, queued);
+
+    RecordingView view;
+    Form1Logic logic(view);
+    logic.ApplyPanel(Record('H', "0102030405", '1', {0, 0x50, 0x2A, 1, 2, 3}, "V1", 5));
+    logic.ApplyPanel(Record('H', "0102030406", '1', {0, 0x50, 0x2A, 1, 2, 4}, "V1", 5));
+    view.Calls.clear();
+    view.Selected = selected;
+
+    if (event == "show") {
+        logic.Shown();
+        logic.Shown(); // shown again: FormShow ran once
+    } else if (event == "pick") {
+        view.Combo = selected;
+        logic.ComboBox1Change();
+    } else if (event == "delete") {
+        logic.Button3Click();
+    } else if (event == "search") {
+        logic.Button2Click();
+        QVERIFY(view.Lines.empty());
+        QCOMPARE(logic.Directory.Count, 0);
+    } else if (event == "fault") {
+        logic.Mailbox.PostStatus(StatusText::ReadFault, false);
+        logic.Mailbox.PostEnableButtons(false);
+        QVERIFY(view.Calls.empty()); // nothing reaches the face before the window thread drains
+        logic.DrainMailbox();
+    } else if (event == "click") {
+        logic.ListBox1Click();
+    }
+    QStringList seen;
+    for (const std::string& call : view.Calls)
+        seen << QString::fromStdString(call);
+    QCOMPARE(seen, calls);
+    QCOMPARE(logic.Queue.ActiveSlots(), queued ? 1 : 0);
+}
+
+// The desktop's factor as both faces round it; Qt's rounding policy Round gives the same.
+void Unit1Test::wholeScaleFactor_data() {
+    QTest::addColumn<double>("desktop");
+    QTest::addColumn<int>("factor");
+    QTest::newRow("100 %") << 1.0 << 1;
+    QTest::newRow("125 %") << 1.25 << 1;
+    QTest::newRow("149 %") << 1.49 << 1;
+    QTest::newRow("150 %") << 1.5 << 2;
+    QTest::newRow("175 %") << 1.75 << 2;
+    QTest::newRow("200 %") << 2.0 << 2;
+    QTest::newRow("249 %") << 2.49 << 2;
+    QTest::newRow("250 %") << 2.5 << 3;
+    QTest::newRow("below 100 %") << 0.75 << 1;
+}
+
+void Unit1Test::wholeScaleFactor() {
+    QFETCH(double, desktop);
+    QFETCH(int, factor);
+    QCOMPARE(Form1Layout::WholeScaleFactor(desktop), factor);
+    // Every place and size grows by the same whole factor: a field box stays on its frame.
+    const ControlRect frame =
+        Form1Layout::Scaled(Form1Layout::Spec(::Control::Edit11).Bounds, factor);
+    const ControlRect field =
+        Form1Layout::Scaled(Form1Layout::Spec(::Control::Edit7).Bounds, factor);
+    QCOMPARE(field.X - frame.X, 5 * factor);
+    QCOMPARE(field.Y - frame.Y, 3 * factor);
+    QCOMPARE(field.Width, 22 * factor);
+    QCOMPARE(Form1Layout::Scaled(Form1Layout::ClientWidth, factor), 861 * factor);
 }
 
 QTEST_MAIN(Unit1Test)

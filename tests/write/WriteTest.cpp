@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "Dialogs.h"
+#include "Form1Logic.h"
+#include "RecordingView.h"
 #include "Records.h"
 #include "TEdit.h"
 #include "Unit1.h"
@@ -56,6 +58,13 @@ QByteArray Field(const PanelRecord& r, const QString& name) {
 
 const QString SegmentText = "IP and Gateway must be in same network segment";
 
+// The settings every test starts from; valid, and staged as BaselineStaged().
+const QStringList Baseline = {
+    "Edit1=0102030405", "Edit6=1",    "Edit3=0A",   "Edit4=FF",   "Edit5=00",   "Edit7=192",
+    "Edit8=168",        "Edit9=1",    "Edit10=20",  "Edit13=255", "Edit14=255", "Edit15=255",
+    "Edit16=0",         "Edit18=192", "Edit19=168", "Edit20=1",   "Edit21=1",   "Edit23=192",
+    "Edit24=168",       "Edit25=1",   "Edit26=2",   "Edit28=5"};
+
 } // namespace
 
 class WriteTest : public WindowFixture {
@@ -75,6 +84,8 @@ class WriteTest : public WindowFixture {
     void sameSegment_data();
     void sameSegment();
     void writeRequestBytes();
+    void decisionsWithoutWidgets_data();
+    void decisionsWithoutWidgets();
 
   private:
     TEdit* Edit(const QString& name) const;
@@ -103,10 +114,7 @@ void WriteTest::init() {
     Form->ApplyPanel(Reported());
     Form->ApplyPanel(Neighbour(2));
     Form->ListBox1->setCurrentRow(1);
-    Apply({"Edit1=0102030405", "Edit6=1",    "Edit3=0A",   "Edit4=FF",   "Edit5=00",   "Edit7=192",
-           "Edit8=168",        "Edit9=1",    "Edit10=20",  "Edit13=255", "Edit14=255", "Edit15=255",
-           "Edit16=0",         "Edit18=192", "Edit19=168", "Edit20=1",   "Edit21=1",   "Edit23=192",
-           "Edit24=168",       "Edit25=1",   "Edit26=2",   "Edit28=5"});
+    Apply(Baseline);
     Statuses.clear();
 }
 
@@ -501,6 +509,77 @@ void WriteTest::writeRequestBytes() {
     QTRY_VERIFY(ButtonsEnabled());
     QCOMPARE(Form->PendingSettings.UnlockTime, uint8_t('7'));
     QCOMPARE(Form->PendingSettings.Spare, uint8_t(0));
+}
+
+// The same handler on a face without widgets: what it tells the face, in order.
+void WriteTest::decisionsWithoutWidgets_data() {
+    QTest::addColumn<QStringList>("settings"); // on top of Baseline; "select=-1", "type=2"
+    QTest::addColumn<QStringList>("calls");
+    QTest::addColumn<bool>("queued");
+
+    const QString again = "|Pls input again|16";
+    const QStringList disabled = {"enable Button1 0", "enable Button2 0", "enable Button3 0"};
+    QTest::newRow("no selection") << QStringList{"select=-1"}
+                                  << QStringList{"box Pls select a pannel ！|Fault|16"} << false;
+    QTest::newRow("host byte: focus after the box")
+        << QStringList{"Edit10=0"} << QStringList{"box Invalid IP！" + again, "focus Edit10"}
+        << false;
+    QTest::newRow("range: focus, then the text selected")
+        << QStringList{"Edit19=-5"}
+        << QStringList{"box Pls input a number between 0 - 255！" + again, "focus Edit19",
+                       "select Edit19"}
+        << false;
+    QTest::newRow("mac without a digit")
+        << QStringList{"Edit4=zz"}
+        << QStringList{"box Invalid MAC！" + again, "focus Edit4", "select Edit4"} << false;
+    QTest::newRow("address of a villa camera")
+        << QStringList{"type=2"}
+        << QStringList{"box Invalid Address bits ，4 bits for Help station & Villa "
+                       "camera！|Error|64",
+                       "focus Edit1"}
+        << false;
+    QTest::newRow("no integer: the exception display, the focus stays")
+        << QStringList{"Edit8=x"} << QStringList{"error 'x' is not a valid integer value."}
+        << false;
+    QTest::newRow("empty boxes take 10 before the checks")
+        << QStringList{"Edit7=", "Edit28="}
+        << QStringList{"text Edit7=10", "text Edit28=10", "status " + SegmentText} << false;
+    QTest::newRow("valid: status emptied, buttons off, queued")
+        << QStringList{} << (QStringList{"status "} + disabled) << true;
+}
+
+void WriteTest::decisionsWithoutWidgets() {
+    QFETCH(QStringList, settings);
+    QFETCH(QStringList, calls);
+    QFETCH(bool, queued);
+
+    RecordingView view;
+    Form1Logic logic(view);
+    logic.ApplyPanel(Neighbour(0));
+    logic.ApplyPanel(Reported());
+    view.Selected = 1;
+    for (const QString& setting : Baseline + settings) {
+        const qsizetype at = setting.indexOf('=');
+        const QString name = setting.left(at), value = setting.mid(at + 1);
+        if (name == "select")
+            view.Selected = value.toInt();
+        else if (name == "type")
+            view.Combo = value.toInt();
+        else
+            view.Texts[EditNo(name.mid(4).toInt())] = value.toStdString();
+    }
+    view.Calls.clear();
+
+    logic.Button1Click();
+    QStringList seen;
+    for (const std::string& call : view.Calls)
+        seen << QString::fromStdString(call);
+    QCOMPARE(seen, calls);
+    QCOMPARE(logic.Queue.ActiveSlots(), queued ? 1 : 0);
+    if (queued) {
+        const PanelRecord expected = BaselineStaged();
+        QCOMPARE(Bytes(&logic.PendingSettings, sizeof expected), Bytes(&expected, sizeof expected));
+    }
 }
 
 QTEST_MAIN(WriteTest)

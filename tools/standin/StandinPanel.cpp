@@ -151,10 +151,32 @@ std::string FormatSettings(const PanelRecord& p) {
            FormatMac(p.Mac) + " unlock " + std::to_string(p.UnlockTime);
 }
 
+Ipv4 AddressOf(const PanelRecord& panel) {
+    Ipv4 ip;
+    std::memcpy(ip.Bytes, panel.Ip, sizeof ip.Bytes);
+    return ip;
+}
+
 std::string Hex(uint8_t byte) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", byte);
     return text;
+}
+
+// The whole datagram: its length, its bytes up to the last that is not zero, in hex.
+std::string DumpLine(const uint8_t* data, int length) {
+    int end = length;
+    while (end > 0 && data[end - 1] == 0)
+        --end;
+    std::string line = "bytes ";
+    line += std::to_string(length);
+    line += ':';
+    for (int i = 0; i < end; ++i) {
+        char text[4];
+        std::snprintf(text, sizeof text, " %02x", data[i]);
+        line += text;
+    }
+    return line;
 }
 
 } // namespace
@@ -205,6 +227,7 @@ std::string Usage() {
            "  --malformed        replies carry a broken signature\n"
            "  --stage N          stage byte of every reply (default 2)\n"
            "  --silent           send no reply (requests still take effect), still print\n"
+           "  --dump             print each request's length and bytes (to its last non-zero)\n"
            "  --exit-after S     stop after S seconds\n"
            "  --reply-to ADDR    send replies to ADDR:8300 instead of the requester\n";
 }
@@ -245,6 +268,8 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
             if (!flag(out.Help)) return false;
         } else if (name == "--silent") {
             if (!flag(out.Silent)) return false;
+        } else if (name == "--dump") {
+            if (!flag(out.Dump)) return false;
         } else if (name == "--malformed") {
             if (!flag(out.Malformed)) return false;
         } else if (name == "--panels") {
@@ -414,15 +439,22 @@ Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string&
     }
     if (Opts.Silent) {
         outcome.Replies.clear();
+        outcome.ReplyFrom.clear();
         outcome.Line += " (silent)";
+    }
+    if (Opts.Dump) {
+        outcome.Line += '\n';
+        outcome.Line += DumpLine(data, length);
     }
     return outcome;
 }
 
 Outcome StandinPanel::HandleSearch(const std::string& from) {
     Outcome outcome;
-    for (const PanelRecord& panel : Records)
+    for (const PanelRecord& panel : Records) {
         outcome.Replies.push_back(SearchReplyFor(panel));
+        outcome.ReplyFrom.push_back(AddressOf(panel));
+    }
     outcome.Line = "search from " + from + " -> " + std::to_string(Records.size()) +
                    (Records.size() == 1 ? " reply" : " replies");
     return outcome;
@@ -445,6 +477,7 @@ Outcome StandinPanel::HandleWrite(const uint8_t* data, int length) {
         if (!outcome.Line.empty()) outcome.Line += "; ";
         outcome.Line += "write for " + named + " -> " + FormatSettings(panel);
         outcome.Replies.push_back(HeaderReply(CMD_WRITE));
+        outcome.ReplyFrom.push_back(AddressOf(panel));
     }
     if (outcome.Line.empty())
         outcome.Line = "write for " + named + " ip " + FormatIpv4(current + PanelBlock::IpAt) +
@@ -465,8 +498,10 @@ Outcome StandinPanel::HandleDeleteCards(const uint8_t* data, int length) {
                   data[DeleteCardsRequest::SecondAt]);
     outcome.Line = "delete-cards for " + FormatIdentity(identity) + when;
     for (const PanelRecord& panel : Records)
-        if (SameIdentity(reinterpret_cast<const uint8_t*>(identity), panel))
+        if (SameIdentity(reinterpret_cast<const uint8_t*>(identity), panel)) {
             outcome.Replies.push_back(HeaderReply(CMD_DELETE_CARDS));
+            outcome.ReplyFrom.push_back(AddressOf(panel));
+        }
     if (outcome.Replies.empty()) outcome.Line += ": no such panel, ignored";
     return outcome;
 }

@@ -44,6 +44,7 @@ struct Options {
     bool Malformed = false; // replies carry a broken signature
     int Stage = STAGE_REPLY;
     bool Silent = false;
+    bool Dump = false;           // print every request's bytes
     double ExitAfterSeconds = 0; // 0: run until a signal
     bool HaveReplyTo = false;
     std::string ReplyTo;
@@ -63,6 +64,9 @@ std::string FormatIdentity(const char* identity);
 struct Outcome {
     std::string Line;
     std::vector<std::vector<uint8_t>> Replies;
+    // The IP address of the panel each reply comes from, in the same order: a panel answers
+    // from its own address, whatever the namespace's is.
+    std::vector<Ipv4> ReplyFrom;
 };
 
 class StandinPanel {

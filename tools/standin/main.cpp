@@ -62,7 +62,34 @@ struct PendingReply {
     Clock::time_point Due;
     sockaddr_in To;
     std::vector<uint8_t> Bytes;
+    in_addr From; // the panel's own address
 };
+
+// Sends from the panel's own address (IP_TRANSPARENT lets it be one the namespace does not
+// hold), as a panel moved to a new address answers from it; from the namespace's address where
+// that is refused.
+void SendReply(int fd, const PendingReply& r) {
+    iovec part{const_cast<uint8_t*>(r.Bytes.data()), r.Bytes.size()};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo))] = {};
+    msghdr message{};
+    sockaddr_in to = r.To;
+    message.msg_name = &to;
+    message.msg_namelen = sizeof to;
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof control;
+    cmsghdr* c = CMSG_FIRSTHDR(&message);
+    c->cmsg_level = IPPROTO_IP;
+    c->cmsg_type = IP_PKTINFO;
+    c->cmsg_len = CMSG_LEN(sizeof(in_pktinfo));
+    in_pktinfo info{};
+    info.ipi_spec_dst = r.From;
+    std::memcpy(CMSG_DATA(c), &info, sizeof info);
+    if (sendmsg(fd, &message, 0) >= 0) return;
+    sendto(fd, r.Bytes.data(), r.Bytes.size(), 0, reinterpret_cast<const sockaddr*>(&r.To),
+           sizeof r.To);
+}
 
 } // namespace
 
@@ -101,6 +128,7 @@ int main(int argc, char** argv) {
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, IPPROTO_IP, IP_TRANSPARENT, &on, sizeof on); // needs CAP_NET_ADMIN
     int buffer = 1 << 20; // 100 replies of 512 bytes leave in one burst
     setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
     sockaddr_in local{};
@@ -130,9 +158,7 @@ int main(int argc, char** argv) {
     while (StopSignal.load() == 0) {
         Clock::time_point now = Clock::now();
         while (!pending.empty() && pending.front().Due <= now) {
-            const PendingReply& r = pending.front();
-            sendto(fd, r.Bytes.data(), r.Bytes.size(), 0, reinterpret_cast<const sockaddr*>(&r.To),
-                   sizeof r.To);
+            SendReply(fd, pending.front());
             pending.pop_front();
         }
         if (options.ExitAfterSeconds > 0 && now >= exitAt) break;
@@ -167,8 +193,11 @@ int main(int argc, char** argv) {
         to.sin_family = AF_INET;
         to.sin_port = htons(Standin::Port);
         const Clock::time_point due = Clock::now() + std::chrono::milliseconds(options.DelayMs);
-        for (auto& bytes : outcome.Replies)
-            pending.push_back({due, to, std::move(bytes)});
+        for (std::size_t r = 0; r < outcome.Replies.size(); ++r) {
+            in_addr own{};
+            std::memcpy(&own.s_addr, outcome.ReplyFrom[r].Bytes, sizeof own.s_addr);
+            pending.push_back({due, to, std::move(outcome.Replies[r]), own});
+        }
     }
 
     const int signal = StopSignal.load();
