@@ -106,19 +106,22 @@ constexpr const char* BufferFix =
 bool RefuseIncompleteView(const Collected& collected, const Engine& engine) {
     if (collected.Whole) return false;
     Error("the search is not whole: " + DropText(collected, engine) +
-          " in every round, so panels may be missing; nothing was written. " + BufferFix +
+          " in every round, so panels may be missing; nothing was written: " + BufferFix +
           ", and try again");
     return true;
 }
 
-// Drops that a later round made up for: said, since they cost time.
+// Drops that a later round made up for cost time and are a warning; drops in every round an
+// error, as the list may be short.
 void ReportLoss(const Collected& collected, const Engine& engine) {
     if (collected.Dropped == 0) return;
     if (collected.Whole)
-        Warn(DropText(collected, engine) + "; a later round heard every panel. To avoid it, " +
-             BufferFix);
+        Warn(DropText(collected, engine) +
+             "; a later round heard every panel (to avoid the "
+             "drops, " +
+             BufferFix + ")");
     else
-        Error("the list may be short: " + DropText(collected, engine) + " in every round. " +
+        Error("the list may be short: " + DropText(collected, engine) + " in every round; " +
               BufferFix + ", and search again");
 }
 
@@ -288,6 +291,7 @@ int RunSearch(const SearchOptions& search, Format format) {
     for (int round = 0; round < SearchRoundsLimit; ++round) {
         SearchPlan plan;
         plan.Every = Millis(search.WaitMs);
+        plan.LossRetries = 0; // a round with drops is not quiet: the rounds go on anyway
         const Collected collected = engine.Search(plan);
         all.Replies.insert(all.Replies.end(), collected.Replies.begin(), collected.Replies.end());
         all.Searches += collected.Searches;
@@ -321,8 +325,8 @@ int RunSet(const SetOptions& options) {
     // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
     CatchInterrupts(ExitInterrupted);
     const Collected collected = FindNamed(engine, options.Search, options.Rounds, options.Panel);
-    ReportLoss(collected, engine);
     if (RefuseIncompleteView(collected, engine)) return ExitRefused;
+    ReportLoss(collected, engine);
     const auto found = Distinct(collected.Replies);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, options.Panel, exitCode);
@@ -402,8 +406,8 @@ int RunApply(const ApplyOptions& options) {
                 if (wanted.count(MacOf(r))) seen.insert(MacOf(r));
             return seen.size() == wanted.size();
         });
-    ReportLoss(collected, engine);
     if (!options.DryRun && RefuseIncompleteView(collected, engine)) return ExitRefused;
+    ReportLoss(collected, engine);
     const auto found = Distinct(collected.Replies);
     const Changes changes = PlanChanges(plan.Rows, RecordsOf(found));
     if (Refuse(changes, PlanName(options.PlanPath))) {
@@ -461,8 +465,8 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
     listen.WaitMs = std::max(search.WaitMs, int(DeleteListen.count()));
     const Collected collected =
         SearchFor(engine, listen, int(listen.WaitMs / SearchEvery.count()) + 1, {});
-    ReportLoss(collected, engine);
     if (RefuseIncompleteView(collected, engine)) return ExitRefused;
+    ReportLoss(collected, engine);
     const auto found = Distinct(collected.Replies);
     int exitCode = ExitOk;
     const FoundPanel* panel = FindOne(found, panelName, exitCode);

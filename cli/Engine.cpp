@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 #include <map>
+#include <thread>
 
 namespace Cli {
 
@@ -113,10 +114,19 @@ Collected Engine::Search(const SearchPlan& plan) {
             finished = AwaitReady(
                 lock, roundEnd, [&] { return done() && (collected.Whole || Dropped() == before); });
         }
+        if (finished && !collected.Whole) {
+            // A round ended early is whole only when nothing was dropped up to the replies
+            // already at the socket; otherwise it runs its course like any other.
+            Udp.Settle(SettleLimit);
+            if (Dropped() != before) {
+                std::this_thread::sleep_until(roundEnd);
+                finished = false;
+            }
+        }
         if (Dropped() == before) collected.Whole = true;
         if (finished) break;
         const bool more = sent < plan.Requests && Clock::now() < deadline;
-        if (!more && (collected.Whole || retries++ >= LossRetries)) break;
+        if (!more && (collected.Whole || retries++ >= plan.LossRetries)) break;
     }
     collected.Dropped = Dropped() - droppedAtStart;
     std::lock_guard<std::mutex> guard(Lock);

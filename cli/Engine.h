@@ -37,12 +37,13 @@ using Replies = std::vector<PanelRecord>;
 // One search: a request every `Every` until `Done` holds of the replies (checked on every
 // reply), `Requests` have been sent and the last one's `Every` has passed, or `Deadline` (from
 // the first request; zero: none) has passed, whichever comes first. A search whose rounds all
-// saw the system drop datagrams is not whole: up to Engine::LossRetries further requests follow,
-// and only a round without drops lets Done end it.
+// saw the system drop datagrams is not whole: up to `LossRetries` further requests follow, and
+// only a round without drops lets Done end it.
 struct SearchPlan {
     Millis Every{250};
     int Requests = 1;
     Millis Deadline{0};
+    int LossRetries = 3;
     std::function<bool(const Replies&)> Done;
 };
 
@@ -60,8 +61,6 @@ class Engine final : public DatagramHandler {
     static constexpr int Port = 8300;
     // A command is given up after this long, as in the window.
     static constexpr Millis CommandWait{100};
-    // Searches sent again after one during which the system dropped replies.
-    static constexpr int LossRetries = 3;
     // Room for the replies of a thousand panels that answer one search at once (as root; others
     // get net.core.rmem_max).
     static constexpr int ReceiveBufferSize = 4 << 20;

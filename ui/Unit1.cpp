@@ -212,24 +212,23 @@ TForm1::TForm1(QWidget* parent) : QWidget(parent) {
     connect(MailboxNotifier, &QSocketNotifier::activated, this, [this] { Logic.DrainMailbox(); });
 
     connect(Button1, &QPushButton::clicked, this,
-            [this] { Dialogs::RunHandler(this, [this] { Button1Click(); }); });
+            [this] { Logic.Run([this] { Button1Click(); }); });
     connect(Button2, &QPushButton::clicked, this,
-            [this] { Dialogs::RunHandler(this, [this] { Button2Click(); }); });
+            [this] { Logic.Run([this] { Button2Click(); }); });
     connect(Button3, &QPushButton::clicked, this,
-            [this] { Dialogs::RunHandler(this, [this] { Button3Click(); }); });
+            [this] { Logic.Run([this] { Button3Click(); }); });
     // activated fires on the user's choice only, never on setCurrentIndex.
     connect(ComboBox1, &QComboBox::activated, this,
-            [this] { Dialogs::RunHandler(this, [this] { ComboBox1Change(); }); });
+            [this] { Logic.Run([this] { ComboBox1Change(); }); });
 
     // A change of selection by the user's mouse or keyboard, and a click that left the
     // selection as it was; never a change the program makes.
     auto* list = static_cast<TListBox*>(ListBox1);
     connect(list, &QListWidget::itemSelectionChanged, this, [this, list] {
-        if (list->UserDriven()) Dialogs::RunHandler(this, [this] { ListBox1Click(); });
+        if (list->UserDriven()) Logic.Run([this] { ListBox1Click(); });
     });
     connect(list, &QListWidget::clicked, this, [this, list] {
-        if (SelectedIndex() == list->RowAtPress)
-            Dialogs::RunHandler(this, [this] { ListBox1Click(); });
+        if (SelectedIndex() == list->RowAtPress) Logic.Run([this] { ListBox1Click(); });
     });
 }
 

@@ -79,6 +79,29 @@ cell() {
         $1 == mac { print $col[name] }' "$1"
 }
 
+# loss PCT [K...]: PCT % of port-8300 datagrams dropped at random each way in the namespaces of
+# stand-ins K (all when none are named); no_loss [K...] ends it.
+loss_namespaces() {
+    local k
+    if [ $# -eq 0 ]; then printf '%s\n' "${panel_ns[@]}"; else for k; do echo "${panel_ns[k]}"; done; fi
+}
+loss() {
+    local pct=$1 ns
+    shift
+    for ns in $(loss_namespaces "$@"); do
+        ip netns exec "$ns" nft -f - <<EOF
+table inet loss {
+    chain in { type filter hook input priority 0; udp dport 8300 numgen random mod 100 < $pct drop; }
+    chain out { type filter hook output priority 0; udp sport 8300 numgen random mod 100 < $pct drop; }
+}
+EOF
+    done
+}
+no_loss() {
+    local ns
+    for ns in $(loss_namespaces "$@"); do ip netns exec "$ns" nft delete table inet loss; done
+}
+
 for ((k = 0; k < count; k++)); do start_standin "$k"; done
 
 # --- Export: every panel once, by the interface its segment is on.
@@ -172,6 +195,30 @@ grep -q 'Del Success' "$work/out" || fail "delete-cards: no Del Success"
 [ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ')" -eq "$count" ] ||
     fail "delete-cards was not sent exactly once"
 
+# --- An empty cell keeps what the panel holds when it is written, not what the first search
+# saw: a gateway another laptop sets meanwhile stays. The panel drops the first writes (command
+# byte 0xFE) until the change is made.
+k=2 mac=$(mac_of 2)
+printf 'mac,unlock,gateway\n%s,4,\n' "$mac" >"$work/empty.csv"
+ip netns exec "${panel_ns[k]}" nft add table inet hold
+ip netns exec "${panel_ns[k]}" nft add chain inet hold in '{ type filter hook input priority 0; }'
+ip netns exec "${panel_ns[k]}" nft add rule inet hold in udp dport 8300 @th,112,8 0xfe drop
+"${launcher[@]}" "$cli" apply --rounds 12 "$work/empty.csv" >"$work/out" 2>"$work/err" &
+apply_pid=$!
+wait_for 20 grep -q '^search from ' "$work/standin$k.out" || fail "no search reached stand-in $k"
+sleep 0.4
+gateway=$(cell "$work/plan.csv" "$mac" ip | cut -d. -f1-2).0.254
+start_standin "$k" --ip "$(cell "$work/plan.csv" "$mac" ip)" --gateway "$gateway" \
+    --identity "$(cell "$work/plan.csv" "$mac" identity)" --mac "$mac"
+ip netns exec "${panel_ns[k]}" nft delete table inet hold
+rc=0
+wait "$apply_pid" || rc=$?
+[ "$rc" -eq 0 ] && grep -q "^$mac .* verified" "$work/out" ||
+    fail "apply with an empty cell: exit $rc, $(cat "$work/out" "$work/err")"
+last=$(grep '^write for .* -> ' "$work/standin$k.out" | tail -n1)
+[[ $last == *" gateway $gateway "*" unlock 4" ]] || fail "the empty cell undid a change: $last"
+echo "empty cell: the gateway set meanwhile kept"
+
 # --- One panel silent from the start (not found), two that answer late: every row says what
 # the panel holds, whichever reply came first.
 silent=$((count - 3)) late=$((count - 2)) later=$((count - 1))
@@ -192,17 +239,6 @@ echo "apply: silent panel not found, late panels verified, $((count - 1)) verifi
 
 # --- 20 % of datagrams lost at random each way at every panel: the site is finished anyway.
 for ((k = 0; k < count; k++)); do start_standin "$k"; done
-loss() {
-    local ns
-    for ns in "${panel_ns[@]}"; do
-        ip netns exec "$ns" nft -f - <<EOF
-table inet loss {
-    chain in { type filter hook input priority 0; udp dport 8300 numgen random mod 100 < $1 drop; }
-    chain out { type filter hook output priority 0; udp sport 8300 numgen random mod 100 < $1 drop; }
-}
-EOF
-    done
-}
 loss 20
 run 0 apply "$work/plan.csv"
 [ "$(grep -c ' verified' "$work/out")" -eq "$count" ] || fail "under loss: $(cat "$work/out")"
@@ -216,7 +252,7 @@ else
     grep -q 'round 1: [0-9]* of '"$count"' rows done' "$work/out" || fail "no progress on a terminal"
 fi
 [ "$(grep -c ' verified' "$work/out")" -eq "$count" ] || fail "under loss: $(cat "$work/out")"
-for ns in "${panel_ns[@]}"; do ip netns exec "$ns" nft delete table inet loss; done
+no_loss
 echo "apply under 20 % loss each way: $count verified, twice"
 
 # --- A panel on x.y.10.255 of a /16: the unedited export is a plan, and it can be set.
@@ -287,6 +323,13 @@ grep -q "$(mac_of 4).*another address" "$work/err" || fail "delete-cards: $(cat 
 [ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)" -eq "$before" ] ||
     fail "delete-cards was sent to a shared identity"
 
+# A twin that answers 1.3 s late is heard all the same: delete-cards listens 3 s first.
+start_standin 4 --identity H12345678901 --delay-ms 1300
+run 2 delete-cards "$(mac_of 3)" --yes
+grep -q "$(mac_of 4).*another address" "$work/err" || fail "late twin: $(cat "$work/err")"
+[ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)" -eq "$before" ] ||
+    fail "delete-cards was sent with a late twin"
+
 # --- Two panels with one MAC: said by search, never made by set.
 start_standin 5 --mac 00:50:2A:EE:EE:EE
 start_standin 6 --mac 00:50:2A:EE:EE:EE
@@ -295,6 +338,29 @@ grep -q 'warning: .*both have the MAC 00:50:2A:EE:EE:EE' "$work/err" || fail "se
 [ "$(grep -c '^00:50:2A:EE:EE:EE,' "$work/out")" -eq 2 ] || fail "search: one MAC, not two rows"
 run 2 set "$(ip_of 7)" --mac F0:00:01
 grep -q 'site: .*both have the MAC 00:50:2A:F0:00:01' "$work/err" || fail "set --mac: $(cat "$work/err")"
+
+# At 20 % loss each way, writing one of them never turns the other into its copy: a report is
+# the panel's only with its IP address and identity too.
+loss 20 5 6
+for unlock in 2 3 4; do run 0 set "$(ip_of 6)" --unlock "$unlock"; done
+[ "$(applied_by 5)" -eq 0 ] || fail "shared MAC: the twin was written: $(grep -a ' -> ' "$work/standin5.out")"
+no_loss 5 6
+echo "shared MAC at 20 % loss: 3 writes verified, the twin never written"
+
+# --- A receive buffer too small for 400 replies at once: every round drops some, so the view is
+# not whole and nothing is written. (Windows does not count what it drops.)
+if [ -z "$wine" ]; then
+    start_standin 8 --panels 200 --base-ip "$net.30.1"
+    start_standin 9 --panels 200 --base-ip "$net.31.1"
+    before=$(writes_on_wire)
+    CALLPANEL_RECEIVE_BUFFER=4096 run 2 set "$(mac_of 7)" --unlock 2 --wait 500
+    grep -q 'the search is not whole: the system dropped .*net.core.rmem_max' "$work/err" ||
+        fail "small buffer: $(cat "$work/err")"
+    [ "$(writes_on_wire)" -eq "$before" ] || fail "a write went out on an incomplete view"
+    start_standin 8
+    start_standin 9
+    echo "small receive buffer: refused, nothing written"
+fi
 
 # --- A reply longer than 12288 bytes is dropped whole; one of exactly 12288 is taken.
 start_standin 0 --short 12289

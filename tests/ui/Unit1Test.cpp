@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -1095,6 +1096,8 @@ void Unit1Test::decisionsWithoutWidgets_data() {
                                 << true;
     QTest::newRow("a fault from the threads")
         << "fault" << -1 << (QStringList{"status Read fault"} + on3) << false;
+    QTest::newRow("a failure escaping a handler: the display without a message")
+        << "failure" << -1 << QStringList{"error "} << false;
     QTest::newRow("a line with nothing selected shows nothing")
         << "click" << -1 << QStringList{} << false;
 }
@@ -1130,7 +1133,9 @@ void Unit1Test::decisionsWithoutWidgets() {
         QVERIFY(view.Calls.empty()); // nothing reaches the face before the window thread drains
         logic.DrainMailbox();
     } else if (event == "click") {
-        logic.ListBox1Click();
+        logic.Run([&] { logic.ListBox1Click(); });
+    } else if (event == "failure") {
+        logic.Run([] { throw std::runtime_error("lost"); });
     }
     QStringList seen;
     for (const std::string& call : view.Calls)

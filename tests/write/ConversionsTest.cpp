@@ -1,6 +1,7 @@
 #include <QTest>
 
 #include "Conversions.h"
+#include "SettingsChecks.h"
 
 class ConversionsTest : public QObject {
     Q_OBJECT
@@ -69,7 +70,7 @@ void ConversionsTest::strToIntRejects() {
         QFAIL("accepted");
     } catch (const ConvertError& error) {
         // as the window's exception display shows it
-        QCOMPARE(EConvertError(error).message(), "'" + text + "' is not a valid integer value.");
+        QCOMPARE(QString::fromUtf8(error.what()), "'" + text + "' is not a valid integer value.");
     }
 }
 

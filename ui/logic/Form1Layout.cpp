@@ -20,6 +20,7 @@ constexpr int FieldWidth = 22;
 constexpr int FieldHeight = 18;
 constexpr int FrameHeight = 22;
 constexpr int BoxHeight = 22;
+constexpr int ButtonHeight = 25;
 
 constexpr ControlSpec Label(Control id, const char* name, int x, int y, const char* caption) {
     return {id, name, K::Label, {x, y, 0, Form1Layout::LabelHeight}, caption, 0, false, nullptr, P};
@@ -34,19 +35,13 @@ constexpr ControlSpec Frame(Control id, const char* name, int x, int y, int w, c
 // The n-th field box on `frame`.
 constexpr ControlSpec Field(Control id, const char* name, const ControlSpec& frame, int n,
                             int maxLength) {
-    return {id,
-            name,
-            K::Field,
-            {frame.Bounds.X + FieldOffsets[n], frame.Bounds.Y + FieldTop, FieldWidth, FieldHeight},
-            "",
-            maxLength,
-            false,
-            nullptr,
-            P};
+    const ControlRect on = {frame.Bounds.X + FieldOffsets[n], frame.Bounds.Y + FieldTop, FieldWidth,
+                            FieldHeight};
+    return {id, name, K::Field, on, "", maxLength, false, nullptr, P};
 }
 constexpr ControlSpec Button(Control id, const char* name, int x, int y, int w, const char* caption,
                              FontRole font = P) {
-    return {id, name, K::Button, {x, y, w, 25}, caption, 0, false, nullptr, font};
+    return {id, name, K::Button, {x, y, w, ButtonHeight}, caption, 0, false, nullptr, font};
 }
 
 constexpr ControlSpec Ip11 = Frame(Edit11, "Edit11", 411, 184, 145, IpFrameText);

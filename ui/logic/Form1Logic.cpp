@@ -95,6 +95,14 @@ void Form1Logic::Closing() {
     if (HasShown && !Closed) FormClose();
 }
 
+void Form1Logic::Run(const std::function<void()>& handler) {
+    try {
+        handler();
+    } catch (...) {
+        View.ShowError("");
+    }
+}
+
 void Form1Logic::FormShow() {
     View.SetComboIndex(0);
     if (Link) {

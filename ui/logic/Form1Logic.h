@@ -3,6 +3,8 @@
 // The window's decisions without widgets: what each event handler does to the controls and the
 // engine. Each face forwards its events here and draws what the view is told.
 
+#include <functional>
+
 #include "CommandQueue.h"
 #include "PanelRecord.h"
 #include "ReplyDispatcher.h"
@@ -45,6 +47,10 @@ class Form1Logic final : public WindowSink {
     void Button3Click();
     void ListBox1Click();
     void ComboBox1Change();
+
+    // How a face runs a handler: a failure that escapes it goes to the exception display without
+    // a message (the handlers show their own errors where they happen), and the window goes on.
+    void Run(const std::function<void()>& handler);
 
     // Window thread, when the mailbox's wake arrives.
     void DrainMailbox() { Mailbox.Drain(*this); }
