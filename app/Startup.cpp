@@ -5,12 +5,10 @@
 #include <QGuiApplication>
 #include <QString>
 #include <cstdio>
-#include <forward_list>
 #include <memory>
 
 #include "../ui/Dialogs.h"
 #include "../ui/Unit1.h"
-#include "EndpointLink.h"
 
 TForm1* Form1 = nullptr;
 
@@ -28,13 +26,6 @@ void ScaleByWholeFactors() {
     qunsetenv("QT_SCALE_FACTOR_ROUNDING_POLICY");
     QGuiApplication::setHighDpiScaleFactorRoundingPolicy(
         Qt::HighDpiScaleFactorRoundingPolicy::Round);
-}
-
-// A link is one reference wide. Keeping every link until exit lets whoever owns the endpoint
-// delete it as a plain TUDPR, without a second object to free.
-std::forward_list<EndpointLink>& Links() {
-    static std::forward_list<EndpointLink> links;
-    return links;
 }
 
 // Owns the window and the endpoint. Taken down window first: its close handler has stopped the
@@ -65,7 +56,7 @@ void RunWindow() {
     session.Endpoint.reset(Startup::OpenEndpoint(*session.Window));
     if (!session.Endpoint) {
         Dialogs::MessageBox(nullptr, QString::fromUtf8(Startup::OpenFailedText),
-                            QStringLiteral("Error"), Dialogs::IconNone);
+                            QString::fromUtf8(Startup::OpenFailedTitle), Dialogs::IconNone);
         return;
     }
 
@@ -88,26 +79,7 @@ void ShowFailure(const QString& message) {
 namespace Startup {
 
 TUDPR* OpenEndpoint(TForm1& form) {
-    auto endpoint = std::make_unique<TUDPR>();
-    form.Udpr = endpoint.get();
-
-    endpoint->LocalPort = Port;
-    endpoint->RemotePort = Port;
-    endpoint->SendBufferSize = SendBufferSize;
-    endpoint->ReceiveBufferSize = ReceiveBufferSize;
-    endpoint->RemoteAddress = InitialRemoteAddress;
-    endpoint->Handler = &form.Dispatcher;
-
-    Links().emplace_front(*endpoint);
-    form.Link = &Links().front();
-
-    if (!endpoint->Open()) {
-        form.Udpr = nullptr;
-        form.Link = nullptr;
-        Links().pop_front();
-        return nullptr;
-    }
-    return endpoint.release();
+    return OpenEndpoint(form.Logic);
 }
 
 int Run(int argc, char** argv) {

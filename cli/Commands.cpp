@@ -21,6 +21,7 @@
 #include "Plan.h"
 #include "PlanFile.h"
 #include "Rounds.h"
+#include "SearchRounds.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
 #include "TerminalText.h"
@@ -38,10 +39,6 @@ constexpr Millis SearchEvery{250};
 // request up to DeleteAttempts times until the panel answers.
 constexpr Millis DeleteListen{3000};
 constexpr int DeleteAttempts = 10;
-// `search` asks again while new panels answer: it ends after QuietRounds rounds in a row that
-// added nobody (one is enough when it heard every panel known), at most SearchRoundsLimit.
-constexpr int QuietRounds = 3;
-constexpr int SearchRoundsLimit = 16;
 
 using Clock = std::chrono::steady_clock;
 
@@ -285,10 +282,8 @@ int RunSearch(const SearchOptions& search, Format format) {
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
     Collected all;
-    std::size_t known = 0;
-    int quiet = 0;
-    bool stillFinding = false;
-    for (int round = 0; round < SearchRoundsLimit; ++round) {
+    SearchRounds rounds(search.Repeat);
+    for (bool again = true; again;) {
         SearchPlan plan;
         plan.Every = Millis(search.WaitMs);
         plan.LossRetries = 0; // a round with drops is not quiet: the rounds go on anyway
@@ -297,18 +292,14 @@ int RunSearch(const SearchOptions& search, Format format) {
         all.Searches += collected.Searches;
         all.Dropped += collected.Dropped;
         all.Whole = all.Whole || collected.Whole;
-        const std::size_t now = Distinct(all.Replies).size();
-        const bool heardAll = Distinct(collected.Replies).size() == now;
-        quiet = now > known || !collected.Whole ? 0 : heardAll ? QuietRounds : quiet + 1;
-        stillFinding = now > known;
-        known = now;
-        if (round + 1 >= search.Repeat && quiet >= QuietRounds) break;
+        again = rounds.AskAgain(Distinct(all.Replies).size(), Distinct(collected.Replies).size(),
+                                collected.Whole);
     }
     ReportLoss(all, engine);
     const auto found = Distinct(all.Replies);
     Print(Render(PanelTable(found), format));
-    if (stillFinding)
-        Error("the list may be short: the last of " + std::to_string(SearchRoundsLimit) +
+    if (rounds.StillFinding())
+        Error("the list may be short: the last of " + std::to_string(rounds.Done()) +
               " rounds still found new panels; search again with a longer --wait");
     for (const std::string& shared : SharedNames(RecordsOf(found)))
         Warn(shared + ": a request for one reaches all of them");

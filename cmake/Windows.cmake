@@ -1,5 +1,6 @@
-# The Windows build: callpanel alone (the window needs Qt for Windows), one self-contained
-# program with the C++ and thread runtimes linked in, so that the zip needs no DLL beside it.
+# The Windows build: callpanel and the window callpanel-tool, each one self-contained program
+# with the C++ and thread runtimes linked in, so that the zip needs no DLL beside them. The
+# window is drawn with the Windows API itself.
 
 enable_language(RC)
 find_package(Threads REQUIRED)
@@ -45,8 +46,10 @@ add_subdirectory(net)
 add_subdirectory(protocol)
 add_subdirectory(ui/logic) # the window's layout and decisions, shared with the Linux window
 add_subdirectory(cli)
+add_subdirectory(ui/win32)
+add_subdirectory(app/win32)
 
-install(TARGETS callpanel RUNTIME DESTINATION .)
+install(TARGETS callpanel callpanel-tool RUNTIME DESTINATION .)
 
 # The GBK table against code page 936, run under wine by e2e_callpanel_wine.
 add_executable(gbk-codec-check tests/protocol/GbkCodecCheck.cpp protocol/GbkCodecWin32.cpp)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Cross-builds callpanel.exe (and the window callpanel-tool.exe, where the build has it) for
-# 64-bit Windows and packs them with a README for Windows users and the licence texts:
+# Cross-builds callpanel.exe and the window callpanel-tool.exe for 64-bit Windows and packs them
+# with a README for Windows users and the licence texts:
 #   scripts/build-windows.sh [BUILD_DIR]      (default: build-windows)
-# Leaves BUILD_DIR/cli/callpanel.exe and callpanel-<version>-windows-x64.zip in BUILD_DIR.
-# The programs are linked statically (C++, GCC and thread runtimes): they need only DLLs that
-# every Windows has, which this script checks, as it checks the zip and each program's version
-# resource and manifest (tests/package/windows_zip_check.sh).
+# Leaves BUILD_DIR/cli/callpanel.exe, BUILD_DIR/app/win32/callpanel-tool.exe and
+# callpanel-<version>-windows-x64.zip in BUILD_DIR. The programs are linked statically (C++, GCC
+# and thread runtimes): they need only DLLs that every Windows has, which this script checks, as
+# it checks the zip and each program's version resource and manifest
+# (tests/package/windows_zip_check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -19,15 +20,10 @@ mkdir -p "$dir"
 cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log"; exit 1; }
-# The window's program, once the build has its target; until then the zip holds callpanel.exe.
-targets=(callpanel gbk-codec-check)
-exes=("$dir/cli/callpanel.exe")
-if cmake --build "$dir" --target help | grep -q '^\.\.\. callpanel-tool$'; then
-    targets+=(callpanel-tool)
-    exes+=("$dir/app/win32/callpanel-tool.exe")
-fi
-CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" --target "${targets[@]}"
+CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" \
+    --target callpanel callpanel-tool gbk-codec-check
 
+exes=("$dir/cli/callpanel.exe" "$dir/app/win32/callpanel-tool.exe")
 # Only system DLLs: a runtime DLL from mingw would be missing on the installer's laptop.
 system_dlls='^(kernel32|ws2_32|iphlpapi|msvcrt|user32|gdi32|comctl32|advapi32|shell32'
 system_dlls+='|api-ms-win-.*)\.dll$'

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Takes docs/window.png: the freshly started window on a private Xvfb display. The program runs
 # inside the private test network (tools/testnet.sh, needs root), never on the machine's own.
+#   scripts/screenshot.sh [wine]
+# With "wine": docs/window-wine.png, callpanel-tool.exe under wine after a search, a write and a
+# card deletion against two stand-ins (the wine test takes it on its way).
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../tests/lib/x11.sh
 . "$(dirname "$0")/../tests/lib/x11.sh"
@@ -11,6 +14,16 @@ tool=$build/app/callpanel-tool
 xclose=$build/tests/app/app-xclose
 xgrab=$build/tests/app/app-xgrab
 readonly TITLE='^Call Panel settings Tool V1\.4$'
+
+if [ "${1:-}" = wine ]; then
+    scripts/build-windows.sh "$root/build-windows"
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" -j2 --target callpanel-standin app-hold-port app-xclose app-xgrab
+    mkdir -p "$root/docs"
+    exec tools/testnet.sh --panels 2 -- tests/app/wine_tool_test.sh \
+        "$root/build-windows/app/win32/callpanel-tool.exe" "$build/tools/callpanel-standin" \
+        "$build/tests/app/app-hold-port" "$xclose" "$root/docs/window-wine.png" "$xgrab"
+fi
 
 if [ "${1:-}" != --inside ]; then
     scripts/setup.sh test

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, cross-builds callpanel.exe (build-windows/, tested under wine in the first suite),
-# then builds and runs the whole test suite three times:
+# Sets up, cross-builds callpanel.exe and callpanel-tool.exe (build-windows/, tested under wine
+# in the first suite), then builds and runs the whole test suite three times:
 #   build/       Release, as scripts/run.sh builds the tool
 #   build-tsan/  ThreadSanitizer                      (-DSANITIZE=thread, asserts on)
 #   build-asan/  AddressSanitizer + UndefinedBehavior (-DSANITIZE=address, asserts on)
@@ -61,9 +61,10 @@ run_suite() {
     fi
 }
 
-# callpanel.exe first: the plain suite's e2e_callpanel_wine runs it under wine.
+# The Windows programs first: the plain suite runs them under wine (e2e_callpanel_wine,
+# app_wine_window).
 echo
-echo "=== windows: cross-build of callpanel.exe in $root/build-windows"
+echo "=== windows: cross-build of callpanel.exe and callpanel-tool.exe in $root/build-windows"
 t0=$SECONDS
 mkdir -p "$root/build-windows"
 if scripts/build-windows.sh "$root/build-windows" >"$root/build-windows/build.log" 2>&1; then

@@ -9,8 +9,10 @@
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <string>
 
 #include "Conversions.h"
+#include "TypingLimit.h"
 
 TEdit::TEdit(QWidget* parent) : QLineEdit(parent) {}
 
@@ -23,17 +25,8 @@ QString TEdit::Fit(const QString& input, qsizetype at, qsizetype replaced) const
     if (Limit == 0) return input;
     QString kept = text();
     kept.remove(at, replaced);
-    qsizetype room = Limit - ToWireBytes(kept).size();
-    qsizetype taken = 0;
-    while (taken < input.size()) {
-        // A surrogate pair is one character.
-        const qsizetype length = input[taken].isHighSurrogate() && taken + 1 < input.size() ? 2 : 1;
-        const qsizetype bytes = ToWireBytes(input.mid(taken, length)).size();
-        if (bytes > room) break;
-        room -= bytes;
-        taken += length;
-    }
-    return input.left(taken);
+    const std::string keptText = kept.toStdString(), typed = input.toStdString();
+    return QString::fromStdString(std::string(FittingInput(keptText, typed, Limit)));
 }
 
 void TEdit::keyPressEvent(QKeyEvent* event) {

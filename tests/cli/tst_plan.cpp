@@ -12,6 +12,7 @@
 #include "Plan.h"
 #include "Records.h"
 #include "Rounds.h"
+#include "SearchRounds.h"
 #include "SiteChecks.h"
 
 using Edit = void (*)(PanelRecord&);
@@ -71,6 +72,8 @@ class PlanTest : public QObject {
     void rounds();
     void creditsWrite_data();
     void creditsWrite();
+    void searchRounds_data();
+    void searchRounds();
 };
 
 void PlanTest::readPlan_data() {
@@ -594,6 +597,41 @@ void PlanTest::creditsWrite() {
     PanelRecord current = Current(), pending = Current();
     pending.Ip[3] = 30;
     QCOMPARE(CreditsWrite(source.toStdString(), current, pending), credited);
+}
+
+// Rounds of `search`: "known heard" per round, '-' after them when the system dropped replies in
+// it. The search must stop after exactly the rounds given.
+void PlanTest::searchRounds_data() {
+    QTest::addColumn<int>("least");
+    QTest::addColumn<QStringList>("rounds");
+    QTest::addColumn<bool>("stillFinding");
+    QTest::newRow("clean: the least rounds") << 2 << QStringList{"10 10", "10 10"} << false;
+    QTest::newRow("nobody answers") << 2 << QStringList{"0 0", "0 0"} << false;
+    QTest::newRow("--repeat 4") << 4 << QStringList{"5 5", "5 5", "5 5", "5 5"} << false;
+    QTest::newRow("loss: three rounds that add nobody")
+        << 2 << QStringList{"8 8", "10 7", "10 8", "10 9", "10 8"} << false;
+    QTest::newRow("a panel found restarts the count")
+        << 2 << QStringList{"8 8", "9 7", "9 8", "9 8", "10 9", "10 9", "10 9", "10 9"} << false;
+    QTest::newRow("drops are no sign that nobody is left")
+        << 1 << QStringList{"10 10", "10 10 -", "10 9 -", "10 9", "10 9", "10 9"} << false;
+    QStringList growing;
+    for (int n = 1; n <= SearchRounds::Limit; ++n)
+        growing << QString("%1 %1").arg(n);
+    QTest::newRow("still finding at the limit") << 2 << growing << true;
+}
+
+void PlanTest::searchRounds() {
+    QFETCH(int, least);
+    QFETCH(QStringList, rounds);
+    QFETCH(bool, stillFinding);
+    SearchRounds search(least);
+    for (qsizetype at = 0; at < rounds.size(); ++at) {
+        const QStringList part = rounds[at].split(' ');
+        const bool again =
+            search.AskAgain(part[0].toULong(), part[1].toULong(), part.value(2) != "-");
+        QCOMPARE(again, at + 1 < rounds.size());
+    }
+    QCOMPARE(search.StillFinding(), stillFinding);
 }
 
 QTEST_APPLESS_MAIN(PlanTest)

@@ -288,7 +288,10 @@ void StandinPanelTest::writeChangesWhatTheNextSearchReports() {
     pending.UnlockTime = '8';
     MessageBuffer buffer;
     ComposeWrite(buffer, Signature, current, pending);
-    QCOMPARE(Send(standin, Request(buffer)).Replies.size(), size_t{1});
+    const Outcome written = Send(standin, Request(buffer));
+    QCOMPARE(written.Replies.size(), size_t{1});
+    // A panel answers from its own address, the new one once written.
+    QCOMPARE(Ip(written.ReplyFrom.at(0).Bytes), QStringLiteral("10.83.7.77"));
 
     const std::vector<PanelRecord> after = Search(standin);
     QCOMPARE(Identity(after[0]), Identity(before[0]));

@@ -1,0 +1,66 @@
+#include "LimitedEdit.h"
+
+#include <commctrl.h>
+
+#include <string>
+
+#include "TypingLimit.h"
+#include "WideText.h"
+
+namespace {
+
+constexpr UINT_PTR SubclassId = 1;
+
+// The box's text without its selection, which typed or pasted text replaces.
+std::string KeptText(HWND edit) {
+    std::wstring text(size_t(GetWindowTextLengthW(edit)) + 1, L'\0');
+    text.resize(size_t(GetWindowTextW(edit, text.data(), int(text.size()))));
+    DWORD start = 0, end = 0;
+    SendMessageW(edit, EM_GETSEL, WPARAM(&start), LPARAM(&end));
+    if (start <= end && end <= text.size()) text.erase(start, end - start);
+    return Utf8(text);
+}
+
+std::wstring ClipboardText(HWND owner) {
+    std::wstring text;
+    if (!IsClipboardFormatAvailable(CF_UNICODETEXT) || !OpenClipboard(owner)) return text;
+    if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+        if (const auto* chars = static_cast<const wchar_t*>(GlobalLock(data))) {
+            text = chars;
+            GlobalUnlock(data);
+        }
+    }
+    CloseClipboard();
+    // One line: what follows a line break is left out, as a single-line box does.
+    const size_t lineEnd = text.find_first_of(L"\r\n");
+    if (lineEnd != std::wstring::npos) text.resize(lineEnd);
+    return text;
+}
+
+LRESULT CALLBACK HoldToLimit(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_PTR,
+                             DWORD_PTR limit) {
+    const bool editable = (GetWindowLongW(edit, GWL_STYLE) & ES_READONLY) == 0;
+    if (limit > 0 && editable) {
+        if (message == WM_CHAR && w >= L' ') {
+            const std::string typed = Utf8(std::wstring(1, wchar_t(w)));
+            if (FittingInput(KeptText(edit), typed, int(limit)).size() < typed.size()) {
+                MessageBeep(MB_OK);
+                return 0;
+            }
+        } else if (message == WM_PASTE) {
+            const std::string pasted = Utf8(ClipboardText(edit));
+            const std::string fitting(FittingInput(KeptText(edit), pasted, int(limit)));
+            SendMessageW(edit, EM_REPLACESEL, TRUE, LPARAM(Wide(fitting).c_str()));
+            return 0;
+        }
+    }
+    if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, &HoldToLimit, SubclassId);
+    return DefSubclassProc(edit, message, w, l);
+}
+
+} // namespace
+
+void SetTypingLimit(HWND edit, int limit) {
+    // Set again, the subclass only takes the new limit.
+    SetWindowSubclass(edit, &HoldToLimit, SubclassId, DWORD_PTR(limit < 0 ? 0 : limit));
+}
