@@ -1,5 +1,7 @@
 #include "Engine.h"
 
+#include "DuplicateRule.h"
+
 #include <algorithm>
 #include <cstring>
 #include <ctime>
@@ -23,12 +25,9 @@ Mac MacOf(const PanelRecord& record) {
 }
 
 std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies) {
-    std::map<std::pair<Mac, std::array<uint8_t, 4>>, FoundPanel> panels;
-    for (const FoundPanel& p : replies) {
-        std::array<uint8_t, 4> ip;
-        std::copy(std::begin(p.Record.Ip), std::end(p.Record.Ip), ip.begin());
-        panels[{MacOf(p.Record), ip}] = p;
-    }
+    std::map<PanelRecord, FoundPanel, PanelOrder> panels;
+    for (const FoundPanel& p : replies)
+        panels[p.Record] = p;
     std::vector<FoundPanel> out;
     out.reserve(panels.size());
     for (auto& [key, panel] : panels)
@@ -63,10 +62,18 @@ uint64_t Engine::Dropped() const {
     return Udp.DroppedDatagrams();
 }
 
-void Engine::Send(const MessageBuffer& message, int length) {
+void Engine::Send(const MessageBuffer& message, int length, const std::string& firstRoute) {
     Udp.RemoteAddress = Broadcast;
     Udp.RemotePort = Port;
+    Udp.FirstRoute = firstRoute;
     Udp.Send(message, length);
+}
+
+std::string Engine::RouteOf(const PanelRecord& panel) {
+    std::lock_guard<std::mutex> guard(Lock);
+    for (auto it = SearchReplies.rbegin(); it != SearchReplies.rend(); ++it)
+        if (SamePanel(it->Record, panel)) return it->Via;
+    return {};
 }
 
 bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Clock::time_point until,
@@ -134,7 +141,7 @@ Collected Engine::Search(const SearchPlan& plan) {
     return collected;
 }
 
-bool Engine::SendAndAwait(const MessageBuffer& message, int length,
+bool Engine::SendAndAwait(const MessageBuffer& message, int length, const std::string& firstRoute,
                           const std::vector<std::string>& sources,
                           const std::function<bool(const std::string&)>& credits, Millis wait) {
     std::size_t seen;
@@ -142,7 +149,7 @@ bool Engine::SendAndAwait(const MessageBuffer& message, int length,
         std::lock_guard<std::mutex> guard(Lock);
         seen = sources.size();
     }
-    Send(message, length);
+    Send(message, length, firstRoute);
     std::unique_lock<std::mutex> lock(Lock);
     return AwaitReady(lock, Clock::now() + wait, [&] {
         for (; seen < sources.size(); ++seen)
@@ -157,19 +164,20 @@ bool Engine::Write(const PanelRecord& current, const PanelRecord& pending,
     PanelRecord staged = pending;
     const int length = ComposeWrite(message, Signature, current, staged);
     ++Writes;
-    return SendAndAwait(message, length, WriteSources, credits, wait);
+    return SendAndAwait(message, length, RouteOf(current), WriteSources, credits, wait);
 }
 
 bool Engine::DeleteCards(const PanelRecord& panel,
                          const std::function<bool(const std::string&)>& credits, int attempts,
                          Millis wait) {
+    const std::string route = RouteOf(panel);
     for (int attempt = 0; attempt < attempts; ++attempt) {
         const std::time_t now = std::time(nullptr);
         std::tm local{};
         localtime_r(&now, &local);
         MessageBuffer message;
         const int length = ComposeDeleteCards(message, Signature, panel, local);
-        if (SendAndAwait(message, length, DeleteSources, credits, wait)) return true;
+        if (SendAndAwait(message, length, route, DeleteSources, credits, wait)) return true;
     }
     return false;
 }

@@ -79,7 +79,8 @@ class Engine final : public DatagramHandler {
     Collected Search(const SearchPlan& plan);
 
     // Sends the write once and waits up to `wait` for a write reply from an address `credits`
-    // accepts; true when one came. `pending` holds the unlocking time as the typed digit.
+    // accepts; true when one came. `pending` holds the unlocking time as the typed digit. The
+    // request leaves first by the route on which `current` answered a search.
     bool Write(const PanelRecord& current, const PanelRecord& pending,
                const std::function<bool(const std::string&)>& credits, Millis wait = CommandWait);
     // Sends the card deletion up to `attempts` times, each followed by up to `wait` for its
@@ -99,9 +100,12 @@ class Engine final : public DatagramHandler {
                   int length) override;
 
   private:
-    void Send(const MessageBuffer& message, int length);
+    // A broadcast on every route, first on the one from the local address `firstRoute`.
+    void Send(const MessageBuffer& message, int length, const std::string& firstRoute = {});
+    // The local address the panel's last search reply came to; empty when none did.
+    std::string RouteOf(const PanelRecord& panel);
     // Sends and waits until `sources` gains an address `credits` accepts or `wait` passes.
-    bool SendAndAwait(const MessageBuffer& message, int length,
+    bool SendAndAwait(const MessageBuffer& message, int length, const std::string& firstRoute,
                       const std::vector<std::string>& sources,
                       const std::function<bool(const std::string&)>& credits, Millis wait);
     uint64_t Dropped() const;
@@ -118,7 +122,8 @@ class Engine final : public DatagramHandler {
     int Writes = 0; // main thread only
 };
 
-// One entry per panel (MAC and IP address), its last reply, in MAC order.
+// One entry per panel (DuplicateRule.h: equal records are one panel; panels sharing a MAC stay
+// apart), its last reply, in MAC order.
 std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies);
 std::vector<PanelRecord> RecordsOf(const std::vector<FoundPanel>& panels);
 

@@ -6,10 +6,11 @@
 
 namespace {
 
-struct Subnet {
+struct InterfaceSubnet {
+    unsigned Index;
     in_addr_t Network;
     in_addr_t Mask;
-    bool operator==(const Subnet&) const = default;
+    bool operator==(const InterfaceSubnet&) const = default;
 };
 
 bool Usable(const InterfaceAddress& a) {
@@ -24,15 +25,29 @@ bool Usable(const InterfaceAddress& a) {
 
 std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>& interfaces) {
     std::vector<BroadcastRoute> routes;
-    std::vector<Subnet> served;
+    std::vector<InterfaceSubnet> served;
     for (const InterfaceAddress& a : interfaces) {
         if (!Usable(a)) continue;
-        const Subnet subnet{a.Address.s_addr & a.Netmask.s_addr, a.Netmask.s_addr};
+        const InterfaceSubnet subnet{a.Index, a.Address.s_addr & a.Netmask.s_addr,
+                                     a.Netmask.s_addr};
         if (std::find(served.begin(), served.end(), subnet) != served.end()) continue;
         served.push_back(subnet);
         routes.push_back({a.Index, a.Address});
     }
     return routes;
+}
+
+void LeadWith(std::vector<BroadcastRoute>& routes, in_addr address) {
+    std::stable_partition(routes.begin(), routes.end(), [&](const BroadcastRoute& r) {
+        return r.Address.s_addr == address.s_addr;
+    });
+}
+
+bool LoopbackUp(const std::vector<InterfaceAddress>& interfaces) {
+    return std::any_of(interfaces.begin(), interfaces.end(), [](const InterfaceAddress& a) {
+        return a.Family == AF_INET && a.Address.s_addr == htonl(INADDR_LOOPBACK) &&
+               (a.Flags & IFF_UP) != 0;
+    });
 }
 
 std::vector<BroadcastRoute> CurrentBroadcastRoutes() {

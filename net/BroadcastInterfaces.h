@@ -20,12 +20,21 @@ struct BroadcastRoute {
 };
 
 // The networks a broadcast to 255.255.255.255 must reach, one route each, in list order: every
-// subnet (address AND mask) among the IPv4 addresses of interfaces that are up with a link,
-// broadcast-capable and not loopback or point-to-point. Each subnet is served once, from the
-// first of its addresses, on that address's interface: a second address on one cable (an alias
-// in a new panel's factory subnet) is a route of its own, and a further address in a subnet
-// already served is skipped, so that no panel is asked twice by one subnet.
+// subnet (address AND mask) on every interface, among the IPv4 addresses of interfaces that are
+// up with a link, broadcast-capable and not loopback or point-to-point. Each subnet of an
+// interface is served once, from the first of its addresses there: a second address on one
+// cable (an alias in a new panel's factory subnet) is a route of its own, and so is the same
+// subnet number on another interface (a Wi-Fi at home and the cable alias both in
+// 192.168.1.0/24 are two networks that merely share a number). A further address in a subnet
+// the interface already serves is skipped, so that no panel is asked twice through one cable.
 std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>& interfaces);
+
+// Puts the routes that leave from `address` first, the others after them in their order: a
+// panel's request goes first the way its reply came.
+void LeadWith(std::vector<BroadcastRoute>& routes, in_addr address);
+
+// Whether 127.0.0.1 is on an interface that is up: a datagram to it is otherwise taken and lost.
+bool LoopbackUp(const std::vector<InterfaceAddress>& interfaces);
 
 // The same for the computer's interfaces as they are now; empty when none qualifies
 // or the list cannot be read.

@@ -32,8 +32,8 @@ class DatagramSocket {
   public:
     virtual ~DatagramSocket() = default;
 
-    // One datagram to `destination`.
-    virtual void SendTo(const uint8_t* data, int length, const sockaddr_in& destination) = 0;
+    // One datagram to `destination`; false when the system refused it at once.
+    virtual bool SendTo(const uint8_t* data, int length, const sockaddr_in& destination) = 0;
     // One copy of the datagram per route, leaving from the route's address on its interface.
     virtual void SendOnRoutes(const uint8_t* data, int length, const sockaddr_in& destination,
                               const std::vector<BroadcastRoute>& routes) = 0;

@@ -67,9 +67,9 @@ class PosixSocket final : public DatagramSocket {
     PosixSocket(const PosixSocket&) = delete;
     PosixSocket& operator=(const PosixSocket&) = delete;
 
-    void SendTo(const uint8_t* data, int length, const sockaddr_in& destination) override {
-        sendto(Fd, data, static_cast<size_t>(length), 0,
-               reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    bool SendTo(const uint8_t* data, int length, const sockaddr_in& destination) override {
+        return sendto(Fd, data, static_cast<size_t>(length), 0,
+                      reinterpret_cast<const sockaddr*>(&destination), sizeof destination) >= 0;
     }
 
     void SendOnRoutes(const uint8_t* data, int length, const sockaddr_in& destination,

@@ -68,9 +68,10 @@ class WinsockSocket final : public DatagramSocket {
                WSAEventSelect(Socket, Readable, FD_READ) == 0;
     }
 
-    void SendTo(const uint8_t* data, int length, const sockaddr_in& destination) override {
-        sendto(Socket, reinterpret_cast<const char*>(data), length, 0,
-               reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
+    bool SendTo(const uint8_t* data, int length, const sockaddr_in& destination) override {
+        return sendto(Socket, reinterpret_cast<const char*>(data), length, 0,
+                      reinterpret_cast<const sockaddr*>(&destination),
+                      sizeof destination) != SOCKET_ERROR;
     }
 
     // Winsock ignores a source named in packet info, and a broadcast on the one socket leaves

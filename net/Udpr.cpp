@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <random>
 #include <system_error>
 #include <vector>
 
@@ -15,17 +16,28 @@ namespace {
 // a search at once.
 constexpr int ReceiveBatch = 32;
 
-// Lets Close and the destructor know when they run on the receiver thread (from the handler).
+// Lets Close, Settle and the destructor know when they run on the receiver thread (from the
+// handler); the destructor there sets EndpointGone, and the receiver leaves at once.
 thread_local const TUDPR* ReceiverOf = nullptr;
+thread_local bool EndpointGone = false;
 
-// Settle's mark: these bytes, then the mark's number. Only this endpoint can send from
-// 127.0.0.1 on its own port, and no panel message starts so.
-constexpr uint8_t MarkTag[8] = {0xFF, 'u', 'd', 'p', 'r', 'm', 'k', 0xFF};
-constexpr int MarkLength = sizeof MarkTag + sizeof(uint64_t);
+// A datagram made up to look like a mark (by another program on this computer) does not
+// count: it lacks the token, or its number was never sent.
+bool LooksLikeMark(const Arrival& a, int port) {
+    return a.Length == SettleMark::Length && a.Source.sin_addr.s_addr == htonl(INADDR_LOOPBACK) &&
+           ntohs(a.Source.sin_port) == port &&
+           std::memcmp(a.Data, SettleMark::Tag, sizeof SettleMark::Tag) == 0;
+}
 
-bool IsMarkFrom(const Arrival& a, int port) {
-    return a.Length == MarkLength && a.Source.sin_addr.s_addr == htonl(INADDR_LOOPBACK) &&
-           ntohs(a.Source.sin_port) == port && std::memcmp(a.Data, MarkTag, sizeof MarkTag) == 0;
+uint64_t MarkField(const uint8_t* data, int at) {
+    uint64_t value;
+    std::memcpy(&value, data + at, sizeof value);
+    return value;
+}
+
+uint64_t NewToken() {
+    std::random_device random;
+    return (uint64_t{random()} << 32) ^ random();
 }
 
 } // namespace
@@ -35,18 +47,22 @@ TUDPR::TUDPR() = default;
 TUDPR::~TUDPR() {
     Close();
     if (Receiver.joinable()) {
-        if (ReceiverOf == this)
+        if (ReceiverOf == this) {
+            EndpointGone = true;
             Receiver.detach();
-        else
+        } else {
             Receiver.join();
+        }
     }
 }
 
 bool TUDPR::Open() {
     {
         std::lock_guard<std::mutex> guard(SocketLock);
-        if (Socket) return false;
+        // Open or closed from its own handler: the receiver has not ended yet.
+        if (Socket || Receiver.joinable()) return false;
     }
+    MarkToken = NewToken();
     std::unique_ptr<DatagramSocket> socket =
         OpenDatagramSocket(LocalPort, SendBufferSize, ReceiveBufferSize);
     if (!socket) {
@@ -83,8 +99,13 @@ int TUDPR::Send(const uint8_t* data, int length) {
     // The limited broadcast follows the routing table to one interface, or fails without a
     // default route; so it goes out on every network the computer is on, named per datagram.
     const bool broadcast = ConvertedRemoteAddress == htonl(INADDR_BROADCAST);
-    const std::vector<BroadcastRoute> routes =
+    std::vector<BroadcastRoute> routes =
         broadcast ? CurrentBroadcastRoutes() : std::vector<BroadcastRoute>{};
+    if (broadcast && !FirstRoute.empty()) {
+        in_addr first{};
+        first.s_addr = inet_addr(FirstRoute.c_str());
+        LeadWith(routes, first);
+    }
 
     // Held across the sends so that Close never closes the socket under a send in progress.
     std::lock_guard<std::mutex> guard(SocketLock);
@@ -123,23 +144,26 @@ bool TUDPR::Close() {
 }
 
 bool TUDPR::Settle(std::chrono::milliseconds limit) {
-    if (LocalPort <= 0 || LocalPort > 65535) return false;
-    uint64_t mark;
-    {
-        std::lock_guard<std::mutex> guard(SettleLock);
-        mark = ++MarksSent;
-    }
-    uint8_t datagram[MarkLength];
-    std::memcpy(datagram, MarkTag, sizeof MarkTag);
-    std::memcpy(datagram + sizeof MarkTag, &mark, sizeof mark);
+    if (LocalPort <= 0 || LocalPort > 65535 || ReceiverOf == this) return false;
+    // A mark sent into a loopback that is down is lost without an error: no wait for it.
+    if (!LoopbackUp(CurrentInterfaceAddresses())) return false;
+    uint8_t datagram[SettleMark::Length];
+    std::memcpy(datagram, SettleMark::Tag, sizeof SettleMark::Tag);
+    std::memcpy(datagram + SettleMark::TokenAt, &MarkToken, sizeof MarkToken);
     sockaddr_in self{};
     self.sin_family = AF_INET;
     self.sin_port = htons(static_cast<uint16_t>(LocalPort));
     self.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    uint64_t mark;
     {
-        std::lock_guard<std::mutex> guard(SocketLock);
+        // Numbered and sent under both locks, so that marks leave in the order of their numbers.
+        std::lock_guard<std::mutex> socketGuard(SocketLock);
         if (!Socket) return false;
-        Socket->SendTo(datagram, MarkLength, self);
+        std::lock_guard<std::mutex> guard(SettleLock);
+        mark = MarksSent + 1;
+        std::memcpy(datagram + SettleMark::NumberAt, &mark, sizeof mark);
+        if (!Socket->SendTo(datagram, SettleMark::Length, self)) return false;
+        MarksSent = mark;
     }
     std::unique_lock<std::mutex> lock(SettleLock);
     MarkSeen.wait_for(lock, limit, [&] { return MarksBack >= mark || Running == 0; });
@@ -177,19 +201,23 @@ void TUDPR::ReceiverThread() {
             inet_ntop(AF_INET, &a.Local, LocalAddress, sizeof LocalAddress);
             if (a.Drops > DropsSeen.load()) DropsSeen = a.Drops;
             if (Running == 0) break;
-            if (IsMarkFrom(a, LocalPort)) {
-                uint64_t mark;
-                std::memcpy(&mark, a.Data + sizeof MarkTag, sizeof mark);
+            if (LooksLikeMark(a, LocalPort)) {
+                const uint64_t mark = MarkField(a.Data, SettleMark::NumberAt);
                 std::lock_guard<std::mutex> guard(SettleLock);
-                MarksBack = std::max(MarksBack, mark);
-                MarkSeen.notify_all();
+                if (MarkField(a.Data, SettleMark::TokenAt) == MarkToken && mark > MarksBack &&
+                    mark <= MarksSent) {
+                    MarksBack = mark;
+                    MarkSeen.notify_all();
+                }
                 continue;
             }
             if (!AcceptDatagramLength(a.Length)) continue; // never hand on a truncated part
             const int length = static_cast<int>(a.Length);
             a.Data[length] = 0;
-            if (LocalPort == DispatchPort && Handler != nullptr)
+            if (LocalPort == DispatchPort && Handler != nullptr) {
                 Handler->Dispatch(SourceAddress, SourcePort, a.Data, length);
+                if (EndpointGone) return; // destroyed by its handler
+            }
         }
     }
 }

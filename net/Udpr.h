@@ -39,18 +39,26 @@ class TUDPR {
 
     bool Open();
     // At least MinSendLength bytes to RemoteAddress:RemotePort. To 255.255.255.255 the datagram
-    // goes out once on each network the computer is on (BroadcastInterfaces.h), routes or not.
+    // goes out once on each network the computer is on (BroadcastInterfaces.h), routes or not,
+    // first by the route from FirstRoute when that is one of them.
     int Send(const uint8_t* data, int length);
+    // Also from the handler, which the receiver then leaves without touching the endpoint again;
+    // so is the destructor.
     bool Close();
     // Returns true once every datagram that reached the socket before the call has been through
-    // the handler; false after `limit`, or when closed. A receiver that fell behind on a busy
-    // computer still holds replies that came in time when a wait for them ends.
+    // the handler; false after `limit`, when closed, at once when the mark cannot be sent
+    // (loopback down), and at once from the handler (the receiver cannot pass its own mark). A
+    // receiver that fell behind on a busy computer still holds replies that came in time when a
+    // wait for them ends.
     bool Settle(std::chrono::milliseconds limit);
 
     // Settings, given before Open.
     int LocalPort = 0;
     int RemotePort = 0;
     std::string RemoteAddress;
+    // The computer's own address whose route a broadcast takes first (where a panel's reply came
+    // in); empty for none. Like RemoteAddress, set before each Send.
+    std::string FirstRoute;
     int SendBufferSize = 0;
     int ReceiveBufferSize = 0;
     DatagramHandler* Handler = nullptr;
@@ -84,11 +92,22 @@ class TUDPR {
     // The highest drop count a received datagram carried (SO_RXQ_OVFL).
     std::atomic<uint64_t> DropsSeen{0};
     // Settle's marks, sent to the socket itself by loopback: each queues behind what came before.
+    // A mark counts only with this endpoint's token and a number it sent and has not seen back.
     std::mutex SettleLock;
     std::condition_variable MarkSeen;
+    uint64_t MarkToken = 0; // set by Open, before the receiver starts
     uint64_t MarksSent = 0; // under SettleLock
     uint64_t MarksBack = 0; // under SettleLock
 };
+
+// Settle's mark: a tag no panel message starts with, the endpoint's token, the mark's number
+// (both in the computer's byte order). It comes from 127.0.0.1 on the endpoint's own port.
+namespace SettleMark {
+constexpr uint8_t Tag[8] = {0xFF, 'u', 'd', 'p', 'r', 'm', 'k', 0xFF};
+constexpr int TokenAt = sizeof Tag;
+constexpr int NumberAt = TokenAt + sizeof(uint64_t);
+constexpr int Length = NumberAt + sizeof(uint64_t);
+} // namespace SettleMark
 
 // The receiver's length rule, shared with the fuzz harness: 0 to 7 bytes are too short for a
 // header, and a datagram longer than the buffer is dropped whole rather than handed on cut.

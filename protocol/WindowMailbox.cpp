@@ -1,6 +1,6 @@
 #include "WindowMailbox.h"
 
-#include <cstring>
+#include "DuplicateRule.h"
 
 WindowMailbox::WindowMailbox() : Ring{}, Taken{} {}
 
@@ -69,12 +69,12 @@ bool WindowMailbox::PostPanel(const PanelRecord& record) {
     // panel actually goes in (a search may have reset it meanwhile).
     RoomFreed.wait(lock, [this] { return Closed || Capacity - Size >= SenderReserve; });
     if (Closed || PanelsAccepted >= DirectoryCapacity) return false;
-    if (OneLinePerMac) {
+    if (OneLinePerPanel) {
         for (int i = 0; i < PanelsAccepted; ++i)
-            if (std::memcmp(AcceptedMacs[i], record.Mac, sizeof record.Mac) == 0) return false;
+            if (SamePanel(Accepted[i], record)) return false;
     }
     if (!PushLocked(lock, change, false)) return false;
-    std::memcpy(AcceptedMacs[PanelsAccepted], record.Mac, sizeof record.Mac);
+    Accepted[PanelsAccepted] = record;
     ++PanelsAccepted;
     return true;
 }
@@ -91,7 +91,7 @@ void WindowMailbox::Drain(WindowSink& sink) {
     ApplyTaken(taken, sink);
 }
 
-void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerMac) {
+void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerPanel) {
     // Panels of the previous search that are still on their way land before the caller clears
     // the list; everything posted after this belongs to the new search.
     if (Wake) Wake->Clear();
@@ -100,7 +100,7 @@ void WindowMailbox::ResetDirectory(WindowSink& sink, bool oneLinePerMac) {
         std::lock_guard<std::mutex> lock(Mutex);
         taken = TakeAll(Taken);
         PanelsAccepted = 0;
-        OneLinePerMac = oneLinePerMac;
+        OneLinePerPanel = oneLinePerPanel;
     }
     RoomFreed.notify_all();
     ApplyTaken(taken, sink);

@@ -42,16 +42,17 @@ class WindowMailbox {
     void PostStatus(const char* text, bool mayWait);
     void PostEnableButtons(bool mayWait);
     // Receiver thread. False, and nothing posted, when the directory already holds 100
-    // records counting those still on their way to the window, or holds this MAC when the
-    // search asked for one line per MAC.
+    // records counting those still on their way to the window, or already holds this panel
+    // (SamePanel) when the search asked for one line per panel.
     bool PostPanel(const PanelRecord& record);
 
     // Window thread: applies every pending change, in order.
     void Drain(WindowSink& sink);
     // Window thread, when a search starts: applies what is pending, then counts the
-    // directory from zero again. With oneLinePerMac (the search leaves by more than one subnet,
-    // so a panel may answer each copy) PostPanel refuses a MAC this search already holds.
-    void ResetDirectory(WindowSink& sink, bool oneLinePerMac = false);
+    // directory from zero again. With oneLinePerPanel (the search leaves by more than one
+    // route, so a panel may answer each copy) PostPanel refuses a panel this search already
+    // holds; panels that only share a MAC keep a line each.
+    void ResetDirectory(WindowSink& sink, bool oneLinePerPanel = false);
     // Wakes a waiting poster and refuses further changes; for shutdown.
     void Close();
 
@@ -82,8 +83,8 @@ class WindowMailbox {
     int Head = 0;
     int Size = 0;
     int PanelsAccepted = 0;
-    bool OneLinePerMac = false;
-    uint8_t AcceptedMacs[DirectoryCapacity][sizeof PanelRecord::Mac] = {};
+    bool OneLinePerPanel = false;
+    PanelRecord Accepted[DirectoryCapacity] = {};
     bool Closed = false;
 #ifndef _WIN32
     EventfdWake OwnWake;

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs a command inside a private test network that never touches the machine's own network:
 #
-#   tools/testnet.sh [--panels N] [--topology flat|noroute|twosegments|twoifaces|alias|twosubnets]
-#                    -- command...
+#   tools/testnet.sh [--panels N]
+#       [--topology flat|noroute|twosegments|twoifaces|alias|twosubnets|wifialias] -- command...
 #
 # A switch namespace per segment holds a bridge; a tool namespace and N panel namespaces are
 # joined to them by veth pairs. Topologies (the tool's side; panels always have a default route):
@@ -17,6 +17,11 @@
 #                way out is the gateway 192.168.1.1 that does not exist
 #   twosubnets   eth0 10.83.0.1 and eth1 10.84.0.1, both on segment 0 (two subnets on one
 #                switch); default route via eth0
+#   wifialias    Wi-Fi and cable alias in one subnet number: eth0 192.168.1.50/24 on segment 0
+#                holds the default route (the laptop's Wi-Fi at the most common router subnet),
+#                eth1 10.84.0.1 on segment 1 (the cable to the panel switch) also holds
+#                192.168.1.5/24; every panel is on segment 1, the last one a new panel on its
+#                factory subnet as in alias
 # The command runs in the tool namespace with
 #   TESTNET_TOOL_NS, TESTNET_PANEL_NS (space separated), TESTNET_SWITCH_NS (segment 0),
 #   TESTNET_TOOL_IP (the tool's address facing the first panel), TESTNET_PANEL_IPS,
@@ -24,8 +29,9 @@
 #   TESTNET_SEGMENT_NS (switch namespace of each segment), TESTNET_PANEL_SEGMENTS (segment of
 #   each panel), TESTNET_TOOL_IFACES, TESTNET_TOOL_IPS, TESTNET_TOOL_SEGMENTS, TESTNET_TOOL_PORTS
 #   (per tool interface; the port is its switch end), TESTNET_ROUTE_SEGMENT (the segment of the
-#   default route, empty without), TESTNET_TOOL_ALIASES (further addresses/prefix on eth0),
-#   TESTNET_SEGMENT_SUBNETS (per segment, how many subnets the tool has there)
+#   default route, empty without), TESTNET_TOOL_ALIASES (further addresses/prefix of the
+#   interface facing the factory panel), TESTNET_SEGMENT_ROUTES (per segment, how many copies of
+#   one broadcast reach it: one per subnet of each tool interface there)
 # in its environment. Exit code: the command's, or 77 (skipped) when the network cannot be made
 # here (not root, no network namespaces, no veth or bridge).
 set -euo pipefail
@@ -35,10 +41,11 @@ readonly NETS=(10.83 10.84)   # segment s is NETS[s].0.0/16: tool .0.1, panels .
 readonly PREFIX_LEN=16
 readonly MAX_PANELS=200
 readonly FACTORY_TOOL=192.168.1.5/24 FACTORY_PANEL=192.168.1.100/24 FACTORY_GATEWAY=192.168.1.1
+readonly WIFI_TOOL=192.168.1.50/24
+readonly TOPOLOGIES="flat|noroute|twosegments|twoifaces|alias|twosubnets|wifialias"
 
 usage() {
-    echo "usage: $0 [--panels N] [--topology flat|noroute|twosegments|twoifaces|alias|twosubnets]" \
-        "-- command..." >&2
+    echo "usage: $0 [--panels N] [--topology $TOPOLOGIES] -- command..." >&2
     exit 2
 }
 
@@ -77,10 +84,7 @@ while [ $# -gt 0 ]; do
     esac
 done
 [ $# -ge 1 ] || usage
-case "$topology" in
-flat | noroute | twosegments | twoifaces | alias | twosubnets) ;;
-*) usage ;;
-esac
+[[ "|$TOPOLOGIES|" == *"|$topology|"* ]] || usage
 case "$panels" in
 '' | *[!0-9]*) usage ;;
 esac
@@ -189,7 +193,7 @@ add_segment() {
 }
 
 add_segment
-[ "$topology" != twosegments ] || add_segment
+case "$topology" in twosegments | wifialias) add_segment ;; esac
 
 add_ns "$TOOL_NS"
 tool_ifaces=(eth0)
@@ -201,26 +205,35 @@ noroute) route_segment= ;;
 twosegments) tool_ifaces+=(eth1) tool_ips+=("${NETS[1]}.0.1") tool_segments+=(1) ;;
 twoifaces) tool_ifaces+=(eth1) tool_ips+=("${NETS[0]}.0.2") tool_segments+=(0) ;;
 twosubnets) tool_ifaces+=(eth1) tool_ips+=("${NETS[1]}.0.1") tool_segments+=(0) ;;
+wifialias) tool_ips=("${WIFI_TOOL%/*}") tool_ifaces+=(eth1) tool_ips+=("${NETS[1]}.0.1") tool_segments+=(1) ;;
 esac
 for i in "${!tool_ifaces[@]}"; do
-    attach "$TOOL_NS" "t$i" "${tool_ips[i]}" "${tool_segments[i]}" "${tool_ifaces[i]}"
+    addr=${tool_ips[i]}
+    [ "$topology/$i" != wifialias/0 ] || addr=$WIFI_TOOL
+    attach "$TOOL_NS" "t$i" "$addr" "${tool_segments[i]}" "${tool_ifaces[i]}"
 done
+# The factory alias, on the interface that faces the new panel.
 tool_aliases=()
-if [ "$topology" = alias ]; then
+alias_iface=
+case "$topology" in
+alias) alias_iface=0 ;;
+wifialias) alias_iface=1 ;;
+esac
+if [ -n "$alias_iface" ]; then
     tool_aliases=("$FACTORY_TOOL")
-    ip -n "$TOOL_NS" addr add "$FACTORY_TOOL" broadcast + dev eth0
+    ip -n "$TOOL_NS" addr add "$FACTORY_TOOL" broadcast + dev "${tool_ifaces[alias_iface]}"
 fi
-# Distinct subnets of the tool per segment: how many copies of one broadcast each segment gets.
-segment_subnets=()
+# Copies of one broadcast per segment: one per subnet of each tool interface there (every
+# address of an interface is in a subnet of its own here).
+segment_routes=()
 for s in "${!segment_ns[@]}"; do
-    subnets=()
+    copies=0
     for i in "${!tool_ifaces[@]}"; do
         [ "${tool_segments[i]}" = "$s" ] || continue
-        net=${tool_ips[i]%.*.*}
-        [[ " ${subnets[*]} " == *" $net "* ]] || subnets+=("$net")
+        copies=$((copies + 1))
+        [ "$i" != "$alias_iface" ] || copies=$((copies + ${#tool_aliases[@]}))
     done
-    [ "$s" != 0 ] || subnets+=("${tool_aliases[@]}")
-    segment_subnets+=("${#subnets[@]}")
+    segment_routes+=("$copies")
 done
 # Without a default route 255.255.255.255 has no way out by the routing table.
 [ -z "$route_segment" ] || ip -n "$TOOL_NS" route add default dev "${tool_ifaces[route_segment]}"
@@ -231,11 +244,12 @@ panel_segments=()
 for ((p = 1; p <= panels; p++)); do
     segment=0
     [ "$topology" != twosegments ] || segment=$((p % 2))
+    [ "$topology" != wifialias ] || segment=1
     ns=$TAG-p$p
     host=$((10 + p))
     ip_addr=${NETS[segment]}.$((host / 256)).$((host % 256))
     add_ns "$ns"
-    if [ "$topology" = alias ] && [ "$p" -eq "$panels" ]; then
+    if [ -n "$alias_iface" ] && [ "$p" -eq "$panels" ]; then
         ip_addr=${FACTORY_PANEL%/*}
         attach "$ns" "p$p" "$FACTORY_PANEL" "$segment"
         ip -n "$ns" route add default via "$FACTORY_GATEWAY" dev eth0
@@ -270,7 +284,7 @@ for i in "${!tool_ifaces[@]}"; do
         break
     fi
 done
-if [ "$topology" = alias ] && [ "$panels" -eq 1 ]; then
+if [ -n "$alias_iface" ] && [ "$panels" -eq 1 ]; then
     tool_ip=${FACTORY_TOOL%/*}
     prefix=${FACTORY_PANEL%.*/*}.0/${FACTORY_PANEL#*/}
 fi
@@ -292,7 +306,7 @@ for i in "${!tool_ifaces[@]}"; do tool_ports+=("t$i"); done
 export TESTNET_TOOL_PORTS="${tool_ports[*]}"
 export TESTNET_ROUTE_SEGMENT=$route_segment
 export TESTNET_TOOL_ALIASES="${tool_aliases[*]}"
-export TESTNET_SEGMENT_SUBNETS="${segment_subnets[*]}"
+export TESTNET_SEGMENT_ROUTES="${segment_routes[*]}"
 
 # In the background so that INT/TERM reach the trap at once instead of after the command.
 ip netns exec "$TOOL_NS" "$@" <&0 &

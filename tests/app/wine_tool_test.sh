@@ -8,7 +8,8 @@
 #    Chinese identity;
 #  - a click on the selected line shows its panel again (an edited box is undone);
 #  - a check's box: facility 5 gives "Facility NO. between 0-1", titled "Error", after which
-#    the facility box has the focus: what is typed next goes there;
+#    the facility box has the focus: what is typed next goes there, held to its one character;
+#  - Tab from the address box skips the subnet's frame and selects the text of its first byte;
 #  - select, edit, Write: the write request byte for byte as the stand-in received it;
 #  - Del all cards for the second line reaches the second stand-in (SCREENSHOT: the window is
 #    grabbed then, its Chinese texts in WenQuanYi);
@@ -106,9 +107,10 @@ lines() { cat "$work/standin$1.out"; }
 count_of() { grep -c "$2" "$work/standin$1.out" || true; }
 
 # The layout's places: "Search all", "Write", "Del all cards", the list's lines, the boxes of
-# the IP address's last byte, of the facility number and of the unlocking time.
+# the IP address's last byte, of the facility number, of the unlocking time and of the address.
 readonly SEARCH=(424 308) WRITE=(592 308) DELETE=(733 308)
 readonly LINE0=(100 24) LINE1=(100 38) IP4=(529 196) FACILITY=(480 115) UNLOCK=(500 235)
+readonly ADDRESS=(480 75)
 
 searched() { [ "$(count_of 1 '^search from ')" -ge 1 ]; }
 for _ in 1 2 3; do # the first click may come before the window takes input
@@ -116,7 +118,7 @@ for _ in 1 2 3; do # the first click may come before the window takes input
     wait_for 5 searched && break
 done
 searched || fail "a click on \"Search all\" did not search"
-sleep 1 # both replies in and listed
+sleep 2 # both replies in and listed, also on a busy machine
 
 # A click on the selected line shows its panel again: the unlocking time typed is undone.
 click "${LINE0[@]}"
@@ -131,21 +133,29 @@ before=$(count_of 0 '^write for ')
 xdotool windowfocus --sync "$box" key Return
 wait_for 10 sh -c "! xdotool search --onlyvisible --name '^Error\$' >/dev/null" ||
     fail "the box did not close"
-# Typed without a click: it reaches the facility box only if the box has the focus.
+# Typed without a click: it reaches the facility box only if the box has the focus; the box
+# takes one character of the two.
 xdotool key --window "$win" BackSpace
-xdotool type --window "$win" 1
+xdotool type --window "$win" 11
+# Tab from the address box skips the subnet's frame (disabled) for its first byte, whose text
+# it selects: 255 becomes 0.
+click "${ADDRESS[@]}"
+xdotool key --window "$win" Tab
+xdotool type --window "$win" 0
 type_into "${IP4[@]}" 77
 click "${WRITE[@]}"
-wait_for 5 test "$(count_of 0 '^write for ')" -gt "$before" || fail "Write sent nothing"
+wait_for 10 test "$(count_of 0 '^write for ')" -gt "$before" || fail "Write sent nothing"
 grep '^write for ' "$work/standin0.out" | tail -n1
 # The request as the wire layout has it: header, the panel's block as the search reported it,
 # the new block, spare 0 and the unlocking time 5. Zeros after the last byte shown.
 hex() { printf ' %02x' "$@"; }
-block() { # IP_LAST_BYTE: identity (12 bytes and 8 zeros), MAC, IP, subnet, gateway, server
+block() { # IP_LAST_BYTE SUBNET_FIRST_BYTE: identity (12 bytes and 8 zeros), MAC, IP, subnet,
+    # gateway, server
     hex 0x48 0xd2 0xbb 0xc2 0xa5 0x30 0x30 0x30 0x30 0x30 0x30 0x31 0 0 0 0 0 0 0 0
-    hex 0x00 0x50 0x2a 0x53 0x00 0x0b 10 83 0 "$1" 255 255 0 0 10 83 0 1 10 83 0 254
+    hex 0x00 0x50 0x2a 0x53 0x00 0x0b 10 83 0 "$1" "$2" 255 0 0 10 83 0 1 10 83 0 254
 }
-want="bytes 512:$(hex 0x58 0x58 0x58 0x43 0x49 0x44 0xfe 1 0 0)$(block 11)$(block 77)$(hex 0 5)"
+want="bytes 512:$(hex 0x58 0x58 0x58 0x43 0x49 0x44 0xfe 1 0 0)$(block 11 255)$(block 77 0)"
+want+=$(hex 0 5)
 got=$(grep -A1 '^write for .* -> ' "$work/standin0.out" | grep -m1 '^bytes ') || true
 [ "$got" = "$want" ] || fail "write request: $got, expected $want"
 echo "write request: 96 bytes as expected, 512 on the wire"
@@ -153,7 +163,7 @@ echo "write request: 96 bytes as expected, 512 on the wire"
 # Del all cards for the second line.
 click "${LINE1[@]}"
 click "${DELETE[@]}"
-wait_for 5 grep -q '^delete-cards for ' "$work/standin1.out" || fail "Del all cards sent nothing"
+wait_for 10 grep -q '^delete-cards for ' "$work/standin1.out" || fail "Del all cards sent nothing"
 grep '^delete-cards for ' "$work/standin1.out"
 ! grep '^delete-cards for ' "$work/standin1.out" | grep -q 'no such panel' ||
     fail "the request did not name the second panel"

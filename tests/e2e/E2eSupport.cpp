@@ -76,9 +76,9 @@ QList<int> PanelSegments() {
     return segments;
 }
 
-int SubnetsOn(int segment) {
+int RoutesOn(int segment) {
     const QStringList words =
-        qEnvironmentVariable("TESTNET_SEGMENT_SUBNETS").split(u' ', Qt::SkipEmptyParts);
+        qEnvironmentVariable("TESTNET_SEGMENT_ROUTES").split(u' ', Qt::SkipEmptyParts);
     return words.value(segment, QStringLiteral("1")).toInt();
 }
 

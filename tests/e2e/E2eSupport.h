@@ -71,9 +71,9 @@ class Tool : public TestNet::Tool {
 // network has one segment).
 QList<int> PanelSegments();
 
-// How many of the tool's subnets are on each segment (1 unless the test network says): how
-// many copies of one request the segment gets.
-int SubnetsOn(int segment);
+// How many of the tool's routes reach each segment, one per subnet of each of its interfaces
+// there (1 unless the test network says): how many copies of one request the segment gets.
+int RoutesOn(int segment);
 
 // A plain socket on port 8300 in a panel namespace, beside the stand-in there (both reuse the
 // address): it sees every broadcast that reaches that namespace's segment.

@@ -75,11 +75,12 @@ class BroadcastInterfacesTest : public QObject {
             << QStringList{"2 URB 10.99.1.1/24", "4 URP 10.8.0.2/32", "5 URBP 10.9.0.2/24"}
             << QStringList{"2 10.99.1.1"};
         QTest::newRow("not broadcast-capable") << QStringList{"2 UR 10.99.1.1/24"} << QStringList{};
+        // Two cables in one subnet number: each is asked, from its own address.
         QTest::newRow("two interfaces in one subnet")
             << QStringList{"2 URB 10.83.0.1/16", "3 URB 10.83.0.2/16"}
-            << QStringList{"2 10.83.0.1"};
-        QTest::newRow("subnet seen again after another one")
-            << QStringList{"2 URB 10.0.0.1/24", "3 URB 10.1.0.1/24", "4 URB 10.0.0.9/24"}
+            << QStringList{"2 10.83.0.1", "3 10.83.0.2"};
+        QTest::newRow("subnet of an interface seen again after another one")
+            << QStringList{"2 URB 10.0.0.1/24", "3 URB 10.1.0.1/24", "2 URB 10.0.0.9/24"}
             << QStringList{"2 10.0.0.1", "3 10.1.0.1"};
         // A new panel on its factory subnet answers only an address of that subnet.
         QTest::newRow("alias in the factory subnet: its own route, from the alias")
@@ -88,9 +89,10 @@ class BroadcastInterfacesTest : public QObject {
         QTest::newRow("two aliases in one subnet: the first serves it")
             << QStringList{"2 URB 10.83.0.1/16", "2 URB 192.168.1.5/24", "2 URB 192.168.1.6/24"}
             << QStringList{"2 10.83.0.1", "2 192.168.1.5"};
-        QTest::newRow("alias in a subnet another cable serves")
-            << QStringList{"2 URB 10.83.0.1/16", "3 URB 192.168.1.9/24", "2 URB 192.168.1.5/24"}
-            << QStringList{"2 10.83.0.1", "3 192.168.1.9"};
+        QTest::newRow("Wi-Fi and cable alias in one subnet number")
+            << QStringList{lo, "2 URB 192.168.1.50/24", "3 URB 10.84.0.1/16",
+                           "3 URB 192.168.1.5/24"}
+            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
         QTest::newRow("interface index unknown")
             << QStringList{"0 URB 10.99.1.1/24"} << QStringList{};
     }
@@ -101,6 +103,56 @@ class BroadcastInterfacesTest : public QObject {
         for (const QString& entry : interfaces)
             list.push_back(Parse(entry));
         QCOMPARE(Describe(BroadcastRoutes(list)), routes);
+    }
+
+    // A request to one panel leaves first from the address its reply came to.
+    void leadWith_data() {
+        QTest::addColumn<QStringList>("interfaces");
+        QTest::addColumn<QString>("first");
+        QTest::addColumn<QStringList>("routes");
+        const QStringList site{"2 URB 192.168.1.50/24", "3 URB 10.84.0.1/16",
+                               "3 URB 192.168.1.5/24"};
+        QTest::newRow("the last route")
+            << site << "192.168.1.5"
+            << QStringList{"3 192.168.1.5", "2 192.168.1.50", "3 10.84.0.1"};
+        QTest::newRow("already first")
+            << site << "192.168.1.50"
+            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
+        QTest::newRow("no longer an address of this computer")
+            << site << "10.9.9.9" << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
+        QTest::newRow("unknown (0.0.0.0)")
+            << site << "0.0.0.0" << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
+    }
+    void leadWith() {
+        QFETCH(QStringList, interfaces);
+        QFETCH(QString, first);
+        QFETCH(QStringList, routes);
+        std::vector<InterfaceAddress> list;
+        for (const QString& entry : interfaces)
+            list.push_back(Parse(entry));
+        std::vector<BroadcastRoute> ordered = BroadcastRoutes(list);
+        in_addr address{};
+        inet_pton(AF_INET, qPrintable(first), &address);
+        LeadWith(ordered, address);
+        QCOMPARE(Describe(ordered), routes);
+    }
+
+    // Settle's mark needs a loopback that is up.
+    void loopbackUp_data() {
+        QTest::addColumn<QStringList>("interfaces");
+        QTest::addColumn<bool>("up");
+        QTest::newRow("up") << QStringList{"1 URL 127.0.0.1/8", "2 URB 10.0.0.1/24"} << true;
+        QTest::newRow("down") << QStringList{"1 L 127.0.0.1/8", "2 URB 10.0.0.1/24"} << false;
+        QTest::newRow("missing") << QStringList{"2 URB 10.0.0.1/24"} << false;
+        QTest::newRow("only another loopback address") << QStringList{"1 URL 127.0.0.2/8"} << false;
+    }
+    void loopbackUp() {
+        QFETCH(QStringList, interfaces);
+        QFETCH(bool, up);
+        std::vector<InterfaceAddress> list;
+        for (const QString& entry : interfaces)
+            list.push_back(Parse(entry));
+        QCOMPARE(LoopbackUp(list), up);
     }
 
     // The local address of a datagram where the receive names only the interface (Windows).

@@ -61,20 +61,21 @@ gone "${names[@]}" || fail "namespaces left after a failing command: ${names[*]}
 rc=0
 "$testnet" --topology mesh -- true 2>/dev/null || rc=$?
 [ "$rc" -eq 2 ] || fail "unknown topology: exit $rc, expected 2"
-# The last panel's default route, then the tool's subnets per segment.
+# The last panel's default route, then the tool's routes per segment.
 declare -A want=(
     [noroute]="eth0 10.83.0.1/16;;10.83.0.1|10.83.0.11 10.83.0.12|0 0|;dev eth0;1"
     [twosegments]="eth0 10.83.0.1/16,eth1 10.84.0.1/16;dev eth0;10.84.0.1|10.84.0.11 10.83.0.12|1 0|0;dev eth0;1 1"
-    [twoifaces]="eth0 10.83.0.1/16,eth1 10.83.0.2/16;dev eth0;10.83.0.1|10.83.0.11 10.83.0.12|0 0|0;dev eth0;1"
+    [twoifaces]="eth0 10.83.0.1/16,eth1 10.83.0.2/16;dev eth0;10.83.0.1|10.83.0.11 10.83.0.12|0 0|0;dev eth0;2"
     [alias]="eth0 10.83.0.1/16,eth0 192.168.1.5/24;dev eth0;10.83.0.1|10.83.0.11 192.168.1.100|0 0|0;via 192.168.1.1;2"
     [twosubnets]="eth0 10.83.0.1/16,eth1 10.84.0.1/16;dev eth0;10.83.0.1|10.83.0.11 10.83.0.12|0 0|0;dev eth0;2"
+    [wifialias]="eth0 192.168.1.50/24,eth1 10.84.0.1/16,eth1 192.168.1.5/24;dev eth0;10.84.0.1|10.84.0.11 192.168.1.100|1 1|0;via 192.168.1.1;1 2"
 )
-for topology in noroute twosegments twoifaces alias twosubnets; do
+for topology in noroute twosegments twoifaces alias twosubnets wifialias; do
     "$testnet" --panels 2 --topology "$topology" -- sh -c '
         addrs=$(ip -4 -o addr show scope global | awk "{print \$2, \$4}" | paste -sd,)
         route=$(ip route show default | awk "{print \$2, \$3}")
         last=$(ip -n "${TESTNET_PANEL_NS##* }" route show default | awk "{print \$2, \$3}")
-        echo "$addrs;$route;$TESTNET_TOOL_IP|$TESTNET_PANEL_IPS|$TESTNET_PANEL_SEGMENTS|$TESTNET_ROUTE_SEGMENT;$last;$TESTNET_SEGMENT_SUBNETS"
+        echo "$addrs;$route;$TESTNET_TOOL_IP|$TESTNET_PANEL_IPS|$TESTNET_PANEL_SEGMENTS|$TESTNET_ROUTE_SEGMENT;$last;$TESTNET_SEGMENT_ROUTES"
         ' >"$work/$topology" || fail "$topology: exit $?"
     [ "$(cat "$work/$topology")" = "${want[$topology]}" ] ||
         fail "$topology: $(cat "$work/$topology"), expected ${want[$topology]}"

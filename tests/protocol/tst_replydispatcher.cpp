@@ -6,6 +6,8 @@
 #include <memory>
 #include <thread>
 
+#include "DuplicateRule.h"
+#include "MessageFormat.h"
 #include "ProtocolFakes.h"
 #include "ReplyDispatcher.h"
 #include "StatusTexts.h"
@@ -171,6 +173,49 @@ class ReplyDispatcherTest : public QObject {
             accepted ? QStringList{"status:Success", Enable, Panel, "status:Search success", Enable}
                      : QStringList{};
         QCOMPARE(e.Drained(), expected);
+    }
+
+    // Two replies are one panel only when their records are equal; one changed byte of a
+    // reply makes another panel when the record holds it.
+    void duplicateRule_data() {
+        QTest::addColumn<int>("changedAt"); // -1: none
+        QTest::addColumn<bool>("samePanel");
+        QTest::newRow("equal replies") << -1 << true;
+        QTest::newRow("header byte the record does not hold") << 8 << true;
+        QTest::newRow("MAC") << 35 << false;
+        QTest::newRow("IP address (same MAC)") << 39 << false;
+        QTest::newRow("identity (same MAC and IP)") << 15 << false;
+        QTest::newRow("gateway") << 47 << false;
+        QTest::newRow("version, after its zero") << 62 << false;
+        QTest::newRow("spare byte") << 68 << false;
+        QTest::newRow("unlocking time") << 69 << false;
+    }
+    void duplicateRule() {
+        QFETCH(int, changedAt);
+        QFETCH(bool, samePanel);
+        const QByteArray one = SearchReplyBytes(STAGE_REPLY, 42);
+        QByteArray other = one;
+        if (changedAt >= 0) other[changedAt] = static_cast<char>(other[changedAt] ^ 0x40);
+        PanelRecord a, b;
+        DecodeSearchReply(reinterpret_cast<const uint8_t*>(one.constData()), int(one.size()), a);
+        DecodeSearchReply(reinterpret_cast<const uint8_t*>(other.constData()), int(other.size()),
+                          b);
+        QCOMPARE(SamePanel(a, b), samePanel);
+        QCOMPARE(SamePanel(b, a), samePanel);
+        const PanelOrder before;
+        QCOMPARE(!before(a, b) && !before(b, a), samePanel);
+        if (!samePanel) QVERIFY(before(a, b) != before(b, a));
+    }
+
+    // The MAC orders records first, whatever the rest holds.
+    void duplicateRuleOrdersByMac() {
+        QByteArray low = SearchReplyBytes(STAGE_REPLY, 9), high = SearchReplyBytes(STAGE_REPLY, 1);
+        high[35] = 0x04;
+        PanelRecord a, b;
+        DecodeSearchReply(reinterpret_cast<const uint8_t*>(low.constData()), int(low.size()), a);
+        DecodeSearchReply(reinterpret_cast<const uint8_t*>(high.constData()), int(high.size()), b);
+        QVERIFY(PanelOrder{}(a, b));
+        QVERIFY(!PanelOrder{}(b, a));
     }
 
     void dropsEverythingUntilArmed() {

@@ -217,35 +217,50 @@ class WindowMailboxTest : public QObject {
         QCOMPARE(sink.Log.last(), QStringLiteral("panel:H00000002001"));
     }
 
-    // Replies by MAC, as they reach the receiver; which of them the window gets.
-    void oneLinePerMac_data() {
-        QTest::addColumn<bool>("oneLinePerMac");
-        QTest::addColumn<QList<int>>("macs");
+    // Replies as they reach the receiver, each written 10 * MAC + variant (0: the panel's
+    // record; 1: same MAC, another IP address; 2: same MAC and IP, another unlocking time);
+    // which of them the window gets.
+    void oneLinePerPanel_data() {
+        QTest::addColumn<bool>("oneLinePerPanel");
+        QTest::addColumn<QList<int>>("replies");
         QTest::addColumn<QList<int>>("posted");
-        QTest::newRow("one request: every reply listed")
-            << false << QList<int>{1, 2, 1, 2} << QList<int>{1, 2, 1, 2};
-        QTest::newRow("two subnets: each panel once, in order of its first reply")
-            << true << QList<int>{1, 2, 2, 3, 1, 3} << QList<int>{1, 2, 3};
+        QTest::newRow("one route: every reply listed")
+            << false << QList<int>{10, 20, 10, 20} << QList<int>{10, 20, 10, 20};
+        QTest::newRow("two routes: each panel once, in order of its first reply")
+            << true << QList<int>{10, 20, 20, 30, 10, 30} << QList<int>{10, 20, 30};
+        QTest::newRow("two routes: panels sharing a MAC keep a line each")
+            << true << QList<int>{10, 11, 10, 11} << QList<int>{10, 11};
+        QTest::newRow("two routes: sharing MAC and IP address, a line each")
+            << true << QList<int>{10, 12, 12, 10} << QList<int>{10, 12};
     }
 
-    void oneLinePerMac() {
-        QFETCH(bool, oneLinePerMac);
-        QFETCH(QList<int>, macs);
+    void oneLinePerPanel() {
+        QFETCH(bool, oneLinePerPanel);
+        QFETCH(QList<int>, replies);
         QFETCH(QList<int>, posted);
+        const auto reply = [](int code) {
+            PanelRecord r = Numbered(code / 10);
+            if (code % 10 == 1) r.Ip[3] ^= 0x80;
+            if (code % 10 == 2) r.UnlockTime = 9;
+            return r;
+        };
+        const auto codeOf = [](const PanelRecord& r) {
+            return r.Mac[5] * 10 + ((r.Ip[3] & 0x80) != 0 ? 1 : r.UnlockTime == 9 ? 2 : 0);
+        };
         auto mailbox = std::make_unique<WindowMailbox>();
         RecordingSink sink;
-        // A previous search's panel does not hold its MAC against the new one.
-        QVERIFY(mailbox->PostPanel(Numbered(macs[0])));
-        mailbox->ResetDirectory(sink, oneLinePerMac);
+        // A previous search's panel does not hold its place against the new one.
+        QVERIFY(mailbox->PostPanel(reply(replies[0])));
+        mailbox->ResetDirectory(sink, oneLinePerPanel);
         sink.Panels.clear();
         QList<int> accepted;
-        for (int mac : macs)
-            if (mailbox->PostPanel(Numbered(mac))) accepted << mac;
+        for (int code : replies)
+            if (mailbox->PostPanel(reply(code))) accepted << code;
         QCOMPARE(accepted, posted); // a refused reply posts nothing, so no status text either
         mailbox->Drain(sink);
         QList<int> got;
         for (const PanelRecord& p : sink.Panels)
-            got << p.Mac[5];
+            got << codeOf(p);
         QCOMPARE(got, posted);
     }
 

@@ -157,8 +157,9 @@ void Form1Logic::ApplyPanel(const PanelRecord& record) {
 
 void Form1Logic::Button2Click() {
     // Panels still on their way belong to the previous search: let them land, then start over.
-    // A search that leaves by several subnets may reach a panel by more than one of them (two
-    // subnets on one switch), and the panel answers each: then one line per MAC.
+    // A search that leaves by several routes may reach a panel by more than one of them (two
+    // subnets on one switch, two cables into one), and the panel answers each: then one line
+    // per panel (DuplicateRule.h).
     Mailbox.ResetDirectory(*this, CurrentBroadcastRoutes().size() > 1);
     View.ClearList();
     Directory.Count = 0;
