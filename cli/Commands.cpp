@@ -12,11 +12,14 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
+#include <iostream>
 #include <set>
 #include <sstream>
 
 #include "BroadcastInterfaces.h"
+#include "ComputerAddresses.h"
 #include "Console.h"
+#include "MessageText.h"
 #include "PanelTexts.h"
 #include "Plan.h"
 #include "PlanFile.h"
@@ -25,6 +28,7 @@
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
 #include "TerminalText.h"
+#include "UndoPlan.h"
 
 namespace Cli {
 
@@ -64,9 +68,12 @@ bool HaveNetwork() {
     return false;
 }
 
+// The first error in writing standard output (a full disk, a closed pipe), 0 while none.
+int OutputError = 0;
+
 void Print(const std::string& text) {
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    if (std::fwrite(text.data(), 1, text.size(), stdout) != text.size() || std::fflush(stdout) != 0)
+        if (OutputError == 0) OutputError = errno != 0 ? errno : EIO;
 }
 
 // A receive buffer other than the default, for trying what a computer with a low limit does.
@@ -207,15 +214,46 @@ std::string Where(const std::string& path, const PlanError& e) {
     return where + ": " + e.Text;
 }
 
+// At most MessageLineLimit of them, then how many more.
+void Errors(const std::vector<std::string>& lines) {
+    for (const std::string& line : Limited(lines))
+        Error(line);
+}
+
+void PlanErrors(const std::vector<PlanError>& errors, const std::string& path) {
+    std::vector<std::string> lines;
+    for (const PlanError& e : errors)
+        lines.push_back(path.empty() ? e.Text : Where(path, e));
+    Errors(lines);
+}
+
 // Errors and conflicts refuse the command; warnings are said and do not.
 bool Refuse(const Changes& changes, const std::string& path) {
+    std::vector<std::string> lines;
     for (const PlanError& e : changes.Errors)
-        Error(path.empty() ? e.Text : Where(path, e));
+        lines.push_back(path.empty() ? e.Text : Where(path, e));
     for (const auto& c : changes.Site.Conflicts)
-        Error("site: " + c);
+        lines.push_back("site: " + c);
+    Errors(lines);
+    std::vector<std::string> warnings;
     for (const auto& w : changes.Site.Warnings)
-        Warn(w + " (already so; this command does not change it)");
+        warnings.push_back("warning: " + w + " (already so; this command does not change it)");
+    if (!Quiet) Errors(warnings);
+    if (changes.Refused()) Error("nothing was written");
     return changes.Refused();
+}
+
+// Before the first write: the panels' settings now, as a plan that puts them back. False when
+// it cannot be saved, and then nothing may be written.
+bool SaveUndo(const std::vector<RowChange>& rows, const std::string& named) {
+    std::string error, path = named.empty() ? DefaultUndoPath(error) : named;
+    if (path.empty() || !SaveUndoPlan(path, UndoPlanText(rows), error)) {
+        Error((path.empty() ? "cannot save the undo plan: " + error : error) +
+              "; nothing was written (--undo FILE names another place)");
+        return false;
+    }
+    Error("undo plan: " + path + " (callpanel apply " + path + " puts the panels back)");
+    return true;
 }
 
 // Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
@@ -278,6 +316,28 @@ void SetQuiet(bool quiet) {
     Quiet = quiet;
 }
 
+std::string MacTail(const std::string& text) {
+    // The spellings plans take: ':' or '-' between the bytes, a whole MAC or its last three.
+    std::string tail = text;
+    for (char& c : tail)
+        if (c == '-') c = ':';
+    if (const auto mac = ParseMac(tail);
+        mac && (*mac)[0] == 0x00 && (*mac)[1] == 0x50 && (*mac)[2] == 0x2A)
+        return tail.substr(9);
+    return tail;
+}
+
+int OutputWritten(int exitCode) {
+    errno = 0;
+    std::cout.flush(); // help and the version, which CLI11 writes there
+    if (OutputError == 0 && std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout))
+        return exitCode;
+    Error(std::string("cannot write the output: ") + std::strerror(OutputError != 0 ? OutputError
+                                                                   : errno != 0     ? errno
+                                                                                    : EIO));
+    return exitCode == ExitOk ? ExitFailed : exitCode;
+}
+
 int RunSearch(const SearchOptions& search, Format format) {
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
@@ -311,6 +371,11 @@ int RunSearch(const SearchOptions& search, Format format) {
 }
 
 int RunSet(const SetOptions& options) {
+    for (const auto& [column, value] : options.Changes)
+        if (value.empty()) {
+            Error("--" + column + " needs a value; nothing was written");
+            return ExitRefused;
+        }
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
     // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
@@ -339,7 +404,8 @@ int RunSet(const SetOptions& options) {
     for (const FoundPanel& p : found)
         if (&p != panel) others.push_back(p.Record);
     Changes changes =
-        PlanChanges({row}, {current}, tail == options.Changes.end() ? "" : tail->second);
+        PlanChanges({row}, {current}, tail == options.Changes.end() ? "" : MacTail(tail->second),
+                    ComputerAddresses());
     if (changes.Errors.empty()) {
         // The site checks against every panel found.
         std::vector<SitePanel> panels;
@@ -354,6 +420,8 @@ int RunSet(const SetOptions& options) {
     }
     if (Refuse(changes, "")) return ExitRefused;
     const RowChange& change = changes.Rows.front();
+    if (change.Kind == RowKind::Write && !SaveUndo(changes.Rows, options.UndoPath))
+        return ExitRefused;
     if (change.Kind == RowKind::Unchanged) {
         PrintResult(MacText(current.Mac), "unchanged", "nothing sent", options.Output);
         return ExitOk;
@@ -377,8 +445,8 @@ int RunApply(const ApplyOptions& options) {
     }
     const Plan plan = ReadPlan(text);
     if (!plan.Errors.empty()) {
-        for (const PlanError& e : plan.Errors)
-            Error(Where(PlanName(options.PlanPath), e));
+        PlanErrors(plan.Errors, PlanName(options.PlanPath));
+        Error("nothing was written");
         return ExitRefused;
     }
 
@@ -400,11 +468,8 @@ int RunApply(const ApplyOptions& options) {
     if (!options.DryRun && RefuseIncompleteView(collected, engine)) return ExitRefused;
     ReportLoss(collected, engine);
     const auto found = Distinct(collected.Replies);
-    const Changes changes = PlanChanges(plan.Rows, RecordsOf(found));
-    if (Refuse(changes, PlanName(options.PlanPath))) {
-        Error("nothing was written");
-        return ExitRefused;
-    }
+    const Changes changes = PlanChanges(plan.Rows, RecordsOf(found), "", ComputerAddresses());
+    if (Refuse(changes, PlanName(options.PlanPath))) return ExitRefused;
 
     if (options.DryRun) {
         Table table;
@@ -424,9 +489,17 @@ int RunApply(const ApplyOptions& options) {
                             : std::vector<std::string>{r.Mac, c.Field, c.Old, c.New});
         }
         Print(Render(table, options.Output));
-        return ExitOk;
+        // As the real run would end: a row whose panel did not answer fails it.
+        return std::any_of(changes.Rows.begin(), changes.Rows.end(),
+                           [](const RowChange& r) { return r.Kind == RowKind::NotFound; })
+                   ? ExitFailed
+                   : ExitOk;
     }
 
+    if (std::any_of(changes.Rows.begin(), changes.Rows.end(),
+                    [](const RowChange& r) { return r.Kind == RowKind::Write; }) &&
+        !SaveUndo(changes.Rows, options.UndoPath))
+        return ExitRefused;
     Rounds rounds(changes.Rows);
     WriteRounds(engine, rounds, options.Search, options.Rounds);
 

@@ -23,6 +23,14 @@ enum ExitCode {
 // Progress on a terminal and warnings off.
 void SetQuiet(bool quiet);
 
+// What a command's exit code becomes once its output is out: an output that could not be
+// written (a full disk) is said, and a run that went well ends with ExitFailed.
+int OutputWritten(int exitCode);
+
+// set --mac: XX:XX:XX or XX-XX-XX, or a whole MAC beginning with 00:50:2A in either spelling, as
+// the last three bytes XX:XX:XX; any other text as it is, for the checks to refuse.
+std::string MacTail(const std::string& text);
+
 struct SearchOptions {
     int WaitMs = 500;
     int Repeat = 2;
@@ -44,6 +52,7 @@ struct SetOptions {
     SearchOptions Search;
     int Rounds = DefaultRounds;
     Format Output = Format::Table;
+    std::string UndoPath; // empty: a new file in the state folder
 };
 int RunSet(const SetOptions& options);
 
@@ -53,6 +62,7 @@ struct ApplyOptions {
     Format Output = Format::Table;
     SearchOptions Search;
     int Rounds = DefaultRounds;
+    std::string UndoPath;
 };
 int RunApply(const ApplyOptions& options);
 

@@ -85,8 +85,17 @@ std::string RenderJson(const Table& table) {
     auto rows = nlohmann::ordered_json::array();
     for (const auto& row : table.Rows) {
         nlohmann::ordered_json object = nlohmann::ordered_json::object();
-        for (size_t c = 0; c < table.Columns.size() && c < row.size(); ++c)
-            object[table.Columns[c]] = row[c];
+        for (size_t c = 0; c < table.Columns.size() && c < row.size(); ++c) {
+            const bool number = std::find(table.Numbers.begin(), table.Numbers.end(),
+                                          table.Columns[c]) != table.Numbers.end();
+            if (number && !row[c].empty() &&
+                std::all_of(row[c].begin(), row[c].end(),
+                            [](char d) { return d >= '0' && d <= '9'; }) &&
+                row[c].size() < 10)
+                object[table.Columns[c]] = std::stol(row[c]);
+            else
+                object[table.Columns[c]] = row[c];
+        }
         rows.push_back(std::move(object));
     }
     return rows.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
@@ -116,6 +125,7 @@ std::string Render(const Table& table, Format format) {
 Table PanelTable(const std::vector<FoundPanel>& panels) {
     Table table;
     table.Columns.assign(std::begin(PanelColumns), std::end(PanelColumns));
+    table.Numbers = {"unlock"};
     for (const FoundPanel& panel : panels)
         table.Rows.push_back(PanelCells(panel.Record, panel.Via));
     return table;

@@ -17,10 +17,12 @@ std::optional<Format> ParseFormat(std::string_view name);
 struct Table {
     std::vector<std::string> Columns;
     std::vector<std::vector<std::string>> Rows; // each as wide as Columns; UTF-8
+    std::vector<std::string> Numbers = {};      // columns whose cells JSON gives as numbers
 };
 
 // Table: columns padded to the widest cell (wide characters count two). JSON: an array of
-// objects whose keys are the column names and whose values are the cells as strings.
+// objects whose keys are the column names and whose values are the cells as strings, or as
+// numbers in the Numbers columns. CSV: CsvLine's.
 std::string Render(const Table& table, Format format);
 
 // One row per panel, in the columns a plan has (search --format csv).

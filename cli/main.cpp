@@ -17,8 +17,9 @@ namespace {
 
 const char* const Footer =
     "Exit codes: 0 done; 1 no panel answered, no network, or a write not confirmed; 2 bad\n"
-    "command line, plan or settings, or a conflict it would make (nothing written); 3 UDP port\n"
-    "8300 held by another program; 130 stopped by Ctrl+C (a second one ends at once).";
+    "command line, plan or settings, a conflict it would make, or replies dropped by the system\n"
+    "in every search round (nothing written); 3 UDP port 8300 held by another program; 130\n"
+    "stopped by Ctrl+C (a second one ends at once).";
 
 void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
     command->add_option("--wait", search.WaitMs, "milliseconds of collecting replies per round")
@@ -38,7 +39,7 @@ void AddDeadlineOptions(CLI::App* command, Cli::SearchOptions& search) {
     command->add_option("--wait", search.WaitMs, "milliseconds each search may take at most")
         ->check(CLI::Range(1, 60000))
         ->capture_default_str();
-    command->add_option("--repeat", search.Repeat, "searches sent at least before the writes")
+    command->add_option("--repeat", search.Repeat, "requests the first search sends at least")
         ->check(CLI::Range(1, 100))
         ->capture_default_str();
 }
@@ -124,7 +125,9 @@ int main(int argc, char** argv) {
         std::string(
             "Options not given keep the panel's values. The window's checks run first, then\n"
             "the site checks against every panel found. Written and read back in rounds until\n"
-            "the panel reports what was written (exit 0) or --rounds have passed.\n\n") +
+            "the panel reports what was written (exit 0) or --rounds have passed. Before the\n"
+            "first write the panel's settings are saved as an undo plan for 'apply', and its\n"
+            "path is printed; when it cannot be saved, nothing is written.\n\n") +
         Footer);
     setCommand->add_option("PANEL", set.Panel, "the panel's MAC, current IP address or identity")
         ->required();
@@ -137,16 +140,26 @@ int main(int argc, char** argv) {
         {"--type", "type", "flat, villa or help"},
         {"--address", "address", "call address: 10 characters (flat), 4 (villa, help)"},
         {"--facility", "facility", "facility number, 0 or 1"},
-        {"--mac", "mac", "last three MAC bytes, XX:XX:XX"},
+        {"--mac", "mac", "last three MAC bytes, XX:XX:XX or XX-XX-XX (or 00:50:2A:XX:XX:XX)"},
         {"--ip", "ip", "IP address A.B.C.D"},
         {"--mask", "mask", "subnet mask A.B.C.D"},
         {"--gateway", "gateway", "gateway A.B.C.D, in the segment of IP and mask"},
         {"--server", "server", "server address A.B.C.D"},
-        {"--unlock", "unlock", "door unlocking time in seconds, 1 to 9 for a flat camera"},
+        {"--unlock", "unlock", "door unlocking time in seconds, 1 to 9 (0 to 9 for villa, help)"},
     };
     std::map<std::string, std::string> values;
     for (const Field& f : fields)
         setCommand->add_option(f.Option, values[f.Column], f.Help);
+    const auto addUndoOption = [](CLI::App* command, std::string& path) {
+        command->add_option("--undo", path,
+                            "where the undo plan goes (default: a new file in "
+#ifdef _WIN32
+                            "%LOCALAPPDATA%\\callpanel)");
+#else
+                            "$XDG_STATE_HOME/callpanel)");
+#endif
+    };
+    addUndoOption(setCommand, set.UndoPath);
     AddDeadlineOptions(setCommand, set.Search);
     AddRoundsOption(setCommand, set.Rounds);
     AddFormatOption(setCommand, format);
@@ -157,16 +170,22 @@ int main(int argc, char** argv) {
         std::string(
             "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
             "changed, and the only column needed (one left out keeps the panel's values).\n"
-            "UTF-8, separated by commas, semicolons or tabs as its header line is.\n"
+            "Read-only: version, identity (as exported, or empty) and via. Columns of your own\n"
+            "begin with #; any other unknown column is refused. UTF-8 (or UTF-16 with a byte\n"
+            "order mark), separated by commas, semicolons or tabs as its header line is, or\n"
+            "as an Excel first line sep=; says.\n"
             "The whole plan is checked first (every changed row; IPs, identities, MACs and\n"
             "gateways across the site): a problem the plan would make sends nothing and exits\n"
             "2, one already there is a warning. Rows not yet verified are written and read\n"
             "back in rounds; one line per row: verified, unchanged, differs, no reply, not\n"
-            "found or not attempted. Exit 0 only when every row is verified or unchanged.\n\n") +
+            "found or not attempted. Exit 0 only when every row is verified or unchanged\n"
+            "(--dry-run too: a panel not found is exit 1). Before the first write the panels'\n"
+            "settings are saved as an undo plan, as with set.\n\n") +
         Footer);
     applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file; - for standard input")
         ->required();
     applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
+    addUndoOption(applyCommand, apply.UndoPath);
     AddFormatOption(applyCommand, format);
     AddDeadlineOptions(applyCommand, apply.Search);
     AddRoundsOption(applyCommand, apply.Rounds);
@@ -202,21 +221,21 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return ParseFailed(app, e);
+        return Cli::OutputWritten(ParseFailed(app, e)); // --help and --version too
     }
 
     const Cli::Format output = Cli::ParseFormat(format).value_or(Cli::Format::Table);
     Cli::SetQuiet(quiet);
-    if (*searchCommand) return Cli::RunSearch(search, output);
+    if (*searchCommand) return Cli::OutputWritten(Cli::RunSearch(search, output));
     if (*setCommand) {
         for (const Field& f : fields)
             if (setCommand->count(f.Option) > 0) set.Changes[f.Column] = values[f.Column];
         set.Output = output;
-        return Cli::RunSet(set);
+        return Cli::OutputWritten(Cli::RunSet(set));
     }
     if (*applyCommand) {
         apply.Output = output;
-        return Cli::RunApply(apply);
+        return Cli::OutputWritten(Cli::RunApply(apply));
     }
-    return Cli::RunDeleteCards(deletePanel, confirmed, deleteSearch, output);
+    return Cli::OutputWritten(Cli::RunDeleteCards(deletePanel, confirmed, deleteSearch, output));
 }

@@ -31,8 +31,13 @@ std::vector<BroadcastRoute> BroadcastRoutes(const std::vector<InterfaceAddress>&
         const InterfaceSubnet subnet{a.Index, a.Address.s_addr & a.Netmask.s_addr,
                                      a.Netmask.s_addr};
         if (std::find(served.begin(), served.end(), subnet) != served.end()) continue;
+        const bool alias = std::any_of(served.begin(), served.end(), [&](const InterfaceSubnet& s) {
+            return s.Index == a.Index;
+        });
         served.push_back(subnet);
-        routes.push_back({a.Index, a.Address});
+        in_addr broadcast{};
+        broadcast.s_addr = a.Address.s_addr | ~a.Netmask.s_addr;
+        routes.push_back({a.Index, a.Address, broadcast, alias});
     }
     return routes;
 }

@@ -17,6 +17,11 @@ struct InterfaceAddress {
 struct BroadcastRoute {
     unsigned Index = 0;
     in_addr Address{};
+    // The broadcast address of the route's subnet (Address with the host bits set).
+    in_addr SubnetBroadcast{};
+    // A further subnet of an interface that an earlier route already serves (an alias): a
+    // limited broadcast there leaves from the interface's first address, which the system picks.
+    bool Alias = false;
 };
 
 // The networks a broadcast to 255.255.255.255 must reach, one route each, in list order: every

@@ -74,25 +74,26 @@ class WinsockSocket final : public DatagramSocket {
                       sizeof destination) != SOCKET_ERROR;
     }
 
-    // Winsock ignores a source named in packet info, and a broadcast on the one socket leaves
-    // by the default route or not at all: a socket bound to the route's address sends it from
-    // there, on that address's interface. (Wine binds such a socket to the interface instead, so
-    // under wine the copy for a second address of an interface leaves from its first.)
+    // Every copy leaves from the one socket, so from port 8300 like the window's, and the
+    // interface is named per copy (IP_UNICAST_IF, which Winsock also applies to broadcasts).
+    // An alias's copy goes to its subnet's broadcast address, so that the system sends it from
+    // the alias, the one address a new panel on its factory subnet can answer.
     void SendOnRoutes(const uint8_t* data, int length, const sockaddr_in& destination,
                       const std::vector<BroadcastRoute>& routes) override {
         for (const BroadcastRoute& route : routes) {
-            const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-            if (s == INVALID_SOCKET) continue;
-            const BOOL on = TRUE;
-            setsockopt(s, SOL_SOCKET, SO_BROADCAST, reinterpret_cast<const char*>(&on), sizeof on);
-            sockaddr_in from{};
-            from.sin_family = AF_INET;
-            from.sin_addr = route.Address;
-            if (bind(s, reinterpret_cast<const sockaddr*>(&from), sizeof from) == 0)
-                sendto(s, reinterpret_cast<const char*>(data), length, 0,
-                       reinterpret_cast<const sockaddr*>(&destination), sizeof destination);
-            closesocket(s);
+            const DWORD index = htonl(route.Index); // network byte order, as the option wants
+            if (setsockopt(Socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&index),
+                           sizeof index) != 0)
+                continue; // it would leave by the routing table, perhaps on another network
+            sockaddr_in to = destination;
+            if (route.Alias) to.sin_addr = route.SubnetBroadcast;
+            sendto(Socket, reinterpret_cast<const char*>(data), length, 0,
+                   reinterpret_cast<const sockaddr*>(&to), sizeof to);
         }
+        // Other sends (the settle mark to loopback) follow the routing table again.
+        const DWORD any = 0;
+        setsockopt(Socket, IPPROTO_IP, IP_UNICAST_IF, reinterpret_cast<const char*>(&any),
+                   sizeof any);
     }
 
     // One datagram a call: Winsock has no batch receive.

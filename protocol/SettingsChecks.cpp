@@ -11,6 +11,7 @@ namespace {
 
 constexpr const char* RangeText = "Pls input a number between 0 - 255！";
 constexpr const char* InvalidIpText = "Invalid IP！";
+constexpr const char* InvalidMaskText = "Invalid subnet mask！";
 constexpr const char* InputAgainTitle = "Pls input again";
 constexpr const char* ErrorTitle = "Error";
 constexpr int FlatCamera = 0;
@@ -27,19 +28,105 @@ bool IsNetworkOrBroadcast(int value) {
 }
 
 CheckFailure Information(SettingsBox box, const char* text) {
-    return CheckFailure{box, 0, text, ErrorTitle, CheckIconInformation, false};
+    return CheckFailure{box, 0, text, ErrorTitle, CheckIconInformation, false, {}};
 }
 
 // One address box: its fourth byte first, then every byte's range. Converts in that order, so a
 // bad fourth byte is the one the conversion error quotes.
 std::optional<CheckFailure> CheckAddress(SettingsBox box, const std::string (&bytes)[4]) {
     if (IsNetworkOrBroadcast(StrToInt(bytes[3])))
-        return CheckFailure{box, 3, InvalidIpText, InputAgainTitle, CheckIconError, false};
+        return CheckFailure{box, 3, InvalidIpText, InputAgainTitle, CheckIconError, false, {}};
     for (int at = 0; at < 4; ++at)
         if (!InByteRange(StrToInt(bytes[at])))
-            return CheckFailure{box, at, RangeText, InputAgainTitle, CheckIconError, true};
+            return CheckFailure{box, at, RangeText, InputAgainTitle, CheckIconError, true, {}};
     return std::nullopt;
 }
+
+// The low 8 bits of each text, as the staging takes them.
+Ipv4Bytes BytesOf(const std::string (&texts)[4]) {
+    Ipv4Bytes bytes;
+    for (int at = 0; at < 4; ++at)
+        bytes[at] = static_cast<uint8_t>(StrToInt(texts[at]));
+    return bytes;
+}
+
+uint32_t Joined(const Ipv4Bytes& b) {
+    return uint32_t(b[0]) << 24 | uint32_t(b[1]) << 16 | uint32_t(b[2]) << 8 | b[3];
+}
+
+CheckFailure Unreachable(SettingsBox box, int index, const char* text, std::string why) {
+    // As the window's "Invalid IP！": the focus moves, the text is not selected.
+    return CheckFailure{box, index, text, InputAgainTitle, CheckIconError, false, std::move(why)};
+}
+
+// The ones of a contiguous mask, or -1.
+int PrefixLength(const Ipv4Bytes& mask) {
+    const uint32_t m = Joined(mask);
+    int ones = 0;
+    while (ones < 32 && (m & (0x80000000u >> ones)) != 0)
+        ++ones;
+    const uint32_t contiguous = ones == 0 ? 0 : ~uint32_t(0) << (32 - ones);
+    return m == contiguous ? ones : -1;
+}
+
+// Room for a network, a gateway and the panel: /1 to /30.
+bool UsableMask(int prefix) {
+    return prefix >= 1 && prefix <= 30;
+}
+
+// Addresses a panel cannot be reached at.
+std::optional<CheckFailure> CutOff(const SettingsTexts& t, const std::vector<Ipv4Bytes>& own) {
+    const Ipv4Bytes ip = BytesOf(t.Ip), gateway = BytesOf(t.Gateway);
+    const auto badIp = [](int index, const char* why) {
+        return Unreachable(SettingsBox::Ip, index, InvalidIpText, why);
+    };
+    if (ip[0] == 0) return badIp(0, "in 0.0.0.0/8, which names no host");
+    if (ip[0] == 127) return badIp(0, "a loopback address");
+    if (ip[0] >= 224 && ip[0] <= 239) return badIp(0, "a multicast address");
+    if (ip == Ipv4Bytes{255, 255, 255, 255}) return badIp(3, "the limited broadcast address");
+    for (const Ipv4Bytes& address : own)
+        if (address == ip) return badIp(3, "an address of this computer");
+    // A mask that is no mask (the window leaves it unchecked) has no network or broadcast.
+    try {
+        const Ipv4Bytes mask = BytesOf(t.Subnet);
+        if (UsableMask(PrefixLength(mask))) {
+            const uint32_t host = Joined(ip) & ~Joined(mask);
+            if (host == 0) return badIp(3, "the network address of its subnet");
+            if (host == ~Joined(mask)) return badIp(3, "the broadcast address of its subnet");
+        }
+    } catch (const ConvertError&) {
+        // the staging says so, where the window's Part says it
+    }
+    if (gateway == ip)
+        return Unreachable(SettingsBox::Gateway, 3, InvalidIpText, "the panel's own IP address");
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<CheckFailure> CheckMask(const SettingsTexts& t) {
+    const Ipv4Bytes mask = BytesOf(t.Subnet);
+    const int prefix = PrefixLength(mask);
+    const auto bad = [](int index, std::string why) {
+        return CheckFailure{SettingsBox::Subnet, index, InvalidMaskText, InputAgainTitle,
+                            CheckIconError,      true,  std::move(why)};
+    };
+    if (prefix < 0) {
+        int at = 0;
+        while (at < 3 && mask[at] == 255)
+            ++at;
+        return bad(at, "not a subnet mask: its ones must come first, without a gap");
+    }
+    if (prefix == 0) return bad(0, "/0, which makes every address local");
+    if (prefix > 30) {
+        std::string why = std::to_string(prefix);
+        why.insert(0, 1, '/').append(", which leaves no room for a gateway");
+        return bad(3, std::move(why));
+    }
+    return std::nullopt;
+}
+
+namespace {
 
 void StageBytes(const std::string (&texts)[4], uint8_t (&bytes)[4]) {
     for (int at = 0; at < 4; ++at)
@@ -154,7 +241,8 @@ void FillEmpty(SettingsTexts& t) {
     fill(t.Unlock);
 }
 
-std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t) {
+std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
+                                             const std::vector<Ipv4Bytes>& ownAddresses) {
     if (auto failure = CheckAddress(SettingsBox::Ip, t.Ip)) return failure;
     if (auto failure = CheckAddress(SettingsBox::Gateway, t.Gateway)) return failure;
     if (auto failure = CheckAddress(SettingsBox::Server, t.Server)) return failure;
@@ -173,9 +261,9 @@ std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t) {
     // A MAC byte that holds no hexadecimal digit has no value to send.
     for (int at = 0; at < 3; ++at)
         if (!HexByte(t.Mac[at]))
-            return CheckFailure{SettingsBox::Mac, at,  "Invalid MAC！", InputAgainTitle,
-                                CheckIconError,   true};
-    return std::nullopt;
+            return CheckFailure{
+                SettingsBox::Mac, at, "Invalid MAC！", InputAgainTitle, CheckIconError, true, {}};
+    return CutOff(t, ownAddresses);
 }
 
 void StageSettings(const SettingsTexts& t, PanelRecord& pending) {

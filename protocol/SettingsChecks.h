@@ -3,10 +3,13 @@
 // The checks and the staging of a Write, without Qt: the window runs them on its boxes' texts,
 // the command-line tool on the rows of a plan. Texts and order are the window's own.
 
+#include <array>
+#include <cstdint>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "PanelRecord.h"
 
@@ -33,7 +36,11 @@ struct CheckFailure {
     std::string Text, Title; // UTF-8, the window's exact texts
     int Flags;               // CheckIconError or CheckIconInformation
     bool SelectAll;          // the box's whole text is selected after the focus moves there
+    std::string Why;         // for the checks that keep a panel reachable: what is wrong, in
+                             // words ("a loopback address"); empty for the window's own checks
 };
+
+using Ipv4Bytes = std::array<uint8_t, 4>;
 
 // A box text that is not a valid integer. what(): "'<text>' is not a valid integer value."
 class ConvertError : public std::runtime_error {
@@ -61,9 +68,17 @@ SettingsTexts TextsOf(const PanelRecord& directoryRecord);
 // The window's "10" in every empty MAC, IP, subnet, gateway, server and unlocking time text.
 void FillEmpty(SettingsTexts& t);
 
-// The window's checks in its order; nullopt when all pass. Throws ConvertError when an IP,
-// gateway or server text is not a valid integer.
-std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t);
+// The window's checks in its order, then those that keep the panel reachable, with the window's
+// "Invalid IP！": an IP in 0.x, loopback, multicast, the limited broadcast, one of
+// `ownAddresses` (this computer's) or, under a mask of /1 to /30, its subnet's network or
+// broadcast address; a gateway equal to the IP. nullopt when all pass. Throws ConvertError when an
+// IP, gateway or server text is not a valid integer; a mask text that is none is left to
+// StageSettings.
+std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
+                                             const std::vector<Ipv4Bytes>& ownAddresses = {});
+// The command line's check of the mask, which the window leaves unchecked: contiguous, /1 to
+// /30 ("Invalid subnet mask！"). Throws ConvertError for a mask text that is not an integer.
+std::optional<CheckFailure> CheckMask(const SettingsTexts& t);
 
 // Writes the settings into `pending` field by field in the window's order (type letter,
 // address, facility, terminator, MAC, IP, subnet, gateway, server, unlocking time character).

@@ -65,7 +65,7 @@ std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord&
 }
 
 Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRecord>& found,
-                    const std::string& macTail) {
+                    const std::string& macTail, const std::vector<Ipv4Bytes>& own) {
     Changes out;
     std::vector<SitePanel> site;
     std::vector<bool> planned(found.size(), false);
@@ -96,7 +96,7 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         SitePanel panel;
         if (matches.empty()) {
             std::copy(mac->begin(), mac->end(), change.Current.Mac);
-            const auto texts = RowSettings(row, change.Current, out.Errors, false);
+            const auto texts = RowSettings(row, change.Current, out.Errors, false, own);
             std::string error;
             if (texts && Stage(*texts, change.Current, change.Pending, error)) {
                 panel.Found = false;
@@ -112,12 +112,16 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         }
         planned[matches.front()] = true;
         change.Current = found[matches.front()];
-        auto texts = RowSettings(row, change.Current, out.Errors);
+        bool changes = true;
+        auto texts = RowSettings(row, change.Current, out.Errors, true, own, &changes);
         if (!texts) continue;
         if (at == 0 && !macTail.empty()) {
             const auto tail = ParseMac("00:00:00:" + macTail);
             if (!tail || macTail.size() != 8) {
-                out.Errors.push_back({row.Line, 0, "--mac takes the last three bytes as XX:XX:XX"});
+                out.Errors.push_back(
+                    {row.Line, 0,
+                     "--mac takes the last three bytes, XX:XX:XX, or a whole MAC that begins "
+                     "with 00:50:2A, which a write sets"});
                 continue;
             }
             for (int i = 0; i < 3; ++i)
@@ -128,8 +132,11 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
             out.Errors.push_back({row.Line, 0, error});
             continue;
         }
-        change.Kind =
-            ReportsStaged(change.Current, change.Pending) ? RowKind::Unchanged : RowKind::Write;
+        // A row that changes nothing is no write, whatever the staging makes of the panel's
+        // odd values (a type letter other than H and P).
+        change.Kind = (!changes && macTail.empty()) || ReportsStaged(change.Current, change.Pending)
+                          ? RowKind::Unchanged
+                          : RowKind::Write;
         for (int c = TypeColumn; c < WritableColumns; ++c)
             change.Sets[std::size_t(c)] = Given(row, PanelColumns[c]);
         change.Sets[MacColumn] = at == 0 && !macTail.empty();

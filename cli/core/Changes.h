@@ -49,9 +49,9 @@ struct Changes {
 
 // `found`: every panel that answered. A row's MAC that fits two panels found is an error (the
 // row cannot say which). `macTail` ("XX:XX:XX", `set --mac`) gives the first row new last three
-// MAC bytes.
+// MAC bytes. `own`: this computer's addresses, which no panel may take.
 Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRecord>& found,
-                    const std::string& macTail = "");
+                    const std::string& macTail = "", const std::vector<Ipv4Bytes>& own = {});
 
 // What a panel reports once it holds `pending`: seconds instead of the typed digit.
 PanelRecord AsReported(const PanelRecord& pending);

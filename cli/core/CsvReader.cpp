@@ -22,6 +22,19 @@ char SeparatorOf(std::string_view text) {
     return *most == 0 ? ',' : Separators[std::size_t(most - std::begin(counts))];
 }
 
+// Excel's first line "sep=;" names the separator: its length up to the line end, or 0.
+std::size_t SepLine(std::string_view text, char& sep) {
+    std::string_view line = text.substr(0, text.find_first_of("\r\n"));
+    if (line.size() == 7 && line.front() == '"' && line.back() == '"')
+        line = line.substr(1, 5); // "sep=;" as some programs quote it
+    if (line.size() != 5) return 0;
+    for (std::size_t at = 0; at < 3; ++at)
+        if ((line[at] | 0x20) != "sep"[at]) return 0;
+    if (line[3] != '=' || line[4] == '"') return 0;
+    sep = line[4];
+    return std::min(text.find_first_of("\r\n"), text.size());
+}
+
 bool IsControl(char c) {
     return static_cast<unsigned char>(c) < 0x20 || c == 0x7F;
 }
@@ -31,7 +44,12 @@ bool IsControl(char c) {
 CsvReader::CsvReader(std::string_view text) : Text(text) {
     if (Text.substr(0, ByteOrderMark.size()) == ByteOrderMark)
         Text.remove_prefix(ByteOrderMark.size());
-    Sep = SeparatorOf(Text);
+    if (const std::size_t length = SepLine(Text, Sep); length > 0) {
+        At = length;
+        SkipLineEnd();
+    } else {
+        Sep = SeparatorOf(Text);
+    }
     for (const char c : {'"', '\n', '\r'})
         Stops[static_cast<unsigned char>(c)] = QuotedStop;
     Stops[static_cast<unsigned char>(Sep)] = PlainStop;
@@ -169,7 +187,14 @@ bool CsvReader::Next(CsvRecord& record, std::vector<CsvFault>& faults) {
 std::string CsvLine(const std::vector<std::string>& fields) {
     std::string line;
     for (std::size_t at = 0; at < fields.size(); ++at) {
-        const std::string& field = fields[at];
+        std::string field = fields[at];
+        // A spreadsheet runs a cell that begins like this as a formula; ="..." shows the text.
+        if (!field.empty() && std::string_view("=+-@").find(field[0]) != std::string_view::npos) {
+            std::string text = "=\"";
+            for (const char c : field)
+                text.append(c == '"' ? 2 : 1, c);
+            field = text + "\"";
+        }
         if (at > 0) line += ',';
         const auto blank = [](char c) { return c == ' ' || c == '\t'; };
         const bool plain =

@@ -1,9 +1,9 @@
 #pragma once
 
 // The CSV that spreadsheets save: fields separated by ',', ';' or a tab (whichever the first
-// line uses), quoted fields with "" for a quote, lines ended by LF, CRLF or a lone CR. Every
-// fault carries its line and field number, and reading goes on after it, so one broken quote
-// does not hide the faults of the rows after it.
+// line uses, or what Excel's first line "sep=X" names), quoted fields with "" for a quote, lines
+// ended by LF, CRLF or a lone CR. Every fault carries its line and field number, and reading goes
+// on after it, so one broken quote does not hide the faults of the rows after it.
 
 #include <string>
 #include <string_view>
@@ -53,5 +53,7 @@ class CsvReader {
 
 // One CSV line (ending in "\n") of the fields, separated by commas. A field is quoted when it
 // holds a comma, quote, control character or begins or ends with a blank (a reader drops those
-// around a field without quotes); quotes inside are doubled.
+// around a field without quotes); quotes inside are doubled. A field that begins with =, +, -
+// or @, which a spreadsheet would run as a formula, is written as the formula ="field", which
+// shows the text; the plan reader takes it back as the field.
 std::string CsvLine(const std::vector<std::string>& fields);

@@ -4,15 +4,61 @@
 #include <cstring>
 #include <set>
 
+#include "MessageText.h"
 #include "PanelTexts.h"
-#include "TerminalText.h"
 
 namespace {
 
-std::string Quoted(std::string_view text) {
-    std::string quoted(1, '\''); // a zero byte or ESC shown, not obeyed
-    quoted.append(TerminalText(text)).append(1, '\'');
-    return quoted;
+std::string Dotted(const std::string (&bytes)[4]) {
+    return bytes[0] + "." + bytes[1] + "." + bytes[2] + "." + bytes[3];
+}
+
+// "010.083.001.011" as "10.83.1.11"; other texts as they are.
+std::string WithoutLeadingZeros(const std::string& text) {
+    std::string out;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const bool partStart = at == 0 || text[at - 1] == '.';
+        if (partStart && text[at] == '0' && at + 1 < text.size() && text[at + 1] >= '0' &&
+            text[at + 1] <= '9')
+            while (at + 1 < text.size() && text[at] == '0' && text[at + 1] >= '0' &&
+                   text[at + 1] <= '9')
+                ++at;
+        out += text[at];
+    }
+    return out;
+}
+
+// A failed window check in words a person can act on, with the window's own text.
+std::string Explained(const CheckFailure& failure, const SettingsTexts& t) {
+    const std::string window = " (" + failure.Text + ")";
+    switch (failure.Box) {
+    case SettingsBox::Address: {
+        const bool flat = t.Type == static_cast<int>(DeviceType::Flat);
+        const bool digits = std::all_of(t.Address.begin(), t.Address.end(),
+                                        [](char c) { return c >= '0' && c <= '9'; });
+        return Quoted(GbkToUtf8(t.Address)) + " is " + std::to_string(t.Address.size()) +
+               " bytes in GBK; a " +
+               (flat ? "flat camera takes 10" : "villa camera or help station takes 4") +
+               ". Chinese and accented characters take two bytes each" +
+               (digits && t.Address.size() < (flat ? 10u : 4u)
+                    ? "; a spreadsheet may have dropped leading zeros (format the column as text)"
+                    : "") +
+               window;
+    }
+    case SettingsBox::Unlock:
+        return Quoted(t.Unlock) + " is not from 1 to 9, which a flat camera needs" + window;
+    case SettingsBox::Ip:
+    case SettingsBox::Subnet:
+    case SettingsBox::Gateway:
+        if (failure.Why.empty()) break;
+        return (failure.Box == SettingsBox::Ip       ? Dotted(t.Ip)
+                : failure.Box == SettingsBox::Subnet ? Dotted(t.Subnet)
+                                                     : Dotted(t.Gateway)) +
+               " is " + failure.Why + window;
+    default:
+        break;
+    }
+    return failure.Text;
 }
 
 const char* ColumnOf(SettingsBox box) {
@@ -49,14 +95,15 @@ void Mend(SettingsTexts& t, const CheckFailure& failure) {
     case SettingsBox::Mac:
         t.Mac[failure.Index] = "00";
         break;
-    case SettingsBox::Ip:
-        t.Ip[failure.Index] = "1";
+    case SettingsBox::Ip: // not onto the gateway, which would fail the next check
+        t.Ip[failure.Index] = t.Gateway[failure.Index] == "1" ? "2" : "1";
         break;
     case SettingsBox::Subnet:
-        t.Subnet[failure.Index] = "0";
+        for (int at = 0; at < 4; ++at)
+            t.Subnet[at] = at < 3 ? "255" : "0";
         break;
     case SettingsBox::Gateway:
-        t.Gateway[failure.Index] = "1";
+        t.Gateway[failure.Index] = t.Ip[failure.Index] == "1" ? "2" : "1";
         break;
     case SettingsBox::Server:
         t.Server[failure.Index] = "1";
@@ -94,9 +141,10 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
 }
 
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
-                                         std::vector<PlanError>& errors, bool found) {
+                                         std::vector<PlanError>& errors, bool found,
+                                         const std::vector<Ipv4Bytes>& own, bool* changes) {
     const std::size_t before = errors.size();
-    std::set<std::string, std::less<>> faulty;
+    std::set<std::string, std::less<>> faulty, changed;
     const auto fail = [&](const std::string& column, const std::string& text) {
         int number = 0;
         if (row.Columns)
@@ -108,6 +156,18 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     const auto cell = [&](const char* column) -> const std::string* {
         const auto it = row.Cells.find(column);
         return it == row.Cells.end() || it->second.empty() ? nullptr : &it->second;
+    };
+    // What search prints for the panel: a cell that says the same keeps the value unchecked,
+    // as an empty one does, whatever the panel holds.
+    const std::vector<std::string> exported = PanelCells(current, "");
+    const auto shown = [&](std::string_view column) -> const std::string& {
+        return exported[std::size_t(
+            std::find(std::begin(PanelColumns), std::end(PanelColumns), column) -
+            std::begin(PanelColumns))];
+    };
+    const auto given = [&](const char* column) -> const std::string* {
+        const std::string* text = cell(column);
+        return text && found && *text == shown(column) ? nullptr : text;
     };
 
     const SettingsTexts was = TextsOf(current);
@@ -122,85 +182,111 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     } else {
         fail("mac", "empty: the MAC names the panel");
     }
-    // The write always sends 00:50:2A as the first three bytes.
-    if (found && !faulty.count("mac") &&
-        (current.Mac[0] != 0x00 || current.Mac[1] != 0x50 || current.Mac[2] != 0x2A))
-        fail("mac", MacText(current.Mac) + " does not begin with 00:50:2A, which a write sets");
+    // via is this computer's address the reply came to, not the panel's: any is taken.
+    for (const char* column : {"version", "identity"})
+        if (const std::string* text = given(column); text && found)
+            fail(column, Quoted(*text) + " is not the panel's " + Quoted(shown(column)) +
+                             ": the column is read-only (search reports it, a write cannot "
+                             "set it); leave it as exported, or empty");
 
-    if (const std::string* type = cell("type")) {
-        if (const auto parsed = ParseDeviceType(*type))
+    if (const std::string* type = given("type")) {
+        if (const auto parsed = ParseDeviceType(*type)) {
+            if (static_cast<int>(*parsed) != was.Type) changed.insert("type");
             t.Type = static_cast<int>(*parsed);
-        else
+        } else {
             fail("type", Quoted(*type) + " is not flat, villa or help");
+        }
     }
     for (const auto& [column, field] :
          {std::pair{"address", &t.Address}, std::pair{"facility", &t.Facility}}) {
-        if (const std::string* text = cell(column)) {
-            // A zero byte would end the panel's identity early; other control bytes no one means.
-            if (std::any_of(text->begin(), text->end(),
-                            [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
-                fail(column, "holds a control character");
-            else if (auto gbk = Utf8ToGbk(*text))
-                *field = std::move(*gbk);
-            else
-                fail(column, Quoted(*text) + " holds a character the panels cannot take (GBK)");
+        const std::string* text = given(column);
+        if (!text) continue;
+        // A zero byte would end the panel's identity early; other control bytes no one means.
+        if (std::any_of(text->begin(), text->end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+            fail(column, Quoted(*text) + " holds a control character");
+        } else if (std::string_view(column) == "facility" && *text != "0" && *text != "1") {
+            // The window lets "0.5" and "01" by and sends their first character.
+            fail(column, Quoted(*text) + " is not 0 or 1 (Facility NO. between 0-1)");
+        } else if (auto gbk = Utf8ToGbk(*text)) {
+            if (*gbk != *field) changed.insert(column);
+            *field = std::move(*gbk);
+        } else {
+            fail(column, Quoted(*text) + " holds a character the panels cannot take (GBK)");
         }
     }
     for (const auto& [column, bytes] :
          {std::pair{"ip", &t.Ip}, std::pair{"mask", &t.Subnet}, std::pair{"gateway", &t.Gateway},
           std::pair{"server", &t.Server}}) {
-        if (const std::string* text = cell(column)) {
-            if (const auto parsed = ParseIpv4(*text)) {
-                for (int at = 0; at < 4; ++at)
-                    (*bytes)[at] = std::to_string((*parsed)[at]);
-            } else {
-                fail(column, Quoted(*text) + " is not an IPv4 address like 192.168.1.20");
+        const std::string* text = given(column);
+        if (!text) continue;
+        if (const std::string plain = WithoutLeadingZeros(*text); plain != *text) {
+            fail(column, Quoted(*text) +
+                             " has a part with a leading zero, which some programs "
+                             "read as octal: write " +
+                             plain + " if that is what is meant");
+        } else if (const auto parsed = ParseIpv4(*text)) {
+            for (int at = 0; at < 4; ++at) {
+                const std::string byte = std::to_string((*parsed)[at]);
+                if (byte != (*bytes)[at]) changed.insert(column);
+                (*bytes)[at] = byte;
             }
+        } else {
+            fail(column, Quoted(*text) + " is not an IPv4 address like 192.168.1.20");
         }
     }
-    if (const std::string* text = cell("unlock")) t.Unlock = *text;
-    // The write carries one typed digit; anything longer would be cut to its first character.
-    const bool digit = t.Unlock.size() == 1 && t.Unlock[0] >= '0' && t.Unlock[0] <= '9';
-    const bool unlockKept = found && t.Unlock == was.Unlock;
-    if (unlockKept && !digit)
-        // A panel's own time of 10 s or more, kept: the write carries its byte as it is.
+    if (const std::string* text = given("unlock")) {
+        // The write carries one typed digit; anything longer would be cut to its first character.
+        if (text->size() != 1 || (*text)[0] < '0' || (*text)[0] > '9')
+            fail("unlock", Quoted(*text) + " is not a number of seconds: " + UnlockRange);
+        else if (std::to_string(current.UnlockTime) != *text || !found)
+            changed.insert("unlock");
+        t.Unlock = *text;
+    } else {
+        // Kept: the write carries the panel's byte as it is, 10 s or more too.
         t.Unlock.assign(1, static_cast<char>(current.UnlockTime + '0'));
-    else if ((found || cell("unlock") != nullptr) && !digit)
-        fail("unlock", Quoted(t.Unlock) + " is not a number of seconds from 0 to 9");
+    }
+    if (changes) *changes = !changed.empty();
     // Of a panel that did not answer only what the cells say is known.
     if (!found) return errors.size() != before ? std::nullopt : std::optional(t);
-
     // Nothing is sent for a row that changes nothing, so there is nothing to check.
-    const auto same = [](const auto& a, const auto& b) {
-        return std::equal(std::begin(a), std::end(a), std::begin(b));
-    };
-    if (errors.size() == before && t.Type == was.Type && t.Address == was.Address &&
-        t.Facility == was.Facility && same(t.Mac, was.Mac) && same(t.Ip, was.Ip) &&
-        same(t.Subnet, was.Subnet) && same(t.Gateway, was.Gateway) && same(t.Server, was.Server) &&
-        unlockKept)
-        return t;
-    // The last-byte rule holds for the addresses the row changes; a panel may already sit on
-    // one it forbids (x.y.10.255 in a /16).
-    const auto unchanged = [&](const CheckFailure& failure) {
+    if (changed.empty()) return errors.size() != before ? std::nullopt : std::optional(t);
+
+    // The write always sends 00:50:2A as the first three bytes.
+    if (!faulty.count("mac") &&
+        (current.Mac[0] != 0x00 || current.Mac[1] != 0x50 || current.Mac[2] != 0x2A))
+        fail("mac", MacText(current.Mac) + " does not begin with 00:50:2A, which a write sets");
+    // A check speaks of the fields the row changes; a panel may already hold what it forbids
+    // (x.y.10.255 in a /16).
+    const auto concerns = [&](const CheckFailure& failure) {
+        const auto any = [&](std::initializer_list<const char*> columns) {
+            return std::any_of(columns.begin(), columns.end(),
+                               [&](const char* c) { return changed.count(c) != 0; });
+        };
+        const bool cutOff = !failure.Why.empty();
         switch (failure.Box) {
+        case SettingsBox::Address:
+            return any({"address", "type"});
+        case SettingsBox::Unlock:
+            return any({"unlock", "type"});
         case SettingsBox::Ip:
-            return same(t.Ip, was.Ip);
+            return cutOff ? any({"ip", "mask"}) : any({"ip"});
         case SettingsBox::Gateway:
-            return same(t.Gateway, was.Gateway);
-        case SettingsBox::Server:
-            return same(t.Server, was.Server);
+            return cutOff ? any({"gateway", "ip"}) : any({"gateway"});
         default:
-            return false;
+            return changed.count(ColumnOf(failure.Box)) != 0;
         }
     };
-    // Every failed window check, not only the first: mend each and check again.
+    // Every failed check, not only the first: mend each and check again.
     SettingsTexts probe = t;
     try {
         for (int round = 0; round < 32; ++round) {
-            const std::optional<CheckFailure> failure = FirstFailedCheck(probe);
+            std::optional<CheckFailure> failure = FirstFailedCheck(probe, own);
+            if (!failure && changed.count("mask")) failure = CheckMask(probe);
             if (!failure) break;
             const char* column = ColumnOf(failure->Box);
-            if (!faulty.count(column) && !unchanged(*failure)) fail(column, failure->Text);
+            if (!faulty.count(column) && concerns(*failure))
+                fail(column, Explained(*failure, probe));
             Mend(probe, *failure);
         }
     } catch (const ConvertError& error) {

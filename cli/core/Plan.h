@@ -16,11 +16,16 @@
 #include "PanelRecord.h"
 #include "SettingsChecks.h"
 
-// search --format csv prints these, in this order. version, identity and via are for reading
-// only; a plan needs only mac, and a column it leaves out keeps the panels' values.
+// search --format csv prints these, in this order. A plan needs only mac, and a column it leaves
+// out keeps the panels' values. version, identity and via are read-only: a write cannot set
+// them, so a plan's cell must be empty or what the panel reports (via: any, it is this
+// computer's address).
 inline constexpr const char* PanelColumns[] = {"mac",    "type",    "address",  "facility",
                                                "ip",     "mask",    "gateway",  "server",
                                                "unlock", "version", "identity", "via"};
+inline constexpr const char* ReadOnlyColumns[] = {"version", "identity", "via"};
+// The unlocking time a write takes, as messages, --help and the manual say it.
+inline constexpr const char* UnlockRange = "1 to 9 (0 to 9 for a villa camera or help station)";
 
 // Line: 1-based physical line of the file. Column: 1-based field number within the line (the
 // CSV column), 0 when the problem is the whole line or the header as a whole.
@@ -49,27 +54,35 @@ struct Plan {
     std::vector<PlanError> Errors; // every problem of the file, in file order
 };
 
-// The CSV text of a plan (CsvReader's rules). The header row is required; its names are read in
-// any case, unknown names are ignored. A text that is not UTF-8 is refused whole. A missing mac
+// The bytes of a plan (PlanAsUtf8, then CsvReader's rules). The header row is required; its
+// names are read in any case; an empty name or one beginning with '#' is the user's own column,
+// ignored, and any other unknown name is an error naming the nearest known one. A missing mac
 // column, a repeated column, a broken or unclosed quote, a row with more or fewer fields than
-// the header, a mac cell that is no MAC and a MAC on two rows are errors; reading goes on after
-// a bad line at the next line. A row with a bad or repeated MAC is still in Rows; a row of the
-// wrong width is not. Errors come sorted by line.
+// the header, a mac cell that is no MAC, a MAC on two rows and a plan without rows are errors;
+// reading goes on after a bad line at the next line. A cell ="..." is read as the text inside
+// (how search --format csv keeps a text that begins like a formula). A row with a bad or
+// repeated MAC is still in Rows; a row of the wrong width is not. Errors come sorted by line.
 Plan ReadPlan(std::string_view csvText);
 
 // The row's settings laid over the panel's current ones (`current`, the directory record of the
-// panel the row's MAC found). An empty cell keeps the current value. `mac` is the key: it must
-// parse, equal the panel's MAC and begin with 00:50:2A (the write sends those three bytes), and
-// it is not changed. Every problem is appended to `errors` with the row's line and the cell's
-// column, texts beginning with the column's name: bad type, IPv4 text or unlocking time (one
-// digit 0 to 9: the write carries one typed character), an address or facility without a GBK
-// form or with a control character, and every failed window check with the window's text (not
-// only the first). nullopt when there was any. The same-segment rule is left to the site checks.
-// The window's checks skip a row that changes nothing, and the last-byte rule for addresses
-// skips the addresses the row keeps. With `found` false (the panel did not answer; `current`
-// holds only its MAC) only what the cells say on their own is checked.
+// panel the row's MAC found). An empty cell, and one that says what search prints for the
+// panel, keeps the current value unchecked, whatever the panel holds. `mac` is the key: it must
+// parse and equal the panel's MAC, and it is not changed; version and identity, read-only, must
+// say what the panel reports. Every problem is appended to `errors` with the row's line and the
+// cell's column, texts beginning with the column's name: bad type, IPv4 text (a part with a
+// leading zero is ambiguous) or unlocking time (one digit: the write carries one typed
+// character), a facility other than 0 or 1, an address or facility without a GBK form or with
+// a control character, and every failed check of the fields the row changes (the window's, the
+// mask's, and those that keep the panel reachable, with `own`: this computer's addresses), not
+// only the first. A row that changes anything must name a panel whose MAC begins with 00:50:2A
+// (the write sends those three bytes). nullopt when there was any problem. The same-segment
+// rule is left to the site checks. With `found` false (the panel did not answer; `current`
+// holds only its MAC) only what the cells say on their own is checked. `changes`: whether the
+// row changes any field.
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
-                                         std::vector<PlanError>& errors, bool found = true);
+                                         std::vector<PlanError>& errors, bool found = true,
+                                         const std::vector<Ipv4Bytes>& own = {},
+                                         bool* changes = nullptr);
 
 // "00:50:2A:10:00:A5", either case; also '-' between the bytes.
 std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);

@@ -5,19 +5,11 @@
 #include <set>
 
 #include "CsvReader.h"
+#include "MessageText.h"
 #include "Plan.h"
-#include "TerminalText.h"
+#include "PlanEncoding.h"
 
 namespace {
-
-constexpr const char* SaveAsUtf8 =
-    "save it from the spreadsheet as \"CSV UTF-8\" (or convert it, e.g. iconv -f GBK -t UTF-8)";
-
-std::string Quoted(std::string_view text) {
-    std::string quoted(1, '\''); // a zero byte or ESC shown, not obeyed
-    quoted.append(TerminalText(text)).append(1, '\'');
-    return quoted;
-}
 
 constexpr std::size_t LongestColumn = [] {
     std::size_t longest = 0;
@@ -33,53 +25,67 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-// Where the text stops being UTF-8: byte offset of the first bad sequence, or npos.
-std::size_t FirstNonUtf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        // Most of a plan is ASCII: eight bytes at a time while no high bit is set.
-        for (std::uint64_t word; at + 8 <= text.size(); at += 8) {
-            std::memcpy(&word, text.data() + at, 8);
-            if ((word & 0x8080808080808080u) != 0) break;
+std::size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<std::size_t> row(b.size() + 1);
+    for (std::size_t j = 0; j <= b.size(); ++j)
+        row[j] = j;
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        std::size_t diagonal = row[0];
+        row[0] = i;
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
+            diagonal = above;
         }
-        if (at >= text.size()) break;
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        const std::size_t length = Utf8CharacterLength(text.substr(at));
-        if (length == 0) return at;
-        at += length;
     }
-    return std::string_view::npos;
+    return row[b.size()];
 }
 
-// A spreadsheet's "Unicode text": a UTF-16 byte order mark, or ASCII with every other byte zero.
-bool LooksUtf16(std::string_view text) {
-    if (text.size() >= 2 &&
-        ((text[0] == '\xFF' && text[1] == '\xFE') || (text[0] == '\xFE' && text[1] == '\xFF')))
-        return true;
-    const std::size_t probe = std::min<std::size_t>(text.size(), 64) & ~std::size_t(1);
-    if (probe < 4) return false;
-    const auto zeros = std::count(text.begin(), text.begin() + std::ptrdiff_t(probe), '\0');
-    return std::size_t(zeros) * 2 >= probe;
+// The known name a header cell most likely meant ("IP Address": ip, "subnet": mask), or "".
+std::string NearestColumn(std::string_view header) {
+    std::string letters;
+    for (const char c : Lower(header))
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) letters += c;
+    if (letters.empty()) return "";
+    static const std::pair<const char*, const char*> Aliases[] = {
+        {"subnet", "mask"}, {"netmask", "mask"}, {"gw", "gateway"},   {"router", "gateway"},
+        {"kind", "type"},   {"device", "type"},  {"call", "address"}, {"door", "unlock"}};
+    for (const auto& [alias, name] : Aliases)
+        if (letters.rfind(alias, 0) == 0) return name;
+    std::string best;
+    for (const std::string_view known : PanelColumns) // "ipaddress" begins with "ip"
+        if (letters.rfind(known, 0) == 0 && known.size() > best.size()) best = known;
+    if (!best.empty()) return best;
+    std::size_t nearest = 3; // further than two edits is a guess
+    for (const std::string_view known : PanelColumns)
+        if (const std::size_t d = EditDistance(letters, known); d < nearest)
+            nearest = d, best = known;
+    return best;
+}
+
+// A cell a spreadsheet keeps as text: ="..." (what search writes for a text that begins like a
+// formula, and what keeps leading zeros), read as what is inside.
+void TakeTextFormula(std::string& cell) {
+    if (cell.size() < 3 || cell.compare(0, 2, "=\"") != 0 || cell.back() != '"') return;
+    std::string inner;
+    for (std::size_t at = 2; at + 1 < cell.size(); ++at) {
+        if (cell[at] == '"') {
+            if (cell[at + 1] != '"' || at + 2 >= cell.size()) return; // not one quoted text
+            ++at;
+        }
+        inner += cell[at];
+    }
+    cell = std::move(inner);
 }
 
 class Reader {
   public:
     explicit Reader(Plan& plan) : Out(plan) {}
 
-    void Read(std::string_view text) {
-        if (LooksUtf16(text)) {
-            Out.Errors.push_back(
-                {1, 0, "the plan is UTF-16 text, not UTF-8 CSV: " + std::string(SaveAsUtf8)});
-            return;
-        }
-        if (const std::size_t bad = FirstNonUtf8(text); bad != std::string_view::npos) {
-            const auto before = text.substr(0, bad);
-            const int line = 1 + int(std::count(before.begin(), before.end(), '\n'));
-            Out.Errors.push_back({line, 0,
-                                  "the plan is not UTF-8 text (a GBK or other ANSI save?): " +
-                                      std::string(SaveAsUtf8)});
+    void Read(std::string_view bytes) {
+        std::string text;
+        if (const auto fault = PlanAsUtf8(bytes, text)) {
+            Out.Errors.push_back({fault->Line, 0, fault->Text});
             return;
         }
         CsvReader csv(text);
@@ -93,20 +99,32 @@ class Reader {
         }
         for (CsvFault& f : faults)
             Out.Errors.push_back({f.Line, f.Column, std::move(f.Text)});
-        if (!Header) Out.Errors.push_back({1, 0, "no header line"});
+        if (!Header)
+            Out.Errors.push_back({1, 0, "no header line"});
+        else if (Rows == 0)
+            Out.Errors.push_back(
+                {HeaderLine, 0, "the plan has a header but no rows: nothing to apply"});
     }
 
   private:
-    // Names in any case; columns not of PanelColumns are the user's own and ignored.
+    // Names in any case. A name of ours, an empty one or one that begins with '#' (the user's
+    // own notes, ignored); any other name is refused, so that a misspelt column is not dropped.
     void TakeHeader(const CsvRecord& record) {
         auto columns = std::make_shared<PlanColumnNumbers>();
         for (std::size_t at = 0; at < record.Fields.size(); ++at) {
-            // No name of ours is longer than this; a user's long note is skipped unread.
-            if (record.Fields[at].size() > LongestColumn) continue;
-            const std::string name = Lower(record.Fields[at]);
+            const std::string& field = record.Fields[at];
+            if (field.empty() || field[0] == '#') continue;
+            const std::string name = field.size() > LongestColumn ? field : Lower(field);
             if (std::none_of(std::begin(PanelColumns), std::end(PanelColumns),
-                             [&](std::string_view known) { return name == known; }))
+                             [&](std::string_view known) { return name == known; })) {
+                const std::string nearest = NearestColumn(field);
+                Out.Errors.push_back(
+                    {record.Line, int(at) + 1,
+                     "unknown column " + Quoted(field) +
+                         (nearest.empty() ? "" : ": did you mean " + nearest + "?") +
+                         " (a column of your own begins with #)"});
                 continue;
+            }
             if (!columns->emplace(name, int(at) + 1).second)
                 Out.Errors.push_back({record.Line, int(at) + 1,
                                       "column " + Quoted(name) + " appears twice in the header"});
@@ -115,10 +133,12 @@ class Reader {
             Out.Errors.push_back(
                 {record.Line, 0, "the header lacks the column 'mac', which names the panels"});
         HeaderWidth = int(record.Fields.size());
+        HeaderLine = record.Line;
         Header = std::move(columns);
     }
 
     void TakeRow(CsvRecord& record) {
+        ++Rows;
         const int width = int(record.Fields.size());
         if (width < HeaderWidth) {
             std::string name;
@@ -140,8 +160,10 @@ class Reader {
         PlanRow row{record.Line, {}, Header};
         // Both are sorted by name: each cell goes in at the end, without a search.
         for (const auto& [column, number] : *Header)
-            row.Cells.emplace_hint(row.Cells.end(), column,
-                                   std::move(record.Fields[std::size_t(number) - 1]));
+            TakeTextFormula(row.Cells
+                                .emplace_hint(row.Cells.end(), column,
+                                              std::move(record.Fields[std::size_t(number) - 1]))
+                                ->second);
         if (const auto mac = row.Cells.find("mac"); mac != row.Cells.end()) {
             const int column = Header->at("mac");
             if (const auto bytes = ParseMac(mac->second)) {
@@ -162,6 +184,8 @@ class Reader {
     Plan& Out;
     std::shared_ptr<const PlanColumnNumbers> Header;
     int HeaderWidth = 0;
+    int Rows = 0;                               // data records
+    int HeaderLine = 1;
     std::map<std::array<uint8_t, 6>, int> Macs; // first line of each MAC
 };
 

@@ -5,9 +5,29 @@
 namespace {
 
 std::string Hex(const char* format, unsigned value) {
-    char text[8];
+    char text[12];
     std::snprintf(text, sizeof text, format, value);
     return text;
+}
+
+char32_t CodePoint(std::string_view character) {
+    const auto lead = static_cast<unsigned char>(character[0]);
+    char32_t cp = character.size() == 2   ? lead & 0x1F
+                  : character.size() == 3 ? lead & 0x0F
+                                          : lead & 0x07;
+    for (std::size_t k = 1; k < character.size(); ++k)
+        cp = cp << 6 | (static_cast<unsigned char>(character[k]) & 0x3F);
+    return cp;
+}
+
+// Characters a terminal shows as nothing or as a plain blank: a no-break or zero-width space, a
+// byte order mark, direction marks and other format characters.
+bool Invisible(char32_t cp) {
+    const auto in = [cp](char32_t low, char32_t high) { return cp >= low && cp <= high; };
+    return cp == 0xA0 || cp == 0xAD || cp == 0x34F || cp == 0x61C || in(0x115F, 0x1160) ||
+           in(0x17B4, 0x17B5) || in(0x180B, 0x180E) || in(0x2000, 0x200F) || in(0x2028, 0x202F) ||
+           in(0x205F, 0x206F) || cp == 0x3164 || in(0xFE00, 0xFE0F) || cp == 0xFEFF ||
+           cp == 0xFFA0 || in(0xFFF9, 0xFFFB) || in(0x1D173, 0x1D17A) || in(0xE0000, 0xE0FFF);
 }
 
 } // namespace
@@ -52,6 +72,9 @@ std::string TerminalText(std::string_view text) {
         } else if (c == 0xC2 && static_cast<unsigned char>(text[at + 1]) < 0xA0) {
             out += Hex("\\u%04X", static_cast<unsigned char>(text[at + 1]));
             at += 2;
+        } else if (const char32_t cp = CodePoint(text.substr(at, length)); Invisible(cp)) {
+            out += Hex("\\u%04X", unsigned(cp));
+            at += length;
         } else {
             out.append(text.substr(at, length));
             at += length;

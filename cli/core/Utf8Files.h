@@ -9,3 +9,6 @@
 
 std::FILE* OpenUtf8File(const std::string& path, const char* mode);
 std::filesystem::path Utf8Path(const std::string& path);
+
+// An environment variable as UTF-8 (Windows keeps them in UTF-16); empty when it is not set.
+std::string Utf8Environment(const char* name);

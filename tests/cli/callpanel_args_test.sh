@@ -20,9 +20,11 @@ need_commands grep od
 begin_work
 show_on_failure --tail 20 out err
 mkdir "$work/adir"
+export XDG_STATE_HOME=$work/state
 
 # Each case: exit code | stream (out, err) | text that stream holds | plan on standard input
-# (printf format; "-" for none) | arguments (backslash escapes expanded).
+# (printf format; "-" for none; "@full": none, and standard output is /dev/full; "@empty":
+# none, and an empty argument after the others) | arguments (backslash escapes expanded).
 cases=(
     '0|out|callpanel 1.4.0|-|--version'
     '0|out|Usage: callpanel [OPTIONS] SUBCOMMAND|-|/?'
@@ -36,10 +38,19 @@ cases=(
     "2|err|callpanel: $work/adir is a directory|-|apply $work/adir"
     "2|err|callpanel: cannot read $work/none.csv: No such file|-|apply $work/none.csv"
     '2|err|callpanel: stdin:2: the plan is not UTF-8 text|mac,address\n00:50:2A:10:00:A5,\xcb\xce\n|apply -'
-    '2|err|callpanel: stdin:1: the plan is UTF-16 text|\xff\xfem\0a\0c\0\n\0|apply -'
+    '2|err|callpanel: stdin:2:1: mac: '"'"'x'"'"' is not a MAC|\xff\xfem\0a\0c\0\n\0x\0\n\0|apply -'
     '2|err|callpanel: stdin:2:1: mac: '"'"'00:50\0:2A\e[2J'"'"' is not a MAC|mac\n00:50\0:2A\x1b[2J\n|apply -'
     '2|err|callpanel: stdin:4:1: mac: 00:50:2a:10:00:a5 is also on line 2|MAC;Type\r00:50:2A:10:00:A5;Flat\r\r00:50:2a:10:00:a5;help\r|apply --dry-run -'
     '2|err|callpanel: stdin:4:1: mac: '"'"'x'"'"' is not a MAC|mac,ip\n"00:50:2A:10:00:A5"x,1\nx,"1\nx,1\n|apply -'
+    '2|err|callpanel: stdin:1: the plan has a header but no rows|mac,ip\n|apply -'
+    '2|err|stdin:1:2: unknown column '"'"'IP Address'"'"': did you mean ip?|mac,IP Address\n00:50:2A:10:00:A5,1.2.3.4\n|apply -'
+    '2|err|callpanel: stdin:2:2: unknown column|sep=;\nmac;ipp\n00:50:2A:10:00:A5;1\n|apply -'
+    '2|err|it looks like Windows-1252|mac,address\n00:50:2A:10:00:A5,caf\xe9\n|apply -'
+    '2|err|callpanel: stdin:1: the plan is UTF-32 text|\xff\xfe\0\0m\0\0\0|apply -'
+    '2|err|stdin:2:1: mac: '"'"'\u200B00:50:2A:10:00:A5'"'"' is not a MAC|mac\n\xe2\x80\x8b00:50:2A:10:00:A5\n|apply -'
+    '2|err|callpanel: … 5 more|mac\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n18\n19\n20\n21\n22\n23\n24\n25\n|apply -'
+    '2|err|callpanel: --address needs a value; nothing was written|@empty|set 00:50:2A:10:00:A5 --address'
+    '1|err|callpanel: cannot write the output: No space left on device|@full|search --help'
 )
 
 for c in "${cases[@]}"; do
@@ -47,7 +58,13 @@ for c in "${cases[@]}"; do
     args=$(printf '%b' "$args") # \033 in an argument is ESC
     rc=0
     # shellcheck disable=SC2086 # the arguments are words
-    if [ "$plan" = - ]; then
+    if [ "$plan" = @empty ]; then
+        # shellcheck disable=SC2086 # the arguments are words
+        "$cli" $args "" >"$work/out" 2>"$work/err" </dev/null || rc=$?
+    elif [ "$plan" = @full ]; then
+        # shellcheck disable=SC2086 # the arguments are words
+        "$cli" $args >/dev/full 2>"$work/err" </dev/null || rc=$?
+    elif [ "$plan" = - ]; then
         "$cli" $args >"$work/out" 2>"$work/err" </dev/null || rc=$?
     else
         # shellcheck disable=SC2059 # the plan is a printf format

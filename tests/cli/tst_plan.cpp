@@ -14,6 +14,7 @@
 #include "Rounds.h"
 #include "SearchRounds.h"
 #include "SiteChecks.h"
+#include "UndoPlan.h"
 
 using Edit = void (*)(PanelRecord&);
 Q_DECLARE_METATYPE(Edit)
@@ -87,7 +88,7 @@ void PlanTest::readPlan_data() {
         << "\xEF\xBB\xBF" + Header.chopped(1) + "\r\n\r\n  \r\n" + a.chopped(1) + "\r\n"
         << "4" << QStringList{};
     QTest::newRow("own columns, any order")
-        << QByteArray("note,unlock,mac,type,address,facility,ip,mask,gateway,server\n"
+        << QByteArray("#note,unlock,mac,type,address,facility,ip,mask,gateway,server\n"
                       "\"a, b\",5,00:50:2A:10:00:A5,flat,0102030405,1,1.2.3.4,255.0.0.0,1.0.0.1,"
                       "1.0.0.2\n")
         << "2" << QStringList{};
@@ -101,7 +102,8 @@ void PlanTest::readPlan_data() {
                                       << QStringList{"1:0:lacks the column 'mac'"};
     QTest::newRow("column twice") << "mac,ip," + Header << ""
                                   << QStringList{"1:3:'mac' appears twice",
-                                                 "1:7:'ip' appears twice"};
+                                                 "1:7:'ip' appears twice",
+                                                 "1:0:header but no rows"};
     QTest::newRow("empty file") << QByteArray() << "" << QStringList{"1:0:no header line"};
     QTest::newRow("broken quote, reading goes on")
         << Header + a + Row("00:50:2A:10:00:A7", "\"01020\"30405") + b << "2,4"
@@ -129,13 +131,45 @@ void PlanTest::readPlan_data() {
         << QByteArray("mac;type\n00:50:2A:10:00:A5;flat\n;\n ; \n") << "2" << QStringList{};
     QTest::newRow("GBK save refused")
         << QByteArray("mac,address\n00:50:2A:10:00:A5,0102\n00:50:2A:10:00:A6,\xCB\xCE\n") << ""
-        << QStringList{"3:0:not UTF-8 text (a GBK or other ANSI save?): save it from the "
-                       "spreadsheet as \"CSV UTF-8\""};
+        << QStringList{"3:0:not UTF-8 text; it looks like GBK (a Chinese Windows ANSI save): "
+                       "save it from the spreadsheet as \"CSV UTF-8\" (or convert it, e.g. "
+                       "iconv -f GBK -t UTF-8)"};
+    QTest::newRow("Windows-1252 save named")
+        << QByteArray("mac,address\n00:50:2A:10:00:A5,caf\xE9\n") << ""
+        << QStringList{"2:0:looks like Windows-1252"};
     QTest::newRow("stray byte after a Chinese character")
         << QByteArray("mac,address\n00:50:2A:10:00:A5,\xE4\xB8\xAD\x80\n") << ""
         << QStringList{"2:0:not UTF-8 text"};
-    QTest::newRow("UTF-16 refused")
-        << QByteArray("\xFF\xFEm\0a\0c\0\n\0", 10) << "" << QStringList{"1:0:UTF-16"};
+    // PowerShell's and Excel's "Unicode": read as text, lines counted as they were.
+    const QString unicode = "mac\tip\n\n00:50:2A:10:00:A5\t192.168.1.30\n";
+    QTest::newRow("UTF-16 LE with a mark")
+        << QByteArray("\xFF\xFE") +
+               QByteArray(reinterpret_cast<const char*>(unicode.utf16()), unicode.size() * 2)
+        << "3" << QStringList{};
+    QByteArray bigEndian = "\xFE\xFF";
+    for (const QChar c : QString("mac\t#\U0001F600\n\n00:50:2A:10:00:A5\tx\n")) // a pair
+        bigEndian += char(c.unicode() >> 8), bigEndian += char(c.unicode() & 0xFF);
+    QTest::newRow("UTF-16 BE with a mark") << bigEndian << "3" << QStringList{};
+    QTest::newRow("UTF-16 lone surrogate")
+        << QByteArray("\xFF\xFEm\0\n\0\x00\xD8x\0", 10) << ""
+        << QStringList{"2:0:UTF-16 text with a broken character"};
+    QTest::newRow("UTF-32 named") << QByteArray("\xFF\xFE\0\0m\0\0\0", 8) << ""
+                                  << QStringList{"1:0:is UTF-32 text"};
+    QTest::newRow("no rows") << QByteArray("mac,ip\n,\n") << ""
+                             << QStringList{"1:0:header but no rows"};
+    QTest::newRow("excel sep line")
+        << QByteArray("sep=;\r\nmac;ip\r\n00:50:2A:10:00:A5;1.2.3.4\r\n") << "3" << QStringList{};
+    QTest::newRow("unknown columns, nearest named")
+        << QByteArray("mac,IP Address,\"ip \",subnet,adress,colour,#room,\n"
+                      "00:50:2A:10:00:A5,1,2,3,4,5,6,7\n")
+        << "2"
+        << QStringList{"1:2:unknown column 'IP Address': did you mean ip?",
+                       "1:3:'ip ': did you mean ip?", "1:4:'subnet': did you mean mask?",
+                       "1:5:'adress': did you mean address?",
+                       "1:6:unknown column 'colour' (a column of your own begins with #)"};
+    QTest::newRow("text kept from a formula")
+        << QByteArray("mac,address\n00:50:2A:10:00:A5,\"=\"\"=01\"\"\"\"x\"\"\"\n") << "2"
+        << QStringList{};
     QTest::newRow("UTF-16 without mark refused") << QByteArray("m\0a\0c\0\n\0"
                                                                "0\0"
                                                                "0\0",
@@ -169,6 +203,8 @@ void PlanTest::readPlan() {
         QCOMPARE(plan.Rows[0].Cells.at("unlock"), std::string("5"));
         QCOMPARE(plan.Rows[0].Columns->at("ip"), 7);
     }
+    if (QByteArray(QTest::currentDataTag()) == "text kept from a formula")
+        QCOMPARE(plan.Rows[0].Cells.at("address"), std::string("=01\"x"));
     if (QByteArray(QTest::currentDataTag()) == "quoted newline")
         QCOMPARE(plan.Rows[0].Cells.at("address"), std::string("01020\n30405"));
 }
@@ -201,9 +237,18 @@ void PlanTest::rowSettings_data() {
         << Edit([](PanelRecord& r) { std::memcpy(r.Address, "12ab000000", 10), r.Facility = '0'; })
         << QStringList{};
     // Shown as U+FFFD, which has no GBK form: the row cannot write it back unnoticed.
-    QTest::newRow("panel's facility byte no character")
-        << QStringList{} << Edit([](PanelRecord& r) { r.Facility = '\x81'; }) << Edit(nullptr)
-        << QStringList{"2:4:facility: '\xEF\xBF\xBD' holds a character the panels cannot take"};
+    // Shown as U+FFFD, which has no GBK form: kept, it is written back as it is.
+    const Edit noGbk = [](PanelRecord& r) { r.Facility = '\x81', r.Address[9] = '\x82'; };
+    QTest::newRow("panel's bytes no character, kept")
+        << QStringList{} << noGbk << noGbk << QStringList{};
+    QTest::newRow("panel's bytes no character, row writes")
+        << QStringList{"unlock=3"} << noGbk << Edit([](PanelRecord& r) {
+               r.Facility = '\x81', r.Address[9] = '\x82', r.UnlockTime = 3;
+           })
+        << QStringList{};
+    QTest::newRow("panel's facility byte no character, changed")
+        << QStringList{"facility=\uFFFD"} << none << Edit(nullptr)
+        << QStringList{"2:4:facility: '\xEF\xBF\xBD' is not 0 or 1"};
     QTest::newRow("GBK address of 10 bytes")
         << QStringList{"address=01234567宋"} << none
         << Edit([](PanelRecord& r) { std::memcpy(r.Address, "01234567\xCB\xCE", 10); })
@@ -214,10 +259,10 @@ void PlanTest::rowSettings_data() {
         << none << Edit(nullptr)
         << QStringList{"2:2:type: 'tower' is not flat",
                        "2:3:address: '012345678ก' holds a character",
-                       "2:4:facility: holds a control character",
+                       "2:4:facility: '\\t' holds a control character",
                        "2:5:ip: '192.168.1.300' is not an IPv4",
                        "2:6:mask: '255.255.255'",
-                       "2:9:unlock: '10' is not a number of seconds from 0 to 9"};
+                       "2:9:unlock: '10' is not a number of seconds: 1 to 9 (0 to 9 for a villa"};
     // The window's check of the same cell would say it again.
     QTest::newRow("one error a cell") << QStringList{"unlock=x"} << none << Edit(nullptr)
                                       << QStringList{"2:9:'x' is not a number of seconds"};
@@ -225,29 +270,58 @@ void PlanTest::rowSettings_data() {
         << QStringList{"ip=192.168.1.0", "server=0.0.0.255", "address=1234", "facility=2",
                        "unlock=0"}
         << none << Edit(nullptr)
-        << QStringList{"2:5:ip: Invalid IP！", "2:8:server: Invalid IP！",
-                       "2:3:address: Invalid Address bits ，10 bits for Flat station！",
-                       "2:4:facility: Facility NO. between 0-1",
-                       "2:9:unlock: Unlocking time between 1-9"};
+        << QStringList{"2:4:facility: '2' is not 0 or 1 (Facility NO. between 0-1)",
+                       "2:5:ip: Invalid IP！", "2:8:server: Invalid IP！",
+                       "2:3:address: '1234' is 4 bytes in GBK; a flat camera takes 10. Chinese "
+                       "and accented characters take two bytes each; a spreadsheet may have "
+                       "dropped leading zeros",
+                       "2:9:unlock: '0' is not from 1 to 9, which a flat camera needs (Unlocking "
+                       "time between 1-9)"};
+    QTest::newRow("cut off, every one")
+        << QStringList{"ip=127.0.0.1", "mask=255.0.255.0", "facility=01", "address=宋宋宋宋宋宋"}
+        << none << Edit(nullptr)
+        << QStringList{"2:4:'01' is not 0 or 1", "2:3:address: '宋宋宋宋宋宋' is 12 bytes in GBK",
+                       "2:5:ip: 127.0.0.1 is a loopback address (Invalid IP！)",
+                       "2:6:mask: 255.0.255.0 is not a subnet mask"};
+    QTest::newRow("gateway is the new ip")
+        << QStringList{"ip=192.168.1.77", "gateway=192.168.1.77"} << none << Edit(nullptr)
+        << QStringList{"2:7:gateway: 192.168.1.77 is the panel's own IP address (Invalid IP！)"};
+    QTest::newRow("octal-looking octets")
+        << QStringList{"ip=010.083.001.011"} << none << Edit(nullptr)
+        << QStringList{"2:5:ip: '010.083.001.011' has a part with a leading zero, which some "
+                       "programs read as octal: write 10.83.1.11"};
+    QTest::newRow("mask /31 changed, /32 kept")
+        << QStringList{"mask=255.255.255.254"} << none << Edit(nullptr)
+        << QStringList{"2:6:mask: 255.255.255.254 is /31"};
+    QTest::newRow("read-only cells: as exported or empty")
+        << QStringList{"version=V2", "identity=", "via=10.9.9.9"} << none << Edit(nullptr)
+        << QStringList{"2:10:version: 'V2' is not the panel's 'V1': the column is read-only"};
+    QTest::newRow("invisible and long cells shown")
+        << QStringList{"type=\u200Bflat", "address=" + QString(50, '7')} << none << Edit(nullptr)
+        << QStringList{"2:2:type: '\\u200Bflat' is not",
+                       "2:3:address: '7777777777777777777777777777777777777777…' (50 bytes) is"};
     // Staged over the panel's ten characters, seven would change nothing, but the row asks for
     // them.
     QTest::newRow("short address is checked")
         << QStringList{"address=0102030"} << none << Edit(nullptr)
-        << QStringList{"2:3:address: Invalid Address bits"};
+        << QStringList{"2:3:address: '0102030' is 7 bytes in GBK; a flat camera takes 10"};
     QTest::newRow("mac of another panel")
         << QStringList{"mac=00:50:2A:10:00:A6"} << none << Edit(nullptr)
         << QStringList{"2:1:is not the panel's MAC"};
+    const Edit otherPrefix = [](PanelRecord& r) { r.Mac[1] = 0x11, r.Mac[2] = 0x22; };
     QTest::newRow("mac a write would change")
-        << QStringList{"mac=00:11:22:10:00:A5"}
-        << Edit([](PanelRecord& r) { r.Mac[1] = 0x11, r.Mac[2] = 0x22; }) << Edit(nullptr)
+        << QStringList{"mac=00:11:22:10:00:A5", "unlock=3"} << otherPrefix << Edit(nullptr)
         << QStringList{"2:1:does not begin with 00:50:2A"};
+    QTest::newRow("mac of another maker, unchanged")
+        << QStringList{"mac=00:11:22:10:00:A5"} << otherPrefix << otherPrefix << QStringList{};
     // Nothing is sent for a row that changes nothing, so the panel's own 12 s is no error.
     QTest::newRow("panel reports 12 s, kept")
         << QStringList{"unlock="} << Edit([](PanelRecord& r) { r.UnlockTime = 12; })
         << Edit([](PanelRecord& r) { r.UnlockTime = 12; }) << QStringList{};
+    // Kept, the panel's own 12 s goes back as it is.
     QTest::newRow("panel reports 12 s, row writes")
         << QStringList{"ip=192.168.1.30"} << Edit([](PanelRecord& r) { r.UnlockTime = 12; })
-        << Edit(nullptr) << QStringList{"2:9:unlock: Unlocking time between 1-9"};
+        << Edit([](PanelRecord& r) { r.UnlockTime = 12, r.Ip[3] = 30; }) << QStringList{};
     QTest::newRow("panel on .255 keeps it, row writes")
         << QStringList{"unlock=3"} << Edit([](PanelRecord& r) { r.Ip[3] = 255; })
         << Edit([](PanelRecord& r) { r.Ip[3] = 255, r.UnlockTime = 3; }) << QStringList{};
@@ -280,6 +354,7 @@ void PlanTest::rowSettings() {
     if (!texts) return;
     PanelRecord staged{};
     StageSettings(*texts, staged);
+    std::copy(current.Mac, current.Mac + 3, staged.Mac); // as set and apply stage it
     PanelRecord reported = current;
     written(reported);
     QVERIFY(ReportsStaged(reported, staged));
@@ -293,6 +368,11 @@ void PlanTest::csvLine_data() {
         << QByteArray("\"a,b\",\"say \"\"hi\"\"\",\" lead\",\"trail\t\",\"two\nlines\",宋\n");
     QTest::newRow("control characters quoted") << QStringList{"V1\x1B[2J", "a;b", "bell\x07"}
                                                << QByteArray("\"V1\x1B[2J\",a;b,\"bell\x07\"\n");
+    // What a spreadsheet would run as a formula is written as one that shows the text.
+    QTest::newRow("formula-like cells as text")
+        << QStringList{"=1+2", "-x", "@a\"b", "+", "a=b"}
+        << QByteArray(
+               "\"=\"\"=1+2\"\"\",\"=\"\"-x\"\"\",\"=\"\"@a\"\"\"\"b\"\"\",\"=\"\"+\"\"\",a=b\n");
 }
 
 void PlanTest::csvLine() {
@@ -332,6 +412,12 @@ void PlanTest::render() {
     QFETCH(QByteArray, out);
     const Cli::Table table{{"version", "address"}, {{"V1\x1B[2J\x07", std::string("12\0", 3)}}};
     QCOMPARE(QByteArray::fromStdString(Cli::Render(table, Cli::Format(format))), out);
+    // Numbers as JSON numbers, where the cell holds one.
+    const Cli::Table numbers{{"unlock", "address"}, {{"5", "12"}, {"", "7"}}, {"unlock"}};
+    if (format == int(Cli::Format::Json))
+        QCOMPARE(QByteArray::fromStdString(Cli::Render(numbers, Cli::Format::Json)),
+                 QByteArray("[\n  {\n    \"unlock\": 5,\n    \"address\": \"12\"\n  },\n  {\n    "
+                            "\"unlock\": \"\",\n    \"address\": \"7\"\n  }\n]\n"));
 }
 
 // "name identity ip gateway [how]": how is w (written, addresses kept), wNN (written, was on
@@ -483,6 +569,25 @@ void PlanTest::planChanges() {
     for (const RowChange& r : changes.Rows)
         gotKinds += r.Kind == RowKind::NotFound ? 'n' : r.Kind == RowKind::Unchanged ? 'u' : 'w';
     QCOMPARE(gotKinds, kinds);
+
+    // The undo plan, applied to the panels as written, puts each one back.
+    std::vector<PanelRecord> written;
+    for (const RowChange& r : changes.Rows)
+        if (r.Kind == RowKind::Write) written.push_back(AsReported(r.Pending));
+    const Plan undo = ReadPlan(UndoPlanText(changes.Rows));
+    QCOMPARE(undo.Errors.empty(), !written.empty()); // else: a plan without rows
+    const Changes back = PlanChanges(undo.Rows, written);
+    QVERIFY(!back.Refused());
+    QCOMPARE(back.Rows.size(), written.size());
+    for (std::size_t at = 0; at < back.Rows.size(); ++at) {
+        const auto original =
+            std::find_if(changes.Rows.begin(), changes.Rows.end(), [&](const RowChange& r) {
+                return std::equal(r.Current.Mac, r.Current.Mac + 6, back.Rows[at].Current.Mac);
+            });
+        QVERIFY(original != changes.Rows.end());
+        QCOMPARE(int(back.Rows[at].Kind), int(RowKind::Write));
+        QVERIFY(ReportsStaged(original->Current, back.Rows[at].Pending));
+    }
 }
 
 // One row writes unlock 3 over Current() and leaves every other cell empty. Each step: "write r"

@@ -28,6 +28,7 @@ need_commands ip awk grep cut nft script
 
 begin_work
 show_on_failure --tail 30 out err
+export XDG_STATE_HOME=$work/state # the undo plans of set and apply
 
 launcher=()
 if [ -n "$wine" ]; then
@@ -116,11 +117,16 @@ awk -F, 'NR > 1 { split($5, p, "."); split($12, v, ".");
     "$work/export.csv" || fail "a reply is listed with the wrong local address"
 segments=$(cut -d, -f12 "$work/export.csv" | tail -n +2 | sort -u | wc -l)
 [ "$segments" -eq 2 ] || fail "replies came in by $segments interfaces, expected 2"
+# Every copy leaves from port 8300 on both routes (callpanel.exe too): the stand-ins name the
+# port each search came from.
+ports=$(cat "$work"/standin*.out | sed -n 's/^search from [0-9.]*:\([0-9]*\) .*/\1/p' | sort -u)
+[ "$ports" = 8300 ] || fail "searches came from ports: ${ports//$'\n'/ }"
 mapfile -t macs < <(cut -d, -f1 "$work/export.csv" | tail -n +2)
 # The same panels as JSON objects and as table lines.
 run 0 search --format json --repeat 1
 [ "$(grep -c '^    "mac": "00:50:2A:' "$work/out")" -eq "$count" ] || fail "JSON: not one object a panel"
 grep -q "\"via\": \"$(cell "$work/export.csv" "${macs[0]}" via)\"" "$work/out" || fail "JSON: no via"
+[ "$(grep -c '^    "unlock": [0-9]*,$' "$work/out")" -eq "$count" ] || fail "JSON: unlock not a number"
 run 0 search --repeat 1
 [ "$(grep -c '^00:50:2A:.* flat  ' "$work/out")" -eq "$count" ] || fail "table: not one line a panel"
 
@@ -158,6 +164,7 @@ echo "dry run: $(($(wc -l <"$work/out") - 1)) changes, no write"
 
 # --- Apply: every row verified, each panel written exactly once, a new search agrees.
 run 0 apply "$work/plan.csv"
+undo=$(sed -n 's/^callpanel: undo plan: \(.*\) (callpanel apply .*/\1/p' "$work/err")
 [ "$(grep -c ' verified$' "$work/out")" -eq "$count" ] || fail "apply: not every row verified"
 for ((k = 0; k < count; k++)); do
     [ "$(applied_by "$k")" -eq 1 ] || fail "apply: stand-in $k took $(applied_by "$k") writes"
@@ -170,6 +177,27 @@ for mac in "${macs[@]}"; do
     done
 done
 echo "apply: $count verified, a new search shows the plan"
+
+# --- The undo plan it saved before writing puts every panel back as exported; then the plan
+# again.
+[ -n "$wine" ] || case $undo in "$XDG_STATE_HOME"/callpanel/undo-*.csv) ;; *) fail "undo plan at '$undo'" ;; esac
+run 0 apply "$undo"
+[ "$(grep -c ' verified$' "$work/out")" -eq "$count" ] || fail "undo: $(cat "$work/out")"
+run 0 search --format csv
+for mac in "${macs[@]}"; do
+    for column in ip unlock mask gateway identity; do
+        [ "$(cell "$work/out" "$mac" "$column")" = "$(cell "$work/export.csv" "$mac" "$column")" ] ||
+            fail "after the undo plan $mac reports $column $(cell "$work/out" "$mac" "$column")"
+    done
+done
+# Where it cannot be saved, nothing is written.
+before=$(writes_on_wire)
+run 2 apply --undo /proc/no/undo.csv "$work/plan.csv"
+grep -q 'cannot write the undo plan /proc/no/undo.csv: .*nothing was written' "$work/err" ||
+    fail "unsaved undo plan: $(cat "$work/err")"
+[ "$(writes_on_wire)" -eq "$before" ] || fail "written without an undo plan"
+run 0 apply "$work/plan.csv"
+echo "undo plan: $count panels put back and written again"
 
 # --- Applying the same plan again changes nothing.
 before=$(writes_on_wire)
@@ -228,6 +256,8 @@ start_standin "$later" --delay-ms 900
 silent_mac=$(mac_of "$silent") later_mac=$(mac_of "$later")
 [ -n "$later_mac" ] || fail "no MAC for stand-in $later: $(cat "$work/standin$later.out")"
 awk 'BEGIN { FS = OFS = "," } NR > 1 { $9 = 6 } { print }' "$work/export.csv" >"$work/plan6.csv"
+# The dry run ends as the run does: a panel not found is exit 1.
+run 1 apply --dry-run "$work/plan6.csv"
 run 1 apply --format csv "$work/plan6.csv"
 grep -q "^$silent_mac,not found," "$work/out" || fail "silent panel: $(grep "$silent_mac" "$work/out")"
 [ "$(grep -c ',verified,' "$work/out")" -eq $((count - 1)) ] || fail "not every found panel verified"
@@ -252,8 +282,11 @@ else
     grep -q 'round 1: [0-9]* of '"$count"' rows done' "$work/out" || fail "no progress on a terminal"
 fi
 [ "$(grep -c ' verified' "$work/out")" -eq "$count" ] || fail "under loss: $(cat "$work/out")"
+# The card deletion is sent again until the panel answers from its own address.
+run 0 delete-cards "${macs[3]}" --yes
+grep -q 'Del Success' "$work/out" || fail "delete-cards under loss: $(cat "$work/out" "$work/err")"
 no_loss
-echo "apply under 20 % loss each way: $count verified, twice"
+echo "apply under 20 % loss each way: $count verified, twice; delete-cards answered"
 
 # --- A panel on x.y.10.255 of a /16: the unedited export is a plan, and it can be set.
 ip_of() { sed -n 's/^panel 0: .* ip \([0-9.]*\) .*/\1/p' "$work/standin$1.out"; }

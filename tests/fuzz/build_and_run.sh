@@ -28,6 +28,7 @@ reply)
 plan)
     sources=(tests/fuzz/PlanFuzzer.cpp cli/core/Plan.cpp cli/core/PlanReader.cpp
         cli/core/CsvReader.cpp cli/core/TerminalText.cpp cli/core/SiteChecks.cpp
+        cli/core/MessageText.cpp cli/core/PlanEncoding.cpp
         protocol/PanelTexts.cpp protocol/GbkCodecIconv.cpp protocol/SettingsChecks.cpp)
     libs=()
     max_len=4096 # a few dozen rows; longer files only repeat what rows do

@@ -43,7 +43,13 @@ QStringList Describe(const std::vector<BroadcastRoute>& routes) {
     for (const BroadcastRoute& r : routes) {
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &r.Address, text, sizeof text);
-        lines << QStringLiteral("%1 %2").arg(r.Index).arg(QLatin1String(text));
+        QString line = QStringLiteral("%1 %2").arg(r.Index).arg(QLatin1String(text));
+        // An alias's copy may be sent to its subnet's broadcast address.
+        if (r.Alias) {
+            inet_ntop(AF_INET, &r.SubnetBroadcast, text, sizeof text);
+            line += QStringLiteral(" alias ") + QLatin1String(text);
+        }
+        lines << line;
     }
     return lines;
 }
@@ -85,14 +91,14 @@ class BroadcastInterfacesTest : public QObject {
         // A new panel on its factory subnet answers only an address of that subnet.
         QTest::newRow("alias in the factory subnet: its own route, from the alias")
             << QStringList{lo, "2 URB 10.83.0.1/16", "2 URB 192.168.1.5/24"}
-            << QStringList{"2 10.83.0.1", "2 192.168.1.5"};
+            << QStringList{"2 10.83.0.1", "2 192.168.1.5 alias 192.168.1.255"};
         QTest::newRow("two aliases in one subnet: the first serves it")
             << QStringList{"2 URB 10.83.0.1/16", "2 URB 192.168.1.5/24", "2 URB 192.168.1.6/24"}
-            << QStringList{"2 10.83.0.1", "2 192.168.1.5"};
+            << QStringList{"2 10.83.0.1", "2 192.168.1.5 alias 192.168.1.255"};
         QTest::newRow("Wi-Fi and cable alias in one subnet number")
             << QStringList{lo, "2 URB 192.168.1.50/24", "3 URB 10.84.0.1/16",
                            "3 URB 192.168.1.5/24"}
-            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
+            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5 alias 192.168.1.255"};
         QTest::newRow("interface index unknown")
             << QStringList{"0 URB 10.99.1.1/24"} << QStringList{};
     }
@@ -114,14 +120,16 @@ class BroadcastInterfacesTest : public QObject {
                                "3 URB 192.168.1.5/24"};
         QTest::newRow("the last route")
             << site << "192.168.1.5"
-            << QStringList{"3 192.168.1.5", "2 192.168.1.50", "3 10.84.0.1"};
+            << QStringList{"3 192.168.1.5 alias 192.168.1.255", "2 192.168.1.50", "3 10.84.0.1"};
         QTest::newRow("already first")
             << site << "192.168.1.50"
-            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
+            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5 alias 192.168.1.255"};
         QTest::newRow("no longer an address of this computer")
-            << site << "10.9.9.9" << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
+            << site << "10.9.9.9"
+            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5 alias 192.168.1.255"};
         QTest::newRow("unknown (0.0.0.0)")
-            << site << "0.0.0.0" << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5"};
+            << site << "0.0.0.0"
+            << QStringList{"2 192.168.1.50", "3 10.84.0.1", "3 192.168.1.5 alias 192.168.1.255"};
     }
     void leadWith() {
         QFETCH(QStringList, interfaces);

@@ -59,6 +59,8 @@ class SettingsChecksTest : public QObject {
   private slots:
     void firstFailedCheck_data();
     void firstFailedCheck();
+    void checkMask_data();
+    void checkMask();
     void conversionError_data();
     void conversionError();
     void textsOf_data();
@@ -102,6 +104,23 @@ void SettingsChecksTest::firstFailedCheck_data() {
                                        << "Unlocking time between 1-9" << 64 << false;
     QTest::newRow("mac 2 beyond f")
         << QByteArrayList{"Mac1=zz"} << mac << 1 << "Invalid MAC！" << 16 << true;
+    // Addresses that cut the panel off, after the window's own checks.
+    QTest::newRow("ip 0.x") << QByteArrayList{"Ip0=0"} << ip << 0 << invalid << 16 << false;
+    QTest::newRow("ip loopback") << QByteArrayList{"Ip0=127"} << ip << 0 << invalid << 16 << false;
+    QTest::newRow("ip multicast") << QByteArrayList{"Ip0=239"} << ip << 0 << invalid << 16 << false;
+    QTest::newRow("ip 240 passes") << QByteArrayList{"Ip0=240"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("ip of this computer")
+        << QByteArrayList{"Ip0=10", "Ip1=0", "Ip2=0", "Ip3=7"} << ip << 3 << invalid << 16 << false;
+    QTest::newRow("ip network of a /26")
+        << QByteArrayList{"Subnet3=192", "Ip3=64"} << ip << 3 << invalid << 16 << false;
+    QTest::newRow("ip broadcast of a /26")
+        << QByteArrayList{"Subnet3=192", "Ip3=127"} << ip << 3 << invalid << 16 << false;
+    QTest::newRow("no mask, no subnet rule")
+        << QByteArrayList{"Subnet3=1", "Ip3=64"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("gateway is the ip")
+        << QByteArrayList{"Gateway3=20"} << gw << 3 << invalid << 16 << false;
+    QTest::newRow("mac before the ip rules")
+        << QByteArrayList{"Ip0=127", "Mac0=zz"} << mac << 0 << "Invalid MAC！" << 16 << true;
 }
 
 void SettingsChecksTest::firstFailedCheck() {
@@ -111,7 +130,7 @@ void SettingsChecksTest::firstFailedCheck() {
     QFETCH(QString, text);
     QFETCH(int, flags);
     QFETCH(bool, selectAll);
-    const std::optional<CheckFailure> failure = FirstFailedCheck(With(changes));
+    const std::optional<CheckFailure> failure = FirstFailedCheck(With(changes), {{10, 0, 0, 7}});
     if (box < 0) {
         QVERIFY2(!failure, failure ? failure->Text.c_str() : "");
         return;
@@ -124,6 +143,39 @@ void SettingsChecksTest::firstFailedCheck() {
              QString(flags == 64 ? "Error" : "Pls input again"));
     QCOMPARE(failure->Flags, flags);
     QCOMPARE(failure->SelectAll, selectAll);
+}
+
+// The command line's mask rule: the first byte that breaks it, and why.
+void SettingsChecksTest::checkMask_data() {
+    QTest::addColumn<QString>("mask");
+    QTest::addColumn<int>("index"); // -1: a usable mask
+    QTest::addColumn<QString>("why");
+    QTest::newRow("/24") << "255.255.255.0" << -1 << "";
+    QTest::newRow("/1") << "128.0.0.0" << -1 << "";
+    QTest::newRow("/30") << "255.255.255.252" << -1 << "";
+    QTest::newRow("gap in byte 2") << "255.0.255.0" << 1 << "without a gap";
+    QTest::newRow("low bit set") << "255.255.255.1" << 3 << "without a gap";
+    QTest::newRow("999 is 231") << "255.255.999.0" << 2 << "without a gap";
+    QTest::newRow("/0") << "0.0.0.0" << 0 << "/0";
+    QTest::newRow("/31") << "255.255.255.254" << 3 << "/31";
+    QTest::newRow("/32") << "255.255.255.255" << 3 << "/32";
+}
+
+void SettingsChecksTest::checkMask() {
+    QFETCH(QString, mask);
+    QFETCH(int, index);
+    QFETCH(QString, why);
+    SettingsTexts t = Baseline();
+    const QStringList bytes = mask.split('.');
+    for (int at = 0; at < 4; ++at)
+        t.Subnet[at] = bytes[at].toStdString();
+    const std::optional<CheckFailure> failure = CheckMask(t);
+    QCOMPARE(failure.has_value(), index >= 0);
+    if (!failure) return;
+    QCOMPARE(int(failure->Box), int(SettingsBox::Subnet));
+    QCOMPARE(failure->Index, index);
+    QCOMPARE(QString::fromStdString(failure->Text), QString("Invalid subnet mask！"));
+    QVERIFY2(QString::fromStdString(failure->Why).contains(why), failure->Why.c_str());
 }
 
 void SettingsChecksTest::conversionError_data() {

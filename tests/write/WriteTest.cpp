@@ -264,6 +264,11 @@ void WriteTest::checks_data() {
     outOfRange("order ip before gateway", {"Edit21=0", "Edit9=300"}, "Edit9");
     outOfRange("order 5 before 6", {"Edit10=300", "Edit21=0"}, "Edit10");
     outOfRange("order gateway before server", {"Edit26=0", "Edit20=300"}, "Edit20");
+    // Addresses that cut the panel off: after every check of the window's own.
+    invalidIp("ip first byte 0", {"Edit7=0", "Edit18=0"}, "Edit7");
+    invalidIp("ip loopback", {"Edit7=127", "Edit18=127"}, "Edit7");
+    invalidIp("ip broadcast of its /25", {"Edit16=128", "Edit10=127"}, "Edit10");
+    invalidIp("gateway is the ip", {"Edit21=20"}, "Edit21");
     invalidIp("order server before address", {"Edit1=1", "Edit26=255"}, "Edit26");
     info("order address before facility", {"Edit1=1", "Edit6="}, flat, "Edit1");
     info("order facility before unlock", {"Edit6=2", "Edit28=0"}, "Facility NO. between 0-1",
@@ -307,13 +312,20 @@ void WriteTest::emptyBoxesTakeDefaults() {
     for (const QString& name : filled)
         Edit(name)->clear();
     Press();
-    QVERIFY(Boxes.empty());
+    // 10.10.10.10 as IP and gateway: the panel would be its own gateway.
+    QCOMPARE(Boxes.size(), std::size_t(1));
+    QCOMPARE(Boxes[0].Text, QString("Invalid IP！"));
     for (const QString& name : filled)
         QCOMPARE(Edit(name)->text(), QString("10"));
+    Boxes.clear();
+    Edit("Edit21")->setText("11");
+    Press();
+    QVERIFY(Boxes.empty());
     const PanelRecord& staged = Form->PendingSettings;
     QCOMPARE(Field(staged, "mac"), QByteArray("\x00\x50\x2A\x10\x10\x10", 6));
-    for (const char* address : {"ip", "subnet", "gateway", "server"})
+    for (const char* address : {"ip", "subnet", "server"})
         QCOMPARE(Field(staged, address), QByteArray("\x0A\x0A\x0A\x0A"));
+    QCOMPARE(Field(staged, "gateway"), QByteArray("\x0A\x0A\x0A\x0B"));
     QCOMPARE(Field(staged, "unlock"), QByteArray("1"));
     QCOMPARE(Field(staged, "address"), QByteArray("0102030405"));
     QTRY_COMPARE(Link->Count(), 1);
@@ -326,8 +338,9 @@ void WriteTest::staging_data() {
 
     QTest::newRow("subnet 999") << QStringList{"Edit14=999"} << "subnet"
                                 << QByteArray("\xFF\xE7\xFF\x00", 4);
-    QTest::newRow("subnet -1") << QStringList{"Edit16=-1", "Edit21=20"} << "subnet"
-                               << QByteArray("\xFF\xFF\xFF\xFF");
+    // The window checks no mask: 255.255.0.255 goes out as it is.
+    QTest::newRow("subnet -1") << QStringList{"Edit15=0", "Edit16=-1", "Edit20=0", "Edit21=20"}
+                               << "subnet" << QByteArray("\xFF\xFF\x00\xFF", 4);
     QTest::newRow("subnet int32 minimum")
         << QStringList{"Edit16=-2147483648"} << "subnet" << QByteArray("\xFF\xFF\xFF\x00", 4);
     QTest::newRow("mac 0f") << QStringList{"Edit3=0f"} << "mac"
@@ -338,8 +351,8 @@ void WriteTest::staging_data() {
                            << QByteArray("\x00\x50\x2A\x0A\xFF\x07", 6);
     QTest::newRow("mac stops at other char")
         << QStringList{"Edit5=1g"} << "mac" << QByteArray("\x00\x50\x2A\x0A\xFF\x01", 6);
-    QTest::newRow("ip first byte 0")
-        << QStringList{"Edit7=0", "Edit18=0"} << "ip" << QByteArray("\x00\xA8\x01\x14", 4);
+    QTest::newRow("ip first byte 1")
+        << QStringList{"Edit7=1", "Edit18=1"} << "ip" << QByteArray("\x01\xA8\x01\x14", 4);
     QTest::newRow("ip first byte 255")
         << QStringList{"Edit7=255", "Edit18=255"} << "ip" << QByteArray("\xFF\xA8\x01\x14", 4);
     QTest::newRow("ip with sign and blanks")

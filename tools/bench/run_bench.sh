@@ -68,6 +68,7 @@ baseline=$build/tools/bench/callpanel-bench-baseline
 window=$build/tools/bench/callpanel-bench-window
 cli=$build/cli/callpanel
 begin_work
+export XDG_STATE_HOME=$work/state # the undo plans of the applies stay in the scratch folder
 
 # The value of `key` in the RESULT line of file $1.
 result() { grep '^RESULT' "$1" | tr ' ' '\n' | sed -n "s/^$2=//p"; }

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "BroadcastInterfaces.h"
+#include "ComputerAddresses.h"
 #include "Form1View.h"
 #include "MessageFormat.h"
 #include "PanelLine.h"
@@ -247,7 +248,8 @@ void Form1Logic::Button1Click() {
     // A text that is no integer ends the handler through the exception display; the focus
     // stays where it is.
     try {
-        if (const std::optional<CheckFailure> failure = FirstFailedCheck(texts)) {
+        if (const std::optional<CheckFailure> failure =
+                FirstFailedCheck(texts, ComputerAddresses())) {
             const Control box = BoxOf(*failure);
             View.ShowMessage(failure->Text, failure->Title, failure->Flags);
             View.Focus(box);

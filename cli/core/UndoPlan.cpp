@@ -1,0 +1,88 @@
+#include "UndoPlan.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+
+#include "CsvReader.h"
+#include "PanelTexts.h"
+#include "Plan.h"
+#include "Utf8Files.h"
+
+namespace {
+
+std::string Folder(std::string& error) {
+#ifdef _WIN32
+    // In UTF-16 from the system: a user name outside the code page survives.
+    if (const std::string local = Utf8Environment("LOCALAPPDATA"); !local.empty())
+        return local + "\\callpanel";
+    error = "LOCALAPPDATA is not set";
+    return "";
+#else
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        return std::string(state) + "/callpanel";
+    if (const char* home = std::getenv("HOME"); home && *home)
+        return std::string(home) + "/.local/state/callpanel";
+    error = "neither XDG_STATE_HOME nor HOME is set";
+    return "";
+#endif
+}
+
+} // namespace
+
+std::string UndoPlanText(const std::vector<RowChange>& rows) {
+    const std::vector<std::string> header(std::begin(PanelColumns),
+                                          std::begin(PanelColumns) + WritableColumns);
+    std::string text = CsvLine(header);
+    for (const RowChange& row : rows) {
+        if (row.Kind != RowKind::Write) continue;
+        std::vector<std::string> cells = PanelCells(row.Current, "");
+        cells.resize(WritableColumns);
+        cells[0] = MacText(row.Pending.Mac);
+        text += CsvLine(cells);
+    }
+    return text;
+}
+
+std::string DefaultUndoPath(std::string& error) {
+    const std::string folder = Folder(error);
+    if (folder.empty()) return "";
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "%Y-%m-%d-%H%M%S", &local);
+    const std::string base = folder + (folder.back() == '\\' ? "" : "/") + "undo-" + stamp;
+    std::error_code ignored;
+    for (int n = 1;; ++n) {
+        std::string path = base;
+        if (n > 1) path.append(1, '-').append(std::to_string(n));
+        path += ".csv";
+        if (!std::filesystem::exists(Utf8Path(path), ignored)) return path;
+    }
+}
+
+bool SaveUndoPlan(const std::string& path, const std::string& text, std::string& error) {
+    const auto fail = [&](const std::string& why) {
+        error = "cannot write the undo plan " + path + ": " + why;
+        return false;
+    };
+    std::error_code code;
+    if (const auto folder = Utf8Path(path).parent_path(); !folder.empty()) {
+        std::filesystem::create_directories(folder, code);
+        if (code) return fail(code.message());
+    }
+    std::FILE* out = OpenUtf8File(path, "wb");
+    if (!out) return fail(std::strerror(errno));
+    const bool written =
+        std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
+    const int writeError = errno;
+    if (std::fclose(out) != 0 || !written) {
+        std::filesystem::remove(Utf8Path(path), code);
+        return fail(std::strerror(written ? errno : writeError));
+    }
+    return true;
+}
