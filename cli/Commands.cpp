@@ -188,7 +188,7 @@ const FoundPanel* FindOne(const std::vector<FoundPanel>& found, const std::strin
     for (const FoundPanel* p : matches)
         names.push_back(Described(*p));
     Error("'" + name + "' names " + std::to_string(matches.size()) +
-          " panels: " + Joined(names, ", ") + "; name one by its MAC");
+          " panels: " + Joined(names, ", ") + "; name one by its MAC; nothing was written");
     exitCode = ExitRefused;
     return nullptr;
 }

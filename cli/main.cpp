@@ -44,6 +44,11 @@ void AddDeadlineOptions(CLI::App* command, Cli::SearchOptions& search) {
         ->capture_default_str();
 }
 
+// "" given for a value is no value: an error, not the default.
+const CLI::Validator NonEmpty(
+    [](std::string& value) { return value.empty() ? std::string("needs a value") : std::string(); },
+    "", "NonEmpty");
+
 void AddRoundsOption(CLI::App* command, int& rounds) {
     command
         ->add_option("--rounds", rounds,
@@ -130,7 +135,8 @@ int main(int argc, char** argv) {
             "path is printed; when it cannot be saved, nothing is written.\n\n") +
         Footer);
     setCommand->add_option("PANEL", set.Panel, "the panel's MAC, current IP address or identity")
-        ->required();
+        ->required()
+        ->check(NonEmpty);
     struct Field {
         const char* Option;
         const char* Column;
@@ -151,13 +157,16 @@ int main(int argc, char** argv) {
     for (const Field& f : fields)
         setCommand->add_option(f.Option, values[f.Column], f.Help);
     const auto addUndoOption = [](CLI::App* command, std::string& path) {
-        command->add_option("--undo", path,
-                            "where the undo plan goes (default: a new file in "
 #ifdef _WIN32
-                            "%LOCALAPPDATA%\\callpanel)");
+        const char* folder = "%LOCALAPPDATA%\\callpanel";
 #else
-                            "$XDG_STATE_HOME/callpanel)");
+        const char* folder = "$XDG_STATE_HOME/callpanel";
 #endif
+        command
+            ->add_option("--undo", path,
+                         std::string("where the undo plan goes (default: a new file in ") + folder +
+                             ")")
+            ->check(NonEmpty);
     };
     addUndoOption(setCommand, set.UndoPath);
     AddDeadlineOptions(setCommand, set.Search);
@@ -183,7 +192,8 @@ int main(int argc, char** argv) {
             "settings are saved as an undo plan, as with set.\n\n") +
         Footer);
     applyCommand->add_option("PLAN", apply.PlanPath, "the plan, a CSV file; - for standard input")
-        ->required();
+        ->required()
+        ->check(NonEmpty);
     applyCommand->add_flag("--dry-run", apply.DryRun, "print what would change, send no write");
     addUndoOption(applyCommand, apply.UndoPath);
     AddFormatOption(applyCommand, format);
@@ -202,7 +212,8 @@ int main(int argc, char** argv) {
                     "in every search round (a panel may be missing).\n\n") +
         Footer);
     deleteCommand->add_option("PANEL", deletePanel, "the panel's MAC, current IP or identity")
-        ->required();
+        ->required()
+        ->check(NonEmpty);
     deleteCommand->add_flag("--yes", confirmed, "really delete the cards");
     Cli::SearchOptions deleteSearch;
     AddDeadlineOptions(deleteCommand, deleteSearch);

@@ -50,6 +50,7 @@ cases=(
     '2|err|stdin:2:1: mac: '"'"'\u200B00:50:2A:10:00:A5'"'"' is not a MAC|mac\n\xe2\x80\x8b00:50:2A:10:00:A5\n|apply -'
     '2|err|callpanel: … 5 more|mac\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n18\n19\n20\n21\n22\n23\n24\n25\n|apply -'
     '2|err|callpanel: --address needs a value; nothing was written|@empty|set 00:50:2A:10:00:A5 --address'
+    '2|err|callpanel: --undo: needs a value|@empty|apply x.csv --undo'
     '1|err|callpanel: cannot write the output: No space left on device|@full|search --help'
 )
 

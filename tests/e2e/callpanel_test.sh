@@ -122,6 +122,13 @@ segments=$(cut -d, -f12 "$work/export.csv" | tail -n +2 | sort -u | wc -l)
 ports=$(cat "$work"/standin*.out | sed -n 's/^search from [0-9.]*:\([0-9]*\) .*/\1/p' | sort -u)
 [ "$ports" = 8300 ] || fail "searches came from ports: ${ports//$'\n'/ }"
 mapfile -t macs < <(cut -d, -f1 "$work/export.csv" | tail -n +2)
+# An export that cannot be written is an error, not a lost file.
+if [ -z "$wine" ]; then
+    rc=0
+    "$cli" search --format csv --repeat 1 >/dev/full 2>"$work/err" || rc=$?
+    [ "$rc" -eq 1 ] && grep -q 'cannot write the output: No space left' "$work/err" ||
+        fail "search into /dev/full: exit $rc, $(cat "$work/err")"
+fi
 # The same panels as JSON objects and as table lines.
 run 0 search --format json --repeat 1
 [ "$(grep -c '^    "mac": "00:50:2A:' "$work/out")" -eq "$count" ] || fail "JSON: not one object a panel"

@@ -2,12 +2,15 @@
 # begin_work must have run:
 #   . "$(dirname "$0")/../lib/wine.sh"
 # shellcheck shell=bash
+# shellcheck disable=SC2154 # $work comes from x11.sh's begin_work
 
 # Ends the script with 77 (skipped) unless wine is installed and every named file exists.
 need_wine() {
     local exe
-    command -v wine >/dev/null && command -v wineserver >/dev/null ||
-        { echo "SKIP: wine is not installed (scripts/setup.sh)" >&2; exit 77; }
+    if ! command -v wine >/dev/null || ! command -v wineserver >/dev/null; then
+        echo "SKIP: wine is not installed (scripts/setup.sh)" >&2
+        exit 77
+    fi
     for exe in "$@"; do
         [ -f "$exe" ] || { echo "SKIP: $exe is not built (scripts/build-windows.sh)" >&2; exit 77; }
     done
