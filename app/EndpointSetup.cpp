@@ -29,6 +29,8 @@ TUDPR* OpenEndpoint(Form1Logic& logic) {
     endpoint->ReceiveBufferSize = ReceiveBufferSize;
     endpoint->RemoteAddress = InitialRemoteAddress;
     endpoint->Handler = &logic.Dispatcher;
+    logic.Dispatcher.ReadArrivalsFrom(endpoint.get());
+    logic.Queue.UseRoutes(&logic.Dispatcher.Routes());
 
     Links().emplace_front(*endpoint);
     logic.Link = &Links().front();

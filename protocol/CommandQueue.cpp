@@ -62,6 +62,9 @@ void CommandQueue::Queue(uint8_t command, int port, int selectedIndex,
     slot->DestinationPort = port;
     std::snprintf(slot->DestinationAddress, sizeof slot->DestinationAddress, "%s",
                   BroadcastAddress);
+    slot->FirstRoute[0] = '\0';
+    if (namesPanel && Routes != nullptr)
+        Routes->RouteOf(directory.Records[selectedIndex], slot->FirstRoute);
     if (command == CMD_SEARCH) {
         slot->Length = ComposeSearch(slot->Message, Sig);
     } else if (command == CMD_WRITE) {
@@ -151,7 +154,7 @@ bool CommandQueue::RunPass() {
         if (slot.State != 1) continue;
         if (slot.TryCount < GiveUpTries) {
             slot.Endpoint->Transmit(slot.DestinationAddress, slot.DestinationPort, slot.Message,
-                                    slot.Length);
+                                    slot.Length, slot.FirstRoute);
             ++slot.TryCount;
         }
         if (!SleepInterval(slot.Interval)) return false;

@@ -10,6 +10,7 @@
 
 #include "MessageFormat.h"
 #include "PanelRecord.h"
+#include "ReplyRoutes.h"
 #include "Transmitter.h"
 #include "WindowMailbox.h"
 
@@ -19,6 +20,7 @@ struct CommandSlot {
     Transmitter* Endpoint;
     char DestinationAddress[20];
     int DestinationPort;
+    char FirstRoute[ReplyRoutes::AddressSize]; // where the named panel answered; "" for none
     MessageBuffer Message;
     int Interval; // milliseconds after the transmission
     int Length;   // meaningful length handed to the endpoint
@@ -43,6 +45,8 @@ class CommandQueue {
 
     // Prepares the slots and starts the sender thread; false when the thread did not start.
     bool Setup(Transmitter& endpoint, WindowMailbox& window);
+    // Before Setup: where panels answered, so that a request naming one leaves that way first.
+    void UseRoutes(const ReplyRoutes* routes) { Routes = routes; }
     // Window thread. Write and delete-cards requests name the record at `selectedIndex`.
     void Queue(uint8_t command, int port, int selectedIndex, const PanelDirectory& directory,
                PanelRecord& pending);
@@ -74,6 +78,7 @@ class CommandQueue {
     std::atomic<int> RunFlag{0};
     Transmitter* Endpoint = nullptr;
     WindowMailbox* Window = nullptr;
+    const ReplyRoutes* Routes = nullptr;
     Clock Now = &LocalNow;
 
     std::mutex StopMutex;

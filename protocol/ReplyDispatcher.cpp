@@ -20,6 +20,7 @@ void ReplyDispatcher::Dispatch(const char* /*sourceAddress*/, unsigned /*sourceP
     if (command == CMD_SEARCH) {
         PanelRecord record;
         DecodeSearchReply(data, length, record);
+        if (Arrivals != nullptr) Answered.Remember(record, Arrivals->LocalAddress);
         if (!Window.PostPanel(record)) return; // directory full (or shutting down)
         text = StatusText::SearchSuccess;
     } else if (command == CMD_WRITE) {

@@ -58,15 +58,15 @@ void Rounds::Wrote(std::size_t at, bool replied) {
 
 const PanelRecord* Rounds::LastReply(std::size_t at,
                                      const std::vector<PanelRecord>& replies) const {
+    const PanelRecord now = Pending(at);
     const auto it = std::find_if(replies.rbegin(), replies.rend(),
-                                 [&](const PanelRecord& r) { return IsFrom(at, r); });
+                                 [&](const PanelRecord& r) { return IsFrom(at, now, r); });
     return it == replies.rend() ? nullptr : &*it;
 }
 
-bool Rounds::IsFrom(std::size_t at, const PanelRecord& r) const {
+bool Rounds::IsFrom(std::size_t at, const PanelRecord& now, const PanelRecord& r) const {
     // Until a write takes, the panel answers with its old values, afterwards with the row's.
     const PanelRecord& was = State[at].Latest;
-    const PanelRecord now = Pending(at);
     return (Same(r.Mac, was.Mac) || Same(r.Mac, now.Mac)) &&
            (Same(r.Ip, was.Ip) || Same(r.Ip, now.Ip)) &&
            (SameIdentity(r, was) || SameIdentity(r, now));

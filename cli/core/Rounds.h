@@ -57,7 +57,8 @@ class Rounds {
     };
     // The last reply in `replies` from the panel of row `at`, or null.
     const PanelRecord* LastReply(std::size_t at, const std::vector<PanelRecord>& replies) const;
-    bool IsFrom(std::size_t at, const PanelRecord& report) const;
+    // `now`: Pending(at), what the row writes over the panel's latest report.
+    bool IsFrom(std::size_t at, const PanelRecord& now, const PanelRecord& report) const;
     bool Holds(std::size_t at, const PanelRecord& report) const;
 
     std::vector<RowChange> Rows;

@@ -80,8 +80,9 @@ QString LineOf(int n) {
 class WatchedLink final : public Transmitter {
   public:
     explicit WatchedLink(Transmitter& real) : Real(real) {}
-    void Transmit(const char* address, int port, const uint8_t* data, int length) override {
-        Real.Transmit(address, port, data, length);
+    void Transmit(const char* address, int port, const uint8_t* data, int length,
+                  const char* firstRoute) override {
+        Real.Transmit(address, port, data, length, firstRoute);
         Transmitted.release();
     }
     std::counting_semaphore<1024> Transmitted{0};

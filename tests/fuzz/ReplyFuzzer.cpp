@@ -24,7 +24,7 @@ namespace {
 // Nothing is queued, so the sender thread never transmits; it only has to exist.
 class NoTransmitter final : public Transmitter {
   public:
-    void Transmit(const char*, int, const uint8_t*, int) override {}
+    void Transmit(const char*, int, const uint8_t*, int, const char*) override {}
 };
 
 [[noreturn]] void Fail(const char* what) {

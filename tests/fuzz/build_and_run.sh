@@ -17,7 +17,8 @@ command -v "$cxx" >/dev/null || { echo "fuzz: $cxx is missing (scripts/setup.sh 
 case $target in
 reply)
     sources=(tests/fuzz/ReplyFuzzer.cpp protocol/MessageFormat.cpp protocol/PanelLine.cpp
-        protocol/WindowMailbox.cpp protocol/CommandQueue.cpp protocol/ReplyDispatcher.cpp)
+        protocol/WindowMailbox.cpp protocol/CommandQueue.cpp protocol/ReplyDispatcher.cpp
+        protocol/DuplicateRule.cpp protocol/ReplyRoutes.cpp protocol/EventfdWake.cpp)
     libs=(-pthread)
     max_len=12289 # one byte more than the receiver takes, so the too-long rule is hit
     seeds=$root/tests/fuzz/corpus

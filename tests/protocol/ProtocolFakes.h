@@ -25,13 +25,15 @@ class RecordingTransmitter final : public Transmitter {
     struct Datagram {
         QString Address;
         int Port;
+        QString FirstRoute;
         int Length;
         QByteArray Bytes; // the whole 512-byte buffer the endpoint would send
     };
 
-    void Transmit(const char* address, int port, const uint8_t* data, int length) override {
+    void Transmit(const char* address, int port, const uint8_t* data, int length,
+                  const char* firstRoute) override {
         std::unique_lock<std::mutex> lock(Mutex);
-        Sent.push_back({QString::fromLatin1(address), port, length,
+        Sent.push_back({QString::fromLatin1(address), port, QString::fromLatin1(firstRoute), length,
                         QByteArray(reinterpret_cast<const char*>(data), MessageSize)});
         Changed.notify_all();
         Changed.wait(lock, [this] { return GateOpen; });

@@ -218,6 +218,42 @@ class ReplyDispatcherTest : public QObject {
         QVERIFY(!PanelOrder{}(b, a));
     }
 
+    // A write or card deletion leaves first by the route on which its panel answered (two
+    // panels sharing a MAC each by their own); a search, or a panel never heard, takes the
+    // routes in their usual order.
+    void requestsLeaveFirstByTheirPanelsRoute_data() {
+        QTest::addColumn<int>("command");
+        QTest::addColumn<int>("panel"); // 0: none (a search)
+        QTest::addColumn<QString>("firstRoute");
+        QTest::newRow("write") << int{CMD_WRITE} << 1 << "10.84.0.1";
+        QTest::newRow("card deletion, same MAC, other panel")
+            << int{CMD_DELETE_CARDS} << 2 << "192.168.1.5";
+        QTest::newRow("panel never heard") << int{CMD_WRITE} << 3 << "";
+        QTest::newRow("search") << int{CMD_SEARCH} << 0 << "";
+    }
+    void requestsLeaveFirstByTheirPanelsRoute() {
+        QFETCH(int, command);
+        QFETCH(int, panel);
+        QFETCH(QString, firstRoute);
+        Engine e;
+        TUDPR endpoint; // never opened: only the address it names during a dispatch is read
+        e.Dispatcher.ReadArrivalsFrom(&endpoint);
+        e.Queue.UseRoutes(&e.Dispatcher.Routes());
+        const std::pair<int, const char*> heard[] = {
+            {1, "10.83.0.1"}, {2, "192.168.1.5"}, {1, "10.84.0.1"}}; // the latest counts
+        for (const auto& [number, via] : heard) {
+            std::snprintf(endpoint.LocalAddress, sizeof endpoint.LocalAddress, "%s", via);
+            Deliver(e.Dispatcher, SearchReplyBytes(STAGE_REPLY, number));
+        }
+        const QByteArray reply = SearchReplyBytes(STAGE_REPLY, panel);
+        DecodeSearchReply(reinterpret_cast<const uint8_t*>(reply.constData()), int(reply.size()),
+                          e.Directory->Records[0]);
+        e.Queue.Queue(uint8_t(command), CommandQueue::DestinationPort, panel == 0 ? -1 : 0,
+                      *e.Directory, e.Pending);
+        QVERIFY(e.Link.WaitForCount(1));
+        QCOMPARE(e.Link.At(0).FirstRoute, firstRoute);
+    }
+
     void dropsEverythingUntilArmed() {
         Engine e(false);
         Deliver(e.Dispatcher, HeaderOnly(0xFE, 2));

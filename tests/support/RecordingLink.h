@@ -18,7 +18,8 @@ class RecordingLink final : public Transmitter {
         QByteArray Bytes;
         std::chrono::steady_clock::time_point At; // when the sender thread handed it over
     };
-    void Transmit(const char* address, int port, const uint8_t* data, int length) override {
+    void Transmit(const char* address, int port, const uint8_t* data, int length,
+                  const char*) override {
         const auto at = std::chrono::steady_clock::now();
         std::lock_guard lock(Mutex);
         Sent.push_back(
