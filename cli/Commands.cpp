@@ -18,6 +18,7 @@
 
 #include "BroadcastInterfaces.h"
 #include "ComputerAddresses.h"
+#include "Console.h"
 #include "MessageText.h"
 #include "PanelTexts.h"
 #include "Plan.h"
@@ -51,24 +52,13 @@ void Error(const std::string& text) {
 
 bool Quiet = false;
 
-// The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
-std::atomic<int> Interrupts{0};
-static_assert(std::atomic<int>::is_always_lock_free);
-
-void OnInterrupt(int) {
-    if (Interrupts.fetch_add(1) > 0) std::_Exit(ExitInterrupted);
-}
-
 void Warn(const std::string& text) {
     if (!Quiet) Error("warning: " + text);
 }
 
 // Shown only to a person watching: on a terminal, and not with --quiet.
 void Progress(const std::string& text) {
-    static const bool terminal = isatty(fileno(stderr)) != 0;
-    if (Quiet || !terminal) return;
-    std::fprintf(stderr, "\r%s\033[K", text.c_str());
-    std::fflush(stderr);
+    if (!Quiet && ErrorIsConsole()) ShowProgress(text);
 }
 
 // A search with nowhere to go would look like a site without panels.
@@ -271,11 +261,11 @@ bool SaveUndo(const std::vector<RowChange>& rows, const std::string& named) {
 void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, int maxRounds) {
     const std::size_t total = rounds.ToWrite().size();
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
-        if (Interrupts > 0) break;
+        if (Interrupted()) break;
         const auto todo = rounds.ToWrite();
         for (std::size_t n = 0; n < todo.size(); ++n) {
             const std::size_t at = todo[n];
-            if (Interrupts > 0) {
+            if (Interrupted()) {
                 rounds.Skip(at);
                 continue;
             }
@@ -302,7 +292,7 @@ void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, in
     }
     Progress("");
     for (std::size_t at : rounds.ToWrite())
-        if (Interrupts > 0) rounds.Skip(at);
+        if (Interrupted()) rounds.Skip(at);
 }
 
 // The results of `set` and `delete-cards` in a format for scripts.
@@ -316,7 +306,7 @@ void PrintResult(const std::string& mac, const std::string& result, const std::s
 }
 
 int Finish(bool ok) {
-    if (Interrupts > 0) return ExitInterrupted;
+    if (Interrupted()) return ExitInterrupted;
     return ok ? ExitOk : ExitFailed;
 }
 
@@ -388,7 +378,8 @@ int RunSet(const SetOptions& options) {
         }
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    std::signal(SIGINT, OnInterrupt);
+    // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
+    CatchInterrupts(ExitInterrupted);
     const Collected collected = FindNamed(engine, options.Search, options.Rounds, options.Panel);
     if (RefuseIncompleteView(collected, engine)) return ExitRefused;
     ReportLoss(collected, engine);
@@ -461,7 +452,7 @@ int RunApply(const ApplyOptions& options) {
 
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    std::signal(SIGINT, OnInterrupt);
+    CatchInterrupts(ExitInterrupted);
     // Every panel the plan names is searched for until it answers (or the searches run out).
     std::set<Mac> wanted;
     for (const PlanRow& row : plan.Rows)

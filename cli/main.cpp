@@ -10,31 +10,10 @@
 #include <string>
 
 #include "Commands.h"
+#include "Console.h"
 #include "TerminalText.h"
 
-#ifdef _WIN32
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
-#endif
-
 namespace {
-
-#ifdef _WIN32
-UINT ConsoleCodePage = 0;
-#endif
-
-// The same bytes on both systems: output untranslated (no CR before LF), and a console that
-// shows UTF-8 while callpanel runs, so the Chinese texts of the window's checks read right.
-void PrepareOutput() {
-#ifdef _WIN32
-    _setmode(_fileno(stdout), _O_BINARY);
-    _setmode(_fileno(stderr), _O_BINARY);
-    ConsoleCodePage = GetConsoleOutputCP();
-    if (ConsoleCodePage != 0 && SetConsoleOutputCP(CP_UTF8))
-        std::atexit([] { SetConsoleOutputCP(ConsoleCodePage); });
-#endif
-}
 
 const char* const Footer =
     "Exit codes: 0 done; 1 no panel answered, no network, or a write not confirmed; 2 bad\n"
@@ -85,8 +64,7 @@ void AddFormatOption(CLI::App* command, std::string& format) {
 }
 
 // CLI11 would say only that an argument was not expected, or that a command is required.
-bool UnknownCommand(int argc, char** argv, const CLI::App& app) {
-    if (argc < 2) return false;
+bool UnknownCommand(char** argv, const CLI::App& app) {
     if (argv[1][0] == '-') {
         const std::string option = argv[1];
         if (option == "-h" || option == "--help" || option == "--version") return false;
@@ -120,7 +98,13 @@ int ParseFailed(const CLI::App& app, const CLI::ParseError& e) {
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
-    PrepareOutput();
+    Cli::PrepareConsole();
+    std::vector<std::string> arguments = Cli::Utf8Arguments(argc, argv);
+    std::vector<char*> pointers;
+    for (std::string& a : arguments)
+        pointers.push_back(a.data());
+    argc = static_cast<int>(pointers.size());
+    argv = pointers.data();
     CLI::App app{"Finds and sets up call panels over UDP port 8300, on every network.",
                  "callpanel"};
     // Before the subcommands, which take it over: /path and C:/path are paths, not options.
@@ -238,7 +222,13 @@ int main(int argc, char** argv) {
     for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand})
         command->add_flag("--quiet", quiet, "no warnings, no progress on a terminal");
 
-    if (UnknownCommand(argc, argv, app)) return Cli::ExitRefused;
+    // Windows' own way to ask for help, and a double click in Explorer, which gives no arguments.
+    if (argc < 2 || std::string(argv[1]) == "/?") {
+        std::fputs(app.help().c_str(), stdout);
+        Cli::ExplainWhenStartedAlone();
+        return argc < 2 ? Cli::ExitRefused : Cli::ExitOk;
+    }
+    if (UnknownCommand(argv, app)) return Cli::ExitRefused;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -24,6 +24,24 @@ target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${HOST_HEADERS})
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${HOST_HEADERS})
 
+# The version resource and manifest of one exe: packaging/windows/NAME.rc defines its name and
+# description, includes version.rci and names NAME.manifest, made here from NAME.manifest.in
+# with the project's version.
+set(WINDOWS_RESOURCES ${CMAKE_BINARY_DIR}/windows-resources)
+configure_file(packaging/windows/windows-version.h.in ${WINDOWS_RESOURCES}/windows-version.h
+    @ONLY)
+function(windows_resources target name)
+    set(dir ${PROJECT_SOURCE_DIR}/packaging/windows)
+    configure_file(${dir}/${name}.manifest.in ${WINDOWS_RESOURCES}/${name}.manifest @ONLY)
+    set(rc ${dir}/${name}.rc)
+    # windres reports no dependencies: a changed manifest or version must still rebuild.
+    set_source_files_properties(${rc} PROPERTIES OBJECT_DEPENDS
+        "${WINDOWS_RESOURCES}/${name}.manifest;${WINDOWS_RESOURCES}/windows-version.h;${dir}/version.rci")
+    target_sources(${target} PRIVATE ${rc})
+    target_include_directories(${target} PRIVATE $<$<COMPILE_LANGUAGE:RC>:${WINDOWS_RESOURCES}>
+        $<$<COMPILE_LANGUAGE:RC>:${dir}>)
+endfunction()
+
 add_subdirectory(net)
 add_subdirectory(protocol)
 add_subdirectory(ui/logic) # the window's layout and decisions, shared with the Linux window

@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
 # Cross-builds callpanel.exe and the window callpanel-tool.exe for 64-bit Windows and packs them
-# with their instructions:
+# with a README for Windows users and the licence texts:
 #   scripts/build-windows.sh [BUILD_DIR]      (default: build-windows)
 # Leaves BUILD_DIR/cli/callpanel.exe, BUILD_DIR/app/win32/callpanel-tool.exe and
 # callpanel-<version>-windows-x64.zip in BUILD_DIR. The programs are linked statically (C++, GCC
-# and thread runtimes): they need only DLLs that every Windows has, which this script checks.
+# and thread runtimes): they need only DLLs that every Windows has, which this script checks, as
+# it checks the zip and each program's version resource and manifest
+# (tests/package/windows_zip_check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 dir=$(realpath -m "${1:-$root/build-windows}")
 
-scripts/setup.sh
+scripts/setup.sh windows
 
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
@@ -36,11 +38,20 @@ version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 name=callpanel-$version-windows-x64
 stage=$dir/$name
 rm -rf "$stage" "$dir/$name.zip"
-mkdir -p "$stage"
+mkdir -p "$stage/licences"
 cp "${exes[@]}" "$stage/"
-# The README's Windows section, with Windows line ends for Notepad.
-awk '/^## .*Windows/ { on = 1; print; next } on && /^## / { exit } on' README.md |
-    sed 's/$/\r/' >"$stage/README.txt"
-[ -s "$stage/README.txt" ] || { echo "build-windows: README has no Windows section" >&2; exit 1; }
+# Texts with Windows line ends, for Notepad.
+crlf() { sed 's/\r$//; s/$/\r/' "$1" >"$2"; }
+sed "s/@VERSION@/$version/" packaging/windows/README.txt >"$stage/README.txt.lf"
+crlf "$stage/README.txt.lf" "$stage/README.txt"
+rm "$stage/README.txt.lf"
+# The licences of this program and of all that is linked into it, as the Debian packages that
+# the build used state them.
+crlf LICENSE "$stage/licences/callpanel-tool.txt"
+crlf /usr/share/doc/libcli11-dev/copyright "$stage/licences/CLI11.txt"
+crlf /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.txt"
+crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
+crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.txt"
 (cd "$dir" && zip -q -X -r "$name.zip" "$name")
+tests/package/windows_zip_check.sh "$dir/$name.zip" "$version"
 echo "build-windows: $dir/$name.zip"

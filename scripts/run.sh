@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+scripts/setup.sh run
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
 cmake --build build -j2 --target callpanel-tool
 exec build/app/callpanel-tool

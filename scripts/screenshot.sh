@@ -26,7 +26,7 @@ if [ "${1:-}" = wine ]; then
 fi
 
 if [ "${1:-}" != --inside ]; then
-    scripts/setup.sh
+    scripts/setup.sh test
     cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
     cmake --build "$build" -j2 --target callpanel-tool app-xclose app-xgrab
     exec tools/testnet.sh --panels 1 -- "$0" --inside

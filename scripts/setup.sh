@@ -1,33 +1,59 @@
 #!/usr/bin/env bash
-# Installs everything the tool needs to build, run and be tested (Debian 12 / bookworm).
+# Installs what the tool needs (Debian 12 / bookworm), one named list at a time:
+#   scripts/setup.sh run       build and run the window and callpanel (scripts/run.sh)
+#   scripts/setup.sh windows   cross-build callpanel.exe and its zip (scripts/build-windows.sh)
+#   scripts/setup.sh [test]    all of the above and every test tool (scripts/test.sh; the default)
 # Idempotent and non-interactive: installs only what is missing, updates the package lists
 # only when a missing package cannot be found in them.
 set -euo pipefail
 
-packages=(
-    cmake g++ qt6-base-dev libx11-dev # build
+configure=(
+    cmake make # make: cmake's generator; without recommends nothing else brings it
+    libcli11-dev nlohmann-json3-dev # callpanel: arguments, JSON (header-only, for both systems)
+)
+run=(
+    "${configure[@]}"
+    g++ qt6-base-dev # the window (Qt 6 Widgets, with the X11 and Wayland platform plugins)
     fonts-wqy-zenhei fonts-dejavu-core # the window's Chinese and Latin texts
+)
+windows=(
+    "${configure[@]}"
+    g++-mingw-w64-x86-64-posix zip unzip # callpanel.exe: cross-build, the zip and its check
+)
+test=(
+    "${run[@]}" "${windows[@]}"
+    libx11-dev # the tests' X11 helpers: close and grab a window
     xvfb xdotool x11-utils # the real program on a virtual X server: windows, clicks
     x11-xserver-utils # xrdb: the desktop's Xft.dpi on that server
     librsvg2-bin # rsvg-convert: the packaged SVG icon must draw
-    iproute2 procps util-linux # the private test network; setarch
+    iproute2 procps util-linux # the private test network; setarch; setpriv in the benchmark
     nftables # datagrams lost at random in the test network
     mawk binutils # awk in the test scripts; readelf on the packaged programs
     clang-14 libclang-rt-14-dev # sanitizer runtimes
     dpkg-dev file desktop-file-utils # the Debian package: its library dependencies (cpack runs file), its menu entry
+    lintian # the Debian package as Debian judges it
     man-db # the packaged manual pages must render
-    libcli11-dev nlohmann-json3-dev # callpanel: arguments, JSON
-    g++-mingw-w64-x86-64-posix zip wine wine64 # callpanel.exe: cross-build, zip, tests under wine
+    wine wine64 # callpanel.exe under wine
 )
+
+case ${1:-test} in
+run) packages=("${run[@]}") ;;
+windows) packages=("${windows[@]}") ;;
+test) packages=("${test[@]}") ;;
+*)
+    echo "usage: $0 [run|windows|test]" >&2
+    exit 2
+    ;;
+esac
 
 installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]; }
 
 missing=()
 for p in "${packages[@]}"; do
-    installed "$p" || missing+=("$p")
+    installed "$p" || [[ " ${missing[*]} " == *" $p "* ]] || missing+=("$p")
 done
 if [ ${#missing[@]} -eq 0 ]; then
-    echo "setup: all packages present"
+    echo "setup: all packages present (${1:-test})"
     exit 0
 fi
 

@@ -10,7 +10,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 
-scripts/setup.sh
+scripts/setup.sh test
 
 jobs=${JOBS:-2}
 summary=()
@@ -27,7 +27,9 @@ run_suite() {
     echo
     echo "=== $name: configure and build in $dir"
     mkdir -p "$dir"
-    if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" "$@" >"$dir/configure.log" 2>&1; then
+    # BUILD_TESTING on: scripts/run.sh configures build/ without the tests.
+    if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DBUILD_TESTING=ON "$@" \
+        >"$dir/configure.log" 2>&1; then
         cat "$dir/configure.log"
         summary+=("$name: CONFIGURE FAILED")
         failed=1

@@ -9,6 +9,8 @@
 #include <io.h>
 #endif
 
+#include "Utf8Files.h"
+
 namespace {
 
 bool ReadAll(std::FILE* in, std::string& text) {
@@ -32,11 +34,11 @@ bool LoadPlanText(const std::string& path, std::string& text, std::string& error
         return false;
     }
     std::error_code ignored;
-    if (std::filesystem::is_directory(path, ignored)) {
+    if (std::filesystem::is_directory(Utf8Path(path), ignored)) {
         error = path + " is a directory, not a plan: name a CSV file";
         return false;
     }
-    std::FILE* in = std::fopen(path.c_str(), "rb");
+    std::FILE* in = OpenUtf8File(path, "rb");
     if (!in) {
         error = "cannot read " + path + ": " + std::strerror(errno);
         return false;

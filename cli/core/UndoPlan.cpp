@@ -10,13 +10,15 @@
 #include "CsvReader.h"
 #include "PanelTexts.h"
 #include "Plan.h"
+#include "Utf8Files.h"
 
 namespace {
 
 std::string Folder(std::string& error) {
 #ifdef _WIN32
-    if (const char* local = std::getenv("LOCALAPPDATA"); local && *local)
-        return std::string(local) + "\\callpanel";
+    // In UTF-16 from the system: a user name outside the code page survives.
+    if (const std::string local = Utf8Environment("LOCALAPPDATA"); !local.empty())
+        return local + "\\callpanel";
     error = "LOCALAPPDATA is not set";
     return "";
 #else
@@ -59,7 +61,7 @@ std::string DefaultUndoPath(std::string& error) {
         std::string path = base;
         if (n > 1) path.append(1, '-').append(std::to_string(n));
         path += ".csv";
-        if (!std::filesystem::exists(path, ignored)) return path;
+        if (!std::filesystem::exists(Utf8Path(path), ignored)) return path;
     }
 }
 
@@ -69,17 +71,17 @@ bool SaveUndoPlan(const std::string& path, const std::string& text, std::string&
         return false;
     };
     std::error_code code;
-    if (const auto folder = std::filesystem::path(path).parent_path(); !folder.empty()) {
+    if (const auto folder = Utf8Path(path).parent_path(); !folder.empty()) {
         std::filesystem::create_directories(folder, code);
         if (code) return fail(code.message());
     }
-    std::FILE* out = std::fopen(path.c_str(), "wb");
+    std::FILE* out = OpenUtf8File(path, "wb");
     if (!out) return fail(std::strerror(errno));
     const bool written =
         std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
     const int writeError = errno;
     if (std::fclose(out) != 0 || !written) {
-        std::remove(path.c_str());
+        std::filesystem::remove(Utf8Path(path), code);
         return fail(std::strerror(written ? errno : writeError));
     }
     return true;

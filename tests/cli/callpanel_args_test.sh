@@ -27,6 +27,8 @@ export XDG_STATE_HOME=$work/state
 # none, and an empty argument after the others) | arguments (backslash escapes expanded).
 cases=(
     '0|out|callpanel 1.4.0|-|--version'
+    '0|out|Usage: callpanel [OPTIONS] SUBCOMMAND|-|/?'
+    '2|out|Usage: callpanel [OPTIONS] SUBCOMMAND|-|'
     '2|err|callpanel: unknown command '"'"'frobnicate'"'"'|-|frobnicate'
     '2|err|callpanel: unknown option '"'"'--bogus'"'"'|-|--bogus'
     '2|err|callpanel: unknown command '"'"'\e[2J'"'"'|-|\033[2J'

@@ -434,6 +434,25 @@ run 3 search
 [ "$(wc -l <"$work/err")" -eq 1 ] && grep -q 8300 "$work/err" || fail "port held: $(cat "$work/err")"
 stop "$hold_pid"
 
+# --- Windows: "/?" asks for the usage; a plan path that is not ASCII opens (the arguments come
+# in as UTF-16). On a console of its own (Explorer's on Windows; wine gives one on a terminal)
+# no arguments also say that callpanel is a command-line program and wait for a key.
+if [ -n "$wine" ]; then
+    run 0 '/?'
+    grep -q '^Usage: callpanel' "$work/out" || fail "/?: $(cat "$work/out")"
+    plan="$work/plän 计划.csv"
+    printf 'mac\nx\n' >"$plan"
+    run 2 apply "$plan"
+    grep -qF "$plan:2:1: mac: 'x' is not a MAC" "$work/err" || fail "plan path: $(cat "$work/err")"
+    t0=$SECONDS
+    (sleep 2 && printf k) | script -qec "wine $cli" /dev/null >"$work/out" 2>&1 || true
+    # Wine's console draws each character with escape sequences and a blank as a cursor move.
+    sed -E 's/\x1b\[[0-9;?]*[A-Za-z]//g' "$work/out" | tr -d ' \r\n' >"$work/shown"
+    grep -q 'isacommand-lineprogram' "$work/shown" && grep -q 'Pressanykey' "$work/shown" &&
+        [ $((SECONDS - t0)) -ge 2 ] || fail "a console of its own: $((SECONDS - t0)) s, $(cat "$work/shown")"
+    echo "/?, a non-ASCII plan path, a console of its own: as on Windows"
+fi
+
 # --- Help on every command, on standard output.
 for command in "" search set apply delete-cards; do
     # shellcheck disable=SC2086

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Builds the Debian package of a build tree, unpacks it into a scratch root and runs the
 # programs from there:
-#   package_test.sh BUILD_DIR VERSION XCLOSE
-# The package must hold exactly the three programs, the menu entry and the icons, name the fonts
-# the window needs, and its program must open its window on a private Xvfb display, find the
-# packaged stand-in panel with "Search all", and end with exit code 0 when the window is closed;
-# the packaged callpanel must find the stand-in too.
+#   package_test.sh BUILD_DIR VERSION XCLOSE STANDIN
+# The package must pass lintian without an error or a warning, hold exactly the two programs,
+# their manual pages, the menu entry, the icons, the receive buffer limit and the Debian
+# documents, name the fonts the window needs, and its program must open its window on a private
+# Xvfb display, find the build tree's stand-in panel with "Search all", and end with exit code 0
+# when the window is closed; without a display it must say so and exit 1. The packaged callpanel
+# must find the stand-in too.
 # Nothing is installed into the system. Run it inside tools/testnet.sh: the program and the
 # stand-in open UDP port 8300 and the search is a broadcast.
 set -euo pipefail
@@ -13,8 +15,8 @@ set -euo pipefail
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
 . "$(dirname "$0")/../lib/x11.sh"
 
-[ $# -eq 3 ] || { echo "usage: $0 BUILD_DIR VERSION XCLOSE" >&2; exit 2; }
-build=$1 version=$2 xclose=$3
+[ $# -eq 4 ] || { echo "usage: $0 BUILD_DIR VERSION XCLOSE STANDIN" >&2; exit 2; }
+build=$1 version=$2 xclose=$3 standin=$4
 readonly TITLE='^Call Panel settings Tool V1\.4$'
 readonly BOX='^Error$'
 readonly WAIT=60 # seconds
@@ -27,11 +29,11 @@ readonly SEARCH_X=424 SEARCH_Y=308
     fail "not inside tools/testnet.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "still in the machine's own network namespace"
-need_commands cpack dpkg dpkg-deb Xvfb xdotool rsvg-convert od readelf ldd ip man
+need_commands cpack dpkg dpkg-deb lintian Xvfb xdotool rsvg-convert od readelf ldd ip man
 [ -f "$build/CPackConfig.cmake" ] || fail "$build holds no CPackConfig.cmake"
 
 begin_work
-show_on_failure cpack.log tool.out standin.out cli.out xvfb.log
+show_on_failure cpack.log lintian.out tool.out standin.out cli.out xvfb.log
 
 # --- The package. cpack first brings the tree up to date (its preinstall step), which costs
 # nothing after the build that precedes ctest.
@@ -46,7 +48,7 @@ echo "package $(basename "$deb")"
 
 field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = callpanel-tool ] || fail "Package: $(field Package)"
-[ "$(field Version)" = "$version" ] || fail "Version: $(field Version), expected $version"
+[ "$(field Version)" = "$version-1" ] || fail "Version: $(field Version), expected $version-1"
 [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] ||
     fail "Architecture: $(field Architecture)"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
@@ -59,24 +61,34 @@ done
 # Exactly these files: no test, library or header may come along.
 expected=$(printf '%s\n' \
     ./usr/bin/callpanel \
-    ./usr/bin/callpanel-standin \
     ./usr/bin/callpanel-tool \
+    ./usr/lib/sysctl.d/60-callpanel-tool.conf \
     ./usr/share/applications/callpanel-tool.desktop \
+    ./usr/share/doc/callpanel-tool/changelog.Debian.gz \
+    ./usr/share/doc/callpanel-tool/copyright \
     ./usr/share/icons/hicolor/48x48/apps/callpanel-tool.png \
     ./usr/share/icons/hicolor/scalable/apps/callpanel-tool.svg \
     ./usr/share/man/man1/callpanel-tool.1.gz \
-    ./usr/share/man/man1/callpanel.1.gz | sort)
+    ./usr/share/man/man1/callpanel.1.gz \
+    ./usr/share/lintian/overrides/callpanel-tool | sort)
 actual=$(dpkg-deb --contents "$deb" | awk '$1 !~ /^d/ {print $6}' | sort)
 [ "$actual" = "$expected" ] || fail "package contents differ:
 $(diff <(echo "$expected") <(echo "$actual") || true)"
 bad_owner=$(dpkg-deb --contents "$deb" | awk '$2 != "root/root" {print $6}')
 [ -z "$bad_owner" ] || fail "files not owned by root: $bad_owner"
 
+# Debian's own judgement, at its default level (errors and warnings); as root it only says that
+# it would rather not run as root.
+lintian --no-tag-display-limit "$deb" >"$work/lintian.out" 2>&1 || true
+grep -v 'running with root privileges' "$work/lintian.out" | grep -E '^[EW]: ' &&
+    fail "lintian reports errors or warnings"
+echo "lintian: no error, no warning"
+
 # --- Unpacked into a scratch root, never into the system.
 root=$work/root
 dpkg -x "$deb" "$root"
 bin=$root/usr/bin
-for program in callpanel-tool callpanel callpanel-standin; do
+for program in callpanel-tool callpanel; do
     [ -x "$bin/$program" ] || fail "$program is not executable"
     # The installed programs must not reach back into the build tree.
     if readelf -d "$bin/$program" | grep -E 'RPATH|RUNPATH' | grep -qF "$build"; then
@@ -133,17 +145,31 @@ rsvg-convert --width 48 --height 48 --format png --output "$work/icon-from-svg.p
     fail "$icon.svg rendered as $(png_size "$work/icon-from-svg.png"), expected PNG 48x48"
 [ "$(png_size "$png")" = "PNG 48x48" ] || fail "$icon.png: $(png_size "$png"), expected PNG 48x48"
 
+# The receive buffer limit: at least 4 MiB at every boot, and the postinst applies that file.
+limit=$(sed -n 's/^net\.core\.rmem_max *= *//p' "$root/usr/lib/sysctl.d/60-callpanel-tool.conf")
+[ "${limit:-0}" -ge 4194304 ] || fail "sysctl.d sets net.core.rmem_max to '$limit'"
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst | grep -q '/usr/lib/sysctl.d/60-callpanel-tool.conf' ||
+    fail "the postinst does not apply the sysctl.d file"
+
 # --- The packaged programs running: a stand-in panel in one panel namespace, the tool here.
 panel_ns=${TESTNET_PANEL_NS%% *}
 # `ip netns exec` becomes the stand-in, so $! is the stand-in's own pid.
-ip netns exec "$panel_ns" "$bin/callpanel-standin" >"$work/standin.out" 2>&1 &
+ip netns exec "$panel_ns" "$standin" >"$work/standin.out" 2>&1 &
 track "$!"
 
-wait_for 20 grep -qs '^ready' "$work/standin.out" || fail "the packaged stand-in did not start"
+wait_for 20 grep -qs '^ready' "$work/standin.out" || fail "the stand-in did not start"
 (cd "$work" && PATH=$bin:/usr/bin:/bin exec callpanel search --format csv) >"$work/cli.out" 2>&1 ||
     fail "the packaged callpanel found no panel"
 [ "$(grep -c '^00:50:2A:' "$work/cli.out")" -eq 1 ] || fail "callpanel did not list the stand-in once"
 echo "callpanel: $(tail -n1 "$work/cli.out")"
+
+# No desktop at all: one line that says so, exit 1, not Qt's abort.
+rc=0
+(cd "$work" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/callpanel-tool") \
+    >"$work/nodisplay.out" 2>&1 || rc=$?
+[ "$rc" -eq 1 ] && grep -q 'needs a graphical desktop' "$work/nodisplay.out" ||
+    fail "without a display: exit $rc, $(cat "$work/nodisplay.out")"
+echo "without a display: $(head -n1 "$work/nodisplay.out")"
 
 start_xvfb 96 || fail "Xvfb did not start"
 
