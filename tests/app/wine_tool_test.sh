@@ -13,6 +13,7 @@
 #  - select, edit, Write: the write request byte for byte as the stand-in received it;
 #  - Del all cards for the second line reaches the second stand-in (SCREENSHOT: the window is
 #    grabbed then, its Chinese texts in WenQuanYi);
+#  - "Help Station" picked in the drop-down: a 10-character address gets its check's box;
 #  - letters in a byte box: the exception display, titled with the window's caption; no write;
 #  - closing the window ends the program with 0;
 #  - at 200 % (LogPixels 192) the client area is 1722 x 744 and "Search all" is at twice its
@@ -106,23 +107,28 @@ type_into() {
 }
 no_window() { ! has_window "$1"; }
 # dismiss BOX COMMAND...: Return to the box until COMMAND holds (up to 5 times), in case a key
-# came before the box took the focus.
+# came before the box took the focus; then a second for wine to give the window the keyboard
+# back, so that what is typed next is not lost.
 dismiss() {
     local box=$1
     shift
     for _ in 1 2 3 4 5; do
         xdotool windowfocus --sync "$box" key Return 2>/dev/null || true
-        wait_for 2 "$@" && return 0
+        if wait_for 2 "$@"; then
+            sleep 1
+            return 0
+        fi
     done
     return 1
 }
 count_of() { grep -c "$2" "$work/standin$1.out" || true; }
 
 # The layout's places: "Search all", "Write", "Del all cards", the list's lines, the boxes of
-# the IP address's last byte, of the facility number, of the unlocking time and of the address.
+# the IP address's last byte, of the facility number, of the unlocking time and of the address;
+# the device type.
 readonly SEARCH=(424 308) WRITE=(592 308) DELETE=(733 308)
 readonly LINE0=(100 24) LINE1=(100 38) IP4=(529 196) FACILITY=(480 115) UNLOCK=(500 235)
-readonly ADDRESS=(480 75)
+readonly ADDRESS=(480 75) COMBO=(480 35)
 
 searched() { [ "$(count_of 1 '^search from ')" -ge 1 ]; }
 for _ in 1 2 3; do # the first click may come before the window takes input
@@ -182,6 +188,15 @@ if [ -n "$shot" ]; then
     "$xgrab" "$win" "$shot" >/dev/null || fail "could not grab the window"
     echo "screenshot: $shot"
 fi
+
+# The device type picked with the keyboard: a help station wants a 4-character address.
+click "${COMBO[@]}"
+xdotool key --window "$win" Down Return
+click "${WRITE[@]}"
+box=$(find_window '^Error$') || true
+[ -n "$box" ] || fail "no box \"Error\" for a help station's 10-character address"
+dismiss "$box" no_window '^Error$' || fail "the box did not close"
+echo "help station picked: its address check"
 
 # The exception display: letters in a byte box end the press in a box titled with the
 # window's caption, and nothing is sent.

@@ -9,8 +9,8 @@
 # plans that change 100 and 20 panels, with and without datagrams lost at random. Prints one table and writes it to
 # tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and replaces
 # them in results.md (LOSS_RUNS: runs of the 20-panel loss rows, default 20);
-# BENCH_ONLY=callpanel-search only its searches of 1,000 panels and, as a normal user with
-# stock Debian's and the package's net.core.rmem_max, of 2,000.
+# BENCH_ONLY=callpanel-search only its searches of 1,000 and 2,000 panels (as root and as a
+# normal user, also with stock Debian's and the package's net.core.rmem_max).
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../../tests/lib/x11.sh
 . "$(dirname "$0")/../../tests/lib/x11.sh"
@@ -39,9 +39,19 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
     segments_row=$(mktemp)
     trap 'rm -f "$segments_row"' EXIT
     callpanel_rows=$(mktemp)
-    trap 'rm -f "$segments_row" "$callpanel_rows"' EXIT
+    # net.core.rmem_max belongs to the machine and can be set only from its own namespace: a
+    # helper here sets the values the callpanel rows write into this FIFO; the value found now
+    # is put back at the end.
+    rmem_fifo=$(mktemp -u)
+    mkfifo "$rmem_fifo"
+    rmem_saved=$(cat /proc/sys/net/core/rmem_max)
+    (while read -r v <"$rmem_fifo"; do [[ $v =~ ^[0-9]+$ ]] && echo "$v" >/proc/sys/net/core/rmem_max; done) &
+    rmem_helper=$!
+    trap 'kill "$rmem_helper" 2>/dev/null; echo "$rmem_saved" >/proc/sys/net/core/rmem_max
+        rm -f "$segments_row" "$callpanel_rows" "$rmem_fifo"' EXIT
     "$root/tools/testnet.sh" --panels 100 -- \
-        env BUILD_DIR="$build" BENCH_PART=callpanel BENCH_ROW="$callpanel_rows" "$0"
+        env BUILD_DIR="$build" BENCH_PART=callpanel BENCH_ROW="$callpanel_rows" \
+        RMEM_FIFO="$rmem_fifo" "$0"
     if [ "${BENCH_ONLY:-}" = callpanel ] || [ "${BENCH_ONLY:-}" = callpanel-search ]; then
         # Only these rows: each replaces the row of the same measure in the last full run's
         # table; new ones follow its callpanel rows.
@@ -159,18 +169,36 @@ EOF
     stop "${started[@]}"
     crows+=("| callpanel search, 1000 panels, 10 % of datagrams lost each way | $listed_min of 1000 listed (worst of $ROUNDS runs; $short_runs run(s) said the list may be short) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options |")
 
-    # 2,000 panels as a normal user with Debian's net.core.rmem_max (212992 bytes), and as root.
+    # 2,000 panels: a normal user with a buffer of Debian's net.core.rmem_max (212992 bytes, asked
+    # for with the test variable), root; then a normal user under the real limit, stock Debian's
+    # and the package's sysctl.d value, set through the helper outside (RMEM_FIFO) and put back
+    # at once.
     echo "=== callpanel search, 2000 panels (20 in each of 100 namespaces)"
     started=()
     for ((p = 0; p < 100; p++)); do
         launch_standin "$p" --panels 20 --base-ip "10.83.$((p + 1)).1" --exit-after 900
     done
     await_standins 100
-    for who in user root; do
+    set_rmem_max() {
+        echo "$1" >"$RMEM_FIFO"
+        wait_for 5 grep -qx "$1" /proc/sys/net/core/rmem_max || { echo "rmem_max not set" >&2; exit 1; }
+    }
+    saved_rmem_max=$(cat /proc/sys/net/core/rmem_max)
+    package_rmem_max=$(sed -n 's/^net\.core\.rmem_max *= *//p' "$root/packaging/sysctl.d/60-callpanel-tool.conf")
+    normal_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all)
+    for who in user root user-stock user-package; do
         times=() listed_min=2000 short_runs=0 drops=()
-        as=() buffer=()
-        [ "$who" = user ] && as=(setpriv --reuid=nobody --regid=nogroup --clear-groups) &&
-            buffer=(CALLPANEL_RECEIVE_BUFFER=212992)
+        as=() buffer=() limit=
+        case $who in
+        user) as=("${normal_user[@]}") buffer=(CALLPANEL_RECEIVE_BUFFER=212992)
+            label="as a normal user, receive buffer 212992 bytes" ;;
+        root) label="as root" ;;
+        user-stock) as=("${normal_user[@]}") limit=212992
+            label="as a normal user, net.core.rmem_max 212992 (stock Debian)" ;;
+        user-package) as=("${normal_user[@]}") limit=$package_rmem_max
+            label="as a normal user, net.core.rmem_max $limit (the package's sysctl.d)" ;;
+        esac
+        [ -z "$limit" ] || set_rmem_max "$limit"
         for ((r = 0; r < 3; r++)); do
             t0=$(ms_now)
             env "${buffer[@]}" "${as[@]}" "$cli" search --format csv >"$work/s2000.csv" 2>"$work/s2000.err" || true
@@ -180,41 +208,11 @@ EOF
             grep -q 'may be short' "$work/s2000.err" && short_runs=$((short_runs + 1))
             dropped=$(sed -n 's/.*dropped \([0-9]*\) repl.* in \([0-9]*\) search.*/\1 in \2/p' "$work/s2000.err" | head -n1)
             [ -z "$dropped" ] || drops+=("$dropped")
-            echo "search 2000 as $who $r: $listed listed in ${times[-1]} ms; dropped: ${dropped:-none}"
+            echo "search 2000 $label, run $r: $listed listed in ${times[-1]} ms; dropped: ${dropped:-none}"
         done
-        crows+=("| callpanel search, 2000 panels answering at once, as $who$([ "$who" = user ] && echo ", receive buffer 212992 bytes") | $listed_min of 2000 listed (worst of 3 runs; $short_runs run(s) said the list may be short; dropped: $(IFS=,; echo "${drops[*]:-none}" | sed 's/,/, /g')) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options |")
+        [ -z "$limit" ] || set_rmem_max "$saved_rmem_max"
+        crows+=("| callpanel search, 2000 panels answering at once, $label | $listed_min of 2000 listed (worst of 3 runs; $short_runs run(s) said the list may be short; dropped: $(IFS=,; echo "${drops[*]:-none}" | sed 's/,/, /g')) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options |")
     done
-    stop "${started[@]}"
-
-    # A normal user's search of 2,000 panels: without CAP_NET_ADMIN the kernel caps the socket's
-    # buffer at twice net.core.rmem_max, stock Debian's 212992 before the package and its
-    # sysctl.d value after. The limit is the machine's, not the namespace's: it is set from the
-    # machine's namespace (no datagram goes there) and put back at once.
-    echo "=== callpanel search by a normal user, 2000 panels (20 in each of 100 namespaces)"
-    started=()
-    for ((p = 0; p < 100; p++)); do
-        launch_standin "$p" --panels 20 --base-ip "10.83.$((p + 1)).1" --exit-after 600
-    done
-    await_standins 100
-    set_rmem_max() { nsenter --net=/proc/1/ns/net sh -c "echo $1 >/proc/sys/net/core/rmem_max"; }
-    saved_rmem_max=$(cat /proc/sys/net/core/rmem_max)
-    package_rmem_max=$(sed -n 's/^net\.core\.rmem_max *= *//p' "$root/packaging/sysctl.d/60-callpanel-tool.conf")
-    for limit in 212992 "$package_rmem_max"; do
-        set_rmem_max "$limit"
-        times=() listed_min=2000 lost_runs=0
-        for ((r = 0; r < ROUNDS; r++)); do
-            t0=$(ms_now)
-            setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all \
-                "$cli" search --format csv >"$work/s2000.csv" 2>"$work/s2000.err" || true
-            times+=($(($(ms_now) - t0)))
-            listed=$(($(wc -l <"$work/s2000.csv") - 1))
-            [ "$listed" -lt "$listed_min" ] && listed_min=$listed
-            grep -q 'replies were lost' "$work/s2000.err" && lost_runs=$((lost_runs + 1))
-            echo "rmem_max $limit, search $r: $listed listed in ${times[-1]} ms"
-        done
-        crows+=("| callpanel search by a normal user, 2000 panels, net.core.rmem_max $limit | $listed_min of 2000 listed (worst of $ROUNDS runs; $lost_runs run(s) said replies were lost) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | $([ "$limit" = 212992 ] && echo "stock Debian" || echo "the package's sysctl.d") |")
-    done
-    set_rmem_max "$saved_rmem_max"
     stop "${started[@]}"
     if [ "${BENCH_ONLY:-}" = callpanel-search ]; then
         printf '%s\n' "${crows[@]}" | tee "$BENCH_ROW"
