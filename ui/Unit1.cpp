@@ -134,18 +134,18 @@ QFont FontOf(FontRole role) {
 }
 
 // One control of the layout, as a widget of `form`.
-QWidget* MakeControl(const ControlSpec& spec, QWidget* form) {
-    const QRect bounds(spec.Bounds.X, spec.Bounds.Y, spec.Bounds.Width, spec.Bounds.Height);
+QWidget* MakeControl(const ControlEntry& entry, QWidget* form) {
+    const QRect bounds(entry.Bounds.X, entry.Bounds.Y, entry.Bounds.Width, entry.Bounds.Height);
     QWidget* widget = nullptr;
-    switch (spec.Kind) {
+    switch (entry.Kind) {
     case ControlKind::Label: {
-        auto* l = new TLabel(QString::fromUtf8(spec.Text), form);
+        auto* l = new TLabel(QString::fromUtf8(entry.Text), form);
         l->setTextFormat(Qt::PlainText);
         widget = l;
         break;
     }
     case ControlKind::Button: {
-        auto* b = new QPushButton(QString::fromUtf8(spec.Text), form);
+        auto* b = new QPushButton(QString::fromUtf8(entry.Text), form);
         b->setAutoDefault(false);
         b->setDefault(false);
         widget = b;
@@ -155,11 +155,11 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* form) {
     case ControlKind::Frame:
     case ControlKind::Field: {
         auto* e = new TEdit(form);
-        e->SetMaxLength(spec.MaxLength);
-        e->setText(QString::fromUtf8(spec.Text));
-        e->setReadOnly(spec.ReadOnly);
-        if (spec.Kind == ControlKind::Field) e->setFrame(false);
-        if (spec.Kind == ControlKind::Frame) {
+        e->SetMaxLength(entry.MaxLength);
+        e->setText(QString::fromUtf8(entry.Text));
+        e->setReadOnly(entry.ReadOnly);
+        if (entry.Kind == ControlKind::Field) e->setFrame(false);
+        if (entry.Kind == ControlKind::Frame) {
             e->setEnabled(false);
             e->setFocusPolicy(Qt::NoFocus);
             // Same ground as the field boxes on it, so the five read as one box.
@@ -191,10 +191,10 @@ QWidget* MakeControl(const ControlSpec& spec, QWidget* form) {
         break;
     }
     }
-    widget->setObjectName(QLatin1String(spec.Name));
-    widget->setFont(FontOf(spec.Font));
-    if (spec.ToolTip) widget->setToolTip(QString::fromUtf8(spec.ToolTip));
-    if (spec.Kind == ControlKind::Label) {
+    widget->setObjectName(QLatin1String(entry.Name));
+    widget->setFont(FontOf(entry.Font));
+    if (entry.ToolTip) widget->setToolTip(QString::fromUtf8(entry.ToolTip));
+    if (entry.Kind == ControlKind::Label) {
         widget->move(bounds.topLeft());
         FitLabel(static_cast<QLabel*>(widget));
     } else {
@@ -251,10 +251,10 @@ void TForm1::CreateControls() {
 
     // Created in the table's order, which is the tab order after the labels.
     QWidget* previous = nullptr;
-    for (const ControlSpec& spec : Form1Layout::Controls()) {
-        QWidget* widget = MakeControl(spec, this);
-        Widgets[int(spec.Id)] = widget;
-        if (spec.Kind == ControlKind::Label) continue;
+    for (const ControlEntry& entry : Form1Layout::Controls()) {
+        QWidget* widget = MakeControl(entry, this);
+        Widgets[int(entry.Id)] = widget;
+        if (entry.Kind == ControlKind::Label) continue;
         if (previous) setTabOrder(previous, widget);
         previous = widget;
     }

@@ -137,6 +137,9 @@ for _ in 1 2 3; do # the first click may come before the window takes input
 done
 searched || fail "a click on \"Search all\" did not search"
 sleep 2 # both replies in and listed, also on a busy machine
+# Every copy of the window's search leaves from port 8300, as on Linux.
+ports=$(sed -n 's/^search from [0-9.]*:\([0-9]*\) .*/\1/p' "$work"/standin*.out | sort -u)
+[ "$ports" = 8300 ] || fail "the window's searches came from ports: ${ports//$'\n'/ }"
 
 # A click on the selected line shows its panel again: the unlocking time typed is undone.
 click "${LINE0[@]}"

@@ -57,6 +57,6 @@ class RecordingView final : public Form1View {
     }
 
   private:
-    static std::string Name(Control control) { return Form1Layout::Spec(control).Name; }
+    static std::string Name(Control control) { return Form1Layout::Entry(control).Name; }
     void Record(std::string call) { Calls.push_back(std::move(call)); }
 };

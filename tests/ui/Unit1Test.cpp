@@ -1165,9 +1165,9 @@ void Unit1Test::wholeScaleFactor() {
     QCOMPARE(Form1Layout::WholeScaleFactor(desktop), factor);
     // Every place and size grows by the same whole factor: a field box stays on its frame.
     const ControlRect frame =
-        Form1Layout::Scaled(Form1Layout::Spec(::Control::Edit11).Bounds, factor);
+        Form1Layout::Scaled(Form1Layout::Entry(::Control::Edit11).Bounds, factor);
     const ControlRect field =
-        Form1Layout::Scaled(Form1Layout::Spec(::Control::Edit7).Bounds, factor);
+        Form1Layout::Scaled(Form1Layout::Entry(::Control::Edit7).Bounds, factor);
     QCOMPARE(field.X - frame.X, 5 * factor);
     QCOMPARE(field.Y - frame.Y, 3 * factor);
     QCOMPARE(field.Width, 22 * factor);

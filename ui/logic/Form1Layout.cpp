@@ -22,35 +22,35 @@ constexpr int FrameHeight = 22;
 constexpr int BoxHeight = 22;
 constexpr int ButtonHeight = 25;
 
-constexpr ControlSpec Label(Control id, const char* name, int x, int y, const char* caption) {
+constexpr ControlEntry Label(Control id, const char* name, int x, int y, const char* caption) {
     return {id, name, K::Label, {x, y, 0, Form1Layout::LabelHeight}, caption, 0, false, nullptr, P};
 }
-constexpr ControlSpec Edit(Control id, const char* name, int x, int y, int w, int maxLength,
-                           const char* tip = nullptr, bool readOnly = false) {
+constexpr ControlEntry Edit(Control id, const char* name, int x, int y, int w, int maxLength,
+                            const char* tip = nullptr, bool readOnly = false) {
     return {id, name, K::Edit, {x, y, w, BoxHeight}, "", maxLength, readOnly, tip, P};
 }
-constexpr ControlSpec Frame(Control id, const char* name, int x, int y, int w, const char* text) {
+constexpr ControlEntry Frame(Control id, const char* name, int x, int y, int w, const char* text) {
     return {id, name, K::Frame, {x, y, w, FrameHeight}, text, 0, true, nullptr, P};
 }
 // The n-th field box on `frame`.
-constexpr ControlSpec Field(Control id, const char* name, const ControlSpec& frame, int n,
-                            int maxLength) {
+constexpr ControlEntry Field(Control id, const char* name, const ControlEntry& frame, int n,
+                             int maxLength) {
     const ControlRect on = {frame.Bounds.X + FieldOffsets[n], frame.Bounds.Y + FieldTop, FieldWidth,
                             FieldHeight};
     return {id, name, K::Field, on, "", maxLength, false, nullptr, P};
 }
-constexpr ControlSpec Button(Control id, const char* name, int x, int y, int w, const char* caption,
-                             FontRole font = P) {
+constexpr ControlEntry Button(Control id, const char* name, int x, int y, int w,
+                              const char* caption, FontRole font = P) {
     return {id, name, K::Button, {x, y, w, ButtonHeight}, caption, 0, false, nullptr, font};
 }
 
-constexpr ControlSpec Ip11 = Frame(Edit11, "Edit11", 411, 184, 145, IpFrameText);
-constexpr ControlSpec Ip12 = Frame(Edit12, "Edit12", 659, 64, 145, IpFrameText);
-constexpr ControlSpec Ip17 = Frame(Edit17, "Edit17", 659, 104, 145, IpFrameText);
-constexpr ControlSpec Ip22 = Frame(Edit22, "Edit22", 659, 144, 145, IpFrameText);
-constexpr ControlSpec Mac2 = Frame(Edit2, "Edit2", 451, 144, 102, MacFrameText);
+constexpr ControlEntry Ip11 = Frame(Edit11, "Edit11", 411, 184, 145, IpFrameText);
+constexpr ControlEntry Ip12 = Frame(Edit12, "Edit12", 659, 64, 145, IpFrameText);
+constexpr ControlEntry Ip17 = Frame(Edit17, "Edit17", 659, 104, 145, IpFrameText);
+constexpr ControlEntry Ip22 = Frame(Edit22, "Edit22", 659, 144, 145, IpFrameText);
+constexpr ControlEntry Mac2 = Frame(Edit2, "Edit2", 451, 144, 102, MacFrameText);
 
-constexpr std::array<ControlSpec, ControlCount> Table = {{
+constexpr std::array<ControlEntry, ControlCount> Table = {{
     Label(Label9, "Label9", 316, 32, "Camera："),
     Label(Label1, "Label1", 316, 72, "Address："),
     Label(Label8, "Label8", 316, 112, "Facility NO.："),
@@ -127,15 +127,15 @@ constexpr const char* Items[] = {"Flat Camera", "Help Station", "Villa Camera"};
 
 namespace Form1Layout {
 
-std::span<const ControlSpec> Controls() {
+std::span<const ControlEntry> Controls() {
     return Table;
 }
 
-const ControlSpec& Spec(Control control) {
+const ControlEntry& Entry(Control control) {
     return Table[TableIndex[std::size_t(control)]];
 }
 
-std::span<const ControlSpec> TabOrder() {
+std::span<const ControlEntry> TabOrder() {
     return Controls().subspan(FirstInTabOrder);
 }
 

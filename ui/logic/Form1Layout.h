@@ -55,7 +55,7 @@ struct ControlRect {
     int X, Y, Width, Height; // Width 0: as wide as the text
 };
 
-struct ControlSpec {
+struct ControlEntry {
     Control Id;
     const char* Name; // the object's name, as the window definition names it
     ControlKind Kind;
@@ -78,10 +78,10 @@ inline constexpr int ListLineHeight = 14; // of ListBox1 and of ComboBox1's drop
 
 // Every control in the order the faces create them: the labels, then the others in tab order
 // (which puts every field box above its frame).
-std::span<const ControlSpec> Controls();
-const ControlSpec& Spec(Control control);
+std::span<const ControlEntry> Controls();
+const ControlEntry& Entry(Control control);
 // The controls after the labels, in tab order.
-std::span<const ControlSpec> TabOrder();
+std::span<const ControlEntry> TabOrder();
 
 // ComboBox1's items, by the device type indexes; no item is chosen until the window is shown.
 std::span<const char* const> ComboItems();

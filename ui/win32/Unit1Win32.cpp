@@ -106,17 +106,17 @@ void TForm1::CreateControls() {
     const HINSTANCE instance = HINSTANCE(GetWindowLongPtrW(Window, GWLP_HINSTANCE));
     // Created labels first, then in tab order: the dialog manager's tab order is the order of
     // creation, and every field box comes after its frame.
-    for (const ControlSpec& spec : Form1Layout::Controls()) {
+    for (const ControlEntry& entry : Form1Layout::Controls()) {
         const wchar_t* windowClass = L"EDIT";
         DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
         DWORD exStyle = 0;
-        switch (spec.Kind) {
+        switch (entry.Kind) {
         case ControlKind::Label:
             windowClass = L"STATIC";
             style |= SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE;
             break;
         case ControlKind::Edit:
-            style |= WS_TABSTOP | ES_AUTOHSCROLL | (spec.ReadOnly ? ES_READONLY : 0);
+            style |= WS_TABSTOP | ES_AUTOHSCROLL | (entry.ReadOnly ? ES_READONLY : 0);
             exStyle |= WS_EX_CLIENTEDGE;
             break;
         case ControlKind::Frame:
@@ -141,18 +141,18 @@ void TForm1::CreateControls() {
             break;
         }
         HWND control =
-            CreateWindowExW(exStyle, windowClass, Wide(spec.Text).c_str(), style, 0, 0, 0, 0,
-                            Window, HMENU(INT_PTR(IdOf(spec.Id))), instance, nullptr);
-        Of(spec.Id) = control;
-        if (spec.Kind == ControlKind::Edit || spec.Kind == ControlKind::Field)
-            SetTypingLimit(control, spec.MaxLength);
+            CreateWindowExW(exStyle, windowClass, Wide(entry.Text).c_str(), style, 0, 0, 0, 0,
+                            Window, HMENU(INT_PTR(IdOf(entry.Id))), instance, nullptr);
+        Of(entry.Id) = control;
+        if (entry.Kind == ControlKind::Edit || entry.Kind == ControlKind::Field)
+            SetTypingLimit(control, entry.MaxLength);
     }
     // A later child lies below an earlier one; the frames go under the field boxes laid over
     // them. Being disabled they are never in the tab order, which follows the same sibling
     // order, so no focus cycle changes.
-    for (const ControlSpec& spec : Form1Layout::Controls())
-        if (spec.Kind == ControlKind::Frame)
-            SetWindowPos(Of(spec.Id), HWND_BOTTOM, 0, 0, 0, 0,
+    for (const ControlEntry& entry : Form1Layout::Controls())
+        if (entry.Kind == ControlKind::Frame)
+            SetWindowPos(Of(entry.Id), HWND_BOTTOM, 0, 0, 0, 0,
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (const char* item : Form1Layout::ComboItems())
         SendMessageW(Of(Control::ComboBox1), CB_ADDSTRING, 0, LPARAM(Wide(item).c_str()));
@@ -161,14 +161,14 @@ void TForm1::CreateControls() {
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, Window, nullptr, instance, nullptr);
-    for (const ControlSpec& spec : Form1Layout::Controls()) {
-        if (!spec.ToolTip) continue;
-        std::wstring tip = Wide(spec.ToolTip);
+    for (const ControlEntry& entry : Form1Layout::Controls()) {
+        if (!entry.ToolTip) continue;
+        std::wstring tip = Wide(entry.ToolTip);
         TOOLINFOW tool{};
         tool.cbSize = TTTOOLINFOW_V2_SIZE;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         tool.hwnd = Window;
-        tool.uId = UINT_PTR(Of(spec.Id));
+        tool.uId = UINT_PTR(Of(entry.Id));
         tool.lpszText = tip.data();
         SendMessageW(ToolTips, TTM_ADDTOOLW, 0, LPARAM(&tool));
     }
@@ -183,22 +183,22 @@ void TForm1::Layout(int dpi) {
     Fonts[int(FontRole::Panel)] = MakeFont(FontRole::Panel, Factor);
     Fonts[int(FontRole::Window)] = MakeFont(FontRole::Window, Factor);
 
-    for (const ControlSpec& spec : Form1Layout::Controls()) {
-        HWND control = Of(spec.Id);
-        SendMessageW(control, WM_SETFONT, WPARAM(Fonts[int(spec.Font)]), FALSE);
-        ControlRect r = Form1Layout::Scaled(spec.Bounds, Factor);
-        if (spec.Kind == ControlKind::Combo) {
+    for (const ControlEntry& entry : Form1Layout::Controls()) {
+        HWND control = Of(entry.Id);
+        SendMessageW(control, WM_SETFONT, WPARAM(Fonts[int(entry.Font)]), FALSE);
+        ControlRect r = Form1Layout::Scaled(entry.Bounds, Factor);
+        if (entry.Kind == ControlKind::Combo) {
             const int line = Form1Layout::Scaled(Form1Layout::ListLineHeight, Factor);
             // The closed box is its selection field plus a 3-pixel border above and below.
             SendMessageW(control, CB_SETITEMHEIGHT, WPARAM(-1), r.Height - 6 * Factor);
             SendMessageW(control, CB_SETITEMHEIGHT, 0, line);
             r.Height += line * ComboDropLines + 2 * Factor;
         }
-        if (spec.Kind == ControlKind::List)
+        if (entry.Kind == ControlKind::List)
             SendMessageW(control, LB_SETITEMHEIGHT, 0,
                          Form1Layout::Scaled(Form1Layout::ListLineHeight, Factor));
         SetWindowPos(control, nullptr, r.X, r.Y, r.Width, r.Height, SWP_NOZORDER | SWP_NOACTIVATE);
-        if (spec.Kind == ControlKind::Label) FitLabel(spec.Id);
+        if (entry.Kind == ControlKind::Label) FitLabel(entry.Id);
     }
 
     RECT where{};
@@ -308,8 +308,8 @@ LRESULT TForm1::Handle(UINT message, WPARAM w, LPARAM l) {
         return 0;
     case WM_CTLCOLORSTATIC:
         // Frames (disabled) and the read-only version box keep the ground of an edit box.
-        for (const ControlSpec& spec : Form1Layout::Controls()) {
-            if (Of(spec.Id) != HWND(l) || spec.Kind == ControlKind::Label) continue;
+        for (const ControlEntry& entry : Form1Layout::Controls()) {
+            if (Of(entry.Id) != HWND(l) || entry.Kind == ControlKind::Label) continue;
             SetBkColor(HDC(w), GetSysColor(COLOR_WINDOW));
             return LRESULT(FieldGround);
         }
