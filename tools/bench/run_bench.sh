@@ -136,35 +136,34 @@ EOF
     worst() { printf '%s\n' "$@" | sort -n | tail -n1; }
     crows=()
 
+    # search_1000 WORDS LABEL: ROUNDS searches of the 1,000 panels; sets times, listed_min and
+    # flagged (runs whose messages held WORDS).
+    search_1000() {
+        times=() listed_min=1000 flagged=0
+        for ((r = 0; r < ROUNDS; r++)); do
+            t0=$(ms_now)
+            "$cli" search --format csv >"$work/s1000.csv" 2>"$work/s1000.err" || true
+            times+=($(($(ms_now) - t0)))
+            listed=$(($(wc -l <"$work/s1000.csv") - 1))
+            [ "$listed" -lt "$listed_min" ] && listed_min=$listed
+            grep -q "$1" "$work/s1000.err" && flagged=$((flagged + 1))
+            echo "$2 $r: $listed listed in ${times[-1]} ms"
+        done
+    }
+
     echo "=== callpanel search, 1000 panels (10 in each of 100 namespaces)"
     started=()
     for ((p = 0; p < 100; p++)); do
         launch_standin "$p" --panels 10 --base-ip "10.83.$((p + 1)).1" --exit-after 600
     done
     await_standins 100
-    times=() listed_min=1000 lost_runs=0
-    for ((r = 0; r < ROUNDS; r++)); do
-        t0=$(ms_now)
-        "$cli" search --format csv >"$work/s1000.csv" 2>"$work/s1000.err" || true
-        times+=($(($(ms_now) - t0)))
-        listed=$(($(wc -l <"$work/s1000.csv") - 1))
-        [ "$listed" -lt "$listed_min" ] && listed_min=$listed
-        grep -q 'dropped' "$work/s1000.err" && lost_runs=$((lost_runs + 1))
-        echo "search $r: $listed listed in ${times[-1]} ms"
-    done
+    search_1000 dropped search
+    lost_runs=$flagged
     crows+=("| callpanel search, 1000 panels answering at once | $listed_min of 1000 listed (worst of $ROUNDS runs; $lost_runs run(s) said replies were dropped) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default --wait 500 ms, --repeat 2 |")
     # The same panels with 10 % of datagrams lost each way: search asks while new panels answer.
     loss 10 100
-    times=() listed_min=1000 short_runs=0
-    for ((r = 0; r < ROUNDS; r++)); do
-        t0=$(ms_now)
-        "$cli" search --format csv >"$work/s1000.csv" 2>"$work/s1000.err" || true
-        times+=($(($(ms_now) - t0)))
-        listed=$(($(wc -l <"$work/s1000.csv") - 1))
-        [ "$listed" -lt "$listed_min" ] && listed_min=$listed
-        grep -q 'may be short' "$work/s1000.err" && short_runs=$((short_runs + 1))
-        echo "search at 10 % loss $r: $listed listed in ${times[-1]} ms"
-    done
+    search_1000 'may be short' 'search at 10 % loss'
+    short_runs=$flagged
     loss 0 100
     stop "${started[@]}"
     crows+=("| callpanel search, 1000 panels, 10 % of datagrams lost each way | $listed_min of 1000 listed (worst of $ROUNDS runs; $short_runs run(s) said the list may be short) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options |")
