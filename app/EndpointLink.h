@@ -1,7 +1,7 @@
 #pragma once
 
 #include "../net/Udpr.h"
-#include "../protocol/Transmitter.h"
+#include "Transmitter.h"
 
 // The sender thread's way to the endpoint: destination settings first, then one Send.
 class EndpointLink final : public Transmitter {

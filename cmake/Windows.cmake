@@ -52,5 +52,5 @@ add_subdirectory(app/win32)
 install(TARGETS callpanel callpanel-tool RUNTIME DESTINATION .)
 
 # The GBK table against code page 936, run under wine by e2e_callpanel_wine.
-add_executable(gbk-codec-check tests/protocol/GbkCodecCheck.cpp protocol/GbkCodecWin32.cpp)
-target_include_directories(gbk-codec-check PRIVATE protocol)
+add_executable(gbk-codec-check tests/protocol/GbkCodecCheck.cpp protocol/rules/GbkCodecWin32.cpp)
+target_include_directories(gbk-codec-check PRIVATE protocol/rules)

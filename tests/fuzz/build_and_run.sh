@@ -16,9 +16,11 @@ command -v "$cxx" >/dev/null || { echo "fuzz: $cxx is missing (scripts/setup.sh 
 
 case $target in
 reply)
-    sources=(tests/fuzz/ReplyFuzzer.cpp protocol/MessageFormat.cpp protocol/PanelLine.cpp
-        protocol/WindowMailbox.cpp protocol/CommandQueue.cpp protocol/ReplyDispatcher.cpp
-        protocol/DuplicateRule.cpp protocol/ReplyRoutes.cpp protocol/EventfdWake.cpp)
+    sources=(tests/fuzz/ReplyFuzzer.cpp protocol/rules/MessageFormat.cpp
+        protocol/rules/PanelLine.cpp protocol/engine/WindowMailbox.cpp
+        protocol/engine/CommandQueue.cpp protocol/engine/ReplyDispatcher.cpp
+        protocol/rules/DuplicateRule.cpp protocol/engine/ReplyRoutes.cpp
+        protocol/engine/EventfdWake.cpp)
     libs=(-pthread)
     max_len=12289 # one byte more than the receiver takes, so the too-long rule is hit
     seeds=$root/tests/fuzz/corpus
@@ -30,7 +32,8 @@ plan)
     sources=(tests/fuzz/PlanFuzzer.cpp cli/core/Plan.cpp cli/core/PlanReader.cpp
         cli/core/CsvReader.cpp cli/core/TerminalText.cpp cli/core/SiteChecks.cpp
         cli/core/MessageText.cpp cli/core/PlanEncoding.cpp
-        protocol/PanelTexts.cpp protocol/GbkCodecIconv.cpp protocol/SettingsChecks.cpp)
+        protocol/rules/PanelTexts.cpp protocol/rules/GbkCodecIconv.cpp
+        protocol/rules/SettingsChecks.cpp)
     libs=()
     max_len=4096 # a few dozen rows; longer files only repeat what rows do
     seeds=$root/tests/fuzz/plan-corpus
@@ -47,8 +50,8 @@ mkdir -p "$out/obj-$target" "$work"
 
 # shellcheck disable=SC2054 # the commas belong to -fsanitize
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
-    -fno-sanitize-recover=all -Wall -Wextra -Werror -I"$root/net" -I"$root/protocol"
-    -I"$root/cli/core")
+    -fno-sanitize-recover=all -Wall -Wextra -Werror -I"$root/net" -I"$root/protocol/rules"
+    -I"$root/protocol/engine" -I"$root/cli/core")
 
 echo "fuzz: building $out/$target-fuzzer with $cxx"
 objects=()

@@ -4,11 +4,11 @@
 
 #include "DatagramSocket.h"
 
-std::vector<Ipv4Bytes> ComputerAddresses() {
-    std::vector<Ipv4Bytes> addresses;
+std::vector<std::array<std::uint8_t, 4>> ComputerAddresses() {
+    std::vector<std::array<std::uint8_t, 4>> addresses;
     for (const InterfaceAddress& a : CurrentInterfaceAddresses()) {
         if (a.Family != AF_INET) continue;
-        Ipv4Bytes bytes;
+        std::array<std::uint8_t, 4> bytes;
         std::memcpy(bytes.data(), &a.Address, 4); // network byte order: first octet first
         addresses.push_back(bytes);
     }
