@@ -23,21 +23,18 @@
 #include "PanelTexts.h"
 #include "Plan.h"
 #include "PlanFile.h"
-#include "Rounds.h"
 #include "SearchRounds.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
 #include "TerminalText.h"
 #include "UndoPlan.h"
+#include "WriteRounds.h"
 
 namespace Cli {
 
 namespace {
 
 constexpr const char* Arrow = " \xE2\x86\x92 "; // " → "
-// Before writing and when reading back, searches go out this often until every panel wanted has
-// answered: one lost datagram costs a quarter second, not a run.
-constexpr Millis SearchEvery{250};
 // delete-cards cannot be taken back: it listens this long at least for panels sharing the
 // identity (one that answers a second late, or whose first replies were lost), and sends the
 // request up to DeleteAttempts times until the panel answers.
@@ -129,82 +126,19 @@ void ReportLoss(const Collected& collected, const Engine& engine) {
               BufferFix + ", and search again");
 }
 
-// A search of set, apply and delete-cards: a request every SearchEvery until `done` holds of the
-// replies (after at least `least` requests), --wait has passed or `requests` have gone out.
-Collected SearchFor(Engine& engine, const SearchOptions& search, int requests,
-                    const std::function<bool(const Replies&)>& done) {
-    const auto start = Clock::now();
-    const Millis least = SearchEvery * (std::max(search.Repeat, 1) - 1);
-    SearchPlan plan;
-    plan.Every = SearchEvery;
-    plan.Requests = std::max(requests, search.Repeat);
-    plan.Deadline = Millis(search.WaitMs);
-    if (done)
-        plan.Done = [&](const Replies& replies) {
-            return Clock::now() - start >= least && done(replies);
-        };
-    return engine.Search(plan);
-}
-
-std::string Joined(const std::vector<std::string>& parts, const char* separator) {
-    std::string out;
-    for (const auto& part : parts) {
-        if (!out.empty()) out += separator;
-        out += part;
-    }
-    return out;
-}
-
-// A panel named by its MAC, its current IP address or its identity.
-std::vector<const FoundPanel*> Matching(const std::vector<FoundPanel>& found,
-                                        const std::string& name) {
-    const auto mac = ParseMac(name);
-    std::vector<const FoundPanel*> matches;
-    for (const FoundPanel& p : found) {
-        const auto cells = PanelCells(p.Record, p.Via);
-        if ((mac && MacOf(p.Record) == *mac) || cells[4] == name || cells[10] == name)
-            matches.push_back(&p);
-    }
-    return matches;
-}
-
-std::string Described(const FoundPanel& p) {
-    const auto cells = PanelCells(p.Record, p.Via);
-    return cells[0] + " (" + cells[10] + ", " + cells[4] + ")";
-}
-
 // The one panel `name` stands for, or the exit code after saying why there is none.
-const FoundPanel* FindOne(const std::vector<FoundPanel>& found, const std::string& name,
-                          int& exitCode) {
-    const auto matches = Matching(found, name);
-    if (matches.size() == 1) return matches.front();
-    if (matches.empty()) {
-        Error("no panel answered as '" + name + "' (" + std::to_string(found.size()) +
-              " panel(s) found)");
-        exitCode = ExitFailed;
-        return nullptr;
-    }
-    std::vector<std::string> names;
-    for (const FoundPanel* p : matches)
-        names.push_back(Described(*p));
-    Error("'" + name + "' names " + std::to_string(matches.size()) +
-          " panels: " + Joined(names, ", ") + "; name one by its MAC; nothing was written");
-    exitCode = ExitRefused;
+const FoundPanel* OnePanel(const std::vector<FoundPanel>& found, const std::string& name,
+                           int& exitCode) {
+    const NamedPanel named = FindOne(found, name);
+    if (named.Outcome == NamedPanel::One) return named.Panel;
+    Error(named.Error);
+    exitCode = named.Outcome == NamedPanel::None ? ExitFailed : ExitRefused;
     return nullptr;
 }
 
-// The panels found for `set`: searched until the name has answered and a whole round has passed,
-// so that another panel with the same name is heard.
-Collected FindNamed(Engine& engine, const SearchOptions& search, int requests,
-                    const std::string& name) {
-    const auto start = Clock::now();
-    return SearchFor(engine, search, requests, [&](const Replies& replies) {
-        if (Clock::now() - start < SearchEvery) return false;
-        std::vector<FoundPanel> panels;
-        for (const PanelRecord& r : replies)
-            panels.push_back({r, "", ""});
-        return !Matching(panels, name).empty();
-    });
+// Ctrl+C and the progress line, for the writes.
+RunControl Control() {
+    return {[] { return Interrupted(); }, [](const std::string& text) { Progress(text); }};
 }
 
 std::string Where(const std::string& path, const PlanError& e) {
@@ -254,45 +188,6 @@ bool SaveUndo(const std::vector<RowChange>& rows, const std::string& named) {
     }
     Error("undo plan: " + path + " (callpanel apply " + path + " puts the panels back)");
     return true;
-}
-
-// Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
-// rows not yet written are skipped and what was written is read back.
-void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, int maxRounds) {
-    const std::size_t total = rounds.ToWrite().size();
-    for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
-        if (Interrupted()) break;
-        const auto todo = rounds.ToWrite();
-        for (std::size_t n = 0; n < todo.size(); ++n) {
-            const std::size_t at = todo[n];
-            if (Interrupted()) {
-                rounds.Skip(at);
-                continue;
-            }
-            Progress("round " + std::to_string(round + 1) + ": " +
-                     std::to_string(total - todo.size() + n) + " of " + std::to_string(total) +
-                     " rows done");
-            const PanelRecord current = rounds.Latest(at);
-            const PanelRecord pending = rounds.Pending(at);
-            const bool replied = engine.Write(current, pending, [&](const std::string& source) {
-                return CreditsWrite(source, current, pending);
-            });
-            rounds.Wrote(at, replied);
-        }
-        // Ends once every row written holds, or has answered after a whole round (its last
-        // reply counts: an earlier one may answer an older search).
-        const auto start = Clock::now();
-        SearchOptions readBack = search;
-        readBack.Repeat = 1;
-        const auto collected = SearchFor(engine, readBack, maxRounds, [&](const Replies& r) {
-            return rounds.AllHold(r) ||
-                   (Clock::now() - start >= SearchEvery && rounds.AllAnswered(r));
-        });
-        rounds.ReadBack(RecordsOf(collected.Replies));
-    }
-    Progress("");
-    for (std::size_t at : rounds.ToWrite())
-        if (Interrupted()) rounds.Skip(at);
 }
 
 // The results of `set` and `delete-cards` in a format for scripts.
@@ -385,7 +280,7 @@ int RunSet(const SetOptions& options) {
     ReportLoss(collected, engine);
     const auto found = Distinct(collected.Replies);
     int exitCode = ExitOk;
-    const FoundPanel* panel = FindOne(found, options.Panel, exitCode);
+    const FoundPanel* panel = OnePanel(found, options.Panel, exitCode);
     if (panel == nullptr) return exitCode;
     const PanelRecord& current = panel->Record;
 
@@ -431,7 +326,7 @@ int RunSet(const SetOptions& options) {
         report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
     Rounds rounds(changes.Rows);
-    WriteRounds(engine, rounds, options.Search, options.Rounds);
+    WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
     const RowResult result = rounds.Result(0);
     PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
     return Finish(result.Ok);
@@ -501,7 +396,7 @@ int RunApply(const ApplyOptions& options) {
         !SaveUndo(changes.Rows, options.UndoPath))
         return ExitRefused;
     Rounds rounds(changes.Rows);
-    WriteRounds(engine, rounds, options.Search, options.Rounds);
+    WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
 
     Table report;
     report.Columns = {"mac", "result", "details"};
@@ -533,7 +428,7 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
     ReportLoss(collected, engine);
     const auto found = Distinct(collected.Replies);
     int exitCode = ExitOk;
-    const FoundPanel* panel = FindOne(found, panelName, exitCode);
+    const FoundPanel* panel = OnePanel(found, panelName, exitCode);
     if (panel == nullptr) return exitCode;
     // The request names the identity: every panel that has it deletes its cards.
     std::vector<std::string> sharing;
