@@ -23,7 +23,6 @@
 #include "PanelTexts.h"
 #include "Plan.h"
 #include "PlanFile.h"
-#include "SearchRounds.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
 #include "TerminalText.h"
@@ -35,10 +34,7 @@ namespace Cli {
 namespace {
 
 constexpr const char* Arrow = " \xE2\x86\x92 "; // " → "
-// delete-cards cannot be taken back: it listens this long at least for panels sharing the
-// identity (one that answers a second late, or whose first replies were lost), and sends the
-// request up to DeleteAttempts times until the panel answers.
-constexpr Millis DeleteListen{3000};
+// delete-cards sends the request up to DeleteAttempts times until the panel answers.
 constexpr int DeleteAttempts = 10;
 
 using Clock = std::chrono::steady_clock;
@@ -127,13 +123,28 @@ void ReportLoss(const Collected& collected, const Engine& engine) {
 }
 
 // The one panel `name` stands for, or the exit code after saying why there is none.
-const FoundPanel* OnePanel(const std::vector<FoundPanel>& found, const std::string& name,
-                           int& exitCode) {
-    const NamedPanel named = FindOne(found, name);
+const FoundPanel* OnePanel(const Searched& searched, const std::string& name, int& exitCode) {
+    const NamedPanel named = FindOne(searched.Found, name);
     if (named.Outcome == NamedPanel::One) return named.Panel;
-    Error(named.Error);
+    // Nobody answering as the name is no risk, but the loss may explain it.
+    const bool lossy = named.Outcome == NamedPanel::None && !searched.Decided;
+    Error(named.Error +
+          (lossy ? ": " + LossText(searched.Heard) + "; try --wait " +
+                       std::to_string(WaitNeededMs(searched.Heard, int(SearchEvery.count())))
+                 : ""));
     exitCode = named.Outcome == NamedPanel::None ? ExitFailed : ExitRefused;
     return nullptr;
+}
+
+// A decision that rests on silence which the deadline cut short: refused, with the loss
+// measured and the --wait that it needs.
+int NotSure(const std::string& what, const Hearing& heard, const SearchOptions& search,
+            const char* outcome = "nothing was written") {
+    const int wait = std::max(WaitNeededMs(heard, int(SearchEvery.count())), search.WaitMs * 2);
+    Error("not sure that " + what + ": " + LossText(heard) + "; try --wait " +
+          std::to_string(wait));
+    Error(outcome);
+    return ExitRefused;
 }
 
 // Ctrl+C and the progress line, for the writes.
@@ -236,30 +247,17 @@ int OutputWritten(int exitCode) {
 int RunSearch(const SearchOptions& search, Format format) {
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    Collected all;
-    SearchRounds rounds(search.Repeat);
-    for (bool again = true; again;) {
-        SearchPlan plan;
-        plan.Every = Millis(search.WaitMs);
-        plan.LossRetries = 0; // a round with drops is not quiet: the rounds go on anyway
-        const Collected collected = engine.Search(plan);
-        all.Replies.insert(all.Replies.end(), collected.Replies.begin(), collected.Replies.end());
-        all.Searches += collected.Searches;
-        all.Dropped += collected.Dropped;
-        all.Whole = all.Whole || collected.Whole;
-        again = rounds.AskAgain(Distinct(all.Replies).size(), Distinct(collected.Replies).size(),
-                                collected.Whole);
-    }
-    ReportLoss(all, engine);
-    const auto found = Distinct(all.Replies);
-    Print(Render(PanelTable(found), format));
-    if (rounds.StillFinding())
-        Error("the list may be short: the last of " + std::to_string(rounds.Done()) +
-              " rounds still found new panels; search again with a longer --wait");
-    for (const std::string& shared : SharedNames(RecordsOf(found)))
-        Warn(shared + ": a request for one reaches all of them");
-    if (found.empty()) {
+    const Searched searched = SearchUntil(engine, SiteSearch(search));
+    ReportLoss(searched.All, engine);
+    Print(Render(PanelTable(searched.Found), format));
+    for (const std::string& shared : SharedNames(RecordsOf(searched.Found)))
+        Warn(shared);
+    if (searched.Found.empty()) {
         Error("no panel answered");
+        return ExitFailed;
+    }
+    if (!searched.Decided) {
+        Error("the list may be short: " + LossText(searched.Heard));
         return ExitFailed;
     }
     return ExitOk;
@@ -275,13 +273,17 @@ int RunSet(const SetOptions& options) {
     if (const int code = OpenEngine(engine)) return code;
     // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
     CatchInterrupts(ExitInterrupted);
-    const Collected collected = FindNamed(engine, options.Search, options.Rounds, options.Panel);
-    if (RefuseIncompleteView(collected, engine)) return ExitRefused;
-    ReportLoss(collected, engine);
-    const auto found = Distinct(collected.Replies);
+    const Searched searched = SearchUntil(engine, NameSearch(options.Search, options.Panel));
+    if (RefuseIncompleteView(searched.All, engine)) return ExitRefused;
+    ReportLoss(searched.All, engine);
+    const auto& found = searched.Found;
     int exitCode = ExitOk;
-    const FoundPanel* panel = OnePanel(found, options.Panel, exitCode);
+    const FoundPanel* panel = OnePanel(searched, options.Panel, exitCode);
     if (panel == nullptr) return exitCode;
+    if (!searched.Decided)
+        return NotSure("no other panel answers as '" + options.Panel +
+                           "' or holds what it is to take",
+                       searched.Heard, options.Search);
     const PanelRecord& current = panel->Record;
 
     // The options as a plan row over the panel's current settings.
@@ -348,21 +350,15 @@ int RunApply(const ApplyOptions& options) {
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
     CatchInterrupts(ExitInterrupted);
-    // Every panel the plan names is searched for until it answers (or the searches run out).
-    std::set<Mac> wanted;
-    for (const PlanRow& row : plan.Rows)
-        if (const auto it = row.Cells.find("mac"); it != row.Cells.end())
-            if (const auto mac = ParseMac(it->second)) wanted.insert(*mac);
-    const auto collected =
-        SearchFor(engine, options.Search, options.Rounds, [&](const Replies& replies) {
-            std::set<Mac> seen;
-            for (const PanelRecord& r : replies)
-                if (wanted.count(MacOf(r))) seen.insert(MacOf(r));
-            return seen.size() == wanted.size();
-        });
-    if (!options.DryRun && RefuseIncompleteView(collected, engine)) return ExitRefused;
-    ReportLoss(collected, engine);
-    const auto found = Distinct(collected.Replies);
+    // A panel of the plan that did not answer is absent only once every panel there has surely
+    // been heard; so is a clash with a panel outside the plan.
+    const Searched searched = SearchUntil(engine, PlanSearch(options.Search));
+    if (!options.DryRun && RefuseIncompleteView(searched.All, engine)) return ExitRefused;
+    ReportLoss(searched.All, engine);
+    if (!options.DryRun && !searched.Decided)
+        return NotSure("the search heard every panel", searched.Heard, options.Search);
+    if (!searched.Decided) Warn("the list may be short: " + LossText(searched.Heard));
+    const auto& found = searched.Found;
     const Changes changes = PlanChanges(plan.Rows, RecordsOf(found), "", ComputerAddresses());
     if (Refuse(changes, PlanName(options.PlanPath))) return ExitRefused;
 
@@ -419,16 +415,14 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
     }
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    // No early end: every panel sharing the identity must have had its chance to answer.
-    SearchOptions listen = search;
-    listen.WaitMs = std::max(search.WaitMs, int(DeleteListen.count()));
-    const Collected collected =
-        SearchFor(engine, listen, int(listen.WaitMs / SearchEvery.count()) + 1, {});
-    if (RefuseIncompleteView(collected, engine)) return ExitRefused;
-    ReportLoss(collected, engine);
-    const auto found = Distinct(collected.Replies);
+    // Whole rounds, counted, then a listen for late replies: a panel sharing the identity may
+    // answer later or through more loss than the one named.
+    const Searched searched = SearchUntil(engine, CardSearch(search, panelName));
+    if (RefuseIncompleteView(searched.All, engine)) return ExitRefused;
+    ReportLoss(searched.All, engine);
+    const auto& found = searched.Found;
     int exitCode = ExitOk;
-    const FoundPanel* panel = OnePanel(found, panelName, exitCode);
+    const FoundPanel* panel = OnePanel(searched, panelName, exitCode);
     if (panel == nullptr) return exitCode;
     // The request names the identity: every panel that has it deletes its cards.
     std::vector<std::string> sharing;
@@ -441,6 +435,10 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
               ", and the card deletion names the identity, so all of them would delete their "
               "cards; give one of them another address first (callpanel set MAC --address ...)");
         return ExitRefused;
+    }
+    if (!searched.Decided) {
+        return NotSure("no other panel shares the identity of '" + panelName + "'", searched.Heard,
+                       search, "no card was deleted");
     }
     const std::string name = MacText(panel->Record.Mac);
     const PanelRecord target = panel->Record;

@@ -1,6 +1,9 @@
 #include "FindPanels.h"
 
 #include <algorithm>
+#include <set>
+
+#include "DuplicateRule.h"
 
 #include "Plan.h"
 
@@ -25,6 +28,96 @@ Collected SearchFor(PanelLink& link, const SearchOptions& search, int requests,
             return Clock::now() - start >= least && done(replies);
         };
     return link.Search(plan);
+}
+
+Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
+    Searched out;
+    std::set<PanelRecord, PanelOrder> known;
+    const auto start = link.Now();
+    const auto add = [&](const Collected& round) {
+        std::set<PanelRecord, PanelOrder> heard;
+        for (const FoundPanel& p : round.Replies)
+            heard.insert(p.Record);
+        known.insert(heard.begin(), heard.end());
+        out.Heard.Round(known.size(), heard.size(), round.Whole);
+        out.All.Replies.insert(out.All.Replies.end(), round.Replies.begin(), round.Replies.end());
+        out.All.Searches += round.Searches;
+        out.All.Dropped += round.Dropped;
+        out.All.Whole = out.All.Whole || round.Whole;
+        out.Found = Distinct(out.All.Replies);
+    };
+    for (int round = 0; round < how.Most; ++round) {
+        if (round > 0 && how.Deadline.count() > 0 && link.Now() - start >= how.Deadline) break;
+        SearchPlan plan;
+        plan.Every = round < how.Least ? how.Every : how.Then;
+        plan.LossRetries = 0; // a round with drops is not counted: the rounds go on anyway
+        add(link.Search(plan));
+        if (round + 1 < how.Least) continue;
+        if (how.Decided && how.Decided(out.Found, out.Heard)) {
+            out.Decided = true;
+            break;
+        }
+    }
+    if (out.Decided && how.LateReplies.count() > 0) {
+        SearchPlan plan;
+        plan.Every = how.LateReplies;
+        plan.LossRetries = 0;
+        add(link.Search(plan));
+        out.Decided = how.Decided(out.Found, out.Heard);
+    }
+    return out;
+}
+
+namespace {
+
+bool NobodyOrSure(const std::vector<FoundPanel>&, const Hearing& heard) {
+    return heard.Known() == 0 || heard.SureOfSite();
+}
+
+// Two panels answering as the name decide at once: the command is refused whatever else answers.
+std::function<bool(const std::vector<FoundPanel>&, const Hearing&)>
+NameDecided(const std::string& name) {
+    return [name](const std::vector<FoundPanel>& found, const Hearing& heard) {
+        return Matching(found, name).size() > 1 || NobodyOrSure(found, heard);
+    };
+}
+
+} // namespace
+
+RoundSearch SiteSearch(const SearchOptions& search) {
+    RoundSearch how;
+    how.Every = how.Then = Millis(search.WaitMs);
+    how.Least = std::max(search.Repeat, 1);
+    how.Most = std::max(SearchRoundsMost, how.Least);
+    how.Decided = NobodyOrSure;
+    return how;
+}
+
+RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
+    RoundSearch how;
+    how.Least = std::max(search.Repeat, 1);
+    how.Deadline = Millis(search.WaitMs);
+    how.Decided = NameDecided(name);
+    return how;
+}
+
+RoundSearch PlanSearch(const SearchOptions& search) {
+    RoundSearch how;
+    how.Least = std::max(search.Repeat, 1);
+    how.Deadline = Millis(search.WaitMs);
+    how.Decided = NobodyOrSure;
+    return how;
+}
+
+RoundSearch CardSearch(const SearchOptions& search, const std::string& name) {
+    RoundSearch how;
+    how.Least = std::max(search.Repeat, Hearing::RoundsNeeded(CardAnswerShare));
+    // The rounds that the certainty needs come first: the deadline only stops more of them.
+    how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.Least);
+    how.Then = how.Every;
+    how.LateReplies = LateReplies;
+    how.Decided = NameDecided(name);
+    return how;
 }
 
 std::string Joined(const std::vector<std::string>& parts, const char* separator) {
@@ -53,6 +146,15 @@ std::string Described(const FoundPanel& p) {
     return cells[0] + " (" + cells[10] + ", " + cells[4] + ")";
 }
 
+std::string NameOf(const std::vector<FoundPanel>& found, const FoundPanel& panel) {
+    // The IP first: a write names the panel's whole current block, so the IP tells twins that
+    // share a MAC apart; then the identity, then the MAC.
+    const auto cells = PanelCells(panel.Record, panel.Via);
+    for (const std::string& name : {cells[4], cells[10], cells[0]})
+        if (Matching(found, name).size() == 1) return name;
+    return "";
+}
+
 NamedPanel FindOne(const std::vector<FoundPanel>& found, const std::string& name) {
     const auto matches = Matching(found, name);
     if (matches.size() == 1) return {NamedPanel::One, matches.front(), ""};
@@ -60,24 +162,20 @@ NamedPanel FindOne(const std::vector<FoundPanel>& found, const std::string& name
         return {NamedPanel::None, nullptr,
                 "no panel answered as '" + name + "' (" + std::to_string(found.size()) +
                     " panel(s) found)"};
-    std::vector<std::string> names;
-    for (const FoundPanel* p : matches)
+    std::vector<std::string> names, unique;
+    for (const FoundPanel* p : matches) {
         names.push_back(Described(*p));
+        if (const std::string other = NameOf(found, *p); !other.empty()) unique.push_back(other);
+    }
+    std::string advice;
+    if (unique.size() == matches.size())
+        advice = "name one of them as " + Joined(unique, " or ");
+    else
+        advice = "some of them have no name of their own (the same MAC, IP and identity): "
+                 "switch all but one off, or give one other settings in the window";
     return {NamedPanel::Several, nullptr,
             "'" + name + "' names " + std::to_string(matches.size()) +
-                " panels: " + Joined(names, ", ") + "; name one by its MAC; nothing was written"};
-}
-
-Collected FindNamed(PanelLink& link, const SearchOptions& search, int requests,
-                    const std::string& name) {
-    const auto start = Clock::now();
-    return SearchFor(link, search, requests, [&](const Replies& replies) {
-        if (Clock::now() - start < SearchEvery) return false;
-        std::vector<FoundPanel> panels;
-        for (const PanelRecord& r : replies)
-            panels.push_back({r, "", ""});
-        return !Matching(panels, name).empty();
-    });
+                " panels: " + Joined(names, ", ") + "; " + advice + "; nothing was written"};
 }
 
 } // namespace Cli

@@ -3,6 +3,7 @@
 // What the decisions of callpanel ask of the network: searches, writes and card deletions. The
 // engine does it over UDP; tests give recorded replies.
 
+#include <chrono>
 #include <functional>
 #include <string>
 
@@ -18,6 +19,10 @@ class PanelLink {
     // when one came. `pending` holds the unlocking time as the typed digit.
     virtual bool Write(const PanelRecord& current, const PanelRecord& pending,
                        const std::function<bool(const std::string&)>& credits) = 0;
+    // The clock that deadlines are measured on.
+    virtual std::chrono::steady_clock::time_point Now() const {
+        return std::chrono::steady_clock::now();
+    }
 };
 
 // What a run of writes asks of the person running it: whether Ctrl+C was pressed, and where the
