@@ -175,6 +175,14 @@ void PlanTest::readPlan_data() {
                                                                "0\0",
                                                                12)
                                                  << "" << QStringList{"1:0:UTF-16"};
+    QTest::newRow("program refused, not taken for UTF-16")
+        << QByteArray("\x7F"
+                      "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0\x01\0\0\0",
+                      24)
+        << "" << QStringList{"1:0:the plan is not a text file"};
+    QTest::newRow("workbook refused, not taken for Windows-1252")
+        << QByteArray("PK\x03\x04\x14\0\x06\0\x08\0\0\0!\0\xA6\xE9\x8C", 19) << ""
+        << QStringList{"1:0:the plan is not a text file"};
     QTest::newRow("zero byte reported whole")
         << QByteArray("mac\n00:50\0:2A\x1B[2J\n", 18) << "2"
         << QStringList{"2:1:'00:50\\0:2A\\e[2J' is not a MAC"};
