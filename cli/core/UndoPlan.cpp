@@ -91,7 +91,8 @@ std::string DefaultUndoPath(std::string& error) {
         std::string path = base;
         if (n > 1) path.append(1, '-').append(std::to_string(n));
         path += ".csv";
-        if (!std::filesystem::exists(Utf8Path(path), ignored)) return path;
+        if (!std::filesystem::exists(std::filesystem::symlink_status(Utf8Path(path), ignored)))
+            return path;
     }
 }
 
