@@ -25,7 +25,7 @@ CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" \
 
 exes=("$dir/cli/callpanel.exe" "$dir/app/win32/callpanel-tool.exe")
 # Only system DLLs: a runtime DLL from mingw would be missing on the installer's laptop.
-system_dlls='^(kernel32|ws2_32|iphlpapi|msvcrt|user32|gdi32|comctl32|advapi32|shell32'
+system_dlls='^(kernel32|ws2_32|iphlpapi|msvcrt|user32|gdi32|imm32|comctl32|advapi32|shell32'
 system_dlls+='|api-ms-win-.*)\.dll$'
 for exe in "${exes[@]}"; do
     x86_64-w64-mingw32-strip "$exe"
