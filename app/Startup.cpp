@@ -16,8 +16,8 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-// The window is laid out in whole pixels: the desktop's factor is rounded to a whole number
-// (1 at 100 % and 125 %, 2 from 150 %), which keeps every proportion of the layout. The
+// The window is laid out in whole pixels, by Form1Layout::WholeScaleFactor's rule: Qt's own
+// rounding to the nearest whole factor, halves up, is that rule, so Qt applies it here. The
 // variables that would impose a fractional factor are dropped.
 void ScaleByWholeFactors() {
     qunsetenv("QT_ENABLE_HIGHDPI_SCALING");
@@ -125,8 +125,6 @@ int Run(int argc, char** argv) {
         application = std::make_unique<QApplication>(toolkitArgc, toolkitArgv);
         qInstallMessageHandler(PreviousHandler);
         RunWindow();
-    } catch (const Dialogs::Exception& e) {
-        ShowFailure(e.message());
     } catch (...) {
         ShowFailure(QString());
     }

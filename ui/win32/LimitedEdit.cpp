@@ -32,9 +32,6 @@ std::wstring ClipboardText(HWND owner) {
         }
     }
     CloseClipboard();
-    // One line: what follows a line break is left out, as a single-line box does.
-    const size_t lineEnd = text.find_first_of(L"\r\n");
-    if (lineEnd != std::wstring::npos) text.resize(lineEnd);
     return text;
 }
 
@@ -70,8 +67,12 @@ LRESULT CALLBACK HoldToLimit(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_P
             }
         } else if (message == WM_PASTE) {
             const std::string pasted = Utf8(ClipboardText(edit));
-            const std::string fitting(FittingInput(KeptText(edit), pasted, int(limit)));
-            SendMessageW(edit, EM_REPLACESEL, TRUE, LPARAM(Wide(fitting).c_str()));
+            const auto fitting = PastedInput(KeptText(edit), pasted, int(limit));
+            if (!fitting) {
+                MessageBeep(MB_OK);
+                return 0;
+            }
+            SendMessageW(edit, EM_REPLACESEL, TRUE, LPARAM(Wide(*fitting).c_str()));
             return 0;
         }
     }
