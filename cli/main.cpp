@@ -165,9 +165,11 @@ int main(int argc, char** argv) {
         const char* folder = "$XDG_STATE_HOME/callpanel";
 #endif
         command
-            ->add_option("--undo", path,
-                         std::string("where the undo plan goes (default: a new file in ") + folder +
-                             ")")
+            ->add_option(
+                "--undo", path,
+                std::string("a new file for the undo plan, never one that exists (default: a "
+                            "new file in ") +
+                    folder + ")")
             ->check(NonEmpty);
     };
     addUndoOption(setCommand, set.UndoPath);
@@ -184,7 +186,7 @@ int main(int argc, char** argv) {
             "Read-only: version, identity (as exported, or empty) and via. Columns of your own\n"
             "begin with #; any other unknown column is refused. UTF-8 (or UTF-16 with a byte\n"
             "order mark), separated by commas, semicolons or tabs as its header line is, or\n"
-            "as an Excel first line sep=; says.\n"
+            "as an Excel first line sep=; says; at most 4 MiB.\n"
             "The whole plan is checked first (every changed row; IPs, identities, MACs and\n"
             "gateways across the site): a problem the plan would make sends nothing and exits\n"
             "2, one already there is a warning. Rows not yet verified are written and read\n"
