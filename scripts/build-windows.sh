@@ -21,7 +21,7 @@ cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.
     -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log"; exit 1; }
 CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" \
-    --target callpanel callpanel-tool gbk-codec-check
+    --target callpanel callpanel-tool gbk-codec-check app-post-quit
 
 exes=("$dir/cli/callpanel.exe" "$dir/app/win32/callpanel-tool.exe")
 # Only system DLLs: a runtime DLL from mingw would be missing on the installer's laptop.
