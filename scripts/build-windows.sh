@@ -71,9 +71,8 @@ for page in $pages; do
     awk -v pages="$pages" -f packaging/windows/docs-html.awk "docs/$page.md" |
         html_page "$title" >"$stage/docs/$page.html"
     index+="<li><a href=\"$page.html\">$title</a></li>"$'\n'
-    for picture in $(grep -o '](\([a-z0-9-]*\.png\))' "docs/$page.md" | sed 's/^](//; s/)$//'); do
-        cp "docs/$picture" "$stage/docs/"
-    done
+    { grep -o '](\([a-z0-9-]*\.png\))' "docs/$page.md" || true; } | sed 's/^](//; s/)$//' |
+        while read -r picture; do cp "docs/$picture" "$stage/docs/"; done
 done
 {
     printf '<h1>Call Panel settings Tool %s</h1>\n<ul>\n%s</ul>\n' "$version" "$index"
