@@ -462,7 +462,7 @@ for k in 5 6 7; do start_standin "$k"; done
 row=8 outside=10 moved=12
 run 0 search --format csv
 cp "$work/out" "$work/site.csv"
-clash_ip=10.83.7.7 moved_ip=10.83.5.12
+clash_ip=10.84.7.7 moved_ip=10.84.5.12
 printf 'mac,ip,unlock\n%s,%s,6\n%s,,6\n' "$(mac_of $row)" "$clash_ip" "$(mac_of $moved)" >"$work/meanwhile.csv"
 for k in $row $moved; do
     ip netns exec "${panel_ns[k]}" nft add table inet hold
