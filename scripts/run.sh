@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds the tool (Release, in build/) and starts it.
-# The tool works on the network the machine is on: see README.md before pressing "Search all".
+# The tool works on the network the machine is on: see docs/user-guide.md before pressing "Search all".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

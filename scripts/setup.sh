@@ -34,6 +34,8 @@ test=(
     lintian # the Debian package as Debian judges it
     man-db # the packaged manual pages must render
     wine wine64 # callpanel.exe under wine
+    chromium # the HTML report, printed to PDF headless and offline
+    poppler-utils # pdftotext: the report's printed text
 )
 
 case ${1:-test} in

@@ -68,6 +68,8 @@ class StandinPanelTest : public QObject {
     void requestsAnswered_data();
     void requestsAnswered();
     void writeChangesWhatTheNextSearchReports();
+    void poweredOneAfterAnother_data();
+    void poweredOneAfterAnother();
     void badCommandLines_data();
     void badCommandLines();
 };
@@ -117,6 +119,15 @@ void StandinPanelTest::derivedPanels_data() {
         << "192.168.1.1"
         << "192.168.1.2"
         << "00:50:2A:01:00:01";
+    QTest::newRow("factory settings alike, MACs apart")
+        << QStringList{"--alike",       "--panels",   "3",           "--ip",
+                       "192.168.1.100", "--identity", "H00000000010"}
+        << 2 << "H00000000010"
+        << "192.168.1.100"
+        << "255.255.255.0"
+        << "192.168.1.1"
+        << "192.168.1.254"
+        << "00:50:2A:A8:01:66";
 }
 
 void StandinPanelTest::derivedPanels() {
@@ -306,6 +317,42 @@ void StandinPanelTest::writeChangesWhatTheNextSearchReports() {
     QCOMPARE(Send(standin, Request(buffer)).Replies.size(), size_t{0});
 }
 
+void StandinPanelTest::poweredOneAfterAnother_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<double>("elapsed");
+    QTest::addColumn<int>("answering");
+
+    const QStringList everySecond{"--panels", "3", "--appear-every", "1"};
+    QTest::newRow("first at once") << everySecond << 0.0 << 1;
+    QTest::newRow("second after a second") << everySecond << 1.0 << 2;
+    QTest::newRow("not yet the third") << everySecond << 1.999 << 2;
+    QTest::newRow("all") << everySecond << 60.0 << 3;
+    const QStringList later{"--panels", "2", "--appear-after", "2.5", "--appear-every", "0.5"};
+    QTest::newRow("none before the first") << later << 2.4 << 0;
+    QTest::newRow("first after its delay") << later << 2.5 << 1;
+    QTest::newRow("both") << later << 3.0 << 2;
+}
+
+// A panel not yet powered neither answers a search nor takes a write.
+void StandinPanelTest::poweredOneAfterAnother() {
+    QFETCH(QStringList, args);
+    QFETCH(double, elapsed);
+    QFETCH(int, answering);
+    StandinPanel standin(Parsed(args), OwnIp, OwnSubnet);
+    MessageBuffer buffer;
+    ComposeSearch(buffer, Signature);
+    const auto search = Request(buffer);
+    QCOMPARE(int(standin.Handle(search.data(), int(search.size()), "x", elapsed).Replies.size()),
+             answering);
+    const PanelRecord last = standin.Panels().back();
+    PanelRecord moved = last;
+    moved.Ip[3] = 200;
+    ComposeWrite(buffer, Signature, last, moved);
+    const auto write = Request(buffer);
+    const Outcome wrote = standin.Handle(write.data(), int(write.size()), "x", elapsed);
+    QCOMPARE(int(wrote.Replies.size()), answering == Parsed(args).Panels ? 1 : 0);
+}
+
 void StandinPanelTest::badCommandLines_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("unknown option") << QStringList{"--bogus"};
@@ -317,6 +364,7 @@ void StandinPanelTest::badCommandLines_data() {
     QTest::newRow("flag with a value") << QStringList{"--silent=1"};
     QTest::newRow("unknown kind") << QStringList{"--kind", "gate"};
     QTest::newRow("empty datagrams") << QStringList{"--short", "0"};
+    QTest::newRow("powered before the start") << QStringList{"--appear-after", "-1"};
 }
 
 void StandinPanelTest::badCommandLines() {

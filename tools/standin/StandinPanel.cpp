@@ -229,7 +229,10 @@ std::string Usage() {
            "  --silent           send no reply (requests still take effect), still print\n"
            "  --dump             print each request's length and bytes (to its last non-zero)\n"
            "  --exit-after S     stop after S seconds\n"
-           "  --reply-to ADDR    send replies to ADDR:8300 instead of the requester\n";
+           "  --reply-to ADDR    send replies to ADDR:8300 instead of the requester\n"
+           "  --appear-after S   the first panel is powered S seconds after the start\n"
+           "  --appear-every S   each further panel S seconds after the one before\n"
+           "  --alike            factory settings: every panel the first one's IP and identity\n";
 }
 
 bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
@@ -270,6 +273,12 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
             if (!flag(out.Silent)) return false;
         } else if (name == "--dump") {
             if (!flag(out.Dump)) return false;
+        } else if (name == "--alike") {
+            if (!flag(out.Alike)) return false;
+        } else if (name == "--appear-after") {
+            if (!next() || !ParseSeconds(value, out.AppearAfter)) return bad();
+        } else if (name == "--appear-every") {
+            if (!next() || !ParseSeconds(value, out.AppearEvery)) return bad();
         } else if (name == "--malformed") {
             if (!flag(out.Malformed)) return false;
         } else if (name == "--panels") {
@@ -348,10 +357,11 @@ StandinPanel::StandinPanel(const Options& options, const Ipv4& ownIp, const Ipv4
     for (int i = 0; i < options.Panels; ++i) {
         PanelRecord& p = Records[static_cast<size_t>(i)];
         p = PanelRecord{};
-        const Ipv4 ip = FromNumber(ToNumber(first) + static_cast<uint32_t>(i));
+        const int step = options.Alike ? 0 : i;
+        const Ipv4 ip = FromNumber(ToNumber(first) + static_cast<uint32_t>(step));
         if (!options.Identity.empty()) {
             SetIdentity(p, options.Identity.data());
-            AddToDigits(p.Address, options.Kind == PanelKind::Flat ? 10 : 4, i);
+            AddToDigits(p.Address, options.Kind == PanelKind::Flat ? 10 : 4, step);
         } else {
             DeriveIdentity(options.Kind, ip, p);
         }
@@ -363,7 +373,9 @@ StandinPanel::StandinPanel(const Options& options, const Ipv4& ownIp, const Ipv4
             p.Mac[4] = static_cast<uint8_t>(low >> 8);
             p.Mac[5] = static_cast<uint8_t>(low);
         } else {
-            const uint8_t mac[6] = {0x00, 0x50, 0x2A, ip.Bytes[1], ip.Bytes[2], ip.Bytes[3]};
+            // Alike panels keep the MACs apart by their number.
+            const uint8_t last = static_cast<uint8_t>(ip.Bytes[3] + (options.Alike ? i : 0));
+            const uint8_t mac[6] = {0x00, 0x50, 0x2A, ip.Bytes[1], ip.Bytes[2], last};
             std::memcpy(p.Mac, mac, sizeof mac);
         }
         std::memcpy(p.Ip, ip.Bytes, 4);
@@ -380,8 +392,19 @@ StandinPanel::StandinPanel(const Options& options, const Ipv4& ownIp, const Ipv4
 std::string StandinPanel::Describe(int index) const {
     const PanelRecord& p = Records[static_cast<size_t>(index)];
     std::string version(p.Version, strnlen(p.Version, sizeof p.Version));
-    return "panel " + std::to_string(index) + ": " + FormatSettings(p) + " version '" + version +
-           "'";
+    std::string line =
+        "panel " + std::to_string(index) + ": " + FormatSettings(p) + " version '" + version + "'";
+    if (Opts.AppearAfter > 0 || Opts.AppearEvery > 0) {
+        char when[40];
+        std::snprintf(when, sizeof when, " powered at %.3f s",
+                      Opts.AppearAfter + index * Opts.AppearEvery);
+        line += when;
+    }
+    return line;
+}
+
+bool StandinPanel::Powered(std::size_t index) const {
+    return Elapsed >= Opts.AppearAfter + static_cast<double>(index) * Opts.AppearEvery;
 }
 
 std::vector<uint8_t> StandinPanel::HeaderReply(uint8_t command, size_t size) const {
@@ -405,7 +428,9 @@ std::vector<uint8_t> StandinPanel::SearchReplyFor(const PanelRecord& panel) cons
     return reply;
 }
 
-Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string& from) {
+Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string& from,
+                             double elapsed) {
+    Elapsed = elapsed;
     Outcome outcome;
     if (length < MessageHeader::Length) {
         outcome.Line = "ignored " + std::to_string(length) + "-byte datagram from " + from;
@@ -451,12 +476,14 @@ Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string&
 
 Outcome StandinPanel::HandleSearch(const std::string& from) {
     Outcome outcome;
-    for (const PanelRecord& panel : Records) {
-        outcome.Replies.push_back(SearchReplyFor(panel));
-        outcome.ReplyFrom.push_back(AddressOf(panel));
+    for (std::size_t at = 0; at < Records.size(); ++at) {
+        if (!Powered(at)) continue;
+        outcome.Replies.push_back(SearchReplyFor(Records[at]));
+        outcome.ReplyFrom.push_back(AddressOf(Records[at]));
     }
-    outcome.Line = "search from " + from + " -> " + std::to_string(Records.size()) +
-                   (Records.size() == 1 ? " reply" : " replies");
+    const std::size_t count = outcome.Replies.size();
+    outcome.Line = "search from " + from + " -> " + std::to_string(count) +
+                   (count == 1 ? " reply" : " replies");
     return outcome;
 }
 
@@ -469,8 +496,9 @@ Outcome StandinPanel::HandleWrite(const uint8_t* data, int length) {
     const uint8_t* current = data + WriteRequest::CurrentBlockAt;
     const uint8_t* wanted = data + WriteRequest::NewBlockAt;
     const std::string named = FormatIdentity(reinterpret_cast<const char*>(current));
-    for (PanelRecord& panel : Records) {
-        if (!BlockNames(current, panel)) continue;
+    for (std::size_t at = 0; at < Records.size(); ++at) {
+        PanelRecord& panel = Records[at];
+        if (!Powered(at) || !BlockNames(current, panel)) continue;
         TakeBlock(wanted, panel);
         panel.Spare = data[WriteRequest::SpareAt];
         panel.UnlockTime = data[WriteRequest::UnlockTimeAt];
@@ -497,10 +525,10 @@ Outcome StandinPanel::HandleDeleteCards(const uint8_t* data, int length) {
                   data[DeleteCardsRequest::HourAt], data[DeleteCardsRequest::MinuteAt],
                   data[DeleteCardsRequest::SecondAt]);
     outcome.Line = "delete-cards for " + FormatIdentity(identity) + when;
-    for (const PanelRecord& panel : Records)
-        if (SameIdentity(reinterpret_cast<const uint8_t*>(identity), panel)) {
+    for (std::size_t at = 0; at < Records.size(); ++at)
+        if (Powered(at) && SameIdentity(reinterpret_cast<const uint8_t*>(identity), Records[at])) {
             outcome.Replies.push_back(HeaderReply(CMD_DELETE_CARDS));
-            outcome.ReplyFrom.push_back(AddressOf(panel));
+            outcome.ReplyFrom.push_back(AddressOf(Records[at]));
         }
     if (outcome.Replies.empty()) outcome.Line += ": no such panel, ignored";
     return outcome;

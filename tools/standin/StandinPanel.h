@@ -48,6 +48,12 @@ struct Options {
     double ExitAfterSeconds = 0; // 0: run until a signal
     bool HaveReplyTo = false;
     std::string ReplyTo;
+    // Panels powered one after another: panel i answers from AppearAfter + i * AppearEvery
+    // seconds on (both 0: all at once).
+    double AppearAfter = 0;
+    double AppearEvery = 0;
+    // Factory settings: every panel has the first one's IP address and identity; MACs differ.
+    bool Alike = false;
     bool Help = false;
 };
 
@@ -74,7 +80,8 @@ class StandinPanel {
     // `ownIp` and `ownSubnet` stand in for addresses the options leave open.
     StandinPanel(const Options& options, const Ipv4& ownIp, const Ipv4& ownSubnet);
 
-    Outcome Handle(const uint8_t* data, int length, const std::string& from);
+    // `elapsed`: seconds since the stand-in started, for the panels not yet powered.
+    Outcome Handle(const uint8_t* data, int length, const std::string& from, double elapsed = 1e9);
 
     const std::vector<PanelRecord>& Panels() const { return Records; }
     std::string Describe(int index) const;
@@ -84,10 +91,12 @@ class StandinPanel {
     std::vector<uint8_t> HeaderReply(uint8_t command, size_t size = MessageSize) const;
 
   private:
+    bool Powered(std::size_t index) const;
     Outcome HandleSearch(const std::string& from);
     Outcome HandleWrite(const uint8_t* data, int length);
     Outcome HandleDeleteCards(const uint8_t* data, int length);
 
+    double Elapsed = 0;
     Options Opts;
     std::vector<PanelRecord> Records;
 };

@@ -186,7 +186,8 @@ int main(int argc, char** argv) {
             continue;
         }
         ++requests;
-        Standin::Outcome outcome = panels.Handle(datagram, static_cast<int>(n), source);
+        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+        Standin::Outcome outcome = panels.Handle(datagram, static_cast<int>(n), source, elapsed);
         Print(outcome.Line);
 
         sockaddr_in to = options.HaveReplyTo ? replyTo : from;
