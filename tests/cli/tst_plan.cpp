@@ -75,6 +75,8 @@ class PlanTest : public QObject {
     void creditsWrite();
     void searchRounds_data();
     void searchRounds();
+    void saveUndoPlan_data();
+    void saveUndoPlan();
 };
 
 void PlanTest::readPlan_data() {
@@ -175,6 +177,14 @@ void PlanTest::readPlan_data() {
                                                                "0\0",
                                                                12)
                                                  << "" << QStringList{"1:0:UTF-16"};
+    QTest::newRow("program refused, not taken for UTF-16")
+        << QByteArray("\x7F"
+                      "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0\x01\0\0\0",
+                      24)
+        << "" << QStringList{"1:0:the plan is not a text file"};
+    QTest::newRow("workbook refused, not taken for Windows-1252")
+        << QByteArray("PK\x03\x04\x14\0\x06\0\x08\0\0\0!\0\xA6\xE9\x8C", 19) << ""
+        << QStringList{"1:0:the plan is not a text file"};
     QTest::newRow("zero byte reported whole")
         << QByteArray("mac\n00:50\0:2A\x1B[2J\n", 18) << "2"
         << QStringList{"2:1:'00:50\\0:2A\\e[2J' is not a MAC"};
@@ -739,6 +749,51 @@ void PlanTest::searchRounds() {
         QCOMPARE(again, at + 1 < rounds.size());
     }
     QCOMPARE(search.StillFinding(), stillFinding);
+}
+
+// The file itself is the guard (a check beforehand could be overtaken): never over a file or
+// through a symlink, no folder for a named plan, and the owner's alone.
+void PlanTest::saveUndoPlan_data() {
+    QTest::addColumn<QString>("name"); // in a fresh folder holding kept.csv and link.csv
+    QTest::addColumn<bool>("makeFolder");
+    QTest::addColumn<QString>("error"); // empty: saved
+    QTest::newRow("new file") << "undo.csv" << false << "";
+    QTest::newRow("existing file kept") << "kept.csv" << false << "the name is taken";
+    QTest::newRow("symlink not followed") << "link.csv" << false << "the name is taken";
+    QTest::newRow("no folder made when named") << "new/undo.csv" << false << "No such file";
+    QTest::newRow("default folders made") << "state/callpanel/undo.csv" << true << "";
+}
+
+void PlanTest::saveUndoPlan() {
+    QFETCH(QString, name);
+    QFETCH(bool, makeFolder);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString kept = dir.filePath("kept.csv"), target = dir.filePath("target.csv");
+    QFile file(kept);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
+    file.close();
+    QVERIFY(QFile::link(target, dir.filePath("link.csv")));
+
+    std::string why;
+    const std::string path = dir.filePath(name).toStdString();
+    QCOMPARE(SaveUndoPlan(path, "mac\n", makeFolder, why), error.isEmpty());
+    QVERIFY2(QString::fromStdString(why).contains(error), why.c_str());
+    QFile check(kept);
+    QVERIFY(check.open(QIODevice::ReadOnly) && check.readAll() == "keep");
+    QVERIFY(!QFile::exists(target));
+    if (!error.isEmpty()) {
+        QVERIFY(!QFileInfo(dir.filePath(name)).dir().exists() || name.count('/') == 0);
+        return;
+    }
+    QCOMPARE(QFileInfo(dir.filePath(name)).permissions() & ~QFile::ReadUser & ~QFile::WriteUser &
+                 ~QFile::ReadOwner & ~QFile::WriteOwner,
+             QFileDevice::Permissions());
+    if (makeFolder)
+        QCOMPARE(QFileInfo(QFileInfo(dir.filePath(name)).path()).permissions() &
+                     (QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup),
+                 QFileDevice::Permissions());
 }
 
 QTEST_APPLESS_MAIN(PlanTest)

@@ -188,6 +188,9 @@ echo "apply: $count verified, a new search shows the plan"
 # --- The undo plan it saved before writing puts every panel back as exported; then the plan
 # again.
 [ -n "$wine" ] || case $undo in "$XDG_STATE_HOME"/callpanel/undo-*.csv) ;; *) fail "undo plan at '$undo'" ;; esac
+# It describes the building's network: the owner's alone, and so is its folder.
+[ -n "$wine" ] || [ "$(stat -c %a "$undo" "$XDG_STATE_HOME/callpanel" | tr '\n' ' ')" = "600 700 " ] ||
+    fail "undo plan open to others: $(stat -c '%a %n' "$undo" "$XDG_STATE_HOME/callpanel")"
 run 0 apply "$undo"
 [ "$(grep -c ' verified$' "$work/out")" -eq "$count" ] || fail "undo: $(cat "$work/out")"
 run 0 search --format csv
@@ -264,7 +267,10 @@ silent_mac=$(mac_of "$silent") later_mac=$(mac_of "$later")
 [ -n "$later_mac" ] || fail "no MAC for stand-in $later: $(cat "$work/standin$later.out")"
 awk 'BEGIN { FS = OFS = "," } NR > 1 { $9 = 6 } { print }' "$work/export.csv" >"$work/plan6.csv"
 # The dry run ends as the run does: a panel not found is exit 1.
-run 1 apply --dry-run "$work/plan6.csv"
+run 1 apply --dry-run --format json "$work/plan6.csv"
+grep -A1 "\"mac\": \"$silent_mac\"" "$work/out" | grep -q '"result": "not found"' &&
+    ! grep -q '"field": "not found"' "$work/out" ||
+    fail "dry run, silent panel: $(grep -A4 "$silent_mac" "$work/out")"
 run 1 apply --format csv "$work/plan6.csv"
 grep -q "^$silent_mac,not found," "$work/out" || fail "silent panel: $(grep "$silent_mac" "$work/out")"
 [ "$(grep -c ',verified,' "$work/out")" -eq $((count - 1)) ] || fail "not every found panel verified"

@@ -92,7 +92,7 @@ class WriteTest : public WindowFixture {
     // "Edit10=0" sets a box, "type=2" picks the device type.
     void Apply(const QStringList& settings);
     void Press() {
-        Dialogs::RunHandler(Form.get(), [this] { Form->Button1Click(); });
+        Form->Logic.Run([this] { Form->Button1Click(); });
     }
     // A valid write with `marker` as the server's last byte must be the first datagram sent:
     // so the presses before it queued nothing.
