@@ -435,11 +435,12 @@ int RunSet(const SetOptions& options) {
         PrintResult(MacText(current.Mac), "unchanged", "nothing sent", options.Output);
         return ExitOk;
     }
+    // The report says what the first write sends, from the same computation.
+    Rounds rounds(changes.Rows);
     std::string report;
-    for (const FieldChange& c : Differences(current, AsReported(change.Pending)))
+    for (const FieldChange& c : Differences(current, AsReported(rounds.Pending(0)), change.Sets))
         report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
-    Rounds rounds(changes.Rows);
     WriteRounds(engine, rounds, options.Search, options.Rounds);
     const RowResult result = rounds.Result(0);
     PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
@@ -495,7 +496,8 @@ int RunApply(const ApplyOptions& options) {
                             : std::vector<std::string>{r.Mac, "not found", "", "", ""});
                 continue;
             }
-            for (const FieldChange& c : Differences(r.Current, AsReported(r.Pending)))
+            for (const FieldChange& c :
+                 Differences(r.Current, AsReported(StagedOver(r, r.Current)), r.Sets))
                 table.Rows.push_back(
                     asTable ? std::vector<std::string>{r.Mac, c.Field, c.Old + Arrow + c.New}
                             : std::vector<std::string>{r.Mac, "to write", c.Field, c.Old, c.New});

@@ -21,7 +21,7 @@ cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.
     -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log"; exit 1; }
 CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" \
-    --target callpanel callpanel-tool gbk-codec-check
+    --target callpanel callpanel-tool gbk-codec-check app-post-quit
 
 exes=("$dir/cli/callpanel.exe" "$dir/app/win32/callpanel-tool.exe")
 # Only system DLLs: a runtime DLL from mingw would be missing on the installer's laptop.
@@ -71,9 +71,8 @@ for page in $pages; do
     awk -v pages="$pages" -f packaging/windows/docs-html.awk "docs/$page.md" |
         html_page "$title" >"$stage/docs/$page.html"
     index+="<li><a href=\"$page.html\">$title</a></li>"$'\n'
-    for picture in $(grep -o '](\([a-z0-9-]*\.png\))' "docs/$page.md" | sed 's/^](//; s/)$//'); do
-        cp "docs/$picture" "$stage/docs/"
-    done
+    { grep -o '](\([a-z0-9-]*\.png\))' "docs/$page.md" || true; } | sed 's/^](//; s/)$//' |
+        while read -r picture; do cp "docs/$picture" "$stage/docs/"; done
 done
 {
     printf '<h1>Call Panel settings Tool %s</h1>\n<ul>\n%s</ul>\n' "$version" "$index"

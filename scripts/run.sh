@@ -5,6 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/setup.sh run
-cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF
+# Every setting it needs, given each time: another script may have left others in the cache.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DSANITIZE=
 cmake --build build -j2 --target callpanel-tool
 exec build/app/callpanel-tool

@@ -8,7 +8,9 @@
 #include <map>
 
 #include "Changes.h"
+#include "MessageFormat.h"
 #include "Output.h"
+#include "PanelTexts.h"
 #include "Plan.h"
 #include "Records.h"
 #include "Rounds.h"
@@ -18,6 +20,7 @@
 
 using Edit = void (*)(PanelRecord&);
 Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(PanelRecord)
 
 namespace {
 
@@ -71,6 +74,8 @@ class PlanTest : public QObject {
     void planChanges();
     void rounds_data();
     void rounds();
+    void unusualPanels_data();
+    void unusualPanels();
     void creditsWrite_data();
     void creditsWrite();
     void searchRounds_data();
@@ -696,6 +701,88 @@ void PlanTest::rounds() {
     QVERIFY2(QString::fromStdString(got.Details).contains(result.section(':', 1)),
              got.Details.c_str());
     QCOMPARE(got.Ok, result.startsWith("verified"));
+}
+
+// Panels with unusual records x {an export with one cell edited, applied; set of one option}:
+// the write sends the panel's own bytes but for the one field, the report names that field
+// alone, and the undo plan puts the panel back byte for byte.
+void PlanTest::unusualPanels_data() {
+    QTest::addColumn<PanelRecord>("panel");
+    QTest::addColumn<bool>("apply"); // else set
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<Edit>("edit");     // what the panel holds afterwards
+    QTest::addColumn<bool>("undoable"); // a plan can say the old value
+    const Edit unlock7 = [](PanelRecord& r) { r.UnlockTime = 7; };
+    const Edit ip77 = [](PanelRecord& r) { r.Ip[3] = 77; };
+    for (const UnusualPanel& p : UnusualPanels())
+        for (const bool apply : {true, false}) {
+            const QByteArray way = apply ? "apply " : "set ";
+            // A flat camera's 0 s and any time over 9 s cannot be written back from a plan.
+            const bool oddUnlock =
+                p.Record.UnlockTime > 9 ||
+                (p.Record.UnlockTime == 0 && DeviceTypeOf(p.Record) == DeviceType::Flat);
+            QTest::newRow(way + "unlock, " + p.Name) << p.Record << apply << "unlock"
+                                                     << "7" << unlock7 << !oddUnlock;
+            QTest::newRow(way + "ip, " + p.Name) << p.Record << apply << "ip"
+                                                 << "10.200.13.77" << ip77 << true;
+        }
+}
+
+void PlanTest::unusualPanels() {
+    QFETCH(PanelRecord, panel);
+    QFETCH(bool, apply);
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    QFETCH(Edit, edit);
+    QFETCH(bool, undoable);
+
+    std::vector<PlanRow> rows;
+    if (apply) {
+        std::vector<std::string> cells = PanelCells(panel, "10.0.0.1");
+        const auto at =
+            std::find(std::begin(PanelColumns), std::end(PanelColumns), column.toStdString());
+        cells[std::size_t(at - std::begin(PanelColumns))] = value.toStdString();
+        const Plan plan = ReadPlan(Header.toStdString() + CsvLine(cells));
+        QVERIFY(plan.Errors.empty());
+        rows = plan.Rows;
+    } else { // as set builds its row
+        rows.push_back({0,
+                        {{"mac", MacText(panel.Mac)}, {column.toStdString(), value.toStdString()}},
+                        nullptr});
+    }
+    const Changes changes = PlanChanges(rows, {panel});
+    QVERIFY2(!changes.Refused(), changes.Errors.empty() ? "" : changes.Errors[0].Text.c_str());
+    QCOMPARE(int(changes.Rows.at(0).Kind), int(RowKind::Write));
+
+    PanelRecord expected = panel;
+    edit(expected);
+    // The wire: the first write's request, as the engine composes it.
+    Rounds rounds(changes.Rows);
+    PanelRecord pending = rounds.Pending(0);
+    MessageBuffer message;
+    ComposeWrite(message, "XXXCID", rounds.Latest(0), pending);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(message) + 52, 44),
+             QByteArray::fromStdString(NewBlock(expected)));
+    // The report and the dry run: that field, nothing else.
+    const auto report = Differences(panel, AsReported(pending), changes.Rows[0].Sets);
+    QCOMPARE(report.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(report[0].Field), column);
+    // Read back as written: verified, nothing left to write.
+    rounds.Wrote(0, true);
+    rounds.ReadBack({expected});
+    QCOMPARE(QString::fromStdString(rounds.Result(0).Result), QString("verified"));
+
+    const Plan undo = ReadPlan(UndoPlanText(changes.Rows));
+    QVERIFY(undo.Errors.empty());
+    const Changes back = PlanChanges(undo.Rows, {expected});
+    QCOMPARE(back.Refused(), !undoable);
+    if (!undoable) return;
+    Rounds backRounds(back.Rows);
+    PanelRecord backPending = backRounds.Pending(0);
+    ComposeWrite(message, "XXXCID", expected, backPending);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(message) + 52, 44),
+             QByteArray::fromStdString(NewBlock(panel)));
 }
 
 // Write replies carry no identity: who may a reply from `source` come from?

@@ -172,6 +172,7 @@ postinst_case() { # CHROOT_EXIT CURRENT SYSTEMD(yes|no) ETC(none|file|mask): pri
     esac
     echo "$2" >"$d/rmem_max"
     touch "$d/calls"
+    # shellcheck disable=SC2016 # expanded by the shell inside the namespace
     unshare --mount --propagation private sh -ec '
         d=$1
         mount --bind "$d/systemd" /usr/lib/systemd
