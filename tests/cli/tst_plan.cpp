@@ -711,8 +711,9 @@ void PlanTest::unusualPanels_data() {
     QTest::addColumn<bool>("apply"); // else set
     QTest::addColumn<QString>("column");
     QTest::addColumn<QString>("value");
-    QTest::addColumn<Edit>("edit");     // what the panel holds afterwards
-    QTest::addColumn<bool>("undoable"); // a plan can say the old value
+    QTest::addColumn<Edit>("edit");        // what the panel holds afterwards
+    QTest::addColumn<QString>("reported"); // the one field reported, "|", its new text
+    QTest::addColumn<bool>("undoable");    // a plan can say the old value
     const Edit unlock7 = [](PanelRecord& r) { r.UnlockTime = 7; };
     const Edit ip77 = [](PanelRecord& r) { r.Ip[3] = 77; };
     for (const UnusualPanel& p : UnusualPanels())
@@ -723,10 +724,17 @@ void PlanTest::unusualPanels_data() {
                 p.Record.UnlockTime > 9 ||
                 (p.Record.UnlockTime == 0 && DeviceTypeOf(p.Record) == DeviceType::Flat);
             QTest::newRow(way + "unlock, " + p.Name) << p.Record << apply << "unlock"
-                                                     << "7" << unlock7 << !oddUnlock;
-            QTest::newRow(way + "ip, " + p.Name) << p.Record << apply << "ip"
-                                                 << "10.200.13.77" << ip77 << true;
+                                                     << "7" << unlock7 << "unlock|7" << !oddUnlock;
+            QTest::newRow(way + "ip, " + p.Name)
+                << p.Record << apply << "ip"
+                << "10.200.13.77" << ip77 << "ip|10.200.13.77" << true;
         }
+    // The type changes the address's bytes, not its text, nor the type letter: said as such.
+    const Edit villa = [](PanelRecord& r) { std::memcpy(r.Address, "1234000000", 10); };
+    for (const bool apply : {true, false})
+        QTest::newRow(apply ? "apply type villa" : "set type villa")
+            << UnusualPanels()[0].Record << apply << "type"
+            << "villa" << villa << "address|1234000000 (as the type villa has it)" << false;
 }
 
 void PlanTest::unusualPanels() {
@@ -735,6 +743,7 @@ void PlanTest::unusualPanels() {
     QFETCH(QString, column);
     QFETCH(QString, value);
     QFETCH(Edit, edit);
+    QFETCH(QString, reported);
     QFETCH(bool, undoable);
 
     std::vector<PlanRow> rows;
@@ -767,7 +776,7 @@ void PlanTest::unusualPanels() {
     // The report and the dry run: that field, nothing else.
     const auto report = Differences(panel, AsReported(pending), changes.Rows[0].Sets);
     QCOMPARE(report.size(), std::size_t(1));
-    QCOMPARE(QString::fromStdString(report[0].Field), column);
+    QCOMPARE(QString::fromStdString(report[0].Field + "|" + report[0].New), reported);
     // Read back as written: verified, nothing left to write.
     rounds.Wrote(0, true);
     rounds.ReadBack({expected});

@@ -318,6 +318,24 @@ start_standin 0 --ip "$net.10.255" --identity $'H1\e[2J000001'
 run 0 set "$net.10.255" --address 1234567890
 grep -qF 'address: 1\e[2J00000 ' "$work/out" && ! grep -q $'\e' "$work/out" ||
     fail "set with ESC in the address: $(cat -v "$work/out")"
+# A type letter other than H and P and 12 s to open the door: a write of one other field, by an
+# edited export and by set, sends them back as the panel reported them; the dry run and the
+# report name that field alone.
+start_standin 0 --ip "$net.10.255" --identity X98765432100 --unlock 12
+mac=$(mac_of 0)
+run 0 search --format csv
+awk -v mac="$mac" -v gw="$net.0.254" 'BEGIN { FS = OFS = "," } NR == 1 || $1 == mac {
+    if (NR > 1) $7 = gw; print }' "$work/out" >"$work/odd.csv"
+run 0 apply --dry-run --format csv "$work/odd.csv"
+[ "$(tail -n +2 "$work/out" | cut -d, -f3)" = gateway ] || fail "dry run of one cell: $(cat "$work/out")"
+run 0 apply "$work/odd.csv"
+last=$(grep '^write for .* -> ' "$work/standin0.out" | tail -n1)
+[[ $last == *"-> X98765432100 "*" gateway $net.0.254 "*" unlock 12" ]] || fail "apply of one cell: $last"
+run 0 set "$mac" --server "$net.0.253"
+[ "$(grep -c '→' "$work/out")" -eq 1 ] && grep -q '^server: ' "$work/out" ||
+    fail "set of one option reports: $(cat "$work/out")"
+last=$(grep '^write for .* -> ' "$work/standin0.out" | tail -n1)
+[[ $last == *"-> X98765432100 "*" server $net.0.253 "*" unlock 12" ]] || fail "set of one option: $last"
 start_standin 0 --ip "$net.10.255"
 
 # --- Ctrl+C: the write in flight ends, the rest is not attempted, exit 130. Late write replies

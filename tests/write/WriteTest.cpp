@@ -620,6 +620,13 @@ void WriteTest::unusualPanels_data() {
             << p.Record << QStringList{"Edit28=7"} << unlock7;
         QTest::newRow(QByteArray("ip, ") + p.Name) << p.Record << QStringList{"Edit10=77"} << ip77;
     }
+    // Another device type stages the address with it.
+    QTest::newRow("villa picked, flat, four digits and zero bytes")
+        << UnusualPanels()[0].Record << QStringList{"type=2"}
+        << RecordEdit([](PanelRecord& r) { std::memcpy(r.Address, "1234000000", 10); });
+    QTest::newRow("flat picked, type letter X")
+        << UnusualPanels()[2].Record << QStringList{"type=0"}
+        << RecordEdit([](PanelRecord& r) { r.TypeLetter = 'H'; });
     // Edited and edited back is as shown.
     QTest::newRow("unlock edited back, unlock 12")
         << UnusualPanels()[6].Record << QStringList{"Edit28=1", "Edit28=12"} << none;
