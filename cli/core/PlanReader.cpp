@@ -184,7 +184,7 @@ class Reader {
     Plan& Out;
     std::shared_ptr<const PlanColumnNumbers> Header;
     int HeaderWidth = 0;
-    int Rows = 0;                               // data records
+    int Rows = 0; // data records
     int HeaderLine = 1;
     std::map<std::array<uint8_t, 6>, int> Macs; // first line of each MAC
 };
