@@ -10,6 +10,7 @@
 #include <string>
 
 #include "Commands.h"
+#include "Commission.h"
 #include "Console.h"
 #include "TerminalText.h"
 
@@ -76,8 +77,8 @@ bool UnknownCommand(char** argv, const CLI::App& app) {
     for (const CLI::App* command : app.get_subcommands({}))
         if (command->get_name() == argv[1]) return false;
     std::fprintf(stderr,
-                 "callpanel: unknown command '%s'; the commands are search, set, apply and "
-                 "delete-cards (callpanel --help)\n",
+                 "callpanel: unknown command '%s'; the commands are search, set, apply, "
+                 "delete-cards, check and report (callpanel --help)\n",
                  TerminalText(argv[1]).c_str());
     return true;
 }
@@ -218,8 +219,47 @@ int main(int argc, char** argv) {
     Cli::SearchOptions deleteSearch;
     AddDeadlineOptions(deleteCommand, deleteSearch);
     AddFormatOption(deleteCommand, format);
+    Cli::CheckOptions check;
+    auto* checkCommand = app.add_subcommand("check", "compare the site with its plan (CSV)");
+    checkCommand->footer(
+        std::string(
+            "One line per plan row: as planned, differs (field: on the site -> in the plan) or\n"
+            "missing; one per panel the plan does not name: extra. Then the faults of the\n"
+            "site, one line per panel concerned (result \"site fault\"): two panels on one IP,\n"
+            "one call address twice, a gateway outside the panel's subnet, a server it cannot\n"
+            "reach, panels left on the factory subnet 192.168.1.0/24. Writes nothing.\n"
+            "Exit 0 only when every row is as planned, nothing is extra (or --ignore-extra)\n"
+            "and the site has no fault; 1 otherwise; 2 for a plan that cannot be read.\n\n") +
+        Footer);
+    checkCommand->add_option("PLAN", check.PlanPath, "the plan, a CSV file; - for standard input")
+        ->required()
+        ->check(NonEmpty);
+    checkCommand->add_flag("--ignore-extra", check.IgnoreExtra,
+                           "panels the plan does not name do not fail the check");
+    AddSearchOptions(checkCommand, check.Search);
+    AddFormatOption(checkCommand, format);
+
+    Cli::ReportOptions report;
+    auto* reportCommand =
+        app.add_subcommand("report", "write the site as found into one HTML file");
+    reportCommand->footer(
+        std::string(
+            "A self-contained HTML file (no external resource) for the handover: date, this\n"
+            "computer's addresses, counts by type, every panel with the plan's # notes, the\n"
+            "check of each plan row (with PLAN), the site's faults and a picture of the\n"
+            "address plan. Prints on A4. The file is replaced whole or not at all. Exit 0\n"
+            "when it was written, whatever the site's state (check says that).\n\n") +
+        Footer);
+    reportCommand->add_option("PLAN", report.PlanPath, "the plan, a CSV file (optional)")
+        ->check(NonEmpty);
+    reportCommand->add_option("--html", report.HtmlPath, "the HTML file to write")
+        ->required()
+        ->check(NonEmpty);
+    AddSearchOptions(reportCommand, report.Search);
+
     bool quiet = false;
-    for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand})
+    for (CLI::App* command :
+         {searchCommand, setCommand, applyCommand, deleteCommand, checkCommand, reportCommand})
         command->add_flag("--quiet", quiet, "no warnings, no progress on a terminal");
 
     // Windows' own way to ask for help, and a double click in Explorer, which gives no arguments.
@@ -248,5 +288,10 @@ int main(int argc, char** argv) {
         apply.Output = output;
         return Cli::OutputWritten(Cli::RunApply(apply));
     }
+    if (*checkCommand) {
+        check.Output = output;
+        return Cli::OutputWritten(Cli::RunCheck(check));
+    }
+    if (*reportCommand) return Cli::OutputWritten(Cli::RunReport(report));
     return Cli::OutputWritten(Cli::RunDeleteCards(deletePanel, confirmed, deleteSearch, output));
 }
