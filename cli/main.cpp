@@ -12,6 +12,7 @@
 #include "Commands.h"
 #include "Commission.h"
 #include "Console.h"
+#include "PlanCheck.h"
 #include "TerminalText.h"
 
 namespace {
@@ -78,7 +79,7 @@ bool UnknownCommand(char** argv, const CLI::App& app) {
         if (command->get_name() == argv[1]) return false;
     std::fprintf(stderr,
                  "callpanel: unknown command '%s'; the commands are search, set, apply, "
-                 "delete-cards, check and report (callpanel --help)\n",
+                 "delete-cards, check, report and assign (callpanel --help)\n",
                  TerminalText(argv[1]).c_str());
     return true;
 }
@@ -257,9 +258,44 @@ int main(int argc, char** argv) {
         ->check(NonEmpty);
     AddSearchOptions(reportCommand, report.Search);
 
+    Cli::AssignOptions assign;
+    auto* assignCommand =
+        app.add_subcommand("assign", "give a schedule's rows to new panels as they are powered");
+    assignCommand->footer(
+        std::string(
+            "SCHEDULE has a plan's columns without mac, one row per panel in the order they\n"
+            "will be powered (columns of your own begin with #). Every row is checked first\n"
+            "(as apply checks, and no IP or call address twice, none taken on the site).\n"
+            "With --watch it searches every 250 ms; each new panel (on the factory subnet, not\n"
+            "yet assigned) that answers alone gets the next row, written and read back, one\n"
+            "line each: MAC, row, call address, IP, result. Two new panels at once get none:\n"
+            "power them one at a time (or --in-mac-order). Without --watch the new panels\n"
+            "present are assigned only with --in-mac-order. After every row the as-built\n"
+            "plan (the schedule with each row's mac) is written whole; a run started again\n"
+            "goes on from it. An undo plan is saved as for apply. Ctrl+C ends it: exit 0\n"
+            "when every row written was verified, 1 otherwise.\n\n") +
+        Footer);
+    assignCommand->add_option("SCHEDULE", assign.SchedulePath, "the schedule, a CSV file")
+        ->required()
+        ->check(NonEmpty);
+    assignCommand->add_flag("--watch", assign.Watch,
+                            "keep searching and assign each new panel as it is powered");
+    assignCommand->add_flag("--in-mac-order", assign.InMacOrder,
+                            "new panels answering together take the rows in MAC order");
+    assignCommand
+        ->add_option("--as-built", assign.AsBuiltPath,
+                     "the as-built plan (default: SCHEDULE's name with -as-built.csv)")
+        ->check(NonEmpty);
+    assignCommand->add_option("--new-on", assign.NewOn, "the subnet new panels answer on")
+        ->default_str(FactorySubnet)
+        ->check(NonEmpty);
+    addUndoOption(assignCommand, assign.UndoPath);
+    AddSearchOptions(assignCommand, assign.Search);
+    AddRoundsOption(assignCommand, assign.Rounds);
+
     bool quiet = false;
-    for (CLI::App* command :
-         {searchCommand, setCommand, applyCommand, deleteCommand, checkCommand, reportCommand})
+    for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand, checkCommand,
+                              reportCommand, assignCommand})
         command->add_flag("--quiet", quiet, "no warnings, no progress on a terminal");
 
     // Windows' own way to ask for help, and a double click in Explorer, which gives no arguments.
@@ -293,5 +329,6 @@ int main(int argc, char** argv) {
         return Cli::OutputWritten(Cli::RunCheck(check));
     }
     if (*reportCommand) return Cli::OutputWritten(Cli::RunReport(report));
+    if (*assignCommand) return Cli::OutputWritten(Cli::RunAssign(assign));
     return Cli::OutputWritten(Cli::RunDeleteCards(deletePanel, confirmed, deleteSearch, output));
 }

@@ -58,7 +58,9 @@ struct Plan {
 };
 
 // A schedule is a plan without its key: the rows are given to panels as they come.
-enum class PlanKind { KeyedByMac, Schedule };
+// An as-built plan is a schedule being assigned: its mac cells are empty until a panel took
+// the row.
+enum class PlanKind { KeyedByMac, Schedule, AsBuilt };
 
 // The bytes of a plan (PlanAsUtf8, then CsvReader's rules). The header row is required; its
 // names are read in any case; an empty name or one beginning with '#' is the user's own column,

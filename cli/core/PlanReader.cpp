@@ -131,7 +131,7 @@ class Reader {
                 Out.Errors.push_back({record.Line, int(at) + 1,
                                       "column " + Quoted(name) + " appears twice in the header"});
         }
-        if (Kind == PlanKind::KeyedByMac && !columns->count("mac"))
+        if (Kind != PlanKind::Schedule && !columns->count("mac"))
             Out.Errors.push_back(
                 {record.Line, 0, "the header lacks the column 'mac', which names the panels"});
         if (Kind == PlanKind::Schedule && columns->count("mac"))
@@ -172,7 +172,8 @@ class Reader {
                                 .emplace_hint(row.Cells.end(), column,
                                               std::move(record.Fields[std::size_t(number) - 1]))
                                 ->second);
-        if (const auto mac = row.Cells.find("mac"); mac != row.Cells.end()) {
+        if (const auto mac = row.Cells.find("mac");
+            mac != row.Cells.end() && !(Kind == PlanKind::AsBuilt && mac->second.empty())) {
             const int column = Header->at("mac");
             if (const auto bytes = ParseMac(mac->second)) {
                 const auto [first, inserted] = Macs.emplace(*bytes, record.Line);

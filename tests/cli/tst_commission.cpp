@@ -11,7 +11,7 @@
 #include "Plan.h"
 #include "PlanCheck.h"
 #include "Records.h"
-#include "ReplaceFile.h"
+#include "WholeFile.h"
 
 namespace {
 
@@ -87,7 +87,7 @@ class CommissionTest : public QObject {
     void checkPlan_data();
     void checkPlan();
     void reportHtml();
-    void replaceFile();
+    void writeWhole();
 };
 
 void CommissionTest::readSchedule_data() {
@@ -280,12 +280,12 @@ void CommissionTest::reportHtml() {
     QVERIFY(html.contains("break-inside: avoid"));
 }
 
-void CommissionTest::replaceFile() {
+void CommissionTest::writeWhole() {
     QTemporaryDir dir;
     const std::string path = dir.filePath("report.html").toStdString();
     std::string error;
-    QVERIFY(ReplaceFile(path, "first", error));
-    QVERIFY(ReplaceFile(path, "second", error));
+    QVERIFY(WriteWhole(path, "first", error));
+    QVERIFY(WriteWhole(path, "second", error));
     QFile file(QString::fromStdString(path));
     QVERIFY(file.open(QIODevice::ReadOnly));
     QCOMPARE(file.readAll(), QByteArray("second"));
@@ -293,7 +293,7 @@ void CommissionTest::replaceFile() {
     // A target it cannot take (a folder) leaves no part file and says why.
     const std::string folder = dir.filePath("folder").toStdString();
     QVERIFY(QDir(dir.path()).mkdir("folder"));
-    QVERIFY(!ReplaceFile(folder, "x", error));
+    QVERIFY(!WriteWhole(folder, "x", error));
     QVERIFY(error.find(folder) != std::string::npos);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.html"});
 }

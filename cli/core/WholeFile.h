@@ -6,4 +6,4 @@
 #include <string>
 
 // False with `error` set when it fails; the old file is then as it was.
-bool ReplaceFile(const std::string& path, const std::string& text, std::string& error);
+bool WriteWhole(const std::string& path, const std::string& text, std::string& error);

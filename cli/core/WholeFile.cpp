@@ -1,4 +1,4 @@
-#include "ReplaceFile.h"
+#include "WholeFile.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -7,7 +7,7 @@
 
 #include "Utf8Files.h"
 
-bool ReplaceFile(const std::string& path, const std::string& text, std::string& error) {
+bool WriteWhole(const std::string& path, const std::string& text, std::string& error) {
     const std::string part = path + ".part";
     std::error_code code;
     const auto fail = [&](const std::string& why) {
