@@ -5,6 +5,7 @@
 
 #include "CsvReader.h"
 #include "PanelTexts.h"
+#include "SettingsChecks.h"
 
 namespace {
 
@@ -48,6 +49,21 @@ std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
     }
     const Changes changes = PlanChanges(keyed, site, "", own);
     std::vector<PlanError> errors = changes.Errors;
+    // A row that gives all three addresses is checked as the write will be; one that leaves
+    // some to the factory's is checked when its panel comes.
+    for (std::size_t at = 0; at < changes.Rows.size(); ++at) {
+        const PlanRow& row = keyed[at];
+        const auto given = [&](const char* column) {
+            const auto it = row.Cells.find(column);
+            return it != row.Cells.end() && !it->second.empty();
+        };
+        const RowChange& change = changes.Rows[at];
+        if (given("ip") && given("mask") && given("gateway") && !SameSegment(change.Pending))
+            errors.push_back({row.Line, 0,
+                              "gateway " + Ipv4Text(change.Pending.Gateway) +
+                                  " is outside the segment of IP " + Ipv4Text(change.Pending.Ip) +
+                                  " with mask " + Ipv4Text(change.Pending.Subnet)});
+    }
     for (const std::string& conflict : changes.Site.Conflicts)
         errors.push_back({0, 0, Unplaceheld(conflict)});
     for (PlanError& e : errors)
@@ -134,26 +150,28 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
         LastHeard[key] = Rounds;
         Latest[key] = r;
     }
-    // Of the panels the round before heard, the share this one missed.
-    for (const MacKey& key : HeardBefore) {
-        ++Expected;
-        Missed += now.count(key) == 0;
+    // A panel missed and heard again later was lost on the way; one never heard again was
+    // switched off, which is no loss.
+    for (auto& [key, missed] : Silent) {
+        if (now.count(key) != 0) {
+            Missed += missed;
+            Expected += missed;
+            missed = 0;
+        } else {
+            ++missed;
+        }
     }
-    HeardBefore = std::move(now);
-
+    for (const MacKey& key : now)
+        if (!Silent.emplace(key, 0).second) ++Expected;
     const int needed = RoundsNeeded();
     Step step;
     for (const auto& [key, last] : LastHeard)
         if (Assigned.count(key) == 0 && Rounds - last < needed) step.New.push_back(Latest[key]);
     if (step.New.size() == 1) {
         const MacKey key = Key(step.New.front().Mac);
-        // Alone for as many rounds as certainty needs since it first answered: another panel
-        // powered with it would have been heard by now.
-        bool alone = Rounds - FirstHeard[key] + 1 >= needed;
-        for (const auto& [other, last] : LastHeard)
-            if (other != key && Assigned.count(other) == 0 && last >= FirstHeard[key])
-                alone = false;
-        if (alone) step.Take = step.New.front();
+        // Heard for as many rounds as certainty needs since it first answered, and every other
+        // new panel silent as long: one powered with it would have been heard by now.
+        if (Rounds - FirstHeard[key] + 1 >= needed) step.Take = step.New.front();
     }
     return step;
 }

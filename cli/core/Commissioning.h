@@ -69,6 +69,6 @@ class NewPanelWatch {
     int Rounds = 0;
     std::map<MacKey, int> FirstHeard, LastHeard; // round numbers of new panels
     std::map<MacKey, PanelRecord> Latest;
-    std::set<MacKey> HeardBefore; // every panel the round before heard
+    std::map<MacKey, int> Silent; // every panel heard: rounds since it was last heard
     long Expected = 0, Missed = 0;
 };

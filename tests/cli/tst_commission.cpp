@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "Commissioning.h"
 #include "CsvReader.h"
 #include "HtmlReport.h"
+#include "PanelTexts.h"
 #include "Plan.h"
 #include "PlanCheck.h"
 #include "Records.h"
@@ -87,6 +89,11 @@ class CommissionTest : public QObject {
     void checkPlan_data();
     void checkPlan();
     void reportHtml();
+    void newPanelWatch_data();
+    void newPanelWatch();
+    void checkSchedule_data();
+    void checkSchedule();
+    void asBuilt();
     void writeWhole();
 };
 
@@ -296,6 +303,138 @@ void CommissionTest::writeWhole() {
     QVERIFY(!WriteWhole(folder, "x", error));
     QVERIFY(error.find(folder) != std::string::npos);
     QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.html"});
+}
+
+void CommissionTest::newPanelWatch_data() {
+    QTest::addColumn<QString>("assigned");   // last MAC bytes of panels assigned before
+    QTest::addColumn<QStringList>("rounds"); // per round the panels heard: "A5" on the factory
+                                             // subnet, "s01" elsewhere on the site
+    QTest::addColumn<QStringList>("steps");  // per round: "-", "new A5 A6" or "take A5"
+
+    const QString site = "s01 s02 s03 s04 ";
+    QTest::newRow("one at a time, taken in the round it answers")
+        << "" << QStringList{site, site + "A5", site + "A5", site + "A5 A6"}
+        << QStringList{"-", "take A5", "-", "take A6"};
+    QTest::newRow("two at once: neither, until one is switched off")
+        << "" << QStringList{"A5 A6", "A5 A6", "A6"}
+        << QStringList{"new A5 A6", "new A5 A6", "take A6"};
+    QTest::newRow("assigned, back on the factory subnet, is not new")
+        << "A5" << QStringList{"A5", "A5 A6"} << QStringList{"-", "take A6"};
+    // A quarter of the site's replies lost: a lone panel waits until a twin powered with it
+    // would have been heard (5 rounds at 25 %).
+    QTest::newRow("loss measured: a lone panel waits")
+        << "" << QStringList{site,
+                             "s01 s02 s03",
+                             "s01 s02 s04 A5",
+                             "s01 s03 s04",
+                             "s02 s03 s04 A5",
+                             site,
+                             site + "A5",
+                             site}
+        << QStringList{"-", "-", "new A5", "new A5", "new A5", "new A5", "take A5", "-"};
+    QTest::newRow("loss measured: the twin heard late stops both")
+        << "" << QStringList{site, "s01 s02 s03", "s01 s02 s04 A5", "s01 s03 s04 A6", site + "A5"}
+        << QStringList{"-", "-", "new A5", "new A5 A6", "new A5 A6"};
+}
+
+void CommissionTest::newPanelWatch() {
+    QFETCH(QString, assigned);
+    QFETCH(QStringList, rounds);
+    QFETCH(QStringList, steps);
+    const auto panel = [](const QString& name) {
+        return name.startsWith('s') ? Panel("0" + name.mid(1) + " " + name.mid(1))
+                                    : Panel(name + " 100 factory");
+    };
+    std::set<MacKey> before;
+    for (const QString& name : assigned.split(' ', Qt::SkipEmptyParts))
+        before.insert(NewPanelWatch::Key(panel(name).Mac));
+    NewPanelWatch watch(*ParseSubnet(FactorySubnet), before);
+    QStringList got;
+    for (const QString& round : rounds) {
+        std::vector<PanelRecord> heard;
+        for (const QString& name : round.split(' ', Qt::SkipEmptyParts))
+            heard.push_back(panel(name));
+        const auto step = watch.Round(heard);
+        QString text = "-";
+        if (step.Take) {
+            text = "take " + QString::fromStdString(MacText(step.Take->Mac)).right(2);
+            watch.Took(step.Take->Mac);
+        } else if (!step.New.empty()) {
+            text = "new";
+            for (const PanelRecord& r : step.New)
+                text += " " + QString::fromStdString(MacText(r.Mac)).right(2);
+        }
+        got << text;
+    }
+    QCOMPARE(got, steps);
+}
+
+void CommissionTest::checkSchedule_data() {
+    QTest::addColumn<QByteArray>("schedule");
+    QTest::addColumn<QStringList>("site"); // panels that are not new, see Panel
+    QTest::addColumn<QStringList>("errors");
+
+    const QByteArray header = "# location,type,address,facility,ip,mask,gateway,server,unlock\n";
+    const QByteArray a = "A,flat,0101000000,0,10.1.2.31,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
+    const QByteArray b = "B,flat,0201000000,0,10.1.2.32,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
+    QTest::newRow("sound") << header + a + b << QStringList{"A5 20"} << QStringList{};
+    QTest::newRow("one IP twice")
+        << header + a + QByteArray(b).replace("10.1.2.32", "10.1.2.31") << QStringList{}
+        << QStringList{"the row on line 2 and the row on line 3: both have the IP address "
+                       "10.1.2.31"};
+    QTest::newRow("one call address twice")
+        << header + a + QByteArray(b).replace("0201000000", "0101000000") << QStringList{}
+        << QStringList{"the row on line 2 and the row on line 3: both have the identity "
+                       "H01010000000"};
+    QTest::newRow("an IP the site has")
+        << header + a << QStringList{"A5 31"}
+        << QStringList{"the row on line 2 and 00:50:2A:10:00:A5: both have the IP address"};
+    QTest::newRow("a row apply refuses") << header + QByteArray(a).replace("10.1.2.1,", "10.1.9.1,")
+                                         << QStringList{} << QStringList{"gateway"};
+    QTest::newRow("unlock out of range") << header + QByteArray(a).replace(",7\n", ",12\n")
+                                         << QStringList{} << QStringList{"unlock"};
+}
+
+void CommissionTest::checkSchedule() {
+    QFETCH(QByteArray, schedule);
+    QFETCH(QStringList, site);
+    QFETCH(QStringList, errors);
+    const Plan plan = ReadPlan(std::string_view(schedule.constData(), size_t(schedule.size())),
+                               PlanKind::Schedule);
+    QVERIFY(plan.Errors.empty());
+    QStringList got;
+    for (const PlanError& e : CheckSchedule(plan.Rows, Panels(site)))
+        got << QString::fromStdString(e.Text);
+    QCOMPARE(got.size(), errors.size());
+    for (qsizetype at = 0; at < got.size(); ++at)
+        QVERIFY2(got[at].contains(errors[at]) && !got[at].contains("FE:FF"), qPrintable(got[at]));
+}
+
+// The as-built plan is the schedule with a mac column, applies as a plan, and a run started
+// again takes its MACs back; another schedule's is refused.
+void CommissionTest::asBuilt() {
+    const std::string text = "# location,ip,unlock\n\"Block 2, east\",10.1.2.7,7\nB,10.1.2.8,\n";
+    const Plan schedule = ReadPlan(text, PlanKind::Schedule);
+    QVERIFY(schedule.Errors.empty());
+    const std::string built = AsBuiltText(schedule, {"00:50:2A:10:00:A5", ""});
+    QCOMPARE(QString::fromStdString(built),
+             QString("mac,# location,ip,unlock\n00:50:2A:10:00:A5,\"Block 2, east\",10.1.2.7,7\n,B,"
+                     "10.1.2.8,\n"));
+    const Plan again = ReadPlan(built, PlanKind::AsBuilt);
+    QVERIFY(again.Errors.empty());
+    std::string error;
+    const auto macs = ResumedMacs(schedule, again, error);
+    QVERIFY(macs);
+    QCOMPARE(*macs, (std::vector<std::string>{"00:50:2A:10:00:A5", ""}));
+    const Plan other =
+        ReadPlan("# location,ip,unlock\nA,10.1.2.9,7\nB,10.1.2.8,\n", PlanKind::Schedule);
+    QVERIFY(!ResumedMacs(other, again, error));
+    // As a plan its empty rows are refused: apply takes only the rows with a panel.
+    QVERIFY(!ReadPlan(built).Errors.empty());
+    QCOMPARE(QString::fromStdString(DefaultAsBuiltPath("site/plan.v2.csv")),
+             QString("site/plan.v2-as-built.csv"));
+    QCOMPARE(QString::fromStdString(DefaultAsBuiltPath("my.dir/sched")),
+             QString("my.dir/sched-as-built.csv"));
 }
 
 QTEST_APPLESS_MAIN(CommissionTest)
