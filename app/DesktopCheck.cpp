@@ -22,3 +22,8 @@ bool HasDesktop() {
     first = first.substr(0, first.find(':')); // "xcb:display=..." carries options
     return first != "xcb" && first.substr(0, 7) != "wayland";
 }
+
+void PickPlatform() {
+    if (Set("QT_QPA_PLATFORM") || Set("DISPLAY") || !Set("WAYLAND_DISPLAY")) return;
+    setenv("QT_QPA_PLATFORM", "wayland", 1);
+}

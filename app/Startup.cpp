@@ -5,7 +5,9 @@
 #include <QGuiApplication>
 #include <QString>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <string_view>
 
 #include "../ui/Dialogs.h"
 #include "../ui/Unit1.h"
@@ -14,8 +16,8 @@ TForm1* Form1 = nullptr;
 
 namespace {
 
-// The window is laid out in whole pixels: the desktop's factor is rounded to a whole number
-// (1 at 100 % and 125 %, 2 from 150 %), which keeps every proportion of the layout. The
+// The window is laid out in whole pixels, by Form1Layout::WholeScaleFactor's rule: Qt's own
+// rounding to the nearest whole factor, halves up, is that rule, so Qt applies it here. The
 // variables that would impose a fractional factor are dropped.
 void ScaleByWholeFactors() {
     qunsetenv("QT_ENABLE_HIGHDPI_SCALING");
@@ -65,6 +67,34 @@ void RunWindow() {
     session.LoopEnded = true;
 }
 
+// Qt ends a platform that cannot start (no X server behind DISPLAY, a Wayland socket that is
+// gone, the wayland plugin not installed) with qFatal, which aborts with a core dump. Its own
+// warnings, printed before, name the cause; this adds what to do and exits with 1.
+QtMessageHandler PreviousHandler = nullptr;
+
+const char* EnvOrNone(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr && *value != '\0' ? value : "(not set)";
+}
+
+void PlatformFailure(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type != QtFatalMsg) {
+        if (PreviousHandler != nullptr) PreviousHandler(type, context, text);
+        return;
+    }
+    const char* platform = std::getenv("QT_QPA_PLATFORM");
+    const bool wayland = platform != nullptr && std::string_view(platform).find("wayland") == 0;
+    std::fprintf(stderr,
+                 "callpanel-tool: no usable display: the window cannot be opened "
+                 "(DISPLAY %s, WAYLAND_DISPLAY %s)%s\n",
+                 EnvOrNone("DISPLAY"), EnvOrNone("WAYLAND_DISPLAY"),
+                 wayland ? "; on a Wayland desktop without XWayland install the package "
+                           "qt6-wayland"
+                         : "");
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
 void ShowFailure(const QString& message) {
     if (QApplication::instance()) {
         Dialogs::ShowException(nullptr, message);
@@ -91,10 +121,10 @@ int Run(int argc, char** argv) {
     int toolkitArgc = 1; // the application keeps references to both until it is destroyed
     std::unique_ptr<QApplication> application;
     try {
+        PreviousHandler = qInstallMessageHandler(PlatformFailure);
         application = std::make_unique<QApplication>(toolkitArgc, toolkitArgv);
+        qInstallMessageHandler(PreviousHandler);
         RunWindow();
-    } catch (const Dialogs::Exception& e) {
-        ShowFailure(e.message());
     } catch (...) {
         ShowFailure(QString());
     }

@@ -10,7 +10,8 @@ namespace Startup {
 // cannot be opened; nothing is shown then.
 TUDPR* OpenEndpoint(TForm1& form);
 
-// The whole program: window, endpoint, event loop. Always returns 0.
+// The whole program: window, endpoint, event loop. Returns 0; exits with 1 when no display
+// can be opened.
 int Run(int argc, char** argv);
 
 } // namespace Startup

@@ -12,5 +12,6 @@ int main(int argc, char** argv) {
                    stderr);
         return 1;
     }
+    PickPlatform();
     return Startup::Run(argc, argv);
 }

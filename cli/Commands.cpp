@@ -247,12 +247,20 @@ bool Refuse(const Changes& changes, const std::string& path) {
 // it cannot be saved, and then nothing may be written.
 bool SaveUndo(const std::vector<RowChange>& rows, const std::string& named) {
     std::string error, path = named.empty() ? DefaultUndoPath(error) : named;
-    if (path.empty() || !SaveUndoPlan(path, UndoPlanText(rows), error)) {
+    if (path.empty() || !SaveUndoPlan(path, UndoPlanText(rows), named.empty(), error)) {
         Error((path.empty() ? "cannot save the undo plan: " + error : error) +
               "; nothing was written (--undo FILE names another place)");
         return false;
     }
     Error("undo plan: " + path + " (callpanel apply " + path + " puts the panels back)");
+    return true;
+}
+
+// A named undo plan that could not be saved is refused before anything goes on the network.
+bool RefuseUndoPath(const std::string& named) {
+    std::string error;
+    if (named.empty() || UndoPathFree(named, error)) return false;
+    Error(error + "; nothing was written");
     return true;
 }
 
@@ -376,6 +384,7 @@ int RunSet(const SetOptions& options) {
             Error("--" + column + " needs a value; nothing was written");
             return ExitRefused;
         }
+    if (RefuseUndoPath(options.UndoPath)) return ExitRefused;
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
     // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
@@ -426,11 +435,12 @@ int RunSet(const SetOptions& options) {
         PrintResult(MacText(current.Mac), "unchanged", "nothing sent", options.Output);
         return ExitOk;
     }
+    // The report says what the first write sends, from the same computation.
+    Rounds rounds(changes.Rows);
     std::string report;
-    for (const FieldChange& c : Differences(current, AsReported(change.Pending)))
+    for (const FieldChange& c : Differences(current, AsReported(rounds.Pending(0)), change.Sets))
         report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
-    Rounds rounds(changes.Rows);
     WriteRounds(engine, rounds, options.Search, options.Rounds);
     const RowResult result = rounds.Result(0);
     PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
@@ -438,6 +448,7 @@ int RunSet(const SetOptions& options) {
 }
 
 int RunApply(const ApplyOptions& options) {
+    if (RefuseUndoPath(options.UndoPath)) return ExitRefused;
     std::string text, problem;
     if (!LoadPlanText(options.PlanPath, text, problem)) {
         Error(problem);
@@ -474,19 +485,22 @@ int RunApply(const ApplyOptions& options) {
     if (options.DryRun) {
         Table table;
         const bool asTable = options.Output == Format::Table;
+        // A panel that did not answer has no fields to compare: its row says so in the change
+        // column (table) or the result column (csv, json), and names no field.
         table.Columns = asTable ? std::vector<std::string>{"mac", "field", "change"}
-                                : std::vector<std::string>{"mac", "field", "old", "new"};
+                                : std::vector<std::string>{"mac", "result", "field", "old", "new"};
         for (const RowChange& r : changes.Rows) {
             if (r.Kind == RowKind::NotFound) {
-                table.Rows.push_back(asTable
-                                         ? std::vector<std::string>{r.Mac, "not found", ""}
-                                         : std::vector<std::string>{r.Mac, "not found", "", ""});
+                table.Rows.push_back(
+                    asTable ? std::vector<std::string>{r.Mac, "", "not found"}
+                            : std::vector<std::string>{r.Mac, "not found", "", "", ""});
                 continue;
             }
-            for (const FieldChange& c : Differences(r.Current, AsReported(r.Pending)))
+            for (const FieldChange& c :
+                 Differences(r.Current, AsReported(StagedOver(r, r.Current)), r.Sets))
                 table.Rows.push_back(
                     asTable ? std::vector<std::string>{r.Mac, c.Field, c.Old + Arrow + c.New}
-                            : std::vector<std::string>{r.Mac, c.Field, c.Old, c.New});
+                            : std::vector<std::string>{r.Mac, "to write", c.Field, c.Old, c.New});
         }
         Print(Render(table, options.Output));
         // As the real run would end: a row whose panel did not answer fails it.

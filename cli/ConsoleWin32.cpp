@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "Console.h"
+#include "WideText.h"
 
 #ifndef ENABLE_VIRTUAL_TERMINAL_PROCESSING
 #define ENABLE_VIRTUAL_TERMINAL_PROCESSING 0x0004
@@ -100,13 +101,8 @@ std::vector<std::string> Utf8Arguments(int argc, char** argv) {
     wchar_t** wide = CommandLineToArgvW(GetCommandLineW(), &count);
     if (wide == nullptr) return std::vector<std::string>(argv, argv + argc);
     std::vector<std::string> arguments;
-    for (int i = 0; i < count; ++i) {
-        const int n = WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, nullptr, 0, nullptr, nullptr);
-        std::string utf8(static_cast<std::size_t>(n > 0 ? n : 1), '\0');
-        if (n > 0) WideCharToMultiByte(CP_UTF8, 0, wide[i], -1, utf8.data(), n, nullptr, nullptr);
-        utf8.pop_back(); // the terminating zero
-        arguments.push_back(std::move(utf8));
-    }
+    for (int i = 0; i < count; ++i)
+        arguments.push_back(Utf8(wide[i]));
     LocalFree(wide);
     return arguments;
 }

@@ -4,6 +4,7 @@
 #include <iterator>
 #include <nlohmann/json.hpp>
 
+#include "PanelTexts.h"
 #include "Plan.h"
 #include "TerminalText.h"
 
@@ -16,21 +17,14 @@ size_t DisplayWidth(std::string_view text) {
     size_t width = 0;
     for (size_t i = 0; i < text.size();) {
         const auto lead = static_cast<unsigned char>(text[i]);
-        char32_t cp = lead;
-        int extra = 0;
-        if (lead >= 0xF0) {
-            cp = lead & 0x07;
-            extra = 3;
-        } else if (lead >= 0xE0) {
-            cp = lead & 0x0F;
-            extra = 2;
-        } else if (lead >= 0xC0) {
-            cp = lead & 0x1F;
-            extra = 1;
-        }
-        ++i;
-        for (; extra > 0 && i < text.size(); --extra, ++i)
-            cp = (cp << 6) | (static_cast<unsigned char>(text[i]) & 0x3F);
+        const size_t length = std::min(Utf8LeadLength(lead), text.size() - i);
+        char32_t cp = length == 1   ? lead
+                      : length == 2 ? lead & 0x1F
+                      : length == 3 ? lead & 0x0F
+                                    : lead & 0x07;
+        for (size_t k = 1; k < length; ++k)
+            cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+        i += length;
         const bool wide = (cp >= 0x1100 && cp <= 0x115F) || (cp >= 0x2E80 && cp <= 0xA4CF) ||
                           (cp >= 0xAC00 && cp <= 0xD7A3) || (cp >= 0xF900 && cp <= 0xFAFF) ||
                           (cp >= 0xFE30 && cp <= 0xFE4F) || (cp >= 0xFF00 && cp <= 0xFF60) ||

@@ -91,7 +91,8 @@ int ParseFailed(const CLI::App& app, const CLI::ParseError& e) {
     std::string command;
     for (const CLI::App* sub : app.get_subcommands())
         command = " " + sub->get_name();
-    std::fprintf(stderr, "callpanel: %s\nRun 'callpanel%s --help' for more information.\n",
+    std::fprintf(stderr,
+                 "callpanel: %s\ncallpanel: run 'callpanel%s --help' for more information\n",
                  TerminalText(e.what()).c_str(), command.c_str());
     return Cli::ExitRefused;
 }
@@ -120,7 +121,8 @@ int main(int argc, char** argv) {
 
     auto* searchCommand = app.add_subcommand("search", "list every panel that answers");
     searchCommand->footer(
-        std::string("One row per panel (by MAC), with the local address its reply came to (via).\n"
+        std::string("One row per panel that answers (panels sharing a MAC get a row each), with\n"
+                    "the local address its reply came to (via).\n"
                     "Exit 1 when no panel answers.\n\n") +
         Footer);
     AddSearchOptions(searchCommand, search);
@@ -165,9 +167,11 @@ int main(int argc, char** argv) {
         const char* folder = "$XDG_STATE_HOME/callpanel";
 #endif
         command
-            ->add_option("--undo", path,
-                         std::string("where the undo plan goes (default: a new file in ") + folder +
-                             ")")
+            ->add_option(
+                "--undo", path,
+                std::string("a new file for the undo plan, never one that exists (default: a "
+                            "new file in ") +
+                    folder + ")")
             ->check(NonEmpty);
     };
     addUndoOption(setCommand, set.UndoPath);
@@ -179,12 +183,12 @@ int main(int argc, char** argv) {
     auto* applyCommand = app.add_subcommand("apply", "write a site plan (CSV) into its panels");
     applyCommand->footer(
         std::string(
-            "PLAN has the columns of 'search --format csv'; mac finds the panel and is not\n"
-            "changed, and the only column needed (one left out keeps the panel's values).\n"
+            "PLAN has the columns of 'search --format csv'. Only mac is needed: it finds the\n"
+            "panel and is never changed; a column left out keeps the panel's values.\n"
             "Read-only: version, identity (as exported, or empty) and via. Columns of your own\n"
             "begin with #; any other unknown column is refused. UTF-8 (or UTF-16 with a byte\n"
             "order mark), separated by commas, semicolons or tabs as its header line is, or\n"
-            "as an Excel first line sep=; says.\n"
+            "as an Excel first line sep=; says; at most 4 MiB.\n"
             "The whole plan is checked first (every changed row; IPs, identities, MACs and\n"
             "gateways across the site): a problem the plan would make sends nothing and exits\n"
             "2, one already there is a warning. Rows not yet verified are written and read\n"

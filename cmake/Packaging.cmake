@@ -95,6 +95,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # The window asks for "WenQuanYi Zen Hei Mono" (the composite address boxes rest on its 7-pixel
 # half-width cell) and "DejaVu Sans"; no library dependency pulls these fonts in.
 set(CALLPANEL_RUNTIME_DEPENDS "fonts-wqy-zenhei, fonts-dejavu-core")
+# A Wayland desktop without XWayland needs Qt's wayland platform; X11 and XWayland do without.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
 find_program(DPKG_SHLIBDEPS_EXECUTABLE dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS_EXECUTABLE)
     # Library dependencies with the versions the build actually linked against.

@@ -54,3 +54,6 @@ install(TARGETS callpanel callpanel-tool RUNTIME DESTINATION .)
 # The GBK table against code page 936, run under wine by e2e_callpanel_wine.
 add_executable(gbk-codec-check tests/protocol/GbkCodecCheck.cpp protocol/rules/GbkCodecWin32.cpp)
 target_include_directories(gbk-codec-check PRIVATE protocol/rules)
+
+# WM_QUIT posted from outside to the window's thread, sent by app_wine_window.
+add_executable(app-post-quit tests/app/PostQuit.cpp)

@@ -14,10 +14,12 @@ tool=$build/app/callpanel-tool
 xclose=$build/tests/app/app-xclose
 xgrab=$build/tests/app/app-xgrab
 readonly TITLE='^Call Panel settings Tool V1\.4$'
+# The helpers below are test targets: the tests are configured in explicitly each time, as
+# scripts/run.sh leaves them out of the same build folder.
 
 if [ "${1:-}" = wine ]; then
     scripts/build-windows.sh "$root/build-windows"
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DSANITIZE= >/dev/null
     cmake --build "$build" -j2 --target callpanel-standin app-hold-port app-xclose app-xgrab
     mkdir -p "$root/docs"
     exec tools/testnet.sh --panels 2 -- tests/app/wine_tool_test.sh \
@@ -27,7 +29,7 @@ fi
 
 if [ "${1:-}" != --inside ]; then
     scripts/setup.sh test
-    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=ON -DSANITIZE= >/dev/null
     cmake --build "$build" -j2 --target callpanel-tool app-xclose app-xgrab
     exec tools/testnet.sh --panels 1 -- "$0" --inside
 fi

@@ -78,7 +78,7 @@ fi
 ctest_prefix=()
 before_tests=
 unset TSAN_OPTIONS ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
-run_suite "normal" "$root/build" Release
+run_suite "normal" "$root/build" Release -DSANITIZE=
 
 # TSan's shadow memory needs the usual address layout. With the high mmap randomisation of some
 # kernels it aborts at start with "unexpected memory mapping"; then run its tests with address

@@ -44,17 +44,6 @@ QString ApplicationTitle() {
     return QString::fromUtf8(Form1Layout::Caption);
 }
 
-void RunHandler(QWidget* parent, const std::function<void()>& handler) {
-    try {
-        handler();
-    } catch (const Exception& e) {
-        ShowException(parent, e.message());
-    } catch (const std::exception&) {
-        // Any other failure is shown like an exception without a message.
-        ShowException(parent, QString());
-    }
-}
-
 void SetHook(Hook hook) {
     CurrentHook() = std::move(hook);
 }

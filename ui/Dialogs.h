@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QString>
-#include <exception>
 #include <functional>
 
 class QWidget;
@@ -19,21 +18,6 @@ void MessageBox(QWidget* parent, const QString& text, const QString& title, int 
 void ShowException(QWidget* parent, const QString& message);
 
 QString ApplicationTitle();
-
-// What an event handler throws to end itself; the handler's caller shows it.
-class Exception : public std::exception {
-  public:
-    explicit Exception(QString message) : Message(std::move(message)) {}
-    const QString& message() const { return Message; }
-    const char* what() const noexcept override { return "Exception"; }
-
-  private:
-    QString Message;
-};
-
-// Runs an event handler; an Exception that escapes it goes to the exception display
-// and the window goes on.
-void RunHandler(QWidget* parent, const std::function<void()>& handler);
 
 // Tests observe boxes here instead of showing them: while a hook is set, no box is shown.
 using Hook = std::function<void(const QString& text, const QString& title, int flags)>;

@@ -99,11 +99,12 @@ void TEdit::contextMenuEvent(QContextMenuEvent* event) {
 }
 
 void TEdit::PasteWithinLimit(QClipboard::Mode mode) {
-    const QString clip = QGuiApplication::clipboard()->text(mode);
-    const QString part = Fit(clip);
-    // A paste that does not fit at all changes nothing, not even the selection.
-    if (part.isEmpty() && !clip.isEmpty()) return;
-    if (!part.isEmpty() || hasSelectedText()) insert(part);
+    QString kept = text();
+    if (hasSelectedText()) kept.remove(selectionStart(), selectedText().size());
+    const std::string clip = QGuiApplication::clipboard()->text(mode).toStdString();
+    const auto part = PastedInput(kept.toStdString(), clip, Limit);
+    if (!part) return;
+    if (!part->empty() || hasSelectedText()) insert(QString::fromUtf8(part->data(), part->size()));
 }
 
 bool TEdit::DropFits(const QDropEvent* event) const {

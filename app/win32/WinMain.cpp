@@ -8,9 +8,9 @@
 #include <memory>
 
 #include "../../ui/win32/Unit1Win32.h"
-#include "../../ui/win32/WideText.h"
 #include "../EndpointSetup.h"
 #include "Udpr.h"
+#include "WideText.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     INITCOMMONCONTROLSEX controls{sizeof controls, ICC_STANDARD_CLASSES | ICC_WIN95_CLASSES};

@@ -26,10 +26,11 @@ int ColumnNumber(const PlanRow& row, const char* column) {
     return it == row.Columns->end() ? 0 : it->second;
 }
 
-// Stages checked texts over `base`. The first three MAC bytes stay the panel's own: the
-// window's fixed 00:50:2A would change the key of a panel that has other ones.
-bool Stage(const SettingsTexts& texts, const PanelRecord& base, PanelRecord& pending,
-           std::string& error) {
+// Stages checked texts over `base`; what `changed` leaves alone stays as `base` has it, byte for
+// byte (the first three MAC bytes too: the window's fixed 00:50:2A would change the key of a
+// panel that has other ones).
+bool Stage(const SettingsTexts& texts, const PanelRecord& base, const WriteFields& changed,
+           PanelRecord& pending, std::string& error) {
     pending = base;
     try {
         StageSettings(texts, pending);
@@ -37,7 +38,7 @@ bool Stage(const SettingsTexts& texts, const PanelRecord& base, PanelRecord& pen
         error = e.what();
         return false;
     }
-    std::copy(base.Mac, base.Mac + 3, pending.Mac);
+    KeepUnchanged(base, changed, pending);
     return true;
 }
 
@@ -49,18 +50,23 @@ std::string NameOf(const PanelRecord& r, int line) {
 
 } // namespace
 
-PanelRecord AsReported(const PanelRecord& pending) {
-    PanelRecord reported = pending;
-    reported.UnlockTime = static_cast<uint8_t>(pending.UnlockTime - '0');
-    return reported;
-}
-
-std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord& to) {
+std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord& to,
+                                     const WriteFields& given) {
     const auto a = PanelCells(from, "");
     const auto b = PanelCells(to, "");
+    const WriteFields changed = ChangedBytes(from, to);
     std::vector<FieldChange> changes;
-    for (int c = 0; c < WritableColumns; ++c)
-        if (a[c] != b[c]) changes.push_back({PanelColumns[c], a[c], b[c]});
+    for (int c = 0; c < WritableColumns; ++c) {
+        if (!changed[std::size_t(c)]) continue;
+        FieldChange change{PanelColumns[c], a[c], b[c]};
+        if (a[c] == b[c]) {
+            change.Old = FieldBytes(from, WriteField(c));
+            change.New = FieldBytes(to, WriteField(c));
+        }
+        if (c == AddressColumn && !given[AddressColumn] && given[TypeColumn])
+            change.New += " (as the type " + b[TypeColumn] + " has it)";
+        changes.push_back(change);
+    }
     return changes;
 }
 
@@ -98,7 +104,8 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
             std::copy(mac->begin(), mac->end(), change.Current.Mac);
             const auto texts = RowSettings(row, change.Current, out.Errors, false, own);
             std::string error;
-            if (texts && Stage(*texts, change.Current, change.Pending, error)) {
+            if (texts &&
+                Stage(*texts, change.Current, WriteFields().set(), change.Pending, error)) {
                 panel.Found = false;
                 panel.KnowsIp = Given(row, "ip");
                 panel.KnowsIdentity =
@@ -112,7 +119,7 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         }
         planned[matches.front()] = true;
         change.Current = found[matches.front()];
-        bool changes = true;
+        WriteFields changes;
         auto texts = RowSettings(row, change.Current, out.Errors, true, own, &changes);
         if (!texts) continue;
         if (at == 0 && !macTail.empty()) {
@@ -127,19 +134,16 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
             for (int i = 0; i < 3; ++i)
                 texts->Mac[i] = macTail.substr(3 * std::size_t(i), 2);
         }
+        change.Sets = changes;
+        change.Sets[MacColumn] = at == 0 && !macTail.empty();
         std::string error;
-        if (!Stage(*texts, change.Current, change.Pending, error)) {
+        if (!Stage(*texts, change.Current, change.Sets, change.Pending, error)) {
             out.Errors.push_back({row.Line, 0, error});
             continue;
         }
-        // A row that changes nothing is no write, whatever the staging makes of the panel's
-        // odd values (a type letter other than H and P).
-        change.Kind = (!changes && macTail.empty()) || ReportsStaged(change.Current, change.Pending)
-                          ? RowKind::Unchanged
-                          : RowKind::Write;
-        for (int c = TypeColumn; c < WritableColumns; ++c)
-            change.Sets[std::size_t(c)] = Given(row, PanelColumns[c]);
-        change.Sets[MacColumn] = at == 0 && !macTail.empty();
+        // A write is what changes bytes; what the row leaves alone is the panel's already.
+        change.Kind =
+            ReportsStaged(change.Current, change.Pending) ? RowKind::Unchanged : RowKind::Write;
         panel.Name = NameOf(change.Current, row.Line);
         panel.Before = change.Current;
         panel.After = change.Kind == RowKind::Write ? change.Pending : change.Current;

@@ -5,28 +5,28 @@
 // conflicts (refuse) and warnings (go on). No sockets: the engine only sends and collects.
 
 #include <array>
-#include <bitset>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "Plan.h"
 #include "SiteChecks.h"
+#include "WriteRecord.h"
 
 enum class RowKind { NotFound, Unchanged, Write };
 
 // The columns a write can change, as indices into PanelColumns.
 enum WritableColumn {
-    MacColumn,
-    TypeColumn,
-    AddressColumn,
-    FacilityColumn,
-    IpColumn,
-    MaskColumn,
-    GatewayColumn,
-    ServerColumn,
-    UnlockColumn,
-    WritableColumns
+    MacColumn = MacField,
+    TypeColumn = TypeField,
+    AddressColumn = AddressField,
+    FacilityColumn = FacilityField,
+    IpColumn = IpField,
+    MaskColumn = MaskField,
+    GatewayColumn = GatewayField,
+    ServerColumn = ServerField,
+    UnlockColumn = UnlockField,
+    WritableColumns = WriteFieldCount
 };
 
 struct RowChange {
@@ -34,10 +34,12 @@ struct RowChange {
     std::string Mac; // as the row gives it
     RowKind Kind = RowKind::NotFound;
     PanelRecord Current{}; // as found
-    PanelRecord Pending{}; // staged over Current (unlocking time the typed digit)
-    // The columns the row gives; the others keep what the panel reports when it is written
-    // (Rounds::Pending), so a change made meanwhile by someone else is not undone.
-    std::bitset<WritableColumns> Sets;
+    // What the write sends over Current: the row's changes, every other byte as Current holds
+    // it (unlocking time as the request's character, KeepUnchanged).
+    PanelRecord Pending{};
+    // The columns whose values the row changes; the others keep what the panel reports when it
+    // is written (Rounds::Pending), so a change made meanwhile by someone else is not undone.
+    WriteFields Sets;
 };
 
 struct Changes {
@@ -53,11 +55,12 @@ struct Changes {
 Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRecord>& found,
                     const std::string& macTail = "", const std::vector<Ipv4Bytes>& own = {});
 
-// What a panel reports once it holds `pending`: seconds instead of the typed digit.
-PanelRecord AsReported(const PanelRecord& pending);
-
 struct FieldChange {
     std::string Field, Old, New;
 };
-// The writable fields (mac to unlock) in which two records, as panels report them, differ.
-std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord& to);
+// The writable fields (mac to unlock) whose bytes differ in two records as panels report them,
+// in their texts; a field whose texts are alike (a zero byte and "0" after an address, an odd
+// type letter) in its bytes. With `given` (the fields the row changes), an address that changes
+// only because the type does says so.
+std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord& to,
+                                     const WriteFields& given = WriteFields().set());

@@ -142,7 +142,7 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
 
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
                                          std::vector<PlanError>& errors, bool found,
-                                         const std::vector<Ipv4Bytes>& own, bool* changes) {
+                                         const std::vector<Ipv4Bytes>& own, WriteFields* changes) {
     const std::size_t before = errors.size();
     std::set<std::string, std::less<>> faulty, changed;
     const auto fail = [&](const std::string& column, const std::string& text) {
@@ -246,33 +246,15 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
         // Kept: the write carries the panel's byte as it is, 10 s or more too.
         t.Unlock.assign(1, static_cast<char>(current.UnlockTime + '0'));
     }
-    if (changes) *changes = !changed.empty();
+    WriteFields fields;
+    for (int c = 0; c < WriteFieldCount; ++c)
+        fields[std::size_t(c)] = changed.count(PanelColumns[c]) != 0;
+    if (changes) *changes = fields;
     // Of a panel that did not answer only what the cells say is known.
     if (!found) return errors.size() != before ? std::nullopt : std::optional(t);
     // Nothing is sent for a row that changes nothing, so there is nothing to check.
     if (changed.empty()) return errors.size() != before ? std::nullopt : std::optional(t);
 
-    // A check speaks of the fields the row changes; a panel may already hold what it forbids
-    // (x.y.10.255 in a /16).
-    const auto concerns = [&](const CheckFailure& failure) {
-        const auto any = [&](std::initializer_list<const char*> columns) {
-            return std::any_of(columns.begin(), columns.end(),
-                               [&](const char* c) { return changed.count(c) != 0; });
-        };
-        const bool cutOff = !failure.Why.empty();
-        switch (failure.Box) {
-        case SettingsBox::Address:
-            return any({"address", "type"});
-        case SettingsBox::Unlock:
-            return any({"unlock", "type"});
-        case SettingsBox::Ip:
-            return cutOff ? any({"ip", "mask"}) : any({"ip"});
-        case SettingsBox::Gateway:
-            return cutOff ? any({"gateway", "ip"}) : any({"gateway"});
-        default:
-            return changed.count(ColumnOf(failure.Box)) != 0;
-        }
-    };
     // Every failed check, not only the first: mend each and check again.
     SettingsTexts probe = t;
     try {
@@ -281,7 +263,8 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
             if (!failure && changed.count("mask")) failure = CheckMask(probe);
             if (!failure) break;
             const char* column = ColumnOf(failure->Box);
-            if (!faulty.count(column) && concerns(*failure))
+            // A check speaks of the fields the row changes.
+            if (!faulty.count(column) && Concerns(*failure, fields))
                 fail(column, Explained(*failure, probe));
             Mend(probe, *failure);
         }

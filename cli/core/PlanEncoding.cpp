@@ -96,6 +96,32 @@ int FromUtf16(std::string_view bytes, bool little, std::string& out) {
     return at == bytes.size() ? 0 : line; // a byte left over
 }
 
+// ASCII with every other byte zero, all on the same side: UTF-16 that lost its mark.
+bool LooksLikeUtf16(std::string_view bytes) {
+    const std::size_t probe = std::min<std::size_t>(bytes.size(), 64) & ~std::size_t(1);
+    std::size_t zeros[2] = {0, 0};
+    for (std::size_t at = 0; at < probe; ++at)
+        zeros[at % 2] += bytes[at] == '\0' ? 1 : 0;
+    const std::size_t all = zeros[0] + zeros[1];
+    return probe >= 4 && all * 2 >= probe && (zeros[0] == 0 || zeros[1] == 0);
+}
+
+// Control bytes that no spreadsheet writes into a CSV file, more than one in 64 at its start
+// (a stray one in a cell is the cell's fault, reported where it is). ESC is left out: terminal
+// colours pasted into a cell are text all the same.
+bool LooksBinary(std::string_view bytes) {
+    const std::size_t probe = std::min<std::size_t>(bytes.size(), 8192);
+    std::size_t controls = 0;
+    for (std::size_t at = 0; at < probe; ++at) {
+        const auto c = static_cast<unsigned char>(bytes[at]);
+        controls +=
+            (c < 0x20 && c != '\t' && c != '\n' && c != '\r' && c != 0x0C && c != 0x1B) || c == 0x7F
+                ? 1
+                : 0;
+    }
+    return controls >= 2 && controls * 64 > probe;
+}
+
 bool StartsWith(std::string_view text, std::string_view prefix) {
     return text.substr(0, prefix.size()) == prefix;
 }
@@ -114,13 +140,12 @@ std::optional<EncodingFault> PlanAsUtf8(std::string_view bytes, std::string& utf
                                                    "character (an odd byte or a lone surrogate)")};
         return std::nullopt;
     }
-    // ASCII with every other byte zero: UTF-16 that lost its mark.
-    const std::size_t probe = std::min<std::size_t>(bytes.size(), 64) & ~std::size_t(1);
-    if (probe >= 4 &&
-        std::size_t(std::count(bytes.begin(), bytes.begin() + std::ptrdiff_t(probe), '\0')) * 2 >=
-            probe)
+    if (LooksLikeUtf16(bytes))
         return EncodingFault{1, "the plan looks like UTF-16 text without a byte order mark: " +
                                     SaveHint("UTF-16LE")};
+    if (LooksBinary(bytes))
+        return EncodingFault{1, "the plan is not a text file (a workbook, an archive or a "
+                                "program?): save it from the spreadsheet as \"CSV UTF-8\""};
     if (const std::size_t bad = FirstNonUtf8(bytes); bad != std::string_view::npos) {
         const char* encoding = LooksLike(bytes);
         return EncodingFault{LineAt(bytes, bad),

@@ -24,18 +24,8 @@ bool SameIdentity(const PanelRecord& a, const PanelRecord& b) {
 } // namespace
 
 PanelRecord StagedOver(const RowChange& row, const PanelRecord& latest) {
-    const PanelRecord& cells = row.Pending;
-    PanelRecord now = latest;
-    now.UnlockTime = static_cast<uint8_t>(latest.UnlockTime + '0'); // back to the typed digit
-    if (row.Sets[MacColumn]) std::memcpy(now.Mac, cells.Mac, sizeof now.Mac);
-    // Type, address and facility make one identity: a row that gives one gives it whole.
-    if (row.Sets[TypeColumn] || row.Sets[AddressColumn] || row.Sets[FacilityColumn])
-        std::memcpy(&now.TypeLetter, &cells.TypeLetter, PanelIdentityLength);
-    if (row.Sets[IpColumn]) std::memcpy(now.Ip, cells.Ip, sizeof now.Ip);
-    if (row.Sets[MaskColumn]) std::memcpy(now.Subnet, cells.Subnet, sizeof now.Subnet);
-    if (row.Sets[GatewayColumn]) std::memcpy(now.Gateway, cells.Gateway, sizeof now.Gateway);
-    if (row.Sets[ServerColumn]) std::memcpy(now.Server, cells.Server, sizeof now.Server);
-    if (row.Sets[UnlockColumn]) now.UnlockTime = cells.UnlockTime;
+    PanelRecord now = row.Pending;
+    KeepUnchanged(latest, row.Sets, now);
     return now;
 }
 

@@ -12,8 +12,8 @@
 
 #include "Changes.h"
 
-// The row's cells staged over `latest` (a report, unlocking time in seconds): the columns the
-// row leaves empty take the panel's values of that report.
+// What the row writes over `latest` (a report, unlocking time in seconds): the fields the row
+// changes as it staged them, every other byte as that report has it.
 PanelRecord StagedOver(const RowChange& row, const PanelRecord& latest);
 
 struct RowResult {

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "PanelTexts.h"
+
 namespace {
 
 std::string Hex(const char* format, unsigned value) {
@@ -86,23 +88,12 @@ std::string TerminalText(std::string_view text) {
 std::size_t Utf8CharacterLength(std::string_view text) {
     if (text.empty()) return 0;
     const auto c = static_cast<unsigned char>(text[0]);
-    if (c < 0x80) return 1;
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        if (c == 0xE0) low = 0xA0;
-        if (c == 0xED) high = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        if (c == 0xF0) low = 0x90;
-        if (c == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
+    const std::size_t length = Utf8LeadLength(c);
+    if (length == 1) return c < 0x80 ? 1 : 0;
     if (text.size() < length) return 0;
+    // The second byte's range leaves out overlong forms, surrogates and what lies past U+10FFFF.
+    const unsigned char low = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char high = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
     for (std::size_t k = 1; k < length; ++k) {
         const auto t = static_cast<unsigned char>(text[k]);
         if (k == 1 ? (t < low || t > high) : (t < 0x80 || t > 0xBF)) return 0;

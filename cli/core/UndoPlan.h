@@ -18,6 +18,12 @@ std::string UndoPlanText(const std::vector<RowChange>& rows);
 // `error` set, when the folder cannot be named.
 std::string DefaultUndoPath(std::string& error);
 
-// Writes `text` to `path`, making its folder; false with `error` set when any of it fails (the
-// file is then removed).
-bool SaveUndoPlan(const std::string& path, const std::string& text, std::string& error);
+// Whether the user's --undo `path` can take a new undo plan: its folder exists and the name is
+// not taken, not even by a symlink. false with `error` set to why not.
+bool UndoPathFree(const std::string& path, std::string& error);
+
+// Writes `text` to a new file at `path`, readable by its owner alone; never over an existing file
+// nor through a symlink. Only the default folder is made (`makeFolder`), readable by its owner
+// alone. false with `error` set when any of it fails (a file it made is then removed).
+bool SaveUndoPlan(const std::string& path, const std::string& text, bool makeFolder,
+                  std::string& error);

@@ -1,31 +1,14 @@
 #include "Utf8Files.h"
 
 #include <cstdlib>
+#include <fcntl.h>
 
 #ifdef _WIN32
+#include <io.h>
+#include <sys/stat.h>
 #include <windows.h>
 
-namespace {
-
-std::wstring Wide(const std::string& utf8) {
-    if (utf8.empty()) return {};
-    const int size = static_cast<int>(utf8.size());
-    const int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n > 0 ? n : 0), L'\0');
-    if (n > 0) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, wide.data(), n);
-    return wide;
-}
-
-std::string Utf8(const wchar_t* wide) {
-    const int n = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-    if (n <= 1) return {};
-    std::string utf8(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, wide, -1, utf8.data(), n, nullptr, nullptr);
-    utf8.pop_back(); // the terminating zero
-    return utf8;
-}
-
-} // namespace
+#include "WideText.h"
 
 std::string Utf8Environment(const char* name) {
     const wchar_t* value = _wgetenv(Wide(name).c_str());
@@ -40,7 +23,18 @@ std::filesystem::path Utf8Path(const std::string& path) {
     return std::filesystem::path(Wide(path));
 }
 
+std::FILE* CreateUtf8File(const std::string& path) {
+    const int fd = _wopen(Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
+                          _S_IREAD | _S_IWRITE);
+    if (fd < 0) return nullptr;
+    std::FILE* file = _fdopen(fd, "wb");
+    if (!file) _close(fd);
+    return file;
+}
+
 #else
+
+#include <unistd.h>
 
 std::string Utf8Environment(const char* name) {
     const char* value = std::getenv(name);
@@ -53,6 +47,14 @@ std::FILE* OpenUtf8File(const std::string& path, const char* mode) {
 
 std::filesystem::path Utf8Path(const std::string& path) {
     return std::filesystem::path(path);
+}
+
+std::FILE* CreateUtf8File(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) close(fd);
+    return file;
 }
 
 #endif

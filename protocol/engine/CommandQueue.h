@@ -50,8 +50,10 @@ class CommandQueue {
     // Window thread. Write and delete-cards requests name the record at `selectedIndex`.
     void Queue(uint8_t command, int port, int selectedIndex, const PanelDirectory& directory,
                PanelRecord& pending);
-    // Receiver thread, for every reply of stage 2: frees the lowest slot that has been
-    // transmitted and is still active. A command not yet sent is never freed.
+    // Receiver thread, for every reply of stage 2. It waits for the lock, which the sender holds
+    // from a transmission through its interval to the give-up that frees the slot; so it finds
+    // no transmitted slot still active (one stays only when Stop cut a pass short) and frees
+    // nothing. Its effect is that a reply is handled only after the sender's current pass.
     void Retire();
     // Stops the sender thread and waits for it; no lock is used afterwards.
     void Stop();

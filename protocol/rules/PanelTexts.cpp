@@ -30,15 +30,14 @@ bool IsLead(unsigned char c) {
     return c >= 0x81 && c <= 0xFE;
 }
 
-// UTF-8 length of a character by its first byte; 1 for a byte no character begins with.
-std::size_t Utf8Length(unsigned char c) {
-    if (c >= 0xF0 && c <= 0xF4) return 4;
-    if (c >= 0xE0) return c <= 0xEF ? 3 : 1;
-    if (c >= 0xC2) return 2;
+} // namespace
+
+std::size_t Utf8LeadLength(unsigned char lead) {
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
+    if (lead >= 0xC2) return 2;
     return 1;
 }
-
-} // namespace
 
 // Only a text of all ten bytes can have '0' as its 5th to 10th characters: a zero byte before
 // them ends the address.
@@ -88,7 +87,7 @@ std::string WireBytes(std::string_view utf8) {
     if (IsAscii(utf8)) return std::string(utf8);
     std::string out;
     for (std::size_t at = 0; at < utf8.size();) {
-        const std::size_t length = std::min(Utf8Length(utf8[at]), utf8.size() - at);
+        const std::size_t length = std::min(Utf8LeadLength(utf8[at]), utf8.size() - at);
         const auto encoded = GbkEncodeStrict(utf8.substr(at, length));
         out += encoded ? *encoded : "?";
         at += length;

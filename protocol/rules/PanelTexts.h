@@ -4,6 +4,7 @@
 // the GBK the panels use on the wire. The window and the command-line tool share these rules.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -45,3 +46,7 @@ std::optional<std::array<uint8_t, 4>> ParseIpv4(std::string_view text);
 const char* DeviceTypeName(DeviceType t);
 // The names above, in any case.
 std::optional<DeviceType> ParseDeviceType(std::string_view name);
+
+// Bytes of the UTF-8 character that begins with `lead`: 2 to 4, or 1 for a byte that begins no
+// character (ASCII, a continuation byte, or one never used).
+std::size_t Utf8LeadLength(unsigned char lead);

@@ -74,9 +74,9 @@ bool UsableMask(int prefix) {
     return prefix >= 1 && prefix <= 30;
 }
 
-// Addresses a panel cannot be reached at.
-std::optional<CheckFailure> CutOff(const SettingsTexts& t, const std::vector<Ipv4Bytes>& own) {
-    const Ipv4Bytes ip = BytesOf(t.Ip), gateway = BytesOf(t.Gateway);
+// An IP address a panel cannot be reached at.
+std::optional<CheckFailure> CutOffIp(const SettingsTexts& t, const std::vector<Ipv4Bytes>& own) {
+    const Ipv4Bytes ip = BytesOf(t.Ip);
     const auto badIp = [](int index, const char* why) {
         return Unreachable(SettingsBox::Ip, index, InvalidIpText, why);
     };
@@ -97,7 +97,11 @@ std::optional<CheckFailure> CutOff(const SettingsTexts& t, const std::vector<Ipv
     } catch (const ConvertError&) {
         // the staging says so, where the window's Part says it
     }
-    if (gateway == ip)
+    return std::nullopt;
+}
+
+std::optional<CheckFailure> GatewayIsIp(const SettingsTexts& t) {
+    if (BytesOf(t.Gateway) == BytesOf(t.Ip))
         return Unreachable(SettingsBox::Gateway, 3, InvalidIpText, "the panel's own IP address");
     return std::nullopt;
 }
@@ -242,28 +246,45 @@ void FillEmpty(SettingsTexts& t) {
 }
 
 std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
-                                             const std::vector<Ipv4Bytes>& ownAddresses) {
-    if (auto failure = CheckAddress(SettingsBox::Ip, t.Ip)) return failure;
-    if (auto failure = CheckAddress(SettingsBox::Gateway, t.Gateway)) return failure;
-    if (auto failure = CheckAddress(SettingsBox::Server, t.Server)) return failure;
+                                             const std::vector<Ipv4Bytes>& ownAddresses,
+                                             const CheckFilter& counts) {
+    const auto fails = [&](const std::optional<CheckFailure>& failure) {
+        return failure && (!counts || counts(*failure));
+    };
+    for (const auto& [box, bytes] :
+         {std::pair{SettingsBox::Ip, &t.Ip}, std::pair{SettingsBox::Gateway, &t.Gateway},
+          std::pair{SettingsBox::Server, &t.Server}})
+        if (auto failure = CheckAddress(box, *bytes); fails(failure)) return failure;
+    std::optional<CheckFailure> failure;
     if (t.Type == FlatCamera && t.Address.size() != AddressLength)
-        return Information(SettingsBox::Address,
-                           "Invalid Address bits ，10 bits for Flat station！");
+        failure =
+            Information(SettingsBox::Address, "Invalid Address bits ，10 bits for Flat station！");
     if (t.Type != FlatCamera && t.Address.size() != ShortAddressLength)
-        return Information(SettingsBox::Address,
-                           "Invalid Address bits ，4 bits for Help station & Villa camera！");
-    if (t.Facility.empty()) return Information(SettingsBox::Facility, "Invalid facility NO.");
-    if (CompareBytes(t.Facility, "0") < 0 || CompareBytes(t.Facility, "1") > 0)
-        return Information(SettingsBox::Facility, "Facility NO. between 0-1");
+        failure = Information(SettingsBox::Address,
+                              "Invalid Address bits ，4 bits for Help station & Villa camera！");
+    if (fails(failure)) return failure;
+    failure.reset();
+    if (t.Facility.empty())
+        failure = Information(SettingsBox::Facility, "Invalid facility NO.");
+    else if (CompareBytes(t.Facility, "0") < 0 || CompareBytes(t.Facility, "1") > 0)
+        failure = Information(SettingsBox::Facility, "Facility NO. between 0-1");
+    if (fails(failure)) return failure;
+    failure.reset();
     if (t.Type == FlatCamera &&
         (CompareBytes(t.Unlock, "1") < 0 || CompareBytes(t.Unlock, "9") > 0))
-        return Information(SettingsBox::Unlock, "Unlocking time between 1-9");
+        failure = Information(SettingsBox::Unlock, "Unlocking time between 1-9");
+    if (fails(failure)) return failure;
     // A MAC byte that holds no hexadecimal digit has no value to send.
     for (int at = 0; at < 3; ++at)
-        if (!HexByte(t.Mac[at]))
-            return CheckFailure{
+        if (!HexByte(t.Mac[at])) {
+            failure = CheckFailure{
                 SettingsBox::Mac, at, "Invalid MAC！", InputAgainTitle, CheckIconError, true, {}};
-    return CutOff(t, ownAddresses);
+            if (fails(failure)) return failure;
+            break;
+        }
+    if (failure = CutOffIp(t, ownAddresses); fails(failure)) return failure;
+    if (failure = GatewayIsIp(t); fails(failure)) return failure;
+    return std::nullopt;
 }
 
 void StageSettings(const SettingsTexts& t, PanelRecord& pending) {

@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -73,9 +74,12 @@ void FillEmpty(SettingsTexts& t);
 // `ownAddresses` (this computer's) or, under a mask of /1 to /30, its subnet's network or
 // broadcast address; a gateway equal to the IP. nullopt when all pass. Throws ConvertError when an
 // IP, gateway or server text is not a valid integer; a mask text that is none is left to
-// StageSettings.
+// StageSettings. With `counts`, a failure it rejects is passed over (with the rest of its
+// address box) and the checks go on.
+using CheckFilter = std::function<bool(const CheckFailure&)>;
 std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
-                                             const std::vector<Ipv4Bytes>& ownAddresses = {});
+                                             const std::vector<Ipv4Bytes>& ownAddresses = {},
+                                             const CheckFilter& counts = {});
 // The command line's check of the mask, which the window leaves unchecked: contiguous, /1 to
 // /30 ("Invalid subnet mask！"). Throws ConvertError for a mask text that is not an integer.
 std::optional<CheckFailure> CheckMask(const SettingsTexts& t);

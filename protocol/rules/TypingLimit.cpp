@@ -2,24 +2,12 @@
 
 #include "PanelTexts.h"
 
-namespace {
-
-// Bytes of the UTF-8 character that begins with `lead`; a stray byte counts alone.
-std::size_t CharacterLength(unsigned char lead) {
-    if (lead >= 0xF0 && lead <= 0xF4) return 4;
-    if (lead >= 0xE0) return lead <= 0xEF ? 3 : 1;
-    if (lead >= 0xC2) return 2;
-    return 1;
-}
-
-} // namespace
-
 std::string_view FittingInput(std::string_view kept, std::string_view input, int limit) {
     if (limit <= 0) return input;
     long room = long(limit) - long(WireBytes(kept).size());
     std::size_t taken = 0;
     while (taken < input.size()) {
-        std::size_t length = CharacterLength(static_cast<unsigned char>(input[taken]));
+        std::size_t length = Utf8LeadLength(static_cast<unsigned char>(input[taken]));
         if (taken + length > input.size()) length = input.size() - taken;
         const long bytes = long(WireBytes(input.substr(taken, length)).size());
         if (bytes > room) break;
@@ -27,4 +15,12 @@ std::string_view FittingInput(std::string_view kept, std::string_view input, int
         taken += length;
     }
     return input.substr(0, taken);
+}
+
+std::optional<std::string_view> PastedInput(std::string_view kept, std::string_view clipboard,
+                                            int limit) {
+    const std::string_view line = clipboard.substr(0, clipboard.find_first_of("\r\n"));
+    const std::string_view part = FittingInput(kept, line, limit);
+    if (part.empty() && !line.empty()) return std::nullopt;
+    return part;
 }

@@ -17,7 +17,8 @@
 #  - letters in a byte box: the exception display, titled with the window's caption; no write;
 #  - closing the window ends the program with 0;
 #  - at 200 % (LogPixels 192) the client area is 1722 x 744 and "Search all" is at twice its
-#    place.
+#    place;
+#  - a WM_QUIT posted from outside right after "Search all" ends the program with 0.
 set -euo pipefail
 
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
@@ -34,7 +35,8 @@ readonly WAIT=60
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
 read -r -a panel_ns <<<"${TESTNET_PANEL_NS:-}"
 [ "${#panel_ns[@]}" -ge 2 ] || fail "not inside tools/testnet.sh --panels 2"
-need_wine "$tool"
+post_quit=$(dirname "$tool")/../../app-post-quit.exe
+need_wine "$tool" "$post_quit"
 need_commands Xvfb xdotool xwininfo iconv
 
 begin_work
@@ -241,3 +243,17 @@ done
 "$xclose" "$win" || fail "could not ask the window to close"
 expect_exit_0
 echo "200 %: \"Search all\" at twice its place; closed with exit code 0"
+
+# --- WM_QUIT from outside while the threads handle a search: they stop before what they
+# signal is gone, and the program ends with 0.
+start_tool
+win=$(find_window "$TITLE") || true
+[ -n "$win" ] || fail "the window did not appear for WM_QUIT"
+before=$(count_of 1 '^search from ')
+for _ in 1 2 3; do
+    click $((SEARCH[0] * 2)) $((SEARCH[1] * 2))
+    wait_for 5 test "$(count_of 1 '^search from ')" -gt "$before" && break
+done
+wine "$post_quit" "Call Panel settings Tool V1.4" || fail "could not post WM_QUIT"
+expect_exit_0
+echo "WM_QUIT from outside after a search: exit code 0"

@@ -1,15 +1,16 @@
 #!/usr/bin/env bash
 # Drives the real program on a private Xvfb display.
-#   x11_tool_test.sh refused|window|window-125|window-200 TOOL HOLD_PORT XCLOSE STANDIN
+#   x11_tool_test.sh refused|window|window-125|window-150|window-200 TOOL HOLD_PORT XCLOSE STANDIN
 # refused:    port 8300 is held; the box "Error" appears alone, Return ends the program with 0.
 # window:     started with the toolkit's options "-platform nonexistent -reverse", which it
 #             ignores, the window appears with a client area of 861 x 372, centred; a click on
 #             "Search all" reaches a stand-in panel; closing the window ends the program with 0.
 # window-125: the same on a 2560 x 1600 screen whose desktop asks for 125 % (Xft.dpi 120):
 #             rounded to 1, nothing changes.
-# window-200: the desktop asks for 200 % (Xft.dpi 192): the window is 1722 x 744 and "Search
-#             all" is at twice its place. Qt's own scaling variables, set to other factors,
-#             change nothing in either.
+# window-150, window-200: the desktop asks for 150 % (Xft.dpi 144, where the whole factor's
+#             rounding turns) or 200 % (Xft.dpi 192): the window is 1722 x 744 and "Search all"
+#             is at twice its place, as Form1Layout::WholeScaleFactor has it for the Windows
+#             face. Qt's own scaling variables, set to other factors, change nothing in any.
 # Run it inside tools/testnet.sh: the tool opens its endpoint, the hold binds port 8300 and the
 # stand-in answers in the first panel namespace.
 set -euo pipefail
@@ -65,7 +66,7 @@ refused)
     press_return_until_gone "$box" "$tool_pid"
     expect_exit_0
     ;;
-window | window-125 | window-200)
+window | window-125 | window-150 | window-200)
     env=()
     case "$mode" in
     window)
@@ -75,8 +76,12 @@ window | window-125 | window-200)
         # unknown platform would abort it, a mirrored window would move "Search all".
         tool_args=(-platform nonexistent -reverse)
         ;;
-    window-125 | window-200)
-        if [ "$mode" = window-125 ]; then dpi=120 factor=1; else dpi=192 factor=2; fi
+    window-125 | window-150 | window-200)
+        case "$mode" in
+        window-125) dpi=120 factor=1 ;;
+        window-150) dpi=144 factor=2 ;;
+        *) dpi=192 factor=2 ;;
+        esac
         start_xvfb "$dpi" 2560x1600 || fail "Xvfb did not start"
         echo "Xvfb on $DISPLAY, 2560 x 1600, Xft.dpi $dpi"
         desktop_dpi "$dpi" || fail "could not set Xft.dpi"

@@ -15,11 +15,16 @@ cli=$1
 [ -n "${TESTNET_TOOL_NS:-}" ] &&
     [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "not inside tools/testnet.sh"
-need_commands grep od
+need_commands grep od head truncate
 
 begin_work
 show_on_failure --tail 20 out err
 mkdir "$work/adir"
+# Undo plans named by --undo: never over a file, through a symlink or into a folder made for it.
+echo keep >"$work/kept.csv"
+ln -s "$work/target.csv" "$work/link.csv"
+# One byte more than the largest plan: refused by its size, before it is read.
+truncate -s $((4 * 1024 * 1024 + 1)) "$work/big.csv"
 export XDG_STATE_HOME=$work/state
 
 # Each case: exit code | stream (out, err) | text that stream holds | plan on standard input
@@ -35,6 +40,8 @@ cases=(
     '2|err|callpanel: PLAN is required|-|apply'
     '2|err|callpanel: --wait: Value x not in range|-|search --wait x'
     '2|err|callpanel: The following argument was not expected: extra|-|search extra'
+    '2|err|callpanel: run '"'"'callpanel search --help'"'"' for more information|-|search extra'
+    '0|out|panels sharing a MAC get a row each|-|search --help'
     "2|err|callpanel: $work/adir is a directory|-|apply $work/adir"
     "2|err|callpanel: cannot read $work/none.csv: No such file|-|apply $work/none.csv"
     '2|err|callpanel: stdin:2: the plan is not UTF-8 text|mac,address\n00:50:2A:10:00:A5,\xcb\xce\n|apply -'
@@ -47,10 +54,15 @@ cases=(
     '2|err|callpanel: stdin:2:2: unknown column|sep=;\nmac;ipp\n00:50:2A:10:00:A5;1\n|apply -'
     '2|err|it looks like Windows-1252|mac,address\n00:50:2A:10:00:A5,caf\xe9\n|apply -'
     '2|err|callpanel: stdin:1: the plan is UTF-32 text|\xff\xfe\0\0m\0\0\0|apply -'
+    '2|err|callpanel: stdin:1: the plan is not a text file|\x7fELF\x02\x01\x01\0\0\0\0\0\0\0\0\0|apply -'
+    "2|err|callpanel: $work/big.csv is larger than a plan can be (4 MiB|-|apply $work/big.csv"
     '2|err|stdin:2:1: mac: '"'"'\u200B00:50:2A:10:00:A5'"'"' is not a MAC|mac\n\xe2\x80\x8b00:50:2A:10:00:A5\n|apply -'
     '2|err|callpanel: … 5 more|mac\n1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\n12\n13\n14\n15\n16\n17\n18\n19\n20\n21\n22\n23\n24\n25\n|apply -'
     '2|err|callpanel: --address needs a value; nothing was written|@empty|set 00:50:2A:10:00:A5 --address'
     '2|err|callpanel: --undo: needs a value|@empty|apply x.csv --undo'
+    "2|err|undo plan $work/kept.csv: the name is taken|-|set 00:50:2A:10:00:A5 --unlock 3 --undo $work/kept.csv"
+    "2|err|undo plan $work/link.csv: the name is taken|-|apply $work/none.csv --undo $work/link.csv"
+    "2|err|its folder does not exist (--undo makes none)|-|set 00:50:2A:10:00:A5 --ip 1.2.3.4 --undo $work/new/u.csv"
     '1|err|callpanel: cannot write the output: No space left on device|@full|search --help'
 )
 
@@ -78,4 +90,10 @@ for c in "${cases[@]}"; do
         fail "callpanel $args: a raw control or non-UTF-8 byte on standard error"
     fi
 done
+rc=0
+head -c $((4 * 1024 * 1024 + 1)) /dev/zero | "$cli" apply - >"$work/out" 2>"$work/err" || rc=$?
+[ "$rc" -eq 2 ] && grep -qF 'callpanel: the plan on standard input is larger than a plan can be' \
+    "$work/err" || fail "a plan too large on standard input: exit $rc"
+[ "$(cat "$work/kept.csv")" = keep ] && [ ! -e "$work/target.csv" ] && [ ! -e "$work/new" ] ||
+    fail "a refused --undo wrote something"
 echo "PASS: ${#cases[@]} cases"

@@ -8,7 +8,9 @@
 #include <map>
 
 #include "Changes.h"
+#include "MessageFormat.h"
 #include "Output.h"
+#include "PanelTexts.h"
 #include "Plan.h"
 #include "Records.h"
 #include "Rounds.h"
@@ -18,6 +20,7 @@
 
 using Edit = void (*)(PanelRecord&);
 Q_DECLARE_METATYPE(Edit)
+Q_DECLARE_METATYPE(PanelRecord)
 
 namespace {
 
@@ -71,10 +74,14 @@ class PlanTest : public QObject {
     void planChanges();
     void rounds_data();
     void rounds();
+    void unusualPanels_data();
+    void unusualPanels();
     void creditsWrite_data();
     void creditsWrite();
     void searchRounds_data();
     void searchRounds();
+    void saveUndoPlan_data();
+    void saveUndoPlan();
 };
 
 void PlanTest::readPlan_data() {
@@ -175,6 +182,14 @@ void PlanTest::readPlan_data() {
                                                                "0\0",
                                                                12)
                                                  << "" << QStringList{"1:0:UTF-16"};
+    QTest::newRow("program refused, not taken for UTF-16")
+        << QByteArray("\x7F"
+                      "ELF\x02\x01\x01\0\0\0\0\0\0\0\0\0\x03\0>\0\x01\0\0\0",
+                      24)
+        << "" << QStringList{"1:0:the plan is not a text file"};
+    QTest::newRow("workbook refused, not taken for Windows-1252")
+        << QByteArray("PK\x03\x04\x14\0\x06\0\x08\0\0\0!\0\xA6\xE9\x8C", 19) << ""
+        << QStringList{"1:0:the plan is not a text file"};
     QTest::newRow("zero byte reported whole")
         << QByteArray("mac\n00:50\0:2A\x1B[2J\n", 18) << "2"
         << QStringList{"2:1:'00:50\\0:2A\\e[2J' is not a MAC"};
@@ -688,6 +703,97 @@ void PlanTest::rounds() {
     QCOMPARE(got.Ok, result.startsWith("verified"));
 }
 
+// Panels with unusual records x {an export with one cell edited, applied; set of one option}:
+// the write sends the panel's own bytes but for the one field, the report names that field
+// alone, and the undo plan puts the panel back byte for byte.
+void PlanTest::unusualPanels_data() {
+    QTest::addColumn<PanelRecord>("panel");
+    QTest::addColumn<bool>("apply"); // else set
+    QTest::addColumn<QString>("column");
+    QTest::addColumn<QString>("value");
+    QTest::addColumn<Edit>("edit");        // what the panel holds afterwards
+    QTest::addColumn<QString>("reported"); // the one field reported, "|", its new text
+    QTest::addColumn<bool>("undoable");    // a plan can say the old value
+    const Edit unlock7 = [](PanelRecord& r) { r.UnlockTime = 7; };
+    const Edit ip77 = [](PanelRecord& r) { r.Ip[3] = 77; };
+    for (const UnusualPanel& p : UnusualPanels())
+        for (const bool apply : {true, false}) {
+            const QByteArray way = apply ? "apply " : "set ";
+            // A flat camera's 0 s and any time over 9 s cannot be written back from a plan.
+            const bool oddUnlock =
+                p.Record.UnlockTime > 9 ||
+                (p.Record.UnlockTime == 0 && DeviceTypeOf(p.Record) == DeviceType::Flat);
+            QTest::newRow(way + "unlock, " + p.Name) << p.Record << apply << "unlock"
+                                                     << "7" << unlock7 << "unlock|7" << !oddUnlock;
+            QTest::newRow(way + "ip, " + p.Name)
+                << p.Record << apply << "ip"
+                << "10.200.13.77" << ip77 << "ip|10.200.13.77" << true;
+        }
+    // The type changes the address's bytes, not its text, nor the type letter: said as such.
+    const Edit villa = [](PanelRecord& r) { std::memcpy(r.Address, "1234000000", 10); };
+    for (const bool apply : {true, false})
+        QTest::newRow(apply ? "apply type villa" : "set type villa")
+            << UnusualPanels()[0].Record << apply << "type"
+            << "villa" << villa << "address|1234000000 (as the type villa has it)" << false;
+}
+
+void PlanTest::unusualPanels() {
+    QFETCH(PanelRecord, panel);
+    QFETCH(bool, apply);
+    QFETCH(QString, column);
+    QFETCH(QString, value);
+    QFETCH(Edit, edit);
+    QFETCH(QString, reported);
+    QFETCH(bool, undoable);
+
+    std::vector<PlanRow> rows;
+    if (apply) {
+        std::vector<std::string> cells = PanelCells(panel, "10.0.0.1");
+        const auto at =
+            std::find(std::begin(PanelColumns), std::end(PanelColumns), column.toStdString());
+        cells[std::size_t(at - std::begin(PanelColumns))] = value.toStdString();
+        const Plan plan = ReadPlan(Header.toStdString() + CsvLine(cells));
+        QVERIFY(plan.Errors.empty());
+        rows = plan.Rows;
+    } else { // as set builds its row
+        rows.push_back({0,
+                        {{"mac", MacText(panel.Mac)}, {column.toStdString(), value.toStdString()}},
+                        nullptr});
+    }
+    const Changes changes = PlanChanges(rows, {panel});
+    QVERIFY2(!changes.Refused(), changes.Errors.empty() ? "" : changes.Errors[0].Text.c_str());
+    QCOMPARE(int(changes.Rows.at(0).Kind), int(RowKind::Write));
+
+    PanelRecord expected = panel;
+    edit(expected);
+    // The wire: the first write's request, as the engine composes it.
+    Rounds rounds(changes.Rows);
+    PanelRecord pending = rounds.Pending(0);
+    MessageBuffer message;
+    ComposeWrite(message, "XXXCID", rounds.Latest(0), pending);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(message) + 52, 44),
+             QByteArray::fromStdString(NewBlock(expected)));
+    // The report and the dry run: that field, nothing else.
+    const auto report = Differences(panel, AsReported(pending), changes.Rows[0].Sets);
+    QCOMPARE(report.size(), std::size_t(1));
+    QCOMPARE(QString::fromStdString(report[0].Field + "|" + report[0].New), reported);
+    // Read back as written: verified, nothing left to write.
+    rounds.Wrote(0, true);
+    rounds.ReadBack({expected});
+    QCOMPARE(QString::fromStdString(rounds.Result(0).Result), QString("verified"));
+
+    const Plan undo = ReadPlan(UndoPlanText(changes.Rows));
+    QVERIFY(undo.Errors.empty());
+    const Changes back = PlanChanges(undo.Rows, {expected});
+    QCOMPARE(back.Refused(), !undoable);
+    if (!undoable) return;
+    Rounds backRounds(back.Rows);
+    PanelRecord backPending = backRounds.Pending(0);
+    ComposeWrite(message, "XXXCID", expected, backPending);
+    QCOMPARE(QByteArray(reinterpret_cast<const char*>(message) + 52, 44),
+             QByteArray::fromStdString(NewBlock(panel)));
+}
+
 // Write replies carry no identity: who may a reply from `source` come from?
 void PlanTest::creditsWrite_data() {
     QTest::addColumn<QString>("source");
@@ -739,6 +845,51 @@ void PlanTest::searchRounds() {
         QCOMPARE(again, at + 1 < rounds.size());
     }
     QCOMPARE(search.StillFinding(), stillFinding);
+}
+
+// The file itself is the guard (a check beforehand could be overtaken): never over a file or
+// through a symlink, no folder for a named plan, and the owner's alone.
+void PlanTest::saveUndoPlan_data() {
+    QTest::addColumn<QString>("name"); // in a fresh folder holding kept.csv and link.csv
+    QTest::addColumn<bool>("makeFolder");
+    QTest::addColumn<QString>("error"); // empty: saved
+    QTest::newRow("new file") << "undo.csv" << false << "";
+    QTest::newRow("existing file kept") << "kept.csv" << false << "the name is taken";
+    QTest::newRow("symlink not followed") << "link.csv" << false << "the name is taken";
+    QTest::newRow("no folder made when named") << "new/undo.csv" << false << "No such file";
+    QTest::newRow("default folders made") << "state/callpanel/undo.csv" << true << "";
+}
+
+void PlanTest::saveUndoPlan() {
+    QFETCH(QString, name);
+    QFETCH(bool, makeFolder);
+    QFETCH(QString, error);
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString kept = dir.filePath("kept.csv"), target = dir.filePath("target.csv");
+    QFile file(kept);
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write("keep") == 4);
+    file.close();
+    QVERIFY(QFile::link(target, dir.filePath("link.csv")));
+
+    std::string why;
+    const std::string path = dir.filePath(name).toStdString();
+    QCOMPARE(SaveUndoPlan(path, "mac\n", makeFolder, why), error.isEmpty());
+    QVERIFY2(QString::fromStdString(why).contains(error), why.c_str());
+    QFile check(kept);
+    QVERIFY(check.open(QIODevice::ReadOnly) && check.readAll() == "keep");
+    QVERIFY(!QFile::exists(target));
+    if (!error.isEmpty()) {
+        QVERIFY(!QFileInfo(dir.filePath(name)).dir().exists() || name.count('/') == 0);
+        return;
+    }
+    QCOMPARE(QFileInfo(dir.filePath(name)).permissions() & ~QFile::ReadUser & ~QFile::WriteUser &
+                 ~QFile::ReadOwner & ~QFile::WriteOwner,
+             QFileDevice::Permissions());
+    if (makeFolder)
+        QCOMPARE(QFileInfo(QFileInfo(dir.filePath(name)).path()).permissions() &
+                     (QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup),
+                 QFileDevice::Permissions());
 }
 
 QTEST_APPLESS_MAIN(PlanTest)

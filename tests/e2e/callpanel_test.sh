@@ -188,6 +188,9 @@ echo "apply: $count verified, a new search shows the plan"
 # --- The undo plan it saved before writing puts every panel back as exported; then the plan
 # again.
 [ -n "$wine" ] || case $undo in "$XDG_STATE_HOME"/callpanel/undo-*.csv) ;; *) fail "undo plan at '$undo'" ;; esac
+# It describes the building's network: the owner's alone, and so is its folder.
+[ -n "$wine" ] || [ "$(stat -c %a "$undo" "$XDG_STATE_HOME/callpanel" | tr '\n' ' ')" = "600 700 " ] ||
+    fail "undo plan open to others: $(stat -c '%a %n' "$undo" "$XDG_STATE_HOME/callpanel")"
 run 0 apply "$undo"
 [ "$(grep -c ' verified$' "$work/out")" -eq "$count" ] || fail "undo: $(cat "$work/out")"
 run 0 search --format csv
@@ -264,7 +267,10 @@ silent_mac=$(mac_of "$silent") later_mac=$(mac_of "$later")
 [ -n "$later_mac" ] || fail "no MAC for stand-in $later: $(cat "$work/standin$later.out")"
 awk 'BEGIN { FS = OFS = "," } NR > 1 { $9 = 6 } { print }' "$work/export.csv" >"$work/plan6.csv"
 # The dry run ends as the run does: a panel not found is exit 1.
-run 1 apply --dry-run "$work/plan6.csv"
+run 1 apply --dry-run --format json "$work/plan6.csv"
+grep -A1 "\"mac\": \"$silent_mac\"" "$work/out" | grep -q '"result": "not found"' &&
+    ! grep -q '"field": "not found"' "$work/out" ||
+    fail "dry run, silent panel: $(grep -A4 "$silent_mac" "$work/out")"
 run 1 apply --format csv "$work/plan6.csv"
 grep -q "^$silent_mac,not found," "$work/out" || fail "silent panel: $(grep "$silent_mac" "$work/out")"
 [ "$(grep -c ',verified,' "$work/out")" -eq $((count - 1)) ] || fail "not every found panel verified"
@@ -312,6 +318,24 @@ start_standin 0 --ip "$net.10.255" --identity $'H1\e[2J000001'
 run 0 set "$net.10.255" --address 1234567890
 grep -qF 'address: 1\e[2J00000 ' "$work/out" && ! grep -q $'\e' "$work/out" ||
     fail "set with ESC in the address: $(cat -v "$work/out")"
+# A type letter other than H and P and 12 s to open the door: a write of one other field, by an
+# edited export and by set, sends them back as the panel reported them; the dry run and the
+# report name that field alone.
+start_standin 0 --ip "$net.10.255" --identity X98765432100 --unlock 12
+mac=$(mac_of 0)
+run 0 search --format csv
+awk -v mac="$mac" -v gw="$net.0.254" 'BEGIN { FS = OFS = "," } NR == 1 || $1 == mac {
+    if (NR > 1) $7 = gw; print }' "$work/out" >"$work/odd.csv"
+run 0 apply --dry-run --format csv "$work/odd.csv"
+[ "$(tail -n +2 "$work/out" | cut -d, -f3)" = gateway ] || fail "dry run of one cell: $(cat "$work/out")"
+run 0 apply "$work/odd.csv"
+last=$(grep '^write for .* -> ' "$work/standin0.out" | tail -n1)
+[[ $last == *"-> X98765432100 "*" gateway $net.0.254 "*" unlock 12" ]] || fail "apply of one cell: $last"
+run 0 set "$mac" --server "$net.0.253"
+[ "$(grep -c '→' "$work/out")" -eq 1 ] && grep -q '^server: ' "$work/out" ||
+    fail "set of one option reports: $(cat "$work/out")"
+last=$(grep '^write for .* -> ' "$work/standin0.out" | tail -n1)
+[[ $last == *"-> X98765432100 "*" server $net.0.253 "*" unlock 12" ]] || fail "set of one option: $last"
 start_standin 0 --ip "$net.10.255"
 
 # --- Ctrl+C: the write in flight ends, the rest is not attempted, exit 130. Late write replies

@@ -6,8 +6,9 @@
 # their manual pages, the menu entry, the icons, the receive buffer limit and the Debian
 # documents, name the fonts the window needs, and its program must open its window on a private
 # Xvfb display, find the build tree's stand-in panel with "Search all", and end with exit code 0
-# when the window is closed; without a display it must say so and exit 1. The packaged callpanel
-# must find the stand-in too.
+# when the window is closed; without a usable display it must say so and exit 1. The packaged
+# callpanel must find the stand-in too, and the postinst is run against stand-ins for the
+# system's tools.
 # Nothing is installed into the system. Run it inside tools/testnet.sh: the program and the
 # stand-in open UDP port 8300 and the search is a broadcast.
 set -euo pipefail
@@ -29,7 +30,7 @@ readonly SEARCH_X=424 SEARCH_Y=308
     fail "not inside tools/testnet.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "still in the machine's own network namespace"
-need_commands cpack dpkg dpkg-deb lintian Xvfb xdotool rsvg-convert od readelf ldd ip man
+need_commands cpack dpkg dpkg-deb lintian Xvfb xdotool rsvg-convert od readelf ldd ip man unshare mount
 [ -f "$build/CPackConfig.cmake" ] || fail "$build holds no CPackConfig.cmake"
 
 begin_work
@@ -54,6 +55,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
 echo "Depends: $depends"
+[ "$(field Recommends)" = qt6-wayland ] || fail "Recommends: $(field Recommends)"
 for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep"
 done
@@ -119,7 +121,8 @@ fi
 key() { sed -n "s/^$1=//p" "$desktop"; }
 [ "$(key Name)" = "Call Panel settings Tool" ] || fail "Name=$(key Name)"
 [ "$(key Type)" = Application ] || fail "Type=$(key Type)"
-[ "$(key Categories)" = "Network;Utility;" ] || fail "Categories=$(key Categories)"
+# One main category, or a menu may list the entry twice.
+[ "$(key Categories)" = "Network;" ] || fail "Categories=$(key Categories)"
 exec_program=$(key Exec)
 exec_program=${exec_program%% *}
 [ -x "$bin/$exec_program" ] || fail "Exec=$exec_program is not a packaged program"
@@ -148,8 +151,57 @@ rsvg-convert --width 48 --height 48 --format png --output "$work/icon-from-svg.p
 # The receive buffer limit: at least 4 MiB at every boot, and the postinst applies that file.
 limit=$(sed -n 's/^net\.core\.rmem_max *= *//p' "$root/usr/lib/sysctl.d/60-callpanel-tool.conf")
 [ "${limit:-0}" -ge 4194304 ] || fail "sysctl.d sets net.core.rmem_max to '$limit'"
-dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst | grep -q '/usr/lib/sysctl.d/60-callpanel-tool.conf' ||
-    fail "the postinst does not apply the sysctl.d file"
+
+# The postinst, run in a mount namespace of its own over stand-ins for ischroot, sysctl,
+# systemd-sysctl, the sysctl.d folders and the kernel's value, so that the machine's limit is
+# never touched. It must go through the system's tools by the file's name (so that an override
+# or a mask in /etc counts), skip a chroot and a larger value, and never write /proc itself.
+dpkg-deb --ctrl-tarfile "$deb" | tar -xO ./postinst >"$work/postinst"
+chmod +x "$work/postinst"
+postinst_case() { # CHROOT_EXIT CURRENT SYSTEMD(yes|no) ETC(none|file|mask): prints the calls
+    local d=$work/pi
+    rm -rf "$d" && mkdir -p "$d/bin" "$d/systemd" "$d/etc" "$d/lib"
+    printf '#!/bin/sh\nexit %s\n' "$1" >"$d/bin/ischroot"
+    printf '#!/bin/sh\necho "sysctl $*" >>%s/calls\n' "$d" >"$d/bin/sysctl"
+    [ "$3" = no ] || printf '#!/bin/sh\necho "systemd-sysctl $*" >>%s/calls\n' "$d" >"$d/systemd/systemd-sysctl"
+    chmod +x "$d"/bin/* "$d"/systemd/* 2>/dev/null || true
+    cp "$root/usr/lib/sysctl.d/60-callpanel-tool.conf" "$d/lib/"
+    case $4 in
+    file) echo 'net.core.rmem_max = 8388608' >"$d/etc/60-callpanel-tool.conf" ;;
+    mask) ln -s /dev/null "$d/etc/60-callpanel-tool.conf" ;;
+    esac
+    echo "$2" >"$d/rmem_max"
+    touch "$d/calls"
+    # shellcheck disable=SC2016 # expanded by the shell inside the namespace
+    unshare --mount --propagation private sh -ec '
+        d=$1
+        mount --bind "$d/systemd" /usr/lib/systemd
+        mount --bind "$d/etc" /etc/sysctl.d
+        mount --bind "$d/lib" /usr/lib/sysctl.d
+        mount --bind "$d/rmem_max" /proc/sys/net/core/rmem_max
+        [ "$(cat /proc/sys/net/core/rmem_max)" = "$(cat "$d/rmem_max")" ]
+        PATH=$d/bin:/usr/bin:/bin "$2" configure' sh "$d" "$work/postinst" ||
+        fail "postinst case $*: exit $?"
+    [ "$(cat "$d/rmem_max")" = "$2" ] || fail "postinst case $*: wrote the kernel's value itself"
+    tr '\n' ';' <"$d/calls"
+}
+conf_name=60-callpanel-tool.conf
+while IFS='|' read -r chroot current systemd etc expected; do
+    got=$(postinst_case "$chroot" "$current" "$systemd" "$etc")
+    [ "$got" = "$expected" ] ||
+        fail "postinst (ischroot $chroot, rmem_max $current, systemd-sysctl $systemd, /etc $etc): '$got', expected '$expected'"
+done <<EOF
+0|212992|yes|none|
+2|212992|yes|none|
+1|212992|yes|none|systemd-sysctl $conf_name;
+1|212992|yes|mask|systemd-sysctl $conf_name;
+1|8388608|yes|none|
+1|4194304|no|none|
+1|212992|no|none|sysctl -q -p /usr/lib/sysctl.d/$conf_name;
+1|212992|no|file|sysctl -q -p /etc/sysctl.d/$conf_name;
+1|212992|no|mask|
+EOF
+echo "postinst: applies the limit through the system's tools, honours /etc, skips a chroot"
 
 # --- The packaged programs running: a stand-in panel in one panel namespace, the tool here.
 panel_ns=${TESTNET_PANEL_NS%% *}
@@ -163,13 +215,27 @@ wait_for 20 grep -qs '^ready' "$work/standin.out" || fail "the stand-in did not 
 [ "$(grep -c '^00:50:2A:' "$work/cli.out")" -eq 1 ] || fail "callpanel did not list the stand-in once"
 echo "callpanel: $(tail -n1 "$work/cli.out")"
 
-# No desktop at all: one line that says so, exit 1, not Qt's abort.
-rc=0
-(cd "$work" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$bin/callpanel-tool") \
-    >"$work/nodisplay.out" 2>&1 || rc=$?
-[ "$rc" -eq 1 ] && grep -q 'needs a graphical desktop' "$work/nodisplay.out" ||
-    fail "without a display: exit $rc, $(cat "$work/nodisplay.out")"
-echo "without a display: $(head -n1 "$work/nodisplay.out")"
+# No usable desktop: a line that says so, exit 1, never Qt's abort. A Wayland socket that is not
+# there (with or without the wayland platform installed) and an X display without a server.
+mkdir -m 700 "$work/xdg"
+no_x=4242
+while [ -e "/tmp/.X11-unix/X$no_x" ]; do no_x=$((no_x + 1)); done
+while IFS='|' read -r display wayland platform expected; do
+    rc=0
+    (cd "$work" && exec env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM \
+        XDG_RUNTIME_DIR="$work/xdg" ${display:+DISPLAY=$display} ${wayland:+WAYLAND_DISPLAY=$wayland} \
+        ${platform:+QT_QPA_PLATFORM=$platform} "$bin/callpanel-tool") >"$work/nodisplay.out" 2>&1 ||
+        rc=$?
+    [ "$rc" -eq 1 ] && grep -q "$expected" "$work/nodisplay.out" ||
+        fail "DISPLAY '$display' WAYLAND_DISPLAY '$wayland' QT_QPA_PLATFORM '$platform': exit $rc, $(cat "$work/nodisplay.out")"
+    echo "DISPLAY '$display' WAYLAND_DISPLAY '$wayland': $(grep "$expected" "$work/nodisplay.out")"
+done <<EOF
+|||needs a graphical desktop
+|wayland-callpanel-none||no usable display.*install the package qt6-wayland
+:$no_x|||no usable display.*DISPLAY :$no_x
+:$no_x|wayland-callpanel-none||no usable display
+|wayland-callpanel-none|xcb|no usable display
+EOF
 
 start_xvfb 96 || fail "Xvfb did not start"
 

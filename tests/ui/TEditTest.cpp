@@ -65,6 +65,9 @@ void TEditTest::userInput_data() {
     QTest::newRow("paste without room keeps selection") << 1 << "ABCD" << 0 << 1 << "paste"
                                                         << "XY"
                                                         << "ABCD";
+    QTest::newRow("paste of lines keeps the first") << 8 << "1" << -1 << 0 << "paste"
+                                                    << "23\r\n45"
+                                                    << "123";
     QTest::newRow("paste over selection") << 2 << "AB" << 0 << 1 << "paste"
                                           << "XYZ"
                                           << "XB";

@@ -114,7 +114,6 @@ class Unit1Test : public WindowFixture {
     void searchAll();
     void deleteCards_data();
     void deleteCards();
-    void handlerExceptionIsShown();
     void messageBoxes_data();
     void messageBoxes();
     void closeWhileCommandPending();
@@ -988,19 +987,6 @@ void Unit1Test::deleteCards() {
     QCOMPARE(uint8_t(sent[0].Bytes[7]), STAGE_REQUEST);
     const QByteArray identity = QByteArray("H") + QByteArray::number(1234567000 + selected) + "1";
     QCOMPARE(sent[0].Bytes.mid(DeleteCardsRequest::IdentityAt, 12), identity);
-}
-
-void Unit1Test::handlerExceptionIsShown() {
-    Dialogs::RunHandler(Form.get(),
-                        [] { throw Dialogs::Exception("'12a' is not a valid integer"); });
-    QCOMPARE(Boxes.size(), size_t(1));
-    QCOMPARE(Boxes[0].Text, QString("'12a' is not a valid integer"));
-    QCOMPARE(Boxes[0].Title, QString("Call Panel settings Tool V1.4"));
-    QCOMPARE(Boxes[0].Flags, 16);
-    bool ran = false;
-    Dialogs::RunHandler(Form.get(), [&] { ran = true; });
-    QVERIFY(ran);
-    QCOMPARE(Boxes.size(), size_t(1));
 }
 
 void Unit1Test::messageBoxes_data() {

@@ -18,6 +18,10 @@
 #include "Unit1.h"
 #include "WindowFixture.h"
 
+using RecordEdit = void (*)(PanelRecord&);
+Q_DECLARE_METATYPE(RecordEdit)
+Q_DECLARE_METATYPE(PanelRecord)
+
 namespace {
 
 // The panel as the search reported it.
@@ -86,13 +90,15 @@ class WriteTest : public WindowFixture {
     void writeRequestBytes();
     void decisionsWithoutWidgets_data();
     void decisionsWithoutWidgets();
+    void unusualPanels_data();
+    void unusualPanels();
 
   private:
     TEdit* Edit(const QString& name) const;
     // "Edit10=0" sets a box, "type=2" picks the device type.
     void Apply(const QStringList& settings);
     void Press() {
-        Dialogs::RunHandler(Form.get(), [this] { Form->Button1Click(); });
+        Form->Logic.Run([this] { Form->Button1Click(); });
     }
     // A valid write with `marker` as the server's last byte must be the first datagram sent:
     // so the presses before it queued nothing.
@@ -248,8 +254,12 @@ void WriteTest::checks_data() {
     info("18 facility letter", {"Edit6=a"}, "Facility NO. between 0-1", "Edit6");
     info("18 facility blank", {"Edit6= "}, "Facility NO. between 0-1", "Edit6");
     info("18 facility 10", {"Edit6=10"}, "Facility NO. between 0-1", "Edit6");
-    // What a facility byte that is no GBK character shows as: it is there, so it is out of range.
-    info("18 facility shown as U+FFFD", {"Edit6=\uFFFD"}, "Facility NO. between 0-1", "Edit6");
+    // What a byte that is no GBK character shows as: typed, it cannot go out as it reads.
+    QTest::newRow("edited facility without GBK form")
+        << QStringList{"Edit6=\uFFFD"} << "Invalid character！" << again << 16 << "Edit6" << true;
+    QTest::newRow("edited address without GBK form")
+        << QStringList{"Edit1=01234567\uFFFD\uFFFD"} << "Invalid character！" << again << 16
+        << "Edit1" << true;
     info("19 flat unlock 0", {"Edit28=0"}, "Unlocking time between 1-9", "Edit28");
     info("19 flat unlock letter", {"Edit28=a"}, "Unlocking time between 1-9", "Edit28");
     info("19 flat unlock blank", {"Edit28= "}, "Unlocking time between 1-9", "Edit28");
@@ -593,6 +603,48 @@ void WriteTest::decisionsWithoutWidgets() {
         const PanelRecord expected = BaselineStaged();
         QCOMPARE(Bytes(&logic.PendingSettings, sizeof expected), Bytes(&expected, sizeof expected));
     }
+}
+
+// Panels with unusual records, selected in the list, one box edited (or none), Write: the request
+// carries the panel's own bytes but for the edited field.
+void WriteTest::unusualPanels_data() {
+    QTest::addColumn<PanelRecord>("panel");
+    QTest::addColumn<QStringList>("settings");
+    QTest::addColumn<RecordEdit>("edit"); // what the request gives the panel
+    const RecordEdit none = [](PanelRecord&) {};
+    const RecordEdit unlock7 = [](PanelRecord& r) { r.UnlockTime = 7; };
+    const RecordEdit ip77 = [](PanelRecord& r) { r.Ip[3] = 77; };
+    for (const UnusualPanel& p : UnusualPanels()) {
+        QTest::newRow(QByteArray("nothing edited, ") + p.Name) << p.Record << QStringList{} << none;
+        QTest::newRow(QByteArray("unlock, ") + p.Name)
+            << p.Record << QStringList{"Edit28=7"} << unlock7;
+        QTest::newRow(QByteArray("ip, ") + p.Name) << p.Record << QStringList{"Edit10=77"} << ip77;
+    }
+    // Another device type stages the address with it.
+    QTest::newRow("villa picked, flat, four digits and zero bytes")
+        << UnusualPanels()[0].Record << QStringList{"type=2"}
+        << RecordEdit([](PanelRecord& r) { std::memcpy(r.Address, "1234000000", 10); });
+    QTest::newRow("flat picked, type letter X")
+        << UnusualPanels()[2].Record << QStringList{"type=0"}
+        << RecordEdit([](PanelRecord& r) { r.TypeLetter = 'H'; });
+    // Edited and edited back is as shown.
+    QTest::newRow("unlock edited back, unlock 12")
+        << UnusualPanels()[6].Record << QStringList{"Edit28=1", "Edit28=12"} << none;
+}
+
+void WriteTest::unusualPanels() {
+    QFETCH(PanelRecord, panel);
+    QFETCH(QStringList, settings);
+    QFETCH(RecordEdit, edit);
+    Form->ApplyPanel(panel);
+    Form->ListBox1->setCurrentRow(3);
+    Form->ListBox1Click();
+    Apply(settings);
+    Press();
+    QVERIFY(Boxes.empty());
+    QTRY_COMPARE(Link->Count(), 1);
+    edit(panel);
+    QCOMPARE(Link->Taken()[0].Bytes.mid(52, 44), QByteArray::fromStdString(NewBlock(panel)));
 }
 
 QTEST_MAIN(WriteTest)

@@ -1,9 +1,12 @@
 #include "Form1Logic.h"
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <vector>
 
 #include "BroadcastInterfaces.h"
 #include "ComputerAddresses.h"
@@ -13,6 +16,7 @@
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
 #include "StatusTexts.h"
+#include "WriteRecord.h"
 
 namespace {
 
@@ -25,6 +29,26 @@ constexpr Control GatewayBoxes[4] = {Edit18, Edit19, Edit20, Edit21};
 constexpr Control ServerBoxes[4] = {Edit23, Edit24, Edit25, Edit26};
 
 constexpr const char* FaultTitle = "Fault";
+constexpr const char* InputAgainTitle = "Pls input again";
+// An edited address, facility or unlocking time with a character no GBK byte stands for.
+constexpr const char* UnwritableText = "Invalid character！";
+
+// The boxes of each field a write can change; the type is ComboBox1's.
+struct FieldBoxes {
+    WriteField Field;
+    std::vector<Control> Boxes;
+};
+const std::vector<FieldBoxes>& BoxesOfFields() {
+    static const std::vector<FieldBoxes> fields = {{AddressField, {Edit1}},
+                                                   {FacilityField, {Edit6}},
+                                                   {MacField, {Edit3, Edit4, Edit5}},
+                                                   {IpField, {Edit7, Edit8, Edit9, Edit10}},
+                                                   {MaskField, {Edit13, Edit14, Edit15, Edit16}},
+                                                   {GatewayField, {Edit18, Edit19, Edit20, Edit21}},
+                                                   {ServerField, {Edit23, Edit24, Edit25, Edit26}},
+                                                   {UnlockField, {Edit28}}};
+    return fields;
+}
 
 // A panel's line in ListBox1, as the boxes show panel bytes (GBK).
 std::string LineOf(const PanelRecord& record) {
@@ -163,6 +187,7 @@ void Form1Logic::Button2Click() {
     // per panel (DuplicateRule.h).
     Mailbox.ResetDirectory(*this, CurrentBroadcastRoutes().size() > 1);
     View.ClearList();
+    ShownLine = -1;
     Directory.Count = 0;
     ApplyStatus(StatusText::Empty);
     DisableButtons(false);
@@ -198,6 +223,26 @@ void Form1Logic::ListBox1Click() {
     ShowTexts(View, ServerBoxes, t.Server);
     View.SetText(Edit27, FieldText(r.Version, sizeof r.Version));
     View.SetText(Edit28, t.Unlock);
+
+    ShownLine = i;
+    ShownRecord = r;
+    ShownCombo = View.ComboIndex();
+    ShownTexts.clear();
+    for (const FieldBoxes& field : BoxesOfFields())
+        for (const Control box : field.Boxes)
+            ShownTexts[box] = View.Text(box);
+}
+
+WriteFields Form1Logic::EditedFields(int selected) const {
+    WriteFields edited;
+    if (selected != ShownLine ||
+        std::memcmp(&ShownRecord, &Directory.Records[selected], sizeof ShownRecord) != 0)
+        return edited.set();
+    edited[TypeField] = View.ComboIndex() != ShownCombo;
+    for (const FieldBoxes& field : BoxesOfFields())
+        for (const Control box : field.Boxes)
+            if (View.Text(box) != ShownTexts.at(box)) edited[field.Field] = true;
+    return edited;
 }
 
 void Form1Logic::ComboBox1Change() {
@@ -225,17 +270,19 @@ void Form1Logic::Button1Click() {
         return;
     }
 
+    const PanelRecord& reported = Directory.Records[selected];
+    const WriteFields edited = EditedFields(selected);
+
     SettingsTexts texts;
     texts.Type = View.ComboIndex();
-    // Lengths and comparisons are of the bytes the panel receives.
-    texts.Address = WireBytes(View.Text(Edit1));
-    texts.Facility = WireBytes(View.Text(Edit6));
+    texts.Address = View.Text(Edit1);
+    texts.Facility = View.Text(Edit6);
     ReadTexts(View, MacBoxes, texts.Mac);
     ReadTexts(View, IpBoxes, texts.Ip);
     ReadTexts(View, SubnetBoxes, texts.Subnet);
     ReadTexts(View, GatewayBoxes, texts.Gateway);
     ReadTexts(View, ServerBoxes, texts.Server);
-    texts.Unlock = WireBytes(View.Text(Edit28));
+    texts.Unlock = View.Text(Edit28);
 
     FillEmpty(texts);
     ShowFilled(View, MacBoxes, texts.Mac);
@@ -245,11 +292,33 @@ void Form1Logic::Button1Click() {
     ShowFilled(View, ServerBoxes, texts.Server);
     if (View.Text(Edit28).empty()) View.SetText(Edit28, texts.Unlock);
 
+    // Lengths and comparisons are of the bytes the panel receives. A box left as shown stands
+    // for the panel's own bytes (a "\uFFFD" there is a byte no GBK character holds); an edited
+    // text goes out as it reads or not at all.
+    const SettingsTexts shown = TextsOf(reported);
+    for (const auto& [field, box, text, own] :
+         {std::tuple{AddressField, Edit1, &texts.Address, &shown.Address},
+          std::tuple{FacilityField, Edit6, &texts.Facility, &shown.Facility},
+          std::tuple{UnlockField, Edit28, &texts.Unlock, &shown.Unlock}}) {
+        if (!edited[field]) {
+            *text = *own;
+        } else if (auto gbk = Utf8ToGbk(*text)) {
+            *text = std::move(*gbk);
+        } else {
+            View.ShowMessage(UnwritableText, InputAgainTitle, CheckIconError);
+            View.Focus(box);
+            View.SelectAll(box);
+            return;
+        }
+    }
+
     // A text that is no integer ends the handler through the exception display; the focus
-    // stays where it is.
+    // stays where it is. A check speaks of what the user edited: what the panel already holds
+    // goes back to it as it is.
     try {
         if (const std::optional<CheckFailure> failure =
-                FirstFailedCheck(texts, ComputerAddresses())) {
+                FirstFailedCheck(texts, ComputerAddresses(),
+                                 [&](const CheckFailure& f) { return Concerns(f, edited); })) {
             const Control box = BoxOf(*failure);
             View.ShowMessage(failure->Text, failure->Title, failure->Flags);
             View.Focus(box);
@@ -262,7 +331,8 @@ void Form1Logic::Button1Click() {
         View.ShowError(error.what());
         return;
     }
-    if (!SameSegment(PendingSettings)) {
+    KeepUnchanged(reported, edited, PendingSettings);
+    if (SegmentConcerned(edited) && !SameSegment(PendingSettings)) {
         ApplyStatus(SegmentText);
         return;
     }

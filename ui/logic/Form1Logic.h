@@ -4,13 +4,17 @@
 // engine. Each face forwards its events here and draws what the view is told.
 
 #include <functional>
+#include <map>
+#include <string>
 
 #include "CommandQueue.h"
+#include "Form1Layout.h"
 #include "PanelRecord.h"
 #include "ReplyDispatcher.h"
 #include "Transmitter.h"
 #include "Udpr.h"
 #include "WindowMailbox.h"
+#include "WriteFields.h"
 
 class Form1View;
 
@@ -63,6 +67,15 @@ class Form1Logic final : public WindowSink {
   private:
     void StopThreads();
     void DisableButtons(bool all); // Write and Search all; with all, Del all cards too
+    // The fields whose boxes no longer show what ListBox1Click put there for line `selected`:
+    // all of them when it showed another line or the line now holds another panel.
+    WriteFields EditedFields(int selected) const;
+
+    // What ListBox1Click showed last: a box still showing it writes the panel's own bytes.
+    int ShownLine = -1;
+    PanelRecord ShownRecord = {};
+    int ShownCombo = 0;
+    std::map<Control, std::string> ShownTexts;
 
     Form1View& View;
     bool HasShown = false;

@@ -1,6 +1,7 @@
 #include "LimitedEdit.h"
 
 #include <commctrl.h>
+#include <imm.h>
 
 #include <string>
 
@@ -31,17 +32,34 @@ std::wstring ClipboardText(HWND owner) {
         }
     }
     CloseClipboard();
-    // One line: what follows a line break is left out, as a single-line box does.
-    const size_t lineEnd = text.find_first_of(L"\r\n");
-    if (lineEnd != std::wstring::npos) text.resize(lineEnd);
     return text;
+}
+
+// An input method hands over its result in one piece, not through WM_CHAR. The part that fits
+// is inserted, as the Qt face does; false when there is no result to take.
+bool InsertImeResult(HWND edit, int limit) {
+    HIMC context = ImmGetContext(edit);
+    if (context == nullptr) return false;
+    std::wstring result;
+    const LONG bytes = ImmGetCompositionStringW(context, GCS_RESULTSTR, nullptr, 0);
+    if (bytes > 0) {
+        result.resize(size_t(bytes) / sizeof(wchar_t));
+        ImmGetCompositionStringW(context, GCS_RESULTSTR, result.data(), DWORD(bytes));
+    }
+    ImmReleaseContext(edit, context);
+    if (result.empty()) return false;
+    const std::string typed = Utf8(result);
+    const std::string fitting(FittingInput(KeptText(edit), typed, limit));
+    if (fitting.size() < typed.size()) MessageBeep(MB_OK);
+    SendMessageW(edit, EM_REPLACESEL, TRUE, LPARAM(Wide(fitting).c_str()));
+    return true;
 }
 
 LRESULT CALLBACK HoldToLimit(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_PTR,
                              DWORD_PTR limit) {
     const bool editable = (GetWindowLongW(edit, GWL_STYLE) & ES_READONLY) == 0;
     if (limit > 0 && editable) {
-        if (message == WM_CHAR && w >= L' ') {
+        if ((message == WM_CHAR || message == WM_IME_CHAR) && w >= L' ') {
             const std::string typed = Utf8(std::wstring(1, wchar_t(w)));
             if (FittingInput(KeptText(edit), typed, int(limit)).size() < typed.size()) {
                 MessageBeep(MB_OK);
@@ -49,10 +67,21 @@ LRESULT CALLBACK HoldToLimit(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_P
             }
         } else if (message == WM_PASTE) {
             const std::string pasted = Utf8(ClipboardText(edit));
-            const std::string fitting(FittingInput(KeptText(edit), pasted, int(limit)));
-            SendMessageW(edit, EM_REPLACESEL, TRUE, LPARAM(Wide(fitting).c_str()));
+            const auto fitting = PastedInput(KeptText(edit), pasted, int(limit));
+            if (!fitting) {
+                MessageBeep(MB_OK);
+                return 0;
+            }
+            SendMessageW(edit, EM_REPLACESEL, TRUE, LPARAM(Wide(*fitting).c_str()));
             return 0;
         }
+    }
+    if (limit > 0 && editable && message == WM_IME_COMPOSITION && (l & GCS_RESULTSTR) != 0 &&
+        InsertImeResult(edit, int(limit))) {
+        // A new composition the same message starts goes on as usual.
+        const LPARAM rest = l & ~LPARAM(GCS_RESULTSTR | GCS_RESULTCLAUSE | GCS_RESULTREADSTR |
+                                        GCS_RESULTREADCLAUSE);
+        return rest != 0 ? DefSubclassProc(edit, message, w, rest) : 0;
     }
     if (message == WM_NCDESTROY) RemoveWindowSubclass(edit, &HoldToLimit, SubclassId);
     return DefSubclassProc(edit, message, w, l);

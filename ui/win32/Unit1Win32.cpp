@@ -178,8 +178,8 @@ void TForm1::CreateControls() {
 
 void TForm1::Layout(int dpi) {
     Factor = Form1Layout::WholeScaleFactor(double(dpi) / USER_DEFAULT_SCREEN_DPI);
-    for (HFONT& font : Fonts)
-        if (font) DeleteObject(font);
+    // The controls draw with the old fonts until they hold the new ones: deleted last.
+    const std::array<HFONT, 2> replaced{Fonts[0], Fonts[1]};
     Fonts[int(FontRole::Panel)] = MakeFont(FontRole::Panel, Factor);
     Fonts[int(FontRole::Window)] = MakeFont(FontRole::Window, Factor);
 
@@ -209,6 +209,8 @@ void TForm1::Layout(int dpi) {
     SetWindowPos(Window, nullptr, where.left, where.top, size.right - size.left,
                  size.bottom - size.top, SWP_NOZORDER | SWP_NOACTIVATE);
     InvalidateRect(Window, nullptr, TRUE);
+    for (HFONT font : replaced)
+        if (font) DeleteObject(font);
 }
 
 void TForm1::FitLabel(Control label) {

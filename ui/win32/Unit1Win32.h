@@ -24,6 +24,10 @@ class PostedWake final : public WindowWake {
 };
 
 class TForm1 final : public Form1View {
+    // Before Logic, so destroyed after it: a thread Logic still runs (the loop left by a
+    // WM_QUIT from outside) may signal the wake until Logic is gone.
+    PostedWake Wake;
+
   public:
     TForm1();
     ~TForm1();
@@ -76,5 +80,4 @@ class TForm1 final : public Form1View {
     int Factor = 1;
     HWND FocusBeforeDeactivation = nullptr;
     bool Shown = false;
-    PostedWake Wake;
 };
