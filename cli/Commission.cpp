@@ -257,7 +257,13 @@ class Assigner {
         if (change.Kind == RowKind::Write) {
             Changed.push_back(change);
             std::string error;
-            if (!SaveUndoPlan(Undo, UndoPlanText(Changed), error)) {
+            // The first row makes the file as apply makes its own; each further row puts the
+            // whole plan in its place.
+            const bool saved =
+                Changed.size() == 1
+                    ? SaveUndoPlan(Undo, UndoPlanText(Changed), Options.UndoPath.empty(), error)
+                    : WriteWhole(Undo, UndoPlanText(Changed), error, true);
+            if (!saved) {
                 Error(error + "; nothing was written");
                 Changed.pop_back();
                 Failed = true;
@@ -364,6 +370,10 @@ int RunAssign(const AssignOptions& options) {
         return ExitRefused;
     }
     std::string undo = options.UndoPath, error;
+    if (!undo.empty() && !UndoPathFree(undo, error)) {
+        Error(error + "; nothing was written");
+        return ExitRefused;
+    }
     if (undo.empty()) undo = DefaultUndoPath(error);
     if (undo.empty()) {
         Error("cannot name the undo plan: " + error + "; nothing was written (--undo FILE)");

@@ -5,5 +5,7 @@
 
 #include <string>
 
-// False with `error` set when it fails; the old file is then as it was.
-bool WriteWhole(const std::string& path, const std::string& text, std::string& error);
+// False with `error` set when it fails; the old file is then as it was. `ownerOnly`: readable
+// by its owner alone.
+bool WriteWhole(const std::string& path, const std::string& text, std::string& error,
+                bool ownerOnly = false);

@@ -119,4 +119,97 @@ else
     echo "chromium or pdftotext missing (scripts/setup.sh test): the printed report is not checked" >&2
     exit 77
 fi
+# --- assign: new panels on their factory settings (one IP, one identity), powered in turn.
+for k in 0 1 2; do stop_standin "$k" 2>/dev/null || true; done
+factory=(--alike --ip 192.168.1.100 --identity H00000000010)
+schedule() { # schedule FILE ROWS: rows 10.83.1.1, .2, ... with a location note each
+    local n
+    echo "# location,type,address,facility,ip,mask,gateway,server,unlock" >"$1"
+    for ((n = 1; n <= $2; n++)); do
+        echo "Block $n entrance,flat,0${n}01000000,0,10.83.1.$n,255.255.0.0,10.83.0.1,10.83.0.254,7" >>"$1"
+    done
+}
+writes_on_wire() { cat "$work"/standin*.out | grep -c '^write for ' || true; }
+# start_assign ARGS...: callpanel assign in the background, once it watches.
+start_assign() {
+    "$cli" assign "$@" >"$work/out" 2>"$work/err" &
+    assign_pid=$!
+    track "$assign_pid"
+    wait_for 30 grep -qs '^callpanel: watching' "$work/err" || fail "assign did not start: $(cat "$work/err")"
+}
+# end_assign EXPECTED [SIGNAL]: its exit code once it ends (after SIGNAL when given).
+end_assign() {
+    local rc=0
+    [ -z "${2:-}" ] || kill -"$2" "$assign_pid"
+    wait "$assign_pid" || rc=$?
+    untrack "$assign_pid"
+    [ "$rc" -eq "$1" ] || fail "assign ended with $rc, expected $1: $(cat "$work/err")"
+}
+
+# A schedule with a clash is refused before anything is written.
+schedule "$work/clash.csv" 3
+sed -i '3s/10.83.1.2/10.83.1.1/' "$work/clash.csv"
+start_standin 0 "${factory[@]}"
+run 2 assign "$work/clash.csv" --watch
+grep -q "both have the IP address 10.83.1.1" "$work/err" || fail "clash: $(cat "$work/err")"
+[ "$(writes_on_wire)" -eq 0 ] || fail "a refused schedule wrote"
+[ ! -e "$work/clash-as-built.csv" ] || fail "a refused schedule left an as-built plan"
+stop_standin 0
+
+# Three panels powered a second apart take rows 1, 2, 3 in that order, and hold them.
+schedule "$work/three.csv" 3
+start_assign "$work/three.csv" --watch
+start_standin 0 "${factory[@]}" --panels 3 --appear-every 1
+wait_for 60 bash -c "! kill -0 $assign_pid 2>/dev/null" || fail "assign did not end: $(cat "$work/out")"
+end_assign 0
+for n in 1 2 3; do
+    mac=$(sed -n "s/^panel $((n - 1)): .* mac \([0-9A-F:]*\) .*/\1/p" "$work/standin0.out")
+    grep -q "^$mac  row $n (Block $n entrance)  0${n}01000000  10.83.1.$n  verified$" "$work/out" ||
+        fail "row $n: $(cat "$work/out")"
+    [ "$(sed -n "$((n + 1))p" "$work/three-as-built.csv" | cut -d, -f1)" = "$mac" ] ||
+        fail "as-built row $n: $(cat "$work/three-as-built.csv")"
+done
+run 0 check "$work/three-as-built.csv" --ignore-extra
+# Started again, it goes on from the as-built plan: nothing left to do.
+run 0 assign "$work/three.csv" --watch
+stop_standin 0
+
+# Two panels at once get nothing, then the one left on takes row 1; Ctrl+C ends it, exit 0.
+schedule "$work/two.csv" 2
+start_standin 1 "${factory[@]}" --mac 00:50:2A:01:00:01
+start_standin 2 "${factory[@]}" --mac 00:50:2A:01:00:02
+run 2 assign "$work/two.csv"
+grep -q "2 new panel(s) on 192.168.1.0/24" "$work/err" || fail "without --watch: $(cat "$work/err")"
+start_assign "$work/two.csv" --watch
+wait_for 20 grep -q "two new panels at once: power them one at a time (00:50:2A:01:00:01, 00:50:2A:01:00:02)" \
+    "$work/err" || fail "two at once: $(cat "$work/err")"
+sleep 1
+[ "$(cat "$work/standin1.out" "$work/standin2.out" | grep -c '^write for ')" -eq 0 ] ||
+    fail "a panel of two at once was written"
+stop_standin 2
+wait_for 20 grep -q "^00:50:2A:01:00:01  row 1 " "$work/out" || fail "the one left on: $(cat "$work/out")"
+end_assign 0 INT
+grep -q "^00:50:2A:01:00:01,Block 1" "$work/two-as-built.csv" || fail "as-built: $(cat "$work/two-as-built.csv")"
+[ "$(sed -n 3p "$work/two-as-built.csv" | cut -d, -f1)" = "" ] || fail "row 2 taken"
+stop_standin 1
+
+# --in-mac-order: both present take the rows by MAC order.
+rm -f "$work/two-as-built.csv"
+start_standin 1 "${factory[@]}" --mac 00:50:2A:01:00:02
+start_standin 2 "${factory[@]}" --mac 00:50:2A:01:00:01
+run 0 assign "$work/two.csv" --in-mac-order
+[ "$(cut -d, -f1 "$work/two-as-built.csv" | tail -n +2 | tr '\n' ' ')" = "00:50:2A:01:00:01 00:50:2A:01:00:02 " ] ||
+    fail "MAC order: $(cat "$work/two-as-built.csv")"
+stop_standin 1
+stop_standin 2
+
+# Ctrl+C while a row is being written: the row finishes, is verified and recorded; exit 0.
+rm -f "$work/two-as-built.csv"
+start_assign "$work/two.csv" --watch
+start_standin 0 "${factory[@]}" --delay-ms 150
+wait_for 20 grep -q '^write for' "$work/standin0.out" || fail "no write: $(cat "$work/err")"
+end_assign 0 INT
+grep -q "  row 1 (Block 1 entrance)  0101000000  10.83.1.1  verified" "$work/out" ||
+    fail "Ctrl+C mid-row: $(cat "$work/out") $(cat "$work/err")"
+[ -n "$(sed -n 2p "$work/two-as-built.csv" | cut -d, -f1)" ] || fail "the row was not recorded"
 echo "PASS"
