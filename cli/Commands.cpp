@@ -23,25 +23,18 @@
 #include "PanelTexts.h"
 #include "Plan.h"
 #include "PlanFile.h"
-#include "Rounds.h"
-#include "SearchRounds.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
 #include "TerminalText.h"
 #include "UndoPlan.h"
+#include "WriteRounds.h"
 
 namespace Cli {
 
 namespace {
 
 constexpr const char* Arrow = " \xE2\x86\x92 "; // " → "
-// Before writing and when reading back, searches go out this often until every panel wanted has
-// answered: one lost datagram costs a quarter second, not a run.
-constexpr Millis SearchEvery{250};
-// delete-cards cannot be taken back: it listens this long at least for panels sharing the
-// identity (one that answers a second late, or whose first replies were lost), and sends the
-// request up to DeleteAttempts times until the panel answers.
-constexpr Millis DeleteListen{3000};
+// delete-cards sends the request up to DeleteAttempts times until the panel answers.
 constexpr int DeleteAttempts = 10;
 
 using Clock = std::chrono::steady_clock;
@@ -129,82 +122,34 @@ void ReportLoss(const Collected& collected, const Engine& engine) {
               BufferFix + ", and search again");
 }
 
-// A search of set, apply and delete-cards: a request every SearchEvery until `done` holds of the
-// replies (after at least `least` requests), --wait has passed or `requests` have gone out.
-Collected SearchFor(Engine& engine, const SearchOptions& search, int requests,
-                    const std::function<bool(const Replies&)>& done) {
-    const auto start = Clock::now();
-    const Millis least = SearchEvery * (std::max(search.Repeat, 1) - 1);
-    SearchPlan plan;
-    plan.Every = SearchEvery;
-    plan.Requests = std::max(requests, search.Repeat);
-    plan.Deadline = Millis(search.WaitMs);
-    if (done)
-        plan.Done = [&](const Replies& replies) {
-            return Clock::now() - start >= least && done(replies);
-        };
-    return engine.Search(plan);
-}
-
-std::string Joined(const std::vector<std::string>& parts, const char* separator) {
-    std::string out;
-    for (const auto& part : parts) {
-        if (!out.empty()) out += separator;
-        out += part;
-    }
-    return out;
-}
-
-// A panel named by its MAC, its current IP address or its identity.
-std::vector<const FoundPanel*> Matching(const std::vector<FoundPanel>& found,
-                                        const std::string& name) {
-    const auto mac = ParseMac(name);
-    std::vector<const FoundPanel*> matches;
-    for (const FoundPanel& p : found) {
-        const auto cells = PanelCells(p.Record, p.Via);
-        if ((mac && MacOf(p.Record) == *mac) || cells[4] == name || cells[10] == name)
-            matches.push_back(&p);
-    }
-    return matches;
-}
-
-std::string Described(const FoundPanel& p) {
-    const auto cells = PanelCells(p.Record, p.Via);
-    return cells[0] + " (" + cells[10] + ", " + cells[4] + ")";
-}
-
 // The one panel `name` stands for, or the exit code after saying why there is none.
-const FoundPanel* FindOne(const std::vector<FoundPanel>& found, const std::string& name,
-                          int& exitCode) {
-    const auto matches = Matching(found, name);
-    if (matches.size() == 1) return matches.front();
-    if (matches.empty()) {
-        Error("no panel answered as '" + name + "' (" + std::to_string(found.size()) +
-              " panel(s) found)");
-        exitCode = ExitFailed;
-        return nullptr;
-    }
-    std::vector<std::string> names;
-    for (const FoundPanel* p : matches)
-        names.push_back(Described(*p));
-    Error("'" + name + "' names " + std::to_string(matches.size()) +
-          " panels: " + Joined(names, ", ") + "; name one by its MAC; nothing was written");
-    exitCode = ExitRefused;
+const FoundPanel* OnePanel(const Searched& searched, const std::string& name, int& exitCode) {
+    const NamedPanel named = FindOne(searched.Found, name);
+    if (named.Outcome == NamedPanel::One) return named.Panel;
+    // Nobody answering as the name is no risk, but the loss may explain it.
+    const bool lossy = named.Outcome == NamedPanel::None && !searched.Decided;
+    Error(named.Error +
+          (lossy ? ": " + LossText(searched.Heard) + "; try --wait " +
+                       std::to_string(WaitNeededMs(searched.Heard, int(SearchEvery.count())))
+                 : ""));
+    exitCode = named.Outcome == NamedPanel::None ? ExitFailed : ExitRefused;
     return nullptr;
 }
 
-// The panels found for `set`: searched until the name has answered and a whole round has passed,
-// so that another panel with the same name is heard.
-Collected FindNamed(Engine& engine, const SearchOptions& search, int requests,
-                    const std::string& name) {
-    const auto start = Clock::now();
-    return SearchFor(engine, search, requests, [&](const Replies& replies) {
-        if (Clock::now() - start < SearchEvery) return false;
-        std::vector<FoundPanel> panels;
-        for (const PanelRecord& r : replies)
-            panels.push_back({r, "", ""});
-        return !Matching(panels, name).empty();
-    });
+// A decision that rests on silence which the deadline cut short: refused, with the loss
+// measured and the --wait that it needs.
+int NotSure(const std::string& what, const Hearing& heard, const SearchOptions& search,
+            const char* outcome = "nothing was written") {
+    const int wait = std::max(WaitNeededMs(heard, int(SearchEvery.count())), search.WaitMs * 2);
+    Error("not sure that " + what + ": " + LossText(heard) + "; try --wait " +
+          std::to_string(wait));
+    Error(outcome);
+    return ExitRefused;
+}
+
+// Ctrl+C and the progress line, for the writes.
+RunControl Control() {
+    return {[] { return Interrupted(); }, [](const std::string& text) { Progress(text); }};
 }
 
 std::string Where(const std::string& path, const PlanError& e) {
@@ -264,45 +209,6 @@ bool RefuseUndoPath(const std::string& named) {
     return true;
 }
 
-// Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
-// rows not yet written are skipped and what was written is read back.
-void WriteRounds(Engine& engine, Rounds& rounds, const SearchOptions& search, int maxRounds) {
-    const std::size_t total = rounds.ToWrite().size();
-    for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
-        if (Interrupted()) break;
-        const auto todo = rounds.ToWrite();
-        for (std::size_t n = 0; n < todo.size(); ++n) {
-            const std::size_t at = todo[n];
-            if (Interrupted()) {
-                rounds.Skip(at);
-                continue;
-            }
-            Progress("round " + std::to_string(round + 1) + ": " +
-                     std::to_string(total - todo.size() + n) + " of " + std::to_string(total) +
-                     " rows done");
-            const PanelRecord current = rounds.Latest(at);
-            const PanelRecord pending = rounds.Pending(at);
-            const bool replied = engine.Write(current, pending, [&](const std::string& source) {
-                return CreditsWrite(source, current, pending);
-            });
-            rounds.Wrote(at, replied);
-        }
-        // Ends once every row written holds, or has answered after a whole round (its last
-        // reply counts: an earlier one may answer an older search).
-        const auto start = Clock::now();
-        SearchOptions readBack = search;
-        readBack.Repeat = 1;
-        const auto collected = SearchFor(engine, readBack, maxRounds, [&](const Replies& r) {
-            return rounds.AllHold(r) ||
-                   (Clock::now() - start >= SearchEvery && rounds.AllAnswered(r));
-        });
-        rounds.ReadBack(RecordsOf(collected.Replies));
-    }
-    Progress("");
-    for (std::size_t at : rounds.ToWrite())
-        if (Interrupted()) rounds.Skip(at);
-}
-
 // The results of `set` and `delete-cards` in a format for scripts.
 void PrintResult(const std::string& mac, const std::string& result, const std::string& details,
                  Format format) {
@@ -349,30 +255,17 @@ int OutputWritten(int exitCode) {
 int RunSearch(const SearchOptions& search, Format format) {
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    Collected all;
-    SearchRounds rounds(search.Repeat);
-    for (bool again = true; again;) {
-        SearchPlan plan;
-        plan.Every = Millis(search.WaitMs);
-        plan.LossRetries = 0; // a round with drops is not quiet: the rounds go on anyway
-        const Collected collected = engine.Search(plan);
-        all.Replies.insert(all.Replies.end(), collected.Replies.begin(), collected.Replies.end());
-        all.Searches += collected.Searches;
-        all.Dropped += collected.Dropped;
-        all.Whole = all.Whole || collected.Whole;
-        again = rounds.AskAgain(Distinct(all.Replies).size(), Distinct(collected.Replies).size(),
-                                collected.Whole);
-    }
-    ReportLoss(all, engine);
-    const auto found = Distinct(all.Replies);
-    Print(Render(PanelTable(found), format));
-    if (rounds.StillFinding())
-        Error("the list may be short: the last of " + std::to_string(rounds.Done()) +
-              " rounds still found new panels; search again with a longer --wait");
-    for (const std::string& shared : SharedNames(RecordsOf(found)))
-        Warn(shared + ": a request for one reaches all of them");
-    if (found.empty()) {
+    const Searched searched = SearchUntil(engine, SiteSearch(search));
+    ReportLoss(searched.All, engine);
+    Print(Render(PanelTable(searched.Found), format));
+    for (const std::string& shared : SharedNames(RecordsOf(searched.Found)))
+        Warn(shared);
+    if (searched.Found.empty()) {
         Error("no panel answered");
+        return ExitFailed;
+    }
+    if (!searched.Decided) {
+        Error("the list may be short: " + LossText(searched.Heard));
         return ExitFailed;
     }
     return ExitOk;
@@ -389,13 +282,17 @@ int RunSet(const SetOptions& options) {
     if (const int code = OpenEngine(engine)) return code;
     // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
     CatchInterrupts(ExitInterrupted);
-    const Collected collected = FindNamed(engine, options.Search, options.Rounds, options.Panel);
-    if (RefuseIncompleteView(collected, engine)) return ExitRefused;
-    ReportLoss(collected, engine);
-    const auto found = Distinct(collected.Replies);
+    const Searched searched = SearchUntil(engine, NameSearch(options.Search, options.Panel));
+    if (RefuseIncompleteView(searched.All, engine)) return ExitRefused;
+    ReportLoss(searched.All, engine);
+    const auto& found = searched.Found;
     int exitCode = ExitOk;
-    const FoundPanel* panel = FindOne(found, options.Panel, exitCode);
+    const FoundPanel* panel = OnePanel(searched, options.Panel, exitCode);
     if (panel == nullptr) return exitCode;
+    if (!searched.Decided)
+        return NotSure("no other panel answers as '" + options.Panel +
+                           "' or holds what it is to take",
+                       searched.Heard, options.Search);
     const PanelRecord& current = panel->Record;
 
     // The options as a plan row over the panel's current settings.
@@ -441,7 +338,7 @@ int RunSet(const SetOptions& options) {
     for (const FieldChange& c : Differences(current, AsReported(rounds.Pending(0)), change.Sets))
         report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
-    WriteRounds(engine, rounds, options.Search, options.Rounds);
+    WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
     const RowResult result = rounds.Result(0);
     PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
     return Finish(result.Ok);
@@ -464,21 +361,15 @@ int RunApply(const ApplyOptions& options) {
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
     CatchInterrupts(ExitInterrupted);
-    // Every panel the plan names is searched for until it answers (or the searches run out).
-    std::set<Mac> wanted;
-    for (const PlanRow& row : plan.Rows)
-        if (const auto it = row.Cells.find("mac"); it != row.Cells.end())
-            if (const auto mac = ParseMac(it->second)) wanted.insert(*mac);
-    const auto collected =
-        SearchFor(engine, options.Search, options.Rounds, [&](const Replies& replies) {
-            std::set<Mac> seen;
-            for (const PanelRecord& r : replies)
-                if (wanted.count(MacOf(r))) seen.insert(MacOf(r));
-            return seen.size() == wanted.size();
-        });
-    if (!options.DryRun && RefuseIncompleteView(collected, engine)) return ExitRefused;
-    ReportLoss(collected, engine);
-    const auto found = Distinct(collected.Replies);
+    // A panel of the plan that did not answer is absent only once every panel there has surely
+    // been heard; so is a clash with a panel outside the plan.
+    const Searched searched = SearchUntil(engine, PlanSearch(options.Search));
+    if (!options.DryRun && RefuseIncompleteView(searched.All, engine)) return ExitRefused;
+    ReportLoss(searched.All, engine);
+    if (!options.DryRun && !searched.Decided)
+        return NotSure("the search heard every panel", searched.Heard, options.Search);
+    if (!searched.Decided) Warn("the list may be short: " + LossText(searched.Heard));
+    const auto& found = searched.Found;
     const Changes changes = PlanChanges(plan.Rows, RecordsOf(found), "", ComputerAddresses());
     if (Refuse(changes, PlanName(options.PlanPath))) return ExitRefused;
 
@@ -515,7 +406,7 @@ int RunApply(const ApplyOptions& options) {
         !SaveUndo(changes.Rows, options.UndoPath))
         return ExitRefused;
     Rounds rounds(changes.Rows);
-    WriteRounds(engine, rounds, options.Search, options.Rounds);
+    WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
 
     Table report;
     report.Columns = {"mac", "result", "details"};
@@ -538,16 +429,14 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
     }
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    // No early end: every panel sharing the identity must have had its chance to answer.
-    SearchOptions listen = search;
-    listen.WaitMs = std::max(search.WaitMs, int(DeleteListen.count()));
-    const Collected collected =
-        SearchFor(engine, listen, int(listen.WaitMs / SearchEvery.count()) + 1, {});
-    if (RefuseIncompleteView(collected, engine)) return ExitRefused;
-    ReportLoss(collected, engine);
-    const auto found = Distinct(collected.Replies);
+    // Whole rounds, counted, then a listen for late replies: a panel sharing the identity may
+    // answer later or through more loss than the one named.
+    const Searched searched = SearchUntil(engine, CardSearch(search, panelName));
+    if (RefuseIncompleteView(searched.All, engine)) return ExitRefused;
+    ReportLoss(searched.All, engine);
+    const auto& found = searched.Found;
     int exitCode = ExitOk;
-    const FoundPanel* panel = FindOne(found, panelName, exitCode);
+    const FoundPanel* panel = OnePanel(searched, panelName, exitCode);
     if (panel == nullptr) return exitCode;
     // The request names the identity: every panel that has it deletes its cards.
     std::vector<std::string> sharing;
@@ -560,6 +449,10 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
               ", and the card deletion names the identity, so all of them would delete their "
               "cards; give one of them another address first (callpanel set MAC --address ...)");
         return ExitRefused;
+    }
+    if (!searched.Decided) {
+        return NotSure("no other panel shares the identity of '" + panelName + "'", searched.Heard,
+                       search, "no card was deleted");
     }
     const std::string name = MacText(panel->Record.Mac);
     const PanelRecord target = panel->Record;

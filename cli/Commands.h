@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "Engine.h"
+#include "FindPanels.h"
 #include "Output.h"
 
 namespace Cli {
@@ -30,14 +30,6 @@ int OutputWritten(int exitCode);
 // set --mac: XX:XX:XX or XX-XX-XX, or a whole MAC beginning with 00:50:2A in either spelling, as
 // the last three bytes XX:XX:XX; any other text as it is, for the checks to refuse.
 std::string MacTail(const std::string& text);
-
-struct SearchOptions {
-    int WaitMs = 500;
-    int Repeat = 2;
-};
-// The deadline of each search of set, apply and delete-cards; they end sooner once every panel
-// they need has answered.
-inline constexpr int WriteSearchWaitMs = 3000;
 
 int RunSearch(const SearchOptions& search, Format format);
 

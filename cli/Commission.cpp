@@ -12,17 +12,19 @@
 #include "ComputerAddresses.h"
 #include "Console.h"
 #include "Engine.h"
+#include "FindPanels.h"
+#include "Hearing.h"
 #include "HtmlReport.h"
 #include "PanelTexts.h"
 #include "Plan.h"
 #include "PlanCheck.h"
 #include "PlanFile.h"
 #include "Rounds.h"
-#include "SearchRounds.h"
 #include "TerminalText.h"
 #include "UndoPlan.h"
 #include "Utf8Files.h"
 #include "WholeFile.h"
+#include "WriteRounds.h"
 
 namespace Cli {
 
@@ -52,23 +54,12 @@ struct Site {
     bool MayBeShort = false;
 };
 
-// Every panel that answers, searched as `search` searches: rounds while they still find panels.
+// Every panel that answers, searched as `search` searches: until the list is surely whole,
+// by the loss measured; a panel of the plan is missing only then.
 Site SearchSite(Engine& engine, const SearchOptions& search) {
-    std::vector<FoundPanel> all;
-    SearchRounds rounds(search.Repeat);
-    for (bool again = true; again;) {
-        SearchPlan plan;
-        plan.Every = Millis(search.WaitMs);
-        plan.LossRetries = 0;
-        const Collected collected = engine.Search(plan);
-        all.insert(all.end(), collected.Replies.begin(), collected.Replies.end());
-        again = rounds.AskAgain(Distinct(all).size(), Distinct(collected.Replies).size(),
-                                collected.Whole);
-    }
-    Site site{Distinct(all), rounds.StillFinding()};
-    if (site.MayBeShort)
-        Error("the list may be short: the last of " + std::to_string(rounds.Done()) +
-              " rounds still found new panels; search again with a longer --wait");
+    const Searched searched = SearchUntil(engine, SiteSearch(search));
+    Site site{searched.Found, !searched.Decided};
+    if (site.MayBeShort) Error("the list may be short: " + LossText(searched.Heard));
     return site;
 }
 
@@ -191,32 +182,14 @@ int RunReport(const ReportOptions& options) {
 
 namespace {
 
-constexpr Millis Every{250};
+constexpr Millis Every = SearchEvery;
 
 // One row's write and read-back in rounds, as apply does them. A Ctrl+C meanwhile lets the row
 // finish: a panel left half-written would be neither new nor the row's.
 RowResult WriteRow(Engine& engine, const RowChange& change, const SearchOptions& search,
                    int maxRounds) {
     Rounds rounds({change});
-    for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
-        for (const std::size_t at : rounds.ToWrite()) {
-            const PanelRecord current = rounds.Latest(at);
-            const PanelRecord pending = rounds.Pending(at);
-            rounds.Wrote(at, engine.Write(current, pending, [&](const std::string& source) {
-                return CreditsWrite(source, current, pending);
-            }));
-        }
-        const auto start = std::chrono::steady_clock::now();
-        SearchPlan plan;
-        plan.Every = Every;
-        plan.Requests = maxRounds;
-        plan.Deadline = Millis(search.WaitMs);
-        plan.Done = [&](const Replies& replies) {
-            return rounds.AllHold(replies) || (std::chrono::steady_clock::now() - start >= Every &&
-                                               rounds.AllAnswered(replies));
-        };
-        rounds.ReadBack(RecordsOf(engine.Search(plan).Replies));
-    }
+    WriteRounds(engine, rounds, search, maxRounds, RunControl{});
     return rounds.Result(0);
 }
 

@@ -18,31 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 } // namespace
 
-Mac MacOf(const PanelRecord& record) {
-    Mac mac;
-    std::copy(std::begin(record.Mac), std::end(record.Mac), mac.begin());
-    return mac;
-}
-
-std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies) {
-    std::map<PanelRecord, FoundPanel, PanelOrder> panels;
-    for (const FoundPanel& p : replies)
-        panels[p.Record] = p;
-    std::vector<FoundPanel> out;
-    out.reserve(panels.size());
-    for (auto& [key, panel] : panels)
-        out.push_back(std::move(panel));
-    return out;
-}
-
-std::vector<PanelRecord> RecordsOf(const std::vector<FoundPanel>& panels) {
-    std::vector<PanelRecord> records;
-    records.reserve(panels.size());
-    for (const FoundPanel& p : panels)
-        records.push_back(p.Record);
-    return records;
-}
-
 Engine::~Engine() {
     // Ends the receiver thread before the members it uses go.
     Udp.Close();
@@ -71,9 +46,8 @@ void Engine::Send(const MessageBuffer& message, int length, const std::string& f
 
 std::string Engine::RouteOf(const PanelRecord& panel) {
     std::lock_guard<std::mutex> guard(Lock);
-    for (auto it = SearchReplies.rbegin(); it != SearchReplies.rend(); ++it)
-        if (SamePanel(it->Record, panel)) return it->Via;
-    return {};
+    const auto it = Routes.find(panel);
+    return it == Routes.end() ? std::string() : it->second;
 }
 
 bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Clock::time_point until,
@@ -193,6 +167,7 @@ void Engine::Dispatch(const char* sourceAddress, unsigned, const uint8_t* data, 
         panel.Via = Udp.LocalAddress;
         panel.Source = sourceAddress;
         std::lock_guard<std::mutex> guard(Lock);
+        Routes[panel.Record] = panel.Via;
         SearchReplies.push_back(std::move(panel));
         break;
     }

@@ -9,54 +9,20 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "DuplicateRule.h"
 #include "MessageFormat.h"
+#include "PanelLink.h"
 #include "PanelRecord.h"
 #include "Udpr.h"
 
 namespace Cli {
 
-using Mac = std::array<uint8_t, 6>;
-using Millis = std::chrono::milliseconds;
-
-// One search reply.
-struct FoundPanel {
-    PanelRecord Record{};
-    std::string Via;    // the local address the reply came to
-    std::string Source; // the address it came from
-};
-
-Mac MacOf(const PanelRecord& record);
-
-// The replies since the first search of a Search call, in arrival order.
-using Replies = std::vector<PanelRecord>;
-
-// One search: a request every `Every` until `Done` holds of the replies (checked on every
-// reply), `Requests` have been sent and the last one's `Every` has passed, or `Deadline` (from
-// the first request; zero: none) has passed, whichever comes first. A search whose rounds all
-// saw the system drop datagrams is not whole: up to `LossRetries` further requests follow, and
-// only a round without drops lets Done end it.
-struct SearchPlan {
-    Millis Every{250};
-    int Requests = 1;
-    Millis Deadline{0};
-    int LossRetries = 3;
-    std::function<bool(const Replies&)> Done;
-};
-
-struct Collected {
-    std::vector<FoundPanel> Replies; // in arrival order
-    int Searches = 0;
-    uint64_t Dropped = 0; // datagrams the system dropped meanwhile
-    // A round (a request and the wait after it) ended without a datagram dropped by the system:
-    // every panel that answered it was heard.
-    bool Whole = false;
-};
-
-class Engine final : public DatagramHandler {
+class Engine final : public DatagramHandler, public PanelLink {
   public:
     static constexpr int Port = 8300;
     // A command is given up after this long, as in the window.
@@ -76,13 +42,17 @@ class Engine final : public DatagramHandler {
     // Binds port 8300 asking for `receiveBuffer` bytes; false when another program holds it.
     bool Open(int receiveBuffer = ReceiveBufferSize);
 
-    Collected Search(const SearchPlan& plan);
+    Collected Search(const SearchPlan& plan) override;
 
     // Sends the write once and waits up to `wait` for a write reply from an address `credits`
     // accepts; true when one came. `pending` holds the unlocking time as the typed digit. The
     // request leaves first by the route on which `current` answered a search.
     bool Write(const PanelRecord& current, const PanelRecord& pending,
-               const std::function<bool(const std::string&)>& credits, Millis wait = CommandWait);
+               const std::function<bool(const std::string&)>& credits, Millis wait);
+    bool Write(const PanelRecord& current, const PanelRecord& pending,
+               const std::function<bool(const std::string&)>& credits) override {
+        return Write(current, pending, credits, CommandWait);
+    }
     // Sends the card deletion up to `attempts` times, each followed by up to `wait` for its
     // reply, until one comes from an address `credits` accepts; true when one came. A panel
     // deletes its cards the same whether told once or twice.
@@ -118,13 +88,11 @@ class Engine final : public DatagramHandler {
     std::mutex Lock; // guards everything below, shared with the receiver thread
     std::condition_variable Changed;
     std::vector<FoundPanel> SearchReplies;
+    // The local address of each panel's last search reply (SamePanel records are one key), so
+    // that a write of a thousand rows does not scan every reply for each.
+    std::map<PanelRecord, std::string, PanelOrder> Routes;
     std::vector<std::string> WriteSources, DeleteSources;
     int Writes = 0; // main thread only
 };
-
-// One entry per panel (DuplicateRule.h: equal records are one panel; panels sharing a MAC stay
-// apart), its last reply, in MAC order.
-std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies);
-std::vector<PanelRecord> RecordsOf(const std::vector<FoundPanel>& panels);
 
 } // namespace Cli

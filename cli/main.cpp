@@ -18,9 +18,10 @@
 namespace {
 
 const char* const Footer =
-    "Exit codes: 0 done; 1 no panel answered, no network, or a write not confirmed; 2 bad\n"
-    "command line, plan or settings, a conflict it would make, or replies dropped by the system\n"
-    "in every search round (nothing written); 3 UDP port 8300 held by another program; 130\n"
+    "Exit codes: 0 done; 1 no panel answered, no network, a write not confirmed, a clash on the\n"
+    "site after the writes, or a list that may be short; 2 bad command line, plan or settings,\n"
+    "a conflict it would make, replies dropped by the system in every search round, or not\n"
+    "sure by --wait (nothing written); 3 UDP port 8300 held by another program; 130\n"
     "stopped by Ctrl+C (a second one ends at once).";
 
 void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
@@ -35,10 +36,13 @@ void AddSearchOptions(CLI::App* command, Cli::SearchOptions& search) {
         ->capture_default_str();
 }
 
-// The searches of set, apply and delete-cards end once every panel they need has answered.
+// The searches of set, apply and delete-cards end once the loss measured makes them sure.
 void AddDeadlineOptions(CLI::App* command, Cli::SearchOptions& search) {
     search = {Cli::WriteSearchWaitMs, 1};
-    command->add_option("--wait", search.WaitMs, "milliseconds each search may take at most")
+    command
+        ->add_option("--wait", search.WaitMs,
+                     "milliseconds the search before the writes may take at most; it ends as "
+                     "soon as the loss measured makes its decision sure")
         ->check(CLI::Range(1, 60000))
         ->capture_default_str();
     command->add_option("--repeat", search.Repeat, "requests the first search sends at least")
@@ -123,7 +127,9 @@ int main(int argc, char** argv) {
     searchCommand->footer(
         std::string("One row per panel that answers (panels sharing a MAC get a row each), with\n"
                     "the local address its reply came to (via).\n"
-                    "Exit 1 when no panel answers.\n\n") +
+                    "Rounds go on until every panel there has surely been heard, judged by the\n"
+                    "share of replies lost in them. Exit 1 when no panel answers, or when the\n"
+                    "list may be short (\"about N % of replies lost\").\n\n") +
         Footer);
     AddSearchOptions(searchCommand, search);
     AddFormatOption(searchCommand, format);
@@ -211,11 +217,14 @@ int main(int argc, char** argv) {
     auto* deleteCommand =
         app.add_subcommand("delete-cards", "tell one panel to delete all its access cards");
     deleteCommand->footer(
-        std::string("Listens at least 3 s (or --wait) for panels sharing the identity, then sends\n"
-                    "the request until the panel answers (up to 10 times); exit 0 on \"Del\n"
-                    "Success\", 1 without a reply. Refused (exit 2) when other panels found share\n"
-                    "the panel's identity (all would delete), or when the system dropped replies\n"
-                    "in every search round (a panel may be missing).\n\n") +
+        std::string(
+            "Searches at least 16 times, every 250 ms (what 40 % loss each way needs), more\n"
+            "while the loss measured is worse, then listens 2 s for late replies, for\n"
+            "panels sharing the identity; refused (exit 2) when --wait comes first. Sends\n"
+            "the request until the panel answers (up to 10 times); exit 0 on \"Del\n"
+            "Success\", 1 without a reply. Refused (exit 2) when other panels found share\n"
+            "the panel's identity (all would delete), or when the system dropped replies\n"
+            "in every search round (a panel may be missing).\n\n") +
         Footer);
     deleteCommand->add_option("PANEL", deletePanel, "the panel's MAC, current IP or identity")
         ->required()

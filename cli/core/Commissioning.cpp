@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "CsvReader.h"
+#include "Hearing.h"
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
 
@@ -132,11 +133,10 @@ double NewPanelWatch::Loss() const {
 }
 
 int NewPanelWatch::RoundsNeeded() const {
-    constexpr int Most = 8; // 2 s of rounds: a panel switched off is not a loss to wait out
+    constexpr int Most = 8; // 2 s of rounds
     const double loss = Loss();
     if (loss <= 0) return 1;
-    if (loss >= 1) return Most;
-    return std::clamp(int(std::ceil(std::log(1e-3) / std::log(loss))), 1, Most);
+    return loss >= 1 ? Most : std::clamp(Hearing::RoundsNeeded(1 - loss), 1, Most);
 }
 
 NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) {

@@ -95,8 +95,11 @@ std::vector<std::string> SharedNames(const std::vector<PanelRecord>& found) {
         site.push_back(p);
     }
     std::vector<std::string> shared;
-    // A shared IP address does no harm on the wire: requests are broadcast and name a panel.
+    // Requests are broadcast and name a panel by MAC or identity, so they reach every panel
+    // that shares one; panels sharing an IP address disturb each other and the servers.
     for (const std::string& w : CheckSite(site).Warnings)
-        if (w.find("the IP address") == std::string::npos) shared.push_back(w);
+        shared.push_back(w + (w.find("the IP address") == std::string::npos
+                                  ? ": a request for one reaches all of them"
+                                  : ": they disturb each other on the network"));
     return shared;
 }

@@ -31,5 +31,6 @@ struct SiteVerdict {
 // takes the shared value anew. Each clash names all its panels, in the order of `panels`.
 SiteVerdict CheckSite(const std::vector<SitePanel>& panels);
 
-// The panels found that share a MAC or an identity (both name a panel in requests), for search.
+// The panels found that share a MAC, an identity (both name a panel in requests) or an IP
+// address, each with why it matters, for search.
 std::vector<std::string> SharedNames(const std::vector<PanelRecord>& found);

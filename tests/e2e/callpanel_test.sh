@@ -388,7 +388,8 @@ grep -q "$(mac_of 4).*another address" "$work/err" || fail "delete-cards: $(cat 
 [ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)" -eq "$before" ] ||
     fail "delete-cards was sent to a shared identity"
 
-# A twin that answers 1.3 s late is heard all the same: delete-cards listens 3 s first.
+# A twin that answers 1.3 s late is heard all the same: delete-cards counts its searches and
+# listens for late replies after them.
 start_standin 4 --identity H12345678901 --delay-ms 1300
 run 2 delete-cards "$(mac_of 3)" --yes
 grep -q "$(mac_of 4).*another address" "$work/err" || fail "late twin: $(cat "$work/err")"
