@@ -95,9 +95,6 @@ RoundSearch SiteSearch(const SearchOptions& search) {
 
 RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
-    // A panel answers within the window's 100 ms pass: a longer first round only makes
-    // every set and apply wait on a clean network.
-    how.Every = how.Then;
     how.Least = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
     how.Decided = NameDecided(name);
@@ -106,9 +103,6 @@ RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
 
 RoundSearch PlanSearch(const SearchOptions& search) {
     RoundSearch how;
-    // A panel answers within the window's 100 ms pass: a longer first round only makes
-    // every set and apply wait on a clean network.
-    how.Every = how.Then;
     how.Least = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
     how.Decided = NobodyOrSure;
