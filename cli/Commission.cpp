@@ -138,8 +138,10 @@ int RunReport(const ReportOptions& options) {
     input.Generated = LocalTime();
     input.Version = CALLPANEL_VERSION;
     for (const auto& a : ComputerAddresses())
-        input.ComputerAddresses.push_back(std::to_string(a[0]) + "." + std::to_string(a[1]) + "." +
-                                          std::to_string(a[2]) + "." + std::to_string(a[3]));
+        if (a[0] != 127) // the site sees only the others
+            input.ComputerAddresses.push_back(std::to_string(a[0]) + "." + std::to_string(a[1]) +
+                                              "." + std::to_string(a[2]) + "." +
+                                              std::to_string(a[3]));
     if (options.PlanPath.empty()) {
         for (const FoundPanel& p : site.Panels)
             input.Panels.push_back({true, p.Record, p.Via, {}, "", ""});
@@ -371,13 +373,17 @@ int RunAssign(const AssignOptions& options) {
                   "powered; nothing was written");
             return ExitRefused;
         }
-        for (const PanelRecord& panel : found) {
+        std::size_t given = 0;
+        for (; given < found.size(); ++given) {
             if (assigner.Done() || Interrupted() || assigner.Broken()) break;
-            assigner.Assign(panel);
+            assigner.Assign(found[given]);
         }
-        if (!assigner.Done() && found.size() > 0)
+        if (!assigner.Done())
             Error(std::to_string(schedule.Rows.size() - assigner.Next()) +
                   " row(s) still without a panel");
+        else if (given < found.size())
+            Error("the schedule has no row left for " + std::to_string(found.size() - given) +
+                  " new panel(s)");
         return assigner.AllVerified() && !assigner.Broken() ? ExitOk : ExitFailed;
     }
 

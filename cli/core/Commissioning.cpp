@@ -58,6 +58,14 @@ std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
             const auto it = row.Cells.find(column);
             return it != row.Cells.end() && !it->second.empty();
         };
+        // New panels come with one IP and one call address: a row that keeps the factory's
+        // would share them with the next.
+        for (const char* column : {"ip", "address"})
+            if (rows.size() > 1 && !given(column))
+                errors.push_back({row.Line, 0,
+                                  std::string(column) +
+                                      ": empty, and every new panel has the same factory " +
+                                      column + "; give each row its own"});
         const RowChange& change = changes.Rows[at];
         if (given("ip") && given("mask") && given("gateway") && !SameSegment(change.Pending))
             errors.push_back({row.Line, 0,

@@ -19,7 +19,8 @@
 using MacKey = std::array<uint8_t, 6>;
 
 // Every row's settings as apply checks them, on their own, and the schedule as a whole: no IP
-// address or call address twice, none taken by a panel of the site that is not new (`site`).
+// address or call address twice, none taken by a panel of the site that is not new (`site`),
+// and with two rows or more each gives its own ip and address (new panels share theirs).
 // Errors name the schedule's lines.
 std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
                                      const std::vector<PanelRecord>& site,

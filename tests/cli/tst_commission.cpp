@@ -391,6 +391,12 @@ void CommissionTest::checkSchedule_data() {
         << QStringList{"the row on line 2 and 00:50:2A:10:00:A5: both have the IP address"};
     QTest::newRow("a row apply refuses") << header + QByteArray(a).replace("10.1.2.1,", "10.1.9.1,")
                                          << QStringList{} << QStringList{"gateway"};
+    QTest::newRow("the factory's IP and call address kept by two rows")
+        << header + QByteArray(a).replace("0101000000", "").replace("10.1.2.31", "") + b
+        << QStringList{} << QStringList{"ip: empty", "address: empty"};
+    QTest::newRow("one row may keep them")
+        << header + QByteArray(a).replace("0101000000", "").replace("10.1.2.31", "")
+        << QStringList{} << QStringList{};
     QTest::newRow("unlock out of range") << header + QByteArray(a).replace(",7\n", ",12\n")
                                          << QStringList{} << QStringList{"unlock"};
 }

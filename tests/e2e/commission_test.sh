@@ -116,8 +116,7 @@ if command -v chromium >/dev/null && command -v pdftotext >/dev/null; then
     done <"$work/expected"
     grep -q "missing" "$work/site.txt" || fail "the printed report lacks the missing row"
 else
-    echo "chromium or pdftotext missing (scripts/setup.sh test): the printed report is not checked" >&2
-    exit 77
+    printed=no
 fi
 # --- assign: new panels on their factory settings (one IP, one identity), powered in turn.
 for k in 0 1 2; do stop_standin "$k" 2>/dev/null || true; done
@@ -212,4 +211,8 @@ end_assign 0 INT
 grep -q "  row 1 (Block 1 entrance)  0101000000  10.83.1.1  verified" "$work/out" ||
     fail "Ctrl+C mid-row: $(cat "$work/out") $(cat "$work/err")"
 [ -n "$(sed -n 2p "$work/two-as-built.csv" | cut -d, -f1)" ] || fail "the row was not recorded"
+if [ "${printed:-yes}" = no ]; then
+    echo "SKIP: chromium or pdftotext missing (scripts/setup.sh test): the printed report is not checked" >&2
+    exit 77
+fi
 echo "PASS"
