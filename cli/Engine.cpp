@@ -46,9 +46,8 @@ void Engine::Send(const MessageBuffer& message, int length, const std::string& f
 
 std::string Engine::RouteOf(const PanelRecord& panel) {
     std::lock_guard<std::mutex> guard(Lock);
-    for (auto it = SearchReplies.rbegin(); it != SearchReplies.rend(); ++it)
-        if (SamePanel(it->Record, panel)) return it->Via;
-    return {};
+    const auto it = Routes.find(panel);
+    return it == Routes.end() ? std::string() : it->second;
 }
 
 bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Clock::time_point until,
@@ -168,6 +167,7 @@ void Engine::Dispatch(const char* sourceAddress, unsigned, const uint8_t* data, 
         panel.Via = Udp.LocalAddress;
         panel.Source = sourceAddress;
         std::lock_guard<std::mutex> guard(Lock);
+        Routes[panel.Record] = panel.Via;
         SearchReplies.push_back(std::move(panel));
         break;
     }

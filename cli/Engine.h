@@ -9,10 +9,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <string>
 #include <vector>
 
+#include "DuplicateRule.h"
 #include "MessageFormat.h"
 #include "PanelLink.h"
 #include "PanelRecord.h"
@@ -86,6 +88,9 @@ class Engine final : public DatagramHandler, public PanelLink {
     std::mutex Lock; // guards everything below, shared with the receiver thread
     std::condition_variable Changed;
     std::vector<FoundPanel> SearchReplies;
+    // The local address of each panel's last search reply (SamePanel records are one key), so
+    // that a write of a thousand rows does not scan every reply for each.
+    std::map<PanelRecord, std::string, PanelOrder> Routes;
     std::vector<std::string> WriteSources, DeleteSources;
     int Writes = 0; // main thread only
 };

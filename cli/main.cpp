@@ -10,7 +10,9 @@
 #include <string>
 
 #include "Commands.h"
+#include "Commission.h"
 #include "Console.h"
+#include "PlanCheck.h"
 #include "TerminalText.h"
 
 namespace {
@@ -80,8 +82,8 @@ bool UnknownCommand(char** argv, const CLI::App& app) {
     for (const CLI::App* command : app.get_subcommands({}))
         if (command->get_name() == argv[1]) return false;
     std::fprintf(stderr,
-                 "callpanel: unknown command '%s'; the commands are search, set, apply and "
-                 "delete-cards (callpanel --help)\n",
+                 "callpanel: unknown command '%s'; the commands are search, set, apply, "
+                 "delete-cards, check, report and assign (callpanel --help)\n",
                  TerminalText(argv[1]).c_str());
     return true;
 }
@@ -231,8 +233,82 @@ int main(int argc, char** argv) {
     Cli::SearchOptions deleteSearch;
     AddDeadlineOptions(deleteCommand, deleteSearch);
     AddFormatOption(deleteCommand, format);
+    Cli::CheckOptions check;
+    auto* checkCommand = app.add_subcommand("check", "compare the site with its plan (CSV)");
+    checkCommand->footer(
+        std::string(
+            "One line per plan row: as planned, differs (field: on the site -> in the plan) or\n"
+            "missing; one per panel the plan does not name: extra. Then the faults of the\n"
+            "site, one line per panel concerned (result \"site fault\"): two panels on one IP,\n"
+            "one call address twice, a gateway outside the panel's subnet, a server it cannot\n"
+            "reach, panels left on the factory subnet 192.168.1.0/24. Writes nothing.\n"
+            "Exit 0 only when every row is as planned, nothing is extra (or --ignore-extra)\n"
+            "and the site has no fault; 1 otherwise; 2 for a plan that cannot be read.\n\n") +
+        Footer);
+    checkCommand->add_option("PLAN", check.PlanPath, "the plan, a CSV file; - for standard input")
+        ->required()
+        ->check(NonEmpty);
+    checkCommand->add_flag("--ignore-extra", check.IgnoreExtra,
+                           "panels the plan does not name do not fail the check");
+    AddSearchOptions(checkCommand, check.Search);
+    AddFormatOption(checkCommand, format);
+
+    Cli::ReportOptions report;
+    auto* reportCommand =
+        app.add_subcommand("report", "write the site as found into one HTML file");
+    reportCommand->footer(
+        std::string(
+            "A self-contained HTML file (no external resource) for the handover: date, this\n"
+            "computer's addresses, counts by type, every panel with the plan's # notes, the\n"
+            "check of each plan row (with PLAN), the site's faults and a picture of the\n"
+            "address plan. Prints on A4. The file is replaced whole or not at all. Exit 0\n"
+            "when it was written, whatever the site's state (check says that).\n\n") +
+        Footer);
+    reportCommand->add_option("PLAN", report.PlanPath, "the plan, a CSV file (optional)")
+        ->check(NonEmpty);
+    reportCommand->add_option("--html", report.HtmlPath, "the HTML file to write")
+        ->required()
+        ->check(NonEmpty);
+    AddSearchOptions(reportCommand, report.Search);
+
+    Cli::AssignOptions assign;
+    auto* assignCommand =
+        app.add_subcommand("assign", "give a schedule's rows to new panels as they are powered");
+    assignCommand->footer(
+        std::string(
+            "SCHEDULE has a plan's columns without mac, one row per panel in the order they\n"
+            "will be powered (columns of your own begin with #). Every row is checked first\n"
+            "(as apply checks, and no IP or call address twice, none taken on the site).\n"
+            "With --watch it searches every 250 ms; each new panel (on the factory subnet, not\n"
+            "yet assigned) that answers alone gets the next row, written and read back, one\n"
+            "line each: MAC, row, call address, IP, result. Two new panels at once get none:\n"
+            "power them one at a time (or --in-mac-order). Without --watch the new panels\n"
+            "present are assigned only with --in-mac-order. After every row the as-built\n"
+            "plan (the schedule with each row's mac) is written whole; a run started again\n"
+            "goes on from it. An undo plan is saved as for apply. Ctrl+C ends it: exit 0\n"
+            "when every row written was verified, 1 otherwise.\n\n") +
+        Footer);
+    assignCommand->add_option("SCHEDULE", assign.SchedulePath, "the schedule, a CSV file")
+        ->required()
+        ->check(NonEmpty);
+    assignCommand->add_flag("--watch", assign.Watch,
+                            "keep searching and assign each new panel as it is powered");
+    assignCommand->add_flag("--in-mac-order", assign.InMacOrder,
+                            "new panels answering together take the rows in MAC order");
+    assignCommand
+        ->add_option("--as-built", assign.AsBuiltPath,
+                     "the as-built plan (default: SCHEDULE's name with -as-built.csv)")
+        ->check(NonEmpty);
+    assignCommand->add_option("--new-on", assign.NewOn, "the subnet new panels answer on")
+        ->default_str(FactorySubnet)
+        ->check(NonEmpty);
+    addUndoOption(assignCommand, assign.UndoPath);
+    AddSearchOptions(assignCommand, assign.Search);
+    AddRoundsOption(assignCommand, assign.Rounds);
+
     bool quiet = false;
-    for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand})
+    for (CLI::App* command : {searchCommand, setCommand, applyCommand, deleteCommand, checkCommand,
+                              reportCommand, assignCommand})
         command->add_flag("--quiet", quiet, "no warnings, no progress on a terminal");
 
     // Windows' own way to ask for help, and a double click in Explorer, which gives no arguments.
@@ -261,5 +337,11 @@ int main(int argc, char** argv) {
         apply.Output = output;
         return Cli::OutputWritten(Cli::RunApply(apply));
     }
+    if (*checkCommand) {
+        check.Output = output;
+        return Cli::OutputWritten(Cli::RunCheck(check));
+    }
+    if (*reportCommand) return Cli::OutputWritten(Cli::RunReport(report));
+    if (*assignCommand) return Cli::OutputWritten(Cli::RunAssign(assign));
     return Cli::OutputWritten(Cli::RunDeleteCards(deletePanel, confirmed, deleteSearch, output));
 }

@@ -57,7 +57,7 @@ crlf /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.
 crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.txt"
 # The user documentation as HTML pages, which any Windows opens, with their pictures.
-pages="user-guide windows callpanel deliberate-changes"
+pages="user-guide windows callpanel commissioning deliberate-changes"
 mkdir -p "$stage/docs"
 html_page() { # TITLE: the page around what it reads
     printf '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'

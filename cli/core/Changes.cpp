@@ -1,6 +1,7 @@
 #include "Changes.h"
 
 #include <algorithm>
+#include <map>
 
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
@@ -75,6 +76,10 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
     Changes out;
     std::vector<SitePanel> site;
     std::vector<bool> planned(found.size(), false);
+    // Looked up once per row: a scan of every panel per row made a site of 1,000 wait.
+    std::map<MacBytes, std::vector<std::size_t>> byMac;
+    for (std::size_t f = 0; f < found.size(); ++f)
+        byMac[MacOf(found[f])].push_back(f);
     for (std::size_t at = 0; at < rows.size(); ++at) {
         const PlanRow& row = rows[at];
         const auto cell = row.Cells.find("mac");
@@ -83,9 +88,9 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         RowChange change;
         change.Line = row.Line;
         change.Mac = cell->second;
-        std::vector<std::size_t> matches;
-        for (std::size_t f = 0; f < found.size(); ++f)
-            if (MacOf(found[f]) == *mac) matches.push_back(f);
+        const auto hit = byMac.find(*mac);
+        const std::vector<std::size_t> matches =
+            hit == byMac.end() ? std::vector<std::size_t>{} : hit->second;
         if (matches.size() > 1) {
             std::string ips;
             for (std::size_t f : matches) {

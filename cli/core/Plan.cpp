@@ -45,8 +45,13 @@ std::string Explained(const CheckFailure& failure, const SettingsTexts& t) {
                     : "") +
                window;
     }
-    case SettingsBox::Unlock:
-        return Quoted(t.Unlock) + " is not from 1 to 9, which a flat camera needs" + window;
+    case SettingsBox::Unlock: {
+        // A kept time is the request's character, seconds + '0': said in seconds.
+        const auto c = static_cast<unsigned char>(t.Unlock.empty() ? '0' : t.Unlock[0]);
+        const std::string seconds =
+            c >= '0' && c <= '9' ? t.Unlock : std::to_string(uint8_t(c - '0'));
+        return Quoted(seconds) + " is not from 1 to 9, which a flat camera needs" + window;
+    }
     case SettingsBox::Ip:
     case SettingsBox::Subnet:
     case SettingsBox::Gateway:

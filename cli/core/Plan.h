@@ -48,12 +48,20 @@ struct PlanRow {
     int Line;
     PlanCells Cells;
     std::shared_ptr<const PlanColumnNumbers> Columns;
+    // The user's own columns (a name beginning with '#'): name and cell, in header order.
+    std::vector<std::pair<std::string, std::string>> Notes = {};
 };
 
 struct Plan {
     std::vector<PlanRow> Rows;
-    std::vector<PlanError> Errors; // every problem of the file, in file order
+    std::vector<PlanError> Errors;        // every problem of the file, in file order
+    std::vector<std::string> Header = {}; // as written, known names in lower case
 };
+
+// A schedule is a plan without its key: the rows are given to panels as they come.
+// An as-built plan is a schedule being assigned: its mac cells are empty until a panel took
+// the row.
+enum class PlanKind { KeyedByMac, Schedule, AsBuilt };
 
 // The bytes of a plan (PlanAsUtf8, then CsvReader's rules). The header row is required; its
 // names are read in any case; an empty name or one beginning with '#' is the user's own column,
@@ -63,7 +71,9 @@ struct Plan {
 // reading goes on after a bad line at the next line. A cell ="..." is read as the text inside
 // (how search --format csv keeps a text that begins like a formula). A row with a bad or
 // repeated MAC is still in Rows; a row of the wrong width is not. Errors come sorted by line.
-Plan ReadPlan(std::string_view csvText);
+// A schedule must not have a mac column (the as-built plan gets one); its other rules are the
+// plan's.
+Plan ReadPlan(std::string_view csvText, PlanKind kind = PlanKind::KeyedByMac);
 
 // The row's settings laid over the panel's current ones (`current`, the directory record of the
 // panel the row's MAC found). An empty cell, and one that says what search prints for the

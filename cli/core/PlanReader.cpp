@@ -80,7 +80,7 @@ void TakeTextFormula(std::string& cell) {
 
 class Reader {
   public:
-    explicit Reader(Plan& plan) : Out(plan) {}
+    Reader(Plan& plan, PlanKind kind) : Out(plan), Kind(kind) {}
 
     void Read(std::string_view bytes) {
         std::string text;
@@ -113,8 +113,10 @@ class Reader {
         auto columns = std::make_shared<PlanColumnNumbers>();
         for (std::size_t at = 0; at < record.Fields.size(); ++at) {
             const std::string& field = record.Fields[at];
-            if (field.empty() || field[0] == '#') continue;
             const std::string name = field.size() > LongestColumn ? field : Lower(field);
+            Out.Header.push_back(field.empty() || field[0] == '#' ? field : name);
+            if (!field.empty() && field[0] == '#') NoteColumns.push_back(at);
+            if (field.empty() || field[0] == '#') continue;
             if (std::none_of(std::begin(PanelColumns), std::end(PanelColumns),
                              [&](std::string_view known) { return name == known; })) {
                 const std::string nearest = NearestColumn(field);
@@ -129,9 +131,13 @@ class Reader {
                 Out.Errors.push_back({record.Line, int(at) + 1,
                                       "column " + Quoted(name) + " appears twice in the header"});
         }
-        if (!columns->count("mac"))
+        if (Kind != PlanKind::Schedule && !columns->count("mac"))
             Out.Errors.push_back(
                 {record.Line, 0, "the header lacks the column 'mac', which names the panels"});
+        if (Kind == PlanKind::Schedule && columns->count("mac"))
+            Out.Errors.push_back({record.Line, columns->at("mac"),
+                                  "a schedule has no column 'mac': a row goes to the next new "
+                                  "panel, and the as-built plan records its MAC"});
         HeaderWidth = int(record.Fields.size());
         HeaderLine = record.Line;
         Header = std::move(columns);
@@ -158,13 +164,16 @@ class Reader {
             return;
         }
         PlanRow row{record.Line, {}, Header};
+        for (const std::size_t at : NoteColumns)
+            row.Notes.emplace_back(Out.Header[at], record.Fields[at]);
         // Both are sorted by name: each cell goes in at the end, without a search.
         for (const auto& [column, number] : *Header)
             TakeTextFormula(row.Cells
                                 .emplace_hint(row.Cells.end(), column,
                                               std::move(record.Fields[std::size_t(number) - 1]))
                                 ->second);
-        if (const auto mac = row.Cells.find("mac"); mac != row.Cells.end()) {
+        if (const auto mac = row.Cells.find("mac");
+            mac != row.Cells.end() && !(Kind == PlanKind::AsBuilt && mac->second.empty())) {
             const int column = Header->at("mac");
             if (const auto bytes = ParseMac(mac->second)) {
                 const auto [first, inserted] = Macs.emplace(*bytes, record.Line);
@@ -182,6 +191,8 @@ class Reader {
     }
 
     Plan& Out;
+    PlanKind Kind;
+    std::vector<std::size_t> NoteColumns;
     std::shared_ptr<const PlanColumnNumbers> Header;
     int HeaderWidth = 0;
     int Rows = 0; // data records
@@ -191,9 +202,9 @@ class Reader {
 
 } // namespace
 
-Plan ReadPlan(std::string_view csvText) {
+Plan ReadPlan(std::string_view csvText, PlanKind kind) {
     Plan plan;
-    Reader reader(plan);
+    Reader reader(plan, kind);
     reader.Read(csvText);
     std::stable_sort(plan.Errors.begin(), plan.Errors.end(),
                      [](const PlanError& a, const PlanError& b) { return a.Line < b.Line; });

@@ -11,7 +11,6 @@
 #include "SettingsChecks.h"
 #include "WriteFields.h"
 
-
 // A report (unlocking time in seconds) as a write stages it (unlocking time as the character the
 // request turns back into seconds: seconds + '0', modulo 256, so 12 s stays 12 s).
 PanelRecord AsPending(const PanelRecord& reported);

@@ -64,6 +64,10 @@ cases=(
     "2|err|undo plan $work/link.csv: the name is taken|-|apply $work/none.csv --undo $work/link.csv"
     "2|err|its folder does not exist (--undo makes none)|-|set 00:50:2A:10:00:A5 --ip 1.2.3.4 --undo $work/new/u.csv"
     '1|err|callpanel: cannot write the output: No space left on device|@full|search --help'
+    '2|err|callpanel: --html is required|-|report'
+    "2|err|callpanel: stdin:1:2: a schedule has no column 'mac'|ip,mac\n10.1.2.3,00:50:2A:10:00:A5\n|assign -"
+    '2|err|callpanel: --new-on takes a subnet A.B.C.D/N|ip\n10.1.2.3\n|assign - --new-on 192.168.1.0'
+    '2|err|callpanel: stdin:2:1: mac: '"'"'x'"'"' is not a MAC|mac\nx\n|check -'
 )
 
 for c in "${cases[@]}"; do

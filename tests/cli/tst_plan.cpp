@@ -347,6 +347,13 @@ void PlanTest::rowSettings_data() {
     QTest::newRow("panel reports 12 s, row writes")
         << QStringList{"ip=192.168.1.30"} << Edit([](PanelRecord& r) { r.UnlockTime = 12; })
         << Edit([](PanelRecord& r) { r.UnlockTime = 12, r.Ip[3] = 30; }) << QStringList{};
+    // A flat camera needs 1 to 9 s: said in seconds, not as the byte the request carries.
+    QTest::newRow("villa camera at 12 s made a flat camera")
+        << QStringList{"type=flat", "address=0102030405"} << Edit([](PanelRecord& r) {
+               std::memcpy(r.Address, "0102000000", 10);
+               r.UnlockTime = 12;
+           })
+        << Edit(nullptr) << QStringList{"2:9:unlock: '12' is not from 1 to 9"};
     QTest::newRow("panel on .255 keeps it, row writes")
         << QStringList{"unlock=3"} << Edit([](PanelRecord& r) { r.Ip[3] = 255; })
         << Edit([](PanelRecord& r) { r.Ip[3] = 255, r.UnlockTime = 3; }) << QStringList{};

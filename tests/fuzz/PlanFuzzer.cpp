@@ -12,6 +12,7 @@
 
 #include "PanelTexts.h"
 #include "Plan.h"
+#include "PlanEncoding.h"
 #include "SettingsChecks.h"
 #include "SiteChecks.h"
 
@@ -152,9 +153,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         panel.Written = true;
         site.push_back(panel);
     }
+    // Control bytes in the cells printed (each row's own error) can be dense enough in the
+    // shorter text for the whole to be judged not text; then there is nothing to compare.
+    std::string decoded;
+    const bool textAgain = !PlanAsUtf8(printed, decoded).has_value();
     const Plan again = ReadPlan(printed);
-    if (again.Rows.size() != printedRows.size()) Fail("rows printed again are not as many");
-    for (std::size_t at = 0; at < printedRows.size(); ++at)
+    if (textAgain && again.Rows.size() != printedRows.size())
+        Fail("rows printed again are not as many");
+    for (std::size_t at = 0; textAgain && at < printedRows.size(); ++at)
         for (const auto& [name, cell] : printedRows[at]->Cells)
             if (again.Rows[at].Cells.at(name) != cell) Fail("a cell printed again changed");
 

@@ -33,7 +33,7 @@ plan)
         cli/core/CsvReader.cpp cli/core/TerminalText.cpp cli/core/SiteChecks.cpp
         cli/core/MessageText.cpp cli/core/PlanEncoding.cpp
         protocol/rules/PanelTexts.cpp protocol/rules/GbkCodecIconv.cpp
-        protocol/rules/SettingsChecks.cpp)
+        protocol/rules/SettingsChecks.cpp protocol/rules/WriteRecord.cpp)
     libs=()
     max_len=4096 # a few dozen rows; longer files only repeat what rows do
     seeds=$root/tests/fuzz/plan-corpus

@@ -1,6 +1,7 @@
 // callpanel's plan reader and checks on a large site, without the network: a plan of ROWS rows
 // (default 5000, half of them with a Chinese address) as search would print it, read, each row's
-// settings laid over its panel and checked, staged, then the site checks. Prints the median and
+// settings laid over the panel of its MAC among all found and checked, staged, then the site
+// checks: what apply does between its search and its first write. Prints the median and
 // the worst of the rounds.
 #include <algorithm>
 #include <chrono>
@@ -10,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "Changes.h"
 #include "PanelTexts.h"
 #include "Plan.h"
 #include "SettingsChecks.h"
@@ -59,22 +61,15 @@ int main(int argc, char** argv) {
     for (int round = 0; round < rounds; ++round) {
         const auto start = std::chrono::steady_clock::now();
         const Plan plan = ReadPlan(csv);
-        std::vector<SitePanel> site;
+        // As apply takes it: each row finds its panel among all those found.
+        const Changes changes = PlanChanges(plan.Rows, panels, "", {});
         std::vector<PlanError> errors = plan.Errors;
-        for (std::size_t at = 0; at < plan.Rows.size(); ++at) {
-            const auto texts = RowSettings(plan.Rows[at], panels[at], errors);
-            if (!texts) continue;
-            PanelRecord staged = panels[at];
-            StageSettings(*texts, staged);
-            SitePanel panel{MacText(staged.Mac), panels[at], staged};
-            panel.Written = true;
-            site.push_back(panel);
-        }
-        const std::vector<std::string> problems = CheckSite(site).Conflicts;
+        errors.insert(errors.end(), changes.Errors.begin(), changes.Errors.end());
+        const std::vector<std::string>& problems = changes.Site.Conflicts;
         times.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());
-        refused = errors.size() + problems.size() + (plan.Rows.size() != std::size_t(rows));
+        refused = errors.size() + problems.size() + (changes.Rows.size() != std::size_t(rows));
         if (!errors.empty()) std::fprintf(stderr, "%s\n", errors[0].Text.c_str());
         if (!problems.empty()) std::fprintf(stderr, "%s\n", problems[0].c_str());
     }

@@ -23,36 +23,54 @@ readonly ROUNDS=${BENCH_ROUNDS:-5}
 readonly IDLE_SECONDS=10
 readonly TITLE='Call Panel settings Tool V1.4'
 
+# The test networks run in the background so that a signal reaches this script at once; it
+# ends them (they remove their namespaces) and exits. Nothing here touches the machine's own
+# settings: the receive buffers of other limits are asked for with CALLPANEL_RECEIVE_BUFFER.
+child=
+in_testnet() {
+    timeout -k 30 "${BENCH_TIMEOUT:-3600}" "$root/tools/testnet.sh" "$@" &
+    child=$!
+    local rc=0
+    wait "$child" || rc=$?
+    child=
+    return "$rc"
+}
+on_signal() {
+    trap - INT TERM HUP
+    if [ -n "$child" ]; then
+        kill -TERM "$child" 2>/dev/null || true
+        wait "$child" 2>/dev/null || true
+    fi
+    exit "$1"
+}
+
 if [ -z "${TESTNET_TOOL_NS:-}" ]; then
     [ "$(id -u)" -eq 0 ] || { echo "run_bench.sh needs root (network namespaces)" >&2; exit 1; }
+    trap 'on_signal 130' INT
+    trap 'on_signal 143' TERM
+    trap 'on_signal 129' HUP
     echo "=== building in $build"
     if [ ! -f "$build/CMakeCache.txt" ]; then
         read -r -a extra <<<"${BENCH_CMAKE_ARGS:-}" # e.g. "-DCMAKE_CXX_FLAGS=..."
         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
     fi
-    targets=(callpanel-standin callpanel)
+    targets=(callpanel-standin callpanel callpanel-bench-minimal)
     [[ ${BENCH_ONLY:-} == callpanel* ]] ||
         targets+=(callpanel-tool callpanel-bench-search callpanel-bench-baseline callpanel-bench-window)
     cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}" >/dev/null
     # Everything else happens inside the private networks: first the laptop on two segments,
     # whose row the main run puts into the table.
     segments_row=$(mktemp)
-    trap 'rm -f "$segments_row"' EXIT
     callpanel_rows=$(mktemp)
-    # net.core.rmem_max belongs to the machine and can be set only from its own namespace: a
-    # helper here sets the values the callpanel rows write into this FIFO; the value found now
-    # is put back at the end.
-    rmem_fifo=$(mktemp -u)
-    mkfifo "$rmem_fifo"
-    rmem_saved=$(cat /proc/sys/net/core/rmem_max)
-    (while read -r v <"$rmem_fifo"; do [[ $v =~ ^[0-9]+$ ]] && echo "$v" >/proc/sys/net/core/rmem_max; done) &
-    rmem_helper=$!
-    trap 'kill "$rmem_helper" 2>/dev/null; echo "$rmem_saved" >/proc/sys/net/core/rmem_max
-        rm -f "$segments_row" "$callpanel_rows" "$rmem_fifo"' EXIT
-    "$root/tools/testnet.sh" --panels 100 -- \
+    trap 'rm -f "$segments_row" "$callpanel_rows"' EXIT
+    case ${BENCH_ONLY:-} in
+    callpanel-search) sections=${CALLPANEL_SECTIONS:-search search2000} ;;
+    *) sections=${CALLPANEL_SECTIONS:-search search2000 set delete apply} ;;
+    esac
+    in_testnet --panels 100 -- \
         env BUILD_DIR="$build" BENCH_PART=callpanel BENCH_ROW="$callpanel_rows" \
-        RMEM_FIFO="$rmem_fifo" "$0"
-    if [ "${BENCH_ONLY:-}" = callpanel ] || [ "${BENCH_ONLY:-}" = callpanel-search ]; then
+        SECTIONS="$sections" "$0"
+    if [[ ${BENCH_ONLY:-} == callpanel* ]]; then
         # Only these rows: each replaces the row of the same measure in the last full run's
         # table; new ones follow its callpanel rows.
         awk -v rows="$callpanel_rows" 'BEGIN { FS = "|"; while ((getline l < rows) > 0) { split(l, f, "|"); fresh[f[2]] = l; order[++n] = f[2] } }
@@ -64,9 +82,9 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
         mv "$here/results.md.new" "$here/results.md"
         exit
     fi
-    "$root/tools/testnet.sh" --topology twosegments --panels "$SEGMENT_PANELS" -- \
+    in_testnet --topology twosegments --panels "$SEGMENT_PANELS" -- \
         env BUILD_DIR="$build" BENCH_PART=segments BENCH_ROW="$segments_row" "$0"
-    "$root/tools/testnet.sh" --panels "${PANEL_COUNTS[-1]}" -- \
+    in_testnet --panels "${PANEL_COUNTS[-1]}" -- \
         env BUILD_DIR="$build" BENCH_ROW="$segments_row" CALLPANEL_ROWS="$callpanel_rows" "$0"
     exit
 fi
@@ -77,6 +95,7 @@ search=$build/tools/bench/callpanel-bench-search
 baseline=$build/tools/bench/callpanel-bench-baseline
 window=$build/tools/bench/callpanel-bench-window
 cli=$build/cli/callpanel
+minimal=$build/tools/bench/callpanel-bench-minimal
 begin_work
 export XDG_STATE_HOME=$work/state # the undo plans of the applies stay in the scratch folder
 
@@ -116,139 +135,254 @@ start_standins() {
 
 # callpanel on a site that behaves like one: a thousand panels answering one search, and plans
 # applied while datagrams are lost at random at the panels (nftables numgen; no netem here).
+# SECTIONS names the groups of rows to measure (search search2000 set delete apply).
 if [ "${BENCH_PART:-}" = callpanel ]; then
     ms_now() { echo $(($(date +%s%N) / 1000000)); }
+    # Milliseconds from $EPOCHREALTIME value $1 to $2.
+    ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
+    # Each line of standard input after the time it came ($EPOCHREALTIME: no process per line).
+    stamp() { while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done; }
+    section() { [[ " ${SECTIONS:-search search2000 set delete apply} " == *" $1 "* ]]; }
+    # Bounds every callpanel run: a benchmark never waits for ever.
+    run_cli() { timeout -k 5 "${CLI_TIMEOUT:-120}" "$@"; }
+    load() { cut -d' ' -f1 /proc/loadavg; }
     # Drops $1 % of port-8300 datagrams each way in the first $2 panel namespaces (0: none).
     loss() {
         local p
         for ((p = 0; p < $2; p++)); do
             ip netns exec "${panel_ns[p]}" nft delete table inet loss 2>/dev/null || true
             [ "$1" -gt 0 ] || continue
-            ip netns exec "${panel_ns[p]}" nft -f - <<EOF
+            ip netns exec "${panel_ns[p]}" nft -f - <<EOT
 table inet loss {
     chain in { type filter hook input priority 0; udp dport 8300 numgen random mod 100 < $1 drop; }
     chain out { type filter hook output priority 0; udp sport 8300 numgen random mod 100 < $1 drop; }
 }
-EOF
+EOT
         done
     }
+    # The requests the tool sends, by command byte (search 0xFC, write 0xFE, card deletion
+    # 0x36), counted as they leave for the panels.
+    nft -f - <<EOT
+table inet bench {
+    counter searches {}
+    counter writes {}
+    counter deletions {}
+    chain out {
+        type filter hook output priority 0; oifname "lo" accept;
+        udp dport 8300 @th,112,8 0xfc counter name searches;
+        udp dport 8300 @th,112,8 0xfe counter name writes;
+        udp dport 8300 @th,112,8 0x36 counter name deletions;
+    }
+}
+EOT
+    reset_sent() { nft reset counters table inet bench >/dev/null; }
+    sent() { nft list counter inet bench "$1" | awk '/packets/ { print $2 }'; }
     median() { printf '%s\n' "$@" | sort -n | sed -n "$((($# + 1) / 2))p"; }
     worst() { printf '%s\n' "$@" | sort -n | tail -n1; }
     crows=()
 
-    # search_1000 WORDS LABEL: ROUNDS searches of the 1,000 panels; sets times, listed_min and
-    # flagged (runs whose messages held WORDS).
-    search_1000() {
-        times=() listed_min=1000 flagged=0
+    # start_site N: N stand-in panels in each of the 100 namespaces, all in 10.83.0.0/16.
+    start_site() {
+        started=()
+        for ((p = 0; p < 100; p++)); do
+            launch_standin "$p" --panels "$1" --base-ip "10.83.$((p + 1)).1" --subnet 255.255.0.0 --exit-after 900
+        done
+        await_standins 100
+    }
+
+    # search_runs N LOSS: ROUNDS searches of the N panels at LOSS % each way; one row.
+    search_runs() {
+        local n=$1 pct=$2 r listed listed_min=$1 short=0 times=() searches=()
+        loss "$pct" 100
         for ((r = 0; r < ROUNDS; r++)); do
+            reset_sent
             t0=$(ms_now)
-            "$cli" search --format csv >"$work/s1000.csv" 2>"$work/s1000.err" || true
+            run_cli "$cli" search --format csv >"$work/s.csv" 2>"$work/s.err" || true
             times+=($(($(ms_now) - t0)))
-            listed=$(($(wc -l <"$work/s1000.csv") - 1))
+            searches+=("$(sent searches)")
+            listed=$(($(wc -l <"$work/s.csv") - 1))
             [ "$listed" -lt "$listed_min" ] && listed_min=$listed
-            grep -q "$1" "$work/s1000.err" && flagged=$((flagged + 1))
-            echo "$2 $r: $listed listed in ${times[-1]} ms"
+            grep -q 'may be short' "$work/s.err" && short=$((short + 1))
+            echo "search $n at $pct % loss, run $r: $listed listed, ${searches[-1]} searches, ${times[-1]} ms"
         done
+        loss 0 100
+        crows+=("| callpanel search, $n panels, $pct % of datagrams lost each way | $listed_min of $n listed (worst of $ROUNDS runs; $short run(s) said the list may be short); $(median "${searches[@]}") searches (median; most $(worst "${searches[@]}")) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options; load $(load) |")
     }
 
-    echo "=== callpanel search, 1000 panels (10 in each of 100 namespaces)"
-    started=()
-    for ((p = 0; p < 100; p++)); do
-        launch_standin "$p" --panels 10 --base-ip "10.83.$((p + 1)).1" --exit-after 600
-    done
-    await_standins 100
-    search_1000 dropped search
-    lost_runs=$flagged
-    crows+=("| callpanel search, 1000 panels answering at once | $listed_min of 1000 listed (worst of $ROUNDS runs; $lost_runs run(s) said replies were dropped) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default --wait 500 ms, --repeat 2 |")
-    # The same panels with 10 % of datagrams lost each way: search asks while new panels answer.
-    loss 10 100
-    search_1000 'may be short' 'search at 10 % loss'
-    short_runs=$flagged
-    loss 0 100
-    stop "${started[@]}"
-    crows+=("| callpanel search, 1000 panels, 10 % of datagrams lost each way | $listed_min of 1000 listed (worst of $ROUNDS runs; $short_runs run(s) said the list may be short) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options |")
-
-    # 2,000 panels: a normal user with a buffer of Debian's net.core.rmem_max (212992 bytes, asked
-    # for with the test variable), root; then a normal user under the real limit, stock Debian's
-    # and the package's sysctl.d value, set through the helper outside (RMEM_FIFO) and put back
-    # at once.
-    echo "=== callpanel search, 2000 panels (20 in each of 100 namespaces)"
-    started=()
-    for ((p = 0; p < 100; p++)); do
-        launch_standin "$p" --panels 20 --base-ip "10.83.$((p + 1)).1" --exit-after 900
-    done
-    await_standins 100
-    set_rmem_max() {
-        echo "$1" >"$RMEM_FIFO"
-        wait_for 5 grep -qx "$1" /proc/sys/net/core/rmem_max || { echo "rmem_max not set" >&2; exit 1; }
-    }
-    saved_rmem_max=$(cat /proc/sys/net/core/rmem_max)
+    read -r -a normal_user <<<"setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all"
+    machine_rmem_max=$(cat /proc/sys/net/core/rmem_max)
     package_rmem_max=$(sed -n 's/^net\.core\.rmem_max *= *//p' "$root/packaging/sysctl.d/60-callpanel-tool.conf")
-    normal_user=(setpriv --reuid=nobody --regid=nogroup --clear-groups --inh-caps=-all)
-    for who in user root user-stock user-package; do
-        times=() listed_min=2000 short_runs=0 drops=()
-        as=() buffer=() limit=
-        case $who in
-        user) as=("${normal_user[@]}") buffer=(CALLPANEL_RECEIVE_BUFFER=212992)
-            label="as a normal user, receive buffer 212992 bytes" ;;
-        root) label="as root" ;;
-        user-stock) as=("${normal_user[@]}") limit=212992
-            label="as a normal user, net.core.rmem_max 212992 (stock Debian)" ;;
-        user-package) as=("${normal_user[@]}") limit=$package_rmem_max
-            label="as a normal user, net.core.rmem_max $limit (the package's sysctl.d)" ;;
-        esac
-        [ -z "$limit" ] || set_rmem_max "$limit"
-        for ((r = 0; r < 3; r++)); do
-            t0=$(ms_now)
-            env "${buffer[@]}" "${as[@]}" "$cli" search --format csv >"$work/s2000.csv" 2>"$work/s2000.err" || true
-            times+=($(($(ms_now) - t0)))
-            listed=$(($(wc -l <"$work/s2000.csv") - 1))
-            [ "$listed" -lt "$listed_min" ] && listed_min=$listed
-            grep -q 'may be short' "$work/s2000.err" && short_runs=$((short_runs + 1))
-            dropped=$(sed -n 's/.*dropped \([0-9]*\) repl.* in \([0-9]*\) search.*/\1 in \2/p' "$work/s2000.err" | head -n1)
-            [ -z "$dropped" ] || drops+=("$dropped")
-            echo "search 2000 $label, run $r: $listed listed in ${times[-1]} ms; dropped: ${dropped:-none}"
-        done
-        [ -z "$limit" ] || set_rmem_max "$saved_rmem_max"
-        crows+=("| callpanel search, 2000 panels answering at once, $label | $listed_min of 2000 listed (worst of 3 runs; $short_runs run(s) said the list may be short; dropped: $(IFS=,; echo "${drops[*]:-none}" | sed 's/,/, /g')) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options |")
-    done
-    stop "${started[@]}"
-    if [ "${BENCH_ONLY:-}" = callpanel-search ]; then
-        printf '%s\n' "${crows[@]}" | tee "$BENCH_ROW"
-        exit 0
+    # A normal user under a limit L gets L (asking for more); root gets exactly what it asks
+    # for. So the buffer of a computer whose limit is L is asked for with the variable: as a
+    # normal user when this machine's limit allows L, else as root. The machine's value is
+    # never changed.
+    limited_to() {
+        buffer=(CALLPANEL_RECEIVE_BUFFER="$1") as=()
+        [ "$machine_rmem_max" -lt "$1" ] || as=("${normal_user[@]}")
+    }
+
+    if section search; then
+        echo "=== callpanel search, 1000 panels (10 in each of 100 namespaces)"
+        start_site 10
+        for pct in 0 10 20; do search_runs 1000 "$pct"; done
+        stop "${started[@]}"
     fi
 
-    # apply_runs N LOSS RUNS: plans moving N panels back and forth, LOSS % lost each way.
-    apply_runs() {
-        local n=$1 pct=$2 runs=$3 r plan verified ok=0 vmin=$1 times=()
-        started=()
-        for ((p = 0; p < n; p++)); do launch_standin "$p" --exit-after 900; done
-        await_standins "$n"
-        "$cli" search --format csv --repeat 3 >"$work/export.csv"
-        [ "$(($(wc -l <"$work/export.csv") - 1))" -eq "$n" ] || { echo "export lacks panels" >&2; exit 1; }
-        awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] ".1." p[4]; $9 = 7 }
+    if section search2000; then
+        echo "=== callpanel search, 2000 panels (20 in each of 100 namespaces)"
+        start_site 20
+        for who in root stock package; do
+            times=() listed_min=2000 short_runs=0 drops=() as=() buffer=()
+            case $who in
+            root) label="as root" ;;
+            stock) limited_to 212992
+                label="net.core.rmem_max 212992 (stock Debian), as a normal user gets it" ;;
+            package) limited_to "$package_rmem_max"
+                label="net.core.rmem_max $package_rmem_max (the package's sysctl.d), as a normal user gets it" ;;
+            esac
+            for ((r = 0; r < 3; r++)); do
+                t0=$(ms_now)
+                run_cli env "${buffer[@]}" "${as[@]}" "$cli" search --format csv >"$work/s2000.csv" 2>"$work/s2000.err" || true
+                times+=($(($(ms_now) - t0)))
+                listed=$(($(wc -l <"$work/s2000.csv") - 1))
+                [ "$listed" -lt "$listed_min" ] && listed_min=$listed
+                grep -q 'may be short' "$work/s2000.err" && short_runs=$((short_runs + 1))
+                dropped=$(sed -n 's/.*dropped \([0-9]*\) repl.* in \([0-9]*\) search.*/\1 in \2/p' "$work/s2000.err" | head -n1)
+                [ -z "$dropped" ] || drops+=("$dropped")
+                echo "search 2000 $label, run $r: $listed listed in ${times[-1]} ms; dropped: ${dropped:-none}"
+            done
+            crows+=("| callpanel search, 2000 panels answering at once, $label | $listed_min of 2000 listed (worst of 3 runs; $short_runs run(s) said the list may be short; dropped: $(IFS=,; echo "${drops[*]:-none}" | sed 's/,/, /g')) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options; load $(load) |")
+        done
+        stop "${started[@]}"
+    fi
+
+    if section set || section delete; then
+        echo "=== callpanel set and delete-cards on one of 1000 panels"
+        start_site 10
+        run_cli "$cli" search --format csv --repeat 3 >"$work/site.csv"
+        target=$(awk -F, '$5 == "10.83.1.1" { print $1 }' "$work/site.csv")
+        [ -n "$target" ] || { echo "no panel at 10.83.1.1" >&2; exit 1; }
+        for pct in $(section set && echo 0 20); do
+            loss "$pct" 100
+            times=() decided=() searches=() verified=0
+            for ((r = 0; r < ROUNDS; r++)); do
+                reset_sent
+                t0=$EPOCHREALTIME
+                sets=$((${sets:-0} + 1)) # 7 s and 5 s in turn over all runs: each one writes
+                run_cli "$cli" set "$target" --unlock $((sets % 2 ? 7 : 5)) >"$work/set.out" 2> >(stamp >"$work/set.err") || true
+                t1=$EPOCHREALTIME
+                wait_for 5 grep -q 'undo plan' "$work/set.err" || true
+                times+=("$(ms_between "$t0" "$t1")")
+                searches+=("$(sent searches)")
+                t2=$(awk '/undo plan/ { print $1; exit }' "$work/set.err")
+                [ -z "$t2" ] || decided+=("$(ms_between "$t0" "$t2")")
+                grep -q ': verified' "$work/set.out" && verified=$((verified + 1))
+                echo "set at $pct % loss, run $r: written after ${t2:+$(ms_between "$t0" "$t2")} ms, done in ${times[-1]} ms, ${searches[-1]} searches; $(tail -n1 "$work/set.out")"
+            done
+            loss 0 100
+            crows+=("| callpanel set on a unique name among 1000 panels, $pct % of datagrams lost each way | verified in $verified of $ROUNDS runs; $(median "${searches[@]}") searches (median; most $(worst "${searches[@]}")) | decided in $(median "${decided[@]}") ms (median; worst $(worst "${decided[@]}") ms), done in $(median "${times[@]}") ms | default options; load $(load) |")
+        done
+        for pct in $(section delete && echo 0 30); do
+            loss "$pct" 100
+            times=() searches=() deleted=0
+            for ((r = 0; r < 3; r++)); do
+                reset_sent
+                t0=$(ms_now)
+                run_cli "$cli" delete-cards "$target" --yes >"$work/del.out" 2>&1 || true
+                times+=($(($(ms_now) - t0)))
+                searches+=("$(sent searches)")
+                grep -q 'Del Success' "$work/del.out" && deleted=$((deleted + 1))
+                echo "delete-cards at $pct % loss, run $r: ${times[-1]} ms, ${searches[-1]} searches, $(sent deletions) request(s); $(tail -n1 "$work/del.out")"
+            done
+            loss 0 100
+            crows+=("| callpanel delete-cards on one of 1000 panels, $pct % of datagrams lost each way | deleted in $deleted of 3 runs; $(median "${searches[@]}") searches (median; most $(worst "${searches[@]}")) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default options; load $(load) |")
+        done
+        stop "${started[@]}"
+    fi
+
+    # make_plans: plan-a moves every panel of the site in $work/export.csv 100 addresses up and
+    # sets 7 s; plan-b puts them back.
+    make_plans() {
+        awk 'BEGIN { FS = OFS = "," } NR > 1 { split($5, p, "."); $5 = p[1] "." p[2] "." p[3] "." (p[4] + 100); $9 = 7 }
             { print }' "$work/export.csv" >"$work/plan-a.csv"
         cp "$work/export.csv" "$work/plan-b.csv"
-        loss "$pct" "$n"
+    }
+    # The site of $1 panels: one per namespace up to 100, else $1 / 100 in each.
+    start_apply_site() {
+        local n=$1
+        started=()
+        if [ "$n" -le 100 ]; then
+            for ((p = 0; p < n; p++)); do launch_standin "$p" --exit-after 900; done
+            await_standins "$n"
+        else
+            start_site $((n / 100))
+        fi
+        run_cli "$cli" search --format csv --repeat 3 >"$work/export.csv"
+        [ "$(($(wc -l <"$work/export.csv") - 1))" -eq "$n" ] || { echo "export lacks panels" >&2; exit 1; }
+        make_plans
+        flips=0
+    }
+    # The plan for the next run: plan-a and plan-b in turn, whichever program ran last, so
+    # that every run changes every panel.
+    next_plan() {
+        plan=$work/plan-$([ $((flips % 2)) -eq 0 ] && echo a || echo b).csv
+        flips=$((flips + 1))
+    }
+    # minimal_runs N: the least the wire allows, ROUNDS runs; sets min_ms (the median of the
+    # runs in which every panel held its row: a write lost on the way fails a run).
+    minimal_runs() {
+        local n=$1 r times=() searches=() ok=0
+        for ((r = 0; r < ROUNDS; r++)); do
+            next_plan
+            if run_cli "$minimal" "$plan" >"$work/min.out" 2>&1; then
+                ok=$((ok + 1))
+                times+=("$(result "$work/min.out" ms | cut -d. -f1)")
+                searches+=("$(result "$work/min.out" searches)")
+            fi
+            echo "minimal apply of $n panels, run $r: $(grep RESULT "$work/min.out")"
+        done
+        [ "$ok" -gt 0 ] || { echo "the minimal client never finished" >&2; exit 1; }
+        min_ms=$(median "${times[@]}")
+        crows+=("| callpanel-bench-minimal: the protocol's least for $n panels changed (search until all answered, each write once, search until all hold) | all held in $ok of $ROUNDS runs; $(median "${searches[@]}") searches (median) | $min_ms ms (median of those; worst $(worst "${times[@]}") ms) | clean network; load $(load) |")
+    }
+    # apply_runs N LOSS RUNS: plans moving N panels back and forth, LOSS % lost each way.
+    apply_runs() {
+        local n=$1 pct=$2 runs=$3 r plan verified ok=0 vmin=$1 times=() searches=() writes=()
+        local spaces=$((n < 100 ? n : 100))
+        loss "$pct" "$spaces"
         for ((r = 0; r < runs; r++)); do
-            plan=$work/plan-$([ $((r % 2)) -eq 0 ] && echo a || echo b).csv
+            next_plan
+            reset_sent
             t0=$(ms_now)
             rc=0
-            "$cli" apply "$plan" >"$work/apply.out" 2>&1 || rc=$?
+            run_cli "$cli" apply "$plan" >"$work/apply.out" 2>&1 || rc=$?
             times+=($(($(ms_now) - t0)))
+            searches+=("$(sent searches)") writes+=("$(sent writes)")
             verified=$(grep -c ' verified' "$work/apply.out" || true)
             [ "$verified" -lt "$vmin" ] && vmin=$verified
             [ "$rc" -eq 0 ] && ok=$((ok + 1))
-            echo "apply $n panels, $pct % loss, run $r: exit $rc, $verified of $n verified, ${times[-1]} ms"
+            echo "apply $n panels, $pct % loss, run $r: exit $rc, $verified of $n verified, ${times[-1]} ms, ${searches[-1]} searches, ${writes[-1]} writes"
         done
-        loss 0 "$n"
-        stop "${started[@]}"
-        crows+=("| callpanel apply, $n panels changed, $pct % of datagrams lost each way | exit 0 in $ok of $runs runs; $vmin of $n verified (worst run) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | default --rounds 8 |")
+        loss 0 "$spaces"
+        local against="default --rounds 8"
+        [ "$pct" -gt 0 ] || against="$(ratio "$(median "${times[@]}")" "$min_ms") x the protocol's least ($min_ms ms)"
+        crows+=("| callpanel apply, $n panels changed, $pct % of datagrams lost each way | exit 0 in $ok of $runs runs; $vmin of $n verified (worst run); $(median "${searches[@]}") searches, $(median "${writes[@]}") writes (median) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | $against; load $(load) |")
     }
-    apply_runs 100 0 "$ROUNDS"
-    apply_runs 100 20 "$ROUNDS"
-    apply_runs 20 20 "${LOSS_RUNS:-20}"
-    apply_runs 20 30 "${LOSS_RUNS:-20}"
+    if section apply; then
+        for n in 100 1000; do
+            echo "=== callpanel apply, $n panels changed, against the protocol's least"
+            start_apply_site "$n"
+            minimal_runs "$n"
+            apply_runs "$n" 0 "$ROUNDS"
+            [ "$n" -gt 100 ] || apply_runs 100 20 "$ROUNDS"
+            stop "${started[@]}"
+        done
+        for pct in 20 30; do
+            start_apply_site 20
+            apply_runs 20 "$pct" "${LOSS_RUNS:-20}"
+            stop "${started[@]}"
+        done
+    fi
     printf '%s\n' "${crows[@]}" | tee "$BENCH_ROW"
     exit 0
 fi

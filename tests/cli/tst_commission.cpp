@@ -1,0 +1,447 @@
+// Commissioning without the network: schedules read, the site judged against its plan, the
+// handover report and files replaced whole.
+#include <QtTest>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "Commissioning.h"
+#include "CsvReader.h"
+#include "HtmlReport.h"
+#include "PanelTexts.h"
+#include "Plan.h"
+#include "PlanCheck.h"
+#include "Records.h"
+#include "WholeFile.h"
+
+namespace {
+
+// A panel by the last byte of its MAC and of its IP (10.1.2.x/24); the rest of its identity
+// from the IP, so that panels differ.
+PanelRecord Panel(const QString& spec) {
+    const QStringList part = spec.split(' ');
+    PanelRecord r = MakeRecord("H01020304051", {0x00, 0x50, 0x2A, 0x10, 0x00, 0xA5}, {10, 1, 2, 20},
+                               {255, 255, 255, 0}, {10, 1, 2, 1}, {10, 1, 2, 2}, "V1", 0, 5);
+    r.Mac[5] = uint8_t(part[0].toUInt(nullptr, 16));
+    r.Ip[3] = uint8_t(part[1].toInt());
+    r.Address[9] = char('0' + r.Ip[3] % 10), r.Address[8] = char('0' + r.Ip[3] / 10 % 10);
+    for (const QString& how : part.mid(2)) {
+        if (how == "factory")
+            r.Ip[0] = 192, r.Ip[1] = 168, r.Ip[2] = 1, r.Gateway[0] = 192, r.Gateway[1] = 168,
+            r.Gateway[2] = 1, r.Server[0] = 192, r.Server[1] = 168, r.Server[2] = 1;
+        if (how == "same-address") r.Address[9] = r.Address[8] = '0';
+        if (how == "other-address") r.Address[7] = '9';
+        if (how == "gateway-elsewhere") r.Gateway[2] = 9;
+        if (how == "server-far") r.Server[0] = 172;
+        if (how == "no-gateway") r.Gateway[0] = r.Gateway[1] = r.Gateway[2] = r.Gateway[3] = 0;
+        if (how == "version") std::memcpy(r.Version, "V2", 2);
+    }
+    return r;
+}
+
+std::vector<PanelRecord> Panels(const QStringList& specs) {
+    std::vector<PanelRecord> out;
+    for (const QString& s : specs)
+        out.push_back(Panel(s));
+    return out;
+}
+
+// Plan rows "A5 unlock=3": the export of the panel found with that MAC (or of a fresh one),
+// with the cells given, and a '#' note column.
+std::string PlanCsv(const QStringList& rows, const std::vector<PanelRecord>& found) {
+    std::vector<std::string> header(std::begin(PanelColumns), std::end(PanelColumns));
+    header.push_back("# location");
+    std::string csv = CsvLine(header);
+    for (const QString& row : rows) {
+        const QStringList part = row.split(' ');
+        PanelRecord r = Panel(part[0] + " 99");
+        for (const PanelRecord& p : found)
+            if (p.Mac[5] == r.Mac[5]) r = p;
+        std::vector<std::string> fields = PanelCells(r, "10.0.0.1");
+        fields.push_back("Block " + part[0].toStdString());
+        for (const QString& cell : part.mid(1)) {
+            const auto at = std::find(std::begin(PanelColumns), std::end(PanelColumns),
+                                      cell.section('=', 0, 0).toStdString());
+            fields[size_t(at - std::begin(PanelColumns))] = cell.section('=', 1).toStdString();
+        }
+        csv += CsvLine(fields);
+    }
+    return csv;
+}
+
+QStringList Texts(const std::vector<SiteFault>& faults) {
+    QStringList out;
+    for (const SiteFault& f : faults)
+        out << QString::fromStdString(f.Text);
+    return out;
+}
+
+} // namespace
+
+class CommissionTest : public QObject {
+    Q_OBJECT
+  private slots:
+    void readSchedule_data();
+    void readSchedule();
+    void parseSubnet_data();
+    void parseSubnet();
+    void checkPlan_data();
+    void checkPlan();
+    void reportHtml();
+    void newPanelWatch_data();
+    void newPanelWatch();
+    void checkSchedule_data();
+    void checkSchedule();
+    void asBuilt();
+    void writeWhole();
+};
+
+void CommissionTest::readSchedule_data() {
+    QTest::addColumn<QByteArray>("csv");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("error"); // "line:column:part", or empty
+    QTest::addColumn<QString>("notes"); // the first row's, "name=cell;..."
+
+    QTest::newRow("rows in powering order, notes kept")
+        << QByteArray("# location,type,address,ip,#floor\nBlock 2 entrance,flat,0201000000,"
+                      "10.1.2.7,0\nBlock 3,flat,0301000000,10.1.2.8,1\n")
+        << 2 << ""
+        << "# location=Block 2 entrance;#floor=0";
+    QTest::newRow("no notes") << QByteArray("ip\n10.1.2.7\n") << 1 << ""
+                              << "";
+    QTest::newRow("a mac column is refused")
+        << QByteArray("type,MAC\nflat,00:50:2A:10:00:A5\n") << 1 << "1:2:has no column 'mac'"
+        << "";
+    QTest::newRow("plan's other rules hold")
+        << QByteArray("ip,colour\n10.1.2.7,red\n") << 1 << "1:2:unknown column 'colour'"
+        << "";
+}
+
+void CommissionTest::readSchedule() {
+    QFETCH(QByteArray, csv);
+    QFETCH(QString, error);
+    const Plan plan =
+        ReadPlan(std::string_view(csv.constData(), size_t(csv.size())), PlanKind::Schedule);
+    QTEST(int(plan.Rows.size()), "rows");
+    QCOMPARE(plan.Errors.size(), size_t(error.isEmpty() ? 0 : 1));
+    if (!error.isEmpty()) {
+        const PlanError& e = plan.Errors.front();
+        QCOMPARE(QString("%1:%2:").arg(e.Line).arg(e.Column), error.section(':', 0, 1) + ":");
+        QVERIFY2(QString::fromStdString(e.Text).contains(error.section(':', 2)), e.Text.c_str());
+        return;
+    }
+    QStringList notes;
+    for (const auto& [name, cell] : plan.Rows.front().Notes)
+        notes << QString::fromStdString(name + "=" + cell);
+    QTEST(notes.join(';'), "notes");
+    // A plan keyed by MAC still needs its key.
+    QVERIFY(!ReadPlan(std::string_view(csv.constData(), size_t(csv.size()))).Errors.empty());
+}
+
+void CommissionTest::parseSubnet_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("read"); // empty: refused
+    QTest::newRow("factory") << "192.168.1.0/24"
+                             << "192.168.1.0/24";
+    QTest::newRow("host bits dropped") << "10.1.2.77/16"
+                                       << "10.1.0.0/16";
+    QTest::newRow("no length") << "192.168.1.0"
+                               << "";
+    QTest::newRow("length 33") << "10.0.0.0/33"
+                               << "";
+    QTest::newRow("octet 256") << "10.0.256.0/24"
+                               << "";
+    QTest::newRow("trailing text") << "10.0.0.0/8x"
+                                   << "";
+}
+
+void CommissionTest::parseSubnet() {
+    QFETCH(QString, text);
+    QFETCH(QString, read);
+    const auto subnet = ParseSubnet(text.toStdString());
+    QCOMPARE(subnet.has_value(), !read.isEmpty());
+    if (subnet) QCOMPARE(QString::fromStdString(subnet->Text()), read);
+}
+
+void CommissionTest::checkPlan_data() {
+    QTest::addColumn<QStringList>("rows");    // plan rows, see PlanCsv
+    QTest::addColumn<QStringList>("found");   // "A5 20 [how...]", see Panel
+    QTest::addColumn<QStringList>("results"); // "last MAC byte: result: details"
+    QTest::addColumn<QStringList>("faults");  // parts of each fault's text
+    QTest::addColumn<bool>("passed");         // and with --ignore-extra
+
+    QTest::newRow("as planned") << QStringList{"A5", "A6"} << QStringList{"A5 20", "A6 21"}
+                                << QStringList{"A5: as planned: ", "A6: as planned: "}
+                                << QStringList{} << true;
+    QTest::newRow("differs: on the site, then in the plan")
+        << QStringList{"A5 unlock=3 ip=10.1.2.30", "A6"} << QStringList{"A5 20", "A6 21"}
+        << QStringList{"A5: differs: ip: 10.1.2.20 \u2192 10.1.2.30; unlock: 5 \u2192 3",
+                       "A6: as planned: "}
+        << QStringList{} << false;
+    QTest::newRow("read-only version compared, identity column ignored")
+        << QStringList{"A5 version=V1 identity="} << QStringList{"A5 20 version"}
+        << QStringList{"A5: differs: version: V2 \u2192 V1"} << QStringList{} << false;
+    QTest::newRow("missing and extra")
+        << QStringList{"A5", "A7"} << QStringList{"A5 20", "A6 21"}
+        << QStringList{"A5: as planned: ", "A7: missing: ", "A6: extra: 10.1.2.21"} << QStringList{}
+        << false;
+    QTest::newRow("twin MACs differ, not an error")
+        << QStringList{"A5"} << QStringList{"A5 20", "A5 21"}
+        << QStringList{"A5: differs: mac: 2 panels answer with it (10.1.2.20 and 10.1.2.21)"}
+        << QStringList{} << false;
+    QTest::newRow("one IP twice, one call address twice")
+        << QStringList{"A5", "A6", "A7", "A8"}
+        << QStringList{"A5 20", "A6 20 other-address", "A7 30 same-address", "A8 40 same-address"}
+        << QStringList{"A5: as planned: ", "A6: as planned: ", "A7: as planned: ",
+                       "A8: as planned: "}
+        << QStringList{"2 panels have the IP address 10.1.2.20: 00:50:2A:10:00:A5 and "
+                       "00:50:2A:10:00:A6",
+                       "2 panels have the call address H01020304001: 00:50:2A:10:00:A7 and "
+                       "00:50:2A:10:00:A8"}
+        << false;
+    QTest::newRow("gateway outside, and so the server too")
+        << QStringList{"A5"} << QStringList{"A5 20 gateway-elsewhere server-far"}
+        << QStringList{"A5: as planned: "}
+        << QStringList{"00:50:2A:10:00:A5: gateway 10.1.9.1 is outside the subnet",
+                       "00:50:2A:10:00:A5: cannot reach its server 172.1.2.2"}
+        << false;
+    QTest::newRow("server on the subnet needs no gateway")
+        << QStringList{"A5"} << QStringList{"A5 20 no-gateway"} << QStringList{"A5: as planned: "}
+        << QStringList{"gateway 0.0.0.0 is outside"} << false;
+    QTest::newRow("server far without a gateway")
+        << QStringList{} << QStringList{"A5 20 no-gateway server-far"} << QStringList{}
+        << QStringList{"gateway 0.0.0.0 is outside", "cannot reach its server 172.1.2.2"} << false;
+    QTest::newRow("left on the factory subnet, unless planned there")
+        << QStringList{"A5", "A6 ip=10.1.2.21"} << QStringList{"A5 20 factory", "A6 21 factory"}
+        << QStringList{"A5: as planned: ", "A6: differs: ip: 192.168.1.21 \u2192 10.1.2.21"}
+        << QStringList{"1 panel(s) left on the factory subnet 192.168.1.0/24: 00:50:2A:10:00:A6"}
+        << false;
+    QTest::newRow("no plan: faults only, nobody extra")
+        << QStringList{} << QStringList{"A5 20 factory"} << QStringList{}
+        << QStringList{"left on the factory subnet"} << false;
+}
+
+void CommissionTest::checkPlan() {
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, found);
+    QFETCH(QStringList, results);
+    QFETCH(QStringList, faults);
+    const auto panels = Panels(found);
+    const Plan plan = ReadPlan(PlanCsv(rows, panels));
+    QVERIFY(rows.isEmpty() || plan.Errors.empty());
+    const PlanCheck check = CheckPlan(rows.isEmpty() ? std::vector<PlanRow>{} : plan.Rows, panels,
+                                      *ParseSubnet(FactorySubnet));
+    QVERIFY(check.Errors.empty());
+    QStringList got;
+    for (const CheckRow& r : check.Rows)
+        got << QString::fromStdString(r.Mac.substr(15) + ": " + r.Result + ": " + r.Details);
+    QCOMPARE(got, results);
+    const QStringList texts = Texts(check.Faults);
+    QCOMPARE(texts.size(), faults.size());
+    for (qsizetype at = 0; at < texts.size(); ++at)
+        QVERIFY2(texts[at].contains(faults[at]), qPrintable(texts[at]));
+    QTEST(check.Passed(false), "passed");
+    const bool onlyExtra = std::all_of(check.Rows.begin(), check.Rows.end(), [](const auto& r) {
+        return r.Result == "as planned" || r.Result == "extra";
+    });
+    QCOMPARE(check.Passed(true), onlyExtra && faults.isEmpty());
+}
+
+// Self-contained, every panel and fault in it, the user's texts escaped, clashes in red.
+void CommissionTest::reportHtml() {
+    const auto panels = Panels({"A5 20", "A6 20", "A7 31 factory"});
+    ReportInput input;
+    input.Generated = "2026-12-08 10:00";
+    input.Version = "1.4.0";
+    input.ComputerAddresses = {"10.1.2.250"};
+    input.PlanName = "site.csv";
+    input.NoteColumns = {"# location"};
+    for (const PanelRecord& p : panels)
+        input.Panels.push_back(
+            {true, p, "10.1.2.250", {{"# location", "<b>Block</b> & co"}}, "as planned", ""});
+    ReportPanel missing;
+    missing.Found = false;
+    missing.Record = Panel("B1 99");
+    missing.Result = "missing";
+    input.Panels.push_back(missing);
+    input.Faults = CheckPlan({}, panels, *ParseSubnet(FactorySubnet)).Faults;
+    const QString html = QString::fromStdString(ReportHtml(input));
+
+    for (const char* text : {"00:50:2A:10:00:A5", "00:50:2A:10:00:A6", "00:50:2A:10:00:A7",
+                             "00:50:2A:10:00:B1", "10.1.2.20", "192.168.1.31", "10.1.2.250",
+                             "2026-12-08 10:00", "1.4.0", "site.csv", "missing", "location"})
+        QVERIFY2(html.contains(text), text);
+    for (const QString& fault : Texts(input.Faults))
+        QVERIFY2(html.contains(fault.toHtmlEscaped()), qPrintable(fault));
+    QVERIFY(html.contains("&lt;b&gt;Block&lt;/b&gt; &amp; co"));
+    QVERIFY(!html.contains("<b>Block"));
+    // Nothing is fetched: no link, script, image, import or url().
+    for (const char* external : {"src=", "href=", "@import", "url(", "<script", "<link"})
+        QVERIFY2(!html.contains(external, Qt::CaseInsensitive), external);
+    // One address square in red (two panels on 10.1.2.20), one /24 picture per block in use.
+    QCOMPARE(html.count("fill=\"#d00000\""), 1);
+    QCOMPARE(html.count("<svg "), 2);
+    // Print: the table header repeats, rows are not split.
+    QVERIFY(html.contains("thead { display: table-header-group; }"));
+    QVERIFY(html.contains("break-inside: avoid"));
+}
+
+void CommissionTest::writeWhole() {
+    QTemporaryDir dir;
+    const std::string path = dir.filePath("report.html").toStdString();
+    std::string error;
+    QVERIFY(WriteWhole(path, "first", error));
+    QVERIFY(WriteWhole(path, "second", error));
+    QFile file(QString::fromStdString(path));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QCOMPARE(file.readAll(), QByteArray("second"));
+    file.close();
+    // A target it cannot take (a folder) leaves no part file and says why.
+    const std::string folder = dir.filePath("folder").toStdString();
+    QVERIFY(QDir(dir.path()).mkdir("folder"));
+    QVERIFY(!WriteWhole(folder, "x", error));
+    QVERIFY(error.find(folder) != std::string::npos);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.html"});
+}
+
+void CommissionTest::newPanelWatch_data() {
+    QTest::addColumn<QString>("assigned");   // last MAC bytes of panels assigned before
+    QTest::addColumn<QStringList>("rounds"); // per round the panels heard: "A5" on the factory
+                                             // subnet, "s01" elsewhere on the site
+    QTest::addColumn<QStringList>("steps");  // per round: "-", "new A5 A6" or "take A5"
+
+    const QString site = "s01 s02 s03 s04 ";
+    QTest::newRow("one at a time, taken in the round it answers")
+        << "" << QStringList{site, site + "A5", site + "A5", site + "A5 A6"}
+        << QStringList{"-", "take A5", "-", "take A6"};
+    QTest::newRow("two at once: neither, until one is switched off")
+        << "" << QStringList{"A5 A6", "A5 A6", "A6"}
+        << QStringList{"new A5 A6", "new A5 A6", "take A6"};
+    QTest::newRow("assigned, back on the factory subnet, is not new")
+        << "A5" << QStringList{"A5", "A5 A6"} << QStringList{"-", "take A6"};
+    // A quarter of the site's replies lost: a lone panel waits until a twin powered with it
+    // would have been heard (5 rounds at 25 %).
+    QTest::newRow("loss measured: a lone panel waits")
+        << "" << QStringList{site,
+                             "s01 s02 s03",
+                             "s01 s02 s04 A5",
+                             "s01 s03 s04",
+                             "s02 s03 s04 A5",
+                             site,
+                             site + "A5",
+                             site}
+        << QStringList{"-", "-", "new A5", "new A5", "new A5", "new A5", "take A5", "-"};
+    QTest::newRow("loss measured: the twin heard late stops both")
+        << "" << QStringList{site, "s01 s02 s03", "s01 s02 s04 A5", "s01 s03 s04 A6", site + "A5"}
+        << QStringList{"-", "-", "new A5", "new A5 A6", "new A5 A6"};
+}
+
+void CommissionTest::newPanelWatch() {
+    QFETCH(QString, assigned);
+    QFETCH(QStringList, rounds);
+    QFETCH(QStringList, steps);
+    const auto panel = [](const QString& name) {
+        return name.startsWith('s') ? Panel("0" + name.mid(1) + " " + name.mid(1))
+                                    : Panel(name + " 100 factory");
+    };
+    std::set<MacKey> before;
+    for (const QString& name : assigned.split(' ', Qt::SkipEmptyParts))
+        before.insert(NewPanelWatch::Key(panel(name).Mac));
+    NewPanelWatch watch(*ParseSubnet(FactorySubnet), before);
+    QStringList got;
+    for (const QString& round : rounds) {
+        std::vector<PanelRecord> heard;
+        for (const QString& name : round.split(' ', Qt::SkipEmptyParts))
+            heard.push_back(panel(name));
+        const auto step = watch.Round(heard);
+        QString text = "-";
+        if (step.Take) {
+            text = "take " + QString::fromStdString(MacText(step.Take->Mac)).right(2);
+            watch.Took(step.Take->Mac);
+        } else if (!step.New.empty()) {
+            text = "new";
+            for (const PanelRecord& r : step.New)
+                text += " " + QString::fromStdString(MacText(r.Mac)).right(2);
+        }
+        got << text;
+    }
+    QCOMPARE(got, steps);
+}
+
+void CommissionTest::checkSchedule_data() {
+    QTest::addColumn<QByteArray>("schedule");
+    QTest::addColumn<QStringList>("site"); // panels that are not new, see Panel
+    QTest::addColumn<QStringList>("errors");
+
+    const QByteArray header = "# location,type,address,facility,ip,mask,gateway,server,unlock\n";
+    const QByteArray a = "A,flat,0101000000,0,10.1.2.31,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
+    const QByteArray b = "B,flat,0201000000,0,10.1.2.32,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
+    QTest::newRow("sound") << header + a + b << QStringList{"A5 20"} << QStringList{};
+    QTest::newRow("one IP twice")
+        << header + a + QByteArray(b).replace("10.1.2.32", "10.1.2.31") << QStringList{}
+        << QStringList{"the row on line 2 and the row on line 3: both have the IP address "
+                       "10.1.2.31"};
+    QTest::newRow("one call address twice")
+        << header + a + QByteArray(b).replace("0201000000", "0101000000") << QStringList{}
+        << QStringList{"the row on line 2 and the row on line 3: both have the identity "
+                       "H01010000000"};
+    QTest::newRow("an IP the site has")
+        << header + a << QStringList{"A5 31"}
+        << QStringList{"the row on line 2 and 00:50:2A:10:00:A5: both have the IP address"};
+    QTest::newRow("a row apply refuses") << header + QByteArray(a).replace("10.1.2.1,", "10.1.9.1,")
+                                         << QStringList{} << QStringList{"gateway"};
+    QTest::newRow("the factory's IP and call address kept by two rows")
+        << header + QByteArray(a).replace("0101000000", "").replace("10.1.2.31", "") + b
+        << QStringList{} << QStringList{"ip: empty", "address: empty"};
+    QTest::newRow("one row may keep them")
+        << header + QByteArray(a).replace("0101000000", "").replace("10.1.2.31", "")
+        << QStringList{} << QStringList{};
+    QTest::newRow("unlock out of range") << header + QByteArray(a).replace(",7\n", ",12\n")
+                                         << QStringList{} << QStringList{"unlock"};
+}
+
+void CommissionTest::checkSchedule() {
+    QFETCH(QByteArray, schedule);
+    QFETCH(QStringList, site);
+    QFETCH(QStringList, errors);
+    const Plan plan = ReadPlan(std::string_view(schedule.constData(), size_t(schedule.size())),
+                               PlanKind::Schedule);
+    QVERIFY(plan.Errors.empty());
+    QStringList got;
+    for (const PlanError& e : CheckSchedule(plan.Rows, Panels(site)))
+        got << QString::fromStdString(e.Text);
+    QCOMPARE(got.size(), errors.size());
+    for (qsizetype at = 0; at < got.size(); ++at)
+        QVERIFY2(got[at].contains(errors[at]) && !got[at].contains("FE:FF"), qPrintable(got[at]));
+}
+
+// The as-built plan is the schedule with a mac column, applies as a plan, and a run started
+// again takes its MACs back; another schedule's is refused.
+void CommissionTest::asBuilt() {
+    const std::string text = "# location,ip,unlock\n\"Block 2, east\",10.1.2.7,7\nB,10.1.2.8,\n";
+    const Plan schedule = ReadPlan(text, PlanKind::Schedule);
+    QVERIFY(schedule.Errors.empty());
+    const std::string built = AsBuiltText(schedule, {"00:50:2A:10:00:A5", ""});
+    QCOMPARE(QString::fromStdString(built),
+             QString("mac,# location,ip,unlock\n00:50:2A:10:00:A5,\"Block 2, east\",10.1.2.7,7\n,B,"
+                     "10.1.2.8,\n"));
+    const Plan again = ReadPlan(built, PlanKind::AsBuilt);
+    QVERIFY(again.Errors.empty());
+    std::string error;
+    const auto macs = ResumedMacs(schedule, again, error);
+    QVERIFY(macs);
+    QCOMPARE(*macs, (std::vector<std::string>{"00:50:2A:10:00:A5", ""}));
+    const Plan other =
+        ReadPlan("# location,ip,unlock\nA,10.1.2.9,7\nB,10.1.2.8,\n", PlanKind::Schedule);
+    QVERIFY(!ResumedMacs(other, again, error));
+    // As a plan its empty rows are refused: apply takes only the rows with a panel.
+    QVERIFY(!ReadPlan(built).Errors.empty());
+    QCOMPARE(QString::fromStdString(DefaultAsBuiltPath("site/plan.v2.csv")),
+             QString("site/plan.v2-as-built.csv"));
+    QCOMPARE(QString::fromStdString(DefaultAsBuiltPath("my.dir/sched")),
+             QString("my.dir/sched-as-built.csv"));
+}
+
+QTEST_APPLESS_MAIN(CommissionTest)
+#include "tst_commission.moc"

@@ -1,0 +1,218 @@
+#!/usr/bin/env bash
+# A building commissioned against stand-in panels: check and report of a site against its plan
+# (the report printed to PDF by headless Chromium, offline), then a schedule assigned to new
+# panels as they are powered.
+#   commission_test.sh CALLPANEL STANDIN
+# Run inside tools/testnet.sh --panels 3: callpanel, the stand-ins and Chromium stay in it.
+set -euo pipefail
+
+# shellcheck source=SCRIPTDIR/../lib/x11.sh
+. "$(dirname "$0")/../lib/x11.sh"
+
+[ $# -eq 2 ] || { echo "usage: $0 CALLPANEL STANDIN" >&2; exit 2; }
+cli=$1 standin=$2
+
+[ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
+[ -n "${TESTNET_TOOL_NS:-}" ] || fail "not inside tools/testnet.sh"
+[ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
+    fail "still in the machine's own network namespace"
+need_commands ip awk grep sed
+read -r -a panel_ns <<<"$TESTNET_PANEL_NS"
+[ ${#panel_ns[@]} -ge 3 ] || fail "needs 3 panel namespaces"
+
+begin_work
+show_on_failure --tail 30 out err
+export XDG_STATE_HOME=$work/state
+declare -A standin_pid
+
+# start_standin K ARGS...: (re)starts the stand-in of panel namespace K.
+start_standin() {
+    local k=$1
+    shift
+    if [ -n "${standin_pid[$k]:-}" ]; then stop "${standin_pid[$k]}"; fi
+    rm -f "$work/standin$k.out"
+    ip netns exec "${panel_ns[k]}" "$standin" --exit-after 600 "$@" >"$work/standin$k.out" 2>&1 &
+    standin_pid[$k]=$!
+    track "$!"
+    wait_for 20 grep -qs '^ready' "$work/standin$k.out" || fail "stand-in $k did not start"
+}
+stop_standin() { stop "${standin_pid[$1]}"; unset "standin_pid[$1]"; }
+
+# run EXPECTED_EXIT ARGS...: callpanel with its output in $work/out and $work/err.
+run() {
+    local expected=$1 rc=0
+    shift
+    "$cli" "$@" >"$work/out" 2>"$work/err" || rc=$?
+    [ "$rc" -eq "$expected" ] || fail "callpanel $*: exit $rc, expected $expected"
+}
+# The result and details check gives the panel with that MAC.
+result_of() { awk -F, -v mac="$1" '$1 == mac && $2 != "site fault" { print $2 }' "$work/out"; }
+details_of() { awk -F, -v mac="$1" '$1 == mac && $2 != "site fault" { print $3 }' "$work/out"; }
+
+# --- check: a site of 4 panels against plans that hold, differ, miss and leave out.
+start_standin 0 --panels 3
+start_standin 1 --ip 10.83.7.9 --mac 00:50:2A:07:00:09
+run 0 search --format csv
+cut -d, -f1-9 "$work/out" | sed '1s/$/,# location/; 2,$s/$/,Block/' >"$work/site.csv"
+run 0 check "$work/site.csv" --format csv
+[ "$(grep -c ',as planned,' "$work/out")" -eq 4 ] || fail "an exact plan: $(cat "$work/out")"
+
+# First row's unlock 5 -> 7 in the plan, the last panel left out, a panel that is not there.
+awk -F, -v OFS=, 'NR == 2 { $9 = 7 } { print }' "$work/site.csv" | head -n 4 >"$work/plan.csv"
+echo "00:50:2A:00:00:99,flat,0999000000,1,10.83.9.9,255.255.0.0,10.83.0.1,10.83.0.254,5,Gone" \
+    >>"$work/plan.csv"
+first=$(sed -n 2p "$work/plan.csv" | cut -d, -f1)
+left_out=$(sed -n 5p "$work/site.csv" | cut -d, -f1)
+run 1 check "$work/plan.csv" --format csv
+[ "$(result_of "$first")" = differs ] || fail "unlock changed: $(cat "$work/out")"
+[ "$(details_of "$first")" = "unlock: 5 → 7" ] || fail "details: $(details_of "$first")"
+[ "$(result_of 00:50:2A:00:00:99)" = missing ] || fail "absent panel: $(cat "$work/out")"
+[ "$(result_of "$left_out")" = extra ] || fail "panel not in the plan: $(cat "$work/out")"
+# --ignore-extra does not hide the rest; JSON rows carry mac and result.
+run 1 check "$work/plan.csv" --ignore-extra --format json
+grep -q '"result": "missing"' "$work/out" || fail "JSON: $(cat "$work/out")"
+head -n 4 "$work/site.csv" >"$work/three.csv"
+run 0 check "$work/three.csv" --ignore-extra
+run 1 check "$work/three.csv"
+
+# A site fault fails an exact plan: a panel moved onto another's IP (by another laptop) and a
+# new panel on the factory subnet, each named by MAC.
+start_standin 1 --ip 10.83.0.11 --mac 00:50:2A:07:00:09 --identity H07000000091
+start_standin 2 --ip 192.168.1.100 --mac 00:50:2A:01:01:00 --identity H00000000010
+run 0 search --format csv
+# The new panel is not in the plan (a plan may put a panel on that subnet on purpose).
+cut -d, -f1-9 "$work/out" | grep -v '^00:50:2A:01:01:00' >"$work/faulty.csv"
+run 1 check "$work/faulty.csv" --format csv
+grep -q "site fault,2 panels have the IP address 10.83.0.11: .*00:50:2A:07:00:09" "$work/out" ||
+    fail "shared IP: $(cat "$work/out")"
+grep -q "^00:50:2A:01:01:00,site fault,.*factory subnet 192.168.1.0/24" "$work/out" ||
+    fail "factory subnet: $(cat "$work/out")"
+
+# --- report: one file, nothing outside it, every panel in its printed text.
+cp "$work/plan.csv" "$work/report-plan.csv"
+run 0 report "$work/report-plan.csv" --html "$work/site.html"
+[ ! -e "$work/site.html.part" ] || fail "a part file was left"
+! grep -Eqi 'src=|href=|url\(|@import|<script|<link' "$work/site.html" ||
+    fail "the report names an external resource"
+# Written again over the old one whole; a folder it cannot write leaves nothing.
+run 1 report --html "$work/nowhere/site.html"
+[ ! -e "$work/nowhere" ] || fail "report made a folder"
+run 0 report --html "$work/site-alone.html"
+
+if command -v chromium >/dev/null && command -v pdftotext >/dev/null; then
+    profile=$work/chromium
+    chrome=(chromium --headless --no-sandbox --disable-gpu --disable-background-networking
+        --disable-component-update --disable-sync --no-first-run --no-default-browser-check
+        --user-data-dir="$profile")
+    timeout 120 "${chrome[@]}" --no-pdf-header-footer --print-to-pdf="$work/site.pdf" \
+        "file://$work/site.html" >"$work/chromium.log" 2>&1 || fail "chromium: $(tail -5 "$work/chromium.log")"
+    pdftotext -layout "$work/site.pdf" "$work/site.txt"
+    [ "$(pdfinfo "$work/site.pdf" | awk '/^Page size/ { print ($3 > 800) ? "landscape" : "portrait" }')" = landscape ] ||
+        fail "not A4 landscape: $(pdfinfo "$work/site.pdf" | grep 'Page size')"
+    "$cli" search --format csv | tail -n +2 | cut -d, -f1,5 | tr , '\n' >"$work/expected"
+    echo 00:50:2A:00:00:99 >>"$work/expected"
+    while read -r text; do
+        grep -qF -- "$text" "$work/site.txt" || fail "the printed report lacks $text"
+    done <"$work/expected"
+    grep -q "missing" "$work/site.txt" || fail "the printed report lacks the missing row"
+else
+    printed=no
+fi
+# --- assign: new panels on their factory settings (one IP, one identity), powered in turn.
+for k in 0 1 2; do stop_standin "$k" 2>/dev/null || true; done
+factory=(--alike --ip 192.168.1.100 --identity H00000000010)
+schedule() { # schedule FILE ROWS: rows 10.83.1.1, .2, ... with a location note each
+    local n
+    echo "# location,type,address,facility,ip,mask,gateway,server,unlock" >"$1"
+    for ((n = 1; n <= $2; n++)); do
+        echo "Block $n entrance,flat,0${n}01000000,0,10.83.1.$n,255.255.0.0,10.83.0.1,10.83.0.254,7" >>"$1"
+    done
+}
+writes_on_wire() { cat "$work"/standin*.out | grep -c '^write for ' || true; }
+# start_assign ARGS...: callpanel assign in the background, once it watches.
+start_assign() {
+    "$cli" assign "$@" >"$work/out" 2>"$work/err" &
+    assign_pid=$!
+    track "$assign_pid"
+    wait_for 30 grep -qs '^callpanel: watching' "$work/err" || fail "assign did not start: $(cat "$work/err")"
+}
+# end_assign EXPECTED [SIGNAL]: its exit code once it ends (after SIGNAL when given).
+end_assign() {
+    local rc=0
+    [ -z "${2:-}" ] || kill -"$2" "$assign_pid"
+    wait "$assign_pid" || rc=$?
+    untrack "$assign_pid"
+    [ "$rc" -eq "$1" ] || fail "assign ended with $rc, expected $1: $(cat "$work/err")"
+}
+
+# A schedule with a clash is refused before anything is written.
+schedule "$work/clash.csv" 3
+sed -i '3s/10.83.1.2/10.83.1.1/' "$work/clash.csv"
+start_standin 0 "${factory[@]}"
+run 2 assign "$work/clash.csv" --watch
+grep -q "both have the IP address 10.83.1.1" "$work/err" || fail "clash: $(cat "$work/err")"
+[ "$(writes_on_wire)" -eq 0 ] || fail "a refused schedule wrote"
+[ ! -e "$work/clash-as-built.csv" ] || fail "a refused schedule left an as-built plan"
+stop_standin 0
+
+# Three panels powered a second apart take rows 1, 2, 3 in that order, and hold them.
+schedule "$work/three.csv" 3
+start_assign "$work/three.csv" --watch
+start_standin 0 "${factory[@]}" --panels 3 --appear-every 1
+wait_for 60 bash -c "! kill -0 $assign_pid 2>/dev/null" || fail "assign did not end: $(cat "$work/out")"
+end_assign 0
+for n in 1 2 3; do
+    mac=$(sed -n "s/^panel $((n - 1)): .* mac \([0-9A-F:]*\) .*/\1/p" "$work/standin0.out")
+    grep -q "^$mac  row $n (Block $n entrance)  0${n}01000000  10.83.1.$n  verified$" "$work/out" ||
+        fail "row $n: $(cat "$work/out")"
+    [ "$(sed -n "$((n + 1))p" "$work/three-as-built.csv" | cut -d, -f1)" = "$mac" ] ||
+        fail "as-built row $n: $(cat "$work/three-as-built.csv")"
+done
+run 0 check "$work/three-as-built.csv" --ignore-extra
+# Started again, it goes on from the as-built plan: nothing left to do.
+run 0 assign "$work/three.csv" --watch
+stop_standin 0
+
+# Two panels at once get nothing, then the one left on takes row 1; Ctrl+C ends it, exit 0.
+schedule "$work/two.csv" 2
+start_standin 1 "${factory[@]}" --mac 00:50:2A:01:00:01
+start_standin 2 "${factory[@]}" --mac 00:50:2A:01:00:02
+run 2 assign "$work/two.csv"
+grep -q "2 new panel(s) on 192.168.1.0/24" "$work/err" || fail "without --watch: $(cat "$work/err")"
+start_assign "$work/two.csv" --watch
+wait_for 20 grep -q "two new panels at once: power them one at a time (00:50:2A:01:00:01, 00:50:2A:01:00:02)" \
+    "$work/err" || fail "two at once: $(cat "$work/err")"
+sleep 1
+[ "$(cat "$work/standin1.out" "$work/standin2.out" | grep -c '^write for ')" -eq 0 ] ||
+    fail "a panel of two at once was written"
+stop_standin 2
+wait_for 20 grep -q "^00:50:2A:01:00:01  row 1 " "$work/out" || fail "the one left on: $(cat "$work/out")"
+end_assign 0 INT
+grep -q "^00:50:2A:01:00:01,Block 1" "$work/two-as-built.csv" || fail "as-built: $(cat "$work/two-as-built.csv")"
+[ "$(sed -n 3p "$work/two-as-built.csv" | cut -d, -f1)" = "" ] || fail "row 2 taken"
+stop_standin 1
+
+# --in-mac-order: both present take the rows by MAC order.
+rm -f "$work/two-as-built.csv"
+start_standin 1 "${factory[@]}" --mac 00:50:2A:01:00:02
+start_standin 2 "${factory[@]}" --mac 00:50:2A:01:00:01
+run 0 assign "$work/two.csv" --in-mac-order
+[ "$(cut -d, -f1 "$work/two-as-built.csv" | tail -n +2 | tr '\n' ' ')" = "00:50:2A:01:00:01 00:50:2A:01:00:02 " ] ||
+    fail "MAC order: $(cat "$work/two-as-built.csv")"
+stop_standin 1
+stop_standin 2
+
+# Ctrl+C while a row is being written: the row finishes, is verified and recorded; exit 0.
+rm -f "$work/two-as-built.csv"
+start_assign "$work/two.csv" --watch
+start_standin 0 "${factory[@]}" --delay-ms 150
+wait_for 20 grep -q '^write for' "$work/standin0.out" || fail "no write: $(cat "$work/err")"
+end_assign 0 INT
+grep -q "  row 1 (Block 1 entrance)  0101000000  10.83.1.1  verified" "$work/out" ||
+    fail "Ctrl+C mid-row: $(cat "$work/out") $(cat "$work/err")"
+[ -n "$(sed -n 2p "$work/two-as-built.csv" | cut -d, -f1)" ] || fail "the row was not recorded"
+if [ "${printed:-yes}" = no ]; then
+    echo "SKIP: chromium or pdftotext missing (scripts/setup.sh test): the printed report is not checked" >&2
+    exit 77
+fi
+echo "PASS"

@@ -1,0 +1,164 @@
+// The least an apply can cost on the wire, as a yardstick for callpanel apply against the same
+// stand-ins: searches (every 250 ms) until every MAC of the plan answered, sends each row's write
+// once without waiting for its reply, then searches until every panel reports its row. No
+// retries beyond the searches, no checks beyond the plan's own: a yardstick, not a tool.
+//
+//   callpanel-bench-minimal PLAN.csv
+//
+// Prints "RESULT ms=... find_ms=... searches=... writes=... holding=N of M" and exits 0 when every
+// row holds within --limit milliseconds (default 30000).
+#include <algorithm>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MessageFormat.h"
+#include "PanelRecord.h"
+#include "Plan.h"
+#include "SettingsChecks.h"
+#include "Udpr.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Mac = std::array<uint8_t, 6>;
+constexpr auto SearchEvery = std::chrono::milliseconds(250);
+
+Mac MacOf(const PanelRecord& r) {
+    Mac mac;
+    std::copy(std::begin(r.Mac), std::end(r.Mac), mac.begin());
+    return mac;
+}
+
+class Listener final : public DatagramHandler {
+  public:
+    void Dispatch(const char*, unsigned, const uint8_t* data, int length) override {
+        if (!HasSignature(data, length, Signature) || length < MessageHeader::Length) return;
+        if (data[MessageHeader::StageAt] == STAGE_REQUEST ||
+            data[MessageHeader::CommandAt] != CMD_SEARCH)
+            return;
+        PanelRecord r{};
+        DecodeSearchReply(data, length, r);
+        std::lock_guard<std::mutex> guard(Lock);
+        Latest[MacOf(r)] = r;
+        Changed.notify_all();
+    }
+
+    // Searches until `done` holds of the panels' latest reports since the call, or `until`.
+    template <typename Done> bool SearchUntil(TUDPR& udp, Clock::time_point until, Done done) {
+        MessageBuffer message;
+        const int length = ComposeSearch(message, Signature);
+        std::unique_lock<std::mutex> lock(Lock);
+        Latest.clear();
+        while (Clock::now() < until) {
+            lock.unlock();
+            udp.Send(message, length);
+            ++Searches;
+            lock.lock();
+            if (Changed.wait_until(lock, std::min(until, Clock::now() + SearchEvery),
+                                   [&] { return done(Latest); }))
+                return true;
+        }
+        return false;
+    }
+
+    std::mutex Lock;
+    std::condition_variable Changed;
+    std::map<Mac, PanelRecord> Latest; // under Lock
+    int Searches = 0;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: %s PLAN.csv [--limit MS]\n", argv[0]);
+        return 2;
+    }
+    const auto limit = std::chrono::milliseconds(
+        argc > 3 && std::string(argv[2]) == "--limit" ? std::atoi(argv[3]) : 30000);
+    std::ifstream in(argv[1], std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const Plan plan = ReadPlan(text.str());
+    if (!plan.Errors.empty() || plan.Rows.empty()) {
+        std::fprintf(stderr, "%s: not a plan\n", argv[1]);
+        return 2;
+    }
+    std::vector<Mac> macs;
+    for (const PlanRow& row : plan.Rows)
+        macs.push_back(*ParseMac(row.Cells.at("mac")));
+
+    Listener listener;
+    TUDPR udp;
+    udp.LocalPort = udp.RemotePort = 8300;
+    udp.RemoteAddress = "255.255.255.255";
+    udp.SendBufferSize = 32768;
+    udp.ReceiveBufferSize = 4 << 20;
+    udp.Handler = &listener;
+    if (!udp.Open()) {
+        std::fprintf(stderr, "port 8300 is held\n");
+        return 2;
+    }
+
+    const auto start = Clock::now();
+    const auto until = start + limit;
+    std::map<Mac, PanelRecord> current;
+    const bool found =
+        listener.SearchUntil(udp, until, [&](const std::map<Mac, PanelRecord>& seen) {
+            return std::all_of(macs.begin(), macs.end(),
+                               [&](const Mac& m) { return seen.count(m); });
+        });
+    if (!found) {
+        std::fprintf(stderr, "not every panel of the plan answered\n");
+        return 1;
+    }
+    {
+        std::lock_guard<std::mutex> guard(listener.Lock);
+        current = listener.Latest;
+    }
+    const auto foundAt = Clock::now();
+
+    std::vector<PanelRecord> staged(plan.Rows.size());
+    std::vector<PlanError> errors;
+    for (std::size_t at = 0; at < plan.Rows.size(); ++at) {
+        const PanelRecord& now = current.at(macs[at]);
+        const auto texts = RowSettings(plan.Rows[at], now, errors);
+        if (!texts) {
+            std::fprintf(stderr, "row %zu: %s\n", at + 1, errors.back().Text.c_str());
+            return 2;
+        }
+        staged[at] = now;
+        StageSettings(*texts, staged[at]);
+        MessageBuffer message;
+        PanelRecord pending = staged[at];
+        udp.Send(message, ComposeWrite(message, Signature, now, pending));
+    }
+
+    std::size_t holding = 0;
+    const auto holds = [&](const std::map<Mac, PanelRecord>& seen) {
+        holding = 0;
+        for (std::size_t at = 0; at < macs.size(); ++at)
+            if (const auto it = seen.find(macs[at]);
+                it != seen.end() && ReportsStaged(it->second, staged[at]))
+                ++holding;
+        return holding == macs.size();
+    };
+    const bool verified = listener.SearchUntil(udp, until, holds);
+    const auto end = Clock::now();
+    udp.Close();
+    const auto ms = [](Clock::duration d) {
+        return std::chrono::duration<double, std::milli>(d).count();
+    };
+    std::printf("RESULT ms=%.1f find_ms=%.1f searches=%d writes=%zu holding=%zu of %zu\n",
+                ms(end - start), ms(foundAt - start), listener.Searches, macs.size(), holding,
+                macs.size());
+    return verified ? 0 : 1;
+}
