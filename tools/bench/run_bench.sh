@@ -268,7 +268,8 @@ EOT
             for ((r = 0; r < ROUNDS; r++)); do
                 reset_sent
                 t0=$EPOCHREALTIME
-                run_cli "$cli" set "$target" --unlock $((r % 2 ? 5 : 7)) >"$work/set.out" 2> >(stamp >"$work/set.err") || true
+                sets=$((${sets:-0} + 1)) # 7 s and 5 s in turn over all runs: each one writes
+                run_cli "$cli" set "$target" --unlock $((sets % 2 ? 7 : 5)) >"$work/set.out" 2> >(stamp >"$work/set.err") || true
                 t1=$EPOCHREALTIME
                 wait_for 5 grep -q 'undo plan' "$work/set.err" || true
                 times+=("$(ms_between "$t0" "$t1")")
