@@ -65,7 +65,7 @@ Collected Engine::Search(const SearchPlan& plan) {
     std::size_t start;
     {
         std::lock_guard<std::mutex> guard(Lock);
-        start = SearchReplies.size();
+        start = plan.Continue ? std::min(SearchEnd, SearchReplies.size()) : SearchReplies.size();
     }
     Replies since; // the records from SearchReplies[start] on, as far as taken; under Lock
     const auto done = [&] {
@@ -112,6 +112,7 @@ Collected Engine::Search(const SearchPlan& plan) {
     collected.Dropped = Dropped() - droppedAtStart;
     std::lock_guard<std::mutex> guard(Lock);
     collected.Replies.assign(SearchReplies.begin() + std::ptrdiff_t(start), SearchReplies.end());
+    SearchEnd = SearchReplies.size();
     return collected;
 }
 

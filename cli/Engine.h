@@ -88,6 +88,7 @@ class Engine final : public DatagramHandler, public PanelLink {
     std::mutex Lock; // guards everything below, shared with the receiver thread
     std::condition_variable Changed;
     std::vector<FoundPanel> SearchReplies;
+    std::size_t SearchEnd = 0; // SearchReplies taken by the last Search
     // The local address of each panel's last search reply (SamePanel records are one key), so
     // that a write of a thousand rows does not scan every reply for each.
     std::map<PanelRecord, std::string, PanelOrder> Routes;

@@ -54,6 +54,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         SearchPlan plan;
         plan.Every = round < how.Least ? how.Every : how.Then;
         plan.LossRetries = 0; // a round with drops is not counted: the rounds go on anyway
+        plan.Continue = round > 0;
         add(link.Search(plan));
         if (round + 1 < how.Least) continue;
         if (how.Decided && how.Decided(out)) {
@@ -65,6 +66,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         SearchPlan plan;
         plan.Every = how.LateReplies;
         plan.LossRetries = 0;
+        plan.Continue = true;
         add(link.Search(plan));
         out.Decided = how.Decided(out);
     }

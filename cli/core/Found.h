@@ -40,6 +40,9 @@ struct SearchPlan {
     Millis Deadline{0};
     int LossRetries = 3;
     std::function<bool(const Replies&)> Done;
+    // Also the replies that came after the previous search returned: rounds of one search,
+    // with no gap between them.
+    bool Continue = false;
 };
 
 struct Collected {

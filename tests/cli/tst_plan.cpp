@@ -913,6 +913,7 @@ class RecordedLink final : public Cli::PanelLink {
         for (const QChar c : text)
             round.Replies.push_back({Panel(c), "10.0.0.1", ""});
         Lengths += QString::number(plan.Every.count()) + " ";
+        Gaps += Sent > 1 && !plan.Continue; // a reply between two rounds would be lost
         Clock += plan.Every;
         return round;
     }
@@ -925,6 +926,7 @@ class RecordedLink final : public Cli::PanelLink {
     QStringList Texts;
     int Sent = 0;
     QString Lengths; // of the rounds, in milliseconds
+    int Gaps = 0;
     std::chrono::steady_clock::time_point Clock{};
 };
 
@@ -992,6 +994,7 @@ void PlanTest::searchUntil() {
     const Cli::Searched got = Cli::SearchUntil(link, how);
     QCOMPARE(link.Sent, requests);
     QCOMPARE(got.Decided, decided);
+    QCOMPARE(link.Gaps, 0);
     QString letters;
     for (const Cli::FoundPanel& p : got.Found)
         for (const QChar c : QString("abcdefghijklmnopqrstA")) {
