@@ -213,7 +213,6 @@ class Assigner {
     }
     bool Done() const { return Next() == Macs.size(); }
     bool AllVerified() const { return AllOk; }
-    int Written() const { return Count; }
 
     // Gives `panel` the next row; false when it was refused (the row stays next).
     bool Assign(const PanelRecord& panel) {
@@ -245,7 +244,6 @@ class Assigner {
                 return false;
             }
             result = WriteRow(Net, change, Options.Search, Options.Rounds);
-            ++Count;
         }
         Macs[at] = MacText(panel.Mac);
         std::string error;
@@ -277,7 +275,6 @@ class Assigner {
     std::string AsBuilt, Undo;
     std::vector<RowChange> Changed;
     bool AllOk = true, Failed = false;
-    int Count = 0;
 };
 
 std::vector<PanelRecord> ByMac(std::vector<PanelRecord> panels) {
