@@ -73,8 +73,12 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
 
 namespace {
 
+// Nobody heard leaves no loss to measure: the rounds that 40 % loss each way needs decide that
+// the site is empty (a request lost on its way reaches no panel at all).
 bool NobodyOrSure(const Searched& searched) {
-    return searched.Heard.Known() == 0 || searched.Heard.SureOfSite();
+    if (searched.Heard.Known() == 0)
+        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare);
+    return searched.Heard.SureOfSite();
 }
 
 // Two panels answering as the name decide at once: the command is refused whatever else answers.
@@ -95,7 +99,8 @@ std::function<bool(const Searched&)> NameDecided(const std::string& name) {
 
 RoundSearch SiteSearch(const SearchOptions& search) {
     RoundSearch how;
-    how.Every = how.Then = Millis(search.WaitMs);
+    how.Every = Millis(search.WaitMs);
+    how.Then = std::min(how.Every, Millis(100));
     how.Least = std::max(search.Repeat, 1);
     how.Most = std::max(SearchRoundsMost, how.Least);
     how.Decided = NobodyOrSure;
