@@ -219,6 +219,15 @@ void PrintResult(const std::string& mac, const std::string& result, const std::s
         Print(Render(Table{{"mac", "result", "details"}, {{mac, result, details}}}, format));
 }
 
+// The clashes on the site after the writes, said; true when there are none.
+bool SiteClean(const Rounds& rounds, const std::vector<FoundPanel>& found,
+               const std::vector<PanelRecord>& readBack) {
+    const auto clashes = ClashesAfter(rounds, RecordsOf(found), readBack);
+    for (const std::string& clash : Limited(clashes))
+        Error("site after the writes: " + clash);
+    return clashes.empty();
+}
+
 int Finish(bool ok) {
     if (Interrupted()) return ExitInterrupted;
     return ok ? ExitOk : ExitFailed;
@@ -333,15 +342,15 @@ int RunSet(const SetOptions& options) {
         return ExitOk;
     }
     // The report says what the first write sends, from the same computation.
-    Rounds rounds(changes.Rows);
+    Rounds rounds(changes.Rows, RecordsOf(found));
     std::string report;
     for (const FieldChange& c : Differences(current, AsReported(rounds.Pending(0)), change.Sets))
         report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
-    WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
+    const auto readBack = WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
     const RowResult result = rounds.Result(0);
     PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
-    return Finish(result.Ok);
+    return Finish(result.Ok && SiteClean(rounds, found, readBack));
 }
 
 int RunApply(const ApplyOptions& options) {
@@ -405,8 +414,8 @@ int RunApply(const ApplyOptions& options) {
                     [](const RowChange& r) { return r.Kind == RowKind::Write; }) &&
         !SaveUndo(changes.Rows, options.UndoPath))
         return ExitRefused;
-    Rounds rounds(changes.Rows);
-    WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
+    Rounds rounds(changes.Rows, RecordsOf(found));
+    const auto readBack = WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
 
     Table report;
     report.Columns = {"mac", "result", "details"};
@@ -417,7 +426,7 @@ int RunApply(const ApplyOptions& options) {
         report.Rows.push_back({rounds.Row(at).Mac, result.Result, result.Details});
     }
     Print(Render(report, options.Output));
-    return Finish(allOk);
+    return Finish(SiteClean(rounds, found, readBack) && allOk);
 }
 
 int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOptions& search,

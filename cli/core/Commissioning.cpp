@@ -175,11 +175,18 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
     Step step;
     for (const auto& [key, last] : LastHeard)
         if (Assigned.count(key) == 0 && Rounds - last < needed) step.New.push_back(Latest[key]);
-    if (step.New.size() == 1) {
-        const MacKey key = Key(step.New.front().Mac);
-        // Heard for as many rounds as certainty needs since it first answered, and every other
-        // new panel silent as long: one powered with it would have been heard by now.
-        if (Rounds - FirstHeard[key] + 1 >= needed) step.Take = step.New.front();
+    // The new panel that answered first, when it was heard for as many rounds as certainty
+    // needs and every other one first answered that many rounds later: it was surely powered
+    // first, and one powered with it would have been heard by now.
+    const PanelRecord* first = nullptr;
+    for (const PanelRecord& r : step.New)
+        if (!first || FirstHeard[Key(r.Mac)] < FirstHeard[Key(first->Mac)]) first = &r;
+    if (first) {
+        const int since = FirstHeard[Key(first->Mac)];
+        bool sure = Rounds - since + 1 >= needed;
+        for (const PanelRecord& r : step.New)
+            if (&r != first && FirstHeard[Key(r.Mac)] - since < needed) sure = false;
+        if (sure) step.Take = *first;
     }
     return step;
 }

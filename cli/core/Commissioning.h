@@ -51,7 +51,7 @@ class NewPanelWatch {
     struct Step {
         // The new panels heard in the last rounds that count, by MAC order.
         std::vector<PanelRecord> New;
-        // One of them to assign now, or none (none new, or more than one).
+        // The one to assign now: the first to answer, once surely alone or surely first.
         std::optional<PanelRecord> Take;
     };
     // After each round, with the replies it heard.

@@ -40,6 +40,9 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
             heard.insert(p.Record);
         known.insert(heard.begin(), heard.end());
         out.Heard.Round(known.size(), heard.size(), round.Whole);
+        if (round.Whole)
+            for (const PanelRecord& r : heard)
+                ++out.Answered[r];
         out.All.Replies.insert(out.All.Replies.end(), round.Replies.begin(), round.Replies.end());
         out.All.Searches += round.Searches;
         out.All.Dropped += round.Dropped;
@@ -53,7 +56,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         plan.LossRetries = 0; // a round with drops is not counted: the rounds go on anyway
         add(link.Search(plan));
         if (round + 1 < how.Least) continue;
-        if (how.Decided && how.Decided(out.Found, out.Heard)) {
+        if (how.Decided && how.Decided(out)) {
             out.Decided = true;
             break;
         }
@@ -63,22 +66,32 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         plan.Every = how.LateReplies;
         plan.LossRetries = 0;
         add(link.Search(plan));
-        out.Decided = how.Decided(out.Found, out.Heard);
+        out.Decided = how.Decided(out);
     }
     return out;
 }
 
 namespace {
 
-bool NobodyOrSure(const std::vector<FoundPanel>&, const Hearing& heard) {
-    return heard.Known() == 0 || heard.SureOfSite();
+// Nobody heard leaves no loss to measure: the rounds that 40 % loss each way needs decide that
+// the site is empty (a request lost on its way reaches no panel at all).
+bool NobodyOrSure(const Searched& searched) {
+    if (searched.Heard.Known() == 0)
+        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare);
+    return searched.Heard.SureOfSite();
 }
 
 // Two panels answering as the name decide at once: the command is refused whatever else answers.
-std::function<bool(const std::vector<FoundPanel>&, const Hearing&)>
-NameDecided(const std::string& name) {
-    return [name](const std::vector<FoundPanel>& found, const Hearing& heard) {
-        return Matching(found, name).size() > 1 || NobodyOrSure(found, heard);
+// One: a twin may sit behind a link like its own, whatever the rest of the site measures.
+std::function<bool(const Searched&)> NameDecided(const std::string& name) {
+    return [name](const Searched& searched) {
+        const auto matches = Matching(searched.Found, name);
+        if (matches.size() > 1) return true;
+        if (!NobodyOrSure(searched)) return false;
+        if (matches.empty()) return true;
+        const auto it = searched.Answered.find(matches.front()->Record);
+        const int answered = it == searched.Answered.end() ? 0 : it->second;
+        return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= Unsure;
     };
 }
 
@@ -86,7 +99,8 @@ NameDecided(const std::string& name) {
 
 RoundSearch SiteSearch(const SearchOptions& search) {
     RoundSearch how;
-    how.Every = how.Then = Millis(search.WaitMs);
+    how.Every = Millis(search.WaitMs);
+    how.Then = std::min(how.Every, Millis(100));
     how.Least = std::max(search.Repeat, 1);
     how.Most = std::max(SearchRoundsMost, how.Least);
     how.Decided = NobodyOrSure;

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include <map>
+
+#include "DuplicateRule.h"
 #include "Hearing.h"
 #include "PanelLink.h"
 
@@ -40,23 +43,26 @@ struct RoundSearch {
     Millis Then{100};
     // Once decided, one more round that listens this long for late replies; 0: none.
     Millis LateReplies{0};
-    // The panels heard so far (Distinct) and the loss measured allow the decision.
-    std::function<bool(const std::vector<FoundPanel>&, const Hearing&)> Decided;
+    // The panels heard so far and the loss measured allow the decision.
+    std::function<bool(const struct Searched&)> Decided;
 };
 struct Searched {
     Collected All;                 // every reply, in arrival order
     std::vector<FoundPanel> Found; // Distinct(All.Replies)
     Hearing Heard;
+    // The rounds counted in Heard that each panel answered.
+    std::map<PanelRecord, int, PanelOrder> Answered;
     bool Decided = false; // false: the deadline or the last round came first
 };
 Searched SearchUntil(PanelLink& link, const RoundSearch& how);
 
 // The searches of each command. `search`: rounds of --wait until the list is surely whole (at
 // most SearchRoundsMost). `set NAME`: until two panels answer as NAME, or the site is surely
-// whole. `apply`: until the site is surely whole. `delete-cards NAME`: at least the rounds that
-// 40 % loss each way needs (a twin may sit behind a worse link than the panel named), more when
-// the loss measured is worse, whole rounds, and then a listen for late replies. Nobody heard:
-// nothing to measure, decided after the least rounds.
+// whole and a twin behind a link like the named panel's would surely have been heard. `apply`:
+// until the site is surely whole. `delete-cards NAME`: at least the rounds that 40 % loss each way
+// needs (a twin may sit behind a worse link than the panel named), more when the loss measured is
+// worse, whole rounds, and then a listen for late replies. Nobody heard: nothing to measure,
+// decided after the least rounds.
 inline constexpr int SearchRoundsMost = 40;
 inline constexpr double CardAnswerShare = 0.6 * 0.6;
 inline constexpr Millis LateReplies{2000};

@@ -16,16 +16,26 @@ int Hearing::LostPercent() const {
     return int(std::lround(100.0 * (1.0 - Answers / asked)));
 }
 
-double Hearing::MissedAll() const {
-    // The answer share is uncertain after few rounds (one panel heard once says little): with
-    // Jeffreys' prior on it, the chance that a panel misses n rounds is the product below, the
-    // expected (1 - share)^n over what the rounds measured.
-    const double answered = Answers;
-    const double missed = double(Counted) * double(KnownPanels) - Answers;
+namespace {
+
+// The answer share is uncertain after few rounds (one panel heard once says little): with
+// Jeffreys' prior on it, the chance that a panel misses `rounds` rounds is the product below,
+// the expected (1 - share)^rounds over what was measured.
+double Missed(int rounds, double answered, double missed) {
     double p = 1.0;
-    for (int i = 0; i < Counted; ++i)
+    for (int i = 0; i < rounds; ++i)
         p *= (missed + 0.5 + i) / (answered + missed + 1.0 + i);
     return p;
+}
+
+} // namespace
+
+double Hearing::MissedAll() const {
+    return Missed(Counted, Answers, double(Counted) * double(KnownPanels) - Answers);
+}
+
+double Hearing::MissedAllLike(int rounds, int answered) {
+    return Missed(rounds, answered, rounds - answered);
 }
 
 bool Hearing::SureOfSite() const {

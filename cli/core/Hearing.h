@@ -33,6 +33,9 @@ class Hearing {
     // Rounds that a panel answering a round with probability `answered` needs to be heard all
     // but surely.
     static int RoundsNeeded(double answered);
+    // MissedAll for one panel that answered `answered` of `rounds` rounds: how surely a twin
+    // behind a link like its own would have been heard.
+    static double MissedAllLike(int rounds, int answered);
     // Rounds that the loss measured needs for SureOfSite, from none; at least 1.
     int RoundsNeededForSite() const;
 

@@ -6,7 +6,8 @@
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
 
-Rounds::Rounds(std::vector<RowChange> rows) : Rows(std::move(rows)), State(Rows.size()) {
+Rounds::Rounds(std::vector<RowChange> rows, std::vector<PanelRecord> found)
+    : Rows(std::move(rows)), State(Rows.size()), Found(std::move(found)) {
     for (std::size_t at = 0; at < Rows.size(); ++at)
         State[at].Latest = Rows[at].Current;
 }
@@ -36,7 +37,8 @@ bool Rounds::Holds(std::size_t at, const PanelRecord& report) const {
 std::vector<std::size_t> Rounds::ToWrite() const {
     std::vector<std::size_t> rows;
     for (std::size_t at = 0; at < Rows.size(); ++at)
-        if (Rows[at].Kind == RowKind::Write && !State[at].Skipped && !Holds(at, State[at].Latest))
+        if (Rows[at].Kind == RowKind::Write && !State[at].Skipped && !State[at].Changed &&
+            !Holds(at, State[at].Latest))
             rows.push_back(at);
     return rows;
 }
@@ -44,6 +46,7 @@ std::vector<std::size_t> Rounds::ToWrite() const {
 void Rounds::Wrote(std::size_t at, bool replied) {
     ++State[at].Writes;
     State[at].Replied = State[at].Replied || replied;
+    State[at].Fresh = false;
 }
 
 const PanelRecord* Rounds::LastReply(std::size_t at,
@@ -62,12 +65,40 @@ bool Rounds::IsFrom(std::size_t at, const PanelRecord& now, const PanelRecord& r
            (SameIdentity(r, was) || SameIdentity(r, now));
 }
 
+const PanelRecord* Rounds::ChangedReport(std::size_t at,
+                                         const std::vector<PanelRecord>& replies) const {
+    const PanelRecord& was = State[at].Latest;
+    const PanelRecord now = Pending(at);
+    const auto searched = [&](const PanelRecord& r) { return Differences(was, r).empty(); };
+    for (auto it = replies.rbegin(); it != replies.rend(); ++it) {
+        const PanelRecord& r = *it;
+        if (!Same(r.Mac, was.Mac) && !Same(r.Mac, now.Mac)) continue;
+        const bool identity = SameIdentity(r, was) || SameIdentity(r, now);
+        const bool ip = Same(r.Ip, was.Ip) || Same(r.Ip, now.Ip);
+        if (!identity && !ip) continue;
+        if (searched(r) || Holds(at, r)) return nullptr; // its last report is ours
+        // A twin sharing the MAC and the identity or IP, heard before the writes.
+        if (std::any_of(Found.begin(), Found.end(), [&](const PanelRecord& f) {
+                return std::memcmp(&f, &r, sizeof r) == 0 && !searched(f);
+            }))
+            continue;
+        return &r;
+    }
+    return nullptr;
+}
+
 void Rounds::ReadBack(const std::vector<PanelRecord>& replies) {
     for (std::size_t at : ToWrite()) {
+        if (const PanelRecord* changed = ChangedReport(at, replies)) {
+            State[at].Changed = true;
+            State[at].Latest = *changed;
+            continue;
+        }
         if (State[at].Writes == 0) continue;
         if (const PanelRecord* last = LastReply(at, replies)) {
             State[at].Latest = *last;
             State[at].ReadBack = true;
+            State[at].Fresh = true;
         }
     }
 }
@@ -99,6 +130,15 @@ RowResult Rounds::Result(std::size_t at) const {
     }
     const std::string writes =
         std::to_string(state.Writes) + (state.Writes == 1 ? " write" : " writes");
+    if (state.Changed) {
+        std::string now;
+        for (const FieldChange& c : Differences(row.Current, state.Latest)) {
+            now += now.empty() ? "now " : ", ";
+            now += c.Field + " " + c.New;
+        }
+        return {"changed meanwhile", now + " (changed by someone else; not written over" +
+                                         (state.Writes > 0 ? " after " + writes : "") + ")"};
+    }
     if (Holds(at, state.Latest))
         return {"verified",
                 state.Replied ? ""
@@ -107,9 +147,9 @@ RowResult Rounds::Result(std::size_t at) const {
                 true};
     if (state.Writes == 0)
         return {"not attempted", state.Skipped ? "stopped before its write" : ""};
-    if (!state.ReadBack)
+    if (!state.ReadBack || !state.Fresh)
         return {"no reply", writes + (state.Replied ? ", answered" : ", none answered") +
-                                "; the panel did not answer a search after them"};
+                                "; the panel did not answer a search after the last"};
     std::string fields;
     for (const FieldChange& c : Differences(AsReported(Pending(at)), state.Latest)) {
         fields += fields.empty() ? "" : ", ";

@@ -5,7 +5,9 @@
 // the rows' results. A result is what the panel reports, not whether a write reply came. A
 // report is a row's only when its MAC, IP address and identity are each the panel's latest or
 // the row's: panels may share a MAC, and another panel's report must never become the block of
-// a write.
+// a write. A row is verified or differs only on a report that came after its last write; a
+// panel that someone else changed meanwhile (another report with its MAC and identity, or its
+// MAC and IP) is written no more.
 
 #include <string>
 #include <vector>
@@ -23,7 +25,9 @@ struct RowResult {
 
 class Rounds {
   public:
-    explicit Rounds(std::vector<RowChange> rows);
+    // `found`: every panel the search before the writes heard; a report equal to one of them
+    // (other than the row's own) is another panel's, never a change made meanwhile.
+    explicit Rounds(std::vector<RowChange> rows, std::vector<PanelRecord> found = {});
 
     // Rows to write now: writes the panel's latest report does not yet show.
     std::vector<std::size_t> ToWrite() const;
@@ -53,6 +57,8 @@ class Rounds {
         int Writes = 0;
         bool Replied = false;  // a write reply credited to it came
         bool ReadBack = false; // answered a read-back
+        bool Fresh = false;    // Latest came after the last write
+        bool Changed = false;  // someone else changed the panel: Latest is what it holds now
         bool Skipped = false;
     };
     // The last reply in `replies` from the panel of row `at`, or null.
@@ -60,9 +66,13 @@ class Rounds {
     // `now`: Pending(at), what the row writes over the panel's latest report.
     bool IsFrom(std::size_t at, const PanelRecord& now, const PanelRecord& report) const;
     bool Holds(std::size_t at, const PanelRecord& report) const;
+    // The last report in `replies` of the row's panel with settings that are neither those
+    // searched nor those written, or null.
+    const PanelRecord* ChangedReport(std::size_t at, const std::vector<PanelRecord>& replies) const;
 
     std::vector<RowChange> Rows;
     std::vector<RowState> State;
+    std::vector<PanelRecord> Found;
 };
 
 // Write and card-deletion replies carry no identity: one counts only when it comes from the

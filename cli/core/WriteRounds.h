@@ -9,8 +9,18 @@
 namespace Cli {
 
 // Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
-// rows not yet written are skipped and what was written is read back.
-void WriteRounds(PanelLink& link, Rounds& rounds, const SearchOptions& search, int maxRounds,
-                 const RunControl& control);
+// rows not yet written are skipped and what was written is read back. Returns the replies of
+// every read-back, in arrival order.
+std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const SearchOptions& search,
+                                     int maxRounds, const RunControl& control);
+
+// The site after the writes: two panels on one IP address, or one identity twice, that the run
+// made or met (someone else made meanwhile); those already there before the writes were said
+// then. Each names the panels by MAC and IP.
+// `found`: the panels before the writes; `readBack`: the replies after them, in arrival order.
+// A reply takes the place of a panel with its MAC and its IP or identity; a row's panel that
+// answered after its writes is as it last reported.
+std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                      const std::vector<PanelRecord>& readBack);
 
 } // namespace Cli

@@ -332,6 +332,21 @@ void CommissionTest::newPanelWatch_data() {
                              site + "A5",
                              site}
         << QStringList{"-", "-", "new A5", "new A5", "new A5", "new A5", "take A5", "-"};
+    QTest::newRow("surely first: powered rounds before the next one")
+        << "" << QStringList{"A5", "A5 A6", "A5 A6"} << QStringList{"take A5", "take A6", "-"};
+    // A6 answers while A5 still waits out the loss: once A6 has been missing from as many
+    // rounds as certainty needs since A5 first answered, A5 was surely powered first.
+    QTest::newRow("loss measured: the one surely powered first goes first")
+        << ""
+        << QStringList{site,
+                       "s01 s02 s03",
+                       "s01 s02 s04 A5",
+                       "s01 s03 s04 A5",
+                       "s02 s03 s04 A5",
+                       "s01 s03 s04 A5",
+                       "s02 s03 s04 A5 A6",
+                       site + "A5 A6"}
+        << QStringList{"-", "-", "new A5", "new A5", "new A5", "new A5", "new A5 A6", "take A5"};
     QTest::newRow("loss measured: the twin heard late stops both")
         << "" << QStringList{site, "s01 s02 s03", "s01 s02 s04 A5", "s01 s03 s04 A6", site + "A5"}
         << QStringList{"-", "-", "new A5", "new A5 A6", "new A5 A6"};

@@ -18,6 +18,7 @@
 #include "Rounds.h"
 #include "SiteChecks.h"
 #include "UndoPlan.h"
+#include "WriteRounds.h"
 
 using Edit = void (*)(PanelRecord&);
 Q_DECLARE_METATYPE(Edit)
@@ -85,6 +86,8 @@ class PlanTest : public QObject {
     void searchUntil();
     void namedPanel_data();
     void namedPanel();
+    void clashesAfter_data();
+    void clashesAfter();
     void saveUndoPlan_data();
     void saveUndoPlan();
 };
@@ -623,8 +626,9 @@ void PlanTest::planChanges() {
 // (r: the write reply came or not) or "read X..." (read-back replies in arrival order: o old
 // settings, n new, x another panel, t a panel sharing the MAC (its own IP and identity), T the
 // same holding unlock 3, g the panel with a gateway someone else set meanwhile, G the same
-// holding unlock 3). Then the current block of each write, the rows to write next, and the
-// result.
+// holding unlock 3, m the panel moved to 192.168.1.99 by someone else, w a twin sharing its
+// MAC and identity at another IP, heard before the writes). Then the current block of each
+// write, the rows to write next, and the result.
 void PlanTest::rounds_data() {
     QTest::addColumn<QStringList>("steps");
     QTest::addColumn<QString>("blocks");
@@ -649,12 +653,21 @@ void PlanTest::rounds_data() {
         << QStringList{"write -", "read t", "write r", "read tn"} << "oo" << false << "verified";
     QTest::newRow("twin holding the row is no read-back")
         << QStringList{"write r", "read T"} << "o" << true << "no reply:1 write, answered";
-    // An empty cell takes the panel's value when it is written, not the first search's.
-    QTest::newRow("change made meanwhile is kept")
-        << QStringList{"write -", "read g", "write r", "read G"} << "og" << false << "verified";
-    QTest::newRow("old gateway reported after the change")
-        << QStringList{"write -", "read g", "write r", "read Go"} << "og" << true
-        << "differs:unlock 5 (wrote 3)";
+    // Someone else changed the panel meanwhile: what it holds now is said and never written
+    // over, with its old settings or the new.
+    QTest::newRow("gateway changed meanwhile") << QStringList{"write -", "read g"} << "o" << false
+                                               << "changed meanwhile:now gateway 192.168.1.254";
+    QTest::newRow("moved meanwhile") << QStringList{"write -", "read om"} << "o" << false
+                                     << "changed meanwhile:now ip 192.168.1.99";
+    QTest::newRow("moved before the first write")
+        << QStringList{"read m"} << "" << false << "changed meanwhile:now ip 192.168.1.99";
+    // A twin with the same MAC and identity heard before the writes is not the panel moved.
+    QTest::newRow("twin heard before is no move")
+        << QStringList{"write -", "read w", "write r", "read wn"} << "oo" << false << "verified";
+    // A result rests only on a report after the last write.
+    QTest::newRow("report older than the last write")
+        << QStringList{"write -", "read o", "write r", "read x"} << "oo" << true
+        << "no reply:2 writes, answered";
 }
 
 void PlanTest::rounds() {
@@ -668,7 +681,10 @@ void PlanTest::rounds() {
     row.Pending = Current();
     row.Pending.UnlockTime = '3';
     row.Sets[UnlockColumn] = true;
-    Rounds rounds({row});
+    const auto twinAt = [](PanelRecord& r) { r.Ip[3] = 77; };
+    PanelRecord heardTwin = row.Current;
+    twinAt(heardTwin);
+    Rounds rounds({row}, {row.Current, heardTwin});
     const auto with = [](PanelRecord r, Edit edit) {
         edit(r);
         return r;
@@ -684,6 +700,8 @@ void PlanTest::rounds() {
         {'T', with(with(row.Current, twin), holds)},
         {'g', with(row.Current, moved)},
         {'G', with(with(row.Current, moved), holds)},
+        {'m', with(row.Current, [](PanelRecord& r) { r.Ip[3] = 99; })},
+        {'w', heardTwin},
     };
     QString gotBlocks;
     for (const QString& step : steps) {
@@ -924,13 +942,20 @@ void PlanTest::searchUntil_data() {
     const QStringList site{"abcdefghijklmnopqrst"};
     QTest::newRow("search, clean: three rounds of 20")
         << "search" << 500 << site << 3 << true << "abcdefghijklmnopqrst";
-    QTest::newRow("search, nobody") << "search" << 500 << QStringList{""} << 2 << true << "";
+    // A request lost on its way can reach no panel at all: nobody is sure only after 16.
+    QTest::newRow("search, nobody") << "search" << 500 << QStringList{""} << 16 << true << "";
     // 80 % of the replies lost: 20 panels need 46 rounds, more than allowed.
     QTest::newRow("search, the list may be short")
         << "search" << 500 << QStringList{"abcd", "efgh", "ijkl", "mnop", "qrst"}
         << Cli::SearchRoundsMost << false << "abcdefghijklmnopqrst";
+    // A twin of the named panel would be heard as surely as the panel itself is: 5 rounds.
     QTest::newRow("set, clean site")
-        << "set a" << 8000 << site << 3 << true << "abcdefghijklmnopqrst";
+        << "set a" << 8000 << site << 5 << true << "abcdefghijklmnopqrst";
+    // The rest of the site answers every round and the named panel 2 of 3: its own loss counts.
+    QTest::newRow("set, the named panel behind loss")
+        << "set a" << 8000
+        << QStringList{"abcdefghijklmnopqrst", "abcdefghijklmnopqrst", "bcdefghijklmnopqrst"} << 10
+        << true << "abcdefghijklmnopqrst";
     QTest::newRow("set, one panel alone: sure after 5")
         << "set a" << 8000 << QStringList{"a"} << 5 << true << "a";
     // The twin missed the first rounds: a decision after one round would write the one
@@ -974,11 +999,14 @@ void PlanTest::searchUntil() {
             if (std::memcmp(&p.Record, &r, sizeof r) == 0) letters += c;
         }
     QCOMPARE(letters, found);
-    // The rounds of delete-cards are whole, and then it listens for late replies; set's rounds
-    // after the first are short.
+    // The rounds of delete-cards are whole, and then it listens for late replies; the rounds
+    // after the least are short.
     if (command.startsWith("delete"))
         QCOMPARE(link.Lengths, QString("250 ").repeated(requests - 1) + "2000 ");
-    if (command == "set a" && found.size() == 20) QCOMPARE(link.Lengths, QString("250 100 100 "));
+    if (QByteArray(QTest::currentDataTag()) == "search, clean: three rounds of 20")
+        QCOMPARE(link.Lengths, QString("500 500 100 "));
+    if (QByteArray(QTest::currentDataTag()) == "set, clean site")
+        QCOMPARE(link.Lengths, QString("250 100 100 100 100 "));
 }
 
 // Which panel a name on the command line stands for, and how a refusal names each of several
@@ -1045,6 +1073,70 @@ void PlanTest::namedPanel() {
 
 // The file itself is the guard (a check beforehand could be overtaken): never over a file or
 // through a symlink, no folder for a named plan, and the owner's alone.
+// The site after the writes. Panels as in searchUntil ('c' is taken as a second panel on b's
+// IP where a text says "b=c"); rows: "a>50" writes a to 10.0.0.50, "a>b" to b's IP. Then the
+// read-back replies: a letter as found, "a>50" a as written, "b>50" b moved there by someone
+// else. The clashes named, by the last bytes of their MACs.
+void PlanTest::clashesAfter_data() {
+    QTest::addColumn<QString>("found");
+    QTest::addColumn<QStringList>("rows");
+    QTest::addColumn<QStringList>("readBack");
+    QTest::addColumn<QString>("clashes");
+    QTest::newRow("a free IP") << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b"} << "";
+    QTest::newRow("someone moves another panel onto it meanwhile")
+        << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b>50"} << "00 01";
+    QTest::newRow("a clash already there is said before, not again")
+        << "abc" << QStringList{"a>50"} << QStringList{"a>50", "b", "c=b"} << "";
+    // Two rows trade their IP addresses: the old reports are gone.
+    QTest::newRow("two rows trade addresses")
+        << "ab" << QStringList{"a>b", "b>a"} << QStringList{"a>b", "b>a"} << "";
+    // Its row is `no reply`: what it holds is not known, and no clash is guessed at.
+    QTest::newRow("a row written, its panel silent after")
+        << "ab" << QStringList{"a>50"} << QStringList{"b>50"} << "";
+}
+
+void PlanTest::clashesAfter() {
+    QFETCH(QString, found);
+    QFETCH(QStringList, rows);
+    QFETCH(QStringList, readBack);
+    QFETCH(QString, clashes);
+    const auto panel = [](const QString& text) {
+        PanelRecord r = RecordedLink::Panel(text[0]);
+        if (text.size() < 3) return r;
+        if (text[1] == '=') r.Ip[3] = RecordedLink::Panel(text[2]).Ip[3];
+        if (text[1] == '>')
+            r.Ip[3] = text[2].isDigit() ? uint8_t(text.mid(2).toInt())
+                                        : RecordedLink::Panel(text[2]).Ip[3];
+        return r;
+    };
+    std::vector<PanelRecord> before;
+    for (const QChar c : found)
+        before.push_back(c == 'c' ? panel("c=b") : panel(QString(c)));
+    std::vector<RowChange> changes;
+    for (const QString& row : rows) {
+        RowChange change;
+        change.Kind = RowKind::Write;
+        change.Current = panel(row.left(1));
+        change.Pending = panel(row);
+        change.Pending.UnlockTime = uint8_t('0' + change.Pending.UnlockTime);
+        change.Sets[IpColumn] = true;
+        changes.push_back(change);
+    }
+    Rounds rounds(changes, before);
+    for (std::size_t at = 0; at < changes.size(); ++at)
+        rounds.Wrote(at, true);
+    std::vector<PanelRecord> replies;
+    for (const QString& r : readBack)
+        replies.push_back(panel(r));
+    rounds.ReadBack(replies);
+    const auto got = Cli::ClashesAfter(rounds, before, replies);
+    QString named;
+    for (const std::string& line : got)
+        for (const QString& mac : QString::fromStdString(line).split(' '))
+            if (mac.startsWith("00:50:2A:")) named += (named.isEmpty() ? "" : " ") + mac.right(2);
+    QCOMPARE(named, clashes);
+}
+
 void PlanTest::saveUndoPlan_data() {
     QTest::addColumn<QString>("name"); // in a fresh folder holding kept.csv and link.csv
     QTest::addColumn<bool>("makeFolder");

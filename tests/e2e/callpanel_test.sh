@@ -233,29 +233,28 @@ grep -q 'Del Success' "$work/out" || fail "delete-cards: no Del Success"
 [ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ')" -eq "$count" ] ||
     fail "delete-cards was not sent exactly once"
 
-# --- An empty cell keeps what the panel holds when it is written, not what the first search
-# saw: a gateway another laptop sets meanwhile stays. The panel drops the first writes (command
-# byte 0xFE) until the change is made.
+# --- A panel that another laptop changes meanwhile is said, never written over: the panel drops
+# the writes (command byte 0xFE) until the gateway is changed; then no write takes.
 k=2 mac=$(mac_of 2)
 printf 'mac,unlock,gateway\n%s,4,\n' "$mac" >"$work/empty.csv"
 ip netns exec "${panel_ns[k]}" nft add table inet hold
 ip netns exec "${panel_ns[k]}" nft add chain inet hold in '{ type filter hook input priority 0; }'
 ip netns exec "${panel_ns[k]}" nft add rule inet hold in udp dport 8300 @th,112,8 0xfe drop
+writes0=$(grep -c '^write for ' "$work/standin0.out" || true)
 "${launcher[@]}" "$cli" apply --rounds 12 "$work/empty.csv" >"$work/out" 2>"$work/err" &
 apply_pid=$!
-wait_for 20 grep -q '^search from ' "$work/standin$k.out" || fail "no search reached stand-in $k"
-sleep 0.4
+wait_for 20 sh -c "[ \$(grep -c '^write for ' '$work/standin0.out') -gt $writes0 ]" ||
+    fail "no write went out"
 gateway=$(cell "$work/plan.csv" "$mac" ip | cut -d. -f1-2).0.254
 start_standin "$k" --ip "$(cell "$work/plan.csv" "$mac" ip)" --gateway "$gateway" \
     --identity "$(cell "$work/plan.csv" "$mac" identity)" --mac "$mac"
 ip netns exec "${panel_ns[k]}" nft delete table inet hold
 rc=0
 wait "$apply_pid" || rc=$?
-[ "$rc" -eq 0 ] && grep -q "^$mac .* verified" "$work/out" ||
-    fail "apply with an empty cell: exit $rc, $(cat "$work/out" "$work/err")"
-last=$(grep '^write for .* -> ' "$work/standin$k.out" | tail -n1)
-[[ $last == *" gateway $gateway "*" unlock 4" ]] || fail "the empty cell undid a change: $last"
-echo "empty cell: the gateway set meanwhile kept"
+[ "$rc" -eq 1 ] && grep -q "^$mac .*changed meanwhile .*now gateway $gateway" "$work/out" ||
+    fail "apply, panel changed meanwhile: exit $rc, $(cat "$work/out" "$work/err")"
+[ "$(applied_by "$k")" -eq 0 ] || fail "changed meanwhile, written over: $(grep ' -> ' "$work/standin$k.out")"
+echo "changed meanwhile: said, not written over"
 
 # --- One panel silent from the start (not found), two that answer late: every row says what
 # the panel holds, whichever reply came first.
@@ -412,6 +411,87 @@ for unlock in 2 3 4; do run 0 set "$(ip_of 6)" --unlock "$unlock"; done
 [ "$(applied_by 5)" -eq 0 ] || fail "shared MAC: the twin was written: $(grep -a ' -> ' "$work/standin5.out")"
 no_loss 5 6
 echo "shared MAC at 20 % loss: 3 writes verified, the twin never written"
+
+# --- Twins of each kind at 20 % loss each way: set on the name they share is refused in each of
+# 10 runs and writes neither; a name the refusal offers picks one alone.
+twins() { # K1 K2 NAME
+    local a=$1 b=$2 name=$3 n before_a before_b
+    before_a=$(applied_by "$a") before_b=$(applied_by "$b")
+    loss 20 "$a" "$b"
+    for ((n = 0; n < 10; n++)); do
+        run 2 set "$name" --unlock 7
+        grep -q "'$name' names 2 panels" "$work/err" || fail "twins $name, run $n: $(cat "$work/err")"
+    done
+    no_loss "$a" "$b"
+    [ "$(applied_by "$a")" -eq "$before_a" ] && [ "$(applied_by "$b")" -eq "$before_b" ] ||
+        fail "twins sharing $name: written"
+    offered=$(sed -n 's/.*name one of them as \([^;]*\);.*/\1/p' "$work/err")
+    [ -n "$offered" ] || fail "twins $name: no name offered: $(cat "$work/err")"
+    run 0 set "${offered%% or *}" --unlock 8
+    [ $(($(applied_by "$a") + $(applied_by "$b") - before_a - before_b)) -eq 1 ] ||
+        fail "twins $name: the name offered (${offered%% or *}) wrote $(cat "$work/out")"
+}
+twins 5 6 00:50:2A:EE:EE:EE
+start_standin 6
+ip5=$(ip_of 5)
+start_standin 5 --mac 00:50:2A:EE:EE:EE --ip "$ip5" --identity H11111111111
+start_standin 7 --mac 00:50:2A:EE:EE:EE --ip "$ip5" --identity H22222222222
+twins 5 7 "$ip5"
+start_standin 4 --identity H12345678901
+twins 3 4 H12345678901
+echo "twins sharing a MAC, a MAC and an IP, an identity at 20 % loss: 30 runs refused"
+
+# A twin sharing the identity behind 40 % loss each way that answers 1.3 s late: delete-cards
+# hears it every time.
+start_standin 4 --identity H12345678901 --delay-ms 1300
+loss 40 4
+before=$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)
+for n in 1 2 3; do
+    run 2 delete-cards "$(mac_of 3)" --yes
+    grep -q "$(mac_of 4).*another address" "$work/err" || fail "late lossy twin, run $n: $(cat "$work/err")"
+done
+[ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)" -eq "$before" ] ||
+    fail "delete-cards was sent with a late twin behind loss"
+no_loss 4
+echo "late twin behind 40 % loss: 3 deletions refused"
+
+# --- During apply another laptop moves a panel of the plan, and moves a panel outside it onto
+# the IP that the plan gives a row: the move is said and not written over, the clash is named
+# with both MACs, exit 1. The two panels of the plan drop writes until both changes are made.
+for k in 5 6 7; do start_standin "$k"; done
+row=8 outside=10 moved=12
+run 0 search --format csv
+cp "$work/out" "$work/site.csv"
+clash_ip=10.84.7.7 moved_ip=10.84.5.12
+printf 'mac,ip,unlock\n%s,%s,6\n%s,,6\n' "$(mac_of $row)" "$clash_ip" "$(mac_of $moved)" >"$work/meanwhile.csv"
+for k in $row $moved; do
+    ip netns exec "${panel_ns[k]}" nft add table inet hold
+    ip netns exec "${panel_ns[k]}" nft add chain inet hold in '{ type filter hook input priority 0; }'
+    ip netns exec "${panel_ns[k]}" nft add rule inet hold in udp dport 8300 @th,112,8 0xfe drop
+done
+writes0=$(grep -c '^write for ' "$work/standin0.out" || true)
+"${launcher[@]}" "$cli" apply --rounds 12 "$work/meanwhile.csv" >"$work/out" 2>"$work/err" &
+apply_pid=$!
+wait_for 20 sh -c "[ \$(grep -c '^write for ' '$work/standin0.out') -gt $writes0 ]" ||
+    fail "no write went out"
+mac_outside=$(mac_of $outside) mac_moved=$(mac_of $moved)
+start_standin $outside --ip "$clash_ip" --mac "$mac_outside" \
+    --identity "$(cell "$work/site.csv" "$mac_outside" identity)"
+start_standin $moved --ip "$moved_ip" --mac "$mac_moved" \
+    --identity "$(cell "$work/site.csv" "$mac_moved" identity)"
+for k in $row $moved; do ip netns exec "${panel_ns[k]}" nft delete table inet hold; done
+rc=0
+wait "$apply_pid" || rc=$?
+[ "$rc" -eq 1 ] || fail "apply meeting changes: exit $rc, $(cat "$work/out" "$work/err")"
+grep -q "^$mac_moved .*changed meanwhile .*now ip $moved_ip" "$work/out" ||
+    fail "the move: $(cat "$work/out")"
+grep -q "site after the writes: .*$(mac_of $row).*$mac_outside.*the IP address $clash_ip\|site after the writes: .*$mac_outside.*$(mac_of $row).*the IP address $clash_ip" "$work/err" ||
+    fail "the clash: $(cat "$work/err")"
+[ "$(applied_by $moved)" -eq 0 ] || fail "the moved panel was written: $(grep ' -> ' "$work/standin$moved.out")"
+[[ $(grep '^write for .* -> ' "$work/standin$row.out" | tail -n1) == *" ip $clash_ip "* ]] ||
+    fail "the row was not written: $(tail -n3 "$work/standin$row.out")"
+echo "apply meeting a move and a clash: both said, exit 1"
+for k in $row $outside $moved; do start_standin "$k"; done
 
 # --- A receive buffer too small for 400 replies at once: every round drops some, so the view is
 # not whole and nothing is written. (Windows does not count what it drops.)
