@@ -5,12 +5,24 @@
 # one run: search completeness and latency with 1, 10, 50 and 100 stand-in panels, and (in a
 # second network) with 20 panels on two segments and no default route; start-up
 # time, idle resident memory and idle CPU time of the real program against a minimal Qt
-# Widgets window built with the same flags; `callpanel search` of 1000 panels and `apply` of
-# plans that change 100 and 20 panels, with and without datagrams lost at random. Prints one table and writes it to
-# tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and replaces
-# them in results.md (LOSS_RUNS: runs of the 20-panel loss rows, default 20);
-# BENCH_ONLY=callpanel-search only its searches of 1,000 and 2,000 panels (as root and as a
-# normal user, also with stock Debian's and the package's net.core.rmem_max).
+# Widgets window built with the same flags; and callpanel's rows (below). Prints one table and
+# writes it to tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and
+# replaces them in results.md; CALLPANEL_SECTIONS picks some of their groups:
+#   search       search of 1,000 panels at 0, 10 and 20 % loss each way
+#   search2000   search of 2,000 panels as root and with the receive buffer that stock Debian's
+#                and the package's net.core.rmem_max give a normal user (BENCH_ONLY=callpanel-search:
+#                these two groups only)
+#   set          set on a unique name among 1,000 panels at 0 and 20 % loss: time to the write
+#   delete       delete-cards on one of 1,000 panels at 0 and 30 % loss
+#   apply        callpanel-bench-minimal (the protocol's least) against apply of 100 and 1,000
+#                changed panels on a clean network, and apply under loss (LOSS_RUNS: runs of the
+#                20-panel loss rows, default 20)
+#   commission   check and report of 2,000 panels beyond their search; assign --watch of 50 new
+#                panels powered a second apart, from each one's first answer to verified
+# Every row counts the requests that left the tool's namespace (nftables counters) and notes
+# the load. Nothing outside the test networks is changed, the machine's net.core.rmem_max
+# included; every callpanel run and each test network is bounded by a timeout
+# (CLI_TIMEOUT, BENCH_TIMEOUT), and INT, TERM or HUP end the run and its networks at once.
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../../tests/lib/x11.sh
 . "$(dirname "$0")/../../tests/lib/x11.sh"
