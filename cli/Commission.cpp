@@ -188,19 +188,27 @@ constexpr Millis Every = SearchEvery;
 
 // One row's write and read-back in rounds, as apply does them. A Ctrl+C meanwhile lets the row
 // finish: a panel left half-written would be neither new nor the row's.
+// A clash the row made or met (another panel on its IP or call address) fails it.
 RowResult WriteRow(Engine& engine, const RowChange& change, const SearchOptions& search,
-                   int maxRounds) {
+                   int maxRounds, const std::vector<PanelRecord>& site) {
     Rounds rounds({change});
-    WriteRounds(engine, rounds, search, maxRounds, RunControl{});
-    return rounds.Result(0);
+    const auto readBack = WriteRounds(engine, rounds, search, maxRounds, RunControl{});
+    RowResult result = rounds.Result(0);
+    for (const std::string& clash : ClashesAfter(rounds, site, readBack)) {
+        Error("site: " + clash);
+        result.Ok = false;
+    }
+    return result;
 }
 
 class Assigner {
   public:
+    // `site`: the panels found before the first write.
     Assigner(Engine& engine, const AssignOptions& options, const Plan& schedule,
-             std::vector<std::string> macs, std::string asBuilt, std::string undo)
+             std::vector<std::string> macs, std::string asBuilt, std::string undo,
+             std::vector<PanelRecord> site)
         : Net(engine), Options(options), Schedule(schedule), Macs(std::move(macs)),
-          AsBuilt(std::move(asBuilt)), Undo(std::move(undo)) {
+          AsBuilt(std::move(asBuilt)), Undo(std::move(undo)), Site(std::move(site)) {
         Macs.resize(Schedule.Rows.size());
     }
 
@@ -212,8 +220,6 @@ class Assigner {
         return at;
     }
     bool Done() const { return Next() == Macs.size(); }
-    bool AllVerified() const { return AllOk; }
-    int Written() const { return Count; }
 
     // Gives `panel` the next row; false when it was refused (the row stays next).
     bool Assign(const PanelRecord& panel) {
@@ -224,7 +230,10 @@ class Assigner {
         if (!changes.Errors.empty() || changes.Rows.empty()) {
             for (const PlanError& e : changes.Errors)
                 Error(MacText(panel.Mac) + ": row " + std::to_string(at + 1) + ": " + e.Text);
-            Error(MacText(panel.Mac) + ": not assigned; switch it off, or set it apart");
+            // Every later panel would meet the same row.
+            Error(MacText(panel.Mac) + ": not assigned; put the row right and start again (the "
+                                       "as-built plan keeps the rows done)");
+            Refused = Failed = true;
             return false;
         }
         const RowChange& change = changes.Rows.front();
@@ -244,8 +253,9 @@ class Assigner {
                 Failed = true;
                 return false;
             }
-            result = WriteRow(Net, change, Options.Search, Options.Rounds);
-            ++Count;
+            std::vector<PanelRecord> site = Site;
+            site.push_back(panel);
+            result = WriteRow(Net, change, Options.Search, Options.Rounds, site);
         }
         Macs[at] = MacText(panel.Mac);
         std::string error;
@@ -268,6 +278,10 @@ class Assigner {
         return true;
     }
     bool Broken() const { return Failed; }
+    int ExitCode() const {
+        if (Refused) return ExitRefused;
+        return AllOk && !Failed ? ExitOk : ExitFailed;
+    }
 
   private:
     Engine& Net;
@@ -276,8 +290,8 @@ class Assigner {
     std::vector<std::string> Macs;
     std::string AsBuilt, Undo;
     std::vector<RowChange> Changed;
-    bool AllOk = true, Failed = false;
-    int Count = 0;
+    std::vector<PanelRecord> Site;
+    bool AllOk = true, Failed = false, Refused = false;
 };
 
 std::vector<PanelRecord> ByMac(std::vector<PanelRecord> panels) {
@@ -354,7 +368,7 @@ int RunAssign(const AssignOptions& options) {
         Error("cannot name the undo plan: " + error + "; nothing was written (--undo FILE)");
         return ExitRefused;
     }
-    Assigner assigner(engine, options, schedule, macs, asBuilt, undo);
+    Assigner assigner(engine, options, schedule, macs, asBuilt, undo, RecordsOf(site.Panels));
     if (assigner.Done()) {
         Error("every row of the schedule has a panel (" + asBuilt + ")");
         return ExitOk;
@@ -384,7 +398,7 @@ int RunAssign(const AssignOptions& options) {
         else if (given < found.size())
             Error("the schedule has no row left for " + std::to_string(found.size() - given) +
                   " new panel(s)");
-        return assigner.AllVerified() && !assigner.Broken() ? ExitOk : ExitFailed;
+        return assigner.ExitCode();
     }
 
     std::string refused; // the last "at once" said, to say it once
@@ -417,7 +431,7 @@ int RunAssign(const AssignOptions& options) {
             watch.Took(panel.Mac); // assigned, or refused: not new again
         }
     }
-    return assigner.AllVerified() && !assigner.Broken() ? ExitOk : ExitFailed;
+    return assigner.ExitCode();
 }
 
 } // namespace Cli

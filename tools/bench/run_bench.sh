@@ -5,12 +5,24 @@
 # one run: search completeness and latency with 1, 10, 50 and 100 stand-in panels, and (in a
 # second network) with 20 panels on two segments and no default route; start-up
 # time, idle resident memory and idle CPU time of the real program against a minimal Qt
-# Widgets window built with the same flags; `callpanel search` of 1000 panels and `apply` of
-# plans that change 100 and 20 panels, with and without datagrams lost at random. Prints one table and writes it to
-# tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and replaces
-# them in results.md (LOSS_RUNS: runs of the 20-panel loss rows, default 20);
-# BENCH_ONLY=callpanel-search only its searches of 1,000 and 2,000 panels (as root and as a
-# normal user, also with stock Debian's and the package's net.core.rmem_max).
+# Widgets window built with the same flags; and callpanel's rows (below). Prints one table and
+# writes it to tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and
+# replaces them in results.md; CALLPANEL_SECTIONS picks some of their groups:
+#   search       search of 1,000 panels at 0, 10 and 20 % loss each way
+#   search2000   search of 2,000 panels as root and with the receive buffer that stock Debian's
+#                and the package's net.core.rmem_max give a normal user (BENCH_ONLY=callpanel-search:
+#                these two groups only)
+#   set          set on a unique name among 1,000 panels at 0 and 20 % loss: time to the write
+#   delete       delete-cards on one of 1,000 panels at 0 and 30 % loss
+#   apply        callpanel-bench-minimal (the protocol's least) against apply of 100 and 1,000
+#                changed panels on a clean network, and apply under loss (LOSS_RUNS: runs of the
+#                20-panel loss rows, default 20)
+#   commission   check and report of 2,000 panels beyond their search; assign --watch of 50 new
+#                panels powered a second apart, from each one's first answer to verified
+# Every row counts the requests that left the tool's namespace (nftables counters) and notes
+# the load. Nothing outside the test networks is changed, the machine's net.core.rmem_max
+# included; every callpanel run and each test network is bounded by a timeout
+# (CLI_TIMEOUT, BENCH_TIMEOUT), and INT, TERM or HUP end the run and its networks at once.
 set -euo pipefail
 # shellcheck source=SCRIPTDIR/../../tests/lib/x11.sh
 . "$(dirname "$0")/../../tests/lib/x11.sh"
@@ -65,7 +77,7 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
     trap 'rm -f "$segments_row" "$callpanel_rows"' EXIT
     case ${BENCH_ONLY:-} in
     callpanel-search) sections=${CALLPANEL_SECTIONS:-search search2000} ;;
-    *) sections=${CALLPANEL_SECTIONS:-search search2000 set delete apply} ;;
+    *) sections=${CALLPANEL_SECTIONS:-search search2000 set delete apply commission} ;;
     esac
     in_testnet --panels 100 -- \
         env BUILD_DIR="$build" BENCH_PART=callpanel BENCH_ROW="$callpanel_rows" \
@@ -135,14 +147,14 @@ start_standins() {
 
 # callpanel on a site that behaves like one: a thousand panels answering one search, and plans
 # applied while datagrams are lost at random at the panels (nftables numgen; no netem here).
-# SECTIONS names the groups of rows to measure (search search2000 set delete apply).
+# SECTIONS names the groups of rows to measure (search search2000 set delete apply commission).
 if [ "${BENCH_PART:-}" = callpanel ]; then
     ms_now() { echo $(($(date +%s%N) / 1000000)); }
     # Milliseconds from $EPOCHREALTIME value $1 to $2.
     ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
     # Each line of standard input after the time it came ($EPOCHREALTIME: no process per line).
     stamp() { while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done; }
-    section() { [[ " ${SECTIONS:-search search2000 set delete apply} " == *" $1 "* ]]; }
+    section() { [[ " ${SECTIONS:-search search2000 set delete apply commission} " == *" $1 "* ]]; }
     # Bounds every callpanel run: a benchmark never waits for ever.
     run_cli() { timeout -k 5 "${CLI_TIMEOUT:-120}" "$@"; }
     load() { cut -d' ' -f1 /proc/loadavg; }
@@ -382,6 +394,69 @@ EOT
             apply_runs 20 "$pct" "${LOSS_RUNS:-20}"
             stop "${started[@]}"
         done
+    fi
+    if section commission; then
+        echo "=== callpanel check and report of 2000 panels, beyond their search"
+        start_site 20
+        run_cli "$cli" search --format csv >"$work/site2000.csv"
+        [ "$(($(wc -l <"$work/site2000.csv") - 1))" -eq 2000 ] || { echo "the site lacks panels" >&2; exit 1; }
+        declare -A took=()
+        for what in search check report; do
+            times=()
+            for ((r = 0; r < 3; r++)); do
+                case $what in
+                search) args=(search --format csv) ;;
+                check) args=(check "$work/site2000.csv" --format csv) ;;
+                report) args=(report "$work/site2000.csv" --html "$work/site2000.html") ;;
+                esac
+                rm -f "$work/site2000.html"
+                t0=$(ms_now)
+                rc=0
+                run_cli "$cli" "${args[@]}" >"$work/c.out" 2>"$work/c.err" || rc=$?
+                times+=($(($(ms_now) - t0)))
+                echo "$what of 2000 panels, run $r: exit $rc in ${times[-1]} ms; $(tail -n1 "$work/c.err")"
+                [ "$rc" -eq 0 ] || { echo "$what failed: $(cat "$work/c.err")" >&2; exit 1; }
+            done
+            took[$what]=$(median "${times[@]}")
+            [ "$what" = search ] && continue
+            rows=$(grep -c ',as planned,' "$work/c.out" || true)
+            crows+=("| callpanel $what of 2000 panels against their plan | $([ "$what" = check ] && echo "$rows of 2000 as planned, exit 0" || echo "$(stat -c %s "$work/site2000.html") bytes of HTML, exit 0") in 3 of 3 runs | $((took[$what] - took[search])) ms beyond the search (median $((took[$what])) ms; search $((took[search])) ms) | goal: 2000 ms beyond; load $(load) |")
+        done
+        stop "${started[@]}"
+
+        echo "=== callpanel assign --watch, 50 new panels powered a second apart"
+        {
+            echo "# location,type,address,facility,ip,mask,gateway,server,unlock"
+            for ((n = 1; n <= 50; n++)); do
+                echo "Entrance $n,flat,$(printf '%02d' "$n")01000000,0,10.83.1.$n,255.255.0.0,10.83.0.1,10.83.0.254,7"
+            done
+        } >"$work/schedule.csv"
+        rm -f "$work/schedule-as-built.csv"
+        timeout -k 5 180 "$cli" assign "$work/schedule.csv" --watch > >(stamp >"$work/assign.out") 2>"$work/assign.err" &
+        assign_pid=$!
+        track "$assign_pid"
+        wait_for 30 grep -qs '^callpanel: watching' "$work/assign.err" || { echo "assign did not start" >&2; exit 1; }
+        ip netns exec "${panel_ns[0]}" "$standin" --alike --ip 192.168.1.100 --identity H00000000010 \
+            --panels 50 --appear-every 1 --exit-after 300 > >(stamp >"$work/factory.out") 2>&1 &
+        factory_pid=$!
+        track "$factory_pid"
+        rc=0
+        wait "$assign_pid" || rc=$?
+        untrack "$assign_pid"
+        stop "$factory_pid"
+        sleep 0.2 # the stamping of the last lines
+        # Panel n first answered with the first search reply count above n; it was verified
+        # with the n-th "verified" line of assign.
+        mapfile -t delays < <(awk '
+            FILENAME ~ /factory/ && / search from / { for (i = 1; i <= NF; i++) if ($i == "->") c = $(i + 1)
+                while (heard < c) first[++heard] = $1 }
+            FILENAME ~ /assign/ && / verified$/ { done[++v] = $1 }
+            END { for (n = 1; n <= v; n++) if (n in first) printf "%d\n", (done[n] - first[n]) * 1000 }' \
+            "$work/factory.out" "$work/assign.out")
+        verified=$(grep -c ' verified$' "$work/assign.out" || true)
+        echo "assign: exit $rc, $verified of 50 verified; first answer to verified (ms): ${delays[*]}"
+        [ "${#delays[@]}" -gt 0 ] || { echo "assign verified nothing" >&2; exit 1; }
+        crows+=("| callpanel assign --watch, 50 new panels powered a second apart | exit $rc; $verified of 50 verified | first answer to verified: $(median "${delays[@]}") ms (median; worst $(worst "${delays[@]}") ms) | goal: median 500 ms; load $(load) |")
     fi
     printf '%s\n' "${crows[@]}" | tee "$BENCH_ROW"
     exit 0
