@@ -196,7 +196,7 @@ void PlanTest::readPlan_data() {
                       24)
         << "" << QStringList{"1:0:the plan is not a text file"};
     QTest::newRow("workbook refused, not taken for Windows-1252")
-        << QByteArray("PK\x03\x04\x14\0\x06\0\x08\0\0\0!\0\xA6\xE9\x8C", 19) << ""
+        << QByteArray("PK\x03\x04\x14\0\x06\0\x08\0\0\0!\0\xA6\xE9\x8C", 17) << ""
         << QStringList{"1:0:the plan is not a text file"};
     QTest::newRow("zero byte reported whole")
         << QByteArray("mac\n00:50\0:2A\x1B[2J\n", 18) << "2"
