@@ -19,8 +19,8 @@ namespace {
 
 // A panel by the last byte of its MAC and of its IP (10.1.2.x/24); the rest of its identity
 // from the IP, so that panels differ.
-PanelRecord Panel(const QString& spec) {
-    const QStringList part = spec.split(' ');
+PanelRecord Panel(const QString& fields) {
+    const QStringList part = fields.split(' ');
     PanelRecord r = MakeRecord("H01020304051", {0x00, 0x50, 0x2A, 0x10, 0x00, 0xA5}, {10, 1, 2, 20},
                                {255, 255, 255, 0}, {10, 1, 2, 1}, {10, 1, 2, 2}, "V1", 0, 5);
     r.Mac[5] = uint8_t(part[0].toUInt(nullptr, 16));
