@@ -372,7 +372,11 @@ int RunApply(const ApplyOptions& options) {
     CatchInterrupts(ExitInterrupted);
     // A panel of the plan that did not answer is absent only once every panel there has surely
     // been heard; so is a clash with a panel outside the plan.
-    const Searched searched = SearchUntil(engine, PlanSearch(options.Search));
+    std::vector<Mac> macs;
+    for (const PlanRow& row : plan.Rows)
+        if (const auto cell = row.Cells.find("mac"); cell != row.Cells.end())
+            if (const auto mac = ParseMac(cell->second)) macs.push_back(*mac);
+    const Searched searched = SearchUntil(engine, PlanSearch(options.Search, macs));
     if (!options.DryRun && RefuseIncompleteView(searched.All, engine)) return ExitRefused;
     ReportLoss(searched.All, engine);
     if (!options.DryRun && !searched.Decided)

@@ -51,8 +51,17 @@ std::string Engine::RouteOf(const PanelRecord& panel) {
 }
 
 bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Clock::time_point until,
-                        const std::function<bool()>& ready) {
-    if (Changed.wait_until(lock, until, ready)) return true;
+                        const std::function<bool()>& ready, Millis quiet) {
+    for (auto now = Clock::now();; now = Clock::now()) {
+        if (ready()) {
+            const auto calm = LastSearchReply + quiet;
+            if (now >= calm || now >= until) return true;
+            Changed.wait_until(lock, std::min(calm, until));
+            continue;
+        }
+        if (now >= until) break;
+        Changed.wait_until(lock, until);
+    }
     lock.unlock();
     Udp.Settle(SettleLimit);
     lock.lock();
@@ -93,7 +102,8 @@ Collected Engine::Search(const SearchPlan& plan) {
             std::unique_lock<std::mutex> lock(Lock);
             // Done ends a round early only once the view is whole.
             finished = AwaitReady(
-                lock, roundEnd, [&] { return done() && (collected.Whole || Dropped() == before); });
+                lock, roundEnd, [&] { return done() && (collected.Whole || Dropped() == before); },
+                plan.Quiet);
         }
         if (finished && !collected.Whole) {
             // A round ended early is whole only when nothing was dropped up to the replies
@@ -142,6 +152,74 @@ bool Engine::Write(const PanelRecord& current, const PanelRecord& pending,
     return SendAndAwait(message, length, RouteOf(current), WriteSources, credits, wait);
 }
 
+std::size_t Engine::WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
+                             const std::function<bool(std::size_t)>& next) {
+    replied.assign(writes.size(), false);
+    struct Flight {
+        std::size_t At;
+        Clock::time_point Until;
+    };
+    std::vector<Flight> flying;
+    const auto shares = [&](std::size_t a, std::size_t b) {
+        const PanelRecord &x = writes[a].Current, &y = writes[b].Current;
+        const PanelRecord &xp = writes[a].Pending, &yp = writes[b].Pending;
+        for (const auto* i : {x.Ip, xp.Ip})
+            for (const auto* j : {y.Ip, yp.Ip})
+                if (std::memcmp(i, j, sizeof x.Ip) == 0) return true;
+        return false;
+    };
+    std::size_t sent = 0;
+    bool stopped = false;
+    std::unique_lock<std::mutex> lock(Lock);
+    std::size_t seen = WriteSources.size();
+    const auto credit = [&] {
+        for (; seen < WriteSources.size(); ++seen)
+            for (auto f = flying.begin(); f != flying.end(); ++f)
+                if (writes[f->At].Credits(WriteSources[seen])) {
+                    replied[f->At] = true;
+                    flying.erase(f);
+                    break;
+                }
+    };
+    while ((!stopped && sent < writes.size()) || !flying.empty()) {
+        credit();
+        const bool room = !stopped && sent < writes.size() && flying.size() < WritesInFlight &&
+                          std::none_of(flying.begin(), flying.end(),
+                                       [&](const Flight& f) { return shares(f.At, sent); });
+        if (room) {
+            lock.unlock();
+            if (!next(sent)) {
+                stopped = true;
+            } else {
+                MessageBuffer message;
+                PanelRecord staged = writes[sent].Pending;
+                const int length = ComposeWrite(message, Signature, writes[sent].Current, staged);
+                ++Writes;
+                Send(message, length, RouteOf(writes[sent].Current));
+                flying.push_back({sent, Clock::now() + CommandWait});
+                ++sent;
+            }
+            lock.lock();
+            continue;
+        }
+        if (flying.empty()) break;
+        const auto until = std::min_element(flying.begin(), flying.end(), [](auto& a, auto& b) {
+                               return a.Until < b.Until;
+                           })->Until;
+        if (Changed.wait_until(lock, until) == std::cv_status::timeout &&
+            Clock::now() >= until) {
+            // Replies already at the socket count before a write is given up.
+            lock.unlock();
+            Udp.Settle(SettleLimit);
+            lock.lock();
+            credit();
+            const auto now = Clock::now();
+            std::erase_if(flying, [&](const Flight& f) { return f.Until <= now; });
+        }
+    }
+    return sent;
+}
+
 bool Engine::DeleteCards(const PanelRecord& panel,
                          const std::function<bool(const std::string&)>& credits, int attempts,
                          Millis wait) {
@@ -170,6 +248,7 @@ void Engine::Dispatch(const char* sourceAddress, unsigned, const uint8_t* data, 
         std::lock_guard<std::mutex> guard(Lock);
         Routes[panel.Record] = panel.Via;
         SearchReplies.push_back(std::move(panel));
+        LastSearchReply = Clock::now();
         break;
     }
     case CMD_WRITE: {

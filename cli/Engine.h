@@ -53,6 +53,11 @@ class Engine final : public DatagramHandler, public PanelLink {
                const std::function<bool(const std::string&)>& credits) override {
         return Write(current, pending, credits, CommandWait);
     }
+    // Several writes in flight at once, none sharing an address that answers for another: a
+    // write reply names no panel.
+    static constexpr std::size_t WritesInFlight = 8;
+    std::size_t WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
+                         const std::function<bool(std::size_t)>& next) override;
     // Sends the card deletion up to `attempts` times, each followed by up to `wait` for its
     // reply, until one comes from an address `credits` accepts; true when one came. A panel
     // deletes its cards the same whether told once or twice.
@@ -79,16 +84,18 @@ class Engine final : public DatagramHandler, public PanelLink {
                       const std::vector<std::string>& sources,
                       const std::function<bool(const std::string&)>& credits, Millis wait);
     uint64_t Dropped() const;
-    // Waits until `until` for `ready`, then lets the replies already at the socket through
-    // before asking it once more. `lock` holds Lock on entry and on return.
+    // Waits until `until` for `ready` to hold with no search reply for `quiet`, then lets the
+    // replies already at the socket through before asking it once more. `lock` holds Lock on
+    // entry and on return.
     bool AwaitReady(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until,
-                    const std::function<bool()>& ready);
+                    const std::function<bool()>& ready, Millis quiet = Millis(0));
 
     TUDPR Udp;
     std::mutex Lock; // guards everything below, shared with the receiver thread
     std::condition_variable Changed;
     std::vector<FoundPanel> SearchReplies;
     std::size_t SearchEnd = 0; // SearchReplies taken by the last Search
+    std::chrono::steady_clock::time_point LastSearchReply{};
     // The local address of each panel's last search reply (SamePanel records are one key), so
     // that a write of a thousand rows does not scan every reply for each.
     std::map<PanelRecord, std::string, PanelOrder> Routes;

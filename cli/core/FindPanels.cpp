@@ -32,12 +32,23 @@ Collected SearchFor(PanelLink& link, const SearchOptions& search, int requests,
 
 Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
     Searched out;
-    std::set<PanelRecord, PanelOrder> known;
+    using Known = std::set<PanelRecord, PanelOrder>;
+    Known known;
+    std::vector<bool> wanted(std::size_t(std::max(how.WantedKeys, 0)));
+    int wantedHeard = 0;
+    const auto want = [&](const PanelRecord& r) {
+        const int key = how.WantedKey ? how.WantedKey(r) : -1;
+        if (key < 0 || key >= how.WantedKeys || wanted[std::size_t(key)]) return;
+        wanted[std::size_t(key)] = true;
+        ++wantedHeard;
+    };
     const auto start = link.Now();
     const auto add = [&](const Collected& round) {
-        std::set<PanelRecord, PanelOrder> heard;
-        for (const FoundPanel& p : round.Replies)
+        Known heard;
+        for (const FoundPanel& p : round.Replies) {
             heard.insert(p.Record);
+            want(p.Record);
+        }
         known.insert(heard.begin(), heard.end());
         out.Heard.Round(known.size(), heard.size(), round.Whole);
         if (round.Whole)
@@ -48,15 +59,45 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         out.All.Dropped += round.Dropped;
         out.All.Whole = out.All.Whole || round.Whole;
         out.Found = Distinct(out.All.Replies);
+        out.AllWanted = wantedHeard == how.WantedKeys;
+        out.Elapsed = std::chrono::duration_cast<Millis>(link.Now() - start);
     };
-    for (int round = 0; round < how.Most; ++round) {
-        if (round > 0 && how.Deadline.count() > 0 && link.Now() - start >= how.Deadline) break;
+    // Whether the round so far heard every panel known before it and the panels wanted; taken
+    // reply by reply, as the engine asks on every one.
+    struct Round {
+        std::size_t Taken = 0, KnownHeard = 0;
+        Known Heard;
+        int WantedHeard = 0;
+        std::vector<bool> Wanted;
+    };
+    const auto answered = [&](Round& round, const Replies& since) {
+        for (; round.Taken < since.size(); ++round.Taken) {
+            const PanelRecord& r = since[round.Taken];
+            if (round.Heard.insert(r).second && known.count(r)) ++round.KnownHeard;
+            const int key = how.WantedKey ? how.WantedKey(r) : -1;
+            if (key >= 0 && key < how.WantedKeys && !round.Wanted[std::size_t(key)]) {
+                round.Wanted[std::size_t(key)] = true;
+                ++round.WantedHeard;
+            }
+        }
+        return !round.Heard.empty() && round.KnownHeard == known.size() &&
+               round.WantedHeard == how.WantedKeys;
+    };
+    for (int n = 0; n < how.Most; ++n) {
+        if (n > 0 && how.Deadline.count() > 0 && link.Now() - start >= how.Deadline) break;
         SearchPlan plan;
-        plan.Every = round < how.Least ? how.Every : how.Then;
+        plan.Every = n < how.Least ? how.Every : how.Then;
         plan.LossRetries = 0; // a round with drops is not counted: the rounds go on anyway
-        plan.Continue = round > 0;
+        plan.Continue = n > 0;
+        Round round;
+        if (how.Quiet.count() > 0) {
+            round.Wanted = wanted; // heard in earlier rounds
+            round.WantedHeard = wantedHeard;
+            plan.Quiet = how.Quiet;
+            plan.Done = [&](const Replies& since) { return answered(round, since); };
+        }
         add(link.Search(plan));
-        if (round + 1 < how.Least) continue;
+        if (n + 1 < how.Least) continue;
         if (how.Decided && how.Decided(out)) {
             out.Decided = true;
             break;
@@ -85,12 +126,12 @@ bool NobodyOrSure(const Searched& searched) {
 
 // Two panels answering as the name decide at once: the command is refused whatever else answers.
 // One: a twin may sit behind a link like its own, whatever the rest of the site measures.
-std::function<bool(const Searched&)> NameDecided(const std::string& name) {
-    return [name](const Searched& searched) {
+std::function<bool(const Searched&)> NameDecided(const std::string& name, bool late) {
+    return [name, late](const Searched& searched) {
         const auto matches = Matching(searched.Found, name);
         if (matches.size() > 1) return true;
         if (!NobodyOrSure(searched)) return false;
-        if (matches.empty()) return true;
+        if (matches.empty()) return !late || searched.Elapsed >= LateReplies;
         const auto it = searched.Answered.find(matches.front()->Record);
         const int answered = it == searched.Answered.end() ? 0 : it->second;
         return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= Unsure;
@@ -113,26 +154,40 @@ RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
     how.Least = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
-    how.Decided = NameDecided(name);
+    how.Quiet = ReplyQuiet;
+    how.WantedKey = [name](const PanelRecord& r) { return Answers(r, name) ? 0 : -1; };
+    how.WantedKeys = 1;
+    how.Decided = NameDecided(name, true);
     return how;
 }
 
-RoundSearch PlanSearch(const SearchOptions& search) {
+RoundSearch PlanSearch(const SearchOptions& search, const std::vector<Mac>& macs) {
     RoundSearch how;
     how.Least = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
-    how.Decided = NobodyOrSure;
+    how.Quiet = ReplyQuiet;
+    std::vector<Mac> sorted = macs;
+    std::sort(sorted.begin(), sorted.end());
+    sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
+    how.WantedKeys = int(sorted.size());
+    how.WantedKey = [sorted](const PanelRecord& r) {
+        const auto it = std::lower_bound(sorted.begin(), sorted.end(), MacOf(r));
+        return it != sorted.end() && *it == MacOf(r) ? int(it - sorted.begin()) : -1;
+    };
+    how.Decided = [](const Searched& searched) {
+        return NobodyOrSure(searched) && (searched.AllWanted || searched.Elapsed >= LateReplies);
+    };
     return how;
 }
 
 RoundSearch CardSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
+    how.Every = how.Then = CardRound;
     how.Least = std::max(search.Repeat, Hearing::RoundsNeeded(CardAnswerShare));
     // The rounds that the certainty needs come first: the deadline only stops more of them.
     how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.Least);
-    how.Then = how.Every;
     how.LateReplies = LateReplies;
-    how.Decided = NameDecided(name);
+    how.Decided = NameDecided(name, false);
     return how;
 }
 
@@ -145,15 +200,18 @@ std::string Joined(const std::vector<std::string>& parts, const char* separator)
     return out;
 }
 
+bool Answers(const PanelRecord& panel, const std::string& name) {
+    const auto mac = ParseMac(name);
+    if (mac && MacOf(panel) == *mac) return true;
+    const auto cells = PanelCells(panel, "");
+    return cells[4] == name || cells[10] == name;
+}
+
 std::vector<const FoundPanel*> Matching(const std::vector<FoundPanel>& found,
                                         const std::string& name) {
-    const auto mac = ParseMac(name);
     std::vector<const FoundPanel*> matches;
-    for (const FoundPanel& p : found) {
-        const auto cells = PanelCells(p.Record, p.Via);
-        if ((mac && MacOf(p.Record) == *mac) || cells[4] == name || cells[10] == name)
-            matches.push_back(&p);
-    }
+    for (const FoundPanel& p : found)
+        if (Answers(p.Record, name)) matches.push_back(&p);
     return matches;
 }
 

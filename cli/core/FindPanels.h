@@ -33,14 +33,21 @@ Collected SearchFor(PanelLink& link, const SearchOptions& search, int requests,
 // Searches in rounds, a request each, until a decision can be taken: one that rests on not
 // hearing a panel waits for the loss measured to allow it (Hearing).
 struct RoundSearch {
-    Millis Every = SearchEvery;
-    int Least = 1;      // rounds at least
-    int Most = 1000;    // rounds at most
-    Millis Deadline{0}; // no round starts after it (from the first request); 0: none
-    // The rounds after the least: on a clean network the rounds that make sure cost little.
-    // None ends when the panels known have answered it: a panel that always answers a little
-    // after them would never be heard.
+    Millis Every = SearchEvery; // the least rounds last this long at most
+    int Least = 1;              // rounds at least
+    int Most = 1000;            // rounds at most
+    Millis Deadline{0};         // no round starts after it (from the first request); 0: none
+    // The rounds after the least last this long at most.
     Millis Then{100};
+    // 0: every round lasts its whole length. Otherwise a round ends once every panel known
+    // before it has answered it, every panel wanted has been heard and no reply came for this
+    // long: on a clean network the rounds that make sure cost little, and a panel that answers
+    // a little after the others is awaited as soon as it is known.
+    Millis Quiet{0};
+    // The panels awaited before any is known: WantedKey gives a reply's key in
+    // [0, WantedKeys), or -1 for a reply not wanted.
+    std::function<int(const PanelRecord&)> WantedKey;
+    int WantedKeys = 0;
     // Once decided, one more round that listens this long for late replies; 0: none.
     Millis LateReplies{0};
     // The panels heard so far and the loss measured allow the decision.
@@ -52,7 +59,9 @@ struct Searched {
     Hearing Heard;
     // The rounds counted in Heard that each panel answered.
     std::map<PanelRecord, int, PanelOrder> Answered;
-    bool Decided = false; // false: the deadline or the last round came first
+    bool AllWanted = true;  // every key of RoundSearch::WantedKey heard
+    Millis Elapsed{0};      // from the first request to the end of the last round
+    bool Decided = false;   // false: the deadline or the last round came first
 };
 Searched SearchUntil(PanelLink& link, const RoundSearch& how);
 
@@ -62,16 +71,21 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how);
 // until the site is surely whole. `delete-cards NAME`: at least the rounds that 40 % loss each way
 // needs (a twin may sit behind a worse link than the panel named), more when the loss measured is
 // worse, whole rounds, and then a listen for late replies. Nobody heard: nothing to measure,
-// decided after the least rounds.
+// decided after the least rounds. A panel that set or apply names and that did not answer is
+// absent only once LateReplies have passed as well: it may answer late, not only through loss.
 inline constexpr int SearchRoundsMost = 40;
 inline constexpr double CardAnswerShare = 0.6 * 0.6;
 inline constexpr Millis LateReplies{2000};
+inline constexpr Millis ReplyQuiet{5};
+inline constexpr Millis CardRound{100};
 RoundSearch SiteSearch(const SearchOptions& search);
 RoundSearch NameSearch(const SearchOptions& search, const std::string& name);
-RoundSearch PlanSearch(const SearchOptions& search);
+// `macs`: the MACs of the plan's rows.
+RoundSearch PlanSearch(const SearchOptions& search, const std::vector<Mac>& macs);
 RoundSearch CardSearch(const SearchOptions& search, const std::string& name);
 
 // A panel named by its MAC, its current IP address or its identity.
+bool Answers(const PanelRecord& panel, const std::string& name);
 std::vector<const FoundPanel*> Matching(const std::vector<FoundPanel>& found,
                                         const std::string& name);
 

@@ -33,13 +33,15 @@ using Replies = std::vector<PanelRecord>;
 // reply), `Requests` have been sent and the last one's `Every` has passed, or `Deadline` (from
 // the first request; zero: none) has passed, whichever comes first. A search whose rounds all
 // saw the system drop datagrams is not whole: up to `LossRetries` further requests follow, and
-// only a round without drops lets Done end it.
+// only a round without drops lets Done end it. With `Quiet`, Done ends a round only once no reply
+// has come for that long: the replies of one request come as a burst, and its tail counts.
 struct SearchPlan {
     Millis Every{250};
     int Requests = 1;
     Millis Deadline{0};
     int LossRetries = 3;
     std::function<bool(const Replies&)> Done;
+    Millis Quiet{0};
     // Also the replies that came after the previous search returned: rounds of one search,
     // with no gap between them.
     bool Continue = false;

@@ -6,10 +6,18 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "Found.h"
 
 namespace Cli {
+
+// One write: the panel's current block, what to write over it (the unlocking time as the typed
+// digit), and the reply sources that answer for it.
+struct WriteRequest {
+    PanelRecord Current{}, Pending{};
+    std::function<bool(const std::string&)> Credits;
+};
 
 class PanelLink {
   public:
@@ -19,6 +27,19 @@ class PanelLink {
     // when one came. `pending` holds the unlocking time as the typed digit.
     virtual bool Write(const PanelRecord& current, const PanelRecord& pending,
                        const std::function<bool(const std::string&)>& credits) = 0;
+    // Sends the writes in order, each once, and sets `replied[n]` when a reply credited to write
+    // n came. `next(n)` is asked before write n goes: false sends none from there on. Returns
+    // how many were sent. Here one after the other; the engine keeps several in flight.
+    virtual std::size_t WriteAll(const std::vector<WriteRequest>& writes,
+                                 std::vector<bool>& replied,
+                                 const std::function<bool(std::size_t)>& next) {
+        replied.assign(writes.size(), false);
+        for (std::size_t n = 0; n < writes.size(); ++n) {
+            if (!next(n)) return n;
+            replied[n] = Write(writes[n].Current, writes[n].Pending, writes[n].Credits);
+        }
+        return writes.size();
+    }
     // The clock that deadlines are measured on.
     virtual std::chrono::steady_clock::time_point Now() const {
         return std::chrono::steady_clock::now();

@@ -18,22 +18,26 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (control.Interrupted()) break;
         const auto todo = rounds.ToWrite();
-        for (std::size_t n = 0; n < todo.size(); ++n) {
-            const std::size_t at = todo[n];
-            if (control.Interrupted()) {
-                rounds.Skip(at);
-                continue;
-            }
+        std::vector<WriteRequest> writes;
+        for (const std::size_t at : todo) {
+            const PanelRecord current = rounds.Latest(at), pending = rounds.Pending(at);
+            writes.push_back({current, pending, [current, pending](const std::string& source) {
+                                  return CreditsWrite(source, current, pending);
+                              }});
+        }
+        std::vector<bool> replied;
+        const std::size_t sent = link.WriteAll(writes, replied, [&](std::size_t n) {
+            if (control.Interrupted()) return false;
             control.Progress("round " + std::to_string(round + 1) + ": " +
                              std::to_string(total - todo.size() + n) + " of " +
                              std::to_string(total) + " rows done");
-            const PanelRecord current = rounds.Latest(at);
-            const PanelRecord pending = rounds.Pending(at);
-            const bool replied = link.Write(current, pending, [&](const std::string& source) {
-                return CreditsWrite(source, current, pending);
-            });
-            rounds.Wrote(at, replied);
-        }
+            return true;
+        });
+        for (std::size_t n = 0; n < todo.size(); ++n)
+            if (n < sent)
+                rounds.Wrote(todo[n], replied[n]);
+            else
+                rounds.Skip(todo[n]);
         // Ends once every row written holds, or has answered after a whole round (its last
         // reply counts: an earlier one may answer an older search).
         const auto start = Clock::now();

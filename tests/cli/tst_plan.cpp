@@ -910,11 +910,16 @@ class RecordedLink final : public Cli::PanelLink {
         Cli::Collected round;
         round.Searches = 1;
         round.Whole = true;
-        for (const QChar c : text)
+        Cli::Replies records;
+        for (const QChar c : text) {
             round.Replies.push_back({Panel(c), "10.0.0.1", ""});
-        Lengths += QString::number(plan.Every.count()) + " ";
+            records.push_back(Panel(c));
+        }
+        // A round that Done ends early ("q") is taken to last 20 ms.
+        const bool early = plan.Done && plan.Done(records);
+        Lengths += early ? QString("q ") : QString::number(plan.Every.count()) + " ";
         Gaps += Sent > 1 && !plan.Continue; // a reply between two rounds would be lost
-        Clock += plan.Every;
+        Clock += early ? Cli::Millis(20) : plan.Every;
         return round;
     }
     bool Write(const PanelRecord&, const PanelRecord&,
@@ -950,7 +955,8 @@ void PlanTest::searchUntil_data() {
     QTest::newRow("search, the list may be short")
         << "search" << 500 << QStringList{"abcd", "efgh", "ijkl", "mnop", "qrst"}
         << Cli::SearchRoundsMost << false << "abcdefghijklmnopqrst";
-    // A twin of the named panel would be heard as surely as the panel itself is: 5 rounds.
+    // A twin of the named panel would be heard as surely as the panel itself is: 5 rounds, each
+    // ended once every panel known has answered it.
     QTest::newRow("set, clean site")
         << "set a" << 8000 << site << 5 << true << "abcdefghijklmnopqrst";
     // The rest of the site answers every round and the named panel 2 of 3: its own loss counts.
@@ -964,12 +970,24 @@ void PlanTest::searchUntil_data() {
     // answering.
     QTest::newRow("set, a twin heard in round 4")
         << "set a" << 8000 << QStringList{"ab", "ab", "ab", "abA"} << 4 << true << "aAb";
-    // No round starts after 1 s: 250 ms, then 100 ms each.
+    // No round starts after 1 s: 100 ms each while a panel known is missing, 20 ms otherwise.
     QTest::newRow("set, deadline first")
-        << "set a" << 1000 << QStringList{"ab", "b", "a", "b", "a", "b"} << 9 << false << "ab";
+        << "set a" << 1000 << QStringList{"ab", "b", "a", "b", "a", "b"} << 12 << false << "ab";
+    // Nobody answers as the name: absent once the site is sure and 2 s have passed (250 ms, then
+    // 100 ms each), as it may only answer late.
+    QTest::newRow("set, the name silent") << "set a" << 8000 << QStringList{"bcd"} << 19 << true
+                                          << "bcd";
+    // The letters after "apply" are the plan's panels.
+    QTest::newRow("apply, clean: rounds end early")
+        << "apply abcdefghijklmnopqrst" << 8000 << site << 3 << true << "abcdefghijklmnopqrst";
     QTest::newRow("apply, lossy but sure in time")
-        << "apply" << 8000 << QStringList{"abcd", "abd", "bcd", "acd", "abc", "abcd"} << 6 << true
-        << "abcd";
+        << "apply abcd" << 8000 << QStringList{"abcd", "abd", "bcd", "acd", "abc", "abcd"} << 6
+        << true << "abcd";
+    QTest::newRow("apply, a panel of the plan silent: 2 s")
+        << "apply abcde" << 8000 << QStringList{"abcd"} << 19 << true << "abcd";
+    QTest::newRow("apply, a panel of the plan heard late")
+        << "apply abcde" << 8000 << (QStringList{"abcd", "abcd"} << QStringList(20, "abcde")) << 5
+        << true << "abcde";
     // Whole rounds, at least what 40 % loss each way needs, then one that waits for late ones.
     QTest::newRow("delete-cards, clean")
         << "delete-cards a" << 100 << QStringList{"ab"} << 17 << true << "ab";
@@ -987,8 +1005,11 @@ void PlanTest::searchUntil() {
     RecordedLink link(rounds);
     const Cli::SearchOptions options{waitMs, command == "search" ? 2 : 1};
     const std::string name = MacText(RecordedLink::Panel('a').Mac);
+    std::vector<Cli::Mac> macs;
+    for (const QChar c : command.section(' ', 1))
+        macs.push_back(Cli::MacOf(RecordedLink::Panel(c)));
     const Cli::RoundSearch how = command == "search"         ? Cli::SiteSearch(options)
-                                 : command == "apply"        ? Cli::PlanSearch(options)
+                                 : command.startsWith("apply") ? Cli::PlanSearch(options, macs)
                                  : command.startsWith("set") ? Cli::NameSearch(options, name)
                                                              : Cli::CardSearch(options, name);
     const Cli::Searched got = Cli::SearchUntil(link, how);
@@ -1005,11 +1026,14 @@ void PlanTest::searchUntil() {
     // The rounds of delete-cards are whole, and then it listens for late replies; the rounds
     // after the least are short.
     if (command.startsWith("delete"))
-        QCOMPARE(link.Lengths, QString("250 ").repeated(requests - 1) + "2000 ");
+        QCOMPARE(link.Lengths, QString("100 ").repeated(requests - 1) + "2000 ");
     if (QByteArray(QTest::currentDataTag()) == "search, clean: three rounds of 20")
         QCOMPARE(link.Lengths, QString("500 500 100 "));
-    if (QByteArray(QTest::currentDataTag()) == "set, clean site")
-        QCOMPARE(link.Lengths, QString("250 100 100 100 100 "));
+    if (QByteArray(QTest::currentDataTag()).contains("clean") &&
+        (command.startsWith("set") || command.startsWith("apply")))
+        QCOMPARE(link.Lengths, QString("q ").repeated(requests));
+    if (QByteArray(QTest::currentDataTag()).contains("silent"))
+        QCOMPARE(link.Lengths, "250 " + QString("100 ").repeated(requests - 1));
 }
 
 // Which panel a name on the command line stands for, and how a refusal names each of several
