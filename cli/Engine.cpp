@@ -92,6 +92,7 @@ Collected Engine::Search(const SearchPlan& plan) {
     for (int sent = 0;;) {
         const uint64_t before = Dropped();
         Send(message, length);
+        LastSearchSent = Clock::now();
         ++sent;
         ++collected.Searches;
         // A request sent again after drops gets its whole round, past the deadline too.
@@ -206,8 +207,7 @@ std::size_t Engine::WriteAll(const std::vector<WriteRequest>& writes, std::vecto
         const auto until = std::min_element(flying.begin(), flying.end(), [](auto& a, auto& b) {
                                return a.Until < b.Until;
                            })->Until;
-        if (Changed.wait_until(lock, until) == std::cv_status::timeout &&
-            Clock::now() >= until) {
+        if (Changed.wait_until(lock, until) == std::cv_status::timeout && Clock::now() >= until) {
             // Replies already at the socket count before a write is given up.
             lock.unlock();
             Udp.Settle(SettleLimit);
@@ -218,6 +218,14 @@ std::size_t Engine::WriteAll(const std::vector<WriteRequest>& writes, std::vecto
         }
     }
     return sent;
+}
+
+std::vector<FoundPanel> Engine::Unread(Millis listen) {
+    std::this_thread::sleep_until(LastSearchSent + listen);
+    Udp.Settle(SettleLimit);
+    std::lock_guard<std::mutex> guard(Lock);
+    return {SearchReplies.begin() + std::ptrdiff_t(std::min(SearchEnd, SearchReplies.size())),
+            SearchReplies.end()};
 }
 
 bool Engine::DeleteCards(const PanelRecord& panel,

@@ -58,6 +58,7 @@ class Engine final : public DatagramHandler, public PanelLink {
     static constexpr std::size_t WritesInFlight = 8;
     std::size_t WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
                          const std::function<bool(std::size_t)>& next) override;
+    std::vector<FoundPanel> Unread(Millis listen) override;
     // Sends the card deletion up to `attempts` times, each followed by up to `wait` for its
     // reply, until one comes from an address `credits` accepts; true when one came. A panel
     // deletes its cards the same whether told once or twice.
@@ -96,6 +97,7 @@ class Engine final : public DatagramHandler, public PanelLink {
     std::vector<FoundPanel> SearchReplies;
     std::size_t SearchEnd = 0; // SearchReplies taken by the last Search
     std::chrono::steady_clock::time_point LastSearchReply{};
+    std::chrono::steady_clock::time_point LastSearchSent{}; // main thread only
     // The local address of each panel's last search reply (SamePanel records are one key), so
     // that a write of a thousand rows does not scan every reply for each.
     std::map<PanelRecord, std::string, PanelOrder> Routes;

@@ -218,8 +218,8 @@ int main(int argc, char** argv) {
         app.add_subcommand("delete-cards", "tell one panel to delete all its access cards");
     deleteCommand->footer(
         std::string(
-            "Searches at least 16 times, every 250 ms (what 40 % loss each way needs), more\n"
-            "while the loss measured is worse, then listens 2 s for late replies, for\n"
+            "Searches at least 16 times, every 60 ms (what 40 % loss each way needs), more\n"
+            "while the loss measured is worse, then listens 1.5 s for late replies, for\n"
             "panels sharing the identity; refused (exit 2) when --wait comes first. Sends\n"
             "the request until the panel answers (up to 10 times); exit 0 on \"Del\n"
             "Success\", 1 without a reply. Refused (exit 2) when other panels found share\n"

@@ -186,7 +186,7 @@ RoundSearch CardSearch(const SearchOptions& search, const std::string& name) {
     how.Least = std::max(search.Repeat, Hearing::RoundsNeeded(CardAnswerShare));
     // The rounds that the certainty needs come first: the deadline only stops more of them.
     how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.Least);
-    how.LateReplies = LateReplies;
+    how.LateReplies = CardLateReplies;
     how.Decided = NameDecided(name, false);
     return how;
 }

@@ -59,9 +59,9 @@ struct Searched {
     Hearing Heard;
     // The rounds counted in Heard that each panel answered.
     std::map<PanelRecord, int, PanelOrder> Answered;
-    bool AllWanted = true;  // every key of RoundSearch::WantedKey heard
-    Millis Elapsed{0};      // from the first request to the end of the last round
-    bool Decided = false;   // false: the deadline or the last round came first
+    bool AllWanted = true; // every key of RoundSearch::WantedKey heard
+    Millis Elapsed{0};     // from the first request to the end of the last round
+    bool Decided = false;  // false: the deadline or the last round came first
 };
 Searched SearchUntil(PanelLink& link, const RoundSearch& how);
 
@@ -77,7 +77,10 @@ inline constexpr int SearchRoundsMost = 40;
 inline constexpr double CardAnswerShare = 0.6 * 0.6;
 inline constexpr Millis LateReplies{2000};
 inline constexpr Millis ReplyQuiet{5};
-inline constexpr Millis CardRound{100};
+// delete-cards: each request is one more chance for a twin to be heard, however late it answers;
+// after the last one, replies up to this late still count.
+inline constexpr Millis CardRound{60};
+inline constexpr Millis CardLateReplies{1500};
 RoundSearch SiteSearch(const SearchOptions& search);
 RoundSearch NameSearch(const SearchOptions& search, const std::string& name);
 // `macs`: the MACs of the plan's rows.

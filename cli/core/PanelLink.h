@@ -40,6 +40,12 @@ class PanelLink {
         }
         return writes.size();
     }
+    // Waits until `listen` has passed since the last search request went out, then gives the
+    // search replies that came after the last search returned (late ones, unread).
+    virtual std::vector<FoundPanel> Unread(Millis listen) {
+        (void)listen;
+        return {};
+    }
     // The clock that deadlines are measured on.
     virtual std::chrono::steady_clock::time_point Now() const {
         return std::chrono::steady_clock::now();

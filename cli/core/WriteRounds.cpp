@@ -14,7 +14,28 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
                                      int maxRounds, const RunControl& control) {
     using Clock = std::chrono::steady_clock;
     const std::size_t total = rounds.ToWrite().size();
-    std::vector<PanelRecord> last;
+    std::vector<PanelRecord> last, late;
+    // A row's panel answers for its row alone: its late replies are older than the read-back.
+    // Another panel's late reply counts where it holds an IP address or identity that a row
+    // writes; a clash among other panels alone is none of this run's.
+    std::set<Mac> rowMacs;
+    std::set<std::string> written;
+    const auto ipOf = [](const PanelRecord& r) { return std::string(r.Ip, r.Ip + 4); };
+    const auto identityOf = [](const PanelRecord& r) {
+        return std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength);
+    };
+    for (std::size_t at = 0; at < rounds.Size(); ++at) {
+        rowMacs.insert(MacOf(rounds.Row(at).Current));
+        if (rounds.Row(at).Kind != RowKind::Write) continue;
+        written.insert("ip " + ipOf(rounds.Pending(at)));
+        written.insert("id " + identityOf(rounds.Pending(at)));
+    }
+    const auto keepLate = [&](const std::vector<FoundPanel>& replies) {
+        for (const FoundPanel& p : replies)
+            if (!rowMacs.count(MacOf(p.Record)) && (written.count("ip " + ipOf(p.Record)) ||
+                                                    written.count("id " + identityOf(p.Record))))
+                late.push_back(p.Record);
+    };
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (control.Interrupted()) break;
         const auto todo = rounds.ToWrite();
@@ -38,6 +59,7 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
                 rounds.Wrote(todo[n], replied[n]);
             else
                 rounds.Skip(todo[n]);
+        keepLate(link.Unread(Millis(0)));
         // Ends once every row written holds, or has answered after a whole round (its last
         // reply counts: an earlier one may answer an older search).
         const auto start = Clock::now();
@@ -54,6 +76,8 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     control.Progress("");
     for (std::size_t at : rounds.ToWrite())
         if (control.Interrupted()) rounds.Skip(at);
+    keepLate(link.Unread(ReadBackListen));
+    last.insert(last.end(), late.begin(), late.end());
     return last;
 }
 

@@ -975,8 +975,8 @@ void PlanTest::searchUntil_data() {
         << "set a" << 1000 << QStringList{"ab", "b", "a", "b", "a", "b"} << 12 << false << "ab";
     // Nobody answers as the name: absent once the site is sure and 2 s have passed (250 ms, then
     // 100 ms each), as it may only answer late.
-    QTest::newRow("set, the name silent") << "set a" << 8000 << QStringList{"bcd"} << 19 << true
-                                          << "bcd";
+    QTest::newRow("set, the name silent")
+        << "set a" << 8000 << QStringList{"bcd"} << 19 << true << "bcd";
     // The letters after "apply" are the plan's panels.
     QTest::newRow("apply, clean: rounds end early")
         << "apply abcdefghijklmnopqrst" << 8000 << site << 3 << true << "abcdefghijklmnopqrst";
@@ -1008,10 +1008,10 @@ void PlanTest::searchUntil() {
     std::vector<Cli::Mac> macs;
     for (const QChar c : command.section(' ', 1))
         macs.push_back(Cli::MacOf(RecordedLink::Panel(c)));
-    const Cli::RoundSearch how = command == "search"         ? Cli::SiteSearch(options)
+    const Cli::RoundSearch how = command == "search"           ? Cli::SiteSearch(options)
                                  : command.startsWith("apply") ? Cli::PlanSearch(options, macs)
-                                 : command.startsWith("set") ? Cli::NameSearch(options, name)
-                                                             : Cli::CardSearch(options, name);
+                                 : command.startsWith("set")   ? Cli::NameSearch(options, name)
+                                                               : Cli::CardSearch(options, name);
     const Cli::Searched got = Cli::SearchUntil(link, how);
     QCOMPARE(link.Sent, requests);
     QCOMPARE(got.Decided, decided);
@@ -1026,7 +1026,7 @@ void PlanTest::searchUntil() {
     // The rounds of delete-cards are whole, and then it listens for late replies; the rounds
     // after the least are short.
     if (command.startsWith("delete"))
-        QCOMPARE(link.Lengths, QString("100 ").repeated(requests - 1) + "2000 ");
+        QCOMPARE(link.Lengths, QString("60 ").repeated(requests - 1) + "1500 ");
     if (QByteArray(QTest::currentDataTag()) == "search, clean: three rounds of 20")
         QCOMPARE(link.Lengths, QString("500 500 100 "));
     if (QByteArray(QTest::currentDataTag()).contains("clean") &&

@@ -493,6 +493,22 @@ grep -q "site after the writes: .*$(mac_of $row).*$mac_outside.*the IP address $
 echo "apply meeting a move and a clash: both said, exit 1"
 for k in $row $outside $moved; do start_standin "$k"; done
 
+# --- A panel outside the plan that answers 60 ms late, on the IP that the plan gives a row: the
+# searches before the writes may end before it is heard, but the clash is named all the same
+# (refused before any write, or said after them): never exit 0.
+slow_ip=10.84.7.9
+start_standin $outside --ip "$slow_ip" --delay-ms 60
+printf 'mac,ip\n%s,%s\n' "$(mac_of $row)" "$slow_ip" >"$work/slow.csv"
+rc=0
+"${launcher[@]}" "$cli" apply "$work/slow.csv" >"$work/out" 2>"$work/err" || rc=$?
+case $rc in
+2) [ "$(applied_by $row)" -eq 0 ] && grep -q "$slow_ip" "$work/err" ;;
+1) grep -q "site after the writes: .*the IP address $slow_ip" "$work/err" ;;
+*) false ;;
+esac || fail "a late panel on a row's IP: exit $rc, $(cat "$work/out" "$work/err")"
+echo "a late panel on a row's IP: exit $rc, the clash named"
+for k in $row $outside; do start_standin "$k"; done
+
 # --- A receive buffer too small for 400 replies at once: every round drops some, so the view is
 # not whole and nothing is written. (Windows does not count what it drops.)
 if [ -z "$wine" ]; then
