@@ -133,14 +133,30 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
                       [&](const PanelRecord& p) { return std::memcmp(&p, &was, sizeof p) == 0; });
         place(rounds.Latest(at));
     }
-    // A clash whose panels all had it before the writes, unchanged, was said then.
+    // A clash whose panels all had it before the writes, unchanged, was said then. One among
+    // other panels only, one of them first heard after the writes (it answered late), may be as
+    // old as the site: it is none of this run's.
     const Groups before = Shared(found);
+    std::set<std::string> heardBefore, ofRows;
+    for (const PanelRecord& r : found)
+        heardBefore.insert(std::string(r.Mac, r.Mac + 6));
+    for (std::size_t at = 0; at < rounds.Size(); ++at)
+        if (rounds.Row(at).Kind == RowKind::Write)
+            for (const PanelRecord* r : {&rounds.Row(at).Current, &rounds.Latest(at)})
+                ofRows.insert(std::string(r->Mac, r->Mac + 6));
     std::set<std::string> fresh;
     for (const auto& [value, members] : Shared(site)) {
         const auto old = before.find(value);
-        if (old == before.end() ||
-            !std::includes(old->second.begin(), old->second.end(), members.begin(), members.end()))
-            fresh.insert(value);
+        if (old != before.end() &&
+            std::includes(old->second.begin(), old->second.end(), members.begin(), members.end()))
+            continue;
+        const auto macOf = [](const std::string& member) { return member.substr(0, 6); };
+        if (std::none_of(members.begin(), members.end(),
+                         [&](const std::string& m) { return ofRows.count(macOf(m)); }) &&
+            !std::all_of(members.begin(), members.end(),
+                         [&](const std::string& m) { return heardBefore.count(macOf(m)); }))
+            continue;
+        fresh.insert(value);
     }
     std::vector<PanelRecord> involved;
     for (const PanelRecord& r : site)

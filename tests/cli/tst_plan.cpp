@@ -1114,6 +1114,11 @@ void PlanTest::clashesAfter_data() {
         << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b>50"} << "00 01";
     QTest::newRow("a clash already there is said before, not again")
         << "abc" << QStringList{"a>50"} << QStringList{"a>50", "b", "c=b"} << "";
+    // c answered only after the writes: its clash with b may be as old as the site.
+    QTest::newRow("a panel heard late on another's IP: not this run's")
+        << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b", "c=b"} << "";
+    QTest::newRow("a panel heard late on the IP a row takes")
+        << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b", "c>50"} << "00 02";
     // Two rows trade their IP addresses: the old reports are gone.
     QTest::newRow("two rows trade addresses")
         << "ab" << QStringList{"a>b", "b>a"} << QStringList{"a>b", "b>a"} << "";
