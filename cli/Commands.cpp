@@ -289,7 +289,8 @@ int RunSet(const SetOptions& options) {
     if (RefuseUndoPath(options.UndoPath)) return ExitRefused;
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    // The first Ctrl+C lets the write in flight finish and skips the rest; the second ends at once.
+    // The first Ctrl+C lets the writes in flight finish and skips the rest; the second ends at
+    // once.
     CatchInterrupts(ExitInterrupted);
     const Searched searched = SearchUntil(engine, NameSearch(options.Search, options.Panel));
     if (RefuseIncompleteView(searched.All, engine)) return ExitRefused;

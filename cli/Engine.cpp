@@ -220,8 +220,8 @@ std::size_t Engine::WriteAll(const std::vector<WriteRequest>& writes, std::vecto
     return sent;
 }
 
-std::vector<FoundPanel> Engine::Unread(Millis listen) {
-    std::this_thread::sleep_until(LastSearchSent + listen);
+std::vector<FoundPanel> Engine::Unread(Clock::time_point until) {
+    std::this_thread::sleep_until(until);
     Udp.Settle(SettleLimit);
     std::lock_guard<std::mutex> guard(Lock);
     return {SearchReplies.begin() + std::ptrdiff_t(std::min(SearchEnd, SearchReplies.size())),

@@ -58,7 +58,8 @@ class Engine final : public DatagramHandler, public PanelLink {
     static constexpr std::size_t WritesInFlight = 8;
     std::size_t WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
                          const std::function<bool(std::size_t)>& next) override;
-    std::vector<FoundPanel> Unread(Millis listen) override;
+    std::chrono::steady_clock::time_point LastRequest() const override { return LastSearchSent; }
+    std::vector<FoundPanel> Unread(std::chrono::steady_clock::time_point until) override;
     // Sends the card deletion up to `attempts` times, each followed by up to `wait` for its
     // reply, until one comes from an address `credits` accepts; true when one came. A panel
     // deletes its cards the same whether told once or twice.

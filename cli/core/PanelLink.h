@@ -40,10 +40,12 @@ class PanelLink {
         }
         return writes.size();
     }
-    // Waits until `listen` has passed since the last search request went out, then gives the
-    // search replies that came after the last search returned (late ones, unread).
-    virtual std::vector<FoundPanel> Unread(Millis listen) {
-        (void)listen;
+    // When the last search request went out.
+    virtual std::chrono::steady_clock::time_point LastRequest() const { return {}; }
+    // Waits until `until`, then gives the search replies that came after the last search
+    // returned (late ones, unread).
+    virtual std::vector<FoundPanel> Unread(std::chrono::steady_clock::time_point until) {
+        (void)until;
         return {};
     }
     // The clock that deadlines are measured on.

@@ -14,6 +14,7 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
                                      int maxRounds, const RunControl& control) {
     using Clock = std::chrono::steady_clock;
     const std::size_t total = rounds.ToWrite().size();
+    const auto searched = link.LastRequest(); // the last search before the writes
     std::vector<PanelRecord> last, late;
     // A row's panel answers for its row alone: its late replies are older than the read-back.
     // Another panel's late reply counts where it holds an IP address or identity that a row
@@ -59,7 +60,7 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
                 rounds.Wrote(todo[n], replied[n]);
             else
                 rounds.Skip(todo[n]);
-        keepLate(link.Unread(Millis(0)));
+        keepLate(link.Unread({}));
         // Ends once every row written holds, or has answered after a whole round (its last
         // reply counts: an earlier one may answer an older search).
         const auto start = Clock::now();
@@ -76,7 +77,7 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     control.Progress("");
     for (std::size_t at : rounds.ToWrite())
         if (control.Interrupted()) rounds.Skip(at);
-    keepLate(link.Unread(ReadBackListen));
+    keepLate(link.Unread(searched + ReadBackListen));
     last.insert(last.end(), late.begin(), late.end());
     return last;
 }

@@ -11,8 +11,8 @@ namespace Cli {
 // Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
 // rows not yet written are skipped and what was written is read back. Returns the replies of
 // every read-back, in arrival order, then the late replies of panels that are no row's, on an
-// IP address or identity that a row writes: those that came during the writes, or up to
-// ReadBackListen after the last read-back request (the window listens as long), so that a clash
+// IP address or identity that a row writes, that came up to ReadBackListen after the last
+// search request before the writes (the window listens as long) or during the writes: a clash
 // with a panel slower than the searches is still named.
 inline constexpr Millis ReadBackListen{100};
 std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const SearchOptions& search,

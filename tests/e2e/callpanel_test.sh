@@ -337,7 +337,7 @@ last=$(grep '^write for .* -> ' "$work/standin0.out" | tail -n1)
 [[ $last == *"-> X98765432100 "*" server $net.0.253 "*" unlock 12" ]] || fail "set of one option: $last"
 start_standin 0 --ip "$net.10.255"
 
-# --- Ctrl+C: the write in flight ends, the rest is not attempted, exit 130. Late write replies
+# --- Ctrl+C: the writes in flight end, the rest is not attempted, exit 130. Late write replies
 # make every write wait its 100 ms. (A signal is not how wine passes Ctrl+C on.)
 if [ -z "$wine" ]; then
 for ((k = 0; k < count; k++)); do start_standin "$k" --delay-ms 200; done
