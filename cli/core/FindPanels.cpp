@@ -30,24 +30,33 @@ Collected SearchFor(PanelLink& link, const SearchOptions& search, int requests,
     return link.Search(plan);
 }
 
+namespace {
+
+// The keys of RoundSearch::WantedKey heard.
+struct WantedHeard {
+    std::vector<bool> Seen;
+    int Count = 0;
+    void Add(const RoundSearch& how, const PanelRecord& r) {
+        const int key = how.WantedKey ? how.WantedKey(r) : -1;
+        if (key < 0 || key >= int(Seen.size()) || Seen[std::size_t(key)]) return;
+        Seen[std::size_t(key)] = true;
+        ++Count;
+    }
+};
+
+} // namespace
+
 Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
     Searched out;
     using Known = std::set<PanelRecord, PanelOrder>;
     Known known;
-    std::vector<bool> wanted(std::size_t(std::max(how.WantedKeys, 0)));
-    int wantedHeard = 0;
-    const auto want = [&](const PanelRecord& r) {
-        const int key = how.WantedKey ? how.WantedKey(r) : -1;
-        if (key < 0 || key >= how.WantedKeys || wanted[std::size_t(key)]) return;
-        wanted[std::size_t(key)] = true;
-        ++wantedHeard;
-    };
+    WantedHeard wanted{std::vector<bool>(std::size_t(std::max(how.WantedKeys, 0)))};
     const auto start = link.Now();
     const auto add = [&](const Collected& round) {
         Known heard;
         for (const FoundPanel& p : round.Replies) {
             heard.insert(p.Record);
-            want(p.Record);
+            wanted.Add(how, p.Record);
         }
         known.insert(heard.begin(), heard.end());
         out.Heard.Round(known.size(), heard.size(), round.Whole);
@@ -59,7 +68,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         out.All.Dropped += round.Dropped;
         out.All.Whole = out.All.Whole || round.Whole;
         out.Found = Distinct(out.All.Replies);
-        out.AllWanted = wantedHeard == how.WantedKeys;
+        out.AllWanted = wanted.Count == how.WantedKeys;
         out.Elapsed = std::chrono::duration_cast<Millis>(link.Now() - start);
     };
     // Whether the round so far heard every panel known before it and the panels wanted; taken
@@ -67,21 +76,16 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
     struct Round {
         std::size_t Taken = 0, KnownHeard = 0;
         Known Heard;
-        int WantedHeard = 0;
-        std::vector<bool> Wanted;
+        WantedHeard Wanted; // in this round and the ones before
     };
     const auto answered = [&](Round& round, const Replies& since) {
         for (; round.Taken < since.size(); ++round.Taken) {
             const PanelRecord& r = since[round.Taken];
             if (round.Heard.insert(r).second && known.count(r)) ++round.KnownHeard;
-            const int key = how.WantedKey ? how.WantedKey(r) : -1;
-            if (key >= 0 && key < how.WantedKeys && !round.Wanted[std::size_t(key)]) {
-                round.Wanted[std::size_t(key)] = true;
-                ++round.WantedHeard;
-            }
+            round.Wanted.Add(how, r);
         }
         return !round.Heard.empty() && round.KnownHeard == known.size() &&
-               round.WantedHeard == how.WantedKeys;
+               round.Wanted.Count == how.WantedKeys;
     };
     for (int n = 0; n < how.Most; ++n) {
         if (n > 0 && how.Deadline.count() > 0 && link.Now() - start >= how.Deadline) break;
@@ -91,8 +95,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         plan.Continue = n > 0;
         Round round;
         if (how.Quiet.count() > 0) {
-            round.Wanted = wanted; // heard in earlier rounds
-            round.WantedHeard = wantedHeard;
+            round.Wanted = wanted;
             plan.Quiet = how.Quiet;
             plan.Done = [&](const Replies& since) { return answered(round, since); };
         }
