@@ -16,26 +16,9 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     const std::size_t total = rounds.ToWrite().size();
     const auto searched = link.LastRequest(); // the last search before the writes
     std::vector<PanelRecord> last, late;
-    // A row's panel answers for its row alone: its late replies are older than the read-back.
-    // Another panel's late reply counts where it holds an IP address or identity that a row
-    // writes; a clash among other panels alone is none of this run's.
-    std::set<Mac> rowMacs;
-    std::set<std::string> written;
-    const auto ipOf = [](const PanelRecord& r) { return std::string(r.Ip, r.Ip + 4); };
-    const auto identityOf = [](const PanelRecord& r) {
-        return std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength);
-    };
-    for (std::size_t at = 0; at < rounds.Size(); ++at) {
-        rowMacs.insert(MacOf(rounds.Row(at).Current));
-        if (rounds.Row(at).Kind != RowKind::Write) continue;
-        written.insert("ip " + ipOf(rounds.Pending(at)));
-        written.insert("id " + identityOf(rounds.Pending(at)));
-    }
     const auto keepLate = [&](const std::vector<FoundPanel>& replies) {
-        for (const FoundPanel& p : replies)
-            if (!rowMacs.count(MacOf(p.Record)) && (written.count("ip " + ipOf(p.Record)) ||
-                                                    written.count("id " + identityOf(p.Record))))
-                late.push_back(p.Record);
+        const auto others = LateOthers(rounds, replies);
+        late.insert(late.end(), others.begin(), others.end());
     };
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (control.Interrupted()) break;
@@ -80,6 +63,16 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     keepLate(link.Unread(searched + ReadBackListen));
     last.insert(last.end(), late.begin(), late.end());
     return last;
+}
+
+std::vector<PanelRecord> LateOthers(const Rounds& rounds, const std::vector<FoundPanel>& late) {
+    std::set<Mac> rowMacs;
+    for (std::size_t at = 0; at < rounds.Size(); ++at)
+        rowMacs.insert(MacOf(rounds.Row(at).Current));
+    std::vector<PanelRecord> others;
+    for (const FoundPanel& p : late)
+        if (!rowMacs.count(MacOf(p.Record))) others.push_back(p.Record);
+    return others;
 }
 
 namespace {

@@ -1119,6 +1119,9 @@ void PlanTest::clashesAfter_data() {
         << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b", "c=b"} << "";
     QTest::newRow("a panel heard late on the IP a row takes")
         << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b", "c>50"} << "00 02";
+    // "~": a reply that came late, during the writes.
+    QTest::newRow("a late reply on the IP a row takes")
+        << "ab" << QStringList{"a>50"} << QStringList{"a>50", "b", "~c>50"} << "00 02";
     // Two rows trade their IP addresses: the old reports are gone.
     QTest::newRow("two rows trade addresses")
         << "ab" << QStringList{"a>b", "b>a"} << QStringList{"a>b", "b>a"} << "";
@@ -1158,9 +1161,15 @@ void PlanTest::clashesAfter() {
     for (std::size_t at = 0; at < changes.size(); ++at)
         rounds.Wrote(at, true);
     std::vector<PanelRecord> replies;
+    std::vector<Cli::FoundPanel> late;
     for (const QString& r : readBack)
-        replies.push_back(panel(r));
+        if (r.startsWith('~'))
+            late.push_back({panel(r.mid(1)), "", ""});
+        else
+            replies.push_back(panel(r));
     rounds.ReadBack(replies);
+    for (const PanelRecord& r : Cli::LateOthers(rounds, late))
+        replies.push_back(r);
     const auto got = Cli::ClashesAfter(rounds, before, replies);
     QString named;
     for (const std::string& line : got)
