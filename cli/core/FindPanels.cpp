@@ -160,6 +160,7 @@ RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
     how.Quiet = ReplyQuiet;
     how.WantedKey = [name](const PanelRecord& r) { return Answers(r, name) ? 0 : -1; };
     how.WantedKeys = 1;
+    how.LateReplies = NameLateReplies;
     how.Decided = NameDecided(name, true);
     return how;
 }

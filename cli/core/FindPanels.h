@@ -77,6 +77,9 @@ inline constexpr int SearchRoundsMost = 40;
 inline constexpr double CardAnswerShare = 0.6 * 0.6;
 inline constexpr Millis LateReplies{2000};
 inline constexpr Millis ReplyQuiet{5};
+// set: once decided, one more round as long as the window listens, for a panel of the same name
+// that answers later than the short rounds last.
+inline constexpr Millis NameLateReplies{100};
 // delete-cards: each request is one more chance for a twin to be heard, however late it answers;
 // after the last one, replies up to this late still count.
 inline constexpr Millis CardRound{60};

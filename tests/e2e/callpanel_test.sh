@@ -387,6 +387,13 @@ grep -q "$(mac_of 4).*another address" "$work/err" || fail "delete-cards: $(cat 
 [ "$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)" -eq "$before" ] ||
     fail "delete-cards was sent to a shared identity"
 
+# set on the identity they share, with the twin 60 ms late: the short rounds may end before it
+# answers, the round after the decision hears it; neither is written.
+start_standin 4 --identity H12345678901 --delay-ms 60
+run 2 set H12345678901 --unlock 7
+grep -q "names 2 panels" "$work/err" || fail "set, a late twin: $(cat "$work/err")"
+[ "$(applied_by 3)" -eq 0 ] && [ "$(applied_by 4)" -eq 0 ] || fail "set with a late twin wrote"
+
 # A twin that answers 1.3 s late is heard all the same: delete-cards counts its searches and
 # listens for late replies after them.
 start_standin 4 --identity H12345678901 --delay-ms 1300
