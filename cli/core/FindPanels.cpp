@@ -106,13 +106,14 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
             break;
         }
     }
+    // The late replies can only add a panel sharing the name, which the command then refuses;
+    // a round the named panel missed changes nothing decided.
     if (out.Decided && how.LateReplies.count() > 0) {
         SearchPlan plan;
         plan.Every = how.LateReplies;
         plan.LossRetries = 0;
         plan.Continue = true;
         add(link.Search(plan));
-        out.Decided = how.Decided(out);
     }
     return out;
 }

@@ -970,6 +970,9 @@ void PlanTest::searchUntil_data() {
     // rounds is heard in it.
     QTest::newRow("set, a twin heard in the late round")
         << "set a" << 8000 << QStringList{"a", "a", "a", "a", "a", "aA"} << 6 << true << "aA";
+    // The named panel missing that round changes nothing decided.
+    QTest::newRow("set, the named panel misses the late round")
+        << "set a" << 8000 << QStringList{"ab", "ab", "ab", "ab", "ab", "b"} << 6 << true << "ab";
     // The twin missed the first rounds: a decision after one round would write the one
     // answering.
     QTest::newRow("set, a twin heard in round 4")
