@@ -144,15 +144,6 @@ bool Engine::SendAndAwait(const MessageBuffer& message, int length, const std::s
     });
 }
 
-bool Engine::Write(const PanelRecord& current, const PanelRecord& pending,
-                   const std::function<bool(const std::string&)>& credits, Millis wait) {
-    MessageBuffer message;
-    PanelRecord staged = pending;
-    const int length = ComposeWrite(message, Signature, current, staged);
-    ++Writes;
-    return SendAndAwait(message, length, RouteOf(current), WriteSources, credits, wait);
-}
-
 std::size_t Engine::WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
                              const std::function<bool(std::size_t)>& next) {
     replied.assign(writes.size(), false);

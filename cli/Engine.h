@@ -44,17 +44,9 @@ class Engine final : public DatagramHandler, public PanelLink {
 
     Collected Search(const SearchPlan& plan) override;
 
-    // Sends the write once and waits up to `wait` for a write reply from an address `credits`
-    // accepts; true when one came. `pending` holds the unlocking time as the typed digit. The
-    // request leaves first by the route on which `current` answered a search.
-    bool Write(const PanelRecord& current, const PanelRecord& pending,
-               const std::function<bool(const std::string&)>& credits, Millis wait);
-    bool Write(const PanelRecord& current, const PanelRecord& pending,
-               const std::function<bool(const std::string&)>& credits) override {
-        return Write(current, pending, credits, CommandWait);
-    }
     // Several writes in flight at once, none sharing an address that answers for another: a
-    // write reply names no panel.
+    // write reply names no panel. Each is given up CommandWait after it was sent, and leaves
+    // first by the route on which its panel answered a search.
     static constexpr std::size_t WritesInFlight = 8;
     std::size_t WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
                          const std::function<bool(std::size_t)>& next) override;

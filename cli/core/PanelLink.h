@@ -23,23 +23,12 @@ class PanelLink {
   public:
     virtual ~PanelLink() = default;
     virtual Collected Search(const SearchPlan& plan) = 0;
-    // Sends the write once and waits for a write reply from an address `credits` accepts; true
-    // when one came. `pending` holds the unlocking time as the typed digit.
-    virtual bool Write(const PanelRecord& current, const PanelRecord& pending,
-                       const std::function<bool(const std::string&)>& credits) = 0;
     // Sends the writes in order, each once, and sets `replied[n]` when a reply credited to write
-    // n came. `next(n)` is asked before write n goes: false sends none from there on. Returns
-    // how many were sent. Here one after the other; the engine keeps several in flight.
+    // n came (`replied` holds one entry per write). `next(n)` is asked before write n goes:
+    // false sends none from there on. Returns how many were sent.
     virtual std::size_t WriteAll(const std::vector<WriteRequest>& writes,
                                  std::vector<bool>& replied,
-                                 const std::function<bool(std::size_t)>& next) {
-        replied.assign(writes.size(), false);
-        for (std::size_t n = 0; n < writes.size(); ++n) {
-            if (!next(n)) return n;
-            replied[n] = Write(writes[n].Current, writes[n].Pending, writes[n].Credits);
-        }
-        return writes.size();
-    }
+                                 const std::function<bool(std::size_t)>& next) = 0;
     // When the last search request went out.
     virtual std::chrono::steady_clock::time_point LastRequest() const { return {}; }
     // Waits until `until`, then gives the search replies that came after the last search

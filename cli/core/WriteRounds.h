@@ -8,16 +8,19 @@
 
 namespace Cli {
 
-// Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
-// rows not yet written are skipped and what was written is read back. Returns the replies of
-// every read-back, in arrival order, then the late replies of panels that are no row's: those
-// that came during the writes or up to ReadBackListen after the last search before them (the
-// window listens as long), so that a clash with a panel slower than the searches is named.
+// Late replies are listened for up to this long after the last search before the writes (the
+// window listens as long).
 inline constexpr Millis ReadBackListen{100};
 
 // Of search replies that came late, those of panels that are no row's: a row's panel answers
 // for its row alone, and its late replies are older than the read-back.
 std::vector<PanelRecord> LateOthers(const Rounds& rounds, const std::vector<FoundPanel>& late);
+
+// Writes in rounds until every row is verified or `maxRounds` have passed. After a Ctrl+C the
+// rows not yet written are skipped and what was written is read back. Returns the replies of
+// every read-back, in arrival order, then LateOthers of the replies that came during the writes
+// or up to ReadBackListen after the last search before them, so that a clash with a panel slower
+// than the searches is named.
 std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const SearchOptions& search,
                                      int maxRounds, const RunControl& control);
 

@@ -922,9 +922,10 @@ class RecordedLink final : public Cli::PanelLink {
         Clock += early ? Cli::Millis(20) : plan.Every;
         return round;
     }
-    bool Write(const PanelRecord&, const PanelRecord&,
-               const std::function<bool(const std::string&)>&) override {
-        return false;
+    std::size_t WriteAll(const std::vector<Cli::WriteRequest>& writes, std::vector<bool>& replied,
+                         const std::function<bool(std::size_t)>&) override {
+        replied.assign(writes.size(), false);
+        return 0;
     }
     std::chrono::steady_clock::time_point Now() const override { return Clock; }
 
