@@ -19,15 +19,15 @@
 #include "BroadcastInterfaces.h"
 #include "ComputerAddresses.h"
 #include "Console.h"
-#include "MessageText.h"
+#include "text/MessageText.h"
 #include "PanelTexts.h"
-#include "Plan.h"
-#include "PlanFile.h"
+#include "plan/Plan.h"
+#include "plan/PlanFile.h"
 #include "SettingsChecks.h"
-#include "SiteChecks.h"
-#include "TerminalText.h"
-#include "UndoPlan.h"
-#include "WriteRounds.h"
+#include "site/SiteChecks.h"
+#include "text/TerminalText.h"
+#include "plan/UndoPlan.h"
+#include "site/WriteRounds.h"
 
 namespace Cli {
 

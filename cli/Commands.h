@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "FindPanels.h"
+#include "site/FindPanels.h"
 #include "Output.h"
 
 namespace Cli {

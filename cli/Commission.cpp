@@ -8,23 +8,23 @@
 #include <chrono>
 #include <filesystem>
 
-#include "Commissioning.h"
+#include "commission/Commissioning.h"
 #include "ComputerAddresses.h"
 #include "Console.h"
 #include "Engine.h"
-#include "FindPanels.h"
-#include "Hearing.h"
-#include "HtmlReport.h"
+#include "site/FindPanels.h"
+#include "site/Hearing.h"
+#include "commission/HtmlReport.h"
 #include "PanelTexts.h"
-#include "Plan.h"
-#include "PlanCheck.h"
-#include "PlanFile.h"
-#include "Rounds.h"
-#include "TerminalText.h"
-#include "UndoPlan.h"
-#include "Utf8Files.h"
-#include "WholeFile.h"
-#include "WriteRounds.h"
+#include "plan/Plan.h"
+#include "plan/PlanCheck.h"
+#include "plan/PlanFile.h"
+#include "site/Rounds.h"
+#include "text/TerminalText.h"
+#include "plan/UndoPlan.h"
+#include "files/Utf8Files.h"
+#include "files/WholeFile.h"
+#include "site/WriteRounds.h"
 
 namespace Cli {
 

@@ -16,7 +16,7 @@
 
 #include "DuplicateRule.h"
 #include "MessageFormat.h"
-#include "PanelLink.h"
+#include "site/PanelLink.h"
 #include "PanelRecord.h"
 #include "Udpr.h"
 

@@ -5,8 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "PanelTexts.h"
-#include "Plan.h"
-#include "TerminalText.h"
+#include "plan/Plan.h"
+#include "text/TerminalText.h"
 
 namespace Cli {
 

@@ -12,8 +12,8 @@
 #include "Commands.h"
 #include "Commission.h"
 #include "Console.h"
-#include "PlanCheck.h"
-#include "TerminalText.h"
+#include "plan/PlanCheck.h"
+#include "text/TerminalText.h"
 
 namespace {
 

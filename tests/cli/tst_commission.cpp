@@ -6,14 +6,14 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "Commissioning.h"
-#include "CsvReader.h"
-#include "HtmlReport.h"
+#include "commission/Commissioning.h"
+#include "plan/CsvReader.h"
+#include "commission/HtmlReport.h"
 #include "PanelTexts.h"
-#include "Plan.h"
-#include "PlanCheck.h"
+#include "plan/Plan.h"
+#include "plan/PlanCheck.h"
 #include "Records.h"
-#include "WholeFile.h"
+#include "files/WholeFile.h"
 
 namespace {
 

@@ -7,18 +7,18 @@
 #include <cstring>
 #include <map>
 
-#include "Changes.h"
-#include "FindPanels.h"
-#include "Hearing.h"
+#include "plan/Changes.h"
+#include "site/FindPanels.h"
+#include "site/Hearing.h"
 #include "MessageFormat.h"
 #include "Output.h"
 #include "PanelTexts.h"
-#include "Plan.h"
+#include "plan/Plan.h"
 #include "Records.h"
-#include "Rounds.h"
-#include "SiteChecks.h"
-#include "UndoPlan.h"
-#include "WriteRounds.h"
+#include "site/Rounds.h"
+#include "site/SiteChecks.h"
+#include "plan/UndoPlan.h"
+#include "site/WriteRounds.h"
 
 using Edit = void (*)(PanelRecord&);
 Q_DECLARE_METATYPE(Edit)

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "PanelTexts.h"
-#include "Plan.h"
-#include "PlanEncoding.h"
+#include "plan/Plan.h"
+#include "plan/PlanEncoding.h"
 #include "SettingsChecks.h"
-#include "SiteChecks.h"
+#include "site/SiteChecks.h"
 
 namespace {
 

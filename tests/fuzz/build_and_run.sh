@@ -29,9 +29,9 @@ reply)
     extra=()
     ;;
 plan)
-    sources=(tests/fuzz/PlanFuzzer.cpp cli/core/Plan.cpp cli/core/PlanReader.cpp
-        cli/core/CsvReader.cpp cli/core/TerminalText.cpp cli/core/SiteChecks.cpp
-        cli/core/MessageText.cpp cli/core/PlanEncoding.cpp
+    sources=(tests/fuzz/PlanFuzzer.cpp cli/core/plan/Plan.cpp cli/core/plan/PlanReader.cpp
+        cli/core/plan/CsvReader.cpp cli/core/text/TerminalText.cpp cli/core/site/SiteChecks.cpp
+        cli/core/text/MessageText.cpp cli/core/plan/PlanEncoding.cpp
         protocol/rules/PanelTexts.cpp protocol/rules/GbkCodecIconv.cpp
         protocol/rules/SettingsChecks.cpp protocol/rules/WriteRecord.cpp)
     libs=()

@@ -21,7 +21,7 @@
 
 #include "MessageFormat.h"
 #include "PanelRecord.h"
-#include "Plan.h"
+#include "plan/Plan.h"
 #include "SettingsChecks.h"
 #include "Udpr.h"
 

@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
-#include "Changes.h"
+#include "plan/Changes.h"
 #include "PanelTexts.h"
-#include "Plan.h"
+#include "plan/Plan.h"
 #include "SettingsChecks.h"
-#include "SiteChecks.h"
+#include "site/SiteChecks.h"
 
 namespace {
 

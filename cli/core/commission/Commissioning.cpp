@@ -1,0 +1,192 @@
+#include "commission/Commissioning.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "plan/CsvReader.h"
+#include "site/Hearing.h"
+#include "PanelTexts.h"
+#include "SettingsChecks.h"
+
+namespace {
+
+// Each schedule row stands for a panel not yet known: a MAC no panel has, by its line.
+MacKey Placeholder(int line) {
+    return {0xFE, 0xFF, 0xFF, uint8_t(line >> 16), uint8_t(line >> 8), uint8_t(line)};
+}
+
+std::string MacCell(const MacKey& mac) {
+    uint8_t bytes[6];
+    std::copy(mac.begin(), mac.end(), bytes);
+    return MacText(bytes);
+}
+
+// Messages name a row by its line, not by the placeholder MAC.
+std::string Unplaceheld(std::string text) {
+    for (std::size_t at; (at = text.find("FE:FF:FF:")) != std::string::npos;) {
+        const std::size_t end = text.find(')', at);
+        const std::size_t open = text.find(" (line ", at);
+        if (open == std::string::npos || end == std::string::npos) break;
+        text.replace(at, end + 1 - at, "the row on " + text.substr(open + 2, end - open - 2));
+    }
+    return text;
+}
+
+} // namespace
+
+MacKey NewPanelWatch::Key(const uint8_t (&mac)[6]) {
+    MacKey key;
+    std::copy(mac, mac + 6, key.begin());
+    return key;
+}
+
+std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
+                                     const std::vector<PanelRecord>& site,
+                                     const std::vector<Ipv4Bytes>& own) {
+    std::vector<PlanRow> keyed;
+    for (const PlanRow& row : rows) {
+        keyed.push_back(row);
+        keyed.back().Cells["mac"] = MacCell(Placeholder(row.Line));
+    }
+    const Changes changes = PlanChanges(keyed, site, "", own);
+    std::vector<PlanError> errors = changes.Errors;
+    // A row that gives all three addresses is checked as the write will be; one that leaves
+    // some to the factory's is checked when its panel comes.
+    for (std::size_t at = 0; at < changes.Rows.size(); ++at) {
+        const PlanRow& row = keyed[at];
+        const auto given = [&](const char* column) {
+            const auto it = row.Cells.find(column);
+            return it != row.Cells.end() && !it->second.empty();
+        };
+        // New panels come with one IP and one call address: a row that keeps the factory's
+        // would share them with the next.
+        for (const char* column : {"ip", "address"})
+            if (rows.size() > 1 && !given(column))
+                errors.push_back({row.Line, 0,
+                                  std::string(column) +
+                                      ": empty, and every new panel has the same factory " +
+                                      column + "; give each row its own"});
+        const RowChange& change = changes.Rows[at];
+        if (given("ip") && given("mask") && given("gateway") && !SameSegment(change.Pending))
+            errors.push_back({row.Line, 0,
+                              "gateway " + Ipv4Text(change.Pending.Gateway) +
+                                  " is outside the segment of IP " + Ipv4Text(change.Pending.Ip) +
+                                  " with mask " + Ipv4Text(change.Pending.Subnet)});
+    }
+    for (const std::string& conflict : changes.Site.Conflicts)
+        errors.push_back({0, 0, Unplaceheld(conflict)});
+    for (PlanError& e : errors)
+        e.Text = Unplaceheld(e.Text);
+    return errors;
+}
+
+PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]) {
+    PlanRow out = row;
+    out.Cells["mac"] = MacText(mac);
+    return out;
+}
+
+std::string AsBuiltText(const Plan& schedule, const std::vector<std::string>& macs) {
+    std::vector<std::string> header{"mac"};
+    header.insert(header.end(), schedule.Header.begin(), schedule.Header.end());
+    std::string text = CsvLine(header);
+    for (std::size_t at = 0; at < schedule.Rows.size(); ++at) {
+        const PlanRow& row = schedule.Rows[at];
+        std::vector<std::string> fields{at < macs.size() ? macs[at] : ""};
+        for (const std::string& name : schedule.Header) {
+            std::string cell;
+            if (const auto it = row.Cells.find(name); it != row.Cells.end()) cell = it->second;
+            for (const auto& [note, value] : row.Notes)
+                if (note == name) cell = value;
+            fields.push_back(cell);
+        }
+        text += CsvLine(fields);
+    }
+    return text;
+}
+
+std::string DefaultAsBuiltPath(const std::string& schedulePath) {
+    std::string base = schedulePath;
+    const std::size_t dot = base.rfind('.');
+    const std::size_t slash = base.find_last_of("/\\");
+    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.erase(dot);
+    return base + "-as-built.csv";
+}
+
+std::optional<std::vector<std::string>> ResumedMacs(const Plan& schedule, const Plan& asBuilt,
+                                                    std::string& error) {
+    bool same = schedule.Rows.size() == asBuilt.Rows.size();
+    std::vector<std::string> macs;
+    for (std::size_t at = 0; same && at < schedule.Rows.size(); ++at) {
+        PlanCells cells = asBuilt.Rows[at].Cells;
+        const std::string mac = cells["mac"];
+        cells.erase("mac");
+        same =
+            cells == schedule.Rows[at].Cells && asBuilt.Rows[at].Notes == schedule.Rows[at].Notes;
+        macs.push_back(mac);
+    }
+    if (!same) {
+        error = "its rows are not the schedule's";
+        return std::nullopt;
+    }
+    return macs;
+}
+
+bool NewPanelWatch::IsNew(const PanelRecord& r) const {
+    return NewOn.Holds(r.Ip) && Assigned.count(Key(r.Mac)) == 0;
+}
+
+double NewPanelWatch::Loss() const {
+    return Expected == 0 ? 0.0 : double(Missed) / double(Expected);
+}
+
+int NewPanelWatch::RoundsNeeded() const {
+    constexpr int Most = 8; // 2 s of rounds
+    const double loss = Loss();
+    if (loss <= 0) return 1;
+    return loss >= 1 ? Most : std::clamp(Hearing::RoundsNeeded(1 - loss), 1, Most);
+}
+
+NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) {
+    ++Rounds;
+    std::set<MacKey> now;
+    for (const PanelRecord& r : heard) {
+        const MacKey key = Key(r.Mac);
+        now.insert(key);
+        if (!IsNew(r)) continue;
+        FirstHeard.emplace(key, Rounds);
+        LastHeard[key] = Rounds;
+        Latest[key] = r;
+    }
+    // A panel missed and heard again later was lost on the way; one never heard again was
+    // switched off, which is no loss.
+    for (auto& [key, missed] : Silent) {
+        if (now.count(key) != 0) {
+            Missed += missed;
+            Expected += missed;
+            missed = 0;
+        } else {
+            ++missed;
+        }
+    }
+    for (const MacKey& key : now)
+        if (!Silent.emplace(key, 0).second) ++Expected;
+    const int needed = RoundsNeeded();
+    Step step;
+    for (const auto& [key, last] : LastHeard)
+        if (Assigned.count(key) == 0 && Rounds - last < needed) step.New.push_back(Latest[key]);
+    // The new panel that answered first, when it was heard for as many rounds as certainty
+    // needs and every other one first answered that many rounds later: it was surely powered
+    // first, and one powered with it would have been heard by now.
+    const PanelRecord* first = nullptr;
+    for (const PanelRecord& r : step.New)
+        if (!first || FirstHeard[Key(r.Mac)] < FirstHeard[Key(first->Mac)]) first = &r;
+    if (first) {
+        const int since = FirstHeard[Key(first->Mac)];
+        bool sure = Rounds - since + 1 >= needed;
+        for (const PanelRecord& r : step.New)
+            if (&r != first && FirstHeard[Key(r.Mac)] - since < needed) sure = false;
+        if (sure) step.Take = *first;
+    }
+    return step;
+}

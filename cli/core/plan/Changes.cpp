@@ -1,0 +1,163 @@
+#include "plan/Changes.h"
+
+#include <algorithm>
+#include <map>
+
+#include "PanelTexts.h"
+#include "SettingsChecks.h"
+
+namespace {
+
+using MacBytes = std::array<uint8_t, 6>;
+
+MacBytes MacOf(const PanelRecord& r) {
+    MacBytes mac;
+    std::copy(std::begin(r.Mac), std::end(r.Mac), mac.begin());
+    return mac;
+}
+
+bool Given(const PlanRow& row, const char* column) {
+    const auto it = row.Cells.find(column);
+    return it != row.Cells.end() && !it->second.empty();
+}
+
+int ColumnNumber(const PlanRow& row, const char* column) {
+    if (!row.Columns) return 0;
+    const auto it = row.Columns->find(column);
+    return it == row.Columns->end() ? 0 : it->second;
+}
+
+// Stages checked texts over `base`; what `changed` leaves alone stays as `base` has it, byte for
+// byte (the first three MAC bytes too: the window's fixed 00:50:2A would change the key of a
+// panel that has other ones).
+bool Stage(const SettingsTexts& texts, const PanelRecord& base, const WriteFields& changed,
+           PanelRecord& pending, std::string& error) {
+    pending = base;
+    try {
+        StageSettings(texts, pending);
+    } catch (const ConvertError& e) {
+        error = e.what();
+        return false;
+    }
+    KeepUnchanged(base, changed, pending);
+    return true;
+}
+
+std::string NameOf(const PanelRecord& r, int line) {
+    std::string name = MacText(r.Mac);
+    if (line > 0) name += " (line " + std::to_string(line) + ")";
+    return name;
+}
+
+} // namespace
+
+std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord& to,
+                                     const WriteFields& given) {
+    const auto a = PanelCells(from, "");
+    const auto b = PanelCells(to, "");
+    const WriteFields changed = ChangedBytes(from, to);
+    std::vector<FieldChange> changes;
+    for (int c = 0; c < WritableColumns; ++c) {
+        if (!changed[std::size_t(c)]) continue;
+        FieldChange change{PanelColumns[c], a[c], b[c]};
+        if (a[c] == b[c]) {
+            change.Old = FieldBytes(from, WriteField(c));
+            change.New = FieldBytes(to, WriteField(c));
+        }
+        if (c == AddressColumn && !given[AddressColumn] && given[TypeColumn])
+            change.New += " (as the type " + b[TypeColumn] + " has it)";
+        changes.push_back(change);
+    }
+    return changes;
+}
+
+Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRecord>& found,
+                    const std::string& macTail, const std::vector<Ipv4Bytes>& own) {
+    Changes out;
+    std::vector<SitePanel> site;
+    std::vector<bool> planned(found.size(), false);
+    // Looked up once per row: a scan of every panel per row made a site of 1,000 wait.
+    std::map<MacBytes, std::vector<std::size_t>> byMac;
+    for (std::size_t f = 0; f < found.size(); ++f)
+        byMac[MacOf(found[f])].push_back(f);
+    for (std::size_t at = 0; at < rows.size(); ++at) {
+        const PlanRow& row = rows[at];
+        const auto cell = row.Cells.find("mac");
+        const auto mac = ParseMac(cell == row.Cells.end() ? "" : cell->second);
+        if (!mac) continue; // the reader has said so
+        RowChange change;
+        change.Line = row.Line;
+        change.Mac = cell->second;
+        const auto hit = byMac.find(*mac);
+        const std::vector<std::size_t> matches =
+            hit == byMac.end() ? std::vector<std::size_t>{} : hit->second;
+        if (matches.size() > 1) {
+            std::string ips;
+            for (std::size_t f : matches) {
+                ips += ips.empty() ? "" : ", ";
+                ips += Ipv4Text(found[f].Ip);
+                planned[f] = true;
+            }
+            out.Errors.push_back({row.Line, ColumnNumber(row, "mac"),
+                                  "mac: " + change.Mac + " is the MAC of " +
+                                      std::to_string(matches.size()) + " panels found (" + ips +
+                                      "); set one apart by its IP address first"});
+            continue;
+        }
+        SitePanel panel;
+        if (matches.empty()) {
+            std::copy(mac->begin(), mac->end(), change.Current.Mac);
+            const auto texts = RowSettings(row, change.Current, out.Errors, false, own);
+            std::string error;
+            if (texts &&
+                Stage(*texts, change.Current, WriteFields().set(), change.Pending, error)) {
+                panel.Found = false;
+                panel.KnowsIp = Given(row, "ip");
+                panel.KnowsIdentity =
+                    Given(row, "type") && Given(row, "address") && Given(row, "facility");
+                panel.Name = NameOf(change.Current, row.Line);
+                panel.Before = panel.After = change.Pending;
+                site.push_back(panel);
+            }
+            out.Rows.push_back(change);
+            continue;
+        }
+        planned[matches.front()] = true;
+        change.Current = found[matches.front()];
+        WriteFields changes;
+        auto texts = RowSettings(row, change.Current, out.Errors, true, own, &changes);
+        if (!texts) continue;
+        if (at == 0 && !macTail.empty()) {
+            const auto tail = ParseMac("00:00:00:" + macTail);
+            if (!tail || macTail.size() != 8) {
+                out.Errors.push_back(
+                    {row.Line, 0,
+                     "--mac takes the last three bytes, XX:XX:XX, or a whole MAC that begins "
+                     "with 00:50:2A, which a write sets"});
+                continue;
+            }
+            for (int i = 0; i < 3; ++i)
+                texts->Mac[i] = macTail.substr(3 * std::size_t(i), 2);
+        }
+        change.Sets = changes;
+        change.Sets[MacColumn] = at == 0 && !macTail.empty();
+        std::string error;
+        if (!Stage(*texts, change.Current, change.Sets, change.Pending, error)) {
+            out.Errors.push_back({row.Line, 0, error});
+            continue;
+        }
+        // A write is what changes bytes; what the row leaves alone is the panel's already.
+        change.Kind =
+            ReportsStaged(change.Current, change.Pending) ? RowKind::Unchanged : RowKind::Write;
+        panel.Name = NameOf(change.Current, row.Line);
+        panel.Before = change.Current;
+        panel.After = change.Kind == RowKind::Write ? change.Pending : change.Current;
+        panel.Written = change.Kind == RowKind::Write;
+        site.push_back(panel);
+        out.Rows.push_back(change);
+    }
+    for (std::size_t f = 0; f < found.size(); ++f)
+        if (!planned[f]) site.push_back({NameOf(found[f], 0), found[f], found[f]});
+    out.Site = CheckSite(site);
+    return out;
+}

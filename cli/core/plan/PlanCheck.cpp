@@ -1,0 +1,201 @@
+#include "plan/PlanCheck.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+
+#include "plan/Changes.h"
+#include "PanelTexts.h"
+#include "SettingsChecks.h"
+
+namespace {
+
+uint32_t Number(const uint8_t (&ip)[4]) {
+    return uint32_t(ip[0]) << 24 | uint32_t(ip[1]) << 16 | uint32_t(ip[2]) << 8 | ip[3];
+}
+
+std::string MacOf(const PanelRecord& r) {
+    return MacText(r.Mac);
+}
+
+std::string Identity(const PanelRecord& r) {
+    return FieldText(&r.TypeLetter, PanelIdentityLength);
+}
+
+std::string Listed(const std::vector<std::string>& names) {
+    std::string out;
+    for (std::size_t at = 0; at < names.size(); ++at)
+        out += (at == 0 ? "" : at + 1 == names.size() ? " and " : ", ") + names[at];
+    return out;
+}
+
+// The panel reaches its server on its own segment, or through a gateway on it.
+bool Reaches(const PanelRecord& r) {
+    const uint32_t mask = Number(r.Subnet), ip = Number(r.Ip), server = Number(r.Server);
+    const auto usable = [&](uint32_t a) {
+        return a != 0 && a != ip && (a & ~mask) != 0 && (a | mask) != 0xFFFFFFFFu;
+    };
+    if ((server & mask) == (ip & mask)) return usable(server);
+    const uint32_t gateway = Number(r.Gateway);
+    return server != 0 && server != 0xFFFFFFFFu && (gateway & mask) == (ip & mask) &&
+           usable(gateway);
+}
+
+// Groups of panels alike in `key`, in the order found.
+template <typename Key>
+void Twice(const std::vector<PanelRecord>& found, Key key, FaultKind kind, const char* what,
+           std::vector<SiteFault>& out) {
+    std::map<std::string, std::vector<std::size_t>> groups;
+    std::vector<std::string> order;
+    for (std::size_t at = 0; at < found.size(); ++at) {
+        auto& group = groups[key(found[at])];
+        if (group.empty()) order.push_back(key(found[at]));
+        group.push_back(at);
+    }
+    for (const std::string& value : order) {
+        const auto& group = groups[value];
+        if (group.size() < 2) continue;
+        SiteFault fault{kind, "", {}};
+        for (std::size_t at : group)
+            fault.Macs.push_back(MacOf(found[at]));
+        fault.Text = std::to_string(group.size()) + " panels have " + what + " " + value + ": " +
+                     Listed(fault.Macs);
+        out.push_back(std::move(fault));
+    }
+}
+
+} // namespace
+
+bool Subnet::Holds(const uint8_t (&ip)[4]) const {
+    return (Number(ip) & Mask) == Network;
+}
+
+std::string Subnet::Text() const {
+    int bits = 0;
+    for (uint32_t m = Mask; m & 0x80000000u; m <<= 1)
+        ++bits;
+    char text[48];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u/%d", Network >> 24, (Network >> 16) & 255,
+                  (Network >> 8) & 255, Network & 255, bits);
+    return text;
+}
+
+std::optional<Subnet> ParseSubnet(std::string_view text) {
+    const auto slash = text.find('/');
+    if (slash == std::string_view::npos) return std::nullopt;
+    unsigned a, b, c, d, bits;
+    char tail;
+    const std::string whole(text);
+    if (std::sscanf(whole.c_str(), "%u.%u.%u.%u/%u%c", &a, &b, &c, &d, &bits, &tail) != 5 ||
+        a > 255 || b > 255 || c > 255 || d > 255 || bits > 32 || bits < 1)
+        return std::nullopt;
+    Subnet out;
+    out.Mask = uint32_t(0xFFFFFFFFull << (32 - bits));
+    out.Network = (a << 24 | b << 16 | c << 8 | d) & out.Mask;
+    return out;
+}
+
+bool PlanCheck::Passed(bool ignoreExtra) const {
+    if (!Errors.empty() || !Faults.empty()) return false;
+    return std::all_of(Rows.begin(), Rows.end(), [&](const CheckRow& r) {
+        return r.Result == "as planned" || (ignoreExtra && r.Result == "extra");
+    });
+}
+
+std::vector<SiteFault> SiteFaults(const std::vector<PanelRecord>& found, const Subnet& factory,
+                                  const std::vector<uint32_t>& planned) {
+    std::vector<SiteFault> out;
+    Twice(
+        found, [](const PanelRecord& r) { return Ipv4Text(r.Ip); }, FaultKind::IpTwice,
+        "the IP address", out);
+    Twice(found, Identity, FaultKind::AddressTwice, "the call address", out);
+    for (const PanelRecord& r : found) {
+        if (!SameSegment(r))
+            out.push_back({FaultKind::GatewayOutside,
+                           MacOf(r) + ": gateway " + Ipv4Text(r.Gateway) +
+                               " is outside the subnet of " + Ipv4Text(r.Ip) + " mask " +
+                               Ipv4Text(r.Subnet),
+                           {MacOf(r)}});
+        if (!Reaches(r))
+            out.push_back({FaultKind::ServerUnreachable,
+                           MacOf(r) + ": cannot reach its server " + Ipv4Text(r.Server) +
+                               " (not on its subnet, and no gateway on it leads there)",
+                           {MacOf(r)}});
+    }
+    SiteFault factoryFault{FaultKind::FactorySubnet, "", {}};
+    for (const PanelRecord& r : found)
+        if (factory.Holds(r.Ip) &&
+            std::find(planned.begin(), planned.end(), Number(r.Ip)) == planned.end())
+            factoryFault.Macs.push_back(MacOf(r));
+    if (!factoryFault.Macs.empty()) {
+        factoryFault.Text = std::to_string(factoryFault.Macs.size()) + " panel(s) left on the " +
+                            "factory subnet " + factory.Text() + ": " + Listed(factoryFault.Macs);
+        out.push_back(std::move(factoryFault));
+    }
+    return out;
+}
+
+PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRecord>& found,
+                    const Subnet& factory) {
+    PlanCheck out;
+    std::vector<bool> named(found.size(), false);
+    std::vector<uint32_t> planned;
+    for (const PlanRow& given : plan) {
+        const auto cell = given.Cells.find("mac");
+        const auto mac = ParseMac(cell == given.Cells.end() ? "" : cell->second);
+        if (!mac) continue; // the reader has said so
+        uint8_t bytes[6];
+        std::copy(mac->begin(), mac->end(), bytes);
+        CheckRow row{MacText(bytes), "", "", given.Line};
+        std::vector<std::size_t> matches;
+        for (std::size_t at = 0; at < found.size(); ++at)
+            if (std::equal(mac->begin(), mac->end(), found[at].Mac)) matches.push_back(at);
+        for (std::size_t at : matches)
+            named[at] = true;
+        // The read-only cells are compared apart: the write's checks refuse what it cannot set.
+        PlanRow writable = given;
+        std::string version;
+        if (const auto it = writable.Cells.find("version"); it != writable.Cells.end())
+            version = it->second;
+        for (const char* column : ReadOnlyColumns)
+            writable.Cells.erase(column);
+        if (matches.size() > 1) {
+            std::vector<std::string> ips;
+            for (std::size_t at : matches)
+                ips.push_back(Ipv4Text(found[at].Ip));
+            row.Result = "differs";
+            row.Details = "mac: " + std::to_string(matches.size()) + " panels answer with it (" +
+                          Listed(ips) + ")";
+        } else if (matches.empty()) {
+            row.Result = "missing";
+        } else {
+            const PanelRecord& panel = found[matches.front()];
+            const Changes changes = PlanChanges({writable}, {panel});
+            if (!changes.Errors.empty()) {
+                out.Errors.insert(out.Errors.end(), changes.Errors.begin(), changes.Errors.end());
+                continue;
+            }
+            std::string details;
+            const RowChange& change = changes.Rows.front();
+            if (change.Kind == RowKind::Write)
+                for (const FieldChange& c : Differences(panel, AsReported(change.Pending)))
+                    details += (details.empty() ? "" : "; ") + c.Field + ": " + c.Old +
+                               " \xE2\x86\x92 " + c.New;
+            const std::string holds = FieldText(panel.Version, sizeof panel.Version);
+            if (!version.empty() && version != holds)
+                details += (details.empty() ? "" : "; ") + std::string("version: ") + holds +
+                           " \xE2\x86\x92 " + version;
+            row.Result = details.empty() ? "as planned" : "differs";
+            row.Details = details;
+            if (const auto ip = writable.Cells.find("ip");
+                ip != writable.Cells.end() && ip->second == Ipv4Text(panel.Ip))
+                planned.push_back(Number(panel.Ip));
+        }
+        out.Rows.push_back(std::move(row));
+    }
+    for (std::size_t at = 0; at < found.size(); ++at)
+        if (!named[at] && !plan.empty())
+            out.Rows.push_back({MacOf(found[at]), "extra", Ipv4Text(found[at].Ip), 0});
+    out.Faults = SiteFaults(found, factory, planned);
+    return out;
+}

@@ -1,0 +1,73 @@
+#include "site/Hearing.h"
+
+#include <algorithm>
+#include <cmath>
+
+void Hearing::Round(std::size_t known, std::size_t heard, bool whole) {
+    KnownPanels = std::max(KnownPanels, known);
+    if (!whole) return;
+    ++Counted;
+    Answers += double(std::min(heard, known));
+}
+
+int Hearing::LostPercent() const {
+    const double asked = double(Counted) * double(KnownPanels);
+    if (asked <= 0) return 0;
+    return int(std::lround(100.0 * (1.0 - Answers / asked)));
+}
+
+namespace {
+
+// The answer share is uncertain after few rounds (one panel heard once says little): with
+// Jeffreys' prior on it, the chance that a panel misses `rounds` rounds is the product below,
+// the expected (1 - share)^rounds over what was measured.
+double Missed(int rounds, double answered, double missed) {
+    double p = 1.0;
+    for (int i = 0; i < rounds; ++i)
+        p *= (missed + 0.5 + i) / (answered + missed + 1.0 + i);
+    return p;
+}
+
+} // namespace
+
+double Hearing::MissedAll() const {
+    return Missed(Counted, Answers, double(Counted) * double(KnownPanels) - Answers);
+}
+
+double Hearing::MissedAllLike(int rounds, int answered) {
+    return Missed(rounds, answered, rounds - answered);
+}
+
+bool Hearing::SureOfSite() const {
+    return KnownPanels > 0 && double(KnownPanels) * MissedAll() <= Unsure;
+}
+
+int Hearing::RoundsNeeded(double answered) {
+    if (answered >= 1.0) return 1;
+    if (answered <= 0.0) return 1000;
+    return int(std::ceil(std::log(Unsure) / std::log(1.0 - answered) - 1e-9));
+}
+
+int Hearing::RoundsNeededForSite() const {
+    if (KnownPanels == 0 || Counted == 0) return 1;
+    // The same measure carried forward: as many more rounds as keep the share measured.
+    const double share = Answers / (double(Counted) * double(KnownPanels));
+    Hearing ahead;
+    ahead.KnownPanels = KnownPanels;
+    for (int rounds = 1; rounds < 1000; ++rounds) {
+        ahead.Counted = rounds;
+        ahead.Answers = share * rounds * double(KnownPanels);
+        if (ahead.SureOfSite()) return rounds;
+    }
+    return 1000;
+}
+
+std::string LossText(const Hearing& hearing) {
+    return "about " + std::to_string(hearing.LostPercent()) + " % of replies lost";
+}
+
+int WaitNeededMs(const Hearing& hearing, int roundMs) {
+    // Half again the rounds measured to need, in whole seconds.
+    const int ms = hearing.RoundsNeededForSite() * roundMs * 3 / 2;
+    return std::max(1, (ms + 999) / 1000) * 1000;
+}
