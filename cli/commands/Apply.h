@@ -1,0 +1,24 @@
+#pragma once
+
+// callpanel apply: a site plan (CSV) written into its panels, or shown first with --dry-run.
+
+#include <string>
+
+#include "Common.h"
+#include "Options.h"
+
+namespace Cli {
+
+struct ApplyOptions {
+    std::string PlanPath;
+    bool DryRun = false;
+    Format Output = Format::Table;
+    SearchOptions Search;
+    int Rounds = DefaultRounds;
+    std::string UndoPath;
+};
+
+Command AddApplyCommand(CLI::App& app);
+int RunApply(const ApplyOptions& options);
+
+} // namespace Cli

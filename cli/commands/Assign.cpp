@@ -1,0 +1,344 @@
+#include "Assign.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <set>
+
+#include "ComputerAddresses.h"
+#include "Console.h"
+#include "PanelTexts.h"
+#include "commission/Commissioning.h"
+#include "files/Utf8Files.h"
+#include "files/WholeFile.h"
+#include "plan/PlanFile.h"
+#include "plan/UndoPlan.h"
+#include "site/SiteChecks.h"
+#include "text/TerminalText.h"
+
+namespace Cli {
+
+namespace {
+
+constexpr Millis Every = SearchEvery;
+
+// One row's write and read-back in rounds, as apply does them. A Ctrl+C meanwhile lets the row
+// finish: a panel left half-written would be neither new nor the row's.
+// A clash the row made or met (another panel on its IP or call address) fails it.
+RowResult WriteRow(Engine& engine, const RowChange& change, const SearchOptions& search,
+                   int maxRounds, const std::vector<PanelRecord>& site) {
+    Rounds rounds({change});
+    const auto readBack = WriteRounds(engine, rounds, search, maxRounds, RunControl{});
+    RowResult result = rounds.Result(0);
+    for (const std::string& clash : ClashesAfter(rounds, site, readBack)) {
+        Error("site: " + clash);
+        result.Ok = false;
+    }
+    return result;
+}
+
+class Assigner {
+  public:
+    // `site`: the panels found before the first write.
+    Assigner(Engine& engine, const AssignOptions& options, const Plan& schedule,
+             std::vector<std::string> macs, std::string asBuilt, std::string undo,
+             std::vector<PanelRecord> site)
+        : Net(engine), Options(options), Schedule(schedule), Macs(std::move(macs)),
+          AsBuilt(std::move(asBuilt)), Undo(std::move(undo)), Site(std::move(site)) {
+        Macs.resize(Schedule.Rows.size());
+    }
+
+    // The next row no panel has taken, or the row count when none is left.
+    std::size_t Next() const {
+        std::size_t at = 0;
+        while (at < Macs.size() && !Macs[at].empty())
+            ++at;
+        return at;
+    }
+    bool Done() const { return Next() == Macs.size(); }
+
+    // Gives `panel` the next row; false when it was refused (the row stays next).
+    bool Assign(const PanelRecord& panel) {
+        const std::size_t at = Next();
+        const PlanRow& row = Schedule.Rows[at];
+        const Changes changes =
+            PlanChanges({RowForPanel(row, panel.Mac)}, {panel}, "", ComputerAddresses());
+        if (!changes.Errors.empty() || changes.Rows.empty()) {
+            for (const PlanError& e : changes.Errors)
+                Error(MacText(panel.Mac) + ": row " + std::to_string(at + 1) + ": " + e.Text);
+            // Every later panel would meet the same row.
+            Error(MacText(panel.Mac) + ": not assigned; put the row right and start again (the "
+                                       "as-built plan keeps the rows done)");
+            Refused = Failed = true;
+            return false;
+        }
+        const RowChange& change = changes.Rows.front();
+        RowResult result{"unchanged", "", true};
+        if (change.Kind == RowKind::Write) {
+            Changed.push_back(change);
+            std::string error;
+            // The first row makes the file as apply makes its own; each further row puts the
+            // whole plan in its place.
+            const bool saved =
+                Changed.size() == 1
+                    ? SaveUndoPlan(Undo, UndoPlanText(Changed), Options.UndoPath.empty(), error)
+                    : WriteWhole(Undo, UndoPlanText(Changed), error, true);
+            if (!saved) {
+                Error(error + "; nothing was written");
+                Changed.pop_back();
+                Failed = true;
+                return false;
+            }
+            std::vector<PanelRecord> site = Site;
+            site.push_back(panel);
+            result = WriteRow(Net, change, Options.Search, Options.Rounds, site);
+        }
+        Macs[at] = MacText(panel.Mac);
+        std::string error;
+        if (!WriteWhole(AsBuilt, AsBuiltText(Schedule, Macs), error)) {
+            Error(error);
+            Failed = true;
+        }
+        AllOk = AllOk && result.Ok;
+        auto cells = PanelCells(AsReported(change.Pending), "");
+        // The call address as the schedule spells it.
+        if (const auto it = row.Cells.find("address"); it != row.Cells.end() && !it->second.empty())
+            cells[2] = it->second;
+        std::string note;
+        if (!row.Notes.empty() && !row.Notes.front().second.empty())
+            note = " (" + row.Notes.front().second + ")";
+        Print(TerminalText(MacText(panel.Mac) + "  row " + std::to_string(at + 1) + note + "  " +
+                           cells[2] + "  " + cells[4] + "  " + result.Result +
+                           (result.Details.empty() ? "" : " (" + result.Details + ")")) +
+              "\n");
+        return true;
+    }
+    bool Broken() const { return Failed; }
+    int ExitCode() const {
+        if (Refused) return ExitRefused;
+        return AllOk && !Failed ? ExitOk : ExitFailed;
+    }
+
+  private:
+    Engine& Net;
+    const AssignOptions& Options;
+    const Plan& Schedule;
+    std::vector<std::string> Macs;
+    std::string AsBuilt, Undo;
+    std::vector<RowChange> Changed;
+    std::vector<PanelRecord> Site;
+    bool AllOk = true, Failed = false, Refused = false;
+};
+
+std::vector<PanelRecord> ByMac(std::vector<PanelRecord> panels) {
+    std::sort(panels.begin(), panels.end(), [](const PanelRecord& a, const PanelRecord& b) {
+        return std::lexicographical_compare(a.Mac, a.Mac + 6, b.Mac, b.Mac + 6);
+    });
+    return panels;
+}
+
+std::string MacList(const std::vector<PanelRecord>& panels) {
+    std::string out;
+    for (const PanelRecord& p : panels)
+        out += (out.empty() ? "" : ", ") + MacText(p.Mac);
+    return out;
+}
+
+// What a run starts from: the schedule, the rows an earlier run's as-built plan gave, the
+// panels found, and where the as-built and undo plans go.
+struct Assignment {
+    Plan Schedule;
+    Subnet NewOn;
+    std::string AsBuilt, Undo;
+    std::vector<std::string> Macs; // per row, the MAC an earlier run gave it, or ""
+    std::set<MacKey> Assigned;
+};
+
+// The schedule and what an earlier run left; 0, or the exit code after saying why not.
+int LoadAssignment(const AssignOptions& options, Assignment& a) {
+    if (!LoadPlan(options.SchedulePath, PlanKind::Schedule, a.Schedule)) return ExitRefused;
+    const auto newOn = ParseSubnet(options.NewOn.empty() ? FactorySubnet : options.NewOn);
+    if (!newOn) {
+        Error("--new-on takes a subnet A.B.C.D/N, like 192.168.1.0/24");
+        return ExitRefused;
+    }
+    a.NewOn = *newOn;
+    a.AsBuilt = options.AsBuiltPath.empty() ? DefaultAsBuiltPath(options.SchedulePath)
+                                            : options.AsBuiltPath;
+    // An earlier run's as-built plan: its rows are taken, its panels are not new.
+    a.Macs.assign(a.Schedule.Rows.size(), "");
+    std::error_code code;
+    if (std::filesystem::exists(Utf8Path(a.AsBuilt), code)) {
+        Plan built;
+        std::string error;
+        if (!LoadPlan(a.AsBuilt, PlanKind::AsBuilt, built)) return ExitRefused;
+        const auto resumed = ResumedMacs(a.Schedule, built, error);
+        if (!resumed) {
+            Error(a.AsBuilt + ": " + error + "; name another file with --as-built");
+            return ExitRefused;
+        }
+        a.Macs = *resumed;
+    }
+    for (const std::string& mac : a.Macs)
+        if (const auto bytes = ParseMac(mac)) a.Assigned.insert(*bytes);
+    return ExitOk;
+}
+
+// The schedule against the panels already there, and the undo plan's name; 0, or the exit
+// code after saying why nothing may be written.
+int CheckAssignment(const AssignOptions& options, Assignment& a,
+                    const std::vector<PanelRecord>& others) {
+    const auto errors = CheckSchedule(a.Schedule.Rows, others, ComputerAddresses());
+    for (const PlanError& e : errors)
+        Error(Where(PlanName(options.SchedulePath), e));
+    if (!errors.empty()) {
+        Error("nothing was written");
+        return ExitRefused;
+    }
+    std::string error;
+    a.Undo = options.UndoPath;
+    if (!a.Undo.empty() && !UndoPathFree(a.Undo, error)) {
+        Error(error + "; nothing was written");
+        return ExitRefused;
+    }
+    if (a.Undo.empty()) a.Undo = DefaultUndoPath(error);
+    if (a.Undo.empty()) {
+        Error("cannot name the undo plan: " + error + "; nothing was written (--undo FILE)");
+        return ExitRefused;
+    }
+    return ExitOk;
+}
+
+// Without --watch: the new panels present take the rows in MAC order, with --in-mac-order.
+int AssignPresent(Assigner& assigner, const AssignOptions& options, const Assignment& a,
+                  const std::vector<PanelRecord>& present) {
+    const auto found = ByMac(present);
+    if (found.empty()) {
+        Error("no new panel answered on " + a.NewOn.Text());
+        return ExitFailed;
+    }
+    if (!options.InMacOrder) {
+        Error(std::to_string(found.size()) + " new panel(s) on " + a.NewOn.Text() +
+              ": --in-mac-order gives them the rows in MAC order, --watch as they are "
+              "powered; nothing was written");
+        return ExitRefused;
+    }
+    std::size_t given = 0;
+    for (; given < found.size(); ++given) {
+        if (assigner.Done() || Interrupted() || assigner.Broken()) break;
+        assigner.Assign(found[given]);
+    }
+    if (!assigner.Done())
+        Error(std::to_string(a.Schedule.Rows.size() - assigner.Next()) +
+              " row(s) still without a panel");
+    else if (given < found.size())
+        Error("the schedule has no row left for " + std::to_string(found.size() - given) +
+              " new panel(s)");
+    return assigner.ExitCode();
+}
+
+// With --watch: searches until every row has a panel or Ctrl+C, giving each new panel that
+// answers alone the next row.
+int WatchAndAssign(Engine& engine, Assigner& assigner, const AssignOptions& options,
+                   const Assignment& a, NewPanelWatch& watch) {
+    std::string refused; // the last "at once" said, to say it once
+    // A script powers its panels from here on.
+    Error("watching for new panels on " + a.NewOn.Text() + " (Ctrl+C ends)");
+    while (!assigner.Done() && !Interrupted() && !assigner.Broken()) {
+        if (ErrorIsConsole())
+            ShowProgress("waiting for a new panel on " + a.NewOn.Text() + " for row " +
+                         std::to_string(assigner.Next() + 1) + " (Ctrl+C ends)");
+        SearchPlan plan;
+        plan.Every = Every;
+        plan.Requests = 1;
+        plan.LossRetries = 0;
+        const auto step = watch.Round(RecordsOf(engine.Search(plan).Replies));
+        if (ErrorIsConsole()) ShowProgress("");
+        std::vector<PanelRecord> take;
+        if (step.Take) {
+            take.push_back(*step.Take);
+        } else if (step.New.size() > 1 && options.InMacOrder) {
+            take = ByMac(step.New);
+        } else if (step.New.size() > 1 && MacList(step.New) != refused) {
+            refused = MacList(step.New);
+            Error((step.New.size() == 2 ? std::string("two") : std::to_string(step.New.size())) +
+                  " new panels at once: power them one at a time (" + refused +
+                  "); none was assigned");
+        }
+        for (const PanelRecord& panel : take) {
+            if (assigner.Done() || assigner.Broken()) break;
+            assigner.Assign(panel);
+            watch.Took(panel.Mac); // assigned, or refused: not new again
+        }
+    }
+    return assigner.ExitCode();
+}
+
+} // namespace
+
+Command AddAssignCommand(CLI::App& app) {
+    auto options = std::make_shared<AssignOptions>();
+    CLI::App* command =
+        app.add_subcommand("assign", "give a schedule's rows to new panels as they are powered");
+    command->footer(WithExitCodes(
+        "SCHEDULE has a plan's columns without mac, one row per panel in the order they\n"
+        "will be powered (columns of your own begin with #). Every row is checked first\n"
+        "(as apply checks, and no IP or call address twice, none taken on the site).\n"
+        "With --watch it searches every 250 ms; each new panel (on the factory subnet, not\n"
+        "yet assigned) that answers alone gets the next row, written and read back, one\n"
+        "line each: MAC, row, call address, IP, result. Two new panels at once get none:\n"
+        "power them one at a time (or --in-mac-order). Without --watch the new panels\n"
+        "present are assigned only with --in-mac-order. After every row the as-built\n"
+        "plan (the schedule with each row's mac) is written whole; a run started again\n"
+        "goes on from it. An undo plan is saved as for apply. Ctrl+C ends it: exit 0\n"
+        "when every row written was verified, 1 otherwise."));
+    command->add_option("SCHEDULE", options->SchedulePath, "the schedule, a CSV file")
+        ->required()
+        ->check(NonEmpty);
+    command->add_flag("--watch", options->Watch,
+                      "keep searching and assign each new panel as it is powered");
+    command->add_flag("--in-mac-order", options->InMacOrder,
+                      "new panels answering together take the rows in MAC order");
+    command
+        ->add_option("--as-built", options->AsBuiltPath,
+                     "the as-built plan (default: SCHEDULE's name with -as-built.csv)")
+        ->check(NonEmpty);
+    command->add_option("--new-on", options->NewOn, "the subnet new panels answer on")
+        ->default_str(FactorySubnet)
+        ->check(NonEmpty);
+    AddUndoOption(command, options->UndoPath);
+    AddSearchOptions(command, options->Search);
+    AddRoundsOption(command, options->Rounds);
+    AddQuietFlag(command);
+    return {command, [options] { return RunAssign(*options); }};
+}
+
+int RunAssign(const AssignOptions& options) {
+    Assignment a;
+    if (const int code = LoadAssignment(options, a)) return code;
+    NewPanelWatch watch(a.NewOn, a.Assigned);
+
+    Engine engine;
+    if (const int code = OpenEngine(engine, NeedNetwork::No)) return code;
+    CatchInterrupts(ExitInterrupted);
+    const Site site = SearchSite(engine, options.Search);
+    std::vector<PanelRecord> others, present;
+    for (const PanelRecord& r : RecordsOf(site.Panels)) {
+        if (watch.IsNew(r))
+            present.push_back(r);
+        else if (!a.Assigned.count(NewPanelWatch::Key(r.Mac)))
+            others.push_back(r);
+    }
+    if (const int code = CheckAssignment(options, a, others)) return code;
+    Assigner assigner(engine, options, a.Schedule, a.Macs, a.AsBuilt, a.Undo,
+                      RecordsOf(site.Panels));
+    if (assigner.Done()) {
+        Error("every row of the schedule has a panel (" + a.AsBuilt + ")");
+        return ExitOk;
+    }
+    Error("as-built plan: " + a.AsBuilt + "; undo plan: " + a.Undo);
+    if (!options.Watch) return AssignPresent(assigner, options, a, present);
+    return WatchAndAssign(engine, assigner, options, a, watch);
+}
+
+} // namespace Cli

@@ -1,0 +1,26 @@
+#pragma once
+
+// callpanel assign: a schedule's rows given to new panels as they are powered.
+
+#include <string>
+
+#include "Common.h"
+#include "Options.h"
+
+namespace Cli {
+
+struct AssignOptions {
+    std::string SchedulePath;
+    std::string AsBuiltPath; // empty: the schedule's name with -as-built.csv
+    std::string NewOn;       // the subnet new panels come on; empty: the factory's
+    bool Watch = false;
+    bool InMacOrder = false;
+    SearchOptions Search;
+    int Rounds = DefaultRounds;
+    std::string UndoPath;
+};
+
+Command AddAssignCommand(CLI::App& app);
+int RunAssign(const AssignOptions& options);
+
+} // namespace Cli

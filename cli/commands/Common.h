@@ -1,0 +1,91 @@
+#pragma once
+
+// What the commands share beyond printing: the exit codes, opening the engine, saying what the
+// loss measured means for a decision, refusing a plan's problems and saving undo plans.
+
+#include <string>
+#include <vector>
+
+#include "Engine.h"
+#include "Messages.h"
+#include "plan/Changes.h"
+#include "plan/Plan.h"
+#include "plan/PlanCheck.h"
+#include "site/FindPanels.h"
+#include "site/Rounds.h"
+#include "site/WriteRounds.h"
+
+namespace Cli {
+
+enum ExitCode {
+    ExitOk = 0,
+    ExitFailed = 1,        // no panel answered, or a write that cannot be confirmed
+    ExitRefused = 2,       // bad command line, plan or settings: nothing was written
+    ExitPortHeld = 3,      // UDP port 8300 belongs to another program
+    ExitInterrupted = 130, // Ctrl+C: the rows not yet written were skipped
+};
+
+// Write-and-read-back rounds of set and apply. Once most panels hold their row a round costs
+// little, and 8 finish 20 panels at 30 % loss each way in nearly every run.
+inline constexpr int DefaultRounds = 8;
+
+// Whether a command refuses to start when no interface can broadcast. The commands that write
+// do: a search with nowhere to go would look like a site without panels.
+enum class NeedNetwork { Yes, No };
+
+// 0, or the exit code after saying why the engine cannot work.
+int OpenEngine(Engine& engine, NeedNetwork need = NeedNetwork::Yes);
+
+// Drops that a later round made up for cost time and are a warning; drops in every round an
+// error, as the list may be short.
+void ReportLoss(const Collected& collected, const Engine& engine);
+
+// A search is whole when a round of it ended with no reply dropped by the system; a write or a
+// card deletion on a view that is not could clash with a panel that was never heard. True
+// after saying so.
+bool RefuseIncompleteView(const Collected& collected, const Engine& engine);
+
+// The one panel `name` stands for, or null with `exitCode` set after saying why there is none.
+const FoundPanel* OnePanel(const Searched& searched, const std::string& name, int& exitCode);
+
+// A decision that rests on silence which the deadline cut short: refused, with the loss
+// measured and the --wait that it needs. Returns the exit code.
+int NotSure(const std::string& what, const Hearing& heard, const SearchOptions& search,
+            const char* outcome = "nothing was written");
+
+// Ctrl+C and the progress line, for the writes.
+RunControl Control();
+
+// Errors and conflicts refuse the command; warnings are said and do not. True when refused.
+bool Refuse(const Changes& changes, const std::string& path);
+
+// Before the first write: the panels' settings now, as a plan that puts them back. False when
+// it cannot be saved, and then nothing may be written.
+bool SaveUndo(const std::vector<RowChange>& rows, const std::string& named);
+
+// A named undo plan that could not be saved is refused before anything goes on the network.
+bool RefuseUndoPath(const std::string& named);
+
+// The clashes on the site after the writes, said; true when there are none.
+bool SiteClean(const Rounds& rounds, const std::vector<FoundPanel>& found,
+               const std::vector<PanelRecord>& readBack);
+
+// The exit code of a run that wrote: Ctrl+C first, then whether all went well.
+int Finish(bool ok);
+
+// The plan at `path`, or false after saying what is wrong with it.
+bool LoadPlan(const std::string& path, PlanKind kind, Plan& plan);
+
+struct Site {
+    std::vector<FoundPanel> Panels;
+    bool MayBeShort = false;
+};
+
+// Every panel that answers, searched until the list is surely whole by the loss measured; a
+// panel of a plan is missing only then. Says so when the list may be short.
+Site SearchSite(Engine& engine, const SearchOptions& search);
+
+// The subnet new panels answer on when they leave the factory.
+Subnet Factory();
+
+} // namespace Cli

@@ -1,0 +1,42 @@
+#pragma once
+
+// The command line's shared pieces: how a command is added to the program and run, and the
+// options several commands take in the same words.
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <string>
+
+#include "Messages.h"
+#include "site/FindPanels.h"
+
+namespace Cli {
+
+// One command of the program, as its Add function made it.
+struct Command {
+    CLI::App* Parsed = nullptr; // the subcommand; true once the command line named it
+    std::function<int()> Run;   // runs it with the options parsed; returns the exit code
+};
+
+// The exit codes, said once at the foot of every command's help.
+extern const char* const ExitCodesFooter;
+// A command's own explanation, then the exit codes.
+std::string WithExitCodes(const std::string& explanation);
+
+// "" given for a value is no value: an error, not the default.
+extern const CLI::Validator NonEmpty;
+
+// --wait and --repeat of the commands that search until the list is whole.
+void AddSearchOptions(CLI::App* command, SearchOptions& search);
+// --wait and --repeat of the commands whose search ends as soon as its decision is sure.
+void AddDeadlineOptions(CLI::App* command, SearchOptions& search);
+void AddRoundsOption(CLI::App* command, int& rounds);
+void AddFormatOption(CLI::App* command, std::string& format);
+void AddUndoOption(CLI::App* command, std::string& path);
+// --quiet: no warnings, no progress line.
+void AddQuietFlag(CLI::App* command);
+
+// The --format named; the option's check has already refused any other name.
+Format FormatNamed(const std::string& name);
+
+} // namespace Cli
