@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Cross-builds callpanel.exe and the window callpanel-tool.exe for 64-bit Windows and packs them
-# with a README for Windows users and the licence texts:
+# with a README for Windows users, the documentation and the licence texts, as a zip and as an
+# installer:
 #   scripts/build-windows.sh [BUILD_DIR]      (default: build-windows)
-# Leaves BUILD_DIR/cli/callpanel.exe, BUILD_DIR/app/win32/callpanel-tool.exe and
-# callpanel-<version>-windows-x64.zip in BUILD_DIR. The programs are linked statically (C++, GCC
-# and thread runtimes): they need only DLLs that every Windows has, which this script checks, as
-# it checks the zip and each program's version resource and manifest
-# (tests/package/windows_zip_check.sh).
+# Leaves BUILD_DIR/cli/callpanel.exe, BUILD_DIR/app/win32/callpanel-tool.exe,
+# callpanel-<version>-windows-x64.zip, the folder it holds, and callpanel-<version>-x64.msi
+# (packaging/windows/msi.sh) in BUILD_DIR. The programs are linked statically (C++, GCC and
+# thread runtimes): they need only DLLs that every Windows has, which this script checks, as it
+# checks the zip and each program's version resource and manifest
+# (tests/package/windows_zip_check.sh), and the installer's tables and files
+# (tests/package/windows_msi_check.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -37,7 +40,7 @@ done
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$dir/CMakeCache.txt")
 name=callpanel-$version-windows-x64
 stage=$dir/$name
-rm -rf "$stage" "$dir/$name.zip"
+rm -rf "$stage" "$dir/$name.zip" "$dir"/callpanel-*-x64.msi
 mkdir -p "$stage/licences"
 cp "${exes[@]}" "$stage/"
 # Texts with Windows line ends for Notepad, and a UTF-8 byte order mark on those that are not
@@ -57,27 +60,12 @@ crlf /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.
 crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.txt"
 # The user documentation as HTML pages, which any Windows opens, with their pictures.
-pages="user-guide windows callpanel commissioning deliberate-changes"
-mkdir -p "$stage/docs"
-html_page() { # TITLE: the page around what it reads
-    printf '<!DOCTYPE html>\n<html lang="en">\n<head>\n<meta charset="utf-8">\n'
-    printf '<title>%s</title>\n<link rel="stylesheet" href="style.css">\n</head>\n<body>\n' "$1"
-    cat
-    printf '</body>\n</html>\n'
-}
-index=""
-for page in $pages; do
-    title=$(sed -n '1{s/^# //;s/`//g;p}' "docs/$page.md")
-    awk -v pages="$pages" -f packaging/windows/docs-html.awk "docs/$page.md" |
-        html_page "$title" >"$stage/docs/$page.html"
-    index+="<li><a href=\"$page.html\">$title</a></li>"$'\n'
-    { grep -o '](\([a-z0-9-]*\.png\))' "docs/$page.md" || true; } | sed 's/^](//; s/)$//' |
-        while read -r picture; do cp "docs/$picture" "$stage/docs/"; done
-done
-{
-    printf '<h1>Call Panel settings Tool %s</h1>\n<ul>\n%s</ul>\n' "$version" "$index"
-} | html_page "Call Panel settings Tool $version" >"$stage/docs/index.html"
-cp packaging/windows/style.css "$stage/docs/"
+packaging/docs-html.sh "$stage/docs" "$version"
 (cd "$dir" && zip -q -X -r "$name.zip" "$name")
 tests/package/windows_zip_check.sh "$dir/$name.zip" "$version"
 echo "build-windows: $dir/$name.zip"
+# The installer of the same folder, for those who want the programs in the Start menu.
+msi=$dir/callpanel-$version-x64.msi
+packaging/windows/msi.sh "$stage" "$version" "$msi"
+tests/package/windows_msi_check.sh "$msi" "$version" "$stage"
+echo "build-windows: $msi"

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tool needs (Debian 12 / bookworm), one named list at a time:
 #   scripts/setup.sh run       build and run the window and callpanel (scripts/run.sh)
-#   scripts/setup.sh windows   cross-build callpanel.exe and its zip (scripts/build-windows.sh)
+#   scripts/setup.sh windows   cross-build callpanel.exe, its zip and .msi (scripts/build-windows.sh)
 #   scripts/setup.sh [test]    all of the above and every test tool (scripts/test.sh; the default)
 # Idempotent and non-interactive: installs only what is missing, updates the package lists
 # only when a missing package cannot be found in them.
@@ -19,6 +19,7 @@ run=(
 windows=(
     "${configure[@]}"
     g++-mingw-w64-x86-64-posix zip unzip # callpanel.exe: cross-build, the zip and its check
+    wixl msitools # the installer (.msi): wixl builds it, msiinfo and msiextract check it
 )
 test=(
     "${run[@]}" "${windows[@]}"
