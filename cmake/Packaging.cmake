@@ -1,9 +1,9 @@
 # Installation and the Debian package.
-#   cmake --install build --prefix /usr/local     installs the programs, menu entry and icon
+#   cmake --install build --prefix /usr/local     installs the programs, menu entries and icon
 #   (cd build && cpack)                           builds callpanel-tool_<version>_<arch>.deb
 # Make the package from a plain Release build: a sanitizer build would ship sanitized programs.
-# Only the window, callpanel, their manual pages, the menu entry, the icons and the receive
-# buffer limit are installed; no test, library or header is. The stand-in panel
+# Only the window, callpanel, their manual pages, the two menu entries, the icons, the HTML
+# documentation and the receive buffer limit are installed; no test, library or header is. The stand-in panel
 # (callpanel-standin) is a build and test tool and stays in the build tree.
 
 include(GNUInstallDirs)
@@ -21,6 +21,27 @@ install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-tool.svg
 install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-tool-48.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps
         RENAME callpanel-tool.png)
+
+# The user documentation as HTML pages, as the Windows zip holds them: the menu entry "Call Panel
+# commissioning" opens them in the browser.
+set(CALLPANEL_HTML_DOCS ${CMAKE_CURRENT_BINARY_DIR}/docs-html)
+file(GLOB CALLPANEL_DOC_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md
+    ${PROJECT_SOURCE_DIR}/docs/*.png)
+add_custom_command(OUTPUT ${CALLPANEL_HTML_DOCS}/index.html
+    COMMAND ${CALLPANEL_PACKAGING_DIR}/docs-html.sh ${CALLPANEL_HTML_DOCS} ${PROJECT_VERSION}
+    DEPENDS ${CALLPANEL_PACKAGING_DIR}/docs-html.sh ${CALLPANEL_PACKAGING_DIR}/windows/docs-html.awk
+        ${CALLPANEL_PACKAGING_DIR}/windows/style.css ${CALLPANEL_DOC_SOURCES} VERBATIM)
+add_custom_target(docs-html ALL DEPENDS ${CALLPANEL_HTML_DOCS}/index.html)
+set(CALLPANEL_HTML_DOCS_DIR ${CMAKE_INSTALL_DATADIR}/callpanel-tool/docs)
+install(DIRECTORY ${CALLPANEL_HTML_DOCS}/ DESTINATION ${CALLPANEL_HTML_DOCS_DIR})
+# The menu entry "Call Panel commissioning". Its Exec names the documentation by its installed
+# path, which only the install knows (/usr in the Debian package, --prefix otherwise).
+install(CODE "
+    file(READ \"${CALLPANEL_PACKAGING_DIR}/callpanel-commissioning.desktop.in\" entry)
+    string(REPLACE @DOCS@ \"\${CMAKE_INSTALL_PREFIX}/${CALLPANEL_HTML_DOCS_DIR}\" entry \"\${entry}\")
+    file(WRITE \"${CMAKE_CURRENT_BINARY_DIR}/callpanel-commissioning.desktop\" \"\${entry}\")")
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/callpanel-commissioning.desktop
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 
 # A search of a big site: the replies of every panel wait in one socket's receive buffer, which
 # the kernel caps at net.core.rmem_max for a normal user. /usr/lib/sysctl.d (not the libdir
@@ -96,7 +117,8 @@ set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 # half-width cell) and "DejaVu Sans"; no library dependency pulls these fonts in.
 set(CALLPANEL_RUNTIME_DEPENDS "fonts-wqy-zenhei, fonts-dejavu-core")
 # A Wayland desktop without XWayland needs Qt's wayland platform; X11 and XWayland do without.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS qt6-wayland)
+# xdg-open starts the browser for the menu entry "Call Panel commissioning".
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-wayland, xdg-utils")
 find_program(DPKG_SHLIBDEPS_EXECUTABLE dpkg-shlibdeps)
 if(DPKG_SHLIBDEPS_EXECUTABLE)
     # Library dependencies with the versions the build actually linked against.

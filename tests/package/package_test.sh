@@ -3,8 +3,9 @@
 # programs from there:
 #   package_test.sh BUILD_DIR VERSION XCLOSE STANDIN
 # The package must pass lintian without an error or a warning, hold exactly the two programs,
-# their manual pages, the menu entry, the icons, the receive buffer limit and the Debian
-# documents, name the fonts the window needs, and its program must open its window on a private
+# their manual pages, the menu entries of the window and of the commissioning page (both valid
+# for desktop-file-validate), the icons, the HTML documentation, the receive buffer limit and
+# the Debian documents, name the fonts the window needs, and its program must open its window on a private
 # Xvfb display, find the build tree's stand-in panel with "Search all", and end with exit code 0
 # when the window is closed; without a usable display it must say so and exit 1. The packaged
 # callpanel must find the stand-in too, and the postinst is run against stand-ins for the
@@ -55,7 +56,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
 depends=$(field Depends)
 echo "Depends: $depends"
-[ "$(field Recommends)" = qt6-wayland ] || fail "Recommends: $(field Recommends)"
+[ "$(field Recommends)" = "qt6-wayland, xdg-utils" ] || fail "Recommends: $(field Recommends)"
 for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep"
 done
@@ -66,6 +67,10 @@ expected=$(printf '%s\n' \
     ./usr/bin/callpanel-tool \
     ./usr/lib/sysctl.d/60-callpanel-tool.conf \
     ./usr/share/applications/callpanel-tool.desktop \
+    ./usr/share/applications/callpanel-commissioning.desktop \
+    ./usr/share/callpanel-tool/docs/{index,user-guide,windows,callpanel,commissioning}.html \
+    ./usr/share/callpanel-tool/docs/{deliberate-changes.html,style.css} \
+    ./usr/share/callpanel-tool/docs/{report,window-panels,window-wine}.png \
     ./usr/share/doc/callpanel-tool/changelog.Debian.gz \
     ./usr/share/doc/callpanel-tool/copyright \
     ./usr/share/icons/hicolor/48x48/apps/callpanel-tool.png \
@@ -110,26 +115,38 @@ for page in callpanel callpanel-tool; do
 done
 echo "manual pages: callpanel(1), callpanel-tool(1)"
 
-desktop=$root/usr/share/applications/callpanel-tool.desktop
-if command -v desktop-file-validate >/dev/null; then
-    desktop-file-validate "$desktop" | grep -v ': hint: ' || true
-    desktop-file-validate "$desktop" >/dev/null || fail "desktop-file-validate rejects the menu entry"
-    echo "desktop-file-validate: no error"
-else
+# The menu entries: the window, and the commissioning page in the browser (xdg-open, which the
+# package recommends, with a packaged page), or a packaged program that opens it.
+if ! command -v desktop-file-validate >/dev/null; then
     echo "desktop-file-validate not installed: only the keys are checked"
 fi
-key() { sed -n "s/^$1=//p" "$desktop"; }
-[ "$(key Name)" = "Call Panel settings Tool" ] || fail "Name=$(key Name)"
-[ "$(key Type)" = Application ] || fail "Type=$(key Type)"
-# One main category, or a menu may list the entry twice.
-[ "$(key Categories)" = "Network;" ] || fail "Categories=$(key Categories)"
-exec_program=$(key Exec)
-exec_program=${exec_program%% *}
-[ -x "$bin/$exec_program" ] || fail "Exec=$exec_program is not a packaged program"
-icon=$(key Icon)
-svg=$root/usr/share/icons/hicolor/scalable/apps/$icon.svg
-png=$root/usr/share/icons/hicolor/48x48/apps/$icon.png
-{ [ -f "$svg" ] && [ -f "$png" ]; } || fail "Icon=$icon has no packaged icon"
+icons=()
+while IFS='|' read -r entry name; do
+    desktop=$root/usr/share/applications/$entry.desktop
+    if command -v desktop-file-validate >/dev/null; then
+        desktop-file-validate "$desktop" | grep -v ': hint: ' || true
+        desktop-file-validate "$desktop" >/dev/null || fail "desktop-file-validate rejects $entry.desktop"
+    fi
+    key() { sed -n "s/^$1=//p" "$desktop"; }
+    [ "$(key Name)" = "$name" ] || fail "$entry: Name=$(key Name)"
+    [ "$(key Type)" = Application ] || fail "$entry: Type=$(key Type)"
+    # One main category, or a menu may list the entry twice.
+    [ "$(key Categories)" = "Network;" ] || fail "$entry: Categories=$(key Categories)"
+    read -r -a exec_line <<<"$(key Exec)"
+    if [ "${exec_line[0]}" = xdg-open ]; then
+        [ "${#exec_line[@]}" -eq 2 ] && [ -f "$root${exec_line[1]}" ] ||
+            fail "$entry: Exec=$(key Exec) opens no packaged file"
+    else
+        [ -x "$bin/${exec_line[0]}" ] || fail "$entry: Exec=${exec_line[0]} is not a packaged program"
+    fi
+    icons+=("$(key Icon)")
+    echo "$entry.desktop: \"$name\", Exec=$(key Exec)"
+done <<EOF
+callpanel-tool|Call Panel settings Tool
+callpanel-commissioning|Call Panel commissioning
+EOF
+[ "${icons[0]}" = "${icons[1]}" ] || fail "the menu entries have different icons: ${icons[*]}"
+icon=${icons[0]}
 # "PNG WxH" from the file's signature and its IHDR chunk, or "not PNG".
 png_size() {
     local b
