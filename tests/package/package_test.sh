@@ -147,6 +147,9 @@ callpanel-commissioning|Call Panel commissioning
 EOF
 [ "${icons[0]}" = "${icons[1]}" ] || fail "the menu entries have different icons: ${icons[*]}"
 icon=${icons[0]}
+svg=$root/usr/share/icons/hicolor/scalable/apps/$icon.svg
+png=$root/usr/share/icons/hicolor/48x48/apps/$icon.png
+{ [ -f "$svg" ] && [ -f "$png" ]; } || fail "Icon=$icon has no packaged icon"
 # "PNG WxH" from the file's signature and its IHDR chunk, or "not PNG".
 png_size() {
     local b

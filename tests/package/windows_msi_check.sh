@@ -5,8 +5,8 @@
 # its files, byte for byte, for Program Files\Call Panel settings Tool; install per machine for
 # x64; carry VERSION as its ProductVersion and the UpgradeCode that every version shares, with a
 # major upgrade that removes an older version before installing and refuses to go over a newer
-# one; and make the three Start-menu entries with their targets found. It writes no registry
-# value and no environment variable of its own.
+# one; and make the three Start-menu entries. It writes no registry value and no environment
+# variable of its own.
 set -euo pipefail
 [ $# -eq 3 ] || { echo "usage: $0 MSI VERSION FOLDER" >&2; exit 2; }
 msi=$1 version=$2 folder=$3
@@ -45,6 +45,7 @@ upgrade=$(rows Upgrade | cut -f1-5 | sort)
 expected=$(printf '%s\t\t%s\t\t1\n%s\t%s\t\t\t2\n' "$UPGRADE_CODE" "$version" "$UPGRADE_CODE" "$version" | sort)
 [ "$upgrade" = "$expected" ] || fail "Upgrade table: $upgrade"
 rows LaunchCondition | grep -q '^NOT WIX_DOWNGRADE_DETECTED'$'\t' || fail "a newer version is not refused"
+rows LaunchCondition | grep -q '^Installed OR VersionNT >= 603'$'\t' || fail "no refusal before Windows 8.1"
 # The older version is removed before anything is installed, so that no file of it is left.
 sequence=$(rows InstallExecuteSequence | sort -t$'\t' -k3,3n | cut -f1 | tr '\n' ' ')
 [[ $sequence == *"FindRelatedProducts "*"InstallValidate RemoveExistingProducts InstallInitialize "* ]] ||
@@ -56,19 +57,8 @@ msiextract -C "$work/x" "$msi" >/dev/null || fail "msiextract failed"
 diff -r "$folder" "$work/x/$DIR" >"$work/diff" 2>&1 || fail "files differ from $folder: $(head -n 5 "$work/diff")"
 [ "$(ls "$work/x")" = "$DIR" ] || fail "files outside $DIR: $(ls "$work/x")"
 
-# The Start-menu entries: name, target, arguments, working folder.
-shortcut() { rows Shortcut | awk -F'\t' -v n="$1" '$3 == n {print $5 "|" $6 "|" $12}'; }
-[ "$(rows Shortcut | cut -f2 | sort -u)" = ProgramMenuFolder ] || fail "a shortcut outside the Start menu"
-[ "$(rows Shortcut | wc -l)" -eq 3 ] || fail "$(rows Shortcut | wc -l) shortcuts, expected 3"
-[ "$(shortcut 'Call Panel settings Tool')" = '[#callpanel_tool.exe]||INSTALLDIR' ] ||
-    fail "the window's entry: $(shortcut 'Call Panel settings Tool')"
-rows File | grep -q $'^callpanel_tool.exe\t[^\t]*\tcallpanel-tool.exe\t' || fail "no file callpanel_tool.exe"
-IFS='|' read -r target arguments wkdir <<<"$(shortcut 'Call Panel command line')"
-[ "$target" = '[System64Folder]cmd.exe' ] && [ "$wkdir" = PersonalFolder ] ||
-    fail "the command line's entry: $target in $wkdir"
-[[ $arguments == '/k "'*'set "PATH=[INSTALLDIR];%PATH%"&callpanel --version'* ]] ||
-    fail "the command line's entry does not put the install folder on its PATH: $arguments"
-IFS='|' read -r target arguments wkdir <<<"$(shortcut 'Call Panel commissioning')"
-[[ $target == '[INSTALLDIR]'* ]] && [ -f "$folder/$(tr '\\' / <<<"${target#'[INSTALLDIR]'}")" ] ||
-    fail "the commissioning entry leads nowhere: $target"
+# The three Start-menu entries; where each leads is checked under wine (msi_wine_test.sh).
+names=$(rows Shortcut | awk -F'\t' '{print $2 "|" $3}' | sort | tr '\n' ';')
+[ "$names" = "ProgramMenuFolder|Call Panel command line;ProgramMenuFolder|Call Panel commissioning;ProgramMenuFolder|Call Panel settings Tool;" ] ||
+    fail "Start-menu entries: $names"
 echo "windows_msi_check: $(rows File | wc -l) files, 3 Start-menu entries, version $version"
