@@ -3,7 +3,7 @@
 #   msi_wine_test.sh MSI VERSION
 # MSI is scripts/build-windows.sh's callpanel-VERSION-x64.msi, beside the folder it was built
 # from. In order:
-#  - msiexec /i /qn installs exactly that folder's files into Program Files\Call Panel settings
+#  - on Windows 7 it is refused; on Windows 8.1 msiexec /i /qn installs exactly that folder's files into Program Files\Call Panel settings
 #    Tool, the three Start-menu entries with their targets, and one product of VERSION;
 #    callpanel.exe --version runs from there, and so does the command line's entry;
 #  - the same installer once more changes nothing;
@@ -108,7 +108,12 @@ commissioning=$(sed -n 's/.*define CommissioningTarget = "\[INSTALLDIR\]\([^"]*\
     "$(dirname "$msi_sh")/callpanel-tool.wxs")
 [ -n "$commissioning" ] || fail "no CommissioningTarget in callpanel-tool.wxs"
 
-# --- Install.
+# --- Windows 7 is refused; Windows 8.1, the oldest supported, installs.
+win winecfg /v win7 >/dev/null || fail "winecfg /v win7 failed"
+! msiexec /i "$msi" || fail "installed on Windows 7"
+[ ! -e "$install_dir" ] && [ -z "$(products)" ] || fail "the refusal on Windows 7 left files or a product"
+echo "Windows 7: refused, nothing installed"
+win winecfg /v win81 >/dev/null || fail "winecfg /v win81 failed"
 msiexec /i "$msi" || fail "msiexec /i failed: exit $?"
 expect_files "$folder"
 expect_entries
