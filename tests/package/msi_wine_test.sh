@@ -3,9 +3,10 @@
 #   msi_wine_test.sh MSI VERSION
 # MSI is scripts/build-windows.sh's callpanel-VERSION-x64.msi, beside the folder it was built
 # from. In order:
-#  - on Windows 7 it is refused; on Windows 8.1 msiexec /i /qn installs exactly that folder's files into Program Files\Call Panel settings
-#    Tool, the three Start-menu entries with their targets, and one product of VERSION;
-#    callpanel.exe --version runs from there, and so does the command line's entry;
+#  - on Windows 7 it is refused; on Windows 8.1 msiexec /i /qn installs exactly that folder's
+#    files into Program Files\Call Panel settings Tool, the three Start-menu entries with their
+#    targets, and one product of VERSION; callpanel.exe --version runs from there, and so does
+#    the command line's entry;
 #  - the same installer once more changes nothing;
 #  - an installer of the next version, built from the same folder with its README naming that
 #    version and one picture fewer, replaces the older product: one product, the newer files;
@@ -82,7 +83,8 @@ state() {
 }
 # expect_files FOLDER: the install folder holds exactly FOLDER's files, byte for byte.
 expect_files() {
-    diff -r "$1" "$install_dir" >"$work/diff" 2>&1 || fail "the install folder differs from $1: $(head -n 5 "$work/diff")"
+    diff -r "$1" "$install_dir" >"$work/diff" 2>&1 ||
+        fail "the install folder differs from $1: $(head -n 5 "$work/diff")"
 }
 # The Start-menu entries in one of the menus, each leading where it should: a shortcut keeps
 # its target and arguments as UTF-16 or ANSI text, read here without the zero bytes.
@@ -111,7 +113,8 @@ commissioning=$(sed -n 's/.*define CommissioningTarget = "\[INSTALLDIR\]\([^"]*\
 # --- Windows 7 is refused; Windows 8.1, the oldest supported, installs.
 win winecfg /v win7 >/dev/null || fail "winecfg /v win7 failed"
 ! msiexec /i "$msi" || fail "installed on Windows 7"
-[ ! -e "$install_dir" ] && [ -z "$(products)" ] || fail "the refusal on Windows 7 left files or a product"
+[ ! -e "$install_dir" ] && [ -z "$(products)" ] ||
+    fail "the refusal on Windows 7 left files or a product"
 echo "Windows 7: refused, nothing installed"
 win winecfg /v win81 >/dev/null || fail "winecfg /v win81 failed"
 msiexec /i "$msi" || fail "msiexec /i failed: exit $?"
@@ -120,12 +123,14 @@ expect_entries
 code=$(products | cut -d' ' -f1)
 [ "$(products)" = "$code $version" ] || fail "products: $(products), expected one of $version"
 echo "installed: $code $version"
-out=$(win "$(winepath -w "$install_dir")\\callpanel.exe" --version) || fail "callpanel.exe --version: $out"
+out=$(win "$(winepath -w "$install_dir")\\callpanel.exe" --version) ||
+    fail "callpanel.exe --version: $out"
 [ "$out" = "callpanel $version" ] || fail "callpanel.exe --version printed '$out'"
 # The command line's entry as its console runs it: cmd /k drops the outer quotes of its
 # command and runs the rest, here read from cmd's input (wine would escape the inner quotes of
 # an argument), then ends.
-arguments=$(msiinfo export "$msi" Shortcut | tr -d '\r' | awk -F'\t' '$3 == "Call Panel command line" {print $6}')
+arguments=$(msiinfo export "$msi" Shortcut | tr -d '\r' |
+    awk -F'\t' '$3 == "Call Panel command line" {print $6}')
 arguments=${arguments/\[INSTALLDIR\]/$(winepath -w "$install_dir")\\}
 [[ $arguments == '/k "'*'"' ]] || fail "the command line's entry: cmd $arguments"
 arguments=${arguments#'/k "'}
@@ -137,7 +142,8 @@ mkdir -p "$documents"
 # --- The same installer again.
 before=$(state)
 msiexec /i "$msi" || fail "msiexec /i a second time failed: exit $?"
-[ "$(state)" = "$before" ] || fail "a second install changed: $(diff <(echo "$before") <(state) | head -n 10)"
+[ "$(state)" = "$before" ] ||
+    fail "a second install changed: $(diff <(echo "$before") <(state) | head -n 10)"
 echo "the same installer again: nothing changed"
 
 # --- What the user made: undo plans, a site in Documents, a site saved into the install folder.
@@ -168,7 +174,8 @@ echo "upgraded: $next_code $next, $dropped gone"
 # --- The older installer over the newer one.
 before=$(state)
 ! msiexec /i "$msi" || fail "$version was installed over $next"
-[ "$(state)" = "$before" ] || fail "the refused downgrade changed: $(diff <(echo "$before") <(state) | head -n 10)"
+[ "$(state)" = "$before" ] ||
+    fail "the refused downgrade changed: $(diff <(echo "$before") <(state) | head -n 10)"
 echo "$version over $next: refused, nothing changed"
 
 # --- Remove.
@@ -176,7 +183,8 @@ msiexec /x "$work/callpanel-$next-x64.msi" || fail "msiexec /x failed: exit $?"
 [ -z "$(products)" ] || fail "still installed: $(products)"
 left=$(find "$install_dir" "${menus[@]}" -path "$install_dir/my-site.csv" -o -type f -print)
 [ -z "$left" ] || fail "left after removal: $left"
-for kept in "$install_dir/my-site.csv" "$documents/site.csv" "$local_data/callpanel/undo-20260101-120000.csv"; do
+undo=$local_data/callpanel/undo-20260101-120000.csv
+for kept in "$install_dir/my-site.csv" "$documents/site.csv" "$undo"; do
     [ -f "$kept" ] || fail "the user's $kept was removed"
 done
 echo "removed: every installed file and entry; the user's sites and undo plans stay"

@@ -5,11 +5,11 @@
 # The package must pass lintian without an error or a warning, hold exactly the two programs,
 # their manual pages, the menu entries of the window and of the commissioning page (both valid
 # for desktop-file-validate), the icons, the HTML documentation, the receive buffer limit and
-# the Debian documents, name the fonts the window needs, and its program must open its window on a private
-# Xvfb display, find the build tree's stand-in panel with "Search all", and end with exit code 0
-# when the window is closed; without a usable display it must say so and exit 1. The packaged
-# callpanel must find the stand-in too, and the postinst is run against stand-ins for the
-# system's tools.
+# the Debian documents, name the fonts the window needs, and its program must open its window
+# on a private Xvfb display, find the build tree's stand-in panel with "Search all", and end
+# with exit code 0 when the window is closed; without a usable display it must say so and exit
+# 1. The packaged callpanel must find the stand-in too, and the postinst is run against
+# stand-ins for the system's tools.
 # Nothing is installed into the system. Run it inside tools/testnet.sh: the program and the
 # stand-in open UDP port 8300 and the search is a broadcast.
 set -euo pipefail
