@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Sets up, cross-builds callpanel.exe and callpanel-tool.exe (build-windows/, tested under wine
-# in the first suite), then builds and runs the whole test suite three times:
+# Sets up, cross-builds callpanel.exe, callpanel-tool.exe and their installer (build-windows/,
+# tested under wine in the first suite), then builds and runs the whole test suite three times:
 #   build/       Release, as scripts/run.sh builds the tool
 #   build-tsan/  ThreadSanitizer                      (-DSANITIZE=thread, asserts on)
 #   build-asan/  AddressSanitizer + UndefinedBehavior (-DSANITIZE=address, asserts on)
@@ -61,8 +61,8 @@ run_suite() {
     fi
 }
 
-# The Windows programs first: the plain suite runs them under wine (e2e_callpanel_wine,
-# app_wine_window).
+# The Windows programs and their installer first: the plain suite runs them under wine
+# (e2e_callpanel_wine, app_wine_window, package_msi_wine).
 echo
 echo "=== windows: cross-build of callpanel.exe and callpanel-tool.exe in $root/build-windows"
 t0=$SECONDS
