@@ -77,7 +77,8 @@ std::string RenderCsv(const Table& table) {
 
 std::string RenderJson(const Table& table) {
     auto rows = nlohmann::ordered_json::array();
-    for (const auto& row : table.Rows) {
+    for (std::size_t r = 0; r < table.Rows.size(); ++r) {
+        const auto& row = table.Rows[r];
         nlohmann::ordered_json object = nlohmann::ordered_json::object();
         for (size_t c = 0; c < table.Columns.size() && c < row.size(); ++c) {
             const bool number = std::find(table.Numbers.begin(), table.Numbers.end(),
@@ -89,6 +90,10 @@ std::string RenderJson(const Table& table) {
                 object[table.Columns[c]] = std::stol(row[c]);
             else
                 object[table.Columns[c]] = row[c];
+            if (r < table.Json.size())
+                for (const auto& [column, json] : table.Json[r])
+                    if (column == table.Columns[c])
+                        object[column] = nlohmann::ordered_json::parse(json);
         }
         rows.push_back(std::move(object));
     }
@@ -96,6 +101,18 @@ std::string RenderJson(const Table& table) {
 }
 
 } // namespace
+
+std::string JsonObjects(const std::vector<std::string>& keys,
+                        const std::vector<std::vector<std::string>>& items) {
+    auto array = nlohmann::ordered_json::array();
+    for (const auto& item : items) {
+        nlohmann::ordered_json object = nlohmann::ordered_json::object();
+        for (std::size_t k = 0; k < keys.size() && k < item.size(); ++k)
+            object[keys[k]] = item[k];
+        array.push_back(std::move(object));
+    }
+    return array.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
 
 std::optional<Format> ParseFormat(std::string_view name) {
     if (name == "table") return Format::Table;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "Engine.h"
@@ -18,7 +19,14 @@ struct Table {
     std::vector<std::string> Columns;
     std::vector<std::vector<std::string>> Rows; // each as wide as Columns; UTF-8
     std::vector<std::string> Numbers = {};      // columns whose cells JSON gives as numbers
+    // Per row, the cells JSON gives instead of the text ones, as JSON texts, by column name
+    // (check's details as objects); empty or shorter: the text cells.
+    std::vector<std::vector<std::pair<std::string, std::string>>> Json = {};
 };
+
+// `items` as a JSON array of objects with the keys `keys` in order, their values as strings.
+std::string JsonObjects(const std::vector<std::string>& keys,
+                        const std::vector<std::vector<std::string>>& items);
 
 // Table: columns padded to the widest cell (wide characters count two). JSON: an array of
 // objects whose keys are the column names and whose values are the cells as strings, or as

@@ -94,6 +94,7 @@ Command AddApplyCommand(CLI::App& app) {
         ->check(NonEmpty);
     command->add_flag("--dry-run", options->Apply.DryRun, "print what would change, send no write");
     AddUndoOption(command, options->Apply.UndoPath);
+    AddAsWrittenFlag(command, options->Apply.AsWritten);
     AddFormatOption(command, options->Format);
     AddDeadlineOptions(command, options->Apply.Search);
     AddRoundsOption(command, options->Apply.Rounds);
@@ -130,7 +131,8 @@ int RunApply(const ApplyOptions& options) {
         return NotSure("the search heard every panel", searched.Heard, options.Search);
     if (!searched.Decided) Warn("the list may be short: " + LossText(searched.Heard));
     const auto& found = searched.Found;
-    const Changes changes = PlanChanges(plan.Rows, RecordsOf(found), "", ComputerAddresses());
+    const Changes changes =
+        PlanChanges(plan.Rows, RecordsOf(found), "", ComputerAddresses(), options.AsWritten);
     if (Refuse(changes, PlanName(options.PlanPath))) return ExitRefused;
     if (options.DryRun) return PrintDryRun(changes, options.Output);
 

@@ -16,6 +16,7 @@ struct ApplyOptions {
     SearchOptions Search;
     int Rounds = DefaultRounds;
     std::string UndoPath;
+    bool AsWritten = false; // a type and address that read back as another are written
 };
 
 Command AddApplyCommand(CLI::App& app);

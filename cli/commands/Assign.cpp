@@ -61,8 +61,10 @@ class Assigner {
     bool Assign(const PanelRecord& panel) {
         const std::size_t at = Next();
         const PlanRow& row = Schedule.Rows[at];
-        const Changes changes =
-            PlanChanges({RowForPanel(row, panel.Mac)}, {panel}, "", ComputerAddresses());
+        const Changes changes = PlanChanges({RowForPanel(row, panel.Mac)}, {panel}, "",
+                                            ComputerAddresses(), Options.AsWritten);
+        for (const PlanError& note : changes.Notes)
+            Error("warning: row " + std::to_string(at + 1) + ": " + note.Text);
         if (!changes.Errors.empty() || changes.Rows.empty()) {
             for (const PlanError& e : changes.Errors)
                 Error(MacText(panel.Mac) + ": row " + std::to_string(at + 1) + ": " + e.Text);
@@ -188,7 +190,8 @@ int LoadAssignment(const AssignOptions& options, Assignment& a) {
 // code after saying why nothing may be written.
 int CheckAssignment(const AssignOptions& options, Assignment& a,
                     const std::vector<PanelRecord>& others) {
-    const auto errors = CheckSchedule(a.Schedule.Rows, others, ComputerAddresses());
+    const auto errors =
+        CheckSchedule(a.Schedule.Rows, others, ComputerAddresses(), options.AsWritten);
     for (const PlanError& e : errors)
         Error(Where(PlanName(options.SchedulePath), e));
     if (!errors.empty()) {
@@ -307,6 +310,7 @@ Command AddAssignCommand(CLI::App& app) {
         ->default_str(FactorySubnet)
         ->check(NonEmpty);
     AddUndoOption(command, options->UndoPath);
+    AddAsWrittenFlag(command, options->AsWritten);
     AddSearchOptions(command, options->Search);
     AddRoundsOption(command, options->Rounds);
     AddQuietFlag(command);

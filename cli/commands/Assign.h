@@ -18,6 +18,7 @@ struct AssignOptions {
     SearchOptions Search;
     int Rounds = DefaultRounds;
     std::string UndoPath;
+    bool AsWritten = false; // a type and address that read back as another are written
 };
 
 Command AddAssignCommand(CLI::App& app);

@@ -21,7 +21,10 @@ Command AddCheckCommand(CLI::App& app) {
         "one call address twice, a gateway outside the panel's subnet, a server it cannot\n"
         "reach, panels left on the factory subnet 192.168.1.0/24. Writes nothing.\n"
         "Exit 0 only when every row is as planned, nothing is extra (or --ignore-extra)\n"
-        "and the site has no fault; 1 otherwise; 2 for a plan that cannot be read."));
+        "and the site has no fault; 1 otherwise; 2 for a plan that cannot be read.\n"
+        "A row's type is judged as it reads back (a flat camera's address ending in\n"
+        "000000 is a villa camera's). With --format json, details is a list of objects\n"
+        "with field, on_site and in_plan."));
     command
         ->add_option("PLAN", options->Check.PlanPath, "the plan, a CSV file; - for standard input")
         ->required()
@@ -50,12 +53,21 @@ int RunCheck(const CheckOptions& options) {
 
     Table table;
     table.Columns = {"mac", "result", "details"};
-    for (const CheckRow& row : check.Rows)
+    // JSON gives each field apart, as the dry run of apply does, in the words of the check.
+    const std::vector<std::string> keys{"field", "on_site", "in_plan"};
+    for (const CheckRow& row : check.Rows) {
         table.Rows.push_back({row.Mac, row.Result, row.Details});
+        std::vector<std::vector<std::string>> items;
+        for (const CheckDetail& item : row.Items)
+            items.push_back({item.Field, item.OnSite, item.InPlan});
+        table.Json.push_back({{"details", JsonObjects(keys, items)}});
+    }
     // A fault once per panel it concerns, so that a script finds it by the MAC.
     for (const SiteFault& fault : check.Faults)
-        for (const std::string& mac : fault.Macs)
+        for (const std::string& mac : fault.Macs) {
             table.Rows.push_back({mac, "site fault", fault.Text});
+            table.Json.push_back({{"details", JsonObjects(keys, {{"site", fault.Text, ""}})}});
+        }
     Print(Render(table, options.Output));
     return check.Passed(options.IgnoreExtra) && !site.MayBeShort ? ExitOk : ExitFailed;
 }

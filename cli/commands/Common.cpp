@@ -103,6 +103,8 @@ bool Refuse(const Changes& changes, const std::string& path) {
     std::vector<std::string> warnings;
     for (const auto& w : changes.Site.Warnings)
         warnings.push_back("warning: " + w + " (already so; this command does not change it)");
+    for (const PlanError& note : changes.Notes)
+        warnings.push_back("warning: " + (path.empty() ? note.Text : Where(path, note)));
     if (!IsQuiet()) Errors(warnings);
     if (changes.Refused()) Error("nothing was written");
     return changes.Refused();

@@ -56,6 +56,13 @@ void AddFormatOption(CLI::App* command, std::string& format) {
         ->capture_default_str();
 }
 
+void AddAsWrittenFlag(CLI::App* command, bool& flag) {
+    command->add_flag("--as-written", flag,
+                      "write a type and call address that read back as another (a flat "
+                      "camera's address ending in 000000 reads back as a villa camera) as "
+                      "given, and say what they read back as");
+}
+
 void AddUndoOption(CLI::App* command, std::string& path) {
 #ifdef _WIN32
     const char* folder = "%LOCALAPPDATA%\\callpanel";

@@ -33,6 +33,9 @@ void AddDeadlineOptions(CLI::App* command, SearchOptions& search);
 void AddRoundsOption(CLI::App* command, int& rounds);
 void AddFormatOption(CLI::App* command, std::string& format);
 void AddUndoOption(CLI::App* command, std::string& path);
+// --as-written: a type and call address that read back as another are written as given, and
+// said (set, apply, assign).
+void AddAsWrittenFlag(CLI::App* command, bool& flag);
 // --quiet: no warnings, no progress line.
 void AddQuietFlag(CLI::App* command);
 

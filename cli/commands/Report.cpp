@@ -1,14 +1,29 @@
 #include "Report.h"
 
 #include <algorithm>
+#include <chrono>
 #include <ctime>
+#include <filesystem>
 #include <memory>
+#include <set>
+
+#ifdef _WIN32
+#include <windows.h>
+
+#include "WideText.h"
+#else
+#include <unistd.h>
+#endif
 
 #include "Common.h"
 #include "ComputerAddresses.h"
+#include "PanelTexts.h"
 #include "commission/HtmlReport.h"
+#include "commission/WorkDone.h"
+#include "files/Utf8Files.h"
 #include "files/WholeFile.h"
 #include "plan/PlanFile.h"
+#include "plan/UndoPlan.h"
 
 namespace Cli {
 
@@ -25,6 +40,98 @@ std::string LocalTime() {
     char text[48];
     std::strftime(text, sizeof text, "%Y-%m-%d %H:%M (UTC%z)", &local);
     return text;
+}
+
+std::string HostName() {
+#ifdef _WIN32
+    wchar_t name[256];
+    DWORD size = 256;
+    if (GetComputerNameExW(ComputerNameDnsHostname, name, &size)) return Utf8(name);
+    return "";
+#else
+    char name[256] = {};
+    if (gethostname(name, sizeof name - 1) != 0) return "";
+    return name;
+#endif
+}
+
+std::string UserName() {
+#ifdef _WIN32
+    return Utf8Environment("USERNAME");
+#else
+    if (const std::string user = Utf8Environment("USER"); !user.empty()) return user;
+    return Utf8Environment("LOGNAME");
+#endif
+}
+
+// The site is named by the folder its plan is kept in, as installers keep one per building; a
+// plan alone in the current folder by its own name.
+std::string SiteName(const std::string& planPath) {
+    namespace fs = std::filesystem;
+    const auto text = [](const fs::path& p) {
+        const auto u8 = p.u8string();
+        return std::string(u8.begin(), u8.end());
+    };
+    const bool file = !planPath.empty() && planPath != "-";
+    const fs::path plan = file ? Utf8Path(planPath) : fs::path();
+    std::error_code code;
+    // Absolute, so that "plan.csv" is named by the folder it is in.
+    const fs::path folder = fs::absolute(file ? plan : fs::path("here"), code).parent_path();
+    std::string name = code ? "" : text(folder.filename());
+    if (name.empty() && file) name = text(plan.stem());
+    return name;
+}
+
+std::string FileTime(const std::filesystem::path& file) {
+    std::error_code code;
+    const auto written = std::filesystem::last_write_time(file, code);
+    if (code) return "";
+    const std::time_t at = std::chrono::system_clock::to_time_t(
+        std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+            std::chrono::file_clock::to_sys(written)));
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &at);
+#else
+    localtime_r(&at, &local);
+#endif
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    return text;
+}
+
+// The as-built and undo plans beside the plan (or in the current folder) and in the undo
+// folder, each once.
+std::vector<RunRecord> RunRecords(const std::string& planPath) {
+    namespace fs = std::filesystem;
+    std::vector<fs::path> folders;
+    const fs::path plan = planPath.empty() || planPath == "-" ? fs::path() : Utf8Path(planPath);
+    folders.push_back(plan.has_parent_path() ? plan.parent_path() : fs::path("."));
+    std::string error;
+    if (const std::string undo = UndoFolder(error); !undo.empty())
+        folders.push_back(Utf8Path(undo));
+    std::vector<RunRecord> records;
+    std::set<fs::path> seen;
+    for (const fs::path& folder : folders) {
+        std::error_code code;
+        for (const auto& entry : fs::directory_iterator(folder, code)) {
+            const auto u8 = entry.path().filename().u8string();
+            const std::string name(u8.begin(), u8.end());
+            const bool asBuilt =
+                name.size() > 13 && name.rfind("-as-built.csv") == name.size() - 13;
+            const std::string undoTime = UndoPlanTime(name);
+            if (!asBuilt && undoTime.empty()) continue;
+            std::error_code same;
+            const fs::path canonical = fs::weakly_canonical(entry.path(), same);
+            if (!seen.insert(canonical).second || !entry.is_regular_file(same)) continue;
+            std::string text, problem;
+            const auto path8 = entry.path().u8string();
+            if (!LoadPlanText(std::string(path8.begin(), path8.end()), text, problem)) continue;
+            records.push_back({asBuilt ? RunRecord::AsBuilt : RunRecord::Undo, name,
+                               asBuilt ? FileTime(entry.path()) : undoTime, text});
+        }
+    }
+    return records;
 }
 
 // This computer's addresses but loopback, which the site does not see.
@@ -81,15 +188,24 @@ Command AddReportCommand(CLI::App& app) {
     auto options = std::make_shared<ReportOptions>();
     CLI::App* command = app.add_subcommand("report", "write the site as found into one HTML file");
     command->footer(WithExitCodes(
-        "A self-contained HTML file (no external resource) for the handover: date, this\n"
-        "computer's addresses, counts by type, every panel with the plan's # notes, the\n"
-        "check of each plan row (with PLAN), the site's faults and a picture of the\n"
-        "address plan. Prints on A4. The file is replaced whole or not at all. Exit 0\n"
-        "when it was written, whatever the site's state (check says that)."));
+        "A self-contained HTML file (no external resource) for the handover: the site,\n"
+        "who made it, this computer's name and addresses, the date; then the problems\n"
+        "(rows not as planned, with PLAN, and the site's faults, by the plan's location),\n"
+        "counts by type, the work done (the as-built plans beside PLAN and the undo plans\n"
+        "of these panels, with how many panels hold their writes now), every panel with\n"
+        "the plan's # notes (the location first) and a map of the addresses. Prints on A4\n"
+        "landscape. The file is replaced whole or not at all. Exit 0 when it was written,\n"
+        "whatever the site's state (check says that)."));
     command->add_option("PLAN", options->PlanPath, "the plan, a CSV file (optional)")
         ->check(NonEmpty);
     command->add_option("--html", options->HtmlPath, "the HTML file to write")
         ->required()
+        ->check(NonEmpty);
+    command
+        ->add_option("--site", options->Site,
+                     "the site's or building's name (default: the name of the plan's folder)")
+        ->check(NonEmpty);
+    command->add_option("--by", options->By, "who made the report (default: your user name)")
         ->check(NonEmpty);
     AddSearchOptions(command, options->Search);
     AddQuietFlag(command);
@@ -105,6 +221,9 @@ int RunReport(const ReportOptions& options) {
     const Site site = SearchSite(engine, options.Search);
 
     ReportInput input;
+    input.Site = options.Site.empty() ? SiteName(options.PlanPath) : options.Site;
+    input.By = options.By.empty() ? UserName() : options.By;
+    input.Host = HostName();
     input.Generated = LocalTime();
     input.Version = CALLPANEL_VERSION;
     input.ComputerAddresses = SiteFacingAddresses();
@@ -115,6 +234,15 @@ int RunReport(const ReportOptions& options) {
     } else if (!AddPlanCheck(input, plan, options.PlanPath, site.Panels)) {
         return ExitRefused;
     }
+    std::vector<std::string> planned;
+    for (const PlanRow& row : plan.Rows)
+        if (const auto it = row.Cells.find("mac"); it != row.Cells.end())
+            if (const auto mac = ParseMac(it->second)) {
+                uint8_t raw[6];
+                std::copy(mac->begin(), mac->end(), raw);
+                planned.push_back(MacText(raw));
+            }
+    input.Runs = WorkDone(RunRecords(options.PlanPath), RecordsOf(site.Panels), planned);
     std::string error;
     if (!WriteWhole(options.HtmlPath, ReportHtml(input), error)) {
         Error(error);

@@ -12,6 +12,8 @@ namespace Cli {
 struct ReportOptions {
     std::string PlanPath; // empty: the site alone
     std::string HtmlPath;
+    std::string Site; // empty: the plan's folder's name (the current folder's without a plan)
+    std::string By;   // empty: the user's name
     SearchOptions Search;
 };
 

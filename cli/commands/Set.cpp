@@ -48,7 +48,7 @@ Changes SetChanges(const SetOptions& options, const FoundPanel& panel,
     const auto tail = options.Changes.find("mac");
     Changes changes =
         PlanChanges({row}, {current}, tail == options.Changes.end() ? "" : MacTail(tail->second),
-                    ComputerAddresses());
+                    ComputerAddresses(), options.AsWritten);
     if (!changes.Errors.empty()) return changes;
     // Only the named panel: another one with the same MAC is a site problem, not this row's.
     const RowChange& c = changes.Rows.front();
@@ -86,6 +86,7 @@ Command AddSetCommand(CLI::App& app) {
     for (const FieldOption& f : FieldOptions)
         command->add_option(f.Option, options->Values[f.Column], f.Help);
     AddUndoOption(command, options->Set.UndoPath);
+    AddAsWrittenFlag(command, options->Set.AsWritten);
     AddDeadlineOptions(command, options->Set.Search);
     AddRoundsOption(command, options->Set.Rounds);
     AddFormatOption(command, options->Format);

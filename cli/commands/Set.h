@@ -17,7 +17,8 @@ struct SetOptions {
     SearchOptions Search;
     int Rounds = DefaultRounds;
     Format Output = Format::Table;
-    std::string UndoPath; // empty: a new file in the state folder
+    std::string UndoPath;   // empty: a new file in the state folder
+    bool AsWritten = false; // a type and address that read back as another are written
 };
 
 Command AddSetCommand(CLI::App& app);

@@ -262,6 +262,17 @@ std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
     if (t.Type != FlatCamera && t.Address.size() != ShortAddressLength)
         failure = Information(SettingsBox::Address,
                               "Invalid Address bits ，4 bits for Help station & Villa camera！");
+    else if (const auto readBack = ReadsBackOtherwise(t.Type, t.Address))
+        failure = CheckFailure{SettingsBox::Address,
+                               0,
+                               t.Type == FlatCamera && readBack->Type == VillaCamera
+                                   ? "Flat station address can not end with 000000 ，it reads "
+                                     "back as Villa camera！"
+                                   : "Invalid Address ，it reads back as another address！",
+                               ErrorTitle,
+                               CheckIconInformation,
+                               true,
+                               readBack->Why};
     if (fails(failure)) return failure;
     failure.reset();
     if (t.Facility.empty())
@@ -287,13 +298,46 @@ std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
     return std::nullopt;
 }
 
-void StageSettings(const SettingsTexts& t, PanelRecord& pending) {
-    pending.TypeLetter = (t.Type == FlatCamera || t.Type == VillaCamera) ? 'H' : 'P';
-    for (std::size_t at = 0; at < t.Address.size() && at < AddressLength; ++at)
-        pending.Address[at] = t.Address[at];
-    if (t.Address.size() == ShortAddressLength)
+namespace {
+
+// The type letter and address as a write stages them.
+void StageIdentity(int type, std::string_view address, PanelRecord& pending) {
+    pending.TypeLetter = (type == FlatCamera || type == VillaCamera) ? 'H' : 'P';
+    for (std::size_t at = 0; at < address.size() && at < AddressLength; ++at)
+        pending.Address[at] = address[at];
+    if (address.size() == ShortAddressLength)
         for (std::size_t at = ShortAddressLength; at < AddressLength; ++at)
             pending.Address[at] = '0';
+}
+
+} // namespace
+
+std::optional<ReadBack> ReadsBackOtherwise(int type, std::string_view address) {
+    // Only an address of the length the type takes is written; the others fail before.
+    if (address.size() != (type == FlatCamera ? AddressLength : ShortAddressLength))
+        return std::nullopt;
+    PanelRecord staged{};
+    StageIdentity(type, address, staged);
+    ReadBack back{static_cast<int>(DeviceTypeOf(staged)), ShownAddress(staged), {}};
+    if (back.Type == type && back.Address == address) return std::nullopt;
+    const auto named = [](int t, std::string_view a) {
+        return std::string(DeviceTypeName(static_cast<DeviceType>(t))) + " " +
+               GbkToUtf8(std::string(a));
+    };
+    back.Why = "reads back as " + named(back.Type, back.Address);
+    if (type == FlatCamera && back.Type == VillaCamera)
+        back.Why += ": on the wire a flat camera whose address ends in six zeros is a villa "
+                    "camera; write villa " +
+                    GbkToUtf8(back.Address) +
+                    " if that is meant, or give the flat camera an address that does not end "
+                    "in 000000";
+    else
+        back.Why += ": a zero byte ends the address on the wire; leave it out";
+    return back;
+}
+
+void StageSettings(const SettingsTexts& t, PanelRecord& pending) {
+    StageIdentity(t.Type, t.Address, pending);
     pending.Facility = t.Facility.empty() ? '\0' : t.Facility[0];
     pending.Terminator = 0;
     pending.Mac[0] = 0x00;

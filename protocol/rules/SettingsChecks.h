@@ -69,13 +69,14 @@ SettingsTexts TextsOf(const PanelRecord& directoryRecord);
 // The window's "10" in every empty MAC, IP, subnet, gateway, server and unlocking time text.
 void FillEmpty(SettingsTexts& t);
 
-// The window's checks in its order, then those that keep the panel reachable, with the window's
-// "Invalid IP！": an IP in 0.x, loopback, multicast, the limited broadcast, one of
-// `ownAddresses` (this computer's) or, under a mask of /1 to /30, its subnet's network or
-// broadcast address; a gateway equal to the IP. nullopt when all pass. Throws ConvertError when an
-// IP, gateway or server text is not a valid integer; a mask text that is none is left to
-// StageSettings. With `counts`, a failure it rejects is passed over (with the rest of its
-// address box) and the checks go on.
+// The window's checks in its order (a type and address that would read back as another, see
+// ReadsBackOtherwise, fails as the address's length does), then those that keep the panel
+// reachable, with the window's "Invalid IP！": an IP in 0.x, loopback, multicast, the limited
+// broadcast, one of `ownAddresses` (this computer's) or, under a mask of /1 to /30, its subnet's
+// network or broadcast address; a gateway equal to the IP. nullopt when all pass. Throws
+// ConvertError when an IP, gateway or server text is not a valid integer; a mask text that is none
+// is left to StageSettings. With `counts`, a failure it rejects is passed over (with the rest of
+// its address box) and the checks go on.
 using CheckFilter = std::function<bool(const CheckFailure&)>;
 std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
                                              const std::vector<Ipv4Bytes>& ownAddresses = {},
@@ -83,6 +84,19 @@ std::optional<CheckFailure> FirstFailedCheck(const SettingsTexts& t,
 // The command line's check of the mask, which the window leaves unchecked: contiguous, /1 to
 // /30 ("Invalid subnet mask！"). Throws ConvertError for a mask text that is not an integer.
 std::optional<CheckFailure> CheckMask(const SettingsTexts& t);
+
+// The type and address a panel reports once a write has staged `type` and `address` (GBK bytes,
+// as StageSettings puts them), when that is not what was asked: the wire has no type of its own
+// for a villa camera, which is a flat camera ('H') whose ten-byte address ends in six '0', so a
+// flat camera's address ending so reads back as a villa camera's four; and a zero byte ends an
+// address. Why: what reads back and why, then what to write instead, in words. Every face asks
+// this before it writes (FirstFailedCheck does), and `check` to judge a plan's row.
+struct ReadBack {
+    int Type;            // as SettingsTexts::Type
+    std::string Address; // GBK bytes, as ShownAddress gives them
+    std::string Why;
+};
+std::optional<ReadBack> ReadsBackOtherwise(int type, std::string_view address);
 
 // Writes the settings into `pending` field by field in the window's order (type letter,
 // address, facility, terminator, MAC, IP, subnet, gateway, server, unlocking time character).

@@ -6,14 +6,15 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "commission/Commissioning.h"
-#include "plan/CsvReader.h"
-#include "commission/HtmlReport.h"
 #include "PanelTexts.h"
+#include "Records.h"
+#include "commission/Commissioning.h"
+#include "commission/HtmlReport.h"
+#include "commission/WorkDone.h"
+#include "files/WholeFile.h"
+#include "plan/CsvReader.h"
 #include "plan/Plan.h"
 #include "plan/PlanCheck.h"
-#include "Records.h"
-#include "files/WholeFile.h"
 
 namespace {
 
@@ -36,6 +37,7 @@ PanelRecord Panel(const QString& fields) {
         if (how == "server-far") r.Server[0] = 172;
         if (how == "no-gateway") r.Gateway[0] = r.Gateway[1] = r.Gateway[2] = r.Gateway[3] = 0;
         if (how == "version") std::memcpy(r.Version, "V2", 2);
+        if (how == "villa") std::memset(r.Address + 4, '0', 6);
     }
     return r;
 }
@@ -89,6 +91,8 @@ class CommissionTest : public QObject {
     void checkPlan_data();
     void checkPlan();
     void reportHtml();
+    void workDone_data();
+    void workDone();
     void newPanelWatch_data();
     void newPanelWatch();
     void checkSchedule_data();
@@ -104,8 +108,8 @@ void CommissionTest::readSchedule_data() {
     QTest::addColumn<QString>("notes"); // the first row's, "name=cell;..."
 
     QTest::newRow("rows in powering order, notes kept")
-        << QByteArray("# location,type,address,ip,#floor\nBlock 2 entrance,flat,0201000000,"
-                      "10.1.2.7,0\nBlock 3,flat,0301000000,10.1.2.8,1\n")
+        << QByteArray("# location,type,address,ip,#floor\nBlock 2 entrance,flat,0201000001,"
+                      "10.1.2.7,0\nBlock 3,flat,0301000001,10.1.2.8,1\n")
         << 2 << ""
         << "# location=Block 2 entrance;#floor=0";
     QTest::newRow("no notes") << QByteArray("ip\n10.1.2.7\n") << 1 << ""
@@ -182,13 +186,31 @@ void CommissionTest::checkPlan_data() {
     QTest::newRow("read-only version compared, identity column ignored")
         << QStringList{"A5 version=V1 identity="} << QStringList{"A5 20 version"}
         << QStringList{"A5: differs: version: V2 \u2192 V1"} << QStringList{} << false;
+    // The plan's type is compared as it reads back: a flat camera's address ending in six zeros
+    // is a villa camera's, whatever wrote it.
+    const QString villa = "reads back as villa 0102: on the wire a flat camera whose address ends "
+                          "in six zeros is a villa camera; write villa 0102 if that is meant, or "
+                          "give the flat camera an address that does not end in 000000";
+    QTest::newRow("planned flat, ending in six zeros, on a villa camera")
+        << QStringList{"A5 type=flat address=0102000000"} << QStringList{"A5 20 villa"}
+        << QStringList{"A5: differs: type: villa \u2192 flat (" + villa + ")"} << QStringList{}
+        << false;
+    QTest::newRow("planned flat, ending in six zeros, on a flat camera")
+        << QStringList{"A5 address=0102000000"} << QStringList{"A5 20"}
+        << QStringList{"A5: differs: type: flat \u2192 flat (" + villa +
+                       "); address: 0102030420 \u2192 0102000000"}
+        << QStringList{} << false;
+    QTest::newRow("planned villa on it: as planned")
+        << QStringList{"A5 type=villa address=0102"} << QStringList{"A5 20 villa"}
+        << QStringList{"A5: as planned: "} << QStringList{} << true;
     QTest::newRow("missing and extra")
         << QStringList{"A5", "A7"} << QStringList{"A5 20", "A6 21"}
         << QStringList{"A5: as planned: ", "A7: missing: ", "A6: extra: 10.1.2.21"} << QStringList{}
         << false;
     QTest::newRow("twin MACs differ, not an error")
         << QStringList{"A5"} << QStringList{"A5 20", "A5 21"}
-        << QStringList{"A5: differs: mac: 2 panels answer with it (10.1.2.20 and 10.1.2.21)"}
+        << QStringList{"A5: differs: mac: 2 panels answer with it (10.1.2.20 and 10.1.2.21) \u2192 "
+                       "one panel"}
         << QStringList{} << false;
     QTest::newRow("one IP twice, one call address twice")
         << QStringList{"A5", "A6", "A7", "A8"}
@@ -266,7 +288,40 @@ void CommissionTest::reportHtml() {
     missing.Result = "missing";
     input.Panels.push_back(missing);
     input.Faults = CheckPlan({}, panels, *ParseSubnet(FactorySubnet)).Faults;
+    input.Site = "Riverside";
+    input.By = "Ann";
+    input.Host = "laptop-7";
+    input.Runs = {{"2026-12-07 09:10:02", "wrote 2 panels (set, apply or assign)",
+                   "undo-2026-12-07-091002.csv", 2, 1}};
+    input.Panels[1].Result = "differs";
+    input.Panels[1].Details = "unlock: 5 \u2192 7";
     const QString html = QString::fromStdString(ReportHtml(input));
+
+    // Who, where and when, then the problems (location first) before the counts and the list,
+    // the work done, and the full list with the location first.
+    for (const char* text :
+         {"<th>Site</th><td>Riverside</td>", "<th>Made by</th><td>Ann</td>",
+          "<th>Computer</th><td>laptop-7 (10.1.2.250)</td>",
+          "field: on the site \u2192 in the plan", "<td>undo-2026-12-07-091002.csv</td>"})
+        QVERIFY2(
+            html.contains(QString::fromUtf8(text).replace("<td>undo", "<td class=\"mono\">undo")),
+            text);
+    const auto at = [&](const char* text) { return html.indexOf(QString::fromUtf8(text)); };
+    QVERIFY(at("<h2>Problems</h2>") > 0);
+    QVERIFY(at("<h2>Problems</h2>") < at("<h2>Summary</h2>"));
+    QVERIFY(at("<h2>Summary</h2>") < at("<h2>Work done</h2>"));
+    QVERIFY(at("<h2>Work done</h2>") < at("<h2>Panels</h2>"));
+    const QString problems =
+        html.mid(at("<h2>Problems</h2>"), at("<h2>Summary</h2>") - at("<h2>Problems</h2>"));
+    for (const char* text :
+         {"<td>&lt;b&gt;Block&lt;/b&gt; &amp; co</td><td class=\"bad\">differs</td>",
+          "00:50:2A:10:00:B1", "did not answer", "site fault"})
+        QVERIFY2(problems.contains(QString::fromUtf8(text)), text);
+    QVERIFY2(!problems.contains("00:50:2A:10:00:A5</td>"), "a panel as planned among the problems");
+    QVERIFY(html.contains("<table class=\"panels\">\n<thead><tr><th>location</th><th>type</th>"));
+    // Each /24 heading inside the box of its grid, which printing never splits.
+    QCOMPARE(html.count("<div class=\"grid\"><h3>"), 2);
+    QVERIFY(html.contains(".grid { display: inline-block;"));
 
     for (const char* text : {"00:50:2A:10:00:A5", "00:50:2A:10:00:A6", "00:50:2A:10:00:A7",
                              "00:50:2A:10:00:B1", "10.1.2.20", "192.168.1.31", "10.1.2.250",
@@ -285,6 +340,65 @@ void CommissionTest::reportHtml() {
     // Print: the table header repeats, rows are not split.
     QVERIFY(html.contains("thead { display: table-header-group; }"));
     QVERIFY(html.contains("break-inside: avoid"));
+}
+
+// The runs' records as the report tells them: an assign's as-built plan and each undo plan of the
+// site, with how many of their panels hold their writes now.
+void CommissionTest::workDone_data() {
+    QTest::addColumn<QStringList>("records"); // "kind name|text", \n as "/"
+    QTest::addColumn<QStringList>("found");   // see Panel
+    QTest::addColumn<QStringList>("runs");    // "when|what|panels|verified|record"
+
+    const QString undoHeader = "mac,type,address,facility,ip,mask,gateway,server,unlock/";
+    QTest::newRow("undo plan: written and held, put back, gone")
+        << QStringList{"undo undo-2026-12-07-091002.csv|" + undoHeader +
+                       "00:50:2A:10:00:A5,flat,0102030420,1,10.1.2.99,,,,/"
+                       "00:50:2A:10:00:A6,flat,0102030421,1,10.1.2.21,,,,/"
+                       "00:50:2A:10:00:A7,flat,0102030421,1,10.1.2.21,,,,/"}
+        << QStringList{"A5 20", "A6 21"}
+        << QStringList{"2026-12-07 09:10:02|wrote 3 panels (set, apply or assign)|3|1|"
+                       "undo-2026-12-07-091002.csv"};
+    QTest::newRow("another site's undo plan is left out")
+        << QStringList{"undo undo-2026-12-06-080000.csv|" + undoHeader +
+                       "00:50:2A:99:00:01,flat,0102030420,1,10.9.9.9,,,,/"}
+        << QStringList{"A5 20"} << QStringList{};
+    QTest::newRow("as-built plan: rows taken, as planned now, in time order")
+        << QStringList{"as-built three-as-built.csv|mac,# location,ip,unlock/"
+                       "00:50:2A:10:00:A5,A,10.1.2.20,5/00:50:2A:10:00:A6,B,10.1.2.40,5/"
+                       ",C,10.1.2.9,5/",
+                       "undo undo-2026-12-07-091002.csv|" + undoHeader +
+                           "00:50:2A:10:00:A5,flat,0102030420,1,10.1.2.99,,,,/"}
+        << QStringList{"A5 20", "A6 21"}
+        << QStringList{"2026-12-07 09:10:02|wrote 1 panel (set, apply or assign)|1|1|"
+                       "undo-2026-12-07-091002.csv",
+                       "2026-12-07 10:00|assign: 2 rows of 3 in three.csv given to new "
+                       "panels|2|1|three-as-built.csv"};
+    QTest::newRow("not a plan") << QStringList{"undo undo-2026-12-07-091002.csv|colour/red/"}
+                                << QStringList{"A5 20"} << QStringList{};
+}
+
+void CommissionTest::workDone() {
+    QFETCH(QStringList, records);
+    QFETCH(QStringList, found);
+    std::vector<RunRecord> given;
+    for (const QString& r : records) {
+        const QString name = r.section('|', 0, 0).section(' ', 1);
+        const bool asBuilt = r.startsWith("as-built");
+        given.push_back({asBuilt ? RunRecord::AsBuilt : RunRecord::Undo, name.toStdString(),
+                         asBuilt ? "2026-12-07 10:00" : UndoPlanTime(name.toStdString()),
+                         r.section('|', 1).replace('/', '\n').toStdString()});
+    }
+    QStringList got;
+    for (const ReportRun& run : WorkDone(given, Panels(found), {}))
+        got << QString::fromStdString(run.When + "|" + run.What + "|" + std::to_string(run.Panels) +
+                                      "|" + std::to_string(run.Verified) + "|" + run.Record);
+    QTEST(got, "runs");
+    // Only undo plans' own names tell the time.
+    for (const char* other : {"undo-2026-12-07.csv", "undo-2026-12-07-09100x.csv", "plan.csv",
+                              "undo-2026-12-07-091002-x.csv"})
+        QCOMPARE(QString::fromStdString(UndoPlanTime(other)), QString());
+    QCOMPARE(QString::fromStdString(UndoPlanTime("undo-2026-12-07-091002-2.csv")),
+             QString("2026-12-07 09:10:02"));
 }
 
 void CommissionTest::writeWhole() {
@@ -390,28 +504,31 @@ void CommissionTest::checkSchedule_data() {
     QTest::addColumn<QStringList>("errors");
 
     const QByteArray header = "# location,type,address,facility,ip,mask,gateway,server,unlock\n";
-    const QByteArray a = "A,flat,0101000000,0,10.1.2.31,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
-    const QByteArray b = "B,flat,0201000000,0,10.1.2.32,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
+    const QByteArray a = "A,flat,0101000001,0,10.1.2.31,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
+    const QByteArray b = "B,flat,0201000001,0,10.1.2.32,255.255.255.0,10.1.2.1,10.1.2.2,7\n";
     QTest::newRow("sound") << header + a + b << QStringList{"A5 20"} << QStringList{};
     QTest::newRow("one IP twice")
         << header + a + QByteArray(b).replace("10.1.2.32", "10.1.2.31") << QStringList{}
         << QStringList{"the row on line 2 and the row on line 3: both have the IP address "
                        "10.1.2.31"};
     QTest::newRow("one call address twice")
-        << header + a + QByteArray(b).replace("0201000000", "0101000000") << QStringList{}
+        << header + a + QByteArray(b).replace("0201000001", "0101000001") << QStringList{}
         << QStringList{"the row on line 2 and the row on line 3: both have the identity "
-                       "H01010000000"};
+                       "H01010000010"};
     QTest::newRow("an IP the site has")
         << header + a << QStringList{"A5 31"}
         << QStringList{"the row on line 2 and 00:50:2A:10:00:A5: both have the IP address"};
     QTest::newRow("a row apply refuses") << header + QByteArray(a).replace("10.1.2.1,", "10.1.9.1,")
                                          << QStringList{} << QStringList{"gateway"};
     QTest::newRow("the factory's IP and call address kept by two rows")
-        << header + QByteArray(a).replace("0101000000", "").replace("10.1.2.31", "") + b
+        << header + QByteArray(a).replace("0101000001", "").replace("10.1.2.31", "") + b
         << QStringList{} << QStringList{"ip: empty", "address: empty"};
     QTest::newRow("one row may keep them")
-        << header + QByteArray(a).replace("0101000000", "").replace("10.1.2.31", "")
+        << header + QByteArray(a).replace("0101000001", "").replace("10.1.2.31", "")
         << QStringList{} << QStringList{};
+    QTest::newRow("a flat camera's address that reads back as a villa camera's")
+        << header + QByteArray(a).replace("0101000001", "0101000000") << QStringList{}
+        << QStringList{"address: flat 0101000000 reads back as villa 0101"};
     QTest::newRow("unlock out of range") << header + QByteArray(a).replace(",7\n", ",12\n")
                                          << QStringList{} << QStringList{"unlock"};
 }

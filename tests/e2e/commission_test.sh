@@ -1,16 +1,17 @@
 #!/usr/bin/env bash
 # A building commissioned against stand-in panels: check and report of a site against its plan
-# (the report printed to PDF by headless Chromium, offline), then a schedule assigned to new
-# panels as they are powered.
-#   commission_test.sh CALLPANEL STANDIN
+# (the report printed to PDF by headless Chromium, offline, and read back with poppler's tools,
+# with a made-up site of 6 and of 2,000 panels), then a schedule assigned to new panels as they
+# are powered.
+#   commission_test.sh CALLPANEL STANDIN REPORT_SAMPLE
 # Run inside tools/testnet.sh --panels 3: callpanel, the stand-ins and Chromium stay in it.
 set -euo pipefail
 
 # shellcheck source=SCRIPTDIR/../lib/x11.sh
 . "$(dirname "$0")/../lib/x11.sh"
 
-[ $# -eq 2 ] || { echo "usage: $0 CALLPANEL STANDIN" >&2; exit 2; }
-cli=$1 standin=$2
+[ $# -eq 3 ] || { echo "usage: $0 CALLPANEL STANDIN REPORT_SAMPLE" >&2; exit 2; }
+cli=$1 standin=$2 report_sample=$3
 
 [ "$(id -u)" -eq 0 ] || { echo "SKIP: needs root for the private test network" >&2; exit 77; }
 [ -n "${TESTNET_TOOL_NS:-}" ] || fail "not inside tools/testnet.sh"
@@ -59,7 +60,7 @@ run 0 check "$work/site.csv" --format csv
 
 # First row's unlock 5 -> 7 in the plan, the last panel left out, a panel that is not there.
 awk -F, -v OFS=, 'NR == 2 { $9 = 7 } { print }' "$work/site.csv" | head -n 4 >"$work/plan.csv"
-echo "00:50:2A:00:00:99,flat,0999000000,1,10.83.9.9,255.255.0.0,10.83.0.1,10.83.0.254,5,Gone" \
+echo "00:50:2A:00:00:99,flat,0999000001,1,10.83.9.9,255.255.0.0,10.83.0.1,10.83.0.254,5,Gone" \
     >>"$work/plan.csv"
 first=$(sed -n 2p "$work/plan.csv" | cut -d, -f1)
 left_out=$(sed -n 5p "$work/site.csv" | cut -d, -f1)
@@ -71,9 +72,29 @@ run 1 check "$work/plan.csv" --format csv
 # --ignore-extra does not hide the rest; JSON rows carry mac and result.
 run 1 check "$work/plan.csv" --ignore-extra --format json
 grep -q '"result": "missing"' "$work/out" || fail "JSON: $(cat "$work/out")"
+# JSON details are one object a field, in the check's words.
+tr -d ' \n' <"$work/out" | grep -qF '"details":[{"field":"unlock","on_site":"5","in_plan":"7"}]' ||
+    fail "JSON details: $(cat "$work/out")"
 head -n 4 "$work/site.csv" >"$work/three.csv"
 run 0 check "$work/three.csv" --ignore-extra
 run 1 check "$work/three.csv"
+
+# What is written reads back as asked: a flat camera's address ending in six zeros is a villa
+# camera's on the wire. Refused, then written as asked with --as-written and said, then judged by
+# check as the villa camera it reads back as.
+run 2 set "$first" --address 0102000000
+grep -q "address: flat 0102000000 reads back as villa 0102: .*write villa 0102" "$work/err" ||
+    fail "not refused: $(cat "$work/err")"
+run 0 set "$first" --address 0102000000 --as-written
+grep -q "warning: .*flat 0102000000 is written as asked and reads back as villa 0102" "$work/err" ||
+    fail "not said: $(cat "$work/err")"
+grep -q "^type: flat → villa" "$work/out" || fail "not shown as it reads back: $(cat "$work/out")"
+awk -F, -v OFS=, -v mac="$first" '$1 == mac { $2 = "flat"; $3 = "0102000000" } { print }' \
+    "$work/three.csv" >"$work/villa.csv"
+run 1 check "$work/villa.csv" --ignore-extra --format csv
+[ "$(result_of "$first")" = differs ] || fail "as planned: $(cat "$work/out")"
+details_of "$first" | grep -q "type: villa → flat (reads back as villa 0102" ||
+    fail "check does not say so: $(cat "$work/out")"
 
 # A site fault fails an exact plan: a panel moved onto another's IP (by another laptop) and a
 # new panel on the factory subnet, each named by MAC.
@@ -90,7 +111,7 @@ grep -q "^00:50:2A:01:01:00,site fault,.*factory subnet 192.168.1.0/24" "$work/o
 
 # --- report: one file, nothing outside it, every panel in its printed text.
 cp "$work/plan.csv" "$work/report-plan.csv"
-run 0 report "$work/report-plan.csv" --html "$work/site.html"
+run 0 report "$work/report-plan.csv" --html "$work/site.html" --site Commission --by tester
 [ ! -e "$work/site.html.part" ] || fail "a part file was left"
 ! grep -Eqi 'src=|href=|url\(|@import|<script|<link' "$work/site.html" ||
     fail "the report names an external resource"
@@ -115,6 +136,40 @@ if command -v chromium >/dev/null && command -v pdftotext >/dev/null; then
         grep -qF -- "$text" "$work/site.txt" || fail "the printed report lacks $text"
     done <"$work/expected"
     grep -q "missing" "$work/site.txt" || fail "the printed report lacks the missing row"
+    # Who, where and when, then the problems, all on page 1.
+    pdftotext -layout -f 1 -l 1 "$work/site.pdf" "$work/page1.txt"
+    for text in "Site *Commission" "Made by *tester" "Computer *$(hostname)" Problems \
+        "field: on the site → in the plan" "$first" 00:50:2A:00:00:99 "$left_out"; do
+        grep -q -- "$text" "$work/page1.txt" || fail "page 1 of the report lacks $text: $(cat "$work/page1.txt")"
+    done
+    # A made-up site of 6 and of 2,000 panels: its problems on page 1, at most 40 pages, and
+    # each /24 heading of the address map on the page of its grid (as many headings on a page
+    # as grids begin, .0, and end, .240, there).
+    for n in 6 2000; do
+        "$report_sample" "$n" "$work/sample$n.html"
+        timeout 300 "${chrome[@]}" --no-pdf-header-footer --print-to-pdf="$work/sample$n.pdf" \
+            "file://$work/sample$n.html" >"$work/chromium.log" 2>&1 || fail "chromium: $(tail -5 "$work/chromium.log")"
+        pages=$(pdfinfo "$work/sample$n.pdf" | awk '/^Pages:/ { print $2 }')
+        [ "$pages" -le 40 ] || fail "$n panels: $pages pages"
+        pdftotext -layout -f 1 -l 1 "$work/sample$n.pdf" "$work/page1.txt"
+        for text in "Riverside Towers" "A. Installer" laptop-7 Problems missing extra "site fault"; do
+            grep -q -- "$text" "$work/page1.txt" || fail "$n panels: page 1 lacks $text"
+        done
+        [ "$(grep -c 'differs .*unlock: 5 → 7' "$work/page1.txt")" -eq $((n / 100)) ] ||
+            fail "$n panels: not every differing panel on page 1: $(cat "$work/page1.txt")"
+        pdftotext -layout "$work/sample$n.pdf" "$work/sample$n.txt"
+        awk -v RS='\f' '{
+                heads = starts = ends = 0
+                for (i = 1; i <= NF; ++i) {
+                    if ($i ~ /^10\.83\.[0-9]+\.0\/24$/) ++heads
+                    if ($i == ".0") ++starts
+                    if ($i == ".240") ++ends
+                }
+                all += heads
+                if (heads != starts || heads != ends) { print "page " NR ": " heads " headings, " starts " grids begin, " ends " end"; bad = 1 }
+            } END { if (all == 0) { print "no /24 heading"; bad = 1 }; exit bad }' "$work/sample$n.txt" >"$work/grids" ||
+            fail "$n panels: a /24 heading apart from its grid: $(cat "$work/grids")"
+    done
 else
     printed=no
 fi
@@ -125,7 +180,7 @@ schedule() { # schedule FILE ROWS: rows 10.83.1.1, .2, ... with a location note 
     local n
     echo "# location,type,address,facility,ip,mask,gateway,server,unlock" >"$1"
     for ((n = 1; n <= $2; n++)); do
-        echo "Block $n entrance,flat,0${n}01000000,0,10.83.1.$n,255.255.0.0,10.83.0.1,10.83.0.254,7" >>"$1"
+        echo "Block $n entrance,flat,0${n}01000001,0,10.83.1.$n,255.255.0.0,10.83.0.1,10.83.0.254,7" >>"$1"
     done
 }
 writes_on_wire() { cat "$work"/standin*.out | grep -c '^write for ' || true; }
@@ -163,12 +218,19 @@ wait_for 60 bash -c "! kill -0 $assign_pid 2>/dev/null" || fail "assign did not 
 end_assign 0
 for n in 1 2 3; do
     mac=$(sed -n "s/^panel $((n - 1)): .* mac \([0-9A-F:]*\) .*/\1/p" "$work/standin0.out")
-    grep -q "^$mac  row $n (Block $n entrance)  0${n}01000000  10.83.1.$n  verified$" "$work/out" ||
+    grep -q "^$mac  row $n (Block $n entrance)  0${n}01000001  10.83.1.$n  verified$" "$work/out" ||
         fail "row $n: $(cat "$work/out")"
     [ "$(sed -n "$((n + 1))p" "$work/three-as-built.csv" | cut -d, -f1)" = "$mac" ] ||
         fail "as-built row $n: $(cat "$work/three-as-built.csv")"
 done
 run 0 check "$work/three-as-built.csv" --ignore-extra
+# The report names the work done: the assign's as-built plan beside it and its undo plan, each
+# with its panels all holding their rows.
+run 0 report "$work/three-as-built.csv" --html "$work/built.html"
+grep -q "assign: 3 rows of 3 in three.csv given to new panels</td><td>3</td><td class=\"good\">3</td>" \
+    "$work/built.html" || fail "work done: no assign in $(grep -A8 'Work done' "$work/built.html")"
+grep -q "wrote 3 panels (set, apply or assign)</td><td>3</td><td class=\"good\">3</td><td class=\"mono\">undo-" \
+    "$work/built.html" || fail "work done: no undo plan in $(grep -A8 'Work done' "$work/built.html")"
 # Started again, it goes on from the as-built plan: nothing left to do.
 run 0 assign "$work/three.csv" --watch
 stop_standin 0
@@ -208,7 +270,7 @@ start_assign "$work/two.csv" --watch
 start_standin 0 "${factory[@]}" --delay-ms 150
 wait_for 20 grep -q '^write for' "$work/standin0.out" || fail "no write: $(cat "$work/err")"
 end_assign 0 INT
-grep -q "  row 1 (Block 1 entrance)  0101000000  10.83.1.1  verified" "$work/out" ||
+grep -q "  row 1 (Block 1 entrance)  0101000001  10.83.1.1  verified" "$work/out" ||
     fail "Ctrl+C mid-row: $(cat "$work/out") $(cat "$work/err")"
 [ -n "$(sed -n 2p "$work/two-as-built.csv" | cut -d, -f1)" ] || fail "the row was not recorded"
 if [ "${printed:-yes}" = no ]; then

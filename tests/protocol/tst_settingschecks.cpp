@@ -69,6 +69,8 @@ class SettingsChecksTest : public QObject {
     void parseIpv4_data();
     void parseIpv4();
     void readBack();
+    void readsBackOtherwise_data();
+    void readsBackOtherwise();
 };
 
 void SettingsChecksTest::firstFailedCheck_data() {
@@ -96,6 +98,10 @@ void SettingsChecksTest::firstFailedCheck_data() {
         << QByteArrayList{"Address=012345678\xCB\xCE"} << addr << 0 << flat << 64 << false;
     QTest::newRow("flat, 10 GBK bytes")
         << QByteArrayList{"Address=01234567\xCB\xCE"} << -1 << 0 << "" << 0 << false;
+    QTest::newRow("flat ending in six zeros")
+        << QByteArrayList{"Address=0102000000"} << addr << 0
+        << "Flat station address can not end with 000000 ，it reads back as Villa camera！" << 64
+        << true;
     QTest::newRow("villa with 10") << QByteArrayList{"Type=2"} << addr << 0 << four << 64 << false;
     QTest::newRow("facility high byte") << QByteArrayList{"Facility=\xA3\xA1"} << fac << 0
                                         << "Facility NO. between 0-1" << 64 << false;
@@ -330,6 +336,82 @@ void SettingsChecksTest::readBack() {
         change(other);
         QVERIFY(!ReportsStaged(other, staged));
     }
+}
+
+// Every type with every shape of address a write can stage: what the panel reports afterwards,
+// when that is not what was asked.
+void SettingsChecksTest::readsBackOtherwise_data() {
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QByteArray>("address"); // GBK bytes
+    QTest::addColumn<int>("backType");       // -1: reads back as asked
+    QTest::addColumn<QByteArray>("backAddress");
+    const int flat = 0, help = 1, villa = 2;
+    const QByteArray ten = "0102030405", sixZeros = "0102000000", four = "0102";
+    const QByteArray gbkSixZeros = "\xD6\xD0\xCE\xC4"
+                                   "000000"; // two hanzi, then zeros
+    const QByteArray zeroInTen("0102\0"
+                               "12345",
+                               10),
+        zeroInFour("01\0"
+                   "2",
+                   4);
+    const QByteArray fiveZeros = "0102300000", allZeros = "0000000000";
+    for (const auto& [name, type] :
+         {std::pair{"flat", flat}, std::pair{"help", help}, std::pair{"villa", villa}}) {
+        const auto row = [&](const char* shape) -> QTestData& {
+            return QTest::newRow(QByteArray(name) + ", " + shape);
+        };
+        const bool isFlat = type == flat;
+        // An address of the wrong length is refused before: nothing is staged.
+        row("ten bytes") << type << ten << -1 << QByteArray();
+        row("four bytes") << type << four << -1 << QByteArray();
+        row("five zeros at the end") << type << fiveZeros << -1 << QByteArray();
+        row("six zeros at the end")
+            << type << sixZeros << (isFlat ? villa : -1) << (isFlat ? four : QByteArray());
+        row("GBK, six zeros at the end")
+            << type << gbkSixZeros << (isFlat ? villa : -1)
+            << (isFlat ? QByteArray("\xD6\xD0\xCE\xC4") : QByteArray());
+        row("all zeros") << type << allZeros << (isFlat ? villa : -1)
+                         << (isFlat ? QByteArray("0000") : QByteArray());
+        row("zero byte in ten") << type << zeroInTen << (isFlat ? flat : -1)
+                                << (isFlat ? four : QByteArray());
+        // A villa camera's zeros after a zero byte are no longer its address's 5th to 10th.
+        row("zero byte in four") << type << zeroInFour
+                                 << (isFlat          ? -1
+                                     : type == villa ? flat
+                                                     : help)
+                                 << (isFlat ? QByteArray() : QByteArray("01"));
+    }
+}
+
+void SettingsChecksTest::readsBackOtherwise() {
+    QFETCH(int, type);
+    QFETCH(QByteArray, address);
+    QFETCH(int, backType);
+    QFETCH(QByteArray, backAddress);
+    const auto back = ReadsBackOtherwise(type, address.toStdString());
+    QCOMPARE(back.has_value(), backType >= 0);
+    // What the staging sends, read as a panel's report, is what the rule says.
+    SettingsTexts t = Baseline();
+    t.Type = type;
+    t.Address = address.toStdString();
+    PanelRecord staged{};
+    StageSettings(t, staged);
+    const bool lengthFits = address.size() == (type == 0 ? 10 : 4);
+    if (lengthFits) {
+        QCOMPARE(int(DeviceTypeOf(staged)), back ? back->Type : type);
+        QCOMPARE(QByteArray::fromStdString(ShownAddress(staged)), back ? backAddress : address);
+    }
+    // The window's Write refuses it on the address box.
+    const auto failure = FirstFailedCheck(t);
+    QCOMPARE(failure.has_value(), !lengthFits || back.has_value());
+    if (failure) QCOMPARE(int(failure->Box), int(SettingsBox::Address));
+    if (!back) return;
+    QCOMPARE(back->Type, backType);
+    QCOMPARE(QByteArray::fromStdString(back->Address), backAddress);
+    QCOMPARE(QString::fromStdString(failure->Why), QString::fromStdString(back->Why));
+    QVERIFY2(back->Why.find(backType == 2 ? "write villa" : "leave it out") != std::string::npos,
+             back->Why.c_str());
 }
 
 QTEST_APPLESS_MAIN(SettingsChecksTest)

@@ -248,6 +248,13 @@ void WriteTest::checks_data() {
     info("16 villa with 3", {"type=2", "Edit1=123"}, shortAddress, "Edit1");
     // Ten characters, eleven bytes on the wire.
     info("16 flat, two-byte character", {"Edit1=012345678宋"}, flat, "Edit1");
+    // What is written must read back as typed: ten bytes ending in six '0' are a villa camera.
+    const QString readsBack =
+        "Flat station address can not end with 000000 ，it reads back as Villa camera！";
+    QTest::newRow("16 flat ending in six zeros")
+        << QStringList{"Edit1=0102000000"} << readsBack << "Error" << 64 << "Edit1" << true;
+    QTest::newRow("16 flat, two hanzi and six zeros")
+        << QStringList{"Edit1=宋宋000000"} << readsBack << "Error" << 64 << "Edit1" << true;
     info("17 facility empty", {"Edit6="}, "Invalid facility NO.", "Edit6");
     info("18 facility 2", {"Edit6=2"}, "Facility NO. between 0-1", "Edit6");
     info("18 facility 9", {"Edit6=9"}, "Facility NO. between 0-1", "Edit6");

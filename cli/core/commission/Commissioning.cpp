@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
-#include "plan/CsvReader.h"
-#include "site/Hearing.h"
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
+#include "plan/CsvReader.h"
+#include "site/Hearing.h"
 
 namespace {
 
@@ -42,13 +42,13 @@ MacKey NewPanelWatch::Key(const uint8_t (&mac)[6]) {
 
 std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
                                      const std::vector<PanelRecord>& site,
-                                     const std::vector<Ipv4Bytes>& own) {
+                                     const std::vector<Ipv4Bytes>& own, bool asWritten) {
     std::vector<PlanRow> keyed;
     for (const PlanRow& row : rows) {
         keyed.push_back(row);
         keyed.back().Cells["mac"] = MacCell(Placeholder(row.Line));
     }
-    const Changes changes = PlanChanges(keyed, site, "", own);
+    const Changes changes = PlanChanges(keyed, site, "", own, asWritten);
     std::vector<PlanError> errors = changes.Errors;
     // A row that gives all three addresses is checked as the write will be; one that leaves
     // some to the factory's is checked when its panel comes.

@@ -21,10 +21,12 @@ using MacKey = std::array<uint8_t, 6>;
 // Every row's settings as apply checks them, on their own, and the schedule as a whole: no IP
 // address or call address twice, none taken by a panel of the site that is not new (`site`),
 // and with two rows or more each gives its own ip and address (new panels share theirs).
-// Errors name the schedule's lines.
+// Errors name the schedule's lines. A type and address that read back as another are refused
+// unless `asWritten`.
 std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
                                      const std::vector<PanelRecord>& site,
-                                     const std::vector<Ipv4Bytes>& own = {});
+                                     const std::vector<Ipv4Bytes>& own = {},
+                                     bool asWritten = false);
 
 // The row as a plan row for the panel with `mac`: what apply would write.
 PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]);

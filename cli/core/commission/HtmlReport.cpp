@@ -18,23 +18,30 @@ const Cell Shown[] = {Type,    Address, Facility, Mac,     Ip,      Mask,
 
 const char* const Style = R"(
 body { font: 10pt/1.35 "DejaVu Sans", Arial, sans-serif; color: #111; margin: 1.5em; }
-h1 { font-size: 16pt; margin: 0 0 .2em; } h2 { font-size: 12pt; margin: 1.2em 0 .4em; }
-.meta { color: #444; margin: 0 0 .8em; }
+h1 { font-size: 16pt; margin: 0 0 .2em; } h2 { font-size: 12pt; margin: 1em 0 .3em; }
+h3 { font-size: 9pt; margin: 0 0 .1em; }
+table.meta { width: auto; margin: 0 0 .6em; } table.meta th { background: none; }
+table.meta th, table.meta td { border: 0; padding: 0 1em 0 0; }
+.legend { color: #333; margin: .2em 0 .4em; }
 table { border-collapse: collapse; width: 100%; }
-th, td { border: 1px solid #bbb; padding: 2px 4px; text-align: left; vertical-align: top; }
+th, td { border: 1px solid #bbb; padding: 1px 3px; text-align: left; vertical-align: top; }
 th { background: #eee; }
 td.mono { font-family: "DejaVu Sans Mono", monospace; font-size: 9pt; white-space: nowrap; }
 tr.fault td { background: #fde2e2; }
 .bad { color: #b00000; font-weight: bold; } .good { color: #106010; }
-ul.faults li { color: #b00000; }
 .counts td { min-width: 6em; }
-svg { display: block; margin: .4em 0; }
+.grids { font-size: 0; }
+.grid { display: inline-block; vertical-align: top; margin: 0 8px 6px 0; font-size: 9pt; }
+svg { display: block; }
 @page { size: A4 landscape; margin: 10mm; }
 @media print {
-  body { margin: 0; font-size: 8pt; }
-  td.mono { font-size: 7pt; }
+  body { margin: 0; font-size: 7pt; line-height: 1.1; }
+  h1 { font-size: 13pt; } h2 { font-size: 10pt; }
+  td.mono { font-size: 6.5pt; }
+  /* One line a panel, as small as reads well: 2,000 panels in about 35 pages. */
+  table.panels td { white-space: nowrap; padding: 0 2px; font-size: 6.5pt; line-height: 1.05; }
   thead { display: table-header-group; }
-  tr, svg, li { break-inside: avoid; page-break-inside: avoid; }
+  tr, .grid, li { break-inside: avoid; page-break-inside: avoid; }
   h2 { break-after: avoid; page-break-after: avoid; }
 }
 )";
@@ -63,22 +70,25 @@ std::string AddressPicture(const std::vector<ReportPanel>& panels) {
     for (const auto& [ip, list] : byIp)
         blocks.insert(ip >> 8);
     std::string out;
-    constexpr int Size = 14, Gap = 2, Left = 30, Top = 16;
+    // Small enough that five grids stand side by side and three rows of them on a landscape page.
+    constexpr int Size = 9, Gap = 1, Left = 24, Top = 12;
     for (const uint32_t block : blocks) {
         const std::string prefix = std::to_string(block >> 16) + "." +
                                    std::to_string((block >> 8) & 255) + "." +
                                    std::to_string(block & 255) + ".";
-        out += Tag("h3", prefix + "0/24");
+        // The heading inside the grid's box, which is never split: they stay on one page.
+        out += "<div class=\"grid\">" + Tag("h3", prefix + "0/24");
         const int width = Left + 16 * (Size + Gap), height = Top + 16 * (Size + Gap);
         out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
                "\" height=\"" + std::to_string(height) + "\" role=\"img\" aria-label=\"" +
                HtmlEscaped(prefix + "0/24") + "\">";
-        for (int c = 0; c < 16; ++c)
-            out += "<text x=\"" + std::to_string(Left + c * (Size + Gap) + 3) +
-                   "\" y=\"11\" font-size=\"8\" fill=\"#666\">" + std::to_string(c) + "</text>";
+        // Every fourth column numbered: two digits do not fit over a square.
+        for (int c = 0; c < 16; c += 4)
+            out += "<text x=\"" + std::to_string(Left + c * (Size + Gap) + 1) +
+                   "\" y=\"9\" font-size=\"7\" fill=\"#666\">" + std::to_string(c) + "</text>";
         for (int r = 0; r < 16; ++r)
-            out += "<text x=\"0\" y=\"" + std::to_string(Top + r * (Size + Gap) + 11) +
-                   "\" font-size=\"8\" fill=\"#666\">." + std::to_string(r * 16) + "</text>";
+            out += "<text x=\"0\" y=\"" + std::to_string(Top + r * (Size + Gap) + 8) +
+                   "\" font-size=\"7\" fill=\"#666\">." + std::to_string(r * 16) + "</text>";
         for (int last = 0; last < 256; ++last) {
             const auto it = byIp.find(block << 8 | uint32_t(last));
             std::string fill = "#f2f2f2", title = prefix + std::to_string(last) + ": free";
@@ -99,7 +109,7 @@ std::string AddressPicture(const std::vector<ReportPanel>& panels) {
                    fill + "\" stroke=\"#999\" stroke-width=\"0.5\">" + Tag("title", title) +
                    "</rect>";
         }
-        out += "</svg>\n";
+        out += "</svg></div>\n";
     }
     if (blocks.empty()) return "<p>No panel answered.</p>\n";
     std::string legend = "<p>";
@@ -108,7 +118,7 @@ std::string AddressPicture(const std::vector<ReportPanel>& panels) {
                   type + " &nbsp; ";
     legend += "<span style=\"color:#d00000\">&#9632;</span> two or more panels on one address "
               "&nbsp; <span style=\"color:#bbb\">&#9632;</span> free</p>\n";
-    return legend + out;
+    return legend + "<div class=\"grids\">" + out + "</div>\n";
 }
 
 } // namespace
@@ -144,23 +154,107 @@ std::string HtmlEscaped(const std::string& text) {
     return out;
 }
 
+namespace {
+
+// The plan's column an owner finds a panel by.
+int LocationColumn(const std::vector<std::string>& notes) {
+    for (std::size_t at = 0; at < notes.size(); ++at)
+        if (notes[at].find("location") != std::string::npos ||
+            notes[at].find("Location") != std::string::npos)
+            return int(at);
+    return notes.empty() ? -1 : 0;
+}
+
+std::string NoteOf(const ReportPanel& p, const std::string& column) {
+    for (const auto& [name, value] : p.Notes)
+        if (name == column) return value;
+    return "";
+}
+
+std::string Heading(const std::string& note) {
+    return note.size() > 1 && note[0] == '#' ? note.substr(note[1] == ' ' ? 2 : 1) : note;
+}
+
+const char* const Legend =
+    "Details read \xE2\x80\x9C"
+    "field: on the site \xE2\x86\x92 in the plan\xE2\x80\x9D: what "
+    "the panel holds now, then what its plan row asks for. This report changes nothing.";
+
+} // namespace
+
 std::string ReportHtml(const ReportInput& input) {
     const bool withPlan = !input.PlanName.empty();
     std::set<std::string> faulty;
     for (const SiteFault& f : input.Faults)
         faulty.insert(f.Macs.begin(), f.Macs.end());
+    const int location = LocationColumn(input.NoteColumns);
+    const std::string locationColumn = location < 0 ? "" : input.NoteColumns[std::size_t(location)];
+    std::map<std::string, std::string> placeOf; // MAC -> location
+    for (const ReportPanel& p : input.Panels)
+        if (location >= 0) placeOf[MacText(p.Record.Mac)] = NoteOf(p, locationColumn);
 
+    const std::string title =
+        "Call panels: handover report" + (input.Site.empty() ? "" : " \xE2\x80\x93 " + input.Site);
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
-    html += Tag("title", "Call panels: site report " + input.Generated) + "\n";
+    html += Tag("title", title + " " + input.Generated) + "\n";
     html += "<style>" + std::string(Style) + "</style>\n</head>\n<body>\n";
-    html += Tag("h1", "Call panels: site report") + "\n";
-    std::string meta = "Found " + input.Generated + " by callpanel " + input.Version + " from ";
+    html += Tag("h1", title) + "\n";
+
     std::string addresses;
     for (const std::string& a : input.ComputerAddresses)
         addresses += (addresses.empty() ? "" : ", ") + a;
-    meta += addresses.empty() ? "this computer" : addresses;
-    if (withPlan) meta += "; checked against the plan " + input.PlanName;
-    html += Tag("p", meta + ".", " class=\"meta\"") + "\n";
+    html += "<table class=\"meta\"><tbody>\n";
+    const auto meta = [&](const char* name, const std::string& value) {
+        if (!value.empty()) html += "<tr>" + Tag("th", name) + Tag("td", value) + "</tr>\n";
+    };
+    meta("Site", input.Site);
+    meta("Made by", input.By);
+    meta("Computer", (input.Host.empty() ? std::string("this computer") : input.Host) +
+                         (addresses.empty() ? "" : " (" + addresses + ")"));
+    meta("Date", input.Generated);
+    meta("Plan", withPlan ? input.PlanName : "none: the site as found");
+    meta("Tool", "callpanel " + input.Version);
+    html += "</tbody></table>\n";
+
+    // Problems first: every row not as planned, every site fault.
+    html += Tag("h2", "Problems") + "\n";
+    std::string problems;
+    for (const ReportPanel& p : input.Panels) {
+        if (!withPlan || p.Result == "as planned" || p.Result.empty()) continue;
+        const auto cells = PanelCells(p.Record, "");
+        problems +=
+            "<tr>" +
+            Tag("td", p.Result == "extra" ? "(not in the plan)" : NoteOf(p, locationColumn)) +
+            Tag("td", p.Result, " class=\"bad\"") + Tag("td", cells[Mac], " class=\"mono\"") +
+            Tag("td", p.Found ? cells[Ip] : "", " class=\"mono\"") +
+            Tag("td", p.Found ? cells[Type] + " " + cells[Address] : "") +
+            Tag("td", p.Result == "missing" ? "did not answer" : p.Details) + "</tr>\n";
+    }
+    for (const SiteFault& f : input.Faults) {
+        std::string places;
+        for (const std::string& mac : f.Macs)
+            if (const auto it = placeOf.find(mac); it != placeOf.end() && !it->second.empty())
+                places += (places.empty() ? "" : ", ") + it->second;
+        std::string macs;
+        for (const std::string& mac : f.Macs)
+            macs += (macs.empty() ? "" : " ") + mac;
+        problems += "<tr>" + Tag("td", places) + Tag("td", "site fault", " class=\"bad\"") +
+                    Tag("td", macs, " class=\"mono\"") + Tag("td", "") + Tag("td", "") +
+                    Tag("td", f.Text) + "</tr>\n";
+    }
+    if (problems.empty()) {
+        html +=
+            "<p class=\"good\">None: " +
+            std::string(withPlan ? "every panel of the plan is as planned, none is extra; " : "") +
+            "no address twice, every gateway on its panel's subnet, every server reachable, "
+            "no panel left on the factory subnet.</p>\n";
+    } else {
+        if (withPlan) html += Tag("p", Legend, " class=\"legend\"") + "\n";
+        html += "<table class=\"problems\"><thead><tr>";
+        for (const char* h : {"location", "problem", "MAC", "IP", "type, call address", "details"})
+            html += Tag("th", h);
+        html += "</tr></thead>\n<tbody>\n" + problems + "</tbody></table>\n";
+    }
 
     // Counts by type, and by check result with a plan.
     std::map<std::string, int> types;
@@ -193,24 +287,39 @@ std::string ReportHtml(const ReportInput& input) {
                 input.Faults.empty() ? " class=\"good\"" : " class=\"bad\"") +
             "</tr></tbody></table>\n";
 
-    html += Tag("h2", "Site faults") + "\n";
-    if (input.Faults.empty()) {
-        html += "<p class=\"good\">None: no address twice, every gateway on its panel's subnet, "
-                "every server reachable, no panel left on the factory subnet.</p>\n";
+    html += Tag("h2", "Work done") + "\n";
+    if (input.Runs.empty()) {
+        html += "<p>No record of a run: no as-built plan beside the plan, no undo plan of these "
+                "panels.</p>\n";
     } else {
-        html += "<ul class=\"faults\">";
-        for (const SiteFault& f : input.Faults)
-            html += Tag("li", f.Text);
-        html += "</ul>\n";
+        html += "<table class=\"runs\"><thead><tr>";
+        for (const char* h :
+             {"when", "what", "panels", "holding it now", "record (undo or as-built plan)"})
+            html += Tag("th", h);
+        html += "</tr></thead>\n<tbody>\n";
+        for (const ReportRun& run : input.Runs)
+            html += "<tr>" + Tag("td", run.When) + Tag("td", run.What) +
+                    Tag("td", std::to_string(run.Panels)) +
+                    Tag("td", std::to_string(run.Verified),
+                        run.Verified == run.Panels ? " class=\"good\"" : " class=\"bad\"") +
+                    Tag("td", run.Record, " class=\"mono\"") + "</tr>\n";
+        html += "</tbody></table>\n";
     }
 
-    html += Tag("h2", "Panels") + "\n<table>\n<thead><tr>";
-    std::vector<std::string> heads = {"type",   "call address", "facility", "MAC",
-                                      "IP",     "mask",         "gateway",  "server",
-                                      "unlock", "version",      "identity"};
+    html += Tag("h2", "Panels") + "\n<table class=\"panels\">\n<thead><tr>";
+    // The location first, as an owner looks a panel up; the other notes after the settings.
+    std::vector<std::string> notes;
+    if (location >= 0) notes.push_back(locationColumn);
+    std::vector<std::string> heads;
+    if (location >= 0) heads.push_back(Heading(locationColumn));
+    for (const char* h : {"type", "call address", "facility", "MAC", "IP", "mask", "gateway",
+                          "server", "unlock", "version", "identity"})
+        heads.push_back(h);
     for (const std::string& note : input.NoteColumns)
-        heads.push_back(note.size() > 1 && note[0] == '#' ? note.substr(note[1] == ' ' ? 2 : 1)
-                                                          : note);
+        if (note != locationColumn) {
+            notes.push_back(note);
+            heads.push_back(Heading(note));
+        }
     if (withPlan) heads.insert(heads.end(), {"check", "details"});
     for (const std::string& h : heads)
         html += Tag("th", h);
@@ -220,18 +329,15 @@ std::string ReportHtml(const ReportInput& input) {
         const bool bad = faulty.count(cells[Mac]) > 0 ||
                          (withPlan && p.Result != "as planned" && !p.Result.empty());
         html += bad ? "<tr class=\"fault\">" : "<tr>";
+        if (location >= 0) html += Tag("td", NoteOf(p, locationColumn));
         for (const Cell c : Shown) {
             const std::string text = c == Mac || p.Found ? cells[std::size_t(c)] : "";
             const bool mono = c == Mac || c == Ip || c == Mask || c == Gateway || c == Server ||
                               c == Address || c == Identity;
             html += Tag("td", text, mono ? " class=\"mono\"" : "");
         }
-        for (const std::string& note : input.NoteColumns) {
-            std::string text;
-            for (const auto& [name, value] : p.Notes)
-                if (name == note) text = value;
-            html += Tag("td", text);
-        }
+        for (std::size_t n = location >= 0 ? 1 : 0; n < notes.size(); ++n)
+            html += Tag("td", NoteOf(p, notes[n]));
         if (withPlan) {
             html += Tag("td", p.Result,
                         p.Result == "as planned" ? " class=\"good\"" : " class=\"bad\"");

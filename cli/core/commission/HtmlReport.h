@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "PanelRecord.h"
+#include "commission/WorkDone.h"
 #include "plan/PlanCheck.h"
 
 struct ReportPanel {
@@ -19,6 +20,9 @@ struct ReportPanel {
 };
 
 struct ReportInput {
+    std::string Site;      // the site's or building's name
+    std::string By;        // who made the report
+    std::string Host;      // this computer's name
     std::string Generated; // local date and time
     std::string Version;   // the tool's
     std::vector<std::string> ComputerAddresses;
@@ -26,7 +30,13 @@ struct ReportInput {
     std::vector<std::string> NoteColumns;
     std::vector<ReportPanel> Panels;
     std::vector<SiteFault> Faults;
+    std::vector<ReportRun> Runs; // the work done, from the records the runs left
 };
+
+// The owner reads it top down: who, where and when; the problems (every row not as planned and
+// every site fault, by the plan's location first); the counts; the work done; then every panel,
+// location first, and the address map, four or more /24 grids to a landscape page.
+// The location is the plan's '#' column whose name holds "location" (else its first one).
 
 std::string ReportHtml(const ReportInput& input);
 

@@ -43,6 +43,17 @@ bool Stage(const SettingsTexts& texts, const PanelRecord& base, const WriteField
     return true;
 }
 
+// A row let through with --as-written whose type and address read back as another says so.
+void NoteReadBack(const SettingsTexts& texts, const PlanRow& row, RowChange& change,
+                  std::vector<PlanError>& notes) {
+    const auto back = ReadsBackOtherwise(texts.Type, texts.Address);
+    if (!back) return;
+    change.ReadsBack = back->Why;
+    notes.push_back({row.Line, ColumnNumber(row, "address"),
+                     change.Mac + ": " + DeviceTypeName(static_cast<DeviceType>(texts.Type)) + " " +
+                         GbkToUtf8(texts.Address) + " is written as asked and " + back->Why});
+}
+
 std::string NameOf(const PanelRecord& r, int line) {
     std::string name = MacText(r.Mac);
     if (line > 0) name += " (line " + std::to_string(line) + ")";
@@ -58,7 +69,9 @@ std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord&
     const WriteFields changed = ChangedBytes(from, to);
     std::vector<FieldChange> changes;
     for (int c = 0; c < WritableColumns; ++c) {
-        if (!changed[std::size_t(c)]) continue;
+        // A villa camera and a flat camera share their type letter: the type is what the
+        // address makes of it too.
+        if (!changed[std::size_t(c)] && !(c == TypeColumn && a[c] != b[c])) continue;
         FieldChange change{PanelColumns[c], a[c], b[c]};
         if (a[c] == b[c]) {
             change.Old = FieldBytes(from, WriteField(c));
@@ -72,7 +85,7 @@ std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord&
 }
 
 Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRecord>& found,
-                    const std::string& macTail, const std::vector<Ipv4Bytes>& own) {
+                    const std::string& macTail, const std::vector<Ipv4Bytes>& own, bool asWritten) {
     Changes out;
     std::vector<SitePanel> site;
     std::vector<bool> planned(found.size(), false);
@@ -107,7 +120,10 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         SitePanel panel;
         if (matches.empty()) {
             std::copy(mac->begin(), mac->end(), change.Current.Mac);
-            const auto texts = RowSettings(row, change.Current, out.Errors, false, own);
+            const auto texts =
+                RowSettings(row, change.Current, out.Errors, false, own, nullptr, asWritten);
+            if (texts && Given(row, "type") && Given(row, "address"))
+                NoteReadBack(*texts, row, change, out.Notes);
             std::string error;
             if (texts &&
                 Stage(*texts, change.Current, WriteFields().set(), change.Pending, error)) {
@@ -125,8 +141,10 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         planned[matches.front()] = true;
         change.Current = found[matches.front()];
         WriteFields changes;
-        auto texts = RowSettings(row, change.Current, out.Errors, true, own, &changes);
+        auto texts = RowSettings(row, change.Current, out.Errors, true, own, &changes, asWritten);
         if (!texts) continue;
+        if (changes[TypeColumn] || changes[AddressColumn])
+            NoteReadBack(*texts, row, change, out.Notes);
         if (at == 0 && !macTail.empty()) {
             const auto tail = ParseMac("00:00:00:" + macTail);
             if (!tail || macTail.size() != 8) {

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <set>
 
-#include "text/MessageText.h"
 #include "PanelTexts.h"
+#include "text/MessageText.h"
 
 namespace {
 
@@ -33,6 +33,10 @@ std::string Explained(const CheckFailure& failure, const SettingsTexts& t) {
     const std::string window = " (" + failure.Text + ")";
     switch (failure.Box) {
     case SettingsBox::Address: {
+        if (!failure.Why.empty())
+            return DeviceTypeName(static_cast<DeviceType>(t.Type)) + std::string(" ") +
+                   GbkToUtf8(t.Address) + " " + failure.Why +
+                   " (or --as-written to write it all the same)" + window;
         const bool flat = t.Type == static_cast<int>(DeviceType::Flat);
         const bool digits = std::all_of(t.Address.begin(), t.Address.end(),
                                         [](char c) { return c >= '0' && c <= '9'; });
@@ -147,7 +151,8 @@ std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
 
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
                                          std::vector<PlanError>& errors, bool found,
-                                         const std::vector<Ipv4Bytes>& own, WriteFields* changes) {
+                                         const std::vector<Ipv4Bytes>& own, WriteFields* changes,
+                                         bool asWritten) {
     const std::size_t before = errors.size();
     std::set<std::string, std::less<>> faulty, changed;
     const auto fail = [&](const std::string& column, const std::string& text) {
@@ -255,7 +260,18 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     for (int c = 0; c < WriteFieldCount; ++c)
         fields[std::size_t(c)] = changed.count(PanelColumns[c]) != 0;
     if (changes) *changes = fields;
-    // Of a panel that did not answer only what the cells say is known.
+    // What is written must read back as asked, unless the user asked for exactly these bytes.
+    const auto readsBack = [&](const CheckFailure& f) {
+        return !(asWritten && f.Box == SettingsBox::Address && !f.Why.empty());
+    };
+    // Of a panel that did not answer only what the cells say is known: its type and address
+    // when the row gives both.
+    if (!found && !asWritten && !faulty.count("type") && !faulty.count("address") && cell("type") &&
+        cell("address"))
+        if (const auto back = ReadsBackOtherwise(t.Type, t.Address))
+            fail("address", DeviceTypeName(static_cast<DeviceType>(t.Type)) + std::string(" ") +
+                                GbkToUtf8(t.Address) + " " + back->Why +
+                                " (or --as-written to write it all the same)");
     if (!found) return errors.size() != before ? std::nullopt : std::optional(t);
     // Nothing is sent for a row that changes nothing, so there is nothing to check.
     if (changed.empty()) return errors.size() != before ? std::nullopt : std::optional(t);
@@ -264,7 +280,7 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
     SettingsTexts probe = t;
     try {
         for (int round = 0; round < 32; ++round) {
-            std::optional<CheckFailure> failure = FirstFailedCheck(probe, own);
+            std::optional<CheckFailure> failure = FirstFailedCheck(probe, own, readsBack);
             if (!failure && changed.count("mask")) failure = CheckMask(probe);
             if (!failure) break;
             const char* column = ColumnOf(failure->Box);

@@ -12,10 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "plan/CsvReader.h"
 #include "PanelRecord.h"
 #include "SettingsChecks.h"
 #include "WriteRecord.h"
+#include "plan/CsvReader.h"
 
 // search --format csv prints these, in this order. A plan needs only mac, and a column it leaves
 // out keeps the panels' values. version, identity and via are read-only: a write cannot set
@@ -88,11 +88,13 @@ Plan ReadPlan(std::string_view csvText, PlanKind kind = PlanKind::KeyedByMac);
 // only the first. nullopt when there was any problem. The same-segment
 // rule is left to the site checks. With `found` false (the panel did not answer; `current`
 // holds only its MAC) only what the cells say on their own is checked. `changes`: the
-// fields whose values the row changes (a changed type does not mark the address).
+// fields whose values the row changes (a changed type does not mark the address). A type and
+// address that would read back as another (ReadsBackOtherwise) are refused, also of a panel that
+// did not answer, unless `asWritten`.
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
                                          std::vector<PlanError>& errors, bool found = true,
                                          const std::vector<Ipv4Bytes>& own = {},
-                                         WriteFields* changes = nullptr);
+                                         WriteFields* changes = nullptr, bool asWritten = false);
 
 // "00:50:2A:10:00:A5", either case; also '-' between the bytes.
 std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <map>
 
-#include "plan/Changes.h"
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
+#include "plan/Changes.h"
 
 namespace {
 
@@ -95,6 +95,14 @@ std::optional<Subnet> ParseSubnet(std::string_view text) {
     return out;
 }
 
+std::string DetailsText(const std::vector<CheckDetail>& items) {
+    std::string out;
+    for (const CheckDetail& item : items)
+        out += (out.empty() ? "" : "; ") + item.Field + ": " + item.OnSite + " \xE2\x86\x92 " +
+               item.InPlan;
+    return out;
+}
+
 bool PlanCheck::Passed(bool ignoreExtra) const {
     if (!Errors.empty() || !Faults.empty()) return false;
     return std::all_of(Rows.begin(), Rows.end(), [&](const CheckRow& r) {
@@ -164,38 +172,57 @@ PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRec
             for (std::size_t at : matches)
                 ips.push_back(Ipv4Text(found[at].Ip));
             row.Result = "differs";
-            row.Details = "mac: " + std::to_string(matches.size()) + " panels answer with it (" +
-                          Listed(ips) + ")";
+            row.Items.push_back(
+                {"mac",
+                 std::to_string(matches.size()) + " panels answer with it (" + Listed(ips) + ")",
+                 "one panel"});
         } else if (matches.empty()) {
             row.Result = "missing";
         } else {
             const PanelRecord& panel = found[matches.front()];
-            const Changes changes = PlanChanges({writable}, {panel});
+            // Written as asked or not, the type and address are judged as they read back.
+            const Changes changes = PlanChanges({writable}, {panel}, "", {}, true);
             if (!changes.Errors.empty()) {
                 out.Errors.insert(out.Errors.end(), changes.Errors.begin(), changes.Errors.end());
                 continue;
             }
-            std::string details;
             const RowChange& change = changes.Rows.front();
+            const auto cellOf = [&](const char* column) {
+                const auto it = writable.Cells.find(column);
+                return it == writable.Cells.end() ? std::string() : it->second;
+            };
+            const auto onSite = PanelCells(panel, "");
             if (change.Kind == RowKind::Write)
                 for (const FieldChange& c : Differences(panel, AsReported(change.Pending)))
-                    details += (details.empty() ? "" : "; ") + c.Field + ": " + c.Old +
-                               " \xE2\x86\x92 " + c.New;
+                    if (change.ReadsBack.empty() || (c.Field != "type" && c.Field != "address"))
+                        row.Items.push_back({c.Field, c.Old, c.New});
+            if (!change.ReadsBack.empty()) {
+                const auto back = PanelCells(AsReported(change.Pending), "");
+                row.Items.insert(
+                    row.Items.begin(),
+                    {"type", onSite[1], cellOf("type") + " (" + change.ReadsBack + ")"});
+                if (back[2] != onSite[2])
+                    row.Items.insert(row.Items.begin() + 1,
+                                     {"address", onSite[2], cellOf("address")});
+            }
             const std::string holds = FieldText(panel.Version, sizeof panel.Version);
             if (!version.empty() && version != holds)
-                details += (details.empty() ? "" : "; ") + std::string("version: ") + holds +
-                           " \xE2\x86\x92 " + version;
-            row.Result = details.empty() ? "as planned" : "differs";
-            row.Details = details;
+                row.Items.push_back({"version", holds, version});
+            row.Result = row.Items.empty() ? "as planned" : "differs";
             if (const auto ip = writable.Cells.find("ip");
                 ip != writable.Cells.end() && ip->second == Ipv4Text(panel.Ip))
                 planned.push_back(Number(panel.Ip));
         }
+        row.Details = DetailsText(row.Items);
         out.Rows.push_back(std::move(row));
     }
     for (std::size_t at = 0; at < found.size(); ++at)
         if (!named[at] && !plan.empty())
-            out.Rows.push_back({MacOf(found[at]), "extra", Ipv4Text(found[at].Ip), 0});
+            out.Rows.push_back({MacOf(found[at]),
+                                "extra",
+                                Ipv4Text(found[at].Ip),
+                                0,
+                                {{"ip", Ipv4Text(found[at].Ip), ""}}});
     out.Faults = SiteFaults(found, factory, planned);
     return out;
 }

@@ -22,12 +22,20 @@ std::optional<Subnet> ParseSubnet(std::string_view text);
 // Where new panels come from the factory.
 inline constexpr const char* FactorySubnet = "192.168.1.0/24";
 
+// One field that is not as planned: what the panel reports and what its plan row says.
+struct CheckDetail {
+    std::string Field, OnSite, InPlan;
+};
+
 struct CheckRow {
     std::string Mac;
-    std::string Result; // "as planned", "differs", "missing" or "extra"
-    std::string Details;
-    int Line = 0; // plan line; 0 for an extra panel
+    std::string Result;  // "as planned", "differs", "missing" or "extra"
+    std::string Details; // Items as text, "field: on the site → in the plan; ..."
+    int Line = 0;        // plan line; 0 for an extra panel
+    std::vector<CheckDetail> Items = {};
 };
+// "field: on the site → in the plan", joined by "; ".
+std::string DetailsText(const std::vector<CheckDetail>& items);
 
 enum class FaultKind { IpTwice, AddressTwice, GatewayOutside, ServerUnreachable, FactorySubnet };
 

@@ -10,14 +10,14 @@
 #include <sys/stat.h>
 #endif
 
-#include "plan/CsvReader.h"
 #include "PanelTexts.h"
-#include "plan/Plan.h"
 #include "files/Utf8Files.h"
+#include "plan/CsvReader.h"
+#include "plan/Plan.h"
 
 namespace {
 
-std::string Folder(std::string& error) {
+std::string StateFolder(std::string& error) {
 #ifdef _WIN32
     // In UTF-16 from the system: a user name outside the code page survives.
     if (const std::string local = Utf8Environment("LOCALAPPDATA"); !local.empty())
@@ -63,6 +63,10 @@ std::string AlreadyThere(const std::string& path) {
 
 } // namespace
 
+std::string UndoFolder(std::string& error) {
+    return StateFolder(error);
+}
+
 std::string UndoPlanText(const std::vector<RowChange>& rows) {
     const std::vector<std::string> header(std::begin(PanelColumns),
                                           std::begin(PanelColumns) + WritableColumns);
@@ -78,7 +82,7 @@ std::string UndoPlanText(const std::vector<RowChange>& rows) {
 }
 
 std::string DefaultUndoPath(std::string& error) {
-    const std::string folder = Folder(error);
+    const std::string folder = StateFolder(error);
     if (folder.empty()) return "";
     const std::time_t now = std::time(nullptr);
     std::tm local{};

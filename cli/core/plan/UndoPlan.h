@@ -17,6 +17,8 @@ std::string UndoPlanText(const std::vector<RowChange>& rows);
 // time, undo-2026-12-07-203207.csv, with -2, -3, ... after a name already taken. Empty, with
 // `error` set, when the folder cannot be named.
 std::string DefaultUndoPath(std::string& error);
+// The folder of those undo plans; empty, with `error` set, when it cannot be named.
+std::string UndoFolder(std::string& error);
 
 // Whether the user's --undo `path` can take a new undo plan: its folder exists and the name is
 // not taken, not even by a symlink. false with `error` set to why not.

@@ -1,0 +1,103 @@
+#include "commission/WorkDone.h"
+
+#include <algorithm>
+#include <set>
+
+#include "PanelTexts.h"
+#include "plan/Changes.h"
+#include "plan/PlanCheck.h"
+
+namespace {
+
+std::string Counted(int n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+// The rows given to panels, and how many of those panels are now as their row says.
+bool FromAsBuilt(const RunRecord& record, const std::vector<PanelRecord>& found, ReportRun& run) {
+    const Plan plan = ReadPlan(record.Text, PlanKind::AsBuilt);
+    if (plan.Rows.empty()) return false;
+    std::vector<PlanRow> taken;
+    for (const PlanRow& row : plan.Rows)
+        if (const auto it = row.Cells.find("mac"); it != row.Cells.end() && ParseMac(it->second))
+            taken.push_back(row);
+    run.Panels = int(taken.size());
+    const PlanCheck check = CheckPlan(taken, found, *ParseSubnet(FactorySubnet));
+    run.Verified = int(std::count_if(check.Rows.begin(), check.Rows.end(), [](const CheckRow& r) {
+        return r.Line > 0 && r.Result == "as planned";
+    }));
+    std::string schedule = record.Name;
+    if (const auto at = schedule.rfind("-as-built"); at != std::string::npos)
+        schedule.replace(at, 9, "");
+    run.What = "assign: " + Counted(run.Panels, "row", "rows") + " of " +
+               std::to_string(plan.Rows.size()) + " in " + schedule + " given to new panels";
+    return true;
+}
+
+// The panels the run saved before writing, and how many now hold something else.
+bool FromUndo(const RunRecord& record, const std::vector<PanelRecord>& found,
+              const std::set<std::string>& known, ReportRun& run) {
+    const Plan plan = ReadPlan(record.Text);
+    if (!plan.Errors.empty() || plan.Rows.empty()) return false;
+    bool ours = false;
+    for (const PlanRow& row : plan.Rows) {
+        const std::string mac = row.Cells.count("mac") ? row.Cells.at("mac") : "";
+        const auto bytes = ParseMac(mac);
+        if (!bytes) continue;
+        ++run.Panels;
+        uint8_t raw[6];
+        std::copy(bytes->begin(), bytes->end(), raw);
+        ours = ours || known.count(MacText(raw)) != 0;
+        for (const PanelRecord& panel : found) {
+            if (!std::equal(bytes->begin(), bytes->end(), panel.Mac)) continue;
+            ours = true;
+            const auto cells = PanelCells(panel, "");
+            bool other = false;
+            for (int c = 1; c < WritableColumns && !other; ++c)
+                if (const auto it = row.Cells.find(PanelColumns[c]);
+                    it != row.Cells.end() && !it->second.empty())
+                    other = it->second != cells[std::size_t(c)];
+            run.Verified += other ? 1 : 0;
+            break;
+        }
+    }
+    run.What = "wrote " + Counted(run.Panels, "panel", "panels") + " (set, apply or assign)";
+    return ours;
+}
+
+} // namespace
+
+std::vector<ReportRun> WorkDone(const std::vector<RunRecord>& records,
+                                const std::vector<PanelRecord>& found,
+                                const std::vector<std::string>& planned) {
+    const std::set<std::string> known(planned.begin(), planned.end());
+    std::vector<ReportRun> runs;
+    for (const RunRecord& record : records) {
+        ReportRun run{record.When, "", record.Name};
+        const bool kept = record.Kind == RunRecord::AsBuilt ? FromAsBuilt(record, found, run)
+                                                            : FromUndo(record, found, known, run);
+        if (kept) runs.push_back(std::move(run));
+    }
+    std::stable_sort(runs.begin(), runs.end(),
+                     [](const ReportRun& a, const ReportRun& b) { return a.When < b.When; });
+    return runs;
+}
+
+std::string UndoPlanTime(const std::string& fileName) {
+    // undo-YYYY-MM-DD-HHMMSS[-N].csv
+    const std::string digits = "dddd-dd-dd-dddddd";
+    if (fileName.rfind("undo-", 0) != 0 || fileName.size() < 5 + digits.size() + 4 ||
+        fileName.compare(fileName.size() - 4, 4, ".csv") != 0)
+        return "";
+    const std::string stamp = fileName.substr(5, digits.size());
+    for (std::size_t at = 0; at < digits.size(); ++at)
+        if (digits[at] == 'd' ? (stamp[at] < '0' || stamp[at] > '9') : stamp[at] != '-') return "";
+    const std::string rest =
+        fileName.substr(5 + digits.size(), fileName.size() - 9 - digits.size());
+    if (!rest.empty() &&
+        (rest[0] != '-' || rest.size() < 2 ||
+         !std::all_of(rest.begin() + 1, rest.end(), [](char c) { return c >= '0' && c <= '9'; })))
+        return "";
+    return stamp.substr(0, 10) + " " + stamp.substr(11, 2) + ":" + stamp.substr(13, 2) + ":" +
+           stamp.substr(15, 2);
+}
