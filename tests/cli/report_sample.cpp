@@ -32,8 +32,7 @@ int main(int argc, char** argv) {
         PanelRecord& r = p.Record;
         r.TypeLetter = 'H';
         char address[16];
-        std::snprintf(address, sizeof address, "01%04d%04d", (at / 100 + 1) % 10000,
-                      at % 100 + 1);
+        std::snprintf(address, sizeof address, "01%04d%04d", (at / 100 + 1) % 10000, at % 100 + 1);
         std::copy(address, address + 10, r.Address);
         r.Facility = '1';
         const uint8_t mac[6] = {0x00, 0x50, 0x2A, 0x01, uint8_t(at >> 8), uint8_t(at)};
@@ -71,11 +70,10 @@ int main(int argc, char** argv) {
     missing.Notes = {{"# location", "Gate house"}};
     input.Panels.push_back(missing);
     input.Faults = SiteFaults(records, *ParseSubnet(FactorySubnet));
-    input.Runs = {{"2026-12-07 09:10:02", "wrote 3 panels (set, apply or assign)",
-                   "undo-2026-12-07-091002.csv", 3, 3},
-                  {"2026-12-07 09:12:40",
-                   "assign: 3 rows of 3 in riverside-new.csv given to new panels",
-                   "riverside-new-as-built.csv", 3, 3}};
+    input.Runs = {
+        {"2026-12-07 09:10:02", "assign: 3 rows of 3 in riverside-new.csv given to new panels",
+         "riverside-new-as-built.csv, undo plan undo-2026-12-07-091002.csv", 3, 3},
+        {"2026-12-07 11:40:15", "set or apply: wrote 1 panel", "undo-2026-12-07-114015.csv", 1, 1}};
     std::string error;
     if (!WriteWhole(argv[2], ReportHtml(input), error)) {
         std::fprintf(stderr, "report-sample: %s\n", error.c_str());

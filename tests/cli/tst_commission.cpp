@@ -291,7 +291,7 @@ void CommissionTest::reportHtml() {
     input.Site = "Riverside";
     input.By = "Ann";
     input.Host = "laptop-7";
-    input.Runs = {{"2026-12-07 09:10:02", "wrote 2 panels (set, apply or assign)",
+    input.Runs = {{"2026-12-07 09:10:02", "set or apply: wrote 2 panels",
                    "undo-2026-12-07-091002.csv", 2, 1}};
     input.Panels[1].Result = "differs";
     input.Panels[1].Details = "unlock: 5 \u2192 7";
@@ -356,7 +356,7 @@ void CommissionTest::workDone_data() {
                        "00:50:2A:10:00:A6,flat,0102030421,1,10.1.2.21,,,,/"
                        "00:50:2A:10:00:A7,flat,0102030421,1,10.1.2.21,,,,/"}
         << QStringList{"A5 20", "A6 21"}
-        << QStringList{"2026-12-07 09:10:02|wrote 3 panels (set, apply or assign)|3|1|"
+        << QStringList{"2026-12-07 09:10:02|set or apply: wrote 3 panels|3|1|"
                        "undo-2026-12-07-091002.csv"};
     QTest::newRow("another site's undo plan is left out")
         << QStringList{"undo undo-2026-12-06-080000.csv|" + undoHeader +
@@ -369,10 +369,18 @@ void CommissionTest::workDone_data() {
                        "undo undo-2026-12-07-091002.csv|" + undoHeader +
                            "00:50:2A:10:00:A5,flat,0102030420,1,10.1.2.99,,,,/"}
         << QStringList{"A5 20", "A6 21"}
-        << QStringList{"2026-12-07 09:10:02|wrote 1 panel (set, apply or assign)|1|1|"
+        << QStringList{"2026-12-07 09:10:02|assign: 2 rows of 3 in three.csv given to new "
+                       "panels|2|1|three-as-built.csv, undo plan undo-2026-12-07-091002.csv"};
+    QTest::newRow("a set of another panel is a run of its own, in time order")
+        << QStringList{"as-built three-as-built.csv|mac,# location,ip,unlock/"
+                       "00:50:2A:10:00:A5,A,10.1.2.20,5/,C,10.1.2.9,5/",
+                       "undo undo-2026-12-07-091002.csv|" + undoHeader +
+                           "00:50:2A:10:00:A6,flat,0102030421,1,10.1.2.99,,,,/"}
+        << QStringList{"A5 20", "A6 21"}
+        << QStringList{"2026-12-07 09:10:02|set or apply: wrote 1 panel|1|1|"
                        "undo-2026-12-07-091002.csv",
-                       "2026-12-07 10:00|assign: 2 rows of 3 in three.csv given to new "
-                       "panels|2|1|three-as-built.csv"};
+                       "2026-12-07 10:00|assign: 1 row of 2 in three.csv given to new "
+                       "panels|1|1|three-as-built.csv"};
     QTest::newRow("not a plan") << QStringList{"undo undo-2026-12-07-091002.csv|colour/red/"}
                                 << QStringList{"A5 20"} << QStringList{};
 }

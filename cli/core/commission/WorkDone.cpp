@@ -13,14 +13,22 @@ std::string Counted(int n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
+using MacSet = std::set<std::string>;
+
 // The rows given to panels, and how many of those panels are now as their row says.
-bool FromAsBuilt(const RunRecord& record, const std::vector<PanelRecord>& found, ReportRun& run) {
+bool FromAsBuilt(const RunRecord& record, const std::vector<PanelRecord>& found, ReportRun& run,
+                 MacSet& macs) {
     const Plan plan = ReadPlan(record.Text, PlanKind::AsBuilt);
     if (plan.Rows.empty()) return false;
     std::vector<PlanRow> taken;
     for (const PlanRow& row : plan.Rows)
-        if (const auto it = row.Cells.find("mac"); it != row.Cells.end() && ParseMac(it->second))
-            taken.push_back(row);
+        if (const auto it = row.Cells.find("mac"); it != row.Cells.end())
+            if (const auto mac = ParseMac(it->second)) {
+                taken.push_back(row);
+                uint8_t raw[6];
+                std::copy(mac->begin(), mac->end(), raw);
+                macs.insert(MacText(raw));
+            }
     run.Panels = int(taken.size());
     const PlanCheck check = CheckPlan(taken, found, *ParseSubnet(FactorySubnet));
     run.Verified = int(std::count_if(check.Rows.begin(), check.Rows.end(), [](const CheckRow& r) {
@@ -35,8 +43,8 @@ bool FromAsBuilt(const RunRecord& record, const std::vector<PanelRecord>& found,
 }
 
 // The panels the run saved before writing, and how many now hold something else.
-bool FromUndo(const RunRecord& record, const std::vector<PanelRecord>& found,
-              const std::set<std::string>& known, ReportRun& run) {
+bool FromUndo(const RunRecord& record, const std::vector<PanelRecord>& found, const MacSet& known,
+              ReportRun& run, MacSet& macs) {
     const Plan plan = ReadPlan(record.Text);
     if (!plan.Errors.empty() || plan.Rows.empty()) return false;
     bool ours = false;
@@ -48,6 +56,7 @@ bool FromUndo(const RunRecord& record, const std::vector<PanelRecord>& found,
         uint8_t raw[6];
         std::copy(bytes->begin(), bytes->end(), raw);
         ours = ours || known.count(MacText(raw)) != 0;
+        macs.insert(MacText(raw));
         for (const PanelRecord& panel : found) {
             if (!std::equal(bytes->begin(), bytes->end(), panel.Mac)) continue;
             ours = true;
@@ -61,7 +70,7 @@ bool FromUndo(const RunRecord& record, const std::vector<PanelRecord>& found,
             break;
         }
     }
-    run.What = "wrote " + Counted(run.Panels, "panel", "panels") + " (set, apply or assign)";
+    run.What = "set or apply: wrote " + Counted(run.Panels, "panel", "panels");
     return ours;
 }
 
@@ -70,14 +79,39 @@ bool FromUndo(const RunRecord& record, const std::vector<PanelRecord>& found,
 std::vector<ReportRun> WorkDone(const std::vector<RunRecord>& records,
                                 const std::vector<PanelRecord>& found,
                                 const std::vector<std::string>& planned) {
-    const std::set<std::string> known(planned.begin(), planned.end());
+    const MacSet known(planned.begin(), planned.end());
     std::vector<ReportRun> runs;
+    std::vector<MacSet> macs;
+    std::vector<bool> undo;
     for (const RunRecord& record : records) {
         ReportRun run{record.When, "", record.Name};
-        const bool kept = record.Kind == RunRecord::AsBuilt ? FromAsBuilt(record, found, run)
-                                                            : FromUndo(record, found, known, run);
-        if (kept) runs.push_back(std::move(run));
+        MacSet written;
+        const bool kept = record.Kind == RunRecord::AsBuilt
+                              ? FromAsBuilt(record, found, run, written)
+                              : FromUndo(record, found, known, run, written);
+        if (!kept) continue;
+        runs.push_back(std::move(run));
+        macs.push_back(std::move(written));
+        undo.push_back(record.Kind == RunRecord::Undo);
     }
+    // An assign's undo plan holds the panels its as-built plan gave rows to (those its rows
+    // changed): one run, begun when its undo plan was named.
+    std::vector<bool> merged(runs.size(), false);
+    for (std::size_t a = 0; a < runs.size(); ++a) {
+        if (undo[a]) continue;
+        for (std::size_t u = 0; u < runs.size(); ++u)
+            if (undo[u] && !merged[u] && !macs[u].empty() &&
+                std::includes(macs[a].begin(), macs[a].end(), macs[u].begin(), macs[u].end())) {
+                runs[a].When = runs[u].When;
+                runs[a].Record += ", undo plan " + runs[u].Record;
+                merged[u] = true;
+                break;
+            }
+    }
+    std::vector<ReportRun> kept;
+    for (std::size_t at = 0; at < runs.size(); ++at)
+        if (!merged[at]) kept.push_back(std::move(runs[at]));
+    runs = std::move(kept);
     std::stable_sort(runs.begin(), runs.end(),
                      [](const ReportRun& a, const ReportRun& b) { return a.When < b.When; });
     return runs;

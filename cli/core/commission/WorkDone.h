@@ -26,9 +26,10 @@ struct ReportRun {
 };
 
 // The runs in time order. An as-built plan counts the rows taken and those whose panel is now as
-// the row says; an undo plan the panels it saved and those that now hold other settings than it
-// saved (the write is in place). An undo plan that names no panel of `found` nor of `planned`
-// (MAC texts) is another site's and left out; so is a file that is no plan.
+// the row says, with the undo plan of its panels (the assign's, which it names too); any other
+// undo plan (a set's or an apply's) the panels it saved and those that now hold other settings
+// than it saved (the write is in place). An undo plan that names no panel of `found` nor of
+// `planned` (MAC texts) is another site's and left out; so is a file that is no plan.
 std::vector<ReportRun> WorkDone(const std::vector<RunRecord>& records,
                                 const std::vector<PanelRecord>& found,
                                 const std::vector<std::string>& planned);
