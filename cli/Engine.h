@@ -16,9 +16,9 @@
 
 #include "DuplicateRule.h"
 #include "MessageFormat.h"
+#include "site/PanelLink.h"
 #include "PanelRecord.h"
 #include "Udpr.h"
-#include "site/PanelLink.h"
 
 namespace Cli {
 

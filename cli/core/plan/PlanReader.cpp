@@ -5,9 +5,9 @@
 #include <set>
 
 #include "plan/CsvReader.h"
+#include "text/MessageText.h"
 #include "plan/Plan.h"
 #include "plan/PlanEncoding.h"
-#include "text/MessageText.h"
 
 namespace {
 
