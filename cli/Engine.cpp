@@ -144,7 +144,7 @@ bool Engine::SendAndAwait(const MessageBuffer& message, int length, const std::s
     });
 }
 
-std::size_t Engine::WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
+std::size_t Engine::WriteAll(const std::vector<PanelWrite>& writes, std::vector<bool>& replied,
                              const std::function<bool(std::size_t)>& next) {
     replied.assign(writes.size(), false);
     struct Flight {

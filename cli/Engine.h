@@ -16,9 +16,9 @@
 
 #include "DuplicateRule.h"
 #include "MessageFormat.h"
-#include "site/PanelLink.h"
 #include "PanelRecord.h"
 #include "Udpr.h"
+#include "site/PanelLink.h"
 
 namespace Cli {
 
@@ -48,7 +48,7 @@ class Engine final : public DatagramHandler, public PanelLink {
     // write reply names no panel. Each is given up CommandWait after it was sent, and leaves
     // first by the route on which its panel answered a search.
     static constexpr std::size_t WritesInFlight = 8;
-    std::size_t WriteAll(const std::vector<WriteRequest>& writes, std::vector<bool>& replied,
+    std::size_t WriteAll(const std::vector<PanelWrite>& writes, std::vector<bool>& replied,
                          const std::function<bool(std::size_t)>& next) override;
     std::chrono::steady_clock::time_point LastRequest() const override { return LastSearchSent; }
     std::vector<FoundPanel> Unread(std::chrono::steady_clock::time_point until) override;

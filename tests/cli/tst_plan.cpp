@@ -955,7 +955,7 @@ class RecordedLink final : public Cli::PanelLink {
         Clock += early ? Cli::Millis(20) : plan.Every;
         return round;
     }
-    std::size_t WriteAll(const std::vector<Cli::WriteRequest>& writes, std::vector<bool>& replied,
+    std::size_t WriteAll(const std::vector<Cli::PanelWrite>& writes, std::vector<bool>& replied,
                          const std::function<bool(std::size_t)>&) override {
         replied.assign(writes.size(), false);
         return 0;

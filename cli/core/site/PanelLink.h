@@ -14,7 +14,7 @@ namespace Cli {
 
 // One write: the panel's current block, what to write over it (the unlocking time as the typed
 // digit), and the reply sources that answer for it.
-struct WriteRequest {
+struct PanelWrite {
     PanelRecord Current{}, Pending{};
     std::function<bool(const std::string&)> Credits;
 };
@@ -26,8 +26,7 @@ class PanelLink {
     // Sends the writes in order, each once, and sets `replied[n]` when a reply credited to write
     // n came (`replied` holds one entry per write). `next(n)` is asked before write n goes:
     // false sends none from there on. Returns how many were sent.
-    virtual std::size_t WriteAll(const std::vector<WriteRequest>& writes,
-                                 std::vector<bool>& replied,
+    virtual std::size_t WriteAll(const std::vector<PanelWrite>& writes, std::vector<bool>& replied,
                                  const std::function<bool(std::size_t)>& next) = 0;
     // When the last search request went out.
     virtual std::chrono::steady_clock::time_point LastRequest() const { return {}; }

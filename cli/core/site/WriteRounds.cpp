@@ -23,7 +23,7 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (control.Interrupted()) break;
         const auto todo = rounds.ToWrite();
-        std::vector<WriteRequest> writes;
+        std::vector<PanelWrite> writes;
         for (const std::size_t at : todo) {
             const PanelRecord current = rounds.Latest(at), pending = rounds.Pending(at);
             writes.push_back({current, pending, [current, pending](const std::string& source) {
