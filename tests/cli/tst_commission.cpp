@@ -98,6 +98,7 @@ class CommissionTest : public QObject {
     void checkSchedule_data();
     void checkSchedule();
     void asBuilt();
+    void writeWhole_data();
     void writeWhole();
 };
 
@@ -409,22 +410,92 @@ void CommissionTest::workDone() {
              QString("2026-12-07 09:10:02"));
 }
 
+// Links planted at every name the writer touches: the target and the names it tries for its new
+// file ("part0", "part1", as the test names them). "victim" is a file of someone else's that
+// must keep its bytes; "old" an earlier report at the target; "folder" a folder at the target.
+void CommissionTest::writeWhole_data() {
+    QTest::addColumn<QStringList>("plant"); // "NAME>TARGET": a symlink; "NAME=TARGET": a hard link
+    QTest::addColumn<bool>("mustBeNew");
+    QTest::addColumn<QString>("error"); // empty: written
+    QTest::newRow("new file") << QStringList{} << false << "";
+    QTest::newRow("earlier file replaced") << QStringList{"old"} << false << "";
+    QTest::newRow("symlink at the target refused")
+        << QStringList{"target>victim"} << false << "is a link";
+    QTest::newRow("dangling symlink at the target refused")
+        << QStringList{"target>nowhere"} << false << "is a link";
+    QTest::newRow("hard link at the target: a new file, the other name keeps its bytes")
+        << QStringList{"target=victim"} << false << "";
+    QTest::newRow("symlinks at the first new names: passed over")
+        << QStringList{"part0>victim", "part1>nowhere"} << false << "";
+    QTest::newRow("folder at the target") << QStringList{"folder"} << false << "target";
+    QTest::newRow("must be new: written") << QStringList{"part0>victim"} << true << "";
+    QTest::newRow("must be new: a file there is kept") << QStringList{"old"} << true << "exists";
+    QTest::newRow("must be new: a symlink there is kept")
+        << QStringList{"target>victim"} << true << "exists";
+    QTest::newRow("must be new: a dangling symlink there is kept")
+        << QStringList{"target>nowhere"} << true << "exists";
+}
+
 void CommissionTest::writeWhole() {
+    QFETCH(QStringList, plant);
+    QFETCH(bool, mustBeNew);
+    QFETCH(QString, error);
     QTemporaryDir dir;
-    const std::string path = dir.filePath("report.html").toStdString();
-    std::string error;
-    QVERIFY(WriteWhole(path, "first", error));
-    QVERIFY(WriteWhole(path, "second", error));
-    QFile file(QString::fromStdString(path));
-    QVERIFY(file.open(QIODevice::ReadOnly));
-    QCOMPARE(file.readAll(), QByteArray("second"));
-    file.close();
-    // A target it cannot take (a folder) leaves no part file and says why.
-    const std::string folder = dir.filePath("folder").toStdString();
-    QVERIFY(QDir(dir.path()).mkdir("folder"));
-    QVERIFY(!WriteWhole(folder, "x", error));
-    QVERIFY(error.find(folder) != std::string::npos);
-    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"report.html"});
+    QVERIFY(dir.isValid());
+    const auto at = [&](const QString& name) { return dir.filePath(name); };
+    const auto put = [&](const QString& name, const QByteArray& bytes) {
+        QFile file(at(name));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+    };
+    const auto bytes = [&](const QString& name) {
+        QFile file(at(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("(none)");
+    };
+    put("victim", "victim");
+    for (const QString& p : plant) {
+        if (p == "old") put("target", "old");
+        if (p == "folder") QVERIFY(QDir(dir.path()).mkdir("target"));
+        if (p.contains('>'))
+            std::filesystem::create_symlink(at(p.section('>', 1)).toStdString(),
+                                            at(p.section('>', 0, 0)).toStdString());
+        if (p.contains('='))
+            std::filesystem::create_hard_link(at(p.section('=', 1)).toStdString(),
+                                              at(p.section('=', 0, 0)).toStdString());
+    }
+    const QStringList before =
+        QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    std::string why;
+    WholeFileWay way{true, mustBeNew, [&](const std::string&, int attempt) {
+                         return at("part" + QString::number(attempt)).toStdString();
+                     }};
+    const WholeFileWritten written = WriteWholeFile(at("target").toStdString(), "new", why, way);
+    QVERIFY2(QString::fromStdString(why).contains(error), why.c_str());
+    QCOMPARE(written == WholeFileWritten::Done, error.isEmpty());
+    QCOMPARE(written == WholeFileWritten::NameTaken, mustBeNew && !error.isEmpty());
+    // Whatever happened, nothing was written through a link, and no new file is left over.
+    QCOMPARE(bytes("victim"), QByteArray("victim"));
+    QStringList after =
+        QDir(dir.path())
+            .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System);
+    if (!before.contains("target") && error.isEmpty()) after.removeOne("target");
+    QCOMPARE(after, before);
+    const QFileInfo target(at("target"));
+    if (!error.isEmpty()) {
+        // As it was: the earlier file, or the link still pointing where it did.
+        if (plant.contains("old")) QCOMPARE(bytes("target"), QByteArray("old"));
+        for (const QString& p : plant)
+            if (p.startsWith("target>")) QCOMPARE(target.symLinkTarget(), at(p.section('>', 1)));
+        return;
+    }
+    QVERIFY(!target.isSymLink());
+    QCOMPARE(bytes("target"), QByteArray("new"));
+    // Private from the moment it existed.
+    QCOMPARE(target.permissions() &
+                 (QFile::ReadGroup | QFile::ReadOther | QFile::WriteGroup | QFile::WriteOther),
+             QFileDevice::Permissions());
+    for (const QString& p : plant)
+        if (p.startsWith("part")) QVERIFY(QFileInfo(at(p.section('>', 0, 0))).isSymLink());
 }
 
 void CommissionTest::newPanelWatch_data() {

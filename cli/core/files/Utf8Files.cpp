@@ -23,15 +23,6 @@ std::filesystem::path Utf8Path(const std::string& path) {
     return std::filesystem::path(Wide(path));
 }
 
-std::FILE* CreateUtf8File(const std::string& path) {
-    const int fd = _wopen(Wide(path).c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY,
-                          _S_IREAD | _S_IWRITE);
-    if (fd < 0) return nullptr;
-    std::FILE* file = _fdopen(fd, "wb");
-    if (!file) _close(fd);
-    return file;
-}
-
 #else
 
 #include <unistd.h>
@@ -47,14 +38,6 @@ std::FILE* OpenUtf8File(const std::string& path, const char* mode) {
 
 std::filesystem::path Utf8Path(const std::string& path) {
     return std::filesystem::path(path);
-}
-
-std::FILE* CreateUtf8File(const std::string& path) {
-    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) return nullptr;
-    std::FILE* file = fdopen(fd, "wb");
-    if (!file) close(fd);
-    return file;
 }
 
 #endif

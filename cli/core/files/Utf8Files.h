@@ -8,9 +8,6 @@
 #include <string>
 
 std::FILE* OpenUtf8File(const std::string& path, const char* mode);
-// A new file for writing, readable by its owner alone; fails (EEXIST) when the name is taken,
-// even by a symlink, so that nothing is overwritten or written through a link.
-std::FILE* CreateUtf8File(const std::string& path);
 std::filesystem::path Utf8Path(const std::string& path);
 
 // An environment variable as UTF-8 (Windows keeps them in UTF-16); empty when it is not set.

@@ -1,34 +1,71 @@
 #include "files/WholeFile.h"
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
+#include <random>
 
-#include "files/Utf8Files.h"
+#include "files/SystemFiles.h"
 
-bool WriteWhole(const std::string& path, const std::string& text, std::string& error,
-                bool ownerOnly) {
-    const std::string part = path + ".part";
-    std::error_code code;
-    const auto fail = [&](const std::string& why) {
-        error = "cannot write " + path + ": " + why;
-        std::filesystem::remove(Utf8Path(part), code);
-        return false;
-    };
-    std::FILE* out = OpenUtf8File(part, "wb");
-    if (!out) return fail(std::strerror(errno));
-    const bool written =
-        std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
-    const int writeError = errno;
-    if (std::fclose(out) != 0 || !written) return fail(std::strerror(written ? errno : writeError));
-    if (ownerOnly) {
-        std::filesystem::permissions(
-            Utf8Path(part),
-            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write, code);
-        if (code) return fail(code.message());
+namespace {
+
+// The folder part of a path as the system takes it: "" for a bare name.
+std::string FolderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of(
+#ifdef _WIN32
+        "/\\"
+#else
+        "/"
+#endif
+    );
+    if (slash == std::string::npos) return "";
+    return slash == 0 ? path.substr(0, 1) : path.substr(0, slash);
+}
+
+// ".NAME.1f3a9c07d2e4b865.part" beside NAME: hidden, and not a name anyone could plant a link
+// at beforehand.
+std::string RandomPartName(const std::string& target, int) {
+    static std::random_device source;
+    static const char Digits[] = "0123456789abcdef";
+    std::string letters;
+    for (int at = 0; at < 4; ++at) {
+        const unsigned value = source();
+        for (int shift = 0; shift < 32; shift += 8)
+            letters += Digits[(value >> shift) & 15];
     }
-    std::filesystem::rename(Utf8Path(part), Utf8Path(path), code);
-    if (code) return fail(code.message());
-    return true;
+    const std::string folder = FolderOf(target);
+    const std::string name = target.substr(folder.empty() ? 0 : folder.size() + 1);
+    return (folder.empty() ? "" : target.substr(0, folder.size() + 1)) + "." + name + "." +
+           letters + ".part";
+}
+
+} // namespace
+
+WholeFileWritten WriteWholeFile(const std::string& path, const std::string& text,
+                                std::string& error, const WholeFileWay& way) {
+    using namespace SystemFiles;
+    const auto partName = way.PartName ? way.PartName : RandomPartName;
+    std::string part;
+    NewFile file;
+    Result made{Outcome::Taken, ""};
+    // A name that is taken is another's, a link planted there too: the next one is tried.
+    for (int attempt = 0; attempt < 16 && made.Is == Outcome::Taken; ++attempt) {
+        part = partName(path, attempt);
+        made = file.Create(part, way.OwnerOnly);
+    }
+    const auto fail = [&](const Result& result, bool made, WholeFileWritten outcome) {
+        error = "cannot write " + path + ": " + result.Why;
+        if (made) Remove(part);
+        return outcome;
+    };
+    if (!made) return fail(made, false, WholeFileWritten::Failed);
+    Result step = file.Write(text);
+    if (step) step = file.Sync();
+    const Result closed = file.Close();
+    if (step) step = closed;
+    if (!step) return fail(step, true, WholeFileWritten::Failed);
+    step = way.MustBeNew ? PlaceNew(part, path) : Replace(part, path);
+    if (!step)
+        return fail(step, true,
+                    step.Is == Outcome::Taken ? WholeFileWritten::NameTaken
+                                              : WholeFileWritten::Failed);
+    SyncFolder(FolderOf(path));
+    return WholeFileWritten::Done;
 }

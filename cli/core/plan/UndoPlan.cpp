@@ -12,6 +12,7 @@
 
 #include "PanelTexts.h"
 #include "files/Utf8Files.h"
+#include "files/WholeFile.h"
 #include "plan/CsvReader.h"
 #include "plan/Plan.h"
 
@@ -119,25 +120,23 @@ bool UndoPathFree(const std::string& path, std::string& error) {
 
 bool SaveUndoPlan(const std::string& path, const std::string& text, bool makeFolder,
                   std::string& error) {
-    const auto fail = [&](const std::string& why) {
-        error = "cannot write the undo plan " + path + ": " + why;
-        return false;
-    };
     std::error_code code;
     if (const auto folder = Utf8Path(path).parent_path(); makeFolder && !folder.empty())
-        if (!MakePrivateFolder(folder, code)) return fail(code.message());
-    std::FILE* out = CreateUtf8File(path);
-    if (!out) {
-        if (errno != EEXIST) return fail(std::strerror(errno));
+        if (!MakePrivateFolder(folder, code)) {
+            error = "cannot write the undo plan " + path + ": " + code.message();
+            return false;
+        }
+    // On the disk before the first write that it takes back is sent.
+    std::string why;
+    switch (WriteWholeFile(path, text, why, {true, true, {}})) {
+    case WholeFileWritten::Done:
+        return true;
+    case WholeFileWritten::NameTaken:
         error = AlreadyThere(path);
         return false;
+    case WholeFileWritten::Failed:
+        break;
     }
-    const bool written =
-        std::fwrite(text.data(), 1, text.size(), out) == text.size() && std::fflush(out) == 0;
-    const int writeError = errno;
-    if (std::fclose(out) != 0 || !written) {
-        std::filesystem::remove(Utf8Path(path), code);
-        return fail(std::strerror(written ? errno : writeError));
-    }
-    return true;
+    error = "cannot write the undo plan " + why.substr(std::string("cannot write ").size());
+    return false;
 }

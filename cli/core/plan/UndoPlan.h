@@ -25,7 +25,8 @@ std::string UndoFolder(std::string& error);
 bool UndoPathFree(const std::string& path, std::string& error);
 
 // Writes `text` to a new file at `path`, readable by its owner alone; never over an existing file
-// nor through a symlink. Only the default folder is made (`makeFolder`), readable by its owner
-// alone. false with `error` set when any of it fails (a file it made is then removed).
+// nor through a symlink, and on the disk when it returns, before any write it takes back. Only
+// the default folder is made (`makeFolder`), readable by its owner alone. false with `error` set
+// when any of it fails (a file it made is then removed).
 bool SaveUndoPlan(const std::string& path, const std::string& text, bool makeFolder,
                   std::string& error);
