@@ -18,7 +18,8 @@
 #                changed panels on a clean network, and apply under loss (LOSS_RUNS: runs of the
 #                20-panel loss rows, default 20)
 #   commission   check and report of 2,000 panels beyond their search; assign --watch of 50 new
-#                panels powered a second apart, from each one's first answer to verified
+#                panels powered a second apart, from each one's first answer to verified; the
+#                as-built plan of 2,000 rows written whole and synced after each row
 # Every row counts the requests that left the tool's namespace (nftables counters) and notes
 # the load. Nothing outside the test networks is changed, the machine's net.core.rmem_max
 # included; every callpanel run and each test network is bounded by a timeout
@@ -66,7 +67,7 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
         read -r -a extra <<<"${BENCH_CMAKE_ARGS:-}" # e.g. "-DCMAKE_CXX_FLAGS=..."
         cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release "${extra[@]}" >/dev/null
     fi
-    targets=(callpanel-standin callpanel callpanel-bench-minimal)
+    targets=(callpanel-standin callpanel callpanel-bench-minimal callpanel-bench-plan)
     [[ ${BENCH_ONLY:-} == callpanel* ]] ||
         targets+=(callpanel-tool callpanel-bench-search callpanel-bench-baseline callpanel-bench-window)
     cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]}" >/dev/null
@@ -108,6 +109,7 @@ baseline=$build/tools/bench/callpanel-bench-baseline
 window=$build/tools/bench/callpanel-bench-window
 cli=$build/cli/callpanel
 minimal=$build/tools/bench/callpanel-bench-minimal
+planbench=$build/tools/bench/callpanel-bench-plan
 begin_work
 export XDG_STATE_HOME=$work/state # the undo plans of the applies stay in the scratch folder
 
@@ -423,6 +425,12 @@ EOT
             crows+=("| callpanel $what of 2000 panels against their plan | $([ "$what" = check ] && echo "$rows of 2000 as planned, exit 0" || echo "$(stat -c %s "$work/site2000.html") bytes of HTML, exit 0") in 3 of 3 runs | $((took[$what] - took[search])) ms beyond the search (median $((took[$what])) ms; search $((took[search])) ms) | goal: 2000 ms beyond; load $(load) |")
         done
         stop "${started[@]}"
+
+        echo "=== assign's as-built plan of 2000 rows, written whole and synced after each row"
+        line=$("$planbench" asbuilt 2000 "$work")
+        echo "$line"
+        per=$(sed -n 's/.*median \([0-9.]*\) ms, worst \([0-9.]*\) ms, \([0-9]*\) ms in all (\([0-9]*\) ms.*/\1 ms (median; worst \2 ms), \3 ms for the 2000 rows, \4 ms of it composing the text/p' <<<"$line")
+        crows+=("| callpanel assign's as-built plan of 2000 rows, rewritten whole and synced after each row | 2000 of 2000 written | ${per:-$line} per rewrite | goal: small beside a row's write and read-back (some 250 ms); load $(load) |")
 
         echo "=== callpanel assign --watch, 50 new panels powered a second apart"
         {
