@@ -55,6 +55,9 @@ std::vector<UnusualPanel> UnusualPanels() {
         {"unlock 12", panel("H01020304051", 12)},
         {"unlock 255", panel("H01020304051", 255)},
         {"another maker's MAC", panel("H01020304051", 5, 0x11)},
+        {"help station, 0102 and zero bytes", panel("P0102\0\0\0\0\0\0"
+                                                    "0",
+                                                    5)},
     };
 }
 

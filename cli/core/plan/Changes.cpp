@@ -1,10 +1,13 @@
 #include "plan/Changes.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
+#include "plan/UndoPlan.h"
+#include "text/MessageText.h"
 
 namespace {
 
@@ -58,6 +61,84 @@ std::string NameOf(const PanelRecord& r, int line) {
     std::string name = MacText(r.Mac);
     if (line > 0) name += " (line " + std::to_string(line) + ")";
     return name;
+}
+
+// The bytes of the fields in `fields` from `reported` into `pending` (unlocking time as the
+// request's character).
+void CopyFields(const PanelRecord& reported, const WriteFields& fields, PanelRecord& pending) {
+    if (fields[MacField]) std::memcpy(pending.Mac, reported.Mac, sizeof pending.Mac);
+    if (fields[TypeField]) pending.TypeLetter = reported.TypeLetter;
+    if (fields[AddressField])
+        std::memcpy(pending.Address, reported.Address, sizeof pending.Address);
+    if (fields[FacilityField]) pending.Facility = reported.Facility;
+    if (fields[IpField]) std::memcpy(pending.Ip, reported.Ip, sizeof pending.Ip);
+    if (fields[MaskField]) std::memcpy(pending.Subnet, reported.Subnet, sizeof pending.Subnet);
+    if (fields[GatewayField])
+        std::memcpy(pending.Gateway, reported.Gateway, sizeof pending.Gateway);
+    if (fields[ServerField]) std::memcpy(pending.Server, reported.Server, sizeof pending.Server);
+    if (fields[UnlockField]) pending.UnlockTime = AsPending(reported).UnlockTime;
+}
+
+// A row of an undo plan with its raw bytes: the fields the run it takes back changed, put back
+// byte for byte over the panel as it is now (`current`; null when it did not answer). Its bytes
+// were the panel's own, so the window's checks of typed values do not apply; the site's do.
+// It is taken only on the panel that run left: each field the run changed must hold what the
+// run wrote, or already what the row puts back. False after saying why not.
+bool Restore(const PlanRow& row, const PanelRecord* current, RowChange& change, SitePanel& panel,
+             std::vector<PlanError>& errors) {
+    const std::size_t before = errors.size();
+    const auto fail = [&](const char* column, const std::string& text) {
+        errors.push_back({row.Line, ColumnNumber(row, column), std::string(column) + ": " + text});
+        return false;
+    };
+    const char* const Form = " is not a panel's fields as an undo plan gives them (MAC, identity, "
+                             "IP, mask, gateway, server and unlocking time, in hex)";
+    const std::string& rawCell = row.Cells.at("raw");
+    const auto raw = ParseRawCell(rawCell);
+    if (!raw) return fail("raw", Quoted(rawCell) + Form);
+    if (!Given(row, "undoes"))
+        return fail("undoes", "empty: raw bytes restore only the panel that the run being undone "
+                              "wrote, and this column says what it wrote");
+    const auto undoes = ParseRawCell(row.Cells.at("undoes"));
+    if (!undoes) return fail("undoes", Quoted(row.Cells.at("undoes")) + Form);
+    if (!std::equal(undoes->Mac, undoes->Mac + 6, change.Current.Mac))
+        return fail("undoes",
+                    "its MAC " + MacText(undoes->Mac) + " is not the row's " + change.Mac);
+    const WriteFields changed = ChangedBytes(*undoes, *raw);
+    if (!current) {
+        change.Pending = AsPending(*raw);
+        std::memcpy(change.Pending.Mac, change.Current.Mac, sizeof change.Pending.Mac);
+        panel.Found = false;
+        panel.KnowsIp = panel.KnowsIdentity = true;
+        panel.Before = panel.After = change.Pending;
+        return true;
+    }
+    change.Current = *current;
+    const WriteFields wrote = ChangedBytes(*current, *undoes), had = ChangedBytes(*current, *raw);
+    const auto now = PanelCells(*current, ""), written = PanelCells(*undoes, ""),
+               back = PanelCells(*raw, "");
+    for (int c = 0; c < WritableColumns; ++c) {
+        const auto at = std::size_t(c);
+        if (!changed[at] || !wrote[at] || !had[at]) continue;
+        const bool bytes = c == TypeColumn || c == AddressColumn || c == FacilityColumn;
+        const auto text = [&](const PanelRecord& r, const std::vector<std::string>& cells) {
+            return Quoted(bytes ? FieldBytes(r, WriteField(c)) : cells[at]);
+        };
+        fail("raw", std::string(PanelColumns[c]) + ": the panel holds " + text(*current, now) +
+                        ", neither what the run being undone wrote (" + text(*undoes, written) +
+                        ") nor what this row puts back (" + text(*raw, back) +
+                        "): it has changed since, and an undo plan restores only the panels as "
+                        "its run left them; search, and make a plan of them as they are");
+    }
+    if (errors.size() != before) return false;
+    change.Pending = AsPending(*current);
+    CopyFields(*raw, changed, change.Pending);
+    change.Sets = changed;
+    change.Kind = ReportsStaged(*current, change.Pending) ? RowKind::Unchanged : RowKind::Write;
+    panel.Before = *current;
+    panel.After = change.Kind == RowKind::Write ? change.Pending : *current;
+    panel.Written = change.Kind == RowKind::Write;
+    return true;
 }
 
 } // namespace
@@ -118,6 +199,17 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
             continue;
         }
         SitePanel panel;
+        if (Given(row, "raw")) {
+            std::copy(mac->begin(), mac->end(), change.Current.Mac);
+            if (!matches.empty()) planned[matches.front()] = true;
+            if (!Restore(row, matches.empty() ? nullptr : &found[matches.front()], change, panel,
+                         out.Errors))
+                continue;
+            panel.Name = NameOf(change.Current, row.Line);
+            site.push_back(panel);
+            out.Rows.push_back(change);
+            continue;
+        }
         if (matches.empty()) {
             std::copy(mac->begin(), mac->end(), change.Current.Mac);
             const auto texts =

@@ -25,6 +25,13 @@ inline constexpr const char* PanelColumns[] = {"mac",    "type",    "address",  
                                                "ip",     "mask",    "gateway",  "server",
                                                "unlock", "version", "identity", "via"};
 inline constexpr const char* ReadOnlyColumns[] = {"version", "identity", "via"};
+// An undo plan's own columns, beside those of PanelColumns: `raw`, the bytes a row puts back
+// (the panel's as it reported them before the run: MAC, identity, IP, mask, gateway, server and
+// unlocking time, each field in hex, fields apart by a space), which wins over the other cells;
+// and `undoes`, the same fields as the run wrote them. A row with them is taken only as an exact
+// restore: the panel must hold, in each field the run changed, what the run wrote or already
+// what the row puts back.
+inline constexpr const char* UndoColumns[] = {"raw", "undoes"};
 // The unlocking time a write takes, as messages, --help and the manual say it.
 inline constexpr const char* UnlockRange = "1 to 9 (0 to 9 for a villa camera or help station)";
 

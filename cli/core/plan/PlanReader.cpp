@@ -5,9 +5,9 @@
 #include <set>
 
 #include "plan/CsvReader.h"
-#include "text/MessageText.h"
 #include "plan/Plan.h"
 #include "plan/PlanEncoding.h"
+#include "text/MessageText.h"
 
 namespace {
 
@@ -117,8 +117,11 @@ class Reader {
             Out.Header.push_back(field.empty() || field[0] == '#' ? field : name);
             if (!field.empty() && field[0] == '#') NoteColumns.push_back(at);
             if (field.empty() || field[0] == '#') continue;
-            if (std::none_of(std::begin(PanelColumns), std::end(PanelColumns),
-                             [&](std::string_view known) { return name == known; })) {
+            const auto known = [&](std::string_view column) { return name == column; };
+            // An undo plan's raw columns belong to plans keyed by MAC, which is what it is.
+            const bool undo = Kind == PlanKind::KeyedByMac &&
+                              std::any_of(std::begin(UndoColumns), std::end(UndoColumns), known);
+            if (!undo && std::none_of(std::begin(PanelColumns), std::end(PanelColumns), known)) {
                 const std::string nearest = NearestColumn(field);
                 Out.Errors.push_back(
                     {record.Line, int(at) + 1,

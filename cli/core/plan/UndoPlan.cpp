@@ -1,6 +1,7 @@
 #include "plan/UndoPlan.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #endif
 
 #include "PanelTexts.h"
+#include "WriteRecord.h"
 #include "files/Utf8Files.h"
 #include "files/WholeFile.h"
 #include "plan/CsvReader.h"
@@ -68,15 +70,71 @@ std::string UndoFolder(std::string& error) {
     return StateFolder(error);
 }
 
+namespace {
+
+// The writable fields in the order of the raw cell, with their sizes.
+struct RawField {
+    std::size_t Offset, Size;
+};
+constexpr RawField RawFields[] = {
+    {offsetof(PanelRecord, Mac), 6},       {offsetof(PanelRecord, TypeLetter), 12},
+    {offsetof(PanelRecord, Ip), 4},        {offsetof(PanelRecord, Subnet), 4},
+    {offsetof(PanelRecord, Gateway), 4},   {offsetof(PanelRecord, Server), 4},
+    {offsetof(PanelRecord, UnlockTime), 1}};
+
+} // namespace
+
+std::string RawCell(const PanelRecord& reported) {
+    static const char Digits[] = "0123456789ABCDEF";
+    const auto* bytes = reinterpret_cast<const unsigned char*>(&reported);
+    std::string cell;
+    for (const RawField& field : RawFields) {
+        if (!cell.empty()) cell += ' ';
+        for (std::size_t at = 0; at < field.Size; ++at) {
+            const unsigned char byte = bytes[field.Offset + at];
+            cell += Digits[byte >> 4];
+            cell += Digits[byte & 15];
+        }
+    }
+    return cell;
+}
+
+std::optional<PanelRecord> ParseRawCell(std::string_view cell) {
+    PanelRecord record{};
+    auto* bytes = reinterpret_cast<unsigned char*>(&record);
+    std::size_t at = 0;
+    const auto digit = [&](char c) -> int {
+        if (c >= '0' && c <= '9') return c - '0';
+        if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+        if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+        return -1;
+    };
+    for (const RawField& field : RawFields) {
+        if (&field != RawFields && (at >= cell.size() || cell[at++] != ' ')) return std::nullopt;
+        for (std::size_t n = 0; n < field.Size; ++n, at += 2) {
+            if (at + 1 >= cell.size()) return std::nullopt;
+            const int high = digit(cell[at]), low = digit(cell[at + 1]);
+            if (high < 0 || low < 0) return std::nullopt;
+            bytes[field.Offset + n] = static_cast<unsigned char>(high * 16 + low);
+        }
+    }
+    if (at != cell.size()) return std::nullopt;
+    record.Terminator = 0;
+    return record;
+}
+
 std::string UndoPlanText(const std::vector<RowChange>& rows) {
-    const std::vector<std::string> header(std::begin(PanelColumns),
-                                          std::begin(PanelColumns) + WritableColumns);
+    std::vector<std::string> header(std::begin(PanelColumns),
+                                    std::begin(PanelColumns) + WritableColumns);
+    header.insert(header.end(), std::begin(UndoColumns), std::end(UndoColumns));
     std::string text = CsvLine(header);
     for (const RowChange& row : rows) {
         if (row.Kind != RowKind::Write) continue;
         std::vector<std::string> cells = PanelCells(row.Current, "");
         cells.resize(WritableColumns);
         cells[0] = MacText(row.Pending.Mac);
+        cells.push_back(RawCell(row.Current));
+        cells.push_back(RawCell(AsReported(row.Pending)));
         text += CsvLine(cells);
     }
     return text;

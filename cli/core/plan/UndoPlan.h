@@ -3,14 +3,24 @@
 // The plan that takes a write back: before set or apply write anything, the settings of every
 // panel they are about to change are saved as a plan that `callpanel apply` accepts.
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "plan/Changes.h"
 
-// The writable columns (mac to unlock) of each row that writes, as its panel is now. A row that
-// gives the panel a new MAC is keyed by the new one: the panel answers by it afterwards.
+// The writable columns (mac to unlock) of each row that writes, as its panel is now, for a
+// person to read, and the columns raw and undoes (UndoColumns) that say it byte for byte: an
+// address with zero bytes or bytes no GBK character has, any unlocking time, the old MAC. A row
+// that gives the panel a new MAC is keyed by the new one: the panel answers by it afterwards.
 std::string UndoPlanText(const std::vector<RowChange>& rows);
+
+// A report's writable fields as the raw and undoes cells give them (unlocking time in seconds):
+// "00502A1000A5 483031303130313030300031 0A000105 FFFFFF00 0A000101 0A000102 0C".
+std::string RawCell(const PanelRecord& reported);
+// The fields of a raw or undoes cell over a zeroed record; nullopt when it is not one.
+std::optional<PanelRecord> ParseRawCell(std::string_view cell);
 
 // Where a run's undo plan goes when none is named: in $XDG_STATE_HOME/callpanel/ (by default
 // ~/.local/state/callpanel/; %LOCALAPPDATA%\callpanel\ on Windows), named by the local date and
