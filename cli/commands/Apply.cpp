@@ -5,6 +5,7 @@
 
 #include "ComputerAddresses.h"
 #include "Console.h"
+#include "plan/PlanCheck.h"
 #include "plan/PlanFile.h"
 
 namespace Cli {
@@ -43,8 +44,9 @@ int PrintDryRun(const Changes& changes, Format format) {
     return AnyRow(changes, RowKind::NotFound) ? ExitFailed : ExitOk;
 }
 
-// One line per row: what its panel reports after the writes.
-bool PrintResults(const Rounds& rounds, Format format) {
+// One line per row: what its panel reports after the writes. An as-built plan's rows that no
+// panel has taken yet follow: the site is not the plan yet.
+bool PrintResults(const Rounds& rounds, const Plan& plan, Format format) {
     Table report;
     report.Columns = {"mac", "result", "details"};
     bool allOk = true;
@@ -53,6 +55,12 @@ bool PrintResults(const Rounds& rounds, Format format) {
         allOk = allOk && result.Ok;
         report.Rows.push_back({rounds.Row(at).Mac, result.Result, result.Details});
     }
+    for (const PlanRow& row : plan.Rows)
+        if (const auto cell = row.Cells.find("mac");
+            cell != row.Cells.end() && cell->second.empty()) {
+            report.Rows.push_back({"", NotAssignedYet, "line " + std::to_string(row.Line)});
+            allOk = false;
+        }
     Print(Render(report, format));
     return allOk;
 }
@@ -140,7 +148,7 @@ int RunApply(const ApplyOptions& options) {
         return ExitRefused;
     Rounds rounds(changes.Rows, RecordsOf(found));
     const auto readBack = WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
-    const bool allOk = PrintResults(rounds, options.Output);
+    const bool allOk = PrintResults(rounds, plan, options.Output);
     return Finish(SiteClean(rounds, found, readBack) && allOk);
 }
 

@@ -151,11 +151,11 @@ ReportPanel PlannedPanel(const CheckRow& row, const Plan& plan,
     ReportPanel panel;
     panel.Result = row.Result;
     panel.Details = row.Details;
-    const auto mac = ParseMac(row.Mac);
-    std::copy(mac->begin(), mac->end(), panel.Record.Mac);
+    const auto mac = ParseMac(row.Mac); // none for a row not assigned yet
+    if (mac) std::copy(mac->begin(), mac->end(), panel.Record.Mac);
     panel.Found = false;
     for (const FoundPanel& p : found)
-        if (MacOf(p.Record) == *mac && !panel.Found) {
+        if (mac && MacOf(p.Record) == *mac && !panel.Found) {
             panel.Record = p.Record;
             panel.Via = p.Via;
             panel.Found = true;

@@ -627,7 +627,7 @@ void CommissionTest::checkSchedule() {
         QVERIFY2(got[at].contains(errors[at]) && !got[at].contains("FE:FF"), qPrintable(got[at]));
 }
 
-// The as-built plan is the schedule with a mac column, applies as a plan, and a run started
+// The as-built plan is the schedule with a mac column, reads as a plan, and a run started
 // again takes its MACs back; another schedule's is refused.
 void CommissionTest::asBuilt() {
     const std::string text = "# location,ip,unlock\n\"Block 2, east\",10.1.2.7,7\nB,10.1.2.8,\n";
@@ -646,8 +646,15 @@ void CommissionTest::asBuilt() {
     const Plan other =
         ReadPlan("# location,ip,unlock\nA,10.1.2.9,7\nB,10.1.2.8,\n", PlanKind::Schedule);
     QVERIFY(!ResumedMacs(other, again, error));
-    // As a plan its empty rows are refused: apply takes only the rows with a panel.
-    QVERIFY(!ReadPlan(built).Errors.empty());
+    // As a plan it reads too: check, report and apply say its empty rows are not assigned yet.
+    const Plan asPlan = ReadPlan(built);
+    QVERIFY(asPlan.Errors.empty());
+    const PlanCheck check = CheckPlan(asPlan.Rows, {}, *ParseSubnet(FactorySubnet));
+    QCOMPARE(check.Rows.size(), std::size_t(2));
+    QCOMPARE(check.Rows[0].Result, std::string("missing"));
+    QCOMPARE(check.Rows[1].Result, std::string(NotAssignedYet));
+    QCOMPARE(check.Rows[1].Line, 3);
+    QVERIFY(!check.Passed(true));
     QCOMPARE(QString::fromStdString(DefaultAsBuiltPath("site/plan.v2.csv")),
              QString("site/plan.v2-as-built.csv"));
     QCOMPARE(QString::fromStdString(DefaultAsBuiltPath("my.dir/sched")),

@@ -554,6 +554,35 @@ if [ -z "$wine" ] && command -v unshare >/dev/null; then
     done
 fi
 
+# --- Unusual records put back byte for byte: an address holding 80 FF with 12 s to unlock, and
+# a help station whose address is 0102 and zero bytes, given a new IP and a new unlocking time or
+# address; the undo plan puts back what the stand-ins hold, every byte of their records.
+holds_of() { sed -n 's/.* holds \([0-9a-f]*\).*/\1/p' "$work/standin$1.out" | tail -n1; }
+start_standin 0 --dump --identity-hex 48313233343536373880ff31 --unlock 12
+start_standin 1 --dump --identity-hex 503031303200000000000030
+declare -a held moved
+run 0 search --format csv
+echo "mac,ip,unlock,address" >"$work/unusual.csv"
+for k in 0 1; do
+    held[k]=$(holds_of "$k")
+    [ -n "${held[k]}" ] || fail "stand-in $k says nothing of what it holds"
+    ip=$(cell "$work/out" "$(mac_of "$k")" ip)
+    echo "$(mac_of "$k"),${ip%.*.*}.3.${ip##*.},$([ "$k" -eq 0 ] && echo 7),$([ "$k" -eq 1 ] && echo 5678)" >>"$work/unusual.csv"
+done
+run 0 apply --undo "$work/unusual-undo.csv" "$work/unusual.csv"
+[ "$(grep -c ' verified$' "$work/out")" -eq 2 ] || fail "unusual records: $(cat "$work/out")"
+for k in 0 1; do
+    moved[k]=$(holds_of "$k")
+    [ "${moved[k]}" != "${held[k]}" ] || fail "stand-in $k was not written"
+done
+run 0 apply "$work/unusual-undo.csv"
+[ "$(grep -c ' verified$' "$work/out")" -eq 2 ] || fail "unusual undo: $(cat "$work/out") $(cat "$work/err")"
+for k in 0 1; do
+    [ "$(holds_of "$k")" = "${held[k]}" ] ||
+        fail "stand-in $k after the undo plan holds $(holds_of "$k"), before ${held[k]}"
+done
+echo "undo plan: unusual records put back byte for byte"
+
 # --- Port 8300 held: one clear line, exit 3.
 "$hold" 8300 "$work/held" &
 track "$!"

@@ -157,6 +157,19 @@ Ipv4 AddressOf(const PanelRecord& panel) {
     return ip;
 }
 
+// Every byte a write can set, and the rest of the record, as the panel holds them: with --dump,
+// so that a test can tell a panel put back byte for byte.
+std::string HoldsLine(const PanelRecord& p) {
+    std::string line = " holds ";
+    const auto* bytes = reinterpret_cast<const uint8_t*>(&p);
+    for (std::size_t at = 0; at < sizeof p; ++at) {
+        char text[4];
+        std::snprintf(text, sizeof text, "%02x", bytes[at]);
+        line += text;
+    }
+    return line;
+}
+
 std::string Hex(uint8_t byte) {
     char text[8];
     std::snprintf(text, sizeof text, "0x%02X", byte);
@@ -215,6 +228,7 @@ std::string Usage() {
            "  --panels N         emulate N panels (default 1); panel i takes address IP+i\n"
            "  --kind K           flat (default), villa or help\n"
            "  --identity TEXT    12 characters: type letter, 10-character address, facility\n"
+           "  --identity-hex HEX the same as 24 hex digits, for zero bytes and any others\n"
            "  --ip A.B.C.D       first panel's IP (default: this namespace's own address)\n"
            "  --base-ip A.B.C.D  the same as --ip\n"
            "  --subnet, --gateway, --server A.B.C.D   (defaults follow from the IP)\n"
@@ -296,6 +310,16 @@ bool ParseOptions(const std::vector<std::string>& args, Options& out, std::strin
         } else if (name == "--identity") {
             if (!next() || value.size() != PanelIdentityLength) return bad();
             out.Identity = value;
+        } else if (name == "--identity-hex") {
+            if (!next() || value.size() != 2 * PanelIdentityLength) return bad();
+            std::string bytes;
+            for (std::size_t at = 0; at < value.size(); at += 2) {
+                const std::string pair = value.substr(at, 2);
+                if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+                    return bad();
+                bytes += static_cast<char>(std::strtoul(pair.c_str(), nullptr, 16));
+            }
+            out.Identity = bytes;
         } else if (name == "--ip" || name == "--base-ip") {
             if (!next() || !ParseIpv4(value, out.Ip)) return bad();
             out.HaveIp = true;
@@ -394,6 +418,7 @@ std::string StandinPanel::Describe(int index) const {
     std::string version(p.Version, strnlen(p.Version, sizeof p.Version));
     std::string line =
         "panel " + std::to_string(index) + ": " + FormatSettings(p) + " version '" + version + "'";
+    if (Opts.Dump) line += HoldsLine(p);
     if (Opts.AppearAfter > 0 || Opts.AppearEvery > 0) {
         char when[40];
         std::snprintf(when, sizeof when, " powered at %.3f s",
@@ -504,6 +529,7 @@ Outcome StandinPanel::HandleWrite(const uint8_t* data, int length) {
         panel.UnlockTime = data[WriteRequest::UnlockTimeAt];
         if (!outcome.Line.empty()) outcome.Line += "; ";
         outcome.Line += "write for " + named + " -> " + FormatSettings(panel);
+        if (Opts.Dump) outcome.Line += HoldsLine(panel);
         outcome.Replies.push_back(HeaderReply(CMD_WRITE));
         outcome.ReplyFrom.push_back(AddressOf(panel));
     }

@@ -271,15 +271,18 @@ std::string ReportHtml(const ReportInput& input) {
     html += Tag("th", "panels found");
     for (const char* type : {"flat", "villa", "help"})
         html += Tag("th", type);
+    // A partial as-built plan's rows without a panel yet are counted apart.
+    std::vector<const char*> resultNames{"as planned", "differs", "missing", "extra"};
+    if (results[NotAssignedYet] > 0) resultNames.push_back(NotAssignedYet);
     if (withPlan)
-        for (const char* result : {"as planned", "differs", "missing", "extra"})
+        for (const char* result : resultNames)
             html += Tag("th", result);
     html += Tag("th", "site faults") + "</tr></thead><tbody><tr>";
     html += Tag("td", std::to_string(found));
     for (const char* type : {"flat", "villa", "help"})
         html += Tag("td", std::to_string(types[type]));
     if (withPlan)
-        for (const char* result : {"as planned", "differs", "missing", "extra"})
+        for (const char* result : resultNames)
             html += Tag(
                 "td", std::to_string(results[result]),
                 results[result] > 0 && std::string(result) != "as planned" ? " class=\"bad\"" : "");

@@ -32,6 +32,10 @@ inline constexpr const char* ReadOnlyColumns[] = {"version", "identity", "via"};
 // restore: the panel must hold, in each field the run changed, what the run wrote or already
 // what the row puts back.
 inline constexpr const char* UndoColumns[] = {"raw", "undoes"};
+// The as-built plan's column of its own (the '#' columns stay the user's): "writing" from
+// before a row's write leaves until its result, then the result ("verified", "unchanged", or
+// what went wrong); empty for a row no panel has taken.
+inline constexpr const char* AsBuiltStatusColumn = "status";
 // The unlocking time a write takes, as messages, --help and the manual say it.
 inline constexpr const char* UnlockRange = "1 to 9 (0 to 9 for a villa camera or help station)";
 
@@ -67,7 +71,8 @@ struct Plan {
 
 // A schedule is a plan without its key: the rows are given to panels as they come.
 // An as-built plan is a schedule being assigned: its mac cells are empty until a panel took
-// the row.
+// the row. A plan keyed by MAC may be one too: a row with an empty mac cell is "not assigned
+// yet", which check, report and apply say and pass over.
 enum class PlanKind { KeyedByMac, Schedule, AsBuilt };
 
 // The bytes of a plan (PlanAsUtf8, then CsvReader's rules). The header row is required; its

@@ -150,6 +150,10 @@ PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRec
     std::vector<uint32_t> planned;
     for (const PlanRow& given : plan) {
         const auto cell = given.Cells.find("mac");
+        if (cell != given.Cells.end() && cell->second.empty()) {
+            out.Rows.push_back({"", NotAssignedYet, "", given.Line});
+            continue;
+        }
         const auto mac = ParseMac(cell == given.Cells.end() ? "" : cell->second);
         if (!mac) continue; // the reader has said so
         uint8_t bytes[6];

@@ -27,9 +27,12 @@ struct CheckDetail {
     std::string Field, OnSite, InPlan;
 };
 
+// The result of a row of an as-built plan that no panel has taken yet (its mac cell empty).
+inline constexpr const char* NotAssignedYet = "not assigned yet";
+
 struct CheckRow {
-    std::string Mac;
-    std::string Result;  // "as planned", "differs", "missing" or "extra"
+    std::string Mac;     // empty for a row not assigned yet
+    std::string Result;  // "as planned", "differs", "missing", "extra" or NotAssignedYet
     std::string Details; // Items as text, "field: on the site → in the plan; ..."
     int Line = 0;        // plan line; 0 for an extra panel
     std::vector<CheckDetail> Items = {};

@@ -121,7 +121,10 @@ class Reader {
             // An undo plan's raw columns belong to plans keyed by MAC, which is what it is.
             const bool undo = Kind == PlanKind::KeyedByMac &&
                               std::any_of(std::begin(UndoColumns), std::end(UndoColumns), known);
-            if (!undo && std::none_of(std::begin(PanelColumns), std::end(PanelColumns), known)) {
+            // The as-built plan's own column, which check, report and apply read past.
+            const bool asBuilt = Kind != PlanKind::Schedule && name == AsBuiltStatusColumn;
+            if (!undo && !asBuilt &&
+                std::none_of(std::begin(PanelColumns), std::end(PanelColumns), known)) {
                 const std::string nearest = NearestColumn(field);
                 Out.Errors.push_back(
                     {record.Line, int(at) + 1,
@@ -176,7 +179,7 @@ class Reader {
                                               std::move(record.Fields[std::size_t(number) - 1]))
                                 ->second);
         if (const auto mac = row.Cells.find("mac");
-            mac != row.Cells.end() && !(Kind == PlanKind::AsBuilt && mac->second.empty())) {
+            mac != row.Cells.end() && !mac->second.empty()) {
             const int column = Header->at("mac");
             if (const auto bytes = ParseMac(mac->second)) {
                 const auto [first, inserted] = Macs.emplace(*bytes, record.Line);
