@@ -8,6 +8,7 @@
 #include "ComputerAddresses.h"
 #include "Console.h"
 #include "PanelTexts.h"
+#include "commission/AsBuilt.h"
 #include "commission/Commissioning.h"
 #include "files/Utf8Files.h"
 #include "files/WholeFile.h"
@@ -41,46 +42,60 @@ class Assigner {
   public:
     // `site`: the panels found before the first write.
     Assigner(Engine& engine, const AssignOptions& options, const Plan& schedule,
-             std::vector<std::string> macs, std::string asBuilt, std::string undo,
+             std::vector<AsBuiltRow> rows, std::string asBuilt, std::string undo,
              std::vector<PanelRecord> site)
-        : Net(engine), Options(options), Schedule(schedule), Macs(std::move(macs)),
+        : Net(engine), Options(options), Schedule(schedule), Rows(std::move(rows)),
           AsBuilt(std::move(asBuilt)), Undo(std::move(undo)), Site(std::move(site)) {
-        Macs.resize(Schedule.Rows.size());
+        Rows.resize(Schedule.Rows.size());
     }
 
     // The next row no panel has taken, or the row count when none is left.
     std::size_t Next() const {
         std::size_t at = 0;
-        while (at < Macs.size() && !Macs[at].empty())
+        while (at < Rows.size() && !Rows[at].Mac.empty())
             ++at;
         return at;
     }
-    bool Done() const { return Next() == Macs.size(); }
+    bool Done() const { return Next() == Rows.size(); }
 
     // Gives `panel` the next row; false when it was refused (the row stays next).
-    bool Assign(const PanelRecord& panel) {
-        const std::size_t at = Next();
-        const PlanRow& row = Schedule.Rows[at];
-        const Changes changes = PlanChanges({RowForPanel(row, panel.Mac)}, {panel}, "",
-                                            ComputerAddresses(), Options.AsWritten);
-        for (const PlanError& note : changes.Notes)
-            Error("warning: row " + std::to_string(at + 1) + ": " + note.Text);
-        if (!changes.Errors.empty() || changes.Rows.empty()) {
-            for (const PlanError& e : changes.Errors)
-                Error(MacText(panel.Mac) + ": row " + std::to_string(at + 1) + ": " + e.Text);
-            // Every later panel would meet the same row.
-            Error(MacText(panel.Mac) + ": not assigned; put the row right and start again (the "
-                                       "as-built plan keeps the rows done)");
-            Refused = Failed = true;
-            return false;
+    bool Assign(const PanelRecord& panel) { return Give(Next(), panel); }
+
+    // The rows a killed run left "writing", finished on their panels as they answer now: each
+    // is written or found to hold its row already. A panel that did not answer keeps its row.
+    void FinishUnfinished(const std::vector<PanelRecord>& found) {
+        for (std::size_t at = 0; at < Rows.size() && !Failed; ++at) {
+            if (!Rows[at].Unfinished()) continue;
+            const auto mac = ParseMac(Rows[at].Mac);
+            const auto panel = std::find_if(found.begin(), found.end(), [&](const PanelRecord& r) {
+                return mac && std::equal(mac->begin(), mac->end(), r.Mac);
+            });
+            if (panel == found.end()) {
+                Error(Rows[at].Mac + ": row " + std::to_string(at + 1) +
+                      " was being written to it when the last run ended, and it did not answer; "
+                      "the row stays its, and is finished when the panel answers to a run");
+                AllOk = false;
+                continue;
+            }
+            Give(at, *panel);
         }
-        const RowChange& change = changes.Rows.front();
-        RowResult result{"unchanged", "", true};
-        if (change.Kind == RowKind::Write) {
+    }
+
+    bool Broken() const { return Failed; }
+    int ExitCode() const {
+        if (Refused) return ExitRefused;
+        return AllOk && !Failed ? ExitOk : ExitFailed;
+    }
+
+  private:
+    bool Give(std::size_t at, const PanelRecord& panel) {
+        const PlanRow& row = Schedule.Rows[at];
+        RowSteps steps;
+        steps.SaveUndo = [&](const RowChange& change) {
             Changed.push_back(change);
             std::string error;
             // The first row makes the file as apply makes its own; each further row puts the
-            // whole plan in its place.
+            // whole plan in its place. Either is on the disk before the write leaves.
             const bool saved =
                 Changed.size() == 1
                     ? SaveUndoPlan(Undo, UndoPlanText(Changed), Options.UndoPath.empty(), error)
@@ -88,21 +103,41 @@ class Assigner {
             if (!saved) {
                 Error(error + "; nothing was written");
                 Changed.pop_back();
-                Failed = true;
-                return false;
             }
+            return saved;
+        };
+        steps.SaveAsBuilt = [&](const std::string& text) {
+            std::string error;
+            if (WriteWhole(AsBuilt, text, error)) return true;
+            Error(error);
+            return false;
+        };
+        steps.Write = [&](const RowChange& change) {
             std::vector<PanelRecord> site = Site;
             site.push_back(panel);
-            result = WriteRow(Net, change, Options.Search, Options.Rounds, site);
+            return WriteRow(Net, change, Options.Search, Options.Rounds, site);
+        };
+        std::vector<PlanError> errors;
+        const RowOutcome outcome = AssignRow(Schedule, Rows, at, panel, steps, ComputerAddresses(),
+                                             errors, Options.AsWritten);
+        for (const PlanError& note : outcome.Notes)
+            Error("warning: row " + std::to_string(at + 1) + ": " + note.Text);
+        if (outcome.Is == RowOutcome::Refused) {
+            for (const PlanError& e : errors)
+                Error(MacText(panel.Mac) + ": row " + std::to_string(at + 1) + ": " + e.Text);
+            // Every later panel would meet the same row.
+            Error(MacText(panel.Mac) + ": not assigned; put the row right and start again (the "
+                                       "as-built plan keeps the rows done)");
+            Refused = Failed = true;
+            return false;
         }
-        Macs[at] = MacText(panel.Mac);
-        std::string error;
-        if (!WriteWhole(AsBuilt, AsBuiltText(Schedule, Macs), error)) {
-            Error(error);
+        if (outcome.Is == RowOutcome::NotSaved) {
             Failed = true;
+            if (Rows[at].Mac.empty()) return false; // nothing was sent
         }
+        const RowResult& result = outcome.Result;
         AllOk = AllOk && result.Ok;
-        auto cells = PanelCells(AsReported(change.Pending), "");
+        auto cells = PanelCells(AsReported(outcome.Change.Pending), "");
         // The call address as the schedule spells it.
         if (const auto it = row.Cells.find("address"); it != row.Cells.end() && !it->second.empty())
             cells[2] = it->second;
@@ -115,17 +150,11 @@ class Assigner {
               "\n");
         return true;
     }
-    bool Broken() const { return Failed; }
-    int ExitCode() const {
-        if (Refused) return ExitRefused;
-        return AllOk && !Failed ? ExitOk : ExitFailed;
-    }
 
-  private:
     Engine& Net;
     const AssignOptions& Options;
     const Plan& Schedule;
-    std::vector<std::string> Macs;
+    std::vector<AsBuiltRow> Rows;
     std::string AsBuilt, Undo;
     std::vector<RowChange> Changed;
     std::vector<PanelRecord> Site;
@@ -152,7 +181,7 @@ struct Assignment {
     Plan Schedule;
     Subnet NewOn;
     std::string AsBuilt, Undo;
-    std::vector<std::string> Macs; // per row, the MAC an earlier run gave it, or ""
+    std::vector<AsBuiltRow> Rows; // per row, what an earlier run recorded
     std::set<MacKey> Assigned;
 };
 
@@ -168,21 +197,22 @@ int LoadAssignment(const AssignOptions& options, Assignment& a) {
     a.AsBuilt = options.AsBuiltPath.empty() ? DefaultAsBuiltPath(options.SchedulePath)
                                             : options.AsBuiltPath;
     // An earlier run's as-built plan: its rows are taken, its panels are not new.
-    a.Macs.assign(a.Schedule.Rows.size(), "");
+    a.Rows.assign(a.Schedule.Rows.size(), {});
     std::error_code code;
     if (std::filesystem::exists(Utf8Path(a.AsBuilt), code)) {
         Plan built;
         std::string error;
         if (!LoadPlan(a.AsBuilt, PlanKind::AsBuilt, built)) return ExitRefused;
-        const auto resumed = ResumedMacs(a.Schedule, built, error);
+        const auto resumed = ResumedRows(a.Schedule, built, error);
         if (!resumed) {
             Error(a.AsBuilt + ": " + error + "; name another file with --as-built");
             return ExitRefused;
         }
-        a.Macs = *resumed;
+        a.Rows = *resumed;
     }
-    for (const std::string& mac : a.Macs)
-        if (const auto bytes = ParseMac(mac)) a.Assigned.insert(*bytes);
+    // A row being written when a run ended is its panel's too: that panel is not new.
+    for (const AsBuiltRow& row : a.Rows)
+        if (const auto bytes = ParseMac(row.Mac)) a.Assigned.insert(*bytes);
     return ExitOk;
 }
 
@@ -334,13 +364,19 @@ int RunAssign(const AssignOptions& options) {
             others.push_back(r);
     }
     if (const int code = CheckAssignment(options, a, others)) return code;
-    Assigner assigner(engine, options, a.Schedule, a.Macs, a.AsBuilt, a.Undo,
+    Assigner assigner(engine, options, a.Schedule, a.Rows, a.AsBuilt, a.Undo,
                       RecordsOf(site.Panels));
+    const bool unfinished = std::any_of(a.Rows.begin(), a.Rows.end(),
+                                        [](const AsBuiltRow& row) { return row.Unfinished(); });
+    if (unfinished || !assigner.Done())
+        Error("as-built plan: " + a.AsBuilt + "; undo plan: " + a.Undo);
+    // A row a killed run was writing goes first: its panel holds it, half of it or nothing.
+    if (unfinished) assigner.FinishUnfinished(RecordsOf(site.Panels));
+    if (assigner.Broken()) return assigner.ExitCode();
     if (assigner.Done()) {
         Error("every row of the schedule has a panel (" + a.AsBuilt + ")");
-        return ExitOk;
+        return assigner.ExitCode();
     }
-    Error("as-built plan: " + a.AsBuilt + "; undo plan: " + a.Undo);
     if (!options.Watch) return AssignPresent(assigner, options, a, present);
     return WatchAndAssign(engine, assigner, options, a, watch);
 }

@@ -4,10 +4,15 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <map>
+#include <set>
 
 #include "PanelTexts.h"
 #include "Records.h"
+#include "WriteRecord.h"
+#include "commission/AsBuilt.h"
 #include "commission/Commissioning.h"
 #include "commission/HtmlReport.h"
 #include "commission/WorkDone.h"
@@ -15,6 +20,8 @@
 #include "plan/CsvReader.h"
 #include "plan/Plan.h"
 #include "plan/PlanCheck.h"
+#include "plan/UndoPlan.h"
+#include "site/Rounds.h"
 
 namespace {
 
@@ -98,6 +105,8 @@ class CommissionTest : public QObject {
     void checkSchedule_data();
     void checkSchedule();
     void asBuilt();
+    void killedRow_data();
+    void killedRow();
     void writeWhole_data();
     void writeWhole();
 };
@@ -633,19 +642,21 @@ void CommissionTest::asBuilt() {
     const std::string text = "# location,ip,unlock\n\"Block 2, east\",10.1.2.7,7\nB,10.1.2.8,\n";
     const Plan schedule = ReadPlan(text, PlanKind::Schedule);
     QVERIFY(schedule.Errors.empty());
-    const std::string built = AsBuiltText(schedule, {"00:50:2A:10:00:A5", ""});
+    const std::string built = AsBuiltText(schedule, {{"00:50:2A:10:00:A5", "verified"}, {}});
     QCOMPARE(QString::fromStdString(built),
-             QString("mac,# location,ip,unlock\n00:50:2A:10:00:A5,\"Block 2, east\",10.1.2.7,7\n,B,"
-                     "10.1.2.8,\n"));
+             QString("mac,status,# location,ip,unlock\n00:50:2A:10:00:A5,verified,\"Block 2, "
+                     "east\",10.1.2.7,7\n,,B,10.1.2.8,\n"));
     const Plan again = ReadPlan(built, PlanKind::AsBuilt);
     QVERIFY(again.Errors.empty());
     std::string error;
-    const auto macs = ResumedMacs(schedule, again, error);
-    QVERIFY(macs);
-    QCOMPARE(*macs, (std::vector<std::string>{"00:50:2A:10:00:A5", ""}));
+    const auto rows = ResumedRows(schedule, again, error);
+    QVERIFY(rows);
+    QCOMPARE(rows->size(), std::size_t(2));
+    QCOMPARE((*rows)[0].Mac + "|" + (*rows)[0].Status + "|" + (*rows)[1].Mac,
+             std::string("00:50:2A:10:00:A5|verified|"));
     const Plan other =
         ReadPlan("# location,ip,unlock\nA,10.1.2.9,7\nB,10.1.2.8,\n", PlanKind::Schedule);
-    QVERIFY(!ResumedMacs(other, again, error));
+    QVERIFY(!ResumedRows(other, again, error));
     // As a plan it reads too: check, report and apply say its empty rows are not assigned yet.
     const Plan asPlan = ReadPlan(built);
     QVERIFY(asPlan.Errors.empty());
@@ -659,6 +670,171 @@ void CommissionTest::asBuilt() {
              QString("site/plan.v2-as-built.csv"));
     QCOMPARE(QString::fromStdString(DefaultAsBuiltPath("my.dir/sched")),
              QString("my.dir/sched-as-built.csv"));
+}
+
+// `assign` killed at each step of a row and started again: the first run gave row 1 to A5 and
+// was to give row 2 to A6. Started again, it finishes or verifies the row on the panel the
+// as-built plan names (never refusing the schedule over the panel it wrote), gives the other
+// row to the other panel, and the undo plans of both runs, applied in turn, put both panels
+// back byte for byte.
+void CommissionTest::killedRow_data() {
+    QTest::addColumn<int>("killAt");
+    QTest::addColumn<QString>("firstRun"); // what the first run left: "-" nothing, "u" undo
+                                           // plan, "i" intent, "w" the panel written, "r" result
+    const char* steps[] = {"before the undo plan is saved", "after the undo plan is saved",
+                           "before the intent is saved",    "after the intent is saved",
+                           "before the write reaches it",   "after the write reached it",
+                           "before the result is saved",    "after the result is saved"};
+    const char* left[] = {"-", "u", "u", "ui", "ui", "uiw", "uiw", "uiwr"};
+    for (int at = 0; at < 8; ++at)
+        QTest::newRow(steps[at]) << at << left[at];
+}
+
+void CommissionTest::killedRow() {
+    QFETCH(int, killAt);
+    QFETCH(QString, firstRun);
+    struct Killed {};
+    const Plan schedule = ReadPlan("# location,type,address,ip,mask,gateway,server,unlock\n"
+                                   "A,flat,0201000000,10.1.2.7,255.255.255.0,10.1.2.1,10.1.2.2,7\n"
+                                   "B,flat,0301000000,10.1.2.8,255.255.255.0,10.1.2.1,10.1.2.2,7\n",
+                                   PlanKind::Schedule);
+    QVERIFY(schedule.Errors.empty());
+    // Two new panels as they come from the factory: one IP and one identity.
+    std::map<uint8_t, PanelRecord> panels;
+    for (const char* spec : {"A5 100 factory same-address", "A6 100 factory same-address"}) {
+        const PanelRecord r = Panel(spec);
+        panels[r.Mac[5]] = r;
+    }
+    const std::map<uint8_t, PanelRecord> factory = panels;
+    std::map<std::string, std::string> files; // what is on the disk
+    int step = 0;
+    std::vector<std::string> undoRows; // this run's undo plan, as apply and assign build it
+    std::vector<RowChange> changed;
+    const auto stepsOf = [&](const std::string& undoName, bool kill) {
+        const auto at = [&, kill](int n) {
+            if (kill && step++ == killAt) throw Killed{};
+            (void)n;
+        };
+        RowSteps steps;
+        steps.SaveUndo = [&, at, undoName](const RowChange& change) {
+            at(0);
+            changed.push_back(change);
+            files[undoName] = UndoPlanText(changed);
+            at(1);
+            return true;
+        };
+        steps.SaveAsBuilt = [&, at](const std::string& text) {
+            const bool intent = text.find(WritingStatus) != std::string::npos;
+            at(intent ? 2 : 6);
+            files["as-built"] = text;
+            at(intent ? 3 : 7);
+            return true;
+        };
+        steps.Write = [&, at](const RowChange& change) {
+            at(4);
+            PanelRecord& panel = panels.at(change.Current.Mac[5]);
+            panel = AsReported(StagedOver(change, panel));
+            at(5);
+            return RowResult{"verified", "", true};
+        };
+        return steps;
+    };
+    // The rows from the as-built plan on the disk, as a run starting reads them.
+    const auto resumed = [&] {
+        if (!files.count("as-built")) return std::vector<AsBuiltRow>(schedule.Rows.size());
+        const Plan built = ReadPlan(files["as-built"], PlanKind::AsBuilt);
+        std::string error;
+        const auto rows = ResumedRows(schedule, built, error);
+        return rows ? *rows : std::vector<AsBuiltRow>{};
+    };
+    std::vector<PlanError> errors;
+
+    // The first run: killed during row 1.
+    std::vector<AsBuiltRow> rows = resumed();
+    try {
+        AssignRow(schedule, rows, 0, panels[0xA5], stepsOf("undo-1", true), {}, errors);
+        QFAIL("not killed");
+    } catch (const Killed&) {
+    }
+    QCOMPARE(files.count("undo-1") != 0, firstRun.contains('u'));
+    QCOMPARE(files.count("as-built") != 0, firstRun.contains('i'));
+    QCOMPARE(panels[0xA5].Ip[0] == 10, firstRun.contains('w'));
+
+    // Started again: the rows taken are not new, the others on the site must not clash.
+    changed.clear();
+    rows = resumed();
+    QCOMPARE(rows.size(), schedule.Rows.size());
+    std::vector<PanelRecord> others, fresh;
+    for (const auto& [mac, panel] : panels) {
+        const bool taken = std::any_of(rows.begin(), rows.end(), [&](const AsBuiltRow& row) {
+            return row.Mac == MacText(panel.Mac);
+        });
+        if (!taken) (panel.Ip[0] == 192 ? fresh : others).push_back(panel);
+    }
+    const auto refused = CheckSchedule(schedule.Rows, others);
+    QVERIFY2(refused.empty(), refused.empty() ? "" : refused[0].Text.c_str());
+    for (std::size_t at = 0; at < rows.size(); ++at)
+        if (rows[at].Unfinished()) {
+            const PanelRecord& panel = panels.at(ParseMac(rows[at].Mac)->back());
+            const RowOutcome outcome =
+                AssignRow(schedule, rows, at, panel, stepsOf("undo-2", false), {}, errors);
+            QVERIFY2(errors.empty(), errors.empty() ? "" : errors[0].Text.c_str());
+            QCOMPARE(int(outcome.Is), int(RowOutcome::Done));
+        }
+    QVERIFY2(errors.empty(), errors.empty() ? "" : errors[0].Text.c_str());
+    for (const PanelRecord& panel : fresh) {
+        std::size_t next = 0;
+        while (next < rows.size() && !rows[next].Mac.empty())
+            ++next;
+        QVERIFY(next < rows.size());
+        QCOMPARE(AssignRow(schedule, rows, next, panel, stepsOf("undo-2", false), {}, errors).Is,
+                 RowOutcome::Done);
+    }
+    QVERIFY2(errors.empty(), errors.empty() ? "" : errors[0].Text.c_str());
+    // Row 1 on A5, row 2 on A6, each holding its row, the as-built plan saying so.
+    const auto built = resumed();
+    QCOMPARE(built.size(), std::size_t(2));
+    QCOMPARE(built[0].Mac, MacText(panels[0xA5].Mac));
+    QCOMPARE(built[1].Mac, MacText(panels[0xA6].Mac));
+    for (const AsBuiltRow& row : built)
+        QCOMPARE(row.Status, std::string("verified"));
+    QCOMPARE(Ipv4Text(panels[0xA5].Ip), std::string("10.1.2.7"));
+    QCOMPARE(Ipv4Text(panels[0xA6].Ip), std::string("10.1.2.8"));
+
+    // The undo plans of both runs put the panels back as they came, taken together (the
+    // factory gives new panels one IP: two plans apart would each meet the other's panel), the
+    // earlier run's row first where both have one.
+    std::string undo;
+    std::set<std::string> macs;
+    for (const char* name : {"undo-1", "undo-2"}) {
+        if (!files.count(name)) continue;
+        const Plan part = ReadPlan(files[name]);
+        QVERIFY(part.Errors.empty());
+        if (undo.empty()) undo = files[name].substr(0, files[name].find('\n') + 1);
+        std::size_t line = files[name].find('\n') + 1;
+        for (const PlanRow& row : part.Rows) {
+            const std::size_t end = files[name].find('\n', line) + 1;
+            if (macs.insert(row.Cells.at("mac")).second)
+                undo += files[name].substr(line, end - line);
+            line = end;
+        }
+    }
+    const Plan plan = ReadPlan(undo);
+    QVERIFY(plan.Errors.empty());
+    std::vector<PanelRecord> site;
+    for (const auto& [mac, panel] : panels)
+        site.push_back(panel);
+    const Changes back = PlanChanges(plan.Rows, site);
+    QVERIFY2(!back.Refused(),
+             back.Errors.empty()
+                 ? (back.Site.Conflicts.empty() ? "" : back.Site.Conflicts[0].c_str())
+                 : back.Errors[0].Text.c_str());
+    for (const RowChange& r : back.Rows)
+        if (r.Kind == RowKind::Write)
+            panels[r.Current.Mac[5]] = AsReported(StagedOver(r, panels[r.Current.Mac[5]]));
+    for (const auto& [mac, panel] : panels)
+        QVERIFY2(std::memcmp(&panel, &factory.at(mac), sizeof panel) == 0,
+                 MacText(panel.Mac).c_str());
 }
 
 QTEST_APPLESS_MAIN(CommissionTest)

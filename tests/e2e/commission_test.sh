@@ -248,7 +248,7 @@ sleep 1
 stop_standin 2
 wait_for 20 grep -q "^00:50:2A:01:00:01  row 1 " "$work/out" || fail "the one left on: $(cat "$work/out")"
 end_assign 0 INT
-grep -q "^00:50:2A:01:00:01,Block 1" "$work/two-as-built.csv" || fail "as-built: $(cat "$work/two-as-built.csv")"
+grep -q "^00:50:2A:01:00:01,verified,Block 1" "$work/two-as-built.csv" || fail "as-built: $(cat "$work/two-as-built.csv")"
 [ "$(sed -n 3p "$work/two-as-built.csv" | cut -d, -f1)" = "" ] || fail "row 2 taken"
 stop_standin 1
 
@@ -271,6 +271,25 @@ end_assign 0 INT
 grep -q "  row 1 (Block 1 entrance)  0101000001  10.83.1.1  verified" "$work/out" ||
     fail "Ctrl+C mid-row: $(cat "$work/out") $(cat "$work/err")"
 [ -n "$(sed -n 2p "$work/two-as-built.csv" | cut -d, -f1)" ] || fail "the row was not recorded"
+
+# Killed after its write reached the panel, before the read-back: the as-built plan says which
+# panel row 1 was being written to; started again, assign finishes that row on it (it holds the
+# row: verified) instead of refusing the schedule over it, and goes on (no new panel: exit 1).
+rm -f "$work/two-as-built.csv"
+start_standin 0 "${factory[@]}" --delay-ms 400
+start_assign "$work/two.csv" --watch
+wait_for 20 grep -q '^write for' "$work/standin0.out" || fail "no write: $(cat "$work/err")"
+kill -KILL "$assign_pid"
+wait "$assign_pid" 2>/dev/null || true
+grep -q '^00:50:2A:[0-9A-F:]*,writing,Block 1' "$work/two-as-built.csv" ||
+    fail "no intent before the write: $(cat "$work/two-as-built.csv")"
+sleep 1 # the replies the killed run's searches had on their way (400 ms late) have landed
+run 1 assign "$work/two.csv"
+grep -q "  row 1 (Block 1 entrance)  0101000000  10.83.1.1  verified (held it when started again)" "$work/out" ||
+    fail "started again after a kill: $(cat "$work/out") $(cat "$work/err")"
+grep -q '^00:50:2A:[0-9A-F:]*,verified,Block 1' "$work/two-as-built.csv" ||
+    fail "as-built after the kill: $(cat "$work/two-as-built.csv")"
+stop_standin 0
 if [ "${printed:-yes}" = no ]; then
     echo "SKIP: chromium or pdftotext missing (scripts/setup.sh test): the printed report is not checked" >&2
     exit 77

@@ -17,7 +17,7 @@
 
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
-#include "commission/Commissioning.h"
+#include "commission/AsBuilt.h"
 #include "files/WholeFile.h"
 #include "plan/Changes.h"
 #include "plan/Plan.h"
@@ -66,13 +66,13 @@ int AsBuilt(int rows, const std::string& folder) {
         return 1;
     }
     const std::string path = folder + "/schedule-as-built.csv";
-    std::vector<std::string> macs(schedule.Rows.size());
+    std::vector<AsBuiltRow> macs(schedule.Rows.size());
     std::vector<double> times;
     double composing = 0; // of which the text, without the file
     std::string error;
     for (int n = 0; n < rows; ++n) {
         const auto start = std::chrono::steady_clock::now();
-        macs[std::size_t(n)] = MacText(Panel(n).Mac);
+        macs[std::size_t(n)] = {MacText(Panel(n).Mac), "verified"};
         const std::string text = AsBuiltText(schedule, macs);
         composing +=
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)

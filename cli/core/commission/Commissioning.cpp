@@ -86,52 +86,6 @@ PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]) {
     return out;
 }
 
-std::string AsBuiltText(const Plan& schedule, const std::vector<std::string>& macs) {
-    std::vector<std::string> header{"mac"};
-    header.insert(header.end(), schedule.Header.begin(), schedule.Header.end());
-    std::string text = CsvLine(header);
-    for (std::size_t at = 0; at < schedule.Rows.size(); ++at) {
-        const PlanRow& row = schedule.Rows[at];
-        std::vector<std::string> fields{at < macs.size() ? macs[at] : ""};
-        for (const std::string& name : schedule.Header) {
-            std::string cell;
-            if (const auto it = row.Cells.find(name); it != row.Cells.end()) cell = it->second;
-            for (const auto& [note, value] : row.Notes)
-                if (note == name) cell = value;
-            fields.push_back(cell);
-        }
-        text += CsvLine(fields);
-    }
-    return text;
-}
-
-std::string DefaultAsBuiltPath(const std::string& schedulePath) {
-    std::string base = schedulePath;
-    const std::size_t dot = base.rfind('.');
-    const std::size_t slash = base.find_last_of("/\\");
-    if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) base.erase(dot);
-    return base + "-as-built.csv";
-}
-
-std::optional<std::vector<std::string>> ResumedMacs(const Plan& schedule, const Plan& asBuilt,
-                                                    std::string& error) {
-    bool same = schedule.Rows.size() == asBuilt.Rows.size();
-    std::vector<std::string> macs;
-    for (std::size_t at = 0; same && at < schedule.Rows.size(); ++at) {
-        PlanCells cells = asBuilt.Rows[at].Cells;
-        const std::string mac = cells["mac"];
-        cells.erase("mac");
-        same =
-            cells == schedule.Rows[at].Cells && asBuilt.Rows[at].Notes == schedule.Rows[at].Notes;
-        macs.push_back(mac);
-    }
-    if (!same) {
-        error = "its rows are not the schedule's";
-        return std::nullopt;
-    }
-    return macs;
-}
-
 bool NewPanelWatch::IsNew(const PanelRecord& r) const {
     return NewOn.Holds(r.Ip) && Assigned.count(Key(r.Mac)) == 0;
 }

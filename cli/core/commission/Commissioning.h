@@ -31,14 +31,6 @@ std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
 // The row as a plan row for the panel with `mac`: what apply would write.
 PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]);
 
-// The schedule with a mac column first, filled for the rows taken (`macs`, "" for the others).
-std::string AsBuiltText(const Plan& schedule, const std::vector<std::string>& macs);
-// "site.csv" -> "site-as-built.csv".
-std::string DefaultAsBuiltPath(const std::string& schedulePath);
-// The MACs an earlier run recorded, row by row; nullopt with `error` when the as-built plan is
-// not of this schedule (other rows or cells).
-std::optional<std::vector<std::string>> ResumedMacs(const Plan& schedule, const Plan& asBuilt,
-                                                    std::string& error);
 
 // The new panels in each search round, and when one of them is surely the only one: a panel
 // powered at the same moment may have missed the round that heard the first, so a lone new

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
@@ -170,6 +171,7 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
     Changes out;
     std::vector<SitePanel> site;
     std::vector<bool> planned(found.size(), false);
+    std::set<std::string> restoring; // the names of the rows an undo plan puts back byte for byte
     // Looked up once per row: a scan of every panel per row made a site of 1,000 wait.
     std::map<MacBytes, std::vector<std::size_t>> byMac;
     for (std::size_t f = 0; f < found.size(); ++f)
@@ -206,6 +208,7 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
                          out.Errors))
                 continue;
             panel.Name = NameOf(change.Current, row.Line);
+            restoring.insert(panel.Name);
             site.push_back(panel);
             out.Rows.push_back(change);
             continue;
@@ -269,5 +272,22 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
     for (std::size_t f = 0; f < found.size(); ++f)
         if (!planned[f]) site.push_back({NameOf(found[f], 0), found[f], found[f]});
     out.Site = CheckSite(site);
+    // An undo plan puts back what its panels held before its run: panels that shared an IP or
+    // an identity then (new panels as they come from the factory) share it again, which is no
+    // clash of this command's but the site as it was. A clash with any other panel still is.
+    if (!restoring.empty()) {
+        std::vector<std::string> conflicts;
+        for (std::string& conflict : out.Site.Conflicts) {
+            const bool others = std::any_of(site.begin(), site.end(), [&](const SitePanel& p) {
+                return !restoring.count(p.Name) && conflict.find(p.Name) != std::string::npos;
+            });
+            if (others)
+                conflicts.push_back(std::move(conflict));
+            else
+                out.Site.Warnings.push_back(conflict + ", as before the run the undo plan takes "
+                                                       "back");
+        }
+        out.Site.Conflicts = std::move(conflicts);
+    }
     return out;
 }
