@@ -321,10 +321,12 @@ Command AddAssignCommand(CLI::App& app) {
         "yet assigned) that answers alone gets the next row, written and read back, one\n"
         "line each: MAC, row, call address, IP, result. Two new panels at once get none:\n"
         "power them one at a time (or --in-mac-order). Without --watch the new panels\n"
-        "present are assigned only with --in-mac-order. After every row the as-built\n"
-        "plan (the schedule with each row's mac) is written whole; a run started again\n"
-        "goes on from it. An undo plan is saved as for apply. Ctrl+C ends it: exit 0\n"
-        "when every row written was verified, 1 otherwise."));
+        "present are assigned only with --in-mac-order. The as-built plan (the schedule\n"
+        "with each row's mac and status) is written whole before each write leaves (the\n"
+        "row 'writing') and after it (its result); a run started again, also after a\n"
+        "kill, finishes a row left writing on its panel, then goes on. An undo plan is\n"
+        "saved as for apply. Ctrl+C ends it: exit 0 when every row written was verified,\n"
+        "1 otherwise."));
     command->add_option("SCHEDULE", options->SchedulePath, "the schedule, a CSV file")
         ->required()
         ->check(NonEmpty);
