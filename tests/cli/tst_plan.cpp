@@ -78,6 +78,8 @@ class PlanTest : public QObject {
     void rounds();
     void unusualPanels_data();
     void unusualPanels();
+    void killedApply_data();
+    void killedApply();
     void creditsWrite_data();
     void creditsWrite();
     void hearing_data();
@@ -870,6 +872,63 @@ void PlanTest::unusualPanels() {
     QVERIFY(moved.Refused());
     QVERIFY2(moved.Errors.at(0).Text.find("changed since") != std::string::npos,
              moved.Errors[0].Text.c_str());
+}
+
+// apply killed after `landed` of its writes reached their panels (read back or not): applied
+// again it converges, writing only the rest, and the first run's undo plan still puts every
+// panel back byte for byte, those written by the second run too.
+void PlanTest::killedApply_data() {
+    QTest::addColumn<int>("landed");
+    for (int landed = 0; landed <= 3; ++landed)
+        QTest::newRow(qPrintable(QString::number(landed) + " of 3 writes landed")) << landed;
+}
+
+void PlanTest::killedApply() {
+    QFETCH(int, landed);
+    // Three panels with unusual records, apart by MAC, IP and address.
+    std::vector<PanelRecord> panels;
+    for (const int at : {4, 6, 9}) {
+        PanelRecord r = UnusualPanels()[std::size_t(at)].Record;
+        r.Mac[5] = uint8_t(at);
+        r.Ip[3] = uint8_t(10 + at);
+        r.Address[0] = r.TypeLetter == 'H' ? char('1' + at % 8) : r.Address[0];
+        panels.push_back(r);
+    }
+    const std::vector<PanelRecord> before = panels;
+    std::string csv = "mac,ip,unlock\n";
+    for (const PanelRecord& r : panels)
+        csv += MacText(r.Mac) + ",10.200.13." + std::to_string(100 + r.Ip[3]) + ",7\n";
+    const Plan plan = ReadPlan(csv);
+    QVERIFY(plan.Errors.empty());
+    const auto write = [&](const Changes& changes, int count) {
+        int wrote = 0;
+        for (const RowChange& r : changes.Rows)
+            for (PanelRecord& panel : panels)
+                if (r.Kind == RowKind::Write && wrote < count &&
+                    std::equal(r.Current.Mac, r.Current.Mac + 6, panel.Mac)) {
+                    panel = AsReported(StagedOver(r, panel));
+                    ++wrote;
+                }
+        return wrote;
+    };
+    const Changes first = PlanChanges(plan.Rows, panels);
+    QVERIFY(!first.Refused());
+    const std::string undo = UndoPlanText(first.Rows); // saved before the first write
+    QCOMPARE(write(first, landed), landed);
+
+    const Changes again = PlanChanges(plan.Rows, panels);
+    QVERIFY(!again.Refused());
+    QCOMPARE(write(again, 3), 3 - landed);
+    QCOMPARE(write(PlanChanges(plan.Rows, panels), 3), 0); // converged
+    for (const PanelRecord& panel : panels)
+        QCOMPARE(int(panel.UnlockTime), 7);
+
+    const Changes back = PlanChanges(ReadPlan(undo).Rows, panels);
+    QVERIFY2(!back.Refused(), back.Errors.empty() ? "" : back.Errors[0].Text.c_str());
+    QCOMPARE(write(back, 3), 3);
+    for (std::size_t at = 0; at < panels.size(); ++at)
+        QVERIFY2(std::memcmp(&panels[at], &before[at], sizeof panels[at]) == 0,
+                 MacText(panels[at].Mac).c_str());
 }
 
 // Write replies carry no identity: who may a reply from `source` come from?
