@@ -50,9 +50,9 @@ WholeFileWritten WriteWholeFile(const std::string& path, const std::string& text
         part = partName(path, attempt);
         made = file.Create(part, way.OwnerOnly);
     }
-    const auto fail = [&](const Result& result, bool made, WholeFileWritten outcome) {
+    const auto fail = [&](const Result& result, bool remove, WholeFileWritten outcome) {
         error = "cannot write " + path + ": " + result.Why;
-        if (made) Remove(part);
+        if (remove) Remove(part);
         return outcome;
     };
     if (!made) return fail(made, false, WholeFileWritten::Failed);
