@@ -695,8 +695,8 @@ void CommissionTest::killedRow() {
     QFETCH(QString, firstRun);
     struct Killed {};
     const Plan schedule = ReadPlan("# location,type,address,ip,mask,gateway,server,unlock\n"
-                                   "A,flat,0201000000,10.1.2.7,255.255.255.0,10.1.2.1,10.1.2.2,7\n"
-                                   "B,flat,0301000000,10.1.2.8,255.255.255.0,10.1.2.1,10.1.2.2,7\n",
+                                   "A,flat,0201000101,10.1.2.7,255.255.255.0,10.1.2.1,10.1.2.2,7\n"
+                                   "B,flat,0301000101,10.1.2.8,255.255.255.0,10.1.2.1,10.1.2.2,7\n",
                                    PlanKind::Schedule);
     QVERIFY(schedule.Errors.empty());
     // Two new panels as they come from the factory: one IP and one identity.

@@ -285,7 +285,7 @@ grep -q '^00:50:2A:[0-9A-F:]*,writing,Block 1' "$work/two-as-built.csv" ||
     fail "no intent before the write: $(cat "$work/two-as-built.csv")"
 sleep 1 # the replies the killed run's searches had on their way (400 ms late) have landed
 run 1 assign "$work/two.csv"
-grep -q "  row 1 (Block 1 entrance)  0101000000  10.83.1.1  verified (held it when started again)" "$work/out" ||
+grep -q "  row 1 (Block 1 entrance)  0101000001  10.83.1.1  verified (held it when started again)" "$work/out" ||
     fail "started again after a kill: $(cat "$work/out") $(cat "$work/err")"
 grep -q '^00:50:2A:[0-9A-F:]*,verified,Block 1' "$work/two-as-built.csv" ||
     fail "as-built after the kill: $(cat "$work/two-as-built.csv")"
