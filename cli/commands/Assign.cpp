@@ -294,7 +294,8 @@ Command AddAssignCommand(CLI::App& app) {
         "present are assigned only with --in-mac-order. After every row the as-built\n"
         "plan (the schedule with each row's mac) is written whole; a run started again\n"
         "goes on from it. An undo plan is saved as for apply. Ctrl+C ends it: exit 0\n"
-        "when every row written was verified, 1 otherwise."));
+        "when every row written was verified, 1 otherwise.",
+        "  callpanel assign schedule.csv --watch    # then power the new panels one by one"));
     command->add_option("SCHEDULE", options->SchedulePath, "the schedule, a CSV file")
         ->required()
         ->check(NonEmpty);

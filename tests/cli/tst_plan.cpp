@@ -19,6 +19,7 @@
 #include "site/Rounds.h"
 #include "site/SiteChecks.h"
 #include "site/WriteRounds.h"
+#include "text/Nearest.h"
 
 using Edit = void (*)(PanelRecord&);
 Q_DECLARE_METATYPE(Edit)
@@ -90,6 +91,8 @@ class PlanTest : public QObject {
     void clashesAfter();
     void saveUndoPlan_data();
     void saveUndoPlan();
+    void nearestName_data();
+    void nearestName();
 };
 
 void PlanTest::readPlan_data() {
@@ -1261,6 +1264,44 @@ void PlanTest::saveUndoPlan() {
         QCOMPARE(QFileInfo(QFileInfo(dir.filePath(name)).path()).permissions() &
                      (QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup),
                  QFileDevice::Permissions());
+}
+
+// The name a mistyped one most likely meant, by the one rule the plan's columns and callpanel's
+// commands and options share.
+void PlanTest::nearestName_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("known");
+    QTest::addColumn<QString>("meant");
+    const QStringList commands{"search", "set",    "apply", "delete-cards",
+                               "check",  "report", "assign"};
+    const QStringList search{"help", "wait", "repeat", "format", "quiet"};
+    const QStringList apply{"help", "dry-run", "wait", "repeat", "rounds", "undo", "format"};
+    QTest::newRow("two letters swapped") << "wiat" << search << "wait";
+    QTest::newRow("a letter swapped in a command") << "serach" << commands << "search";
+    QTest::newRow("a letter missing") << "aply" << commands << "apply";
+    QTest::newRow("a letter more") << "chekk" << commands << "check";
+    QTest::newRow("plural dropped") << "delete-card" << commands << "delete-cards";
+    QTest::newRow("dash left out") << "dryrun" << apply << "dry-run";
+    QTest::newRow("two edits in a long name") << "formta" << search << "format";
+    QTest::newRow("two edits in a short name are another word") << "rpeet" << search << "";
+    QTest::newRow("a beginning of one name")
+        << "ignore" << QStringList{"help", "ignore-extra"} << "ignore-extra";
+    QTest::newRow("a beginning of two names") << "rep" << QStringList{"repeat", "report"} << "";
+    QTest::newRow("a beginning too short") << "re" << QStringList{"repeat"} << "";
+    QTest::newRow("the first of equals") << "max" << QStringList{"mac", "mask"} << "mac";
+    QTest::newRow("nothing near") << "frobnicate" << commands << "";
+    QTest::newRow("letters of another case are other letters") << "WAIT" << search << "";
+}
+
+void PlanTest::nearestName() {
+    QFETCH(QString, typed);
+    QFETCH(QStringList, known);
+    QFETCH(QString, meant);
+    std::vector<std::string> names;
+    for (const QString& name : known)
+        names.push_back(name.toStdString());
+    const std::string word = typed.toStdString();
+    QCOMPARE(QString::fromStdString(Nearest(word, names, TypingEdits(word))), meant);
 }
 
 QTEST_APPLESS_MAIN(PlanTest)
