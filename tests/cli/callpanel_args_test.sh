@@ -62,7 +62,7 @@ cases=(
     '2|err|callpanel: stdin:1: the plan has a header but no rows|mac,ip\n|apply -'
     '2|err|stdin:1:2: unknown column '"'"'IP Address'"'"': did you mean ip?|mac,IP Address\n00:50:2A:10:00:A5,1.2.3.4\n|apply -'
     '2|err|callpanel: stdin:2:2: unknown column|sep=;\nmac;ipp\n00:50:2A:10:00:A5;1\n|apply -'
-    '2|err|it looks like Windows-1252|mac,address\n00:50:2A:10:00:A5,caf\xe9\n|apply -'
+    '2|err|callpanel: stdin:2: the plan is not UTF-8 (Windows-1252?)|mac,address\n00:50:2A:10:00:A5,caf\xe9\n|apply -'
     '2|err|callpanel: stdin:1: the plan is UTF-32 text|\xff\xfe\0\0m\0\0\0|apply -'
     '2|err|callpanel: stdin:1: the plan is not a text file|\x7fELF\x02\x01\x01\0\0\0\0\0\0\0\0\0|apply -'
     "2|err|callpanel: $work/big.csv is larger than a plan can be (4 MiB|-|apply $work/big.csv"

@@ -152,9 +152,32 @@ void PlanTest::readPlan_data() {
         << QStringList{"3:0:not UTF-8 text; it looks like GBK (a Chinese Windows ANSI save): "
                        "save it from the spreadsheet as \"CSV UTF-8\" (or convert it, e.g. "
                        "iconv -f GBK -t UTF-8)"};
-    QTest::newRow("Windows-1252 save named")
+    // The encodings a plan comes in, each named as it is: GBK only for Chinese text, never for
+    // a Western word whose accented letter GBK would pair with the next ASCII letter.
+    const QString windows1252 = "the plan is not UTF-8 (Windows-1252?), perhaps a Western Windows "
+                                "ANSI save: save it from the spreadsheet as \"CSV UTF-8\" (or "
+                                "convert it, e.g. iconv -f WINDOWS-1252 -t UTF-8)";
+    QTest::newRow("Windows-1252 at the end of a cell")
         << QByteArray("mac,address\n00:50:2A:10:00:A5,caf\xE9\n") << ""
-        << QStringList{"2:0:looks like Windows-1252"};
+        << QStringList{"2:0:" + windows1252};
+    QTest::newRow("Windows-1252 before a letter, not GBK")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,T\xFCr S\xFC"
+                      "d\n")
+        << "" << QStringList{"2:0:" + windows1252};
+    QTest::newRow("Windows-1252 pair inside a word, not GBK")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,Instala\xE7\xE3o\n") << ""
+        << QStringList{"2:0:" + windows1252};
+    QTest::newRow("Windows-1252 quotes and euro")
+        << QByteArray("mac,#note\n00:50:2A:10:00:A5,\x84T\xFCr\x93 5 \x80\n") << ""
+        << QStringList{"2:0:" + windows1252};
+    QTest::newRow("GBK hanzi beside letters and digits")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,3\xBA\xC5\xC2\xA5"
+                      "A\xD7\xF9\n")
+        << "" << QStringList{"2:0:it looks like GBK"};
+    QTest::newRow("UTF-8 umlauts and hanzi")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,T\xC3\xBCr S\xC3\xBC"
+                      "d \xE4\xB8\x80\n")
+        << "2" << QStringList{};
     QTest::newRow("stray byte after a Chinese character")
         << QByteArray("mac,address\n00:50:2A:10:00:A5,\xE4\xB8\xAD\x80\n") << ""
         << QStringList{"2:0:not UTF-8 text"};
@@ -168,6 +191,11 @@ void PlanTest::readPlan_data() {
     for (const QChar c : QString("mac\t#\U0001F600\n\n00:50:2A:10:00:A5\tx\n")) // a pair
         bigEndian += char(c.unicode() >> 8), bigEndian += char(c.unicode() & 0xFF);
     QTest::newRow("UTF-16 BE with a mark") << bigEndian << "3" << QStringList{};
+    const QString umlauts = "mac,#room\n00:50:2A:10:00:A5,T\u00FCr S\u00FCd\n";
+    QTest::newRow("UTF-16 LE umlauts")
+        << QByteArray("\xFF\xFE") +
+               QByteArray(reinterpret_cast<const char*>(umlauts.utf16()), umlauts.size() * 2)
+        << "2" << QStringList{};
     QTest::newRow("UTF-16 lone surrogate")
         << QByteArray("\xFF\xFEm\0\n\0\x00\xD8x\0", 10) << ""
         << QStringList{"2:0:UTF-16 text with a broken character"};
