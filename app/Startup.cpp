@@ -57,6 +57,8 @@ void RunWindow() {
 
     session.Endpoint.reset(Startup::OpenEndpoint(*session.Window));
     if (!session.Endpoint) {
+        std::fputs(Startup::OpenFailedLine, stderr);
+        std::fflush(stderr);
         Dialogs::MessageBox(nullptr, QString::fromUtf8(Startup::OpenFailedText),
                             QString::fromUtf8(Startup::OpenFailedTitle), Dialogs::IconNone);
         return;

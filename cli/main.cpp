@@ -17,38 +17,10 @@
 #include "commands/Report.h"
 #include "commands/Search.h"
 #include "commands/Set.h"
+#include "commands/Suggest.h"
 #include "text/TerminalText.h"
 
 namespace {
-
-// "search, set, ... and assign", as the commands were added.
-std::string CommandNames(const std::vector<Cli::Command>& commands) {
-    std::string names;
-    for (std::size_t i = 0; i < commands.size(); ++i)
-        names += (i == 0                     ? ""
-                  : i + 1 == commands.size() ? " and "
-                                             : ", ") +
-                 commands[i].Parsed->get_name();
-    return names;
-}
-
-// CLI11 would say only that an argument was not expected, or that a command is required.
-bool UnknownCommand(char** argv, const std::vector<Cli::Command>& commands) {
-    const std::string first = argv[1];
-    if (first[0] == '-') {
-        if (first == "-h" || first == "--help" || first == "--version") return false;
-        std::fprintf(stderr,
-                     "callpanel: unknown option '%s' before the command (callpanel --help)\n",
-                     TerminalText(first).c_str());
-        return true;
-    }
-    for (const Cli::Command& command : commands)
-        if (command.Parsed->get_name() == first) return false;
-    std::fprintf(stderr,
-                 "callpanel: unknown command '%s'; the commands are %s (callpanel --help)\n",
-                 TerminalText(first).c_str(), CommandNames(commands).c_str());
-    return true;
-}
 
 // Help and the version go to standard output as CLI11 writes them; an error carries the
 // program's name like every other error, and where to find help.
@@ -92,7 +64,7 @@ int main(int argc, char** argv) {
         Cli::ExplainWhenStartedAlone();
         return argc < 2 ? Cli::ExitRefused : Cli::ExitOk;
     }
-    if (UnknownCommand(argv, commands)) return Cli::ExitRefused;
+    if (Cli::RefuseUnknown(app, commands, argc, argv)) return Cli::ExitRefused;
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {

@@ -2,9 +2,10 @@
 #   cmake --install build --prefix /usr/local     installs the programs, menu entries and icon
 #   (cd build && cpack)                           builds callpanel-tool_<version>_<arch>.deb
 # Make the package from a plain Release build: a sanitizer build would ship sanitized programs.
-# Only the window, callpanel, their manual pages, the two menu entries, the icons, the HTML
-# documentation and the receive buffer limit are installed; no test, library or header is. The stand-in panel
-# (callpanel-standin) is a build and test tool and stays in the build tree.
+# Only the window, callpanel, their manual pages, callpanel's bash completion, the two menu
+# entries, the icons, the HTML documentation and the receive buffer limit are installed; no test,
+# library or header is. The stand-in panel (callpanel-standin) is a build and test tool and stays
+# in the build tree.
 
 include(GNUInstallDirs)
 
@@ -42,6 +43,11 @@ install(CODE "
     file(WRITE \"${CMAKE_CURRENT_BINARY_DIR}/callpanel-commissioning.desktop\" \"\${entry}\")")
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/callpanel-commissioning.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+
+# Completion of callpanel's commands, options and plan files in bash, where bash-completion
+# looks for it by the command's name when the command is first completed.
+install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel.bash-completion
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME callpanel)
 
 # A search of a big site: the replies of every panel wait in one socket's receive buffer, which
 # the kernel caps at net.core.rmem_max for a normal user. /usr/lib/sysctl.d (not the libdir

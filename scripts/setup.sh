@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tool needs (Debian 12 / bookworm), one named list at a time:
 #   scripts/setup.sh run       build and run the window and callpanel (scripts/run.sh)
+#   scripts/setup.sh package   that, and the tools that make and judge the Debian package
+#                              (docs/packaging.md; no test tool)
 #   scripts/setup.sh windows   cross-build callpanel.exe, its zip and .msi (scripts/build-windows.sh)
 #   scripts/setup.sh [test]    all of the above and every test tool (scripts/test.sh; the default)
 # Idempotent and non-interactive: installs only what is missing, updates the package lists
@@ -15,6 +17,12 @@ run=(
     "${configure[@]}"
     g++ qt6-base-dev # the window (Qt 6 Widgets, with the X11 and Wayland platform plugins)
     fonts-wqy-zenhei fonts-dejavu-core # the window's Chinese and Latin texts
+    iproute2 # ip: the README's stand-in demo makes its private network of namespaces with it
+)
+package=(
+    "${run[@]}"
+    dpkg-dev file # cpack: the package's library dependencies (dpkg-shlibdeps; cpack runs file)
+    lintian # the Debian package as Debian judges it
 )
 windows=(
     "${configure[@]}"
@@ -22,17 +30,16 @@ windows=(
     wixl msitools # the installer (.msi): wixl builds it, msiinfo and msiextract check it
 )
 test=(
-    "${run[@]}" "${windows[@]}"
+    "${package[@]}" "${windows[@]}"
     libx11-dev # the tests' X11 helpers: close and grab a window
     xvfb xdotool x11-utils # the real program on a virtual X server: windows, clicks
     x11-xserver-utils # xrdb: the desktop's Xft.dpi on that server
     librsvg2-bin # rsvg-convert: the packaged SVG icon must draw
-    iproute2 procps util-linux # the private test network; setarch; setpriv in the benchmark
+    procps util-linux # setarch; setpriv in the benchmark (ip, from iproute2, is in run)
     nftables # datagrams lost at random in the test network
     mawk binutils # awk in the test scripts; readelf on the packaged programs
     clang-14 libclang-rt-14-dev # sanitizer runtimes
-    dpkg-dev file desktop-file-utils # the Debian package: its library dependencies (cpack runs file), its menu entry
-    lintian # the Debian package as Debian judges it
+    desktop-file-utils # the Debian package's menu entry
     man-db # the packaged manual pages must render
     wine wine64 # callpanel.exe under wine
     chromium # the HTML report, printed to PDF headless and offline
@@ -41,10 +48,11 @@ test=(
 
 case ${1:-test} in
 run) packages=("${run[@]}") ;;
+package) packages=("${package[@]}") ;;
 windows) packages=("${windows[@]}") ;;
 test) packages=("${test[@]}") ;;
 *)
-    echo "usage: $0 [run|windows|test]" >&2
+    echo "usage: $0 [run|package|windows|test]" >&2
     exit 2
     ;;
 esac

@@ -5,6 +5,7 @@
 
 #include <commctrl.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "../../ui/win32/Unit1Win32.h"
@@ -20,6 +21,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!form->Create(instance)) return 0;
     std::unique_ptr<TUDPR> endpoint(Startup::OpenEndpoint(form->Logic));
     if (!endpoint) {
+        // Started from a console or with its output redirected, the line reaches it; started
+        // from Explorer, the standard error leads nowhere and the box alone speaks.
+        std::fputs(Startup::OpenFailedLine, stderr);
+        std::fflush(stderr);
         MessageBoxW(nullptr, Wide(Startup::OpenFailedText).c_str(),
                     Wide(Startup::OpenFailedTitle).c_str(), MB_OK);
         return 0;

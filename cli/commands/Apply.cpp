@@ -95,7 +95,9 @@ Command AddApplyCommand(CLI::App& app) {
         "back in rounds; one line per row: verified, unchanged, differs, no reply, not\n"
         "found or not attempted. Exit 0 only when every row is verified or unchanged\n"
         "(--dry-run too: a panel not found is exit 1). Before the first write the panels'\n"
-        "settings are saved as an undo plan, as with set."));
+        "settings are saved as an undo plan, as with set.",
+        "  callpanel apply site.csv --dry-run    # what would change; nothing is sent\n"
+        "  callpanel apply site.csv"));
     command
         ->add_option("PLAN", options->Apply.PlanPath, "the plan, a CSV file; - for standard input")
         ->required()

@@ -326,7 +326,8 @@ Command AddAssignCommand(CLI::App& app) {
         "row 'writing') and after it (its result); a run started again, also after a\n"
         "kill, finishes a row left writing on its panel, then goes on. An undo plan is\n"
         "saved as for apply. Ctrl+C ends it: exit 0 when every row written was verified,\n"
-        "1 otherwise."));
+        "1 otherwise.",
+        "  callpanel assign schedule.csv --watch    # then power the new panels one by one"));
     command->add_option("SCHEDULE", options->SchedulePath, "the schedule, a CSV file")
         ->required()
         ->check(NonEmpty);

@@ -24,7 +24,9 @@ Command AddCheckCommand(CLI::App& app) {
         "and the site has no fault; 1 otherwise; 2 for a plan that cannot be read.\n"
         "A row's type is judged as it reads back (a flat camera's address ending in\n"
         "000000 is a villa camera's). With --format json, details is a list of objects\n"
-        "with field, on_site and in_plan."));
+        "with field, on_site and in_plan.",
+        "  callpanel check site.csv\n"
+        "  callpanel check site.csv --ignore-extra --format json"));
     command
         ->add_option("PLAN", options->Check.PlanPath, "the plan, a CSV file; - for standard input")
         ->required()

@@ -48,7 +48,8 @@ Command AddDeleteCardsCommand(CLI::App& app) {
         "the request until the panel answers (up to 10 times); exit 0 on \"Del\n"
         "Success\", 1 without a reply. Refused (exit 2) when other panels found share\n"
         "the panel's identity (all would delete), or when the system dropped replies\n"
-        "in every search round (a panel may be missing)."));
+        "in every search round (a panel may be missing).",
+        "  callpanel delete-cards 00:50:2A:10:00:A5 --yes"));
     command->add_option("PANEL", options->Panel, "the panel's MAC, current IP or identity")
         ->required()
         ->check(NonEmpty);

@@ -9,8 +9,9 @@ const char* const ExitCodesFooter =
     "sure by --wait (nothing written); 3 UDP port 8300 held by another program; 130\n"
     "stopped by Ctrl+C (a second one ends at once).";
 
-std::string WithExitCodes(const std::string& explanation) {
-    return explanation + "\n\n" + ExitCodesFooter;
+std::string WithExitCodes(const std::string& explanation, const std::string& examples) {
+    return explanation + "\n\nExamples:\n" + examples +
+           "\n\nExit codes: see callpanel --help (or man callpanel).";
 }
 
 const CLI::Validator NonEmpty(

@@ -18,10 +18,11 @@ struct Command {
     std::function<int()> Run;   // runs it with the options parsed; returns the exit code
 };
 
-// The exit codes, said once at the foot of every command's help.
+// The exit codes, said once: at the foot of the program's help (and in the manual page).
 extern const char* const ExitCodesFooter;
-// A command's own explanation, then the exit codes.
-std::string WithExitCodes(const std::string& explanation);
+// A command's footer: its own explanation, its examples (one command line each, indented), then
+// one line that says where the exit codes are.
+std::string WithExitCodes(const std::string& explanation, const std::string& examples);
 
 // "" given for a value is no value: an error, not the default.
 extern const CLI::Validator NonEmpty;

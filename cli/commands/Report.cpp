@@ -195,7 +195,8 @@ Command AddReportCommand(CLI::App& app) {
         "of these panels, with how many panels hold their writes now), every panel with\n"
         "the plan's # notes (the location first) and a map of the addresses. Prints on A4\n"
         "landscape. The file is replaced whole or not at all. Exit 0 when it was written,\n"
-        "whatever the site's state (check says that)."));
+        "whatever the site's state (check says that).",
+        "  callpanel report site.csv --html handover.html --site \"Block B\""));
     command->add_option("PLAN", options->PlanPath, "the plan, a CSV file (optional)")
         ->check(NonEmpty);
     command->add_option("--html", options->HtmlPath, "the HTML file to write")

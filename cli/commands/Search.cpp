@@ -19,7 +19,9 @@ Command AddSearchCommand(CLI::App& app) {
                       "the local address its reply came to (via).\n"
                       "Rounds go on until every panel there has surely been heard, judged by the\n"
                       "share of replies lost in them. Exit 1 when no panel answers, or when the\n"
-                      "list may be short (\"about N % of replies lost\")."));
+                      "list may be short (\"about N % of replies lost\").",
+                      "  callpanel search\n"
+                      "  callpanel search --format csv > site.csv    # a plan to edit, for apply"));
     AddSearchOptions(command, options->Search);
     AddFormatOption(command, options->Format);
     AddQuietFlag(command);

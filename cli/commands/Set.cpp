@@ -78,7 +78,9 @@ Command AddSetCommand(CLI::App& app) {
         "the site checks against every panel found. Written and read back in rounds until\n"
         "the panel reports what was written (exit 0) or --rounds have passed. Before the\n"
         "first write the panel's settings are saved as an undo plan for 'apply', and its\n"
-        "path is printed; when it cannot be saved, nothing is written."));
+        "path is printed; when it cannot be saved, nothing is written.",
+        "  callpanel set 00:50:2A:10:00:A5 --ip 10.83.0.21 --gateway 10.83.0.1\n"
+        "  callpanel set 10.83.0.21 --unlock 5    # the panel by its current IP"));
     command
         ->add_option("PANEL", options->Set.Panel, "the panel's MAC, current IP address or identity")
         ->required()

@@ -1,10 +1,14 @@
-// The whole program when port 8300 is taken: one box, no window, exit code 0.
+// The whole program when port 8300 is taken: one box, no window, exit code 0, and one English
+// line on the standard error that names the port and how to find its holder.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+
 #include <QApplication>
+#include <QTemporaryFile>
 #include <QTest>
 #include <QWidget>
 
@@ -59,9 +63,20 @@ void RefusedTest::portTaken() {
     });
     char name[] = "callpanel-tool";
     char* argv[] = {name, nullptr};
+    // The program's standard error, caught in a file while it runs.
+    QTemporaryFile caught;
+    QVERIFY(caught.open());
+    std::fflush(stderr);
+    const int savedError = dup(STDERR_FILENO);
+    dup2(caught.handle(), STDERR_FILENO);
     const int code = Startup::Run(1, argv);
+    std::fflush(stderr);
+    dup2(savedError, STDERR_FILENO);
+    close(savedError);
     Dialogs::SetHook(nullptr);
     close(holder);
+    caught.seek(0);
+    const QList<QByteArray> lines = caught.readAll().split('\n');
 
     QCOMPARE(code, 0);
     QCOMPARE(boxes.size(), 1);
@@ -71,6 +86,14 @@ void RefusedTest::portTaken() {
     QCOMPARE(boxes[0].Flags, 0); // no icon
     QCOMPARE(boxes[0].VisibleWindows, 0);
     QCOMPARE(Form1, nullptr);
+    // Qt may add warnings of its own; the program's line is there exactly once.
+    QByteArrayList said;
+    for (const QByteArray& line : lines)
+        if (line.startsWith("callpanel-tool:")) said << line;
+    QCOMPARE(said.size(), 1);
+    QVERIFY2(said[0].contains("UDP port 8300 cannot be opened") &&
+                 said[0].contains("ss -uanp 'sport = :8300'"),
+             said[0].constData());
 }
 
 // The program makes its own application object, so none may exist before it runs.

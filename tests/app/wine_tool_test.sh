@@ -3,7 +3,8 @@
 # window is the window's client area, so clicks take the layout's own coordinates):
 #   wine_tool_test.sh TOOL_EXE STANDIN HOLD_PORT XCLOSE [SCREENSHOT XGRAB]
 # Run inside tools/testnet.sh --panels 2, with one wine prefix for every case:
-#  - port 8300 held: the box "Error" alone; Return ends the program with 0;
+#  - port 8300 held: the box "Error" alone; Return ends the program with 0; one English line on
+#    the standard error names the port and netstat to find its holder;
 #  - the window: client area 861 x 372; "Search all" lists both stand-ins, the first with a
 #    Chinese identity;
 #  - a click on the selected line shows its panel again (an edited box is undone);
@@ -78,7 +79,12 @@ box=$(find_window '^Error$') || true
 press_return_until_gone "$box" "$tool_pid"
 expect_exit_0
 stop "$held_pid"
-echo "held port: the box \"Error\" alone, exit code 0"
+# Wine adds its own lines (fixme:, err:); the program's own is there once.
+[ "$(grep -c '^callpanel-tool: ' "$work/tool.out")" -eq 1 ] &&
+    grep -qF "UDP port 8300 cannot be opened" "$work/tool.out" &&
+    grep -qF "netstat -abno -p UDP" "$work/tool.out" ||
+    fail "no single line on the standard error naming port 8300 and netstat"
+echo "held port: the box \"Error\" alone, one line on the standard error, exit code 0"
 
 # --- The window with two stand-ins; the second answers later, so its line comes second.
 # GBK "一楼": the first panel's address begins with two Chinese characters.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Drives the real program on a private Xvfb display.
 #   x11_tool_test.sh refused|window|window-125|window-150|window-200 TOOL HOLD_PORT XCLOSE STANDIN
-# refused:    port 8300 is held; the box "Error" appears alone, Return ends the program with 0.
+# refused:    port 8300 is held; the box "Error" appears alone, Return ends the program with 0,
+#             and one English line on the standard error names the port and `ss` to find its holder.
 # window:     started with the toolkit's options "-platform nonexistent -reverse", which it
 #             ignores, the window appears with a client area of 861 x 372, centred; a click on
 #             "Search all" reaches a stand-in panel; closing the window ends the program with 0.
@@ -65,6 +66,10 @@ refused)
     ! has_window "$TITLE" || fail "the main window was shown although the port is taken"
     press_return_until_gone "$box" "$tool_pid"
     expect_exit_0
+    [ "$(grep -c '^callpanel-tool: ' "$work/tool.out")" -eq 1 ] &&
+        grep -qF "UDP port 8300 cannot be opened" "$work/tool.out" &&
+        grep -qF "ss -uanp 'sport = :8300'" "$work/tool.out" ||
+        fail "no single line on the standard error naming port 8300 and ss"
     ;;
 window | window-125 | window-150 | window-200)
     env=()

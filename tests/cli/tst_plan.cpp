@@ -19,6 +19,7 @@
 #include "site/Rounds.h"
 #include "site/SiteChecks.h"
 #include "site/WriteRounds.h"
+#include "text/Nearest.h"
 
 using Edit = void (*)(PanelRecord&);
 Q_DECLARE_METATYPE(Edit)
@@ -92,6 +93,8 @@ class PlanTest : public QObject {
     void clashesAfter();
     void saveUndoPlan_data();
     void saveUndoPlan();
+    void nearestName_data();
+    void nearestName();
 };
 
 void PlanTest::readPlan_data() {
@@ -151,9 +154,32 @@ void PlanTest::readPlan_data() {
         << QStringList{"3:0:not UTF-8 text; it looks like GBK (a Chinese Windows ANSI save): "
                        "save it from the spreadsheet as \"CSV UTF-8\" (or convert it, e.g. "
                        "iconv -f GBK -t UTF-8)"};
-    QTest::newRow("Windows-1252 save named")
+    // The encodings a plan comes in, each named as it is: GBK only for Chinese text, never for
+    // a Western word whose accented letter GBK would pair with the next ASCII letter.
+    const QString windows1252 = "the plan is not UTF-8 (Windows-1252?), perhaps a Western Windows "
+                                "ANSI save: save it from the spreadsheet as \"CSV UTF-8\" (or "
+                                "convert it, e.g. iconv -f WINDOWS-1252 -t UTF-8)";
+    QTest::newRow("Windows-1252 at the end of a cell")
         << QByteArray("mac,address\n00:50:2A:10:00:A5,caf\xE9\n") << ""
-        << QStringList{"2:0:looks like Windows-1252"};
+        << QStringList{"2:0:" + windows1252};
+    QTest::newRow("Windows-1252 before a letter, not GBK")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,T\xFCr S\xFC"
+                      "d\n")
+        << "" << QStringList{"2:0:" + windows1252};
+    QTest::newRow("Windows-1252 pair inside a word, not GBK")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,Instala\xE7\xE3o\n") << ""
+        << QStringList{"2:0:" + windows1252};
+    QTest::newRow("Windows-1252 quotes and euro")
+        << QByteArray("mac,#note\n00:50:2A:10:00:A5,\x84T\xFCr\x93 5 \x80\n") << ""
+        << QStringList{"2:0:" + windows1252};
+    QTest::newRow("GBK hanzi beside letters and digits")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,3\xBA\xC5\xC2\xA5"
+                      "A\xD7\xF9\n")
+        << "" << QStringList{"2:0:it looks like GBK"};
+    QTest::newRow("UTF-8 umlauts and hanzi")
+        << QByteArray("mac,#room\n00:50:2A:10:00:A5,T\xC3\xBCr S\xC3\xBC"
+                      "d \xE4\xB8\x80\n")
+        << "2" << QStringList{};
     QTest::newRow("stray byte after a Chinese character")
         << QByteArray("mac,address\n00:50:2A:10:00:A5,\xE4\xB8\xAD\x80\n") << ""
         << QStringList{"2:0:not UTF-8 text"};
@@ -167,6 +193,11 @@ void PlanTest::readPlan_data() {
     for (const QChar c : QString("mac\t#\U0001F600\n\n00:50:2A:10:00:A5\tx\n")) // a pair
         bigEndian += char(c.unicode() >> 8), bigEndian += char(c.unicode() & 0xFF);
     QTest::newRow("UTF-16 BE with a mark") << bigEndian << "3" << QStringList{};
+    const QString umlauts = "mac,#room\n00:50:2A:10:00:A5,T\u00FCr S\u00FCd\n";
+    QTest::newRow("UTF-16 LE umlauts")
+        << QByteArray("\xFF\xFE") +
+               QByteArray(reinterpret_cast<const char*>(umlauts.utf16()), umlauts.size() * 2)
+        << "2" << QStringList{};
     QTest::newRow("UTF-16 lone surrogate")
         << QByteArray("\xFF\xFEm\0\n\0\x00\xD8x\0", 10) << ""
         << QStringList{"2:0:UTF-16 text with a broken character"};
@@ -1335,6 +1366,44 @@ void PlanTest::saveUndoPlan() {
         QCOMPARE(QFileInfo(QFileInfo(dir.filePath(name)).path()).permissions() &
                      (QFile::ReadOther | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup),
                  QFileDevice::Permissions());
+}
+
+// The name a mistyped one most likely meant, by the one rule the plan's columns and callpanel's
+// commands and options share.
+void PlanTest::nearestName_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QStringList>("known");
+    QTest::addColumn<QString>("meant");
+    const QStringList commands{"search", "set",    "apply", "delete-cards",
+                               "check",  "report", "assign"};
+    const QStringList search{"help", "wait", "repeat", "format", "quiet"};
+    const QStringList apply{"help", "dry-run", "wait", "repeat", "rounds", "undo", "format"};
+    QTest::newRow("two letters swapped") << "wiat" << search << "wait";
+    QTest::newRow("a letter swapped in a command") << "serach" << commands << "search";
+    QTest::newRow("a letter missing") << "aply" << commands << "apply";
+    QTest::newRow("a letter more") << "chekk" << commands << "check";
+    QTest::newRow("plural dropped") << "delete-card" << commands << "delete-cards";
+    QTest::newRow("dash left out") << "dryrun" << apply << "dry-run";
+    QTest::newRow("two edits in a long name") << "formta" << search << "format";
+    QTest::newRow("two edits in a short name are another word") << "rpeet" << search << "";
+    QTest::newRow("a beginning of one name")
+        << "ignore" << QStringList{"help", "ignore-extra"} << "ignore-extra";
+    QTest::newRow("a beginning of two names") << "rep" << QStringList{"repeat", "report"} << "";
+    QTest::newRow("a beginning too short") << "re" << QStringList{"repeat"} << "";
+    QTest::newRow("the first of equals") << "max" << QStringList{"mac", "mask"} << "mac";
+    QTest::newRow("nothing near") << "frobnicate" << commands << "";
+    QTest::newRow("letters of another case are other letters") << "WAIT" << search << "";
+}
+
+void PlanTest::nearestName() {
+    QFETCH(QString, typed);
+    QFETCH(QStringList, known);
+    QFETCH(QString, meant);
+    std::vector<std::string> names;
+    for (const QString& name : known)
+        names.push_back(name.toStdString());
+    const std::string word = typed.toStdString();
+    QCOMPARE(QString::fromStdString(Nearest(word, names, TypingEdits(word))), meant);
 }
 
 QTEST_APPLESS_MAIN(PlanTest)

@@ -3,13 +3,14 @@
 # programs from there:
 #   package_test.sh BUILD_DIR VERSION XCLOSE STANDIN
 # The package must pass lintian without an error or a warning, hold exactly the two programs,
-# their manual pages, the menu entries of the window and of the commissioning page (both valid
-# for desktop-file-validate), the icons, the HTML documentation, the receive buffer limit and
-# the Debian documents, name the fonts the window needs, and its program must open its window
-# on a private Xvfb display, find the build tree's stand-in panel with "Search all", and end
-# with exit code 0 when the window is closed; without a usable display it must say so and exit
-# 1. The packaged callpanel must find the stand-in too, and the postinst is run against
-# stand-ins for the system's tools.
+# their manual pages, callpanel's bash completion (which must complete with the packaged
+# program), the menu entries of the window and of the commissioning page (both valid for
+# desktop-file-validate), the icons, the HTML documentation, the receive buffer limit and the
+# Debian documents, name the fonts the window needs, and its program must open its window on a
+# private Xvfb display, find the build tree's stand-in panel with "Search all", and end with
+# exit code 0 when the window is closed; without a usable display it must say so and exit 1.
+# The packaged callpanel must find the stand-in too, and the postinst is run against stand-ins
+# for the system's tools.
 # Nothing is installed into the system. Run it inside tools/testnet.sh: the program and the
 # stand-in open UDP port 8300 and the search is a broadcast.
 set -euo pipefail
@@ -68,6 +69,7 @@ expected=$(printf '%s\n' \
     ./usr/lib/sysctl.d/60-callpanel-tool.conf \
     ./usr/share/applications/callpanel-tool.desktop \
     ./usr/share/applications/callpanel-commissioning.desktop \
+    ./usr/share/bash-completion/completions/callpanel \
     ./usr/share/callpanel-tool/docs/{index,user-guide,windows,callpanel,commissioning}.html \
     ./usr/share/callpanel-tool/docs/{deliberate-changes.html,style.css} \
     ./usr/share/callpanel-tool/docs/{report,window-panels,window-wine}.png \
@@ -114,6 +116,22 @@ for page in callpanel callpanel-tool; do
         fail "man $page: no NAME section naming $page"
 done
 echo "manual pages: callpanel(1), callpanel-tool(1)"
+
+# The bash completion, as bash-completion loads it, completes with the packaged program: its
+# commands, a command's options and, where a command takes a plan, CSV files.
+completion=$root/usr/share/bash-completion/completions/callpanel
+mkdir "$work/plans" && touch "$work/plans/site.csv" "$work/plans/notes.txt"
+# shellcheck disable=SC2016 # expanded by the bash that sources the completion
+completed=$(cd "$work/plans" && PATH=$bin:$PATH bash -c '
+    source "$1" && complete -p callpanel || exit 1
+    complete_words() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); _callpanel; echo "${COMPREPLY[*]}"; }
+    complete_words callpanel a
+    complete_words callpanel check --ig
+    complete_words callpanel apply ""' bash "$completion") || fail "the completion cannot be loaded"
+expected_completion=$(printf '%s\n' "complete -o filenames -F _callpanel callpanel" "apply assign" \
+    --ignore-extra site.csv)
+[ "$completed" = "$expected_completion" ] || fail "completion: '$completed', expected '$expected_completion'"
+echo "bash completion: commands, options and plan files"
 
 # The menu entries: the window, and the commissioning page in the browser (xdg-open, which the
 # package recommends, with a packaged page), or a packaged program that opens it.

@@ -40,17 +40,31 @@ std::size_t FirstNonUtf8(std::string_view text) {
     return std::string_view::npos;
 }
 
-// GBK when every byte above 0x7F leads a pair GBK has (0x81-0xFE, then 0x40-0xFE but 0x7F);
-// otherwise a one-byte Western code page, whose accented letters stand alone.
-const char* LooksLike(std::string_view text) {
+bool IsAsciiLetter(unsigned char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
+// Text a person would write in GBK: every byte above 0x7F leads a pair of two such bytes (GBK
+// also has pairs whose second byte is ASCII, but so has every Western word with an accented
+// letter: "T\xFCr S\xFCd" would read "T黵 S黡"), at least one pair is a hanzi of GB2312, and
+// no pair stands between two Latin letters as the accented letters of "Instala\xE7\xE3o" do.
+// Anything else is not taken for GBK: converting it as GBK would change its letters.
+bool LooksLikeGbk(std::string_view text) {
+    bool hanzi = false;
     for (std::size_t at = 0; at < text.size(); ++at) {
         const auto c = static_cast<unsigned char>(text[at]);
         if (c < 0x80) continue;
-        if (c == 0x80 || c == 0xFF || at + 1 >= text.size()) return "WINDOWS-1252";
-        const auto t = static_cast<unsigned char>(text[++at]);
-        if (t < 0x40 || t == 0x7F || t == 0xFF) return "WINDOWS-1252";
+        if (c == 0x80 || c == 0xFF || at + 1 >= text.size()) return false;
+        const auto t = static_cast<unsigned char>(text[at + 1]);
+        if (t < 0x80 || t == 0xFF) return false;
+        const bool betweenLetters = at > 0 && at + 2 < text.size() &&
+                                    IsAsciiLetter(static_cast<unsigned char>(text[at - 1])) &&
+                                    IsAsciiLetter(static_cast<unsigned char>(text[at + 2]));
+        if (betweenLetters) return false;
+        hanzi = hanzi || (c >= 0xB0 && c <= 0xF7 && t >= 0xA1);
+        ++at;
     }
-    return "GBK";
+    return hanzi;
 }
 
 void AppendUtf8(std::string& out, char32_t cp) {
@@ -147,13 +161,17 @@ std::optional<EncodingFault> PlanAsUtf8(std::string_view bytes, std::string& utf
         return EncodingFault{1, "the plan is not a text file (a workbook, an archive or a "
                                 "program?): save it from the spreadsheet as \"CSV UTF-8\""};
     if (const std::size_t bad = FirstNonUtf8(bytes); bad != std::string_view::npos) {
-        const char* encoding = LooksLike(bytes);
+        // Named GBK only when sure; the Western guess comes with a question mark, and its
+        // conversion fails on a byte Windows-1252 lacks rather than changing it.
+        if (LooksLikeGbk(bytes))
+            return EncodingFault{LineAt(bytes, bad),
+                                 "the plan is not UTF-8 text; it looks like GBK (a Chinese "
+                                 "Windows ANSI save): " +
+                                     SaveHint("GBK")};
         return EncodingFault{LineAt(bytes, bad),
-                             std::string("the plan is not UTF-8 text; it looks like ") +
-                                 (std::strcmp(encoding, "GBK") == 0
-                                      ? "GBK (a Chinese Windows ANSI save)"
-                                      : "Windows-1252 (a Western Windows ANSI save)") +
-                                 ": " + SaveHint(encoding)};
+                             "the plan is not UTF-8 (Windows-1252?), perhaps a Western Windows "
+                             "ANSI save: " +
+                                 SaveHint("WINDOWS-1252")};
     }
     utf8.assign(bytes);
     return std::nullopt;

@@ -8,6 +8,7 @@
 #include "plan/Plan.h"
 #include "plan/PlanEncoding.h"
 #include "text/MessageText.h"
+#include "text/Nearest.h"
 
 namespace {
 
@@ -25,22 +26,6 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-std::size_t EditDistance(std::string_view a, std::string_view b) {
-    std::vector<std::size_t> row(b.size() + 1);
-    for (std::size_t j = 0; j <= b.size(); ++j)
-        row[j] = j;
-    for (std::size_t i = 1; i <= a.size(); ++i) {
-        std::size_t diagonal = row[0];
-        row[0] = i;
-        for (std::size_t j = 1; j <= b.size(); ++j) {
-            const std::size_t above = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] != b[j - 1])});
-            diagonal = above;
-        }
-    }
-    return row[b.size()];
-}
-
 // The known name a header cell most likely meant ("IP Address": ip, "subnet": mask), or "".
 std::string NearestColumn(std::string_view header) {
     std::string letters;
@@ -56,11 +41,9 @@ std::string NearestColumn(std::string_view header) {
     for (const std::string_view known : PanelColumns) // "ipaddress" begins with "ip"
         if (letters.rfind(known, 0) == 0 && known.size() > best.size()) best = known;
     if (!best.empty()) return best;
-    std::size_t nearest = 3; // further than two edits is a guess
-    for (const std::string_view known : PanelColumns)
-        if (const std::size_t d = EditDistance(letters, known); d < nearest)
-            nearest = d, best = known;
-    return best;
+    // Further than two edits is a guess.
+    return Nearest(letters,
+                   std::vector<std::string>(std::begin(PanelColumns), std::end(PanelColumns)), 2);
 }
 
 // A cell a spreadsheet keeps as text: ="..." (what search writes for a text that begins like a
