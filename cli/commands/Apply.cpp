@@ -65,8 +65,8 @@ bool PrintResults(const Rounds& rounds, const Plan& plan, Format format) {
     return allOk;
 }
 
-std::vector<Mac> PlanMacs(const Plan& plan) {
-    std::vector<Mac> macs;
+std::vector<MacAddress> PlanMacs(const Plan& plan) {
+    std::vector<MacAddress> macs;
     for (const PlanRow& row : plan.Rows)
         if (const auto cell = row.Cells.find("mac"); cell != row.Cells.end())
             if (const auto mac = ParseMac(cell->second)) macs.push_back(*mac);

@@ -182,7 +182,7 @@ struct Assignment {
     Subnet NewOn;
     std::string AsBuilt, Undo;
     std::vector<AsBuiltRow> Rows; // per row, what an earlier run recorded
-    std::set<MacKey> Assigned;
+    std::set<MacAddress> Assigned;
 };
 
 // The schedule and what an earlier run left; 0, or the exit code after saying why not.
@@ -363,7 +363,7 @@ int RunAssign(const AssignOptions& options) {
     for (const PanelRecord& r : RecordsOf(site.Panels)) {
         if (watch.IsNew(r))
             present.push_back(r);
-        else if (!a.Assigned.count(NewPanelWatch::Key(r.Mac)))
+        else if (!a.Assigned.count(MacOf(r.Mac)))
             others.push_back(r);
     }
     if (const int code = CheckAssignment(options, a, others)) return code;

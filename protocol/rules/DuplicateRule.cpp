@@ -3,6 +3,8 @@
 #include <cstring>
 #include <type_traits>
 
+#include "PanelKeys.h"
+
 // Compared as bytes: the record is its wire fields alone, without padding.
 static_assert(std::has_unique_object_representations_v<PanelRecord>);
 
@@ -11,6 +13,7 @@ bool SamePanel(const PanelRecord& a, const PanelRecord& b) {
 }
 
 bool PanelOrder::operator()(const PanelRecord& a, const PanelRecord& b) const {
-    if (const int mac = std::memcmp(a.Mac, b.Mac, sizeof a.Mac); mac != 0) return mac < 0;
+    if (const MacAddress first = MacOf(a), second = MacOf(b); first != second)
+        return first < second;
     return std::memcmp(&a, &b, sizeof a) < 0;
 }

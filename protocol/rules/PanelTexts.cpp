@@ -99,11 +99,39 @@ std::string FieldText(const char* bytes, std::size_t size) {
     return GbkToUtf8(std::string_view(bytes, strnlen(bytes, size)));
 }
 
-std::string MacText(const uint8_t (&mac)[6]) {
+std::string MacText(const MacAddress& mac) {
     char text[18];
     std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2],
                   mac[3], mac[4], mac[5]);
     return text;
+}
+
+std::string MacText(const uint8_t (&mac)[6]) {
+    return MacText(MacOf(mac));
+}
+
+std::optional<MacAddress> ParseMac(std::string_view text) {
+    if (text.size() != 17) return std::nullopt;
+    MacAddress mac{};
+    const char separator = text[2];
+    if (separator != ':' && separator != '-') return std::nullopt;
+    for (int at = 0; at < 6; ++at) {
+        if (at > 0 && text[at * 3 - 1] != separator) return std::nullopt;
+        unsigned value = 0;
+        for (const char c : text.substr(at * 3, 2)) {
+            value <<= 4;
+            if (c >= '0' && c <= '9')
+                value |= unsigned(c - '0');
+            else if (c >= 'a' && c <= 'f')
+                value |= unsigned(c - 'a' + 10);
+            else if (c >= 'A' && c <= 'F')
+                value |= unsigned(c - 'A' + 10);
+            else
+                return std::nullopt;
+        }
+        mac[at] = static_cast<uint8_t>(value);
+    }
+    return mac;
 }
 
 std::string Ipv4Text(const uint8_t (&a)[4]) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <string_view>
 
+#include "PanelKeys.h"
 #include "PanelRecord.h"
 
 // The window's device type selector, by its indexes.
@@ -37,6 +38,9 @@ std::string FieldText(const char* bytes, std::size_t size);
 
 // "00:50:2A:10:00:A5": upper-case hexadecimal, colons between.
 std::string MacText(const uint8_t (&mac)[6]);
+std::string MacText(const MacAddress& mac);
+// The MAC of a text such as MacText gives, in either case; '-' between the bytes is read too.
+std::optional<MacAddress> ParseMac(std::string_view text);
 // "192.168.1.20".
 std::string Ipv4Text(const uint8_t (&a)[4]);
 // Strict: exactly four decimal parts of 1 to 3 digits, each 0 to 255, no blanks or signs.

@@ -3,16 +3,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "PanelKeys.h"
+
 namespace {
 
 constexpr uint8_t DigitZero = '0';
 
 template <std::size_t N> void Copy(const uint8_t (&from)[N], uint8_t (&to)[N]) {
     std::memcpy(to, from, N);
-}
-
-template <std::size_t N> bool Same(const uint8_t (&a)[N], const uint8_t (&b)[N]) {
-    return std::memcmp(a, b, N) == 0;
 }
 
 std::string Escaped(const char* bytes, std::size_t size) {

@@ -562,9 +562,9 @@ void CommissionTest::newPanelWatch() {
         return name.startsWith('s') ? Panel("0" + name.mid(1) + " " + name.mid(1))
                                     : Panel(name + " 100 factory");
     };
-    std::set<MacKey> before;
+    std::set<MacAddress> before;
     for (const QString& name : assigned.split(' ', Qt::SkipEmptyParts))
-        before.insert(NewPanelWatch::Key(panel(name).Mac));
+        before.insert(MacOf(panel(name)));
     NewPanelWatch watch(*ParseSubnet(FactorySubnet), before);
     QStringList got;
     for (const QString& round : rounds) {

@@ -1151,9 +1151,9 @@ void PlanTest::searchUntil() {
     RecordedLink link(rounds);
     const Cli::SearchOptions options{waitMs, command == "search" ? 2 : 1};
     const std::string name = MacText(RecordedLink::Panel('a').Mac);
-    std::vector<Cli::Mac> macs;
+    std::vector<MacAddress> macs;
     for (const QChar c : command.section(' ', 1))
-        macs.push_back(Cli::MacOf(RecordedLink::Panel(c)));
+        macs.push_back(MacOf(RecordedLink::Panel(c)));
     const Cli::RoundSearch how = command == "search"           ? Cli::SiteSearch(options)
                                  : command.startsWith("apply") ? Cli::PlanSearch(options, macs)
                                  : command.startsWith("set")   ? Cli::NameSearch(options, name)

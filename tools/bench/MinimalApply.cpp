@@ -20,22 +20,16 @@
 #include <vector>
 
 #include "MessageFormat.h"
+#include "PanelKeys.h"
 #include "PanelRecord.h"
-#include "plan/Plan.h"
 #include "SettingsChecks.h"
 #include "Udpr.h"
+#include "plan/Plan.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Mac = std::array<uint8_t, 6>;
 constexpr auto SearchEvery = std::chrono::milliseconds(250);
-
-Mac MacOf(const PanelRecord& r) {
-    Mac mac;
-    std::copy(std::begin(r.Mac), std::end(r.Mac), mac.begin());
-    return mac;
-}
 
 class Listener final : public DatagramHandler {
   public:
@@ -71,7 +65,7 @@ class Listener final : public DatagramHandler {
 
     std::mutex Lock;
     std::condition_variable Changed;
-    std::map<Mac, PanelRecord> Latest; // under Lock
+    std::map<MacAddress, PanelRecord> Latest; // under Lock
     int Searches = 0;
 };
 
@@ -92,7 +86,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s: not a plan\n", argv[1]);
         return 2;
     }
-    std::vector<Mac> macs;
+    std::vector<MacAddress> macs;
     for (const PlanRow& row : plan.Rows)
         macs.push_back(*ParseMac(row.Cells.at("mac")));
 
@@ -110,11 +104,11 @@ int main(int argc, char** argv) {
 
     const auto start = Clock::now();
     const auto until = start + limit;
-    std::map<Mac, PanelRecord> current;
+    std::map<MacAddress, PanelRecord> current;
     const bool found =
-        listener.SearchUntil(udp, until, [&](const std::map<Mac, PanelRecord>& seen) {
+        listener.SearchUntil(udp, until, [&](const std::map<MacAddress, PanelRecord>& seen) {
             return std::all_of(macs.begin(), macs.end(),
-                               [&](const Mac& m) { return seen.count(m); });
+                               [&](const MacAddress& m) { return seen.count(m); });
         });
     if (!found) {
         std::fprintf(stderr, "not every panel of the plan answered\n");
@@ -143,7 +137,7 @@ int main(int argc, char** argv) {
     }
 
     std::size_t holding = 0;
-    const auto holds = [&](const std::map<Mac, PanelRecord>& seen) {
+    const auto holds = [&](const std::map<MacAddress, PanelRecord>& seen) {
         holding = 0;
         for (std::size_t at = 0; at < macs.size(); ++at)
             if (const auto it = seen.find(macs[at]);

@@ -11,14 +11,8 @@
 namespace {
 
 // Each schedule row stands for a panel not yet known: a MAC no panel has, by its line.
-MacKey Placeholder(int line) {
+MacAddress Placeholder(int line) {
     return {0xFE, 0xFF, 0xFF, uint8_t(line >> 16), uint8_t(line >> 8), uint8_t(line)};
-}
-
-std::string MacCell(const MacKey& mac) {
-    uint8_t bytes[6];
-    std::copy(mac.begin(), mac.end(), bytes);
-    return MacText(bytes);
 }
 
 // Messages name a row by its line, not by the placeholder MAC.
@@ -34,19 +28,13 @@ std::string Unplaceheld(std::string text) {
 
 } // namespace
 
-MacKey NewPanelWatch::Key(const uint8_t (&mac)[6]) {
-    MacKey key;
-    std::copy(mac, mac + 6, key.begin());
-    return key;
-}
-
 std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
                                      const std::vector<PanelRecord>& site,
                                      const std::vector<Ipv4Bytes>& own, bool asWritten) {
     std::vector<PlanRow> keyed;
     for (const PlanRow& row : rows) {
         keyed.push_back(row);
-        keyed.back().Cells["mac"] = MacCell(Placeholder(row.Line));
+        keyed.back().Cells["mac"] = MacText(Placeholder(row.Line));
     }
     const Changes changes = PlanChanges(keyed, site, "", own, asWritten);
     std::vector<PlanError> errors = changes.Errors;
@@ -87,7 +75,7 @@ PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]) {
 }
 
 bool NewPanelWatch::IsNew(const PanelRecord& r) const {
-    return NewOn.Holds(r.Ip) && Assigned.count(Key(r.Mac)) == 0;
+    return NewOn.Holds(r.Ip) && Assigned.count(MacOf(r.Mac)) == 0;
 }
 
 double NewPanelWatch::Loss() const {
@@ -103,9 +91,9 @@ int NewPanelWatch::RoundsNeeded() const {
 
 NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) {
     ++Rounds;
-    std::set<MacKey> now;
+    std::set<MacAddress> now;
     for (const PanelRecord& r : heard) {
-        const MacKey key = Key(r.Mac);
+        const MacAddress key = MacOf(r.Mac);
         now.insert(key);
         if (!IsNew(r)) continue;
         FirstHeard.emplace(key, Rounds);
@@ -123,7 +111,7 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
             ++missed;
         }
     }
-    for (const MacKey& key : now)
+    for (const MacAddress& key : now)
         if (!Silent.emplace(key, 0).second) ++Expected;
     const int needed = RoundsNeeded();
     Step step;
@@ -134,12 +122,12 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
     // first, and one powered with it would have been heard by now.
     const PanelRecord* first = nullptr;
     for (const PanelRecord& r : step.New)
-        if (!first || FirstHeard[Key(r.Mac)] < FirstHeard[Key(first->Mac)]) first = &r;
+        if (!first || FirstHeard[MacOf(r.Mac)] < FirstHeard[MacOf(first->Mac)]) first = &r;
     if (first) {
-        const int since = FirstHeard[Key(first->Mac)];
+        const int since = FirstHeard[MacOf(first->Mac)];
         bool sure = Rounds - since + 1 >= needed;
         for (const PanelRecord& r : step.New)
-            if (&r != first && FirstHeard[Key(r.Mac)] - since < needed) sure = false;
+            if (&r != first && FirstHeard[MacOf(r.Mac)] - since < needed) sure = false;
         if (sure) step.Take = *first;
     }
     return step;

@@ -12,11 +12,10 @@
 #include <string>
 #include <vector>
 
+#include "PanelKeys.h"
 #include "plan/Changes.h"
 #include "plan/Plan.h"
 #include "plan/PlanCheck.h"
-
-using MacKey = std::array<uint8_t, 6>;
 
 // Every row's settings as apply checks them, on their own, and the schedule as a whole: no IP
 // address or call address twice, none taken by a panel of the site that is not new (`site`),
@@ -39,7 +38,7 @@ PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]);
 // round on a clean network).
 class NewPanelWatch {
   public:
-    NewPanelWatch(const Subnet& newOn, std::set<MacKey> assigned)
+    NewPanelWatch(const Subnet& newOn, std::set<MacAddress> assigned)
         : NewOn(newOn), Assigned(std::move(assigned)) {}
 
     struct Step {
@@ -50,20 +49,18 @@ class NewPanelWatch {
     };
     // After each round, with the replies it heard.
     Step Round(const std::vector<PanelRecord>& heard);
-    void Took(const uint8_t (&mac)[6]) { Assigned.insert(Key(mac)); }
+    void Took(const uint8_t (&mac)[6]) { Assigned.insert(MacOf(mac)); }
     bool IsNew(const PanelRecord& r) const;
     // The share of replies lost, as measured so far, and the rounds it asks for.
     double Loss() const;
     int RoundsNeeded() const;
 
-    static MacKey Key(const uint8_t (&mac)[6]);
-
   private:
     Subnet NewOn;
-    std::set<MacKey> Assigned;
+    std::set<MacAddress> Assigned;
     int Rounds = 0;
-    std::map<MacKey, int> FirstHeard, LastHeard; // round numbers of new panels
-    std::map<MacKey, PanelRecord> Latest;
-    std::map<MacKey, int> Silent; // every panel heard: rounds since it was last heard
+    std::map<MacAddress, int> FirstHeard, LastHeard; // round numbers of new panels
+    std::map<MacAddress, PanelRecord> Latest;
+    std::map<MacAddress, int> Silent; // every panel heard: rounds since it was last heard
     long Expected = 0, Missed = 0;
 };

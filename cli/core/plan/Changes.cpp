@@ -12,14 +12,6 @@
 
 namespace {
 
-using MacBytes = std::array<uint8_t, 6>;
-
-MacBytes MacOf(const PanelRecord& r) {
-    MacBytes mac;
-    std::copy(std::begin(r.Mac), std::end(r.Mac), mac.begin());
-    return mac;
-}
-
 bool Given(const PlanRow& row, const char* column) {
     const auto it = row.Cells.find(column);
     return it != row.Cells.end() && !it->second.empty();
@@ -173,7 +165,7 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
     std::vector<bool> planned(found.size(), false);
     std::set<std::string> restoring; // the names of the rows an undo plan puts back byte for byte
     // Looked up once per row: a scan of every panel per row made a site of 1,000 wait.
-    std::map<MacBytes, std::vector<std::size_t>> byMac;
+    std::map<MacAddress, std::vector<std::size_t>> byMac;
     for (std::size_t f = 0; f < found.size(); ++f)
         byMac[MacOf(found[f])].push_back(f);
     for (std::size_t at = 0; at < rows.size(); ++at) {

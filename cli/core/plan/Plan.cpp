@@ -125,30 +125,6 @@ void Mend(SettingsTexts& t, const CheckFailure& failure) {
 
 } // namespace
 
-std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text) {
-    if (text.size() != 17) return std::nullopt;
-    std::array<uint8_t, 6> mac{};
-    const char separator = text[2];
-    if (separator != ':' && separator != '-') return std::nullopt;
-    for (int at = 0; at < 6; ++at) {
-        if (at > 0 && text[at * 3 - 1] != separator) return std::nullopt;
-        unsigned value = 0;
-        for (const char c : text.substr(at * 3, 2)) {
-            value <<= 4;
-            if (c >= '0' && c <= '9')
-                value |= unsigned(c - '0');
-            else if (c >= 'a' && c <= 'f')
-                value |= unsigned(c - 'a' + 10);
-            else if (c >= 'A' && c <= 'F')
-                value |= unsigned(c - 'A' + 10);
-            else
-                return std::nullopt;
-        }
-        mac[at] = static_cast<uint8_t>(value);
-    }
-    return mac;
-}
-
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
                                          std::vector<PlanError>& errors, bool found,
                                          const std::vector<Ipv4Bytes>& own, WriteFields* changes,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "PanelRecord.h"
+#include "PanelTexts.h"
 #include "SettingsChecks.h"
 #include "WriteRecord.h"
 #include "plan/CsvReader.h"
@@ -107,9 +108,6 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
                                          std::vector<PlanError>& errors, bool found = true,
                                          const std::vector<Ipv4Bytes>& own = {},
                                          WriteFields* changes = nullptr, bool asWritten = false);
-
-// "00:50:2A:10:00:A5", either case; also '-' between the bytes.
-std::optional<std::array<uint8_t, 6>> ParseMac(std::string_view text);
 
 // Added for the search output and the round trip: the cells of one found panel in the order of
 // PanelColumns (unlock in decimal seconds, texts decoded from GBK); `via` is the local address

@@ -14,10 +14,6 @@ uint32_t Number(const uint8_t (&ip)[4]) {
     return uint32_t(ip[0]) << 24 | uint32_t(ip[1]) << 16 | uint32_t(ip[2]) << 8 | ip[3];
 }
 
-std::string MacOf(const PanelRecord& r) {
-    return MacText(r.Mac);
-}
-
 std::string Identity(const PanelRecord& r) {
     return FieldText(&r.TypeLetter, PanelIdentityLength);
 }
@@ -57,7 +53,7 @@ void Twice(const std::vector<PanelRecord>& found, Key key, FaultKind kind, const
         if (group.size() < 2) continue;
         SiteFault fault{kind, "", {}};
         for (std::size_t at : group)
-            fault.Macs.push_back(MacOf(found[at]));
+            fault.Macs.push_back(MacText(found[at].Mac));
         fault.Text = std::to_string(group.size()) + " panels have " + what + " " + value + ": " +
                      Listed(fault.Macs);
         out.push_back(std::move(fault));
@@ -120,21 +116,21 @@ std::vector<SiteFault> SiteFaults(const std::vector<PanelRecord>& found, const S
     for (const PanelRecord& r : found) {
         if (!SameSegment(r))
             out.push_back({FaultKind::GatewayOutside,
-                           MacOf(r) + ": gateway " + Ipv4Text(r.Gateway) +
+                           MacText(r.Mac) + ": gateway " + Ipv4Text(r.Gateway) +
                                " is outside the subnet of " + Ipv4Text(r.Ip) + " mask " +
                                Ipv4Text(r.Subnet),
-                           {MacOf(r)}});
+                           {MacText(r.Mac)}});
         if (!Reaches(r))
             out.push_back({FaultKind::ServerUnreachable,
-                           MacOf(r) + ": cannot reach its server " + Ipv4Text(r.Server) +
+                           MacText(r.Mac) + ": cannot reach its server " + Ipv4Text(r.Server) +
                                " (not on its subnet, and no gateway on it leads there)",
-                           {MacOf(r)}});
+                           {MacText(r.Mac)}});
     }
     SiteFault factoryFault{FaultKind::FactorySubnet, "", {}};
     for (const PanelRecord& r : found)
         if (factory.Holds(r.Ip) &&
             std::find(planned.begin(), planned.end(), Number(r.Ip)) == planned.end())
-            factoryFault.Macs.push_back(MacOf(r));
+            factoryFault.Macs.push_back(MacText(r.Mac));
     if (!factoryFault.Macs.empty()) {
         factoryFault.Text = std::to_string(factoryFault.Macs.size()) + " panel(s) left on the " +
                             "factory subnet " + factory.Text() + ": " + Listed(factoryFault.Macs);
@@ -222,7 +218,7 @@ PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRec
     }
     for (std::size_t at = 0; at < found.size(); ++at)
         if (!named[at] && !plan.empty())
-            out.Rows.push_back({MacOf(found[at]),
+            out.Rows.push_back({MacText(found[at].Mac),
                                 "extra",
                                 Ipv4Text(found[at].Ip),
                                 0,

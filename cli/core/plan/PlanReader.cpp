@@ -186,7 +186,7 @@ class Reader {
     int HeaderWidth = 0;
     int Rows = 0; // data records
     int HeaderLine = 1;
-    std::map<std::array<uint8_t, 6>, int> Macs; // first line of each MAC
+    std::map<MacAddress, int> Macs; // first line of each MAC
 };
 
 } // namespace

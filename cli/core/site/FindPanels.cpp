@@ -166,12 +166,12 @@ RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
     return how;
 }
 
-RoundSearch PlanSearch(const SearchOptions& search, const std::vector<Mac>& macs) {
+RoundSearch PlanSearch(const SearchOptions& search, const std::vector<MacAddress>& macs) {
     RoundSearch how;
     how.Least = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
     how.Quiet = ReplyQuiet;
-    std::vector<Mac> sorted = macs;
+    std::vector<MacAddress> sorted = macs;
     std::sort(sorted.begin(), sorted.end());
     sorted.erase(std::unique(sorted.begin(), sorted.end()), sorted.end());
     how.WantedKeys = int(sorted.size());

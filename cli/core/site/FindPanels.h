@@ -87,7 +87,7 @@ inline constexpr Millis CardLateReplies{1500};
 RoundSearch SiteSearch(const SearchOptions& search);
 RoundSearch NameSearch(const SearchOptions& search, const std::string& name);
 // `macs`: the MACs of the plan's rows.
-RoundSearch PlanSearch(const SearchOptions& search, const std::vector<Mac>& macs);
+RoundSearch PlanSearch(const SearchOptions& search, const std::vector<MacAddress>& macs);
 RoundSearch CardSearch(const SearchOptions& search, const std::string& name);
 
 // A panel named by its MAC, its current IP address or its identity.

@@ -7,12 +7,6 @@
 
 namespace Cli {
 
-Mac MacOf(const PanelRecord& record) {
-    Mac mac;
-    std::copy(std::begin(record.Mac), std::end(record.Mac), mac.begin());
-    return mac;
-}
-
 std::vector<FoundPanel> Distinct(const std::vector<FoundPanel>& replies) {
     std::map<PanelRecord, FoundPanel, PanelOrder> panels;
     for (const FoundPanel& p : replies)

@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
+#include "PanelKeys.h"
 #include "PanelRecord.h"
 
 namespace Cli {
 
-using Mac = std::array<uint8_t, 6>;
 using Millis = std::chrono::milliseconds;
 
 // One search reply.
@@ -23,8 +23,6 @@ struct FoundPanel {
     std::string Via;    // the local address the reply came to
     std::string Source; // the address it came from
 };
-
-Mac MacOf(const PanelRecord& record);
 
 // The replies since the first search of a Search call, in arrival order.
 using Replies = std::vector<PanelRecord>;

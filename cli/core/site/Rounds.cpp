@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "PanelKeys.h"
 #include "PanelTexts.h"
 #include "SettingsChecks.h"
 
@@ -11,18 +12,6 @@ Rounds::Rounds(std::vector<RowChange> rows, std::vector<PanelRecord> found)
     for (std::size_t at = 0; at < Rows.size(); ++at)
         State[at].Latest = Rows[at].Current;
 }
-
-namespace {
-
-template <std::size_t N> bool Same(const uint8_t (&a)[N], const uint8_t (&b)[N]) {
-    return std::memcmp(a, b, N) == 0;
-}
-
-bool SameIdentity(const PanelRecord& a, const PanelRecord& b) {
-    return std::memcmp(&a.TypeLetter, &b.TypeLetter, PanelIdentityLength) == 0;
-}
-
-} // namespace
 
 PanelRecord StagedOver(const RowChange& row, const PanelRecord& latest) {
     PanelRecord now = row.Pending;

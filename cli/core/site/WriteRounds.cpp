@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "PanelKeys.h"
 #include "PanelTexts.h"
 #include "site/SiteChecks.h"
 
@@ -66,7 +67,7 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
 }
 
 std::vector<PanelRecord> LateOthers(const Rounds& rounds, const std::vector<FoundPanel>& late) {
-    std::set<Mac> rowMacs;
+    std::set<MacAddress> rowMacs;
     for (std::size_t at = 0; at < rounds.Size(); ++at)
         rowMacs.insert(MacOf(rounds.Row(at).Current));
     std::vector<PanelRecord> others;
@@ -91,14 +92,6 @@ Groups Shared(const std::vector<PanelRecord>& records) {
     }
     std::erase_if(groups, [](const auto& group) { return group.second.size() < 2; });
     return groups;
-}
-
-template <std::size_t N> bool Same(const uint8_t (&a)[N], const uint8_t (&b)[N]) {
-    return std::memcmp(a, b, N) == 0;
-}
-
-bool SameIdentity(const PanelRecord& a, const PanelRecord& b) {
-    return std::memcmp(&a.TypeLetter, &b.TypeLetter, PanelIdentityLength) == 0;
 }
 
 } // namespace
