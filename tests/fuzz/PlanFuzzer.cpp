@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "PanelTexts.h"
+#include "PrintedPlans.h"
+#include "SettingsChecks.h"
 #include "plan/Plan.h"
 #include "plan/PlanEncoding.h"
-#include "SettingsChecks.h"
 #include "site/SiteChecks.h"
 
 namespace {
@@ -39,12 +40,6 @@ PanelRecord Panel() {
     return r;
 }
 
-const std::string& HeaderLine() {
-    static const std::string line =
-        CsvLine(std::vector<std::string>(std::begin(PanelColumns), std::end(PanelColumns)));
-    return line;
-}
-
 // The panel as it would report staged settings, printed by search and read back as a plan row.
 void CheckReadBack(const PanelRecord& current, const PanelRecord& staged) {
     PanelRecord reported = current;
@@ -53,7 +48,7 @@ void CheckReadBack(const PanelRecord& current, const PanelRecord& staged) {
     reported.UnlockTime = static_cast<uint8_t>(staged.UnlockTime - '0');
     if (!ReportsStaged(reported, staged)) Fail("staged settings do not read back as reported");
 
-    const Plan again = ReadPlan(HeaderLine() + CsvLine(PanelCells(reported, "10.0.0.1")));
+    const Plan again = ReadPlan(PrintedPlan({reported}, "10.0.0.1"));
     if (!again.Errors.empty() || again.Rows.size() != 1) Fail("printed panel does not read back");
     std::vector<PlanError> errors;
     const std::optional<SettingsTexts> texts = RowSettings(again.Rows[0], reported, errors);
@@ -110,7 +105,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     const PanelRecord current = Panel();
     std::vector<SitePanel> site;
-    std::string printed = HeaderLine();
+    std::string printed = PrintedPlanHeader();
     std::vector<const PlanRow*> printedRows;
     for (const PlanRow& row : plan.Rows) {
         if (row.Line < 1 || row.Line > lines) Fail("row outside the file");

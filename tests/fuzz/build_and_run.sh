@@ -51,7 +51,7 @@ mkdir -p "$out/obj-$target" "$work"
 # shellcheck disable=SC2054 # the commas belong to -fsanitize
 flags=(-std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined
     -fno-sanitize-recover=all -Wall -Wextra -Werror -I"$root/net" -I"$root/protocol/rules"
-    -I"$root/protocol/engine" -I"$root/cli/core")
+    -I"$root/protocol/engine" -I"$root/cli/core" -I"$root/tools/bench")
 
 echo "fuzz: building $out/$target-fuzzer with $cxx"
 objects=()

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "PanelTexts.h"
+#include "PrintedPlans.h"
 #include "SettingsChecks.h"
 #include "commission/AsBuilt.h"
 #include "files/WholeFile.h"
@@ -101,12 +102,9 @@ int main(int argc, char** argv) {
     const int rows = argc > 1 ? std::atoi(argv[1]) : 5000;
     const int rounds = argc > 2 ? std::atoi(argv[2]) : 7;
     std::vector<PanelRecord> panels;
-    std::string csv =
-        CsvLine(std::vector<std::string>(std::begin(PanelColumns), std::end(PanelColumns)));
-    for (int n = 0; n < rows; ++n) {
+    for (int n = 0; n < rows; ++n)
         panels.push_back(Panel(n));
-        csv += CsvLine(PanelCells(panels.back(), "10.0.0.9"));
-    }
+    const std::string csv = PrintedPlan(panels, "10.0.0.9");
 
     std::vector<double> times;
     std::size_t refused = 0;
