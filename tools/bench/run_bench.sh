@@ -6,8 +6,9 @@
 # second network) with 20 panels on two segments and no default route; start-up
 # time, idle resident memory and idle CPU time of the real program against a minimal Qt
 # Widgets window built with the same flags; and callpanel's rows (below). Prints one table and
-# writes it to tools/bench/results.md. BENCH_ONLY=callpanel measures only the callpanel rows and
-# replaces them in results.md; CALLPANEL_SECTIONS picks some of their groups:
+# writes it to tools/bench/results.md; each row names the commit it measured and the day.
+# BENCH_ONLY=callpanel measures only the callpanel rows and puts them in results.md in place of
+# the rows of the same measures (replace_rows.awk); CALLPANEL_SECTIONS picks some of their groups:
 #   search       search of 1,000 panels at 0, 10 and 20 % loss each way
 #   search2000   search of 2,000 panels as root and with the receive buffer that stock Debian's
 #                and the package's net.core.rmem_max give a normal user (BENCH_ONLY=callpanel-search:
@@ -35,6 +36,15 @@ readonly SEGMENT_PANELS=20 # on two segments, 10 each
 readonly ROUNDS=${BENCH_ROUNDS:-5}
 readonly IDLE_SECONDS=10
 readonly TITLE='Call Panel settings Tool V1.4'
+
+# What every row was measured on: the commit and the day, with a + when the code has changes
+# not yet committed (results.md itself aside). Worked out once, before the test networks.
+if [ -z "${BENCH_MEASURED:-}" ]; then
+    commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "no commit")
+    git -C "$root" diff --quiet HEAD -- . ':!tools/bench/results.md' 2>/dev/null || commit+=+
+    BENCH_MEASURED="$commit, $(date -u +%Y-%m-%d)"
+    export BENCH_MEASURED
+fi
 
 # The test networks run in the background so that a signal reaches this script at once; it
 # ends them (they remove their namespaces) and exits. Nothing here touches the machine's own
@@ -84,14 +94,9 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
         env BUILD_DIR="$build" BENCH_PART=callpanel BENCH_ROW="$callpanel_rows" \
         SECTIONS="$sections" "$0"
     if [[ ${BENCH_ONLY:-} == callpanel* ]]; then
-        # Only these rows: each replaces the row of the same measure in the last full run's
-        # table; new ones follow its callpanel rows.
-        awk -v rows="$callpanel_rows" 'BEGIN { FS = "|"; while ((getline l < rows) > 0) { split(l, f, "|"); fresh[f[2]] = l; order[++n] = f[2] } }
-            function rest(  i) { for (i = 1; i <= n; i++) if (!(order[i] in used)) print fresh[order[i]]; flushed = 1 }
-            /^\| callpanel / { seen = 1; if ($2 in fresh) { print fresh[$2]; used[$2] = 1 } else print; next }
-            seen && !flushed { rest() }
-            { print }
-            END { if (!flushed) rest() }' "$here/results.md" >"$here/results.md.new"
+        # Only these rows: each replaces the row of the same measure in the table, the others
+        # stay as they were measured.
+        awk -v rows="$callpanel_rows" -f "$here/replace_rows.awk" "$here/results.md" >"$here/results.md.new"
         mv "$here/results.md.new" "$here/results.md"
         exit
     fi
@@ -466,7 +471,7 @@ EOT
         [ "${#delays[@]}" -gt 0 ] || { echo "assign verified nothing" >&2; exit 1; }
         crows+=("| callpanel assign --watch, 50 new panels powered a second apart | exit $rc; $verified of 50 verified | first answer to verified: $(median "${delays[@]}") ms (median; worst $(worst "${delays[@]}") ms) | goal: median 500 ms; load $(load) |")
     fi
-    printf '%s\n' "${crows[@]}" | tee "$BENCH_ROW"
+    for row in "${crows[@]}"; do printf '%s %s |\n' "$row" "$BENCH_MEASURED"; done | tee "$BENCH_ROW"
     exit 0
 fi
 
@@ -479,7 +484,7 @@ if [ "${BENCH_PART:-}" = segments ]; then
     stop "${started[@]}"
     f=$work/segments.out
     latency=$(result "$f" latency_ms_median)
-    echo "| search, $n panels answering on two segments, no default route | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass |" >"$BENCH_ROW"
+    echo "| search, $n panels answering on two segments, no default route | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass | $BENCH_MEASURED |" >"$BENCH_ROW"
     exit 0
 fi
 
@@ -491,7 +496,7 @@ for n in "${PANEL_COUNTS[@]}"; do
     stop "${started[@]}"
     f=$work/search$n.out
     latency=$(result "$f" latency_ms_median)
-    rows+=("| search, $n panel(s) answering | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass |")
+    rows+=("| search, $n panel(s) answering | $(result "$f" listed_min) of $n listed (worst of $ROUNDS rounds; median $(result "$f" listed_median)) | last line $latency ms after the click (median; worst $(result "$f" latency_ms_max) ms) | $(ratio "$latency" 100) x the 100 ms pass | $BENCH_MEASURED |")
     so_rcvbuf=$(result "$f" so_rcvbuf)
 done
 [ ! -s "${BENCH_ROW:-}" ] || rows+=("$(cat "$BENCH_ROW")")
@@ -509,9 +514,9 @@ t_rss=$(result "$work/tool.out" rss_kib) b_rss=$(result "$work/baseline.out" rss
 t_cpu=$(result "$work/tool.out" idle_cpu_ms) b_cpu=$(result "$work/baseline.out" idle_cpu_ms)
 t_sw=$(result "$work/tool.out" idle_switches) b_sw=$(result "$work/baseline.out" idle_switches)
 t_thr=$(result "$work/tool.out" threads) b_thr=$(result "$work/baseline.out" threads)
-rows+=("| start-up: process start to window mapped | tool $t_ms ms | minimal Qt window $b_ms ms (median of $ROUNDS) | $(ratio "$t_ms" "$b_ms") x |")
-rows+=("| idle resident memory, 2 s after the window | tool $((t_rss / 1024)) MiB ($t_rss KiB) | minimal Qt window $((b_rss / 1024)) MiB ($b_rss KiB) | $(ratio "$t_rss" "$b_rss") x |")
-rows+=("| idle CPU time over $IDLE_SECONDS s (utime+stime) | tool $t_cpu ms, $t_sw context switches in $t_thr threads | minimal Qt window $b_cpu ms, $b_sw context switches in $b_thr threads | tick $((1000 / $(getconf CLK_TCK))) ms |")
+rows+=("| start-up: process start to window mapped | tool $t_ms ms | minimal Qt window $b_ms ms (median of $ROUNDS) | $(ratio "$t_ms" "$b_ms") x | $BENCH_MEASURED |")
+rows+=("| idle resident memory, 2 s after the window | tool $((t_rss / 1024)) MiB ($t_rss KiB) | minimal Qt window $((b_rss / 1024)) MiB ($b_rss KiB) | $(ratio "$t_rss" "$b_rss") x | $BENCH_MEASURED |")
+rows+=("| idle CPU time over $IDLE_SECONDS s (utime+stime) | tool $t_cpu ms, $t_sw context switches in $t_thr threads | minimal Qt window $b_cpu ms, $b_sw context switches in $b_thr threads | tick $((1000 / $(getconf CLK_TCK))) ms | $BENCH_MEASURED |")
 
 {
     echo "# Benchmark results"
@@ -521,8 +526,11 @@ rows+=("| idle CPU time over $IDLE_SECONDS s (utime+stime) | tool $t_cpu ms, $t_
     echo "the endpoint's socket got SO_RCVBUF $so_rcvbuf bytes. Stand-in panels answer at once,"
     echo "each from its own namespace; a search is given up 100 ms after it is sent."
     echo
-    echo "| measure | tool | against | ratio |"
-    echo "|---|---|---|---|"
+    echo "Each row names the commit whose code it measured and the day (a \`+\` after the commit: with"
+    echo "changes not yet committed). A run with \`BENCH_ONLY\` replaces only its own rows."
+    echo
+    echo "| measure | tool | against | ratio | measured |"
+    echo "|---|---|---|---|---|"
     printf '%s\n' "${rows[@]}"
 } >"$work/results.md"
 echo
