@@ -79,14 +79,14 @@ bool NewPanelWatch::IsNew(const PanelRecord& r) const {
 }
 
 double NewPanelWatch::Loss() const {
-    return Expected == 0 ? 0.0 : double(Missed) / double(Expected);
+    return RepliesExpected == 0 ? 0.0 : double(RepliesLost) / double(RepliesExpected);
 }
 
 int NewPanelWatch::RoundsNeeded() const {
-    constexpr int Most = 8; // 2 s of rounds
+    constexpr int MostRounds = 8; // 2 s of rounds
     const double loss = Loss();
     if (loss <= 0) return 1;
-    return loss >= 1 ? Most : std::clamp(Hearing::RoundsNeeded(1 - loss), 1, Most);
+    return loss >= 1 ? MostRounds : std::clamp(Hearing::RoundsNeeded(1 - loss), 1, MostRounds);
 }
 
 NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) {
@@ -102,17 +102,17 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
     }
     // A panel missed and heard again later was lost on the way; one never heard again was
     // switched off, which is no loss.
-    for (auto& [key, missed] : Silent) {
+    for (auto& [key, roundsSilent] : Silent) {
         if (now.count(key) != 0) {
-            Missed += missed;
-            Expected += missed;
-            missed = 0;
+            RepliesLost += roundsSilent;
+            RepliesExpected += roundsSilent;
+            roundsSilent = 0;
         } else {
-            ++missed;
+            ++roundsSilent;
         }
     }
     for (const MacAddress& key : now)
-        if (!Silent.emplace(key, 0).second) ++Expected;
+        if (!Silent.emplace(key, 0).second) ++RepliesExpected;
     const int needed = RoundsNeeded();
     Step step;
     for (const auto& [key, last] : LastHeard)

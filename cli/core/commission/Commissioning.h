@@ -56,11 +56,17 @@ class NewPanelWatch {
     int RoundsNeeded() const;
 
   private:
-    Subnet NewOn;
-    std::set<MacAddress> Assigned;
-    int Rounds = 0;
-    std::map<MacAddress, int> FirstHeard, LastHeard; // round numbers of new panels
+    Subnet NewOn;                  // where new panels answer: --new-on, else the factory subnet
+    std::set<MacAddress> Assigned; // panels given a row already, in this run or an earlier one
+    int Rounds = 0;                // rounds seen so far
+    // Of each new panel: the numbers of the rounds that heard it first and last, and its last
+    // reply.
+    std::map<MacAddress, int> FirstHeard, LastHeard;
     std::map<MacAddress, PanelRecord> Latest;
-    std::map<MacAddress, int> Silent; // every panel heard: rounds since it was last heard
-    long Expected = 0, Missed = 0;
+    // Of every panel ever heard: the rounds since it was last heard (0: heard in the last one).
+    std::map<MacAddress, int> Silent;
+    // The replies the panels heard should have sent after they were first heard, one a round,
+    // and how many of those were lost. The loss is counted only once a silent panel is heard
+    // again: one that stays silent was switched off.
+    long RepliesExpected = 0, RepliesLost = 0;
 };
