@@ -16,6 +16,21 @@ constexpr const char* Broadcast = "255.255.255.255";
 constexpr int SendBufferSize = 32768;
 using Clock = std::chrono::steady_clock;
 
+// Two writes, each by its panel's report and what it writes, that share an IP address before
+// or after: a reply from that address could be the answer to either, so they never fly at once.
+bool ShareAnIp(std::initializer_list<PanelRecord> a, std::initializer_list<PanelRecord> b) {
+    for (const PanelRecord& x : a)
+        for (const PanelRecord& y : b)
+            if (std::memcmp(x.Ip, y.Ip, sizeof x.Ip) == 0) return true;
+    return false;
+}
+
+// A write sent and not yet answered: the index of its request, and when it is given up.
+struct Flight {
+    std::size_t At;
+    Clock::time_point Until;
+};
+
 } // namespace
 
 Engine::~Engine() {
@@ -147,18 +162,10 @@ bool Engine::SendAndAwait(const MessageBuffer& message, int length, const std::s
 std::size_t Engine::WriteAll(const std::vector<PanelWrite>& writes, std::vector<bool>& replied,
                              const std::function<bool(std::size_t)>& next) {
     replied.assign(writes.size(), false);
-    struct Flight {
-        std::size_t At;
-        Clock::time_point Until;
-    };
     std::vector<Flight> flying;
     const auto shares = [&](std::size_t a, std::size_t b) {
-        const PanelRecord &x = writes[a].Current, &y = writes[b].Current;
-        const PanelRecord &xp = writes[a].Pending, &yp = writes[b].Pending;
-        for (const auto* i : {x.Ip, xp.Ip})
-            for (const auto* j : {y.Ip, yp.Ip})
-                if (std::memcmp(i, j, sizeof x.Ip) == 0) return true;
-        return false;
+        return ShareAnIp({writes[a].Current, writes[a].Pending},
+                         {writes[b].Current, writes[b].Pending});
     };
     std::size_t sent = 0;
     bool stopped = false;

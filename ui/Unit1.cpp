@@ -133,52 +133,50 @@ QFont FontOf(FontRole role) {
     return role == FontRole::Window ? WindowFont() : PanelFont();
 }
 
-// One control of the layout, as a widget of `form`.
-QWidget* MakeControl(const ControlEntry& entry, QWidget* form) {
-    const QRect bounds(entry.Bounds.X, entry.Bounds.Y, entry.Bounds.Width, entry.Bounds.Height);
-    QWidget* widget = nullptr;
+// A box of text: an edit box, one of the field boxes of an address, or the frame under them.
+TEdit* NewBox(const ControlEntry& entry, QWidget* form) {
+    auto* e = new TEdit(form);
+    e->SetMaxLength(entry.MaxLength);
+    e->setText(QString::fromUtf8(entry.Text));
+    e->setReadOnly(entry.ReadOnly);
+    if (entry.Kind == ControlKind::Field) e->setFrame(false);
+    if (entry.Kind == ControlKind::Frame) {
+        e->setEnabled(false);
+        e->setFocusPolicy(Qt::NoFocus);
+        // Same ground as the field boxes on it, so the five read as one box.
+        QPalette ground = e->palette();
+        ground.setColor(QPalette::Disabled, QPalette::Base,
+                        ground.color(QPalette::Active, QPalette::Base));
+        e->setPalette(ground);
+    }
+    return e;
+}
+
+// The widget of the control's kind, set up as that kind needs.
+QWidget* NewWidget(const ControlEntry& entry, QWidget* form) {
     switch (entry.Kind) {
     case ControlKind::Label: {
         auto* l = new TLabel(QString::fromUtf8(entry.Text), form);
         l->setTextFormat(Qt::PlainText);
-        widget = l;
-        break;
+        return l;
     }
     case ControlKind::Button: {
         auto* b = new QPushButton(QString::fromUtf8(entry.Text), form);
         b->setAutoDefault(false);
         b->setDefault(false);
-        widget = b;
-        break;
+        return b;
     }
     case ControlKind::Edit:
     case ControlKind::Frame:
-    case ControlKind::Field: {
-        auto* e = new TEdit(form);
-        e->SetMaxLength(entry.MaxLength);
-        e->setText(QString::fromUtf8(entry.Text));
-        e->setReadOnly(entry.ReadOnly);
-        if (entry.Kind == ControlKind::Field) e->setFrame(false);
-        if (entry.Kind == ControlKind::Frame) {
-            e->setEnabled(false);
-            e->setFocusPolicy(Qt::NoFocus);
-            // Same ground as the field boxes on it, so the five read as one box.
-            QPalette ground = e->palette();
-            ground.setColor(QPalette::Disabled, QPalette::Base,
-                            ground.color(QPalette::Active, QPalette::Base));
-            e->setPalette(ground);
-        }
-        widget = e;
-        break;
-    }
+    case ControlKind::Field:
+        return NewBox(entry, form);
     case ControlKind::List: {
         auto* list = new TListBox(form);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setSortingEnabled(false);
         list->setItemDelegate(new FixedLineDelegate(list));
         list->setUniformItemSizes(true);
-        widget = list;
-        break;
+        return list;
     }
     case ControlKind::Combo: {
         auto* combo = new QComboBox(form);
@@ -187,13 +185,19 @@ QWidget* MakeControl(const ControlEntry& entry, QWidget* form) {
             combo->addItem(QString::fromUtf8(item));
         combo->setCurrentIndex(-1);
         combo->setItemDelegate(new FixedLineDelegate(combo));
-        widget = combo;
-        break;
+        return combo;
     }
     }
+    return nullptr;
+}
+
+// One control of the layout, as a widget of `form`, in its place.
+QWidget* MakeControl(const ControlEntry& entry, QWidget* form) {
+    QWidget* widget = NewWidget(entry, form);
     widget->setObjectName(QLatin1String(entry.Name));
     widget->setFont(FontOf(entry.Font));
     if (entry.ToolTip) widget->setToolTip(QString::fromUtf8(entry.ToolTip));
+    const QRect bounds(entry.Bounds.X, entry.Bounds.Y, entry.Bounds.Width, entry.Bounds.Height);
     if (entry.Kind == ControlKind::Label) {
         widget->move(bounds.topLeft());
         FitLabel(static_cast<QLabel*>(widget));

@@ -15,6 +15,7 @@
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -69,6 +70,55 @@ class Listener final : public DatagramHandler {
     int Searches = 0;
 };
 
+// The plan's rows and each row's MAC; nullopt once it has said why the file is no plan.
+std::optional<Plan> ReadPlanFile(const char* path, std::vector<MacAddress>& macs) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    Plan plan = ReadPlan(text.str());
+    if (!plan.Errors.empty() || plan.Rows.empty()) {
+        std::fprintf(stderr, "%s: not a plan\n", path);
+        return std::nullopt;
+    }
+    for (const PlanRow& row : plan.Rows)
+        macs.push_back(*ParseMac(row.Cells.at("mac")));
+    return plan;
+}
+
+bool OpenEndpoint(TUDPR& udp, Listener& listener) {
+    udp.LocalPort = udp.RemotePort = 8300;
+    udp.RemoteAddress = "255.255.255.255";
+    udp.SendBufferSize = 32768;
+    udp.ReceiveBufferSize = 4 << 20;
+    udp.Handler = &listener;
+    if (udp.Open()) return true;
+    std::fprintf(stderr, "port 8300 is held\n");
+    return false;
+}
+
+// One write per row, at once, each over the panel's report; `staged`: what each panel should
+// then report. False once it has said which row apply's checks refuse.
+bool WriteEachRow(TUDPR& udp, const Plan& plan, const std::vector<MacAddress>& macs,
+                  const std::map<MacAddress, PanelRecord>& current,
+                  std::vector<PanelRecord>& staged) {
+    staged.assign(plan.Rows.size(), PanelRecord{});
+    std::vector<PlanError> errors;
+    for (std::size_t at = 0; at < plan.Rows.size(); ++at) {
+        const PanelRecord& now = current.at(macs[at]);
+        const auto texts = RowSettings(plan.Rows[at], now, errors);
+        if (!texts) {
+            std::fprintf(stderr, "row %zu: %s\n", at + 1, errors.back().Text.c_str());
+            return false;
+        }
+        staged[at] = now;
+        StageSettings(*texts, staged[at]);
+        MessageBuffer message;
+        PanelRecord pending = staged[at];
+        udp.Send(message, ComposeWrite(message, Signature, now, pending));
+    }
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -78,33 +128,14 @@ int main(int argc, char** argv) {
     }
     const auto limit = std::chrono::milliseconds(
         argc > 3 && std::string(argv[2]) == "--limit" ? std::atoi(argv[3]) : 30000);
-    std::ifstream in(argv[1], std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const Plan plan = ReadPlan(text.str());
-    if (!plan.Errors.empty() || plan.Rows.empty()) {
-        std::fprintf(stderr, "%s: not a plan\n", argv[1]);
-        return 2;
-    }
     std::vector<MacAddress> macs;
-    for (const PlanRow& row : plan.Rows)
-        macs.push_back(*ParseMac(row.Cells.at("mac")));
-
+    const std::optional<Plan> plan = ReadPlanFile(argv[1], macs);
     Listener listener;
     TUDPR udp;
-    udp.LocalPort = udp.RemotePort = 8300;
-    udp.RemoteAddress = "255.255.255.255";
-    udp.SendBufferSize = 32768;
-    udp.ReceiveBufferSize = 4 << 20;
-    udp.Handler = &listener;
-    if (!udp.Open()) {
-        std::fprintf(stderr, "port 8300 is held\n");
-        return 2;
-    }
+    if (!plan || !OpenEndpoint(udp, listener)) return 2;
 
     const auto start = Clock::now();
     const auto until = start + limit;
-    std::map<MacAddress, PanelRecord> current;
     const bool found =
         listener.SearchUntil(udp, until, [&](const std::map<MacAddress, PanelRecord>& seen) {
             return std::all_of(macs.begin(), macs.end(),
@@ -114,27 +145,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "not every panel of the plan answered\n");
         return 1;
     }
+    std::map<MacAddress, PanelRecord> current;
     {
         std::lock_guard<std::mutex> guard(listener.Lock);
         current = listener.Latest;
     }
     const auto foundAt = Clock::now();
-
-    std::vector<PanelRecord> staged(plan.Rows.size());
-    std::vector<PlanError> errors;
-    for (std::size_t at = 0; at < plan.Rows.size(); ++at) {
-        const PanelRecord& now = current.at(macs[at]);
-        const auto texts = RowSettings(plan.Rows[at], now, errors);
-        if (!texts) {
-            std::fprintf(stderr, "row %zu: %s\n", at + 1, errors.back().Text.c_str());
-            return 2;
-        }
-        staged[at] = now;
-        StageSettings(*texts, staged[at]);
-        MessageBuffer message;
-        PanelRecord pending = staged[at];
-        udp.Send(message, ComposeWrite(message, Signature, now, pending));
-    }
+    std::vector<PanelRecord> staged;
+    if (!WriteEachRow(udp, *plan, macs, current, staged)) return 2;
 
     std::size_t holding = 0;
     const auto holds = [&](const std::map<MacAddress, PanelRecord>& seen) {

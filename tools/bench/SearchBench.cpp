@@ -55,6 +55,32 @@ int EndpointReceiveBuffer() {
     return size;
 }
 
+// One click of "Search all", over once no line came for a while after the give-up (or after
+// the last line). `lastLineAt` is moved on by every line listed, in `clock`'s nanoseconds; the
+// time of the last line in milliseconds, -1 when none came.
+double SearchRound(TForm1& form, QElapsedTimer& clock, const qint64& lastLineAt) {
+    clock.start();
+    form.Button2->click();
+    for (;;) {
+        Wait(50);
+        const qint64 now = clock.nsecsElapsed();
+        const qint64 since = lastLineAt < 0 ? now : now - lastLineAt;
+        if (since > QuietMs * 1000000LL && now > 500 * 1000000LL) break;
+        if (now > RoundLimitMs * 1000000LL) break;
+    }
+    return lastLineAt < 0 ? -1 : lastLineAt / 1e6;
+}
+
+void PrintResult(int expect, std::vector<int> listed, std::vector<double> latencyMs,
+                 int receiveBuffer) {
+    std::sort(listed.begin(), listed.end());
+    std::sort(latencyMs.begin(), latencyMs.end());
+    std::printf("RESULT expect=%d rounds=%zu listed_min=%d listed_median=%d listed_max=%d "
+                "latency_ms_median=%.1f latency_ms_max=%.1f so_rcvbuf=%d\n",
+                expect, listed.size(), listed.front(), listed[listed.size() / 2], listed.back(),
+                latencyMs[latencyMs.size() / 2], latencyMs.back(), receiveBuffer);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -81,24 +107,13 @@ int main(int argc, char** argv) {
     qint64 lastLineAt = -1;
     QObject::connect(form->ListBox1->model(), &QAbstractItemModel::rowsInserted,
                      [&] { lastLineAt = clock.nsecsElapsed(); });
-
     std::vector<int> listed;
     std::vector<double> latencyMs;
     for (int round = 1; round <= rounds; ++round) {
         if (!form->Button2->isEnabled()) Wait(500);
         lastLineAt = -1;
-        clock.start();
-        form->Button2->click();
-        // Over once no line came for a while after the give-up (or after the last line).
-        for (;;) {
-            Wait(50);
-            const qint64 now = clock.nsecsElapsed();
-            const qint64 since = lastLineAt < 0 ? now : now - lastLineAt;
-            if (since > QuietMs * 1000000LL && now > 500 * 1000000LL) break;
-            if (now > RoundLimitMs * 1000000LL) break;
-        }
+        const double ms = SearchRound(*form, clock, lastLineAt);
         const int lines = form->ListBox1->count();
-        const double ms = lastLineAt < 0 ? -1 : lastLineAt / 1e6;
         listed.push_back(lines);
         latencyMs.push_back(ms);
         std::printf("round %d: %d of %d panels listed, last line %.1f ms after the click, "
@@ -112,14 +127,6 @@ int main(int argc, char** argv) {
     form.reset();
     Form1 = nullptr;
     endpoint.reset();
-
-    std::vector<int> sortedListed = listed;
-    std::sort(sortedListed.begin(), sortedListed.end());
-    std::vector<double> sortedMs = latencyMs;
-    std::sort(sortedMs.begin(), sortedMs.end());
-    std::printf("RESULT expect=%d rounds=%d listed_min=%d listed_median=%d listed_max=%d "
-                "latency_ms_median=%.1f latency_ms_max=%.1f so_rcvbuf=%d\n",
-                expect, rounds, sortedListed.front(), sortedListed[sortedListed.size() / 2],
-                sortedListed.back(), sortedMs[sortedMs.size() / 2], sortedMs.back(), receiveBuffer);
+    PrintResult(expect, listed, latencyMs, receiveBuffer);
     return 0;
 }

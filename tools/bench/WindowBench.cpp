@@ -119,12 +119,16 @@ long ContextSwitches(pid_t pid, int& threads) {
     return total;
 }
 
-} // namespace
+struct BenchOptions {
+    std::string Title;
+    int Runs = 5;
+    int SettleMs = 2000;
+    double IdleSeconds = 10;
+    char** Program = nullptr; // the command line to start, ending in a null pointer
+};
 
-int main(int argc, char** argv) {
-    std::string title;
-    int runs = 5, settleMs = 2000;
-    double idleSeconds = 10;
+BenchOptions ParseArgs(int argc, char** argv) {
+    BenchOptions options;
     int i = 1;
     for (; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -135,41 +139,76 @@ int main(int argc, char** argv) {
         if (i + 1 >= argc) Die("missing value for " + arg);
         const char* value = argv[++i];
         if (arg == "--title")
-            title = value;
+            options.Title = value;
         else if (arg == "--runs")
-            runs = std::max(1, std::atoi(value));
+            options.Runs = std::max(1, std::atoi(value));
         else if (arg == "--settle-ms")
-            settleMs = std::atoi(value);
+            options.SettleMs = std::atoi(value);
         else if (arg == "--idle-seconds")
-            idleSeconds = std::atof(value);
+            options.IdleSeconds = std::atof(value);
         else
             Die("unknown option " + arg);
     }
-    if (title.empty() || i >= argc) Die("usage: --title TITLE [options] -- PROGRAM [ARGS...]");
-    char** program = argv + i;
+    if (options.Title.empty() || i >= argc)
+        Die("usage: --title TITLE [options] -- PROGRAM [ARGS...]");
+    options.Program = argv + i;
+    return options;
+}
 
+pid_t Start(char** program) {
+    const pid_t pid = fork();
+    if (pid < 0) Die("fork failed");
+    if (pid == 0) {
+        execv(program[0], program);
+        std::perror("execv");
+        _exit(127);
+    }
+    return pid;
+}
+
+// What the program costs while nobody uses it: resident memory once it has settled, then its
+// CPU time and wake-ups over the idle seconds.
+struct IdleCost {
+    long ResidentKiB = -1, Ticks = -1, Switches = -1;
+    int Threads = 0;
+};
+
+IdleCost MeasureIdle(pid_t pid, const BenchOptions& options) {
+    IdleCost cost;
+    std::this_thread::sleep_for(std::chrono::milliseconds(options.SettleMs));
+    cost.ResidentKiB = ResidentKiB(pid);
+    const long ticks0 = CpuTicks(pid);
+    const long switches0 = ContextSwitches(pid, cost.Threads);
+    std::this_thread::sleep_for(std::chrono::duration<double>(options.IdleSeconds));
+    cost.Ticks = CpuTicks(pid) - ticks0;
+    cost.Switches = ContextSwitches(pid, cost.Threads) - switches0;
+    return cost;
+}
+
+Display* OpenDisplay() {
     Display* display = XOpenDisplay(nullptr);
     if (display == nullptr) Die("cannot open the display");
     fcntl(ConnectionNumber(display), F_SETFD, FD_CLOEXEC); // not for the measured program
     XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
     XSync(display, False);
+    return display;
+}
 
+} // namespace
+
+int main(int argc, char** argv) {
+    const BenchOptions options = ParseArgs(argc, argv);
+    Display* display = OpenDisplay();
     std::vector<double> shownMs;
-    long residentKiB = -1, idleTicks = -1, idleSwitches = -1;
-    int threads = 0, failures = 0;
-    for (int run = 1; run <= runs; ++run) {
+    IdleCost idle;
+    int failures = 0;
+    for (int run = 1; run <= options.Runs; ++run) {
         XSync(display, True); // forget events of the previous run
         const Clock::time_point start = Clock::now();
-        const pid_t pid = fork();
-        if (pid < 0) Die("fork failed");
-        if (pid == 0) {
-            execv(program[0], program);
-            std::perror("execv");
-            _exit(127);
-        }
-        const Window window = WaitForMap(display, title, start + std::chrono::seconds(60));
+        const pid_t pid = Start(options.Program);
+        const Window window = WaitForMap(display, options.Title, start + std::chrono::seconds(60));
         if (window == 0) {
-            std::printf("run %d: no window \"%s\" within 60 s\n", run, title.c_str());
+            std::printf("run %d: no window \"%s\" within 60 s\n", run, options.Title.c_str());
             kill(pid, SIGTERM);
             Reap(pid, 10);
             ++failures;
@@ -177,15 +216,7 @@ int main(int argc, char** argv) {
         }
         const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         shownMs.push_back(ms);
-        if (run == 1) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(settleMs));
-            residentKiB = ResidentKiB(pid);
-            const long ticks0 = CpuTicks(pid);
-            const long switches0 = ContextSwitches(pid, threads);
-            std::this_thread::sleep_for(std::chrono::duration<double>(idleSeconds));
-            idleTicks = CpuTicks(pid) - ticks0;
-            idleSwitches = ContextSwitches(pid, threads) - switches0;
-        }
+        if (run == 1) idle = MeasureIdle(pid, options);
         SendCloseRequest(display, window);
         const int rc = Reap(pid, 30);
         if (rc != 0) ++failures;
@@ -199,8 +230,8 @@ int main(int argc, char** argv) {
     const long tick = sysconf(_SC_CLK_TCK);
     std::printf("RESULT shown_ms_median=%.1f shown_ms_min=%.1f rss_kib=%ld idle_cpu_ms=%ld "
                 "idle_seconds=%.0f idle_switches=%ld threads=%d failures=%d\n",
-                median, shownMs.empty() ? -1 : shownMs.front(), residentKiB,
-                idleTicks < 0 ? -1 : idleTicks * 1000 / tick, idleSeconds, idleSwitches, threads,
-                failures);
+                median, shownMs.empty() ? -1 : shownMs.front(), idle.ResidentKiB,
+                idle.Ticks < 0 ? -1 : idle.Ticks * 1000 / tick, options.IdleSeconds, idle.Switches,
+                idle.Threads, failures);
     return failures == 0 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 
 namespace Standin {
 
@@ -249,114 +250,145 @@ std::string Usage() {
            "  --alike            factory settings: every panel the first one's IP and identity\n";
 }
 
+namespace {
+
+// The options that are switches: given alone, each sets one field.
+bool* SwitchOf(const std::string& name, Options& out) {
+    if (name == "--help" || name == "-h") return &out.Help;
+    if (name == "--silent") return &out.Silent;
+    if (name == "--dump") return &out.Dump;
+    if (name == "--alike") return &out.Alike;
+    if (name == "--malformed") return &out.Malformed;
+    return nullptr;
+}
+
+bool ParseKind(const std::string& text, PanelKind& out) {
+    if (text == "flat")
+        out = PanelKind::Flat;
+    else if (text == "villa")
+        out = PanelKind::Villa;
+    else if (text == "help")
+        out = PanelKind::HelpStation;
+    else
+        return false;
+    return true;
+}
+
+// The identity as 24 hexadecimal digits, two a byte: zero bytes and any others.
+bool IdentityFromHex(const std::string& text, std::string& identity) {
+    if (text.size() != 2 * PanelIdentityLength) return false;
+    std::string bytes;
+    for (std::size_t at = 0; at < text.size(); at += 2) {
+        const std::string pair = text.substr(at, 2);
+        if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) return false;
+        bytes += static_cast<char>(std::strtoul(pair.c_str(), nullptr, 16));
+    }
+    identity = bytes;
+    return true;
+}
+
+// An address option: the address, and that it was given (the others follow from it).
+bool GivenIpv4(const std::string& text, Ipv4& out, bool& given) {
+    given = ParseIpv4(text, out);
+    return given;
+}
+
+// The options that take a value, each with what it does with it; false: a bad value.
+using ValueSetter = bool (*)(const std::string& value, Options& out);
+struct ValueOption {
+    const char* Name;
+    ValueSetter Set;
+};
+const ValueOption ValueOptions[] = {
+    {"--appear-after",
+     [](const std::string& v, Options& o) { return ParseSeconds(v, o.AppearAfter); }},
+    {"--appear-every",
+     [](const std::string& v, Options& o) { return ParseSeconds(v, o.AppearEvery); }},
+    {"--panels", [](const std::string& v, Options& o) { return ParseInt(v, 1, 1000, o.Panels); }},
+    {"--kind", [](const std::string& v, Options& o) { return ParseKind(v, o.Kind); }},
+    {"--identity",
+     [](const std::string& v, Options& o) {
+         if (v.size() != PanelIdentityLength) return false;
+         o.Identity = v;
+         return true;
+     }},
+    {"--identity-hex",
+     [](const std::string& v, Options& o) { return IdentityFromHex(v, o.Identity); }},
+    {"--ip", [](const std::string& v, Options& o) { return GivenIpv4(v, o.Ip, o.HaveIp); }},
+    {"--base-ip", [](const std::string& v, Options& o) { return GivenIpv4(v, o.Ip, o.HaveIp); }},
+    {"--subnet",
+     [](const std::string& v, Options& o) { return GivenIpv4(v, o.Subnet, o.HaveSubnet); }},
+    {"--gateway",
+     [](const std::string& v, Options& o) { return GivenIpv4(v, o.Gateway, o.HaveGateway); }},
+    {"--server",
+     [](const std::string& v, Options& o) { return GivenIpv4(v, o.Server, o.HaveServer); }},
+    {"--mac",
+     [](const std::string& v, Options& o) {
+         o.HaveMac = ParseMac(v, o.Mac);
+         return o.HaveMac;
+     }},
+    {"--version",
+     [](const std::string& v, Options& o) {
+         if (v.size() > 16) return false;
+         o.Version = v;
+         return true;
+     }},
+    {"--unlock", [](const std::string& v, Options& o) { return ParseInt(v, 0, 255, o.Unlock); }},
+    {"--spare", [](const std::string& v, Options& o) { return ParseInt(v, 0, 255, o.Spare); }},
+    {"--delay-ms",
+     [](const std::string& v, Options& o) { return ParseInt(v, 0, 600000, o.DelayMs); }},
+    {"--short", [](const std::string& v,
+                   Options& o) { return ParseInt(v, 1, MaxReplyLength, o.SearchReplyLength); }},
+    {"--stage", [](const std::string& v, Options& o) { return ParseInt(v, 0, 255, o.Stage); }},
+    {"--exit-after",
+     [](const std::string& v, Options& o) { return ParseSeconds(v, o.ExitAfterSeconds); }},
+    {"--reply-to",
+     [](const std::string& v, Options& o) {
+         Ipv4 check;
+         if (!ParseIpv4(v, check)) return false;
+         o.ReplyTo = v;
+         o.HaveReplyTo = true;
+         return true;
+     }},
+};
+
+ValueSetter ValueSetterOf(const std::string& name) {
+    for (const ValueOption& option : ValueOptions)
+        if (name == option.Name) return option.Set;
+    return nullptr;
+}
+
+} // namespace
+
 bool ParseOptions(const std::vector<std::string>& args, Options& out, std::string& error) {
     for (size_t i = 0; i < args.size(); ++i) {
         std::string name = args[i];
-        std::string value;
-        bool haveValue = false;
+        std::optional<std::string> value; // given as --name=value
         if (size_t eq = name.find('='); name.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = name.substr(eq + 1);
             name = name.substr(0, eq);
-            haveValue = true;
         }
-        auto flag = [&](bool& target) {
-            if (haveValue) {
+        if (bool* setting = SwitchOf(name, out)) {
+            if (value) {
                 error = name + " takes no value";
                 return false;
             }
-            target = true;
-            return true;
-        };
-        auto next = [&]() {
-            if (haveValue) return true;
-            if (i + 1 >= args.size()) {
-                error = name + " needs a value";
-                return false;
-            }
-            value = args[++i];
-            return true;
-        };
-        auto bad = [&]() {
-            error = "bad value for " + name + ": '" + value + "'";
-            return false;
-        };
-
-        if (name == "--help" || name == "-h") {
-            if (!flag(out.Help)) return false;
-        } else if (name == "--silent") {
-            if (!flag(out.Silent)) return false;
-        } else if (name == "--dump") {
-            if (!flag(out.Dump)) return false;
-        } else if (name == "--alike") {
-            if (!flag(out.Alike)) return false;
-        } else if (name == "--appear-after") {
-            if (!next() || !ParseSeconds(value, out.AppearAfter)) return bad();
-        } else if (name == "--appear-every") {
-            if (!next() || !ParseSeconds(value, out.AppearEvery)) return bad();
-        } else if (name == "--malformed") {
-            if (!flag(out.Malformed)) return false;
-        } else if (name == "--panels") {
-            if (!next() || !ParseInt(value, 1, 1000, out.Panels)) return bad();
-        } else if (name == "--kind") {
-            if (!next()) return false;
-            if (value == "flat")
-                out.Kind = PanelKind::Flat;
-            else if (value == "villa")
-                out.Kind = PanelKind::Villa;
-            else if (value == "help")
-                out.Kind = PanelKind::HelpStation;
-            else
-                return bad();
-        } else if (name == "--identity") {
-            if (!next() || value.size() != PanelIdentityLength) return bad();
-            out.Identity = value;
-        } else if (name == "--identity-hex") {
-            if (!next() || value.size() != 2 * PanelIdentityLength) return bad();
-            std::string bytes;
-            for (std::size_t at = 0; at < value.size(); at += 2) {
-                const std::string pair = value.substr(at, 2);
-                if (pair.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-                    return bad();
-                bytes += static_cast<char>(std::strtoul(pair.c_str(), nullptr, 16));
-            }
-            out.Identity = bytes;
-        } else if (name == "--ip" || name == "--base-ip") {
-            if (!next() || !ParseIpv4(value, out.Ip)) return bad();
-            out.HaveIp = true;
-        } else if (name == "--subnet") {
-            if (!next() || !ParseIpv4(value, out.Subnet)) return bad();
-            out.HaveSubnet = true;
-        } else if (name == "--gateway") {
-            if (!next() || !ParseIpv4(value, out.Gateway)) return bad();
-            out.HaveGateway = true;
-        } else if (name == "--server") {
-            if (!next() || !ParseIpv4(value, out.Server)) return bad();
-            out.HaveServer = true;
-        } else if (name == "--mac") {
-            if (!next() || !ParseMac(value, out.Mac)) return bad();
-            out.HaveMac = true;
-        } else if (name == "--version") {
-            if (!next() || value.size() > 16) return bad();
-            out.Version = value;
-        } else if (name == "--unlock") {
-            if (!next() || !ParseInt(value, 0, 255, out.Unlock)) return bad();
-        } else if (name == "--spare") {
-            if (!next() || !ParseInt(value, 0, 255, out.Spare)) return bad();
-        } else if (name == "--delay-ms") {
-            if (!next() || !ParseInt(value, 0, 600000, out.DelayMs)) return bad();
-        } else if (name == "--short") {
-            if (!next() || !ParseInt(value, 1, MaxReplyLength, out.SearchReplyLength)) return bad();
-        } else if (name == "--stage") {
-            if (!next() || !ParseInt(value, 0, 255, out.Stage)) return bad();
-        } else if (name == "--exit-after") {
-            if (!next() || !ParseSeconds(value, out.ExitAfterSeconds)) return bad();
-        } else if (name == "--reply-to") {
-            Ipv4 check;
-            if (!next() || !ParseIpv4(value, check)) return bad();
-            out.ReplyTo = value;
-            out.HaveReplyTo = true;
-        } else {
+            *setting = true;
+            continue;
+        }
+        const ValueSetter set = ValueSetterOf(name);
+        if (!set) {
             error = "unknown option '" + args[i] + "'";
+            return false;
+        }
+        if (!value && i + 1 < args.size()) value = args[++i];
+        // A value missing at the end is reported as a bad, empty one; --kind alone says so.
+        if (!value && name == "--kind") {
+            error = name + " needs a value";
+            return false;
+        }
+        if (!value || !set(*value, out)) {
+            error = "bad value for " + name + ": '" + value.value_or("") + "'";
             return false;
         }
     }

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -91,6 +92,125 @@ void SendReply(int fd, const PendingReply& r) {
            sizeof r.To);
 }
 
+// Ends the loop on Ctrl+C and TERM: the handler only notes the signal.
+void CatchStopSignals() {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// The socket of every panel: port 8300 on all addresses, hearing broadcasts, and allowed to
+// send from a panel's own address. -1 once it has said why there is none.
+int OpenPanelSocket() {
+    int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    if (fd < 0) {
+        std::perror("callpanel-standin: socket");
+        return -1;
+    }
+    int on = 1;
+    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    setsockopt(fd, IPPROTO_IP, IP_TRANSPARENT, &on, sizeof on); // needs CAP_NET_ADMIN
+    int buffer = 1 << 20; // 100 replies of 512 bytes leave in one burst
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    local.sin_port = htons(Standin::Port);
+    local.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
+        std::perror("callpanel-standin: bind 0.0.0.0:8300");
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+// Answers requests until a signal or the --exit-after time. Replies wait out --delay-ms in a
+// queue; the delay is the same for all, so their due times only grow.
+class ServeLoop {
+  public:
+    ServeLoop(int fd, Standin::StandinPanel& panels, const Standin::Options& options)
+        : Fd(fd), Panels(panels), Opts(options), Start(Clock::now()),
+          ExitAt(Start + std::chrono::duration_cast<Clock::duration>(
+                             std::chrono::duration<double>(options.ExitAfterSeconds))) {
+        if (options.HaveReplyTo) inet_pton(AF_INET, options.ReplyTo.c_str(), &ReplyTo.sin_addr);
+    }
+
+    // The number of datagrams answered.
+    long Run() {
+        while (StopSignal.load() == 0) {
+            const Clock::time_point now = Clock::now();
+            SendDue(now);
+            if (Opts.ExitAfterSeconds > 0 && now >= ExitAt) break;
+            const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(Wake(now) - now);
+            pollfd p{Fd, POLLIN, 0};
+            if (poll(&p, 1, static_cast<int>(std::max<long long>(waitMs.count(), 0))) > 0)
+                Receive();
+        }
+        return Requests;
+    }
+
+  private:
+    void SendDue(Clock::time_point now) {
+        while (!Pending.empty() && Pending.front().Due <= now) {
+            SendReply(Fd, Pending.front());
+            Pending.pop_front();
+        }
+    }
+
+    // At the latest 100 ms on, so that a signal between the check and poll is seen.
+    Clock::time_point Wake(Clock::time_point now) const {
+        Clock::time_point wake = now + std::chrono::milliseconds(100);
+        if (!Pending.empty() && Pending.front().Due < wake) wake = Pending.front().Due;
+        if (Opts.ExitAfterSeconds > 0 && ExitAt < wake) wake = ExitAt;
+        return wake;
+    }
+
+    // One datagram: what the panels make of it is printed, and their replies queued.
+    void Receive() {
+        static uint8_t datagram[Standin::MaxDatagram + 1];
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t n = recvfrom(Fd, datagram, Standin::MaxDatagram, MSG_TRUNC,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (n < 0) return;
+        char fromText[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from.sin_addr, fromText, sizeof fromText);
+        const std::string source =
+            std::string(fromText) + ":" + std::to_string(ntohs(from.sin_port));
+        if (n > Standin::MaxDatagram) {
+            Print("ignored oversized datagram of " + std::to_string(n) + " bytes from " + source);
+            return;
+        }
+        ++Requests;
+        const double elapsed = std::chrono::duration<double>(Clock::now() - Start).count();
+        Standin::Outcome outcome = Panels.Handle(datagram, static_cast<int>(n), source, elapsed);
+        Print(outcome.Line);
+        Queue(outcome, Opts.HaveReplyTo ? ReplyTo : from);
+    }
+
+    void Queue(Standin::Outcome& outcome, sockaddr_in to) {
+        to.sin_family = AF_INET;
+        to.sin_port = htons(Standin::Port);
+        const Clock::time_point due = Clock::now() + std::chrono::milliseconds(Opts.DelayMs);
+        for (std::size_t r = 0; r < outcome.Replies.size(); ++r) {
+            in_addr own{};
+            std::memcpy(&own.s_addr, outcome.ReplyFrom[r].Bytes, sizeof own.s_addr);
+            Pending.push_back({due, to, std::move(outcome.Replies[r]), own});
+        }
+    }
+
+    const int Fd;
+    Standin::StandinPanel& Panels;
+    const Standin::Options& Opts;
+    const Clock::time_point Start, ExitAt;
+    sockaddr_in ReplyTo{};
+    std::deque<PendingReply> Pending;
+    long Requests = 0;
+};
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -114,93 +234,14 @@ int main(int argc, char** argv) {
         Print("no interface address found; panels start at 192.168.1.20");
     Standin::StandinPanel panels(options, ownIp, ownSubnet);
 
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-
-    int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    if (fd < 0) {
-        std::perror("callpanel-standin: socket");
-        return 1;
-    }
-    int on = 1;
-    setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &on, sizeof on);
-    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    setsockopt(fd, IPPROTO_IP, IP_TRANSPARENT, &on, sizeof on); // needs CAP_NET_ADMIN
-    int buffer = 1 << 20; // 100 replies of 512 bytes leave in one burst
-    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &buffer, sizeof buffer);
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_port = htons(Standin::Port);
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) {
-        std::perror("callpanel-standin: bind 0.0.0.0:8300");
-        close(fd);
-        return 1;
-    }
-
+    CatchStopSignals();
+    const int fd = OpenPanelSocket();
+    if (fd < 0) return 1;
     for (int i = 0; i < static_cast<int>(panels.Panels().size()); ++i)
         Print(panels.Describe(i));
     Print("ready: " + std::to_string(panels.Panels().size()) + " panel(s) on 0.0.0.0:8300");
 
-    sockaddr_in replyTo{};
-    if (options.HaveReplyTo) inet_pton(AF_INET, options.ReplyTo.c_str(), &replyTo.sin_addr);
-
-    const Clock::time_point start = Clock::now();
-    const auto exitAt = start + std::chrono::duration_cast<Clock::duration>(
-                                    std::chrono::duration<double>(options.ExitAfterSeconds));
-    std::deque<PendingReply> pending; // the delay is the same for all, so due times only grow
-    static uint8_t datagram[Standin::MaxDatagram + 1];
-    long requests = 0;
-
-    while (StopSignal.load() == 0) {
-        Clock::time_point now = Clock::now();
-        while (!pending.empty() && pending.front().Due <= now) {
-            SendReply(fd, pending.front());
-            pending.pop_front();
-        }
-        if (options.ExitAfterSeconds > 0 && now >= exitAt) break;
-
-        // Wake at least every 100 ms so that a signal between the check and poll is seen.
-        Clock::time_point wake = now + std::chrono::milliseconds(100);
-        if (!pending.empty() && pending.front().Due < wake) wake = pending.front().Due;
-        if (options.ExitAfterSeconds > 0 && exitAt < wake) wake = exitAt;
-        auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(wake - now).count();
-        pollfd p{fd, POLLIN, 0};
-        int ready = poll(&p, 1, static_cast<int>(waitMs < 0 ? 0 : waitMs));
-        if (ready <= 0) continue;
-
-        sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        ssize_t n = recvfrom(fd, datagram, Standin::MaxDatagram, MSG_TRUNC,
-                             reinterpret_cast<sockaddr*>(&from), &fromLength);
-        if (n < 0) continue;
-        char fromText[INET_ADDRSTRLEN] = {};
-        inet_ntop(AF_INET, &from.sin_addr, fromText, sizeof fromText);
-        const std::string source =
-            std::string(fromText) + ":" + std::to_string(ntohs(from.sin_port));
-        if (n > Standin::MaxDatagram) {
-            Print("ignored oversized datagram of " + std::to_string(n) + " bytes from " + source);
-            continue;
-        }
-        ++requests;
-        const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-        Standin::Outcome outcome = panels.Handle(datagram, static_cast<int>(n), source, elapsed);
-        Print(outcome.Line);
-
-        sockaddr_in to = options.HaveReplyTo ? replyTo : from;
-        to.sin_family = AF_INET;
-        to.sin_port = htons(Standin::Port);
-        const Clock::time_point due = Clock::now() + std::chrono::milliseconds(options.DelayMs);
-        for (std::size_t r = 0; r < outcome.Replies.size(); ++r) {
-            in_addr own{};
-            std::memcpy(&own.s_addr, outcome.ReplyFrom[r].Bytes, sizeof own.s_addr);
-            pending.push_back({due, to, std::move(outcome.Replies[r]), own});
-        }
-    }
-
+    const long requests = ServeLoop(fd, panels, options).Run();
     const int signal = StopSignal.load();
     Print("stopped" + (signal != 0 ? " by signal " + std::to_string(signal) : std::string()) +
           " after " + std::to_string(requests) + " datagram(s)");

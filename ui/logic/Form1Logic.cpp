@@ -263,38 +263,36 @@ void Form1Logic::ComboBox1Change() {
     }
 }
 
-void Form1Logic::Button1Click() {
-    const int selected = View.SelectedIndex();
-    if (selected < 0 || selected > DirectoryCapacity - 1) {
-        View.ShowMessage("Pls select a pannel ！", FaultTitle, CheckIconError);
-        return;
-    }
+namespace {
 
-    const PanelRecord& reported = Directory.Records[selected];
-    const WriteFields edited = EditedFields(selected);
-
+// What the boxes say, with empty boxes filled (and shown filled) as the window fills them.
+SettingsTexts ReadBoxes(Form1View& view) {
     SettingsTexts texts;
-    texts.Type = View.ComboIndex();
-    texts.Address = View.Text(Edit1);
-    texts.Facility = View.Text(Edit6);
-    ReadTexts(View, MacBoxes, texts.Mac);
-    ReadTexts(View, IpBoxes, texts.Ip);
-    ReadTexts(View, SubnetBoxes, texts.Subnet);
-    ReadTexts(View, GatewayBoxes, texts.Gateway);
-    ReadTexts(View, ServerBoxes, texts.Server);
-    texts.Unlock = View.Text(Edit28);
+    texts.Type = view.ComboIndex();
+    texts.Address = view.Text(Edit1);
+    texts.Facility = view.Text(Edit6);
+    ReadTexts(view, MacBoxes, texts.Mac);
+    ReadTexts(view, IpBoxes, texts.Ip);
+    ReadTexts(view, SubnetBoxes, texts.Subnet);
+    ReadTexts(view, GatewayBoxes, texts.Gateway);
+    ReadTexts(view, ServerBoxes, texts.Server);
+    texts.Unlock = view.Text(Edit28);
 
     FillEmpty(texts);
-    ShowFilled(View, MacBoxes, texts.Mac);
-    ShowFilled(View, IpBoxes, texts.Ip);
-    ShowFilled(View, SubnetBoxes, texts.Subnet);
-    ShowFilled(View, GatewayBoxes, texts.Gateway);
-    ShowFilled(View, ServerBoxes, texts.Server);
-    if (View.Text(Edit28).empty()) View.SetText(Edit28, texts.Unlock);
+    ShowFilled(view, MacBoxes, texts.Mac);
+    ShowFilled(view, IpBoxes, texts.Ip);
+    ShowFilled(view, SubnetBoxes, texts.Subnet);
+    ShowFilled(view, GatewayBoxes, texts.Gateway);
+    ShowFilled(view, ServerBoxes, texts.Server);
+    if (view.Text(Edit28).empty()) view.SetText(Edit28, texts.Unlock);
+    return texts;
+}
 
-    // Lengths and comparisons are of the bytes the panel receives. A box left as shown stands
-    // for the panel's own bytes (a "\uFFFD" there is a byte no GBK character holds); an edited
-    // text goes out as it reads or not at all.
+// Lengths and comparisons are of the bytes the panel receives. A box left as shown stands for
+// the panel's own bytes (a "\uFFFD" there is a byte no GBK character holds); an edited text
+// goes out as it reads or not at all. False once the user has been told which box cannot.
+bool ToPanelBytes(Form1View& view, const PanelRecord& reported, const WriteFields& edited,
+                  SettingsTexts& texts) {
     const SettingsTexts shown = TextsOf(reported);
     for (const auto& [field, box, text, own] :
          {std::tuple{AddressField, Edit1, &texts.Address, &shown.Address},
@@ -305,13 +303,18 @@ void Form1Logic::Button1Click() {
         } else if (auto gbk = Utf8ToGbk(*text)) {
             *text = std::move(*gbk);
         } else {
-            View.ShowMessage(UnwritableText, InputAgainTitle, CheckIconError);
-            View.Focus(box);
-            View.SelectAll(box);
-            return;
+            view.ShowMessage(UnwritableText, InputAgainTitle, CheckIconError);
+            view.Focus(box);
+            view.SelectAll(box);
+            return false;
         }
     }
+    return true;
+}
 
+} // namespace
+
+bool Form1Logic::StageChecked(const SettingsTexts& texts, const WriteFields& edited) {
     // A text that is no integer ends the handler through the exception display; the focus
     // stays where it is. A check speaks of what the user edited: what the panel already holds
     // goes back to it as it is.
@@ -323,14 +326,28 @@ void Form1Logic::Button1Click() {
             View.ShowMessage(failure->Text, failure->Title, failure->Flags);
             View.Focus(box);
             if (failure->SelectAll) View.SelectAll(box);
-            return;
+            return false;
         }
         // Field by field: a conversion error leaves the fields before it staged.
         StageSettings(texts, PendingSettings);
     } catch (const ConvertError& error) {
         View.ShowError(error.what());
+        return false;
+    }
+    return true;
+}
+
+void Form1Logic::Button1Click() {
+    const int selected = View.SelectedIndex();
+    if (selected < 0 || selected > DirectoryCapacity - 1) {
+        View.ShowMessage("Pls select a pannel ！", FaultTitle, CheckIconError);
         return;
     }
+
+    const PanelRecord& reported = Directory.Records[selected];
+    const WriteFields edited = EditedFields(selected);
+    SettingsTexts texts = ReadBoxes(View);
+    if (!ToPanelBytes(View, reported, edited, texts) || !StageChecked(texts, edited)) return;
     KeepUnchanged(reported, edited, PendingSettings);
     if (SegmentConcerned(edited) && !SameSegment(PendingSettings)) {
         ApplyStatus(SegmentText);

@@ -17,6 +17,7 @@
 #include "WriteFields.h"
 
 class Form1View;
+struct SettingsTexts;
 
 class Form1Logic final : public WindowSink {
   public:
@@ -70,6 +71,9 @@ class Form1Logic final : public WindowSink {
     // The fields whose boxes no longer show what ListBox1Click put there for line `selected`:
     // all of them when it showed another line or the line now holds another panel.
     WriteFields EditedFields(int selected) const;
+    // Checks the texts as the window does and stages them in PendingSettings; false once the
+    // user has been told what is wrong.
+    bool StageChecked(const SettingsTexts& texts, const WriteFields& edited);
 
     // What ListBox1Click showed last: a box still showing it writes the panel's own bytes.
     int ShownLine = -1;

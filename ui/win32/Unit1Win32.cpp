@@ -102,46 +102,60 @@ bool TForm1::Create(HINSTANCE instance) {
     return true;
 }
 
+namespace {
+
+// The window class and styles of a control of the layout.
+struct ControlClass {
+    const wchar_t* Name = L"EDIT";
+    DWORD Style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
+    DWORD ExStyle = 0;
+};
+
+ControlClass ClassOf(const ControlEntry& entry) {
+    ControlClass c;
+    switch (entry.Kind) {
+    case ControlKind::Label:
+        c.Name = L"STATIC";
+        c.Style |= SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE;
+        break;
+    case ControlKind::Edit:
+        c.Style |= WS_TABSTOP | ES_AUTOHSCROLL | (entry.ReadOnly ? ES_READONLY : 0);
+        c.ExStyle |= WS_EX_CLIENTEDGE;
+        break;
+    case ControlKind::Frame:
+        c.Style |= ES_AUTOHSCROLL | ES_READONLY | WS_DISABLED;
+        c.ExStyle |= WS_EX_CLIENTEDGE;
+        break;
+    case ControlKind::Field:
+        c.Style |= WS_TABSTOP | ES_AUTOHSCROLL;
+        break;
+    case ControlKind::List:
+        c.Name = L"LISTBOX";
+        c.Style |= WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
+        c.ExStyle |= WS_EX_CLIENTEDGE;
+        break;
+    case ControlKind::Combo:
+        c.Name = L"COMBOBOX";
+        c.Style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
+        break;
+    case ControlKind::Button:
+        c.Name = L"BUTTON";
+        c.Style |= WS_TABSTOP | BS_PUSHBUTTON;
+        break;
+    }
+    return c;
+}
+
+} // namespace
+
 void TForm1::CreateControls() {
     const HINSTANCE instance = HINSTANCE(GetWindowLongPtrW(Window, GWLP_HINSTANCE));
     // Created labels first, then in tab order: the dialog manager's tab order is the order of
     // creation, and every field box comes after its frame.
     for (const ControlEntry& entry : Form1Layout::Controls()) {
-        const wchar_t* windowClass = L"EDIT";
-        DWORD style = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS;
-        DWORD exStyle = 0;
-        switch (entry.Kind) {
-        case ControlKind::Label:
-            windowClass = L"STATIC";
-            style |= SS_LEFT | SS_NOPREFIX | SS_CENTERIMAGE;
-            break;
-        case ControlKind::Edit:
-            style |= WS_TABSTOP | ES_AUTOHSCROLL | (entry.ReadOnly ? ES_READONLY : 0);
-            exStyle |= WS_EX_CLIENTEDGE;
-            break;
-        case ControlKind::Frame:
-            style |= ES_AUTOHSCROLL | ES_READONLY | WS_DISABLED;
-            exStyle |= WS_EX_CLIENTEDGE;
-            break;
-        case ControlKind::Field:
-            style |= WS_TABSTOP | ES_AUTOHSCROLL;
-            break;
-        case ControlKind::List:
-            windowClass = L"LISTBOX";
-            style |= WS_TABSTOP | WS_VSCROLL | LBS_NOTIFY | LBS_NOINTEGRALHEIGHT;
-            exStyle |= WS_EX_CLIENTEDGE;
-            break;
-        case ControlKind::Combo:
-            windowClass = L"COMBOBOX";
-            style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST;
-            break;
-        case ControlKind::Button:
-            windowClass = L"BUTTON";
-            style |= WS_TABSTOP | BS_PUSHBUTTON;
-            break;
-        }
+        const ControlClass c = ClassOf(entry);
         HWND control =
-            CreateWindowExW(exStyle, windowClass, Wide(entry.Text).c_str(), style, 0, 0, 0, 0,
+            CreateWindowExW(c.ExStyle, c.Name, Wide(entry.Text).c_str(), c.Style, 0, 0, 0, 0,
                             Window, HMENU(INT_PTR(IdOf(entry.Id))), instance, nullptr);
         Of(entry.Id) = control;
         if (entry.Kind == ControlKind::Edit || entry.Kind == ControlKind::Field)
@@ -156,7 +170,10 @@ void TForm1::CreateControls() {
                          SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
     for (const char* item : Form1Layout::ComboItems())
         SendMessageW(Of(Control::ComboBox1), CB_ADDSTRING, 0, LPARAM(Wide(item).c_str()));
+    CreateToolTips(instance);
+}
 
+void TForm1::CreateToolTips(HINSTANCE instance) {
     ToolTips =
         CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
                         WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,

@@ -63,6 +63,7 @@ class TForm1 final : public Form1View {
     static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM w, LPARAM l);
     LRESULT Handle(UINT message, WPARAM w, LPARAM l);
     void CreateControls();
+    void CreateToolTips(HINSTANCE instance);
     // Places every control and sizes the window for `dpi`, keeping its top-left corner.
     void Layout(int dpi);
     void FitLabel(Control label);

@@ -94,10 +94,11 @@ Groups Shared(const std::vector<PanelRecord>& records) {
     return groups;
 }
 
-} // namespace
-
-std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
-                                      const std::vector<PanelRecord>& readBack) {
+// The site as the writes left it: each read-back report in place of the earlier report of its
+// panel (the same MAC and the same IP address or identity), and each written row's last report
+// in place of its report before the writes.
+std::vector<PanelRecord> SiteAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                   const std::vector<PanelRecord>& readBack) {
     std::vector<PanelRecord> site = found;
     const auto place = [&](const PanelRecord& r) {
         for (PanelRecord& p : site)
@@ -120,9 +121,15 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
                       [&](const PanelRecord& p) { return std::memcmp(&p, &was, sizeof p) == 0; });
         place(rounds.Latest(at));
     }
-    // A clash whose panels all had it before the writes, unchanged, was said then. One among
-    // other panels only, one of them first heard after the writes (it answered late), may be as
-    // old as the site: it is none of this run's.
+    return site;
+}
+
+// The shared values (of Shared) of the site after the writes that this run made. A clash whose
+// panels all had it before the writes, unchanged, was said then. One among other panels only,
+// one of them first heard after the writes (it answered late), may be as old as the site: it
+// is none of this run's.
+std::set<std::string> ClashesOfThisRun(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                       const std::vector<PanelRecord>& site) {
     const Groups before = Shared(found);
     std::set<std::string> heardBefore, ofRows;
     for (const PanelRecord& r : found)
@@ -145,29 +152,39 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
             continue;
         fresh.insert(value);
     }
-    std::vector<PanelRecord> involved;
+    return fresh;
+}
+
+// The site checks' lines about the IP addresses and identities in `clashes`, naming the panels
+// of the site that share them.
+std::vector<std::string> ClashLines(const std::vector<PanelRecord>& site,
+                                    const std::set<std::string>& clashes) {
+    std::vector<FoundPanel> involved;
     for (const PanelRecord& r : site)
-        if (fresh.count("ip " + std::string(r.Ip, r.Ip + 4)) ||
-            fresh.count("id " + std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength)))
-            involved.push_back(r);
+        if (clashes.count("ip " + std::string(r.Ip, r.Ip + 4)) ||
+            clashes.count("id " + std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength)))
+            involved.push_back({r, "", ""});
     std::vector<SitePanel> panels;
-    for (const FoundPanel& p : Distinct([&] {
-             std::vector<FoundPanel> out;
-             for (const PanelRecord& r : involved)
-                 out.push_back({r, "", ""});
-             return out;
-         }())) {
+    for (const FoundPanel& p : Distinct(involved)) {
         SitePanel panel;
         panel.Name = MacText(p.Record.Mac) + " (" + Ipv4Text(p.Record.Ip) + ")";
         panel.Before = panel.After = p.Record;
         panels.push_back(panel);
     }
-    std::vector<std::string> clashes;
+    std::vector<std::string> lines;
     for (const std::string& line : CheckSite(panels).Warnings)
         if (line.find("the IP address") != std::string::npos ||
             line.find("the identity") != std::string::npos)
-            clashes.push_back(line);
-    return clashes;
+            lines.push_back(line);
+    return lines;
+}
+
+} // namespace
+
+std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                      const std::vector<PanelRecord>& readBack) {
+    const std::vector<PanelRecord> site = SiteAfter(rounds, found, readBack);
+    return ClashLines(site, ClashesOfThisRun(rounds, found, site));
 }
 
 } // namespace Cli
