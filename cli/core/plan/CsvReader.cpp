@@ -76,52 +76,56 @@ CsvReader::Field CsvReader::ReadField(std::string& out, CsvFault& fault, int col
     out.clear();
     while (At < Text.size() && Blank(Text[At]))
         ++At;
-    if (At < Text.size() && Text[At] == '"') {
-        const std::size_t open = At;
-        const int openLine = Line;
-        ++At;
-        for (;;) {
-            if (At >= Text.size()) {
-                fault = {openLine, column,
-                         "quote not closed: the cell runs to the end of the file"};
-                // Read on from the line after the quote, so the rows after it are still read.
-                At = open;
-                Line = openLine;
-                SkipRestOfLine();
-                return Field::Broken;
-            }
-            // The plain run up to the next quote or line end goes in whole.
-            const std::size_t run = At;
-            while (At < Text.size() &&
-                   (Stops[static_cast<unsigned char>(Text[At])] & QuotedStop) == 0)
+    if (At < Text.size() && Text[At] == '"') return ReadQuoted(out, fault, column);
+    return ReadPlain(out, fault, column);
+}
+
+CsvReader::Field CsvReader::ReadQuoted(std::string& out, CsvFault& fault, int column) {
+    const std::size_t open = At;
+    const int openLine = Line;
+    ++At;
+    for (;;) {
+        if (At >= Text.size()) {
+            fault = {openLine, column, "quote not closed: the cell runs to the end of the file"};
+            // Read on from the line after the quote, so the rows after it are still read.
+            At = open;
+            Line = openLine;
+            SkipRestOfLine();
+            return Field::Broken;
+        }
+        // The plain run up to the next quote or line end goes in whole.
+        const std::size_t run = At;
+        while (At < Text.size() && (Stops[static_cast<unsigned char>(Text[At])] & QuotedStop) == 0)
+            ++At;
+        out.append(Text.substr(run, At - run));
+        if (At >= Text.size()) continue;
+        const char c = Text[At++];
+        if (c == '"') {
+            if (At < Text.size() && Text[At] == '"') {
+                out += '"';
                 ++At;
-            out.append(Text.substr(run, At - run));
-            if (At >= Text.size()) continue;
-            const char c = Text[At++];
-            if (c == '"') {
-                if (At < Text.size() && Text[At] == '"') {
-                    out += '"';
-                    ++At;
-                    continue;
-                }
-                break;
+                continue;
             }
-            if (c == '\n' || (c == '\r' && (At >= Text.size() || Text[At] != '\n'))) ++Line;
-            out += c;
+            break;
         }
-        while (At < Text.size() && Blank(Text[At]))
-            ++At;
-        if (AtLineEnd()) return Field::LineEnded;
-        if (Text[At] == Sep) {
-            ++At;
-            return Field::Ended;
-        }
-        fault = {Line, column,
-                 std::string("broken quote: a quoted cell must end with a quote followed by ") +
-                     (Sep == '\t' ? "a tab" : std::string("'") + Sep + "'") + " or the line's end"};
-        SkipRestOfLine();
-        return Field::Broken;
+        if (c == '\n' || (c == '\r' && (At >= Text.size() || Text[At] != '\n'))) ++Line;
+        out += c;
     }
+    while (At < Text.size() && Blank(Text[At]))
+        ++At;
+    if (AtLineEnd()) return Field::LineEnded;
+    if (Text[At] == Sep) {
+        ++At;
+        return Field::Ended;
+    }
+    fault = {Line, column,
+             std::string("broken quote: a quoted cell must end with a quote followed by ") +
+                 (Sep == '\t' ? "a tab" : std::string("'") + Sep + "'") + " or the line's end"};
+    SkipRestOfLine();
+    return Field::Broken;
+}
+
+CsvReader::Field CsvReader::ReadPlain(std::string& out, CsvFault& fault, int column) {
     const std::size_t start = At;
     while (At < Text.size() && Stops[static_cast<unsigned char>(Text[At])] == 0)
         ++At;

@@ -35,6 +35,11 @@ class CsvReader {
   private:
     enum class Field { Ended, LineEnded, Broken };
     Field ReadField(std::string& out, CsvFault& fault, int column);
+    // A field in quotes, from its opening quote on: quotes doubled inside, separators and line
+    // ends kept; only blanks may stand between the closing quote and the separator.
+    Field ReadQuoted(std::string& out, CsvFault& fault, int column);
+    // A field without quotes, up to the separator or the line end, blanks around it dropped.
+    Field ReadPlain(std::string& out, CsvFault& fault, int column);
     bool AtLineEnd() const;
     void SkipLineEnd();
     void SkipRestOfLine();
