@@ -123,6 +123,179 @@ void Mend(SettingsTexts& t, const CheckFailure& failure) {
     }
 }
 
+// One plan row read over a panel's settings, column by column: the texts it stages, the
+// columns whose values it changes, and its errors, each naming its column.
+class RowReading {
+  public:
+    RowReading(const PlanRow& row, const PanelRecord& current, bool found,
+               std::vector<PlanError>& errors)
+        : Row(row), Current(current), Found(found), Errors(errors),
+          Exported(PanelCells(current, "")), Was(TextsOf(current)), Texts(Was) {}
+
+    void ReadMac();
+    void ReadReadOnly();
+    void ReadType();
+    void ReadIdentityTexts();
+    void ReadAddresses();
+    void ReadUnlock();
+    WriteFields Fields() const;
+    void CheckReadsBack();
+    void Fail(const std::string& column, const std::string& text);
+
+  private:
+    const std::string* Cell(const char* column) const;
+    const std::string& Shown(std::string_view column) const;
+    const std::string* Given(const char* column) const;
+
+    const PlanRow& Row;
+    const PanelRecord& Current;
+    const bool Found;
+    std::vector<PlanError>& Errors;
+    // What search prints for the panel: a cell that says the same keeps the value unchecked,
+    // as an empty one does, whatever the panel holds.
+    const std::vector<std::string> Exported;
+    const SettingsTexts Was;
+
+  public:
+    // The columns with an error, those whose values the row changes, and the texts it stages
+    // (over Was).
+    std::set<std::string, std::less<>> Faulty, Changed;
+    SettingsTexts Texts;
+};
+
+void RowReading::Fail(const std::string& column, const std::string& text) {
+    int number = 0;
+    if (Row.Columns)
+        if (const auto it = Row.Columns->find(column); it != Row.Columns->end())
+            number = it->second;
+    Errors.push_back({Row.Line, number, column + ": " + text});
+    Faulty.insert(column);
+}
+
+const std::string* RowReading::Cell(const char* column) const {
+    const auto it = Row.Cells.find(column);
+    return it == Row.Cells.end() || it->second.empty() ? nullptr : &it->second;
+}
+
+const std::string& RowReading::Shown(std::string_view column) const {
+    return Exported[std::size_t(
+        std::find(std::begin(PanelColumns), std::end(PanelColumns), column) -
+        std::begin(PanelColumns))];
+}
+
+const std::string* RowReading::Given(const char* column) const {
+    const std::string* text = Cell(column);
+    return text && Found && *text == Shown(column) ? nullptr : text;
+}
+
+void RowReading::ReadMac() {
+    if (const std::string* mac = Cell("mac")) {
+        const auto bytes = ParseMac(*mac);
+        if (!bytes)
+            Fail("mac", Quoted(*mac) + " is not a MAC address like 00:50:2A:10:00:A5");
+        else if (!std::equal(bytes->begin(), bytes->end(), Current.Mac))
+            Fail("mac", *mac + " is not the panel's MAC " + MacText(Current.Mac));
+    } else {
+        Fail("mac", "empty: the MAC names the panel");
+    }
+}
+
+// via is this computer's address the reply came to, not the panel's: any is taken.
+void RowReading::ReadReadOnly() {
+    for (const char* column : {"version", "identity"})
+        if (const std::string* text = Given(column); text && Found)
+            Fail(column, Quoted(*text) + " is not the panel's " + Quoted(Shown(column)) +
+                             ": the column is read-only (search reports it, a write cannot "
+                             "set it); leave it as exported, or empty");
+}
+
+void RowReading::ReadType() {
+    if (const std::string* type = Given("type")) {
+        if (const auto parsed = ParseDeviceType(*type)) {
+            if (static_cast<int>(*parsed) != Was.Type) Changed.insert("type");
+            Texts.Type = static_cast<int>(*parsed);
+        } else {
+            Fail("type", Quoted(*type) + " is not flat, villa or help");
+        }
+    }
+}
+
+void RowReading::ReadIdentityTexts() {
+    for (const auto& [column, field] :
+         {std::pair{"address", &Texts.Address}, std::pair{"facility", &Texts.Facility}}) {
+        const std::string* text = Given(column);
+        if (!text) continue;
+        // A zero byte would end the panel's identity early; other control bytes no one means.
+        if (std::any_of(text->begin(), text->end(),
+                        [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+            Fail(column, Quoted(*text) + " holds a control character");
+        } else if (std::string_view(column) == "facility" && *text != "0" && *text != "1") {
+            // The window lets "0.5" and "01" by and sends their first character.
+            Fail(column, Quoted(*text) + " is not 0 or 1 (Facility NO. between 0-1)");
+        } else if (auto gbk = Utf8ToGbk(*text)) {
+            if (*gbk != *field) Changed.insert(column);
+            *field = std::move(*gbk);
+        } else {
+            Fail(column, Quoted(*text) + " holds a character the panels cannot take (GBK)");
+        }
+    }
+}
+
+void RowReading::ReadAddresses() {
+    for (const auto& [column, bytes] :
+         {std::pair{"ip", &Texts.Ip}, std::pair{"mask", &Texts.Subnet},
+          std::pair{"gateway", &Texts.Gateway}, std::pair{"server", &Texts.Server}}) {
+        const std::string* text = Given(column);
+        if (!text) continue;
+        if (const std::string plain = WithoutLeadingZeros(*text); plain != *text) {
+            Fail(column, Quoted(*text) +
+                             " has a part with a leading zero, which some programs "
+                             "read as octal: write " +
+                             plain + " if that is what is meant");
+        } else if (const auto parsed = ParseIpv4(*text)) {
+            for (int at = 0; at < 4; ++at) {
+                const std::string byte = std::to_string((*parsed)[at]);
+                if (byte != (*bytes)[at]) Changed.insert(column);
+                (*bytes)[at] = byte;
+            }
+        } else {
+            Fail(column, Quoted(*text) + " is not an IPv4 address like 192.168.1.20");
+        }
+    }
+}
+
+void RowReading::ReadUnlock() {
+    if (const std::string* text = Given("unlock")) {
+        // The write carries one typed digit; anything longer would be cut to its first character.
+        if (text->size() != 1 || (*text)[0] < '0' || (*text)[0] > '9')
+            Fail("unlock", Quoted(*text) + " is not a number of seconds: " + UnlockRange);
+        else if (std::to_string(Current.UnlockTime) != *text || !Found)
+            Changed.insert("unlock");
+        Texts.Unlock = *text;
+    } else {
+        // Kept: the write carries the panel's byte as it is, 10 s or more too.
+        Texts.Unlock.assign(1, static_cast<char>(Current.UnlockTime + '0'));
+    }
+}
+
+WriteFields RowReading::Fields() const {
+    WriteFields fields;
+    for (int c = 0; c < WriteFieldCount; ++c)
+        fields[std::size_t(c)] = Changed.count(PanelColumns[c]) != 0;
+    return fields;
+}
+
+// Of a panel that did not answer only what the cells say is known: its type and address when
+// the row gives both.
+void RowReading::CheckReadsBack() {
+    if (Faulty.count("type") || Faulty.count("address") || !Cell("type") || !Cell("address"))
+        return;
+    if (const auto back = ReadsBackOtherwise(Texts.Type, Texts.Address))
+        Fail("address", DeviceTypeName(static_cast<DeviceType>(Texts.Type)) + std::string(" ") +
+                            GbkToUtf8(Texts.Address) + " " + back->Why +
+                            " (or --as-written to write it all the same)");
+}
+
 } // namespace
 
 std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& current,
@@ -130,146 +303,42 @@ std::optional<SettingsTexts> RowSettings(const PlanRow& row, const PanelRecord& 
                                          const std::vector<Ipv4Bytes>& own, WriteFields* changes,
                                          bool asWritten) {
     const std::size_t before = errors.size();
-    std::set<std::string, std::less<>> faulty, changed;
-    const auto fail = [&](const std::string& column, const std::string& text) {
-        int number = 0;
-        if (row.Columns)
-            if (const auto it = row.Columns->find(column); it != row.Columns->end())
-                number = it->second;
-        errors.push_back({row.Line, number, column + ": " + text});
-        faulty.insert(column);
-    };
-    const auto cell = [&](const char* column) -> const std::string* {
-        const auto it = row.Cells.find(column);
-        return it == row.Cells.end() || it->second.empty() ? nullptr : &it->second;
-    };
-    // What search prints for the panel: a cell that says the same keeps the value unchecked,
-    // as an empty one does, whatever the panel holds.
-    const std::vector<std::string> exported = PanelCells(current, "");
-    const auto shown = [&](std::string_view column) -> const std::string& {
-        return exported[std::size_t(
-            std::find(std::begin(PanelColumns), std::end(PanelColumns), column) -
-            std::begin(PanelColumns))];
-    };
-    const auto given = [&](const char* column) -> const std::string* {
-        const std::string* text = cell(column);
-        return text && found && *text == shown(column) ? nullptr : text;
-    };
-
-    const SettingsTexts was = TextsOf(current);
-    SettingsTexts t = was;
-
-    if (const std::string* mac = cell("mac")) {
-        const auto bytes = ParseMac(*mac);
-        if (!bytes)
-            fail("mac", Quoted(*mac) + " is not a MAC address like 00:50:2A:10:00:A5");
-        else if (!std::equal(bytes->begin(), bytes->end(), current.Mac))
-            fail("mac", *mac + " is not the panel's MAC " + MacText(current.Mac));
-    } else {
-        fail("mac", "empty: the MAC names the panel");
-    }
-    // via is this computer's address the reply came to, not the panel's: any is taken.
-    for (const char* column : {"version", "identity"})
-        if (const std::string* text = given(column); text && found)
-            fail(column, Quoted(*text) + " is not the panel's " + Quoted(shown(column)) +
-                             ": the column is read-only (search reports it, a write cannot "
-                             "set it); leave it as exported, or empty");
-
-    if (const std::string* type = given("type")) {
-        if (const auto parsed = ParseDeviceType(*type)) {
-            if (static_cast<int>(*parsed) != was.Type) changed.insert("type");
-            t.Type = static_cast<int>(*parsed);
-        } else {
-            fail("type", Quoted(*type) + " is not flat, villa or help");
-        }
-    }
-    for (const auto& [column, field] :
-         {std::pair{"address", &t.Address}, std::pair{"facility", &t.Facility}}) {
-        const std::string* text = given(column);
-        if (!text) continue;
-        // A zero byte would end the panel's identity early; other control bytes no one means.
-        if (std::any_of(text->begin(), text->end(),
-                        [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
-            fail(column, Quoted(*text) + " holds a control character");
-        } else if (std::string_view(column) == "facility" && *text != "0" && *text != "1") {
-            // The window lets "0.5" and "01" by and sends their first character.
-            fail(column, Quoted(*text) + " is not 0 or 1 (Facility NO. between 0-1)");
-        } else if (auto gbk = Utf8ToGbk(*text)) {
-            if (*gbk != *field) changed.insert(column);
-            *field = std::move(*gbk);
-        } else {
-            fail(column, Quoted(*text) + " holds a character the panels cannot take (GBK)");
-        }
-    }
-    for (const auto& [column, bytes] :
-         {std::pair{"ip", &t.Ip}, std::pair{"mask", &t.Subnet}, std::pair{"gateway", &t.Gateway},
-          std::pair{"server", &t.Server}}) {
-        const std::string* text = given(column);
-        if (!text) continue;
-        if (const std::string plain = WithoutLeadingZeros(*text); plain != *text) {
-            fail(column, Quoted(*text) +
-                             " has a part with a leading zero, which some programs "
-                             "read as octal: write " +
-                             plain + " if that is what is meant");
-        } else if (const auto parsed = ParseIpv4(*text)) {
-            for (int at = 0; at < 4; ++at) {
-                const std::string byte = std::to_string((*parsed)[at]);
-                if (byte != (*bytes)[at]) changed.insert(column);
-                (*bytes)[at] = byte;
-            }
-        } else {
-            fail(column, Quoted(*text) + " is not an IPv4 address like 192.168.1.20");
-        }
-    }
-    if (const std::string* text = given("unlock")) {
-        // The write carries one typed digit; anything longer would be cut to its first character.
-        if (text->size() != 1 || (*text)[0] < '0' || (*text)[0] > '9')
-            fail("unlock", Quoted(*text) + " is not a number of seconds: " + UnlockRange);
-        else if (std::to_string(current.UnlockTime) != *text || !found)
-            changed.insert("unlock");
-        t.Unlock = *text;
-    } else {
-        // Kept: the write carries the panel's byte as it is, 10 s or more too.
-        t.Unlock.assign(1, static_cast<char>(current.UnlockTime + '0'));
-    }
-    WriteFields fields;
-    for (int c = 0; c < WriteFieldCount; ++c)
-        fields[std::size_t(c)] = changed.count(PanelColumns[c]) != 0;
+    RowReading reading(row, current, found, errors);
+    reading.ReadMac();
+    reading.ReadReadOnly();
+    reading.ReadType();
+    reading.ReadIdentityTexts();
+    reading.ReadAddresses();
+    reading.ReadUnlock();
+    const WriteFields fields = reading.Fields();
     if (changes) *changes = fields;
+    if (!found && !asWritten) reading.CheckReadsBack();
+    // Nothing is sent for a row that changes nothing, so there is nothing to check.
+    if (!found || reading.Changed.empty())
+        return errors.size() != before ? std::nullopt : std::optional(reading.Texts);
+
     // What is written must read back as asked, unless the user asked for exactly these bytes.
     const auto readsBack = [&](const CheckFailure& f) {
         return !(asWritten && f.Box == SettingsBox::Address && !f.Why.empty());
     };
-    // Of a panel that did not answer only what the cells say is known: its type and address
-    // when the row gives both.
-    if (!found && !asWritten && !faulty.count("type") && !faulty.count("address") && cell("type") &&
-        cell("address"))
-        if (const auto back = ReadsBackOtherwise(t.Type, t.Address))
-            fail("address", DeviceTypeName(static_cast<DeviceType>(t.Type)) + std::string(" ") +
-                                GbkToUtf8(t.Address) + " " + back->Why +
-                                " (or --as-written to write it all the same)");
-    if (!found) return errors.size() != before ? std::nullopt : std::optional(t);
-    // Nothing is sent for a row that changes nothing, so there is nothing to check.
-    if (changed.empty()) return errors.size() != before ? std::nullopt : std::optional(t);
-
-    // Every failed check, not only the first: mend each and check again.
-    SettingsTexts probe = t;
+    // Every failed check of the window, not only the first: mend each and check again.
+    SettingsTexts probe = reading.Texts;
     try {
         for (int round = 0; round < 32; ++round) {
             std::optional<CheckFailure> failure = FirstFailedCheck(probe, own, readsBack);
-            if (!failure && changed.count("mask")) failure = CheckMask(probe);
+            if (!failure && reading.Changed.count("mask")) failure = CheckMask(probe);
             if (!failure) break;
             const char* column = ColumnOf(failure->Box);
             // A check speaks of the fields the row changes.
-            if (!faulty.count(column) && Concerns(*failure, fields))
-                fail(column, Explained(*failure, probe));
+            if (!reading.Faulty.count(column) && Concerns(*failure, fields))
+                reading.Fail(column, Explained(*failure, probe));
             Mend(probe, *failure);
         }
     } catch (const ConvertError& error) {
-        fail("ip", error.what());
+        reading.Fail("ip", error.what());
     }
     if (errors.size() != before) return std::nullopt;
-    return t;
+    return reading.Texts;
 }
 
 std::vector<std::string> PanelCells(const PanelRecord& found, std::string_view via) {
