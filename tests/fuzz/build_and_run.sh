@@ -31,7 +31,7 @@ reply)
 plan)
     sources=(tests/fuzz/PlanFuzzer.cpp cli/core/plan/Plan.cpp cli/core/plan/PlanReader.cpp
         cli/core/plan/CsvReader.cpp cli/core/text/TerminalText.cpp cli/core/site/SiteChecks.cpp
-        cli/core/text/MessageText.cpp cli/core/plan/PlanEncoding.cpp
+        cli/core/text/MessageText.cpp cli/core/text/Nearest.cpp cli/core/plan/PlanEncoding.cpp
         protocol/rules/PanelTexts.cpp protocol/rules/GbkCodecIconv.cpp
         protocol/rules/SettingsChecks.cpp protocol/rules/WriteRecord.cpp)
     libs=()
