@@ -10,49 +10,143 @@
 
 namespace Cli {
 
+namespace {
+
+std::string IpKey(const uint8_t (&ip)[4]) {
+    return std::string(ip, ip + 4);
+}
+
+// Whether every panel known before the writes (by its MAC, or the MAC its row writes) has
+// answered, taken reply by reply as the search asks on every one.
+class KnownAnswered {
+  public:
+    KnownAnswered(const Rounds& rounds, const std::vector<PanelRecord>& heardLate) {
+        for (const PanelRecord& p : rounds.Site())
+            Index.emplace(MacOf(p), Index.size());
+        for (const PanelRecord& p : heardLate)
+            Index.emplace(MacOf(p), Index.size());
+        for (std::size_t at = 0; at < rounds.Size(); ++at) {
+            const auto it = Index.find(MacOf(rounds.Row(at).Current));
+            if (it != Index.end()) Index.emplace(MacOf(rounds.Row(at).Pending), it->second);
+        }
+        Heard.assign(Index.size(), false);
+        for (const auto& [mac, at] : Index)
+            Count = std::max(Count, at + 1);
+    }
+    bool operator()(const Replies& replies) {
+        for (; Taken < replies.size(); ++Taken) {
+            const auto it = Index.find(MacOf(replies[Taken]));
+            if (it != Index.end() && !Heard[it->second]) {
+                Heard[it->second] = true;
+                --Count;
+            }
+        }
+        return Count == 0;
+    }
+
+  private:
+    std::map<Mac, std::size_t> Index;
+    std::vector<bool> Heard;
+    std::size_t Count = 0, Taken = 0;
+};
+
+// Listens after the last search `since` until no reply came in the last half of the listen:
+// twice the largest delay seen (the lateness measured grows with each reply that comes later
+// than it), at least `least`. Returns the replies that came after the last search returned.
+std::vector<FoundPanel> ListenAfter(PanelLink& link, Hearing& hearing,
+                                    std::chrono::steady_clock::time_point since, Millis least) {
+    for (;;) {
+        const Millis listen = ListenFor(hearing, least);
+        auto replies = link.Unread(since + listen);
+        for (const FoundPanel& p : replies)
+            hearing.Late(p.Late);
+        if (ListenFor(hearing, least) == listen) return replies;
+    }
+}
+
+} // namespace
+
+std::vector<std::size_t> RoundBatch(const Rounds& rounds, const std::vector<std::size_t>& todo) {
+    std::set<std::string> taken;
+    std::vector<std::size_t> batch;
+    for (const std::size_t at : todo) {
+        const std::string current = IpKey(rounds.Latest(at).Ip),
+                          pending = IpKey(rounds.Pending(at).Ip);
+        if (taken.count(current) || taken.count(pending)) continue;
+        taken.insert(current);
+        taken.insert(pending);
+        batch.push_back(at);
+    }
+    return batch;
+}
+
 std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const SearchOptions& search,
-                                     int maxRounds, const RunControl& control) {
+                                     int maxRounds, const RunControl& control, Hearing hearing) {
     using Clock = std::chrono::steady_clock;
     const std::size_t total = rounds.ToWrite().size();
     const auto searched = link.LastRequest(); // the last search before the writes
-    std::vector<PanelRecord> last, late;
+    // `late`: replies to the searches before a round's writes that came after them; `after`:
+    // replies to the last read-back that came after it returned.
+    std::vector<PanelRecord> last, late, after;
+    // Addresses whose write went unanswered: a reply from one may answer that write, however
+    // late, so it is credited to no write after it.
+    std::set<std::string> unanswered;
     const auto keepLate = [&](const std::vector<FoundPanel>& replies) {
         const auto others = LateOthers(rounds, replies);
         late.insert(late.end(), others.begin(), others.end());
     };
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (control.Interrupted()) break;
-        const auto todo = rounds.ToWrite();
+        const auto todo = RoundBatch(rounds, rounds.ToWrite());
         std::vector<PanelWrite> writes;
         for (const std::size_t at : todo) {
             const PanelRecord current = rounds.Latest(at), pending = rounds.Pending(at);
-            writes.push_back({current, pending, [current, pending](const std::string& source) {
-                                  return CreditsWrite(source, current, pending);
-                              }});
+            writes.push_back(
+                {current, pending, [current, pending, &unanswered](const std::string& source) {
+                     return CreditsWrite(source, current, pending) && !unanswered.count(source);
+                 }});
         }
         std::vector<bool> replied;
+        const std::size_t done = total - rounds.ToWrite().size();
         const std::size_t sent = link.WriteAll(writes, replied, [&](std::size_t n) {
             if (control.Interrupted()) return false;
             control.Progress("round " + std::to_string(round + 1) + ": " +
-                             std::to_string(total - todo.size() + n) + " of " +
-                             std::to_string(total) + " rows done");
+                             std::to_string(done + n) + " of " + std::to_string(total) +
+                             " rows done");
             return true;
         });
-        for (std::size_t n = 0; n < todo.size(); ++n)
-            if (n < sent)
-                rounds.Wrote(todo[n], replied[n]);
-            else
+        const auto lastSearch = link.LastRequest();
+        for (std::size_t n = 0; n < todo.size(); ++n) {
+            if (n >= sent) {
                 rounds.Skip(todo[n]);
-        keepLate(link.Unread({}));
-        // Ends once every row written holds, or has answered after a whole round (its last
-        // reply counts: an earlier one may answer an older search).
+                continue;
+            }
+            rounds.Wrote(todo[n], replied[n]);
+            if (!replied[n])
+                for (const PanelRecord* r : {&writes[n].Current, &writes[n].Pending})
+                    unanswered.insert(Ipv4Text(r->Ip));
+        }
+        // A reply to a search sent before the writes may come as late as the lateness measured:
+        // the read-back begins only after it would have come, so that every reply it counts
+        // answers a search sent after the writes.
+        keepLate(ListenAfter(link, hearing, lastSearch, Millis(0)));
+        // Ends once every row written holds and every panel known has answered it (a panel
+        // changed meanwhile shows in a reply after the last write), or the rounds that the loss
+        // measured needs have passed; or once every row written has answered after a whole
+        // round without holding (its last reply counts: an earlier one may answer an older
+        // search), to write again.
         const auto start = Clock::now();
         SearchOptions readBack = search;
         readBack.Repeat = 1;
-        const auto collected = SearchFor(link, readBack, maxRounds, [&](const Replies& r) {
-            return rounds.AllHold(r) ||
-                   (Clock::now() - start >= SearchEvery && rounds.AllAnswered(r));
+        KnownAnswered known(rounds, late);
+        const int requests = std::max(maxRounds, hearing.RoundsNeededForSite());
+        const auto collected = SearchFor(link, readBack, requests, [&](const Replies& r) {
+            const bool answered = known(r);
+            if (rounds.AllHold(r)) return answered;
+            return Clock::now() - start >= SearchEvery && rounds.AllAnswered(r);
         });
+        for (const FoundPanel& p : collected.Replies)
+            hearing.Late(p.Late);
         const auto replies = RecordsOf(collected.Replies);
         rounds.ReadBack(replies);
         last.insert(last.end(), replies.begin(), replies.end());
@@ -60,18 +154,20 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     control.Progress("");
     for (std::size_t at : rounds.ToWrite())
         if (control.Interrupted()) rounds.Skip(at);
-    keepLate(link.Unread(searched + ReadBackListen));
-    last.insert(last.end(), late.begin(), late.end());
-    return last;
+    for (const PanelRecord& r :
+         LateOthers(rounds, ListenAfter(link, hearing, searched, ReadBackListen)))
+        after.push_back(r);
+    // Oldest first: a report of a panel answering a search before the writes must not take the
+    // place of its report after them.
+    late.insert(late.end(), last.begin(), last.end());
+    late.insert(late.end(), after.begin(), after.end());
+    return late;
 }
 
 std::vector<PanelRecord> LateOthers(const Rounds& rounds, const std::vector<FoundPanel>& late) {
-    std::set<Mac> rowMacs;
-    for (std::size_t at = 0; at < rounds.Size(); ++at)
-        rowMacs.insert(MacOf(rounds.Row(at).Current));
     std::vector<PanelRecord> others;
     for (const FoundPanel& p : late)
-        if (!rowMacs.count(MacOf(p.Record))) others.push_back(p.Record);
+        if (!rounds.FromRow(p.Record)) others.push_back(p.Record);
     return others;
 }
 
@@ -88,6 +184,8 @@ Groups Shared(const std::vector<PanelRecord>& records) {
             identity(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength);
         groups["ip " + ip].insert(mac + identity);
         groups["id " + identity].insert(mac + ip);
+        // Two panels with one MAC: the row's write and read-back may reach either.
+        groups["mac " + mac].insert(mac + ip + identity);
     }
     std::erase_if(groups, [](const auto& group) { return group.second.size() < 2; });
     return groups;
@@ -145,6 +243,9 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
             std::includes(old->second.begin(), old->second.end(), members.begin(), members.end()))
             continue;
         const auto macOf = [](const std::string& member) { return member.substr(0, 6); };
+        // A MAC twice is the run's only with a row's MAC: another panel whose IP and identity
+        // both changed meanwhile leaves its old report beside its new one.
+        if (value.rfind("mac ", 0) == 0 && !ofRows.count(value.substr(4))) continue;
         if (std::none_of(members.begin(), members.end(),
                          [&](const std::string& m) { return ofRows.count(macOf(m)); }) &&
             !std::all_of(members.begin(), members.end(),
@@ -155,6 +256,7 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
     std::vector<PanelRecord> involved;
     for (const PanelRecord& r : site)
         if (fresh.count("ip " + std::string(r.Ip, r.Ip + 4)) ||
+            fresh.count("mac " + std::string(r.Mac, r.Mac + 6)) ||
             fresh.count("id " + std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength)))
             involved.push_back(r);
     std::vector<SitePanel> panels;
@@ -172,7 +274,8 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
     std::vector<std::string> clashes;
     for (const std::string& line : CheckSite(panels).Warnings)
         if (line.find("the IP address") != std::string::npos ||
-            line.find("the identity") != std::string::npos)
+            line.find("the identity") != std::string::npos ||
+            line.find("the MAC") != std::string::npos)
             clashes.push_back(line);
     return clashes;
 }
