@@ -1430,6 +1430,13 @@ class SiteLink final : public Cli::PanelLink {
         }
         return sent;
     }
+    // Replies of `record` every `every` ms for a minute, to another program's searches.
+    void Unsolicited(const PanelRecord& record, int every) {
+        for (int t = every; t < 60000; t += every)
+            Pending.push_back({Time{} + Cli::Millis(t), record});
+        std::sort(Pending.begin(), Pending.end(),
+                  [](const auto& a, const auto& b) { return a.first < b.first; });
+    }
     std::chrono::steady_clock::time_point LastRequest() const override { return LastSent; }
     std::vector<Cli::FoundPanel> Unread(Time until) override {
         Clock = std::max(Clock, until);
@@ -1533,6 +1540,13 @@ void PlanTest::writeRounds_data() {
                                                << "x"
                                                << ""
                                                << "verified" << 2 << "";
+    // b also answers another program's searches, every 40 ms: its replies keep coming, later
+    // and later after this run's last search, and the listen for late replies still ends.
+    QTest::newRow("another program searching") << "a" << 1 << 1 << ""
+                                               << ""
+                                               << ""
+                                               << "b answers another program"
+                                               << "verified" << 1 << "";
 }
 
 void PlanTest::writeRounds() {
@@ -1553,6 +1567,7 @@ void PlanTest::writeRounds() {
     a.WritesLost = writesLostA;
     if (event == "a answers later once written") a.DelayWritten = 400;
     link.Panels = {a, b};
+    if (event == "b answers another program") link.Unsolicited(b.Record, 40);
     if (event == "move b to 50")
         link.AfterWrite = [&](int n) {
             if (n == 0) link.Panels[1].Record.Ip[3] = 50;
@@ -1575,6 +1590,8 @@ void PlanTest::writeRounds() {
                                            Cli::RunControl{}, searched.Heard);
     QCOMPARE(QString::fromStdString(rounds.Result(0).Result), result);
     QCOMPARE(link.Panels[0].Writes, writes);
+    // However late replies come, the run ends within seconds of its clock.
+    QVERIFY(link.Now() < std::chrono::steady_clock::time_point{} + Cli::Millis(15000));
     QString named;
     for (const std::string& line : Cli::ClashesAfter(rounds, RecordsOf(searched.Found), readBack))
         named += QString::fromStdString(line).contains(".50") ? "50" : "?";

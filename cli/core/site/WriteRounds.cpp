@@ -52,15 +52,17 @@ class KnownAnswered {
 
 // Listens after the last search `since` until no reply came in the last half of the listen:
 // twice the largest delay seen (the lateness measured grows with each reply that comes later
-// than it), at least `least`. Returns the replies that came after the last search returned.
+// than it), at least `least`, and at most LateReplies: replies to another program's searches
+// would otherwise keep it listening.
 std::vector<FoundPanel> ListenAfter(PanelLink& link, Hearing& hearing,
                                     std::chrono::steady_clock::time_point since, Millis least) {
     for (;;) {
-        const Millis listen = ListenFor(hearing, least);
+        const Millis listen = std::min(ListenFor(hearing, least), std::max(least, LateReplies));
         auto replies = link.Unread(since + listen);
         for (const FoundPanel& p : replies)
             hearing.Late(p.Late);
-        if (ListenFor(hearing, least) == listen) return replies;
+        if (std::min(ListenFor(hearing, least), std::max(least, LateReplies)) == listen)
+            return replies;
     }
 }
 
