@@ -1400,7 +1400,7 @@ class SiteLink final : public Cli::PanelLink {
         Taken = Arrived.size();
         return out;
     }
-    std::size_t WriteAll(const std::vector<Cli::WriteRequest>& writes, std::vector<bool>& replied,
+    std::size_t WriteAll(const std::vector<Cli::PanelWrite>& writes, std::vector<bool>& replied,
                          const std::function<bool(std::size_t)>& next) override {
         replied.assign(writes.size(), false);
         std::size_t sent = 0;
