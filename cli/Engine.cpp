@@ -106,8 +106,12 @@ Collected Engine::Search(const SearchPlan& plan) {
     int retries = 0;
     for (int sent = 0;;) {
         const uint64_t before = Dropped();
+        {
+            // Before the request leaves: a reply to it must never be timed from an older one.
+            std::lock_guard<std::mutex> guard(Lock);
+            LastSearchSent = Clock::now();
+        }
         Send(message, length);
-        LastSearchSent = Clock::now();
         ++sent;
         ++collected.Searches;
         // A request sent again after drops gets its whole round, past the deadline too.
@@ -218,6 +222,11 @@ std::size_t Engine::WriteAll(const std::vector<PanelWrite>& writes, std::vector<
     return sent;
 }
 
+Clock::time_point Engine::LastRequest() const {
+    std::lock_guard<std::mutex> guard(Lock);
+    return LastSearchSent;
+}
+
 std::vector<FoundPanel> Engine::Unread(Clock::time_point until) {
     std::this_thread::sleep_until(until);
     Udp.Settle(SettleLimit);
@@ -252,9 +261,10 @@ void Engine::Dispatch(const char* sourceAddress, unsigned, const uint8_t* data, 
         panel.Via = Udp.LocalAddress;
         panel.Source = sourceAddress;
         std::lock_guard<std::mutex> guard(Lock);
+        LastSearchReply = Clock::now();
+        panel.Late = std::chrono::duration_cast<Millis>(LastSearchReply - LastSearchSent);
         Routes[panel.Record] = panel.Via;
         SearchReplies.push_back(std::move(panel));
-        LastSearchReply = Clock::now();
         break;
     }
     case CMD_WRITE: {

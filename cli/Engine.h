@@ -50,7 +50,7 @@ class Engine final : public DatagramHandler, public PanelLink {
     static constexpr std::size_t WritesInFlight = 8;
     std::size_t WriteAll(const std::vector<PanelWrite>& writes, std::vector<bool>& replied,
                          const std::function<bool(std::size_t)>& next) override;
-    std::chrono::steady_clock::time_point LastRequest() const override { return LastSearchSent; }
+    std::chrono::steady_clock::time_point LastRequest() const override;
     std::vector<FoundPanel> Unread(std::chrono::steady_clock::time_point until) override;
     // Sends the card deletion up to `attempts` times, each followed by up to `wait` for its
     // reply, until one comes from an address `credits` accepts; true when one came. A panel
@@ -85,12 +85,12 @@ class Engine final : public DatagramHandler, public PanelLink {
                     const std::function<bool()>& ready, Millis quiet = Millis(0));
 
     TUDPR Udp;
-    std::mutex Lock; // guards everything below, shared with the receiver thread
+    mutable std::mutex Lock; // guards everything below, shared with the receiver thread
     std::condition_variable Changed;
     std::vector<FoundPanel> SearchReplies;
     std::size_t SearchEnd = 0; // SearchReplies taken by the last Search
     std::chrono::steady_clock::time_point LastSearchReply{};
-    std::chrono::steady_clock::time_point LastSearchSent{}; // main thread only
+    std::chrono::steady_clock::time_point LastSearchSent{}; // the receiver times replies by it
     // The local address of each panel's last search reply (SamePanel records are one key), so
     // that a write of a thousand rows does not scan every reply for each.
     std::map<PanelRecord, std::string, PanelOrder> Routes;

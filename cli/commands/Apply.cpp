@@ -149,7 +149,8 @@ int RunApply(const ApplyOptions& options) {
     if (AnyRow(changes, RowKind::Write) && !SaveUndo(changes.Rows, options.UndoPath))
         return ExitRefused;
     Rounds rounds(changes.Rows, RecordsOf(found));
-    const auto readBack = WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
+    const auto readBack =
+        WriteRounds(engine, rounds, options.Search, options.Rounds, Control(), searched.Heard);
     const bool allOk = PrintResults(rounds, plan, options.Output);
     return Finish(SiteClean(rounds, found, readBack) && allOk);
 }

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <optional>
 #include <set>
 
 #include "ComputerAddresses.h"
@@ -21,15 +23,50 @@ namespace Cli {
 
 namespace {
 
-constexpr Millis Every = SearchEvery;
+// The rounds of assign --watch (each a search request every panel answers).
+constexpr Millis WatchRound{50};
+
+// --row N=MAC, checked against the rows taken: row N (as assign prints it) goes to the panel
+// with the MAC, whatever the order it is powered in.
+bool PinnedRows(const std::vector<std::string>& given, const std::vector<std::string>& macs,
+                const std::set<MacAddress>& assigned, std::map<MacAddress, std::size_t>& pinned) {
+    std::set<std::size_t> rows;
+    for (const std::string& text : given) {
+        const std::size_t equals = text.find('=');
+        const std::string number = text.substr(0, equals);
+        const auto mac =
+            equals == std::string::npos ? std::nullopt : ParseMac(text.substr(equals + 1));
+        std::size_t row = 0;
+        const bool digits =
+            !number.empty() && number.size() < 7 &&
+            std::all_of(number.begin(), number.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (digits) row = std::stoul(number);
+        std::string problem;
+        if (!mac || !digits)
+            problem = "takes N=MAC, the row number assign prints and a MAC like 00:50:2A:A8:01:64";
+        else if (row < 1 || row > macs.size())
+            problem = "the schedule has rows 1 to " + std::to_string(macs.size());
+        else if (!macs[row - 1].empty())
+            problem = "row " + std::to_string(row) + " already has the panel " + macs[row - 1];
+        else if (assigned.count(*mac))
+            problem = text.substr(equals + 1) + " already has a row";
+        else if (!rows.insert(row - 1).second || !pinned.emplace(*mac, row - 1).second)
+            problem = "a row or a MAC given twice";
+        if (!problem.empty()) {
+            Error("--row " + text + ": " + problem + "; nothing was written");
+            return false;
+        }
+    }
+    return true;
+}
 
 // One row's write and read-back in rounds, as apply does them. A Ctrl+C meanwhile lets the row
 // finish: a panel left half-written would be neither new nor the row's.
 // A clash the row made or met (another panel on its IP or call address) fails it.
 RowResult WriteRow(Engine& engine, const RowChange& change, const SearchOptions& search,
-                   int maxRounds, const std::vector<PanelRecord>& site) {
-    Rounds rounds({change});
-    const auto readBack = WriteRounds(engine, rounds, search, maxRounds, RunControl{});
+                   int maxRounds, const std::vector<PanelRecord>& site, const Hearing& heard) {
+    Rounds rounds({change}, site);
+    const auto readBack = WriteRounds(engine, rounds, search, maxRounds, RunControl{}, heard);
     RowResult result = rounds.Result(0);
     for (const std::string& clash : ClashesAfter(rounds, site, readBack)) {
         Error("site: " + clash);
@@ -43,23 +80,38 @@ class Assigner {
     // `site`: the panels found before the first write.
     Assigner(Engine& engine, const AssignOptions& options, const Plan& schedule,
              std::vector<AsBuiltRow> rows, std::string asBuilt, std::string undo,
-             std::vector<PanelRecord> site)
+             std::vector<PanelRecord> site, Hearing heard, std::map<MacAddress, std::size_t> pinned)
         : Net(engine), Options(options), Schedule(schedule), Rows(std::move(rows)),
-          AsBuilt(std::move(asBuilt)), Undo(std::move(undo)), Site(std::move(site)) {
+          AsBuilt(std::move(asBuilt)), Undo(std::move(undo)), Site(std::move(site)),
+          Heard(std::move(heard)), Pinned(std::move(pinned)) {
         Rows.resize(Schedule.Rows.size());
     }
 
-    // The next row no panel has taken, or the row count when none is left.
+    // The next row no panel has taken and no --row keeps for its MAC, or the row count when
+    // none is left.
     std::size_t Next() const {
         std::size_t at = 0;
-        while (at < Rows.size() && !Rows[at].Mac.empty())
+        while (at < Rows.size() && (!Rows[at].Mac.empty() || PinnedRow(at)))
             ++at;
         return at;
     }
-    bool Done() const { return Next() == Rows.size(); }
+    bool Done() const {
+        return std::all_of(Rows.begin(), Rows.end(),
+                           [](const AsBuiltRow& row) { return !row.Mac.empty(); });
+    }
+    bool NoneLeft() const { return Next() == Rows.size(); }
+    // Row `at` is neither taken nor kept by --row.
+    bool Free(std::size_t at) const { return Rows[at].Mac.empty() && !PinnedRow(at); }
+    // The row --row keeps for the panel with `mac`, still without a panel.
+    std::optional<std::size_t> RowOf(const uint8_t (&mac)[6]) const {
+        const auto it = Pinned.find(MacOf(mac));
+        if (it == Pinned.end() || !Rows[it->second].Mac.empty()) return std::nullopt;
+        return it->second;
+    }
 
-    // Gives `panel` the next row; false when it was refused (the row stays next).
+    // Gives `panel` the next row (or row `at`); false when it was refused (the row stays next).
     bool Assign(const PanelRecord& panel) { return Give(Next(), panel); }
+    bool Assign(const PanelRecord& panel, std::size_t at) { return Give(at, panel); }
 
     // The rows a killed run left "writing", finished on their panels as they answer now: each
     // is written or found to hold its row already. A panel that did not answer keeps its row.
@@ -115,7 +167,7 @@ class Assigner {
         steps.Write = [&](const RowChange& change) {
             std::vector<PanelRecord> site = Site;
             site.push_back(panel);
-            return WriteRow(Net, change, Options.Search, Options.Rounds, site);
+            return WriteRow(Net, change, Options.Search, Options.Rounds, site, Heard);
         };
         std::vector<PlanError> errors;
         const RowOutcome outcome = AssignRow(Schedule, Rows, at, panel, steps, ComputerAddresses(),
@@ -158,7 +210,14 @@ class Assigner {
     std::string AsBuilt, Undo;
     std::vector<RowChange> Changed;
     std::vector<PanelRecord> Site;
+    Hearing Heard;
+    std::map<MacAddress, std::size_t> Pinned; // --row: MAC to row
     bool AllOk = true, Failed = false, Refused = false;
+
+    bool PinnedRow(std::size_t at) const {
+        return std::any_of(Pinned.begin(), Pinned.end(),
+                           [at](const auto& p) { return p.second == at; });
+    }
 };
 
 std::vector<PanelRecord> ByMac(std::vector<PanelRecord> panels) {
@@ -245,20 +304,28 @@ int CheckAssignment(const AssignOptions& options, Assignment& a,
 // Without --watch: the new panels present take the rows in MAC order, with --in-mac-order.
 int AssignPresent(Assigner& assigner, const AssignOptions& options, const Assignment& a,
                   const std::vector<PanelRecord>& present) {
-    const auto found = ByMac(present);
-    if (found.empty()) {
+    // The panels --row names take their rows; the others go by MAC order.
+    std::vector<PanelRecord> found;
+    for (const PanelRecord& r : ByMac(present)) {
+        if (const auto at = assigner.RowOf(r.Mac)) {
+            if (!assigner.Broken()) assigner.Assign(r, *at);
+        } else {
+            found.push_back(r);
+        }
+    }
+    if (found.empty() && present.empty()) {
         Error("no new panel answered on " + a.NewOn.Text());
         return ExitFailed;
     }
-    if (!options.InMacOrder) {
+    if (!found.empty() && !options.InMacOrder) {
         Error(std::to_string(found.size()) + " new panel(s) on " + a.NewOn.Text() +
               ": --in-mac-order gives them the rows in MAC order, --watch as they are "
-              "powered; nothing was written");
+              "powered, --row N=MAC a row to a panel; nothing more was written");
         return ExitRefused;
     }
     std::size_t given = 0;
     for (; given < found.size(); ++given) {
-        if (assigner.Done() || Interrupted() || assigner.Broken()) break;
+        if (assigner.NoneLeft() || Interrupted() || assigner.Broken()) break;
         assigner.Assign(found[given]);
     }
     if (!assigner.Done())
@@ -273,8 +340,13 @@ int AssignPresent(Assigner& assigner, const AssignOptions& options, const Assign
 // With --watch: searches until every row has a panel or Ctrl+C, giving each new panel that
 // answers alone the next row.
 int WatchAndAssign(Engine& engine, Assigner& assigner, const AssignOptions& options,
-                   const Assignment& a, NewPanelWatch& watch) {
-    std::string refused; // the last "at once" said, to say it once
+                   const Assignment& a, NewPanelWatch& watch, const Site& site) {
+    std::string refused; // the last group said, to say it once
+    // Short rounds: the powering order rests on rounds missed, and the more rounds a second
+    // holds, the sooner a panel's silence is sure.
+    watch.LateRounds(int((2 * site.Heard.Lateness() + WatchRound - Millis(1)) / WatchRound));
+    watch.Measured(site.Heard.Answered(), site.Heard.MissedReplies());
+    const std::size_t rows = a.Schedule.Rows.size();
     // A script powers its panels from here on.
     Error("watching for new panels on " + a.NewOn.Text() + " (Ctrl+C ends)");
     while (!assigner.Done() && !Interrupted() && !assigner.Broken()) {
@@ -282,25 +354,41 @@ int WatchAndAssign(Engine& engine, Assigner& assigner, const AssignOptions& opti
             ShowProgress("waiting for a new panel on " + a.NewOn.Text() + " for row " +
                          std::to_string(assigner.Next() + 1) + " (Ctrl+C ends)");
         SearchPlan plan;
-        plan.Every = Every;
+        plan.Every = WatchRound;
         plan.Requests = 1;
         plan.LossRetries = 0;
-        const auto step = watch.Round(RecordsOf(engine.Search(plan).Replies));
+        plan.Continue = true;
+        const Collected round = engine.Search(plan);
+        Millis late{0};
+        for (const FoundPanel& p : round.Replies)
+            late = std::max(late, p.Late);
+        watch.LateRounds(int((2 * late + WatchRound - Millis(1)) / WatchRound));
+        const auto step = watch.Round(RecordsOf(round.Replies));
         if (ErrorIsConsole()) ShowProgress("");
-        std::vector<PanelRecord> take;
-        if (step.Take) {
-            take.push_back(*step.Take);
+        std::vector<std::pair<PanelRecord, std::size_t>> take;
+        for (const PanelRecord& r : step.New)
+            if (const auto at = assigner.RowOf(r.Mac)) take.push_back({r, *at});
+        if (step.Take && !assigner.NoneLeft()) {
+            take.push_back({*step.Take, assigner.Next()});
         } else if (step.New.size() > 1 && options.InMacOrder) {
-            take = ByMac(step.New);
-        } else if (step.New.size() > 1 && MacList(step.New) != refused) {
-            refused = MacList(step.New);
-            Error((step.New.size() == 2 ? std::string("two") : std::to_string(step.New.size())) +
-                  " new panels at once: power them one at a time (" + refused +
-                  "); none was assigned");
+            std::size_t next = assigner.Next();
+            for (const PanelRecord& r : ByMac(step.New))
+                if (!assigner.RowOf(r.Mac) && next < rows) {
+                    take.push_back({r, next});
+                    while (++next < rows && !assigner.Free(next)) {
+                    }
+                }
+        } else if (step.Group.size() > 1 && MacList(step.Group) != refused) {
+            refused = MacList(step.Group);
+            Error(
+                (step.Group.size() == 2 ? std::string("two") : std::to_string(step.Group.size())) +
+                " new panels whose powering order is not sure (" + refused +
+                "); none was assigned, nor any powered after them: switch all but one off, "
+                "or say which takes which row with --row N=MAC");
         }
-        for (const PanelRecord& panel : take) {
+        for (const auto& [panel, at] : take) {
             if (assigner.Done() || assigner.Broken()) break;
-            assigner.Assign(panel);
+            assigner.Assign(panel, at);
             watch.Took(panel.Mac); // assigned, or refused: not new again
         }
     }
@@ -317,11 +405,13 @@ Command AddAssignCommand(CLI::App& app) {
         "SCHEDULE has a plan's columns without mac, one row per panel in the order they\n"
         "will be powered (columns of your own begin with #). Every row is checked first\n"
         "(as apply checks, and no IP or call address twice, none taken on the site).\n"
-        "With --watch it searches every 250 ms; each new panel (on the factory subnet, not\n"
-        "yet assigned) that answers alone gets the next row, written and read back, one\n"
-        "line each: MAC, row, call address, IP, result. Two new panels at once get none:\n"
-        "power them one at a time (or --in-mac-order). Without --watch the new panels\n"
-        "present are assigned only with --in-mac-order. The as-built plan (the schedule\n"
+        "With --watch it searches every 50 ms; each new panel (on the factory subnet, not\n"
+        "yet assigned) that is surely alone or surely powered first (at a doubt of 10^-6)\n"
+        "gets the next row, written and read back, one line each: MAC, row, call address,\n"
+        "IP, result. New panels whose order is not sure form a group that gets none, nor\n"
+        "any panel after it: switch all but one off, or give --row N=MAC (N the row number\n"
+        "assign prints) for each. Without --watch the new panels present are assigned\n"
+        "only by --row or with --in-mac-order. The as-built plan (the schedule\n"
         "with each row's mac and status) is written whole before each write leaves (the\n"
         "row 'writing') and after it (its result); a run started again, also after a\n"
         "kill, finishes a row left writing on its panel, then goes on. An undo plan is\n"
@@ -335,6 +425,11 @@ Command AddAssignCommand(CLI::App& app) {
                       "keep searching and assign each new panel as it is powered");
     command->add_flag("--in-mac-order", options->InMacOrder,
                       "new panels answering together take the rows in MAC order");
+    command
+        ->add_option("--row", options->RowMacs,
+                     "N=MAC: row N (as assign prints it) goes to the panel with MAC")
+        ->type_name("N=MAC")
+        ->allow_extra_args(false);
     command
         ->add_option("--as-built", options->AsBuiltPath,
                      "the as-built plan (default: SCHEDULE's name with -as-built.csv)")
@@ -353,7 +448,15 @@ Command AddAssignCommand(CLI::App& app) {
 int RunAssign(const AssignOptions& options) {
     Assignment a;
     if (const int code = LoadAssignment(options, a)) return code;
-    NewPanelWatch watch(a.NewOn, a.Assigned);
+    std::vector<std::string> macs;
+    for (const AsBuiltRow& row : a.Rows)
+        macs.push_back(row.Mac);
+    std::map<MacAddress, std::size_t> pinned;
+    if (!PinnedRows(options.RowMacs, macs, a.Assigned, pinned)) return ExitRefused;
+    std::set<MacAddress> pinnedMacs;
+    for (const auto& [mac, at] : pinned)
+        pinnedMacs.insert(mac);
+    NewPanelWatch watch(a.NewOn, a.Assigned, pinnedMacs);
 
     Engine engine;
     if (const int code = OpenEngine(engine, NeedNetwork::No)) return code;
@@ -368,7 +471,7 @@ int RunAssign(const AssignOptions& options) {
     }
     if (const int code = CheckAssignment(options, a, others)) return code;
     Assigner assigner(engine, options, a.Schedule, a.Rows, a.AsBuilt, a.Undo,
-                      RecordsOf(site.Panels));
+                      RecordsOf(site.Panels), site.Heard, pinned);
     const bool unfinished = std::any_of(a.Rows.begin(), a.Rows.end(),
                                         [](const AsBuiltRow& row) { return row.Unfinished(); });
     if (unfinished || !assigner.Done())
@@ -381,7 +484,7 @@ int RunAssign(const AssignOptions& options) {
         return assigner.ExitCode();
     }
     if (!options.Watch) return AssignPresent(assigner, options, a, present);
-    return WatchAndAssign(engine, assigner, options, a, watch);
+    return WatchAndAssign(engine, assigner, options, a, watch, site);
 }
 
 } // namespace Cli

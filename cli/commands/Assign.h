@@ -3,6 +3,7 @@
 // callpanel assign: a schedule's rows given to new panels as they are powered.
 
 #include <string>
+#include <vector>
 
 #include "Common.h"
 #include "Options.h"
@@ -15,6 +16,7 @@ struct AssignOptions {
     std::string NewOn;       // the subnet new panels come on; empty: the factory's
     bool Watch = false;
     bool InMacOrder = false;
+    std::vector<std::string> RowMacs; // --row N=MAC
     SearchOptions Search;
     int Rounds = DefaultRounds;
     std::string UndoPath;

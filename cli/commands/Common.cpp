@@ -155,7 +155,7 @@ bool LoadPlan(const std::string& path, PlanKind kind, Plan& plan) {
 
 Site SearchSite(Engine& engine, const SearchOptions& search) {
     const Searched searched = SearchUntil(engine, SiteSearch(search));
-    Site site{searched.Found, !searched.Decided};
+    Site site{searched.Found, !searched.Decided, searched.Heard};
     if (site.MayBeShort) Error("the list may be short: " + LossText(searched.Heard));
     return site;
 }

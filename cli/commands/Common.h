@@ -79,6 +79,7 @@ bool LoadPlan(const std::string& path, PlanKind kind, Plan& plan);
 struct Site {
     std::vector<FoundPanel> Panels;
     bool MayBeShort = false;
+    Hearing Heard; // the loss and lateness the search measured
 };
 
 // Every panel that answers, searched until the list is surely whole by the loss measured; a

@@ -42,9 +42,12 @@ Command AddDeleteCardsCommand(CLI::App& app) {
     CLI::App* command =
         app.add_subcommand("delete-cards", "tell one panel to delete all its access cards");
     command->footer(WithExitCodes(
-        "Searches at least 16 times, every 60 ms (what 40 % loss each way needs), more\n"
-        "while the loss measured is worse, then listens 1.5 s for late replies, for\n"
-        "panels sharing the identity; refused (exit 2) when --wait comes first. Sends\n"
+        "It cannot be undone, so it decides at a doubt of 10^-6: searches at least 31\n"
+        "times, every 60 ms (what 40 % loss each way needs), more while the loss\n"
+        "measured is worse, then listens 1.5 s (twice the largest reply delay measured,\n"
+        "when longer) for late replies, for panels sharing the identity; a twin whose\n"
+        "every reply is lost or that answers over about 3.3 s late is not seen. Refused\n"
+        "(exit 2) when --wait comes first. Sends\n"
         "the request until the panel answers (up to 10 times); exit 0 on \"Del\n"
         "Success\", 1 without a reply. Refused (exit 2) when other panels found share\n"
         "the panel's identity (all would delete), or when the system dropped replies\n"

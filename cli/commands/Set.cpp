@@ -152,7 +152,8 @@ int RunSet(const SetOptions& options) {
     for (const FieldChange& c : Differences(current, AsReported(rounds.Pending(0)), change.Sets))
         report += c.Field + ": " + TerminalText(c.Old) + Arrow + TerminalText(c.New) + "\n";
     if (options.Output == Format::Table) Print(report);
-    const auto readBack = WriteRounds(engine, rounds, options.Search, options.Rounds, Control());
+    const auto readBack =
+        WriteRounds(engine, rounds, options.Search, options.Rounds, Control(), searched.Heard);
     const RowResult result = rounds.Result(0);
     PrintResult(MacText(change.Pending.Mac), result.Result, result.Details, options.Output);
     return Finish(result.Ok && SiteClean(rounds, searched.Found, readBack));

@@ -77,6 +77,9 @@ cases=(
     '2|err|callpanel: --html is required|-|report'
     "2|err|callpanel: stdin:1:2: a schedule has no column 'mac'|ip,mac\n10.1.2.3,00:50:2A:10:00:A5\n|assign -"
     '2|err|callpanel: --new-on takes a subnet A.B.C.D/N|ip\n10.1.2.3\n|assign - --new-on 192.168.1.0'
+    '2|err|callpanel: --row 2=00:50:2A:00:00:01: the schedule has rows 1 to 1; nothing was written|ip,address\n10.1.2.3,0101000000\n|assign - --row 2=00:50:2A:00:00:01'
+    '2|err|callpanel: --row 1: takes N=MAC|ip,address\n10.1.2.3,0101000000\n|assign - --row 1'
+    '2|err|callpanel: --row 1=00:50:2A:00:00:02: a row or a MAC given twice|ip,address\n10.1.2.3,0101000000\n10.1.2.4,0201000000\n|assign - --row 1=00:50:2A:00:00:01 --row 1=00:50:2A:00:00:02'
     '2|err|callpanel: stdin:2:1: mac: '"'"'x'"'"' is not a MAC|mac\nx\n|check -'
 )
 

@@ -233,24 +233,37 @@ grep -q "assign: 3 rows of 3 in three.csv given to new panels</td><td>3</td><td 
 run 0 assign "$work/three.csv" --watch
 stop_standin 0
 
-# Two panels at once get nothing, then the one left on takes row 1; Ctrl+C ends it, exit 0.
+# Two panels at once form a group that gets nothing, then the one left on takes row 1; Ctrl+C
+# ends it, exit 0.
 schedule "$work/two.csv" 2
 start_standin 1 "${factory[@]}" --mac 00:50:2A:01:00:01
 start_standin 2 "${factory[@]}" --mac 00:50:2A:01:00:02
 run 2 assign "$work/two.csv"
 grep -q "2 new panel(s) on 192.168.1.0/24" "$work/err" || fail "without --watch: $(cat "$work/err")"
 start_assign "$work/two.csv" --watch
-wait_for 20 grep -q "two new panels at once: power them one at a time (00:50:2A:01:00:01, 00:50:2A:01:00:02)" \
+wait_for 20 grep -q "two new panels whose powering order is not sure (00:50:2A:01:00:01, 00:50:2A:01:00:02); none was assigned" \
     "$work/err" || fail "two at once: $(cat "$work/err")"
 sleep 1
 [ "$(cat "$work/standin1.out" "$work/standin2.out" | grep -c '^write for ')" -eq 0 ] ||
     fail "a panel of two at once was written"
 stop_standin 2
-wait_for 20 grep -q "^00:50:2A:01:00:01  row 1 " "$work/out" || fail "the one left on: $(cat "$work/out")"
+wait_for 20 grep -q "^00:50:2A:01:00:01  row 1 " "$work/out" || fail "the one left on: $(cat "$work/out") $(tail -5 "$work/standin1.out") $(tail -3 "$work/standin2.out")"
 end_assign 0 INT
 grep -q "^00:50:2A:01:00:01,verified,Block 1" "$work/two-as-built.csv" || fail "as-built: $(cat "$work/two-as-built.csv")"
 [ "$(sed -n 3p "$work/two-as-built.csv" | cut -d, -f1)" = "" ] || fail "row 2 taken"
 stop_standin 1
+
+# --row resolves a group: the installer says which MAC takes which row, both present.
+rm -f "$work/two-as-built.csv"
+start_standin 1 "${factory[@]}" --mac 00:50:2A:01:00:01
+start_standin 2 "${factory[@]}" --mac 00:50:2A:01:00:02
+run 2 assign "$work/two.csv" --watch --row 1=00:50:2A:01:00:02 --row 3=00:50:2A:01:00:01
+grep -q -- "--row 3=00:50:2A:01:00:01: the schedule has rows 1 to 2" "$work/err" || fail "--row 3: $(cat "$work/err")"
+run 0 assign "$work/two.csv" --watch --row 1=00:50:2A:01:00:02 --row 2=00:50:2A:01:00:01
+[ "$(cut -d, -f1 "$work/two-as-built.csv" | tail -n +2 | tr '\n' ' ')" = "00:50:2A:01:00:02 00:50:2A:01:00:01 " ] ||
+    fail "--row: $(cat "$work/two-as-built.csv")"
+stop_standin 1
+stop_standin 2
 
 # --in-mac-order: both present take the rows by MAC order.
 rm -f "$work/two-as-built.csv"

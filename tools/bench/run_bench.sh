@@ -21,6 +21,9 @@
 #   commission   check and report of 2,000 panels beyond their search; assign --watch of 50 new
 #                panels powered a second apart, from each one's first answer to verified; the
 #                as-built plan of 2,000 rows written whole and synced after each row
+#   order        assign --watch ordering: two new panels powered 0.5 s apart behind 20 % loss
+#                each way (ORDER_RUNS trials, default 20): in order, grouped or wrong (the
+#                later one given row 1; must be 0); not in the default groups
 # Every row counts the requests that left the tool's namespace (nftables counters) and notes
 # the load. Nothing outside the test networks is changed, the machine's net.core.rmem_max
 # included; every callpanel run and each test network is bounded by a timeout
@@ -441,7 +444,7 @@ EOT
         {
             echo "# location,type,address,facility,ip,mask,gateway,server,unlock"
             for ((n = 1; n <= 50; n++)); do
-                echo "Entrance $n,flat,$(printf '%02d' "$n")01000000,0,10.83.1.$n,255.255.0.0,10.83.0.1,10.83.0.254,7"
+                echo "Entrance $n,flat,$(printf '%02d' "$n")01000001,0,10.83.1.$n,255.255.0.0,10.83.0.1,10.83.0.254,7"
             done
         } >"$work/schedule.csv"
         rm -f "$work/schedule-as-built.csv"
@@ -470,6 +473,50 @@ EOT
         echo "assign: exit $rc, $verified of 50 verified; first answer to verified (ms): ${delays[*]}"
         [ "${#delays[@]}" -gt 0 ] || { echo "assign verified nothing" >&2; exit 1; }
         crows+=("| callpanel assign --watch, 50 new panels powered a second apart | exit $rc; $verified of 50 verified | first answer to verified: $(median "${delays[@]}") ms (median; worst $(worst "${delays[@]}") ms) | goal: median 500 ms; load $(load) |")
+    fi
+    if [[ " ${SECTIONS:-} " == *" order "* ]]; then
+        echo "=== callpanel assign --watch ordering: two panels 0.5 s apart at 20 % loss each way"
+        {
+            echo "# location,type,address,facility,ip,mask,gateway,server,unlock"
+            echo "Entrance 1,flat,0101000001,0,10.83.1.1,255.255.0.0,10.83.0.1,10.83.0.254,7"
+            echo "Entrance 2,flat,0201000001,0,10.83.1.2,255.255.0.0,10.83.0.1,10.83.0.254,7"
+        } >"$work/two.csv"
+        in_order=0 grouped=0 wrong=0 other=0
+        for ((r = 0; r < ${ORDER_RUNS:-20}; r++)); do
+            rm -f "$work/two-as-built.csv"
+            loss 20 2
+            timeout -k 5 60 "$cli" assign "$work/two.csv" --watch >"$work/order.out" 2>"$work/order.err" &
+            assign_pid=$!
+            track "$assign_pid"
+            wait_for 30 grep -qs '^callpanel: watching' "$work/order.err" || { echo "assign did not start" >&2; exit 1; }
+            ip netns exec "${panel_ns[0]}" "$standin" --alike --ip 192.168.1.100 --identity H00000000010 \
+                --mac 00:50:2A:0E:00:01 --exit-after 60 >"$work/first.out" 2>&1 &
+            first_pid=$!
+            track "$first_pid"
+            sleep 0.5
+            ip netns exec "${panel_ns[1]}" "$standin" --alike --ip 192.168.1.100 --identity H00000000010 \
+                --mac 00:50:2A:0E:00:02 --exit-after 60 >"$work/second.out" 2>&1 &
+            second_pid=$!
+            track "$second_pid"
+            # Decided once row 1 is written or the two are named as a group.
+            wait_for 20 grep -qs ' row 1 \|powering order is not sure' "$work/order.out" "$work/order.err" || true
+            kill -INT "$assign_pid" 2>/dev/null || true
+            wait "$assign_pid" || true
+            untrack "$assign_pid"
+            stop "$first_pid" "$second_pid"
+            if grep -q '^00:50:2A:0E:00:01  row 1 ' "$work/order.out"; then
+                in_order=$((in_order + 1))
+            elif grep -q '^00:50:2A:0E:00:02  row 1 ' "$work/order.out"; then
+                wrong=$((wrong + 1))
+            elif grep -q 'powering order is not sure' "$work/order.err"; then
+                grouped=$((grouped + 1))
+            else
+                other=$((other + 1))
+            fi
+            echo "trial $r: in order $in_order, grouped $grouped, wrong $wrong, undecided $other"
+        done
+        loss 0 2
+        crows+=("| callpanel assign --watch, two new panels powered 0.5 s apart, 20 % of datagrams lost each way | in order $in_order, grouped $grouped, wrong $wrong, undecided in 20 s $other, of ${ORDER_RUNS:-20} trials | wrong must be 0 | load $(load) |")
     fi
     for row in "${crows[@]}"; do printf '%s %s |\n' "$row" "$BENCH_MEASURED"; done | tee "$BENCH_ROW"
     exit 0

@@ -78,57 +78,75 @@ bool NewPanelWatch::IsNew(const PanelRecord& r) const {
     return NewOn.Holds(r.Ip) && Assigned.count(MacOf(r.Mac)) == 0;
 }
 
-double NewPanelWatch::Loss() const {
-    return RepliesExpected == 0 ? 0.0 : double(RepliesLost) / double(RepliesExpected);
+int NewPanelWatch::NeededFor(double answered, double missed) const {
+    constexpr int Never = 100000;
+    for (int rounds = 1; rounds < 1000; ++rounds)
+        if (Hearing::MissedInRow(rounds, answered, missed) <= UnsureLasting) return rounds;
+    return Never;
 }
 
 int NewPanelWatch::RoundsNeeded() const {
-    constexpr int MostRounds = 8; // 2 s of rounds
-    const double loss = Loss();
-    if (loss <= 0) return 1;
-    return loss >= 1 ? MostRounds : std::clamp(Hearing::RoundsNeeded(1 - loss), 1, MostRounds);
+    // A panel silent now counts its silence as loss, up to one round longer than the longest
+    // silence seen to end: a panel switched off for good does not make the loss grow forever.
+    double open = 0;
+    for (const auto& [key, seen] : Panels)
+        open += std::min(Rounds - seen.Last, LongestGap + 1);
+    return NeededFor(Answered, Missed + open);
 }
 
 NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) {
     ++Rounds;
+    const int before = RoundsNeeded();
     std::set<MacAddress> now;
-    for (const PanelRecord& r : heard) {
-        const MacAddress key = MacOf(r.Mac);
-        now.insert(key);
-        if (!IsNew(r)) continue;
-        FirstHeard.emplace(key, Rounds);
-        LastHeard[key] = Rounds;
-        Latest[key] = r;
-    }
-    // A panel missed and heard again later was lost on the way; one never heard again was
-    // switched off, which is no loss.
-    for (auto& [key, roundsSilent] : Silent) {
-        if (now.count(key) != 0) {
-            RepliesLost += roundsSilent;
-            RepliesExpected += roundsSilent;
-            roundsSilent = 0;
-        } else {
-            ++roundsSilent;
+    for (const PanelRecord& r : heard)
+        now.insert(MacOf(r.Mac));
+    for (const MacAddress& key : now) {
+        const auto it = Panels.find(key);
+        if (it == Panels.end()) {
+            Panels[key] = {Rounds, Rounds, {}};
+            continue;
         }
+        Seen& seen = it->second;
+        const int gap = Rounds - seen.Last - 1;
+        // Every silence that ends counts as loss, even one that was a switch off and on: the
+        // loss is never taken lower than it may be.
+        Missed += gap;
+        Answered += 1;
+        LongestGap = std::max(LongestGap, gap);
+        // Silent for longer than a panel there can be: switched off, and powered again.
+        if (gap >= before) {
+            seen.First = Rounds;
+            Behind.erase(key);
+        }
+        seen.Last = Rounds;
     }
-    for (const MacAddress& key : now)
-        if (!Silent.emplace(key, 0).second) ++RepliesExpected;
+    for (const PanelRecord& r : heard)
+        Panels[MacOf(r.Mac)].Latest = r;
     const int needed = RoundsNeeded();
+
     Step step;
-    for (const auto& [key, last] : LastHeard)
-        if (Assigned.count(key) == 0 && Rounds - last < needed) step.New.push_back(Latest[key]);
-    // The new panel that answered first, when it was heard for as many rounds as certainty
-    // needs and every other one first answered that many rounds later: it was surely powered
-    // first, and one powered with it would have been heard by now.
-    const PanelRecord* first = nullptr;
-    for (const PanelRecord& r : step.New)
-        if (!first || FirstHeard[MacOf(r.Mac)] < FirstHeard[MacOf(first->Mac)]) first = &r;
-    if (first) {
-        const int since = FirstHeard[MacOf(first->Mac)];
-        bool sure = Rounds - since + 1 >= needed;
-        for (const PanelRecord& r : step.New)
-            if (&r != first && FirstHeard[MacOf(r.Mac)] - since < needed) sure = false;
-        if (sure) step.Take = *first;
+    std::vector<std::pair<int, MacAddress>> order; // the new panels present, by their first answer
+    for (const auto& [key, seen] : Panels) {
+        if (!IsNew(seen.Latest) || !Present(seen, needed)) continue;
+        step.New.push_back(seen.Latest);
+        if (!Pinned.count(key)) order.push_back({seen.First, key});
     }
+    std::sort(order.begin(), order.end());
+    if (order.empty()) return step;
+    // A panel is surely later than the one before it when that one would have been heard in
+    // the rounds from its first answer to this one's, shifted by the lateness.
+    const int gap = needed + Late;
+    for (std::size_t at = 1; at < order.size(); ++at)
+        if (order[at].first - order[at - 1].first >= gap) Behind.insert(order[at].second);
+    std::size_t end = 1;
+    while (end < order.size() && !Behind.count(order[end].second))
+        ++end;
+    if (end > 1) {
+        for (std::size_t at = 0; at < end; ++at)
+            step.Group.push_back(Panels[order[at].second].Latest);
+        return step;
+    }
+    // Alone so far: a panel powered with it would have been heard by now.
+    if (Rounds - order.front().first + 1 >= gap) step.Take = Panels[order.front().second].Latest;
     return step;
 }

@@ -4,6 +4,7 @@
 // decisions without sockets: the schedule's checks, which panel is new and when it is surely
 // alone, and the as-built plan that records each row's MAC.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
@@ -30,43 +31,60 @@ std::vector<PlanError> CheckSchedule(const std::vector<PlanRow>& rows,
 // The row as a plan row for the panel with `mac`: what apply would write.
 PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]);
 
-
-// The new panels in each search round, and when one of them is surely the only one: a panel
-// powered at the same moment may have missed the round that heard the first, so a lone new
-// panel is taken only once enough rounds have passed without another, as many as the replies
-// lost so far need for a panel present to be heard with probability at least 1 - 10^-3 (one
-// round on a clean network).
+// The new panels in each search round, and which of them is surely powered first. A decision
+// here gives a door its call address, and a wrong one is found by nobody until a visitor rings
+// the wrong flat: it is taken at a doubt of 10^-6 (UnsureLasting). A panel is later than another
+// only when the other, had it been there, would surely have been heard in the rounds before
+// the first answer of this one: that many rounds without it, by the loss measured over every
+// panel heard (with the doubt that few rounds leave), plus the rounds that the lateness
+// measured may shift an answer by. A lone new panel is taken once a panel powered with it would
+// surely have been heard. Panels whose order is not sure form a group: none of them is taken,
+// and a panel surely later than the group waits behind it, never joining it. A group is
+// resolved when all but one are switched off, or by the installer naming which MAC takes which
+// row (pinned MACs are not ordered at all).
 class NewPanelWatch {
   public:
-    NewPanelWatch(const Subnet& newOn, std::set<MacAddress> assigned)
-        : NewOn(newOn), Assigned(std::move(assigned)) {}
+    NewPanelWatch(const Subnet& newOn, std::set<MacAddress> assigned,
+                  std::set<MacAddress> pinned = {})
+        : NewOn(newOn), Assigned(std::move(assigned)), Pinned(std::move(pinned)) {}
 
     struct Step {
-        // The new panels heard in the last rounds that count, by MAC order.
+        // The new panels heard in the last rounds that count, by MAC order (pinned ones too).
         std::vector<PanelRecord> New;
-        // The one to assign now: the first to answer, once surely alone or surely first.
+        // The one to assign now: surely alone, or surely powered before every other one.
         std::optional<PanelRecord> Take;
+        // The first panels whose powering order is not sure, by the order they first answered:
+        // none of them is taken, and none after them.
+        std::vector<PanelRecord> Group;
     };
     // After each round, with the replies it heard.
     Step Round(const std::vector<PanelRecord>& heard);
     void Took(const uint8_t (&mac)[6]) { Assigned.insert(MacOf(mac)); }
     bool IsNew(const PanelRecord& r) const;
-    // The share of replies lost, as measured so far, and the rounds it asks for.
-    double Loss() const;
+    // The rounds that a panel present is surely heard in (at UnsureLasting), as measured so far.
     int RoundsNeeded() const;
+    // The loss an earlier search measured, counted with the watch's own.
+    void Measured(double answered, double missed) {
+        Answered += answered;
+        Missed += missed;
+    }
+    // Replies may come this many rounds after the round of their request.
+    void LateRounds(int rounds) { Late = std::max(Late, rounds); }
 
   private:
-    Subnet NewOn;                  // where new panels answer: --new-on, else the factory subnet
-    std::set<MacAddress> Assigned; // panels given a row already, in this run or an earlier one
-    int Rounds = 0;                // rounds seen so far
-    // Of each new panel: the numbers of the rounds that heard it first and last, and its last
-    // reply.
-    std::map<MacAddress, int> FirstHeard, LastHeard;
-    std::map<MacAddress, PanelRecord> Latest;
-    // Of every panel ever heard: the rounds since it was last heard (0: heard in the last one).
-    std::map<MacAddress, int> Silent;
-    // The replies the panels heard should have sent after they were first heard, one a round,
-    // and how many of those were lost. The loss is counted only once a silent panel is heard
-    // again: one that stays silent was switched off.
-    long RepliesExpected = 0, RepliesLost = 0;
+    struct Seen {
+        int First = 0, Last = 0; // the round it (last) began answering in, and its last
+        PanelRecord Latest{};
+    };
+    int NeededFor(double answered, double missed) const;
+    bool Present(const Seen& seen, int needed) const { return Rounds - seen.Last < needed; }
+
+    Subnet NewOn;
+    std::set<MacAddress> Assigned, Pinned;
+    int Rounds = 0, Late = 0, LongestGap = 0;
+    std::map<MacAddress, Seen> Panels; // every panel heard
+    // New panels once found surely later than every one that answered before them: they stay
+    // behind, whatever the loss measured later.
+    std::set<MacAddress> Behind;
+    double Answered = 0, Missed = 0;
 };

@@ -57,6 +57,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
         for (const FoundPanel& p : round.Replies) {
             heard.insert(p.Record);
             wanted.Add(how, p.Record);
+            out.Heard.Late(p.Late);
         }
         known.insert(heard.begin(), heard.end());
         out.Heard.Round(known.size(), heard.size(), round.Whole);
@@ -110,7 +111,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
     // a round the named panel missed changes nothing decided.
     if (out.Decided && how.LateReplies.count() > 0) {
         SearchPlan plan;
-        plan.Every = how.LateReplies;
+        plan.Every = how.ListenLate ? ListenFor(out.Heard, how.LateReplies) : how.LateReplies;
         plan.LossRetries = 0;
         plan.Continue = true;
         add(link.Search(plan));
@@ -122,23 +123,24 @@ namespace {
 
 // Nobody heard leaves no loss to measure: the rounds that 40 % loss each way needs decide that
 // the site is empty (a request lost on its way reaches no panel at all).
-bool NobodyOrSure(const Searched& searched) {
+bool NobodyOrSure(const Searched& searched, double unsure = Unsure) {
     if (searched.Heard.Known() == 0)
-        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare);
-    return searched.Heard.SureOfSite();
+        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare, unsure);
+    return searched.Heard.SureOfSite(unsure);
 }
 
 // Two panels answering as the name decide at once: the command is refused whatever else answers.
 // One: a twin may sit behind a link like its own, whatever the rest of the site measures.
-std::function<bool(const Searched&)> NameDecided(const std::string& name, bool late) {
-    return [name, late](const Searched& searched) {
+std::function<bool(const Searched&)> NameDecided(const std::string& name, bool late,
+                                                 double unsure) {
+    return [name, late, unsure](const Searched& searched) {
         const auto matches = Matching(searched.Found, name);
         if (matches.size() > 1) return true;
-        if (!NobodyOrSure(searched)) return false;
+        if (!NobodyOrSure(searched, unsure)) return false;
         if (matches.empty()) return !late || searched.Elapsed >= LateReplies;
         const auto it = searched.Answered.find(matches.front()->Record);
         const int answered = it == searched.Answered.end() ? 0 : it->second;
-        return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= Unsure;
+        return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= unsure;
     };
 }
 
@@ -150,7 +152,7 @@ RoundSearch SiteSearch(const SearchOptions& search) {
     how.Then = std::min(how.Every, Millis(100));
     how.Least = std::max(search.Repeat, 1);
     how.Most = std::max(SearchRoundsMost, how.Least);
-    how.Decided = NobodyOrSure;
+    how.Decided = [](const Searched& searched) { return NobodyOrSure(searched); };
     return how;
 }
 
@@ -162,7 +164,7 @@ RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
     how.WantedKey = [name](const PanelRecord& r) { return Answers(r, name) ? 0 : -1; };
     how.WantedKeys = 1;
     how.LateReplies = NameLateReplies;
-    how.Decided = NameDecided(name, true);
+    how.Decided = NameDecided(name, true, Unsure);
     return how;
 }
 
@@ -188,11 +190,12 @@ RoundSearch PlanSearch(const SearchOptions& search, const std::vector<MacAddress
 RoundSearch CardSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
     how.Every = how.Then = CardRound;
-    how.Least = std::max(search.Repeat, Hearing::RoundsNeeded(CardAnswerShare));
+    how.Least = std::max(search.Repeat, Hearing::RoundsNeeded(CardAnswerShare, UnsureLasting));
     // The rounds that the certainty needs come first: the deadline only stops more of them.
     how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.Least);
     how.LateReplies = CardLateReplies;
-    how.Decided = NameDecided(name, false);
+    how.ListenLate = true;
+    how.Decided = NameDecided(name, false, UnsureLasting);
     return how;
 }
 

@@ -50,6 +50,8 @@ struct RoundSearch {
     int WantedKeys = 0;
     // Once decided, one more round that listens this long for late replies; 0: none.
     Millis LateReplies{0};
+    // That round listens longer when the lateness measured asks for it (ListenFor).
+    bool ListenLate = false;
     // The panels heard so far and the loss measured allow the decision.
     std::function<bool(const struct Searched&)> Decided;
 };
@@ -68,11 +70,13 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how);
 // The searches of each command. `search`: rounds of --wait until the list is surely whole (at
 // most SearchRoundsMost). `set NAME`: until two panels answer as NAME, or the site is surely
 // whole and a twin behind a link like the named panel's would surely have been heard. `apply`:
-// until the site is surely whole. `delete-cards NAME`: at least the rounds that 40 % loss each way
-// needs (a twin may sit behind a worse link than the panel named), more when the loss measured is
-// worse, whole rounds, and then a listen for late replies. Nobody heard: nothing to measure,
-// decided after the least rounds. A panel that set or apply names and that did not answer is
-// absent only once LateReplies have passed as well: it may answer late, not only through loss.
+// until the site is surely whole. `delete-cards NAME`, which cannot be undone, decides at
+// UnsureLasting: at least the rounds that 40 % loss each way needs at that doubt (a twin may sit
+// behind a worse link than the panel named), more when the loss measured is worse, whole rounds,
+// and then a listen for late replies, longer when the lateness measured asks. Nobody heard: nothing
+// to measure, decided after the least rounds. A panel that set or apply names and that did not
+// answer is absent only once LateReplies have passed as well: it may answer late, not only through
+// loss.
 inline constexpr int SearchRoundsMost = 40;
 inline constexpr double CardAnswerShare = 0.6 * 0.6;
 inline constexpr Millis LateReplies{2000};

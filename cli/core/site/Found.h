@@ -22,6 +22,9 @@ struct FoundPanel {
     PanelRecord Record{};
     std::string Via;    // the local address the reply came to
     std::string Source; // the address it came from
+    // How late it came: at least the time since the last search request before it (it answers
+    // that request or an older one).
+    Millis Late{0};
 };
 
 // The replies since the first search of a Search call, in arrival order.

@@ -30,6 +30,10 @@ double Missed(int rounds, double answered, double missed) {
 
 } // namespace
 
+double Hearing::MissedInRow(int rounds, double answered, double missed) {
+    return Missed(rounds, answered, missed);
+}
+
 double Hearing::MissedAll() const {
     return Missed(Counted, Answers, double(Counted) * double(KnownPanels) - Answers);
 }
@@ -38,17 +42,21 @@ double Hearing::MissedAllLike(int rounds, int answered) {
     return Missed(rounds, answered, rounds - answered);
 }
 
-bool Hearing::SureOfSite() const {
-    return KnownPanels > 0 && double(KnownPanels) * MissedAll() <= Unsure;
+bool Hearing::SureOfSite(double unsure) const {
+    return KnownPanels > 0 && double(KnownPanels + 1) * MissedAll() <= unsure;
 }
 
-int Hearing::RoundsNeeded(double answered) {
+int Hearing::RoundsNeeded(double answered, double unsure) {
     if (answered >= 1.0) return 1;
     if (answered <= 0.0) return 1000;
-    return int(std::ceil(std::log(Unsure) / std::log(1.0 - answered) - 1e-9));
+    return int(std::ceil(std::log(unsure) / std::log(1.0 - answered) - 1e-9));
 }
 
-int Hearing::RoundsNeededForSite() const {
+Millis ListenFor(const Hearing& hearing, Millis least) {
+    return std::max(least, 2 * hearing.Lateness());
+}
+
+int Hearing::RoundsNeededForSite(double unsure) const {
     if (KnownPanels == 0 || Counted == 0) return 1;
     // The same measure carried forward: as many more rounds as keep the share measured.
     const double share = Answers / (double(Counted) * double(KnownPanels));
@@ -57,7 +65,7 @@ int Hearing::RoundsNeededForSite() const {
     for (int rounds = 1; rounds < 1000; ++rounds) {
         ahead.Counted = rounds;
         ahead.Answers = share * rounds * double(KnownPanels);
-        if (ahead.SureOfSite()) return rounds;
+        if (ahead.SureOfSite(unsure)) return rounds;
     }
     return 1000;
 }

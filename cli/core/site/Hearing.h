@@ -4,12 +4,19 @@
 // of the panels known that answered it; a decision that rests on not hearing a panel waits
 // until a panel that is there would have been heard all but surely.
 
+#include <algorithm>
+#include <chrono>
 #include <cstddef>
 #include <string>
 
 // A present panel may go unheard with at most this probability; a whole site may leave at most
 // this many panels unheard, expected.
+using Millis = std::chrono::milliseconds;
+
 inline constexpr double Unsure = 1e-3;
+// What cannot be put right by anyone who notices (cards deleted, a door given another door's
+// call address, found only when a visitor rings the wrong flat) is done at this doubt.
+inline constexpr double UnsureLasting = 1e-6;
 
 class Hearing {
   public:
@@ -19,6 +26,9 @@ class Hearing {
     void Round(std::size_t known, std::size_t heard, bool whole = true);
 
     int Rounds() const { return Counted; }
+    // Panel-rounds answered and missed, over the counted rounds.
+    double Answered() const { return Answers; }
+    double MissedReplies() const { return double(Counted) * double(KnownPanels) - Answers; }
     std::size_t Known() const { return KnownPanels; }
     // The share of replies lost, in per cent, rounded: every known panel is taken to have been
     // there from the first round on.
@@ -28,22 +38,38 @@ class Hearing {
     double MissedAll() const;
     // A given panel that did not answer is surely not there.
     bool SureAbsent() const { return MissedAll() <= Unsure; }
-    // Every panel there was heard, all but surely (nobody heard: nothing to measure, never sure).
-    bool SureOfSite() const;
+    // Every panel there was heard, all but surely (nobody heard: nothing to measure, never
+    // sure). A panel never heard is one more that may be there: the known ones and it, N + 1,
+    // share the doubt.
+    bool SureOfSite(double unsure = Unsure) const;
     // Rounds that a panel answering a round with probability `answered` needs to be heard all
     // but surely.
-    static int RoundsNeeded(double answered);
+    static int RoundsNeeded(double answered, double unsure = Unsure);
     // MissedAll for one panel that answered `answered` of `rounds` rounds: how surely a twin
     // behind a link like its own would have been heard.
     static double MissedAllLike(int rounds, int answered);
+    // The probability that a panel misses `rounds` rounds in a row, after `answered` rounds
+    // answered and `missed` missed were seen (the doubt that few leave counts).
+    static double MissedInRow(int rounds, double answered, double missed);
     // Rounds that the loss measured needs for SureOfSite, from none; at least 1.
-    int RoundsNeededForSite() const;
+    int RoundsNeededForSite(double unsure = Unsure) const;
+
+    // Lateness, measured like loss: the largest delay of a reply seen in the run (`Late` of
+    // each reply, at least the time since the request it answers).
+    void Late(Millis delay) { Latest = std::max(Latest, delay); }
+    Millis Lateness() const { return Latest; }
 
   private:
     int Counted = 0;
     std::size_t KnownPanels = 0;
     double Answers = 0; // panel-rounds answered, over the counted rounds
+    Millis Latest{0};
 };
+
+// How long to listen for replies after a request so that one as late as the lateness measured
+// still comes: twice the largest delay seen (the measure is the least the delay was, as a reply
+// is timed from the last request before it), and never less than `least`.
+Millis ListenFor(const Hearing& hearing, Millis least);
 
 // "about N % of replies lost" and the --wait that the loss measured needs, for the messages of
 // a search cut short by its deadline.

@@ -9,8 +9,14 @@
 
 Rounds::Rounds(std::vector<RowChange> rows, std::vector<PanelRecord> found)
     : Rows(std::move(rows)), State(Rows.size()), Found(std::move(found)) {
-    for (std::size_t at = 0; at < Rows.size(); ++at)
+    for (std::size_t at = 0; at < Rows.size(); ++at) {
         State[at].Latest = Rows[at].Current;
+        const auto& current = Rows[at].Current.Mac;
+        const auto& pending = Rows[at].Pending.Mac;
+        ByMac.emplace(std::string(current, current + 6), at);
+        if (std::memcmp(current, pending, 6) != 0)
+            ByMac.emplace(std::string(pending, pending + 6), at);
+    }
 }
 
 PanelRecord StagedOver(const RowChange& row, const PanelRecord& latest) {
@@ -52,6 +58,25 @@ bool Rounds::IsFrom(std::size_t at, const PanelRecord& now, const PanelRecord& r
     return (Same(r.Mac, was.Mac) || Same(r.Mac, now.Mac)) &&
            (Same(r.Ip, was.Ip) || Same(r.Ip, now.Ip)) &&
            (SameIdentity(r, was) || SameIdentity(r, now));
+}
+
+bool Rounds::FromRow(const PanelRecord& report) const {
+    const auto [begin, end] = ByMac.equal_range(std::string(report.Mac, report.Mac + 6));
+    for (auto it = begin; it != end; ++it) {
+        // What the panel held before the run, what it reported last and what the row writes.
+        const std::size_t at = it->second;
+        const PanelRecord now = Pending(at);
+        const PanelRecord* held[] = {&Rows[at].Current, &State[at].Latest, &now};
+        const auto any = [&](const auto& same) {
+            return std::any_of(std::begin(held), std::end(held),
+                               [&](const PanelRecord* r) { return same(*r); });
+        };
+        if (any([&](const PanelRecord& r) { return Same(r.Mac, report.Mac); }) &&
+            any([&](const PanelRecord& r) { return Same(r.Ip, report.Ip); }) &&
+            any([&](const PanelRecord& r) { return SameIdentity(r, report); }))
+            return true;
+    }
+    return false;
 }
 
 const PanelRecord* Rounds::ChangedReport(std::size_t at,

@@ -9,6 +9,7 @@
 // panel that someone else changed meanwhile (another report with its MAC and identity, or its
 // MAC and IP) is written no more.
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,10 @@ class Rounds {
     RowResult Result(std::size_t at) const;
     std::size_t Size() const { return Rows.size(); }
     const RowChange& Row(std::size_t at) const { return Rows[at]; }
+    // The panels the search before the writes heard.
+    const std::vector<PanelRecord>& Site() const { return Found; }
+    // A report of a row's panel: its MAC, IP address and identity each the row's current or new.
+    bool FromRow(const PanelRecord& report) const;
 
   private:
     struct RowState {
@@ -73,6 +78,9 @@ class Rounds {
     std::vector<RowChange> Rows;
     std::vector<RowState> State;
     std::vector<PanelRecord> Found;
+    // The rows by the MACs they have and write, so that a large site's late replies are
+    // matched without a scan of every row each.
+    std::multimap<std::string, std::size_t> ByMac;
 };
 
 // Write and card-deletion replies carry no identity: one counts only when it comes from the

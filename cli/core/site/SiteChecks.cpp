@@ -15,7 +15,7 @@ std::string IpKey(const PanelRecord& r) {
 std::string IdentityKey(const PanelRecord& r) {
     return std::string(&r.TypeLetter, PanelIdentityLength);
 }
-std::string MacKey(const PanelRecord& r) {
+std::string MacAddress(const PanelRecord& r) {
     return std::string(r.Mac, r.Mac + 6);
 }
 
@@ -33,7 +33,7 @@ const Kind Kinds[] = {
      [](const PanelRecord& r) {
          return "the identity " + FieldText(&r.TypeLetter, PanelIdentityLength);
      }},
-    {MacKey, [](const SitePanel&) { return true; },
+    {MacAddress, [](const SitePanel&) { return true; },
      [](const PanelRecord& r) { return "the MAC " + MacText(r.Mac); }},
 };
 

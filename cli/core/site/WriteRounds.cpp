@@ -11,49 +11,145 @@
 
 namespace Cli {
 
+namespace {
+
+std::string IpKey(const uint8_t (&ip)[4]) {
+    return std::string(ip, ip + 4);
+}
+
+// Whether every panel known before the writes (by its MAC, or the MAC its row writes) has
+// answered, taken reply by reply as the search asks on every one.
+class KnownAnswered {
+  public:
+    KnownAnswered(const Rounds& rounds, const std::vector<PanelRecord>& heardLate) {
+        for (const PanelRecord& p : rounds.Site())
+            Index.emplace(MacOf(p), Index.size());
+        for (const PanelRecord& p : heardLate)
+            Index.emplace(MacOf(p), Index.size());
+        for (std::size_t at = 0; at < rounds.Size(); ++at) {
+            const auto it = Index.find(MacOf(rounds.Row(at).Current));
+            if (it != Index.end()) Index.emplace(MacOf(rounds.Row(at).Pending), it->second);
+        }
+        Heard.assign(Index.size(), false);
+        for (const auto& [mac, at] : Index)
+            Count = std::max(Count, at + 1);
+    }
+    bool operator()(const Replies& replies) {
+        for (; Taken < replies.size(); ++Taken) {
+            const auto it = Index.find(MacOf(replies[Taken]));
+            if (it != Index.end() && !Heard[it->second]) {
+                Heard[it->second] = true;
+                --Count;
+            }
+        }
+        return Count == 0;
+    }
+
+  private:
+    std::map<MacAddress, std::size_t> Index;
+    std::vector<bool> Heard;
+    std::size_t Count = 0, Taken = 0;
+};
+
+// Listens after the last search `since` until no reply came in the last half of the listen:
+// twice the largest delay seen (the lateness measured grows with each reply that comes later
+// than it), at least `least`, and at most LateReplies: replies to another program's searches
+// would otherwise keep it listening.
+std::vector<FoundPanel> ListenAfter(PanelLink& link, Hearing& hearing,
+                                    std::chrono::steady_clock::time_point since, Millis least) {
+    for (;;) {
+        const Millis listen = std::min(ListenFor(hearing, least), std::max(least, LateReplies));
+        auto replies = link.Unread(since + listen);
+        for (const FoundPanel& p : replies)
+            hearing.Late(p.Late);
+        if (std::min(ListenFor(hearing, least), std::max(least, LateReplies)) == listen)
+            return replies;
+    }
+}
+
+} // namespace
+
+std::vector<std::size_t> RoundBatch(const Rounds& rounds, const std::vector<std::size_t>& todo) {
+    std::set<std::string> taken;
+    std::vector<std::size_t> batch;
+    for (const std::size_t at : todo) {
+        const std::string current = IpKey(rounds.Latest(at).Ip),
+                          pending = IpKey(rounds.Pending(at).Ip);
+        if (taken.count(current) || taken.count(pending)) continue;
+        taken.insert(current);
+        taken.insert(pending);
+        batch.push_back(at);
+    }
+    return batch;
+}
+
 std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const SearchOptions& search,
-                                     int maxRounds, const RunControl& control) {
+                                     int maxRounds, const RunControl& control, Hearing hearing) {
     using Clock = std::chrono::steady_clock;
     const std::size_t total = rounds.ToWrite().size();
     const auto searched = link.LastRequest(); // the last search before the writes
-    std::vector<PanelRecord> last, late;
+    // `late`: replies to the searches before a round's writes that came after them; `after`:
+    // replies to the last read-back that came after it returned.
+    std::vector<PanelRecord> last, late, after;
+    // Addresses whose write went unanswered: a reply from one may answer that write, however
+    // late, so it is credited to no write after it.
+    std::set<std::string> unanswered;
     const auto keepLate = [&](const std::vector<FoundPanel>& replies) {
         const auto others = LateOthers(rounds, replies);
         late.insert(late.end(), others.begin(), others.end());
     };
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (control.Interrupted()) break;
-        const auto todo = rounds.ToWrite();
+        const auto todo = RoundBatch(rounds, rounds.ToWrite());
         std::vector<PanelWrite> writes;
         for (const std::size_t at : todo) {
             const PanelRecord current = rounds.Latest(at), pending = rounds.Pending(at);
-            writes.push_back({current, pending, [current, pending](const std::string& source) {
-                                  return CreditsWrite(source, current, pending);
-                              }});
+            writes.push_back(
+                {current, pending, [current, pending, &unanswered](const std::string& source) {
+                     return CreditsWrite(source, current, pending) && !unanswered.count(source);
+                 }});
         }
         std::vector<bool> replied;
+        const std::size_t done = total - rounds.ToWrite().size();
         const std::size_t sent = link.WriteAll(writes, replied, [&](std::size_t n) {
             if (control.Interrupted()) return false;
             control.Progress("round " + std::to_string(round + 1) + ": " +
-                             std::to_string(total - todo.size() + n) + " of " +
-                             std::to_string(total) + " rows done");
+                             std::to_string(done + n) + " of " + std::to_string(total) +
+                             " rows done");
             return true;
         });
-        for (std::size_t n = 0; n < todo.size(); ++n)
-            if (n < sent)
-                rounds.Wrote(todo[n], replied[n]);
-            else
+        const auto lastSearch = link.LastRequest();
+        for (std::size_t n = 0; n < todo.size(); ++n) {
+            if (n >= sent) {
                 rounds.Skip(todo[n]);
-        keepLate(link.Unread({}));
-        // Ends once every row written holds, or has answered after a whole round (its last
-        // reply counts: an earlier one may answer an older search).
+                continue;
+            }
+            rounds.Wrote(todo[n], replied[n]);
+            if (!replied[n])
+                for (const PanelRecord* r : {&writes[n].Current, &writes[n].Pending})
+                    unanswered.insert(Ipv4Text(r->Ip));
+        }
+        // A reply to a search sent before the writes may come as late as the lateness measured:
+        // the read-back begins only after it would have come, so that every reply it counts
+        // answers a search sent after the writes.
+        keepLate(ListenAfter(link, hearing, lastSearch, Millis(0)));
+        // Ends once every row written holds and every panel known has answered it (a panel
+        // changed meanwhile shows in a reply after the last write), or the rounds that the loss
+        // measured needs have passed; or once every row written has answered after a whole
+        // round without holding (its last reply counts: an earlier one may answer an older
+        // search), to write again.
         const auto start = Clock::now();
         SearchOptions readBack = search;
         readBack.Repeat = 1;
-        const auto collected = SearchFor(link, readBack, maxRounds, [&](const Replies& r) {
-            return rounds.AllHold(r) ||
-                   (Clock::now() - start >= SearchEvery && rounds.AllAnswered(r));
+        KnownAnswered known(rounds, late);
+        const int requests = std::max(maxRounds, hearing.RoundsNeededForSite());
+        const auto collected = SearchFor(link, readBack, requests, [&](const Replies& r) {
+            const bool answered = known(r);
+            if (rounds.AllHold(r)) return answered;
+            return Clock::now() - start >= SearchEvery && rounds.AllAnswered(r);
         });
+        for (const FoundPanel& p : collected.Replies)
+            hearing.Late(p.Late);
         const auto replies = RecordsOf(collected.Replies);
         rounds.ReadBack(replies);
         last.insert(last.end(), replies.begin(), replies.end());
@@ -61,18 +157,20 @@ std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const Sear
     control.Progress("");
     for (std::size_t at : rounds.ToWrite())
         if (control.Interrupted()) rounds.Skip(at);
-    keepLate(link.Unread(searched + ReadBackListen));
-    last.insert(last.end(), late.begin(), late.end());
-    return last;
+    for (const PanelRecord& r :
+         LateOthers(rounds, ListenAfter(link, hearing, searched, ReadBackListen)))
+        after.push_back(r);
+    // Oldest first: a report of a panel answering a search before the writes must not take the
+    // place of its report after them.
+    late.insert(late.end(), last.begin(), last.end());
+    late.insert(late.end(), after.begin(), after.end());
+    return late;
 }
 
 std::vector<PanelRecord> LateOthers(const Rounds& rounds, const std::vector<FoundPanel>& late) {
-    std::set<MacAddress> rowMacs;
-    for (std::size_t at = 0; at < rounds.Size(); ++at)
-        rowMacs.insert(MacOf(rounds.Row(at).Current));
     std::vector<PanelRecord> others;
     for (const FoundPanel& p : late)
-        if (!rowMacs.count(MacOf(p.Record))) others.push_back(p.Record);
+        if (!rounds.FromRow(p.Record)) others.push_back(p.Record);
     return others;
 }
 
@@ -89,16 +187,17 @@ Groups Shared(const std::vector<PanelRecord>& records) {
             identity(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength);
         groups["ip " + ip].insert(mac + identity);
         groups["id " + identity].insert(mac + ip);
+        // Two panels with one MAC: the row's write and read-back may reach either.
+        groups["mac " + mac].insert(mac + ip + identity);
     }
     std::erase_if(groups, [](const auto& group) { return group.second.size() < 2; });
     return groups;
 }
 
-// The site as the writes left it: each read-back report in place of the earlier report of its
-// panel (the same MAC and the same IP address or identity), and each written row's last report
-// in place of its report before the writes.
-std::vector<PanelRecord> SiteAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
-                                   const std::vector<PanelRecord>& readBack) {
+} // namespace
+
+std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                      const std::vector<PanelRecord>& readBack) {
     std::vector<PanelRecord> site = found;
     const auto place = [&](const PanelRecord& r) {
         for (PanelRecord& p : site)
@@ -121,15 +220,9 @@ std::vector<PanelRecord> SiteAfter(const Rounds& rounds, const std::vector<Panel
                       [&](const PanelRecord& p) { return std::memcmp(&p, &was, sizeof p) == 0; });
         place(rounds.Latest(at));
     }
-    return site;
-}
-
-// The shared values (of Shared) of the site after the writes that this run made. A clash whose
-// panels all had it before the writes, unchanged, was said then. One among other panels only,
-// one of them first heard after the writes (it answered late), may be as old as the site: it
-// is none of this run's.
-std::set<std::string> ClashesOfThisRun(const Rounds& rounds, const std::vector<PanelRecord>& found,
-                                       const std::vector<PanelRecord>& site) {
+    // A clash whose panels all had it before the writes, unchanged, was said then. One among
+    // other panels only, one of them first heard after the writes (it answered late), may be as
+    // old as the site: it is none of this run's.
     const Groups before = Shared(found);
     std::set<std::string> heardBefore, ofRows;
     for (const PanelRecord& r : found)
@@ -145,6 +238,9 @@ std::set<std::string> ClashesOfThisRun(const Rounds& rounds, const std::vector<P
             std::includes(old->second.begin(), old->second.end(), members.begin(), members.end()))
             continue;
         const auto macOf = [](const std::string& member) { return member.substr(0, 6); };
+        // A MAC twice is the run's only with a row's MAC: another panel whose IP and identity
+        // both changed meanwhile leaves its old report beside its new one.
+        if (value.rfind("mac ", 0) == 0 && !ofRows.count(value.substr(4))) continue;
         if (std::none_of(members.begin(), members.end(),
                          [&](const std::string& m) { return ofRows.count(macOf(m)); }) &&
             !std::all_of(members.begin(), members.end(),
@@ -152,39 +248,31 @@ std::set<std::string> ClashesOfThisRun(const Rounds& rounds, const std::vector<P
             continue;
         fresh.insert(value);
     }
-    return fresh;
-}
-
-// The site checks' lines about the IP addresses and identities in `clashes`, naming the panels
-// of the site that share them.
-std::vector<std::string> ClashLines(const std::vector<PanelRecord>& site,
-                                    const std::set<std::string>& clashes) {
-    std::vector<FoundPanel> involved;
+    std::vector<PanelRecord> involved;
     for (const PanelRecord& r : site)
-        if (clashes.count("ip " + std::string(r.Ip, r.Ip + 4)) ||
-            clashes.count("id " + std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength)))
-            involved.push_back({r, "", ""});
+        if (fresh.count("ip " + std::string(r.Ip, r.Ip + 4)) ||
+            fresh.count("mac " + std::string(r.Mac, r.Mac + 6)) ||
+            fresh.count("id " + std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength)))
+            involved.push_back(r);
     std::vector<SitePanel> panels;
-    for (const FoundPanel& p : Distinct(involved)) {
+    for (const FoundPanel& p : Distinct([&] {
+             std::vector<FoundPanel> out;
+             for (const PanelRecord& r : involved)
+                 out.push_back({r, "", ""});
+             return out;
+         }())) {
         SitePanel panel;
         panel.Name = MacText(p.Record.Mac) + " (" + Ipv4Text(p.Record.Ip) + ")";
         panel.Before = panel.After = p.Record;
         panels.push_back(panel);
     }
-    std::vector<std::string> lines;
+    std::vector<std::string> clashes;
     for (const std::string& line : CheckSite(panels).Warnings)
         if (line.find("the IP address") != std::string::npos ||
-            line.find("the identity") != std::string::npos)
-            lines.push_back(line);
-    return lines;
-}
-
-} // namespace
-
-std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
-                                      const std::vector<PanelRecord>& readBack) {
-    const std::vector<PanelRecord> site = SiteAfter(rounds, found, readBack);
-    return ClashLines(site, ClashesOfThisRun(rounds, found, site));
+            line.find("the identity") != std::string::npos ||
+            line.find("the MAC") != std::string::npos)
+            clashes.push_back(line);
+    return clashes;
 }
 
 } // namespace Cli
