@@ -9,6 +9,7 @@
 #include "Console.h"
 #include "PanelTexts.h"
 #include "commission/AsBuilt.h"
+#include "commission/AssignRun.h"
 #include "commission/Commissioning.h"
 #include "files/Utf8Files.h"
 #include "files/WholeFile.h"
@@ -21,158 +22,25 @@ namespace Cli {
 
 namespace {
 
-constexpr Millis Every = SearchEvery;
-
-// One row's write and read-back in rounds, as apply does them. A Ctrl+C meanwhile lets the row
-// finish: a panel left half-written would be neither new nor the row's.
-// A clash the row made or met (another panel on its IP or call address) fails it.
-RowResult WriteRow(Engine& engine, const RowChange& change, const SearchOptions& search,
-                   int maxRounds, const std::vector<PanelRecord>& site) {
-    Rounds rounds({change});
-    const auto readBack = WriteRounds(engine, rounds, search, maxRounds, RunControl{});
-    RowResult result = rounds.Result(0);
-    for (const std::string& clash : ClashesAfter(rounds, site, readBack)) {
-        Error("site: " + clash);
-        result.Ok = false;
-    }
-    return result;
+// Assigner's outcome as the program's exit code.
+int ExitOf(const Assigner& assigner) {
+    const int outcome = assigner.Outcome();
+    return outcome == 2 ? ExitRefused : outcome == 1 ? ExitFailed : ExitOk;
 }
 
-class Assigner {
-  public:
-    // `site`: the panels found before the first write.
-    Assigner(Engine& engine, const AssignOptions& options, const Plan& schedule,
-             std::vector<AsBuiltRow> rows, std::string asBuilt, std::string undo,
-             std::vector<PanelRecord> site)
-        : Net(engine), Options(options), Schedule(schedule), Rows(std::move(rows)),
-          AsBuilt(std::move(asBuilt)), Undo(std::move(undo)), Site(std::move(site)) {
-        Rows.resize(Schedule.Rows.size());
-    }
-
-    // The next row no panel has taken, or the row count when none is left.
-    std::size_t Next() const {
-        std::size_t at = 0;
-        while (at < Rows.size() && !Rows[at].Mac.empty())
-            ++at;
-        return at;
-    }
-    bool Done() const { return Next() == Rows.size(); }
-
-    // Gives `panel` the next row; false when it was refused (the row stays next).
-    bool Assign(const PanelRecord& panel) { return Give(Next(), panel); }
-
-    // The rows a killed run left "writing", finished on their panels as they answer now: each
-    // is written or found to hold its row already. A panel that did not answer keeps its row.
-    void FinishUnfinished(const std::vector<PanelRecord>& found) {
-        for (std::size_t at = 0; at < Rows.size() && !Failed; ++at) {
-            if (!Rows[at].Unfinished()) continue;
-            const auto mac = ParseMac(Rows[at].Mac);
-            const auto panel = std::find_if(found.begin(), found.end(), [&](const PanelRecord& r) {
-                return mac && std::equal(mac->begin(), mac->end(), r.Mac);
-            });
-            if (panel == found.end()) {
-                Error(Rows[at].Mac + ": row " + std::to_string(at + 1) +
-                      " was being written to it when the last run ended, and it did not answer; "
-                      "the row stays its, and is finished when the panel answers to a run");
-                AllOk = false;
-                continue;
-            }
-            Give(at, *panel);
-        }
-    }
-
-    bool Broken() const { return Failed; }
-    int ExitCode() const {
-        if (Refused) return ExitRefused;
-        return AllOk && !Failed ? ExitOk : ExitFailed;
-    }
-
-  private:
-    bool Give(std::size_t at, const PanelRecord& panel) {
-        const PlanRow& row = Schedule.Rows[at];
-        RowSteps steps;
-        steps.SaveUndo = [&](const RowChange& change) {
-            Changed.push_back(change);
-            std::string error;
-            // The first row makes the file as apply makes its own; each further row puts the
-            // whole plan in its place. Either is on the disk before the write leaves.
-            const bool saved =
-                Changed.size() == 1
-                    ? SaveUndoPlan(Undo, UndoPlanText(Changed), Options.UndoPath.empty(), error)
-                    : WriteWhole(Undo, UndoPlanText(Changed), error, true);
-            if (!saved) {
-                Error(error + "; nothing was written");
-                Changed.pop_back();
-            }
-            return saved;
-        };
-        steps.SaveAsBuilt = [&](const std::string& text) {
-            std::string error;
-            if (WriteWhole(AsBuilt, text, error)) return true;
-            Error(error);
-            return false;
-        };
-        steps.Write = [&](const RowChange& change) {
-            std::vector<PanelRecord> site = Site;
-            site.push_back(panel);
-            return WriteRow(Net, change, Options.Search, Options.Rounds, site);
-        };
-        std::vector<PlanError> errors;
-        const RowOutcome outcome = AssignRow(Schedule, Rows, at, panel, steps, ComputerAddresses(),
-                                             errors, Options.AsWritten);
-        for (const PlanError& note : outcome.Notes)
-            Error("warning: row " + std::to_string(at + 1) + ": " + note.Text);
-        if (outcome.Is == RowOutcome::Refused) {
-            for (const PlanError& e : errors)
-                Error(MacText(panel.Mac) + ": row " + std::to_string(at + 1) + ": " + e.Text);
-            // Every later panel would meet the same row.
-            Error(MacText(panel.Mac) + ": not assigned; put the row right and start again (the "
-                                       "as-built plan keeps the rows done)");
-            Refused = Failed = true;
-            return false;
-        }
-        if (outcome.Is == RowOutcome::NotSaved) {
-            Failed = true;
-            if (Rows[at].Mac.empty()) return false; // nothing was sent
-        }
-        const RowResult& result = outcome.Result;
-        AllOk = AllOk && result.Ok;
-        auto cells = PanelCells(AsReported(outcome.Change.Pending), "");
-        // The call address as the schedule spells it.
-        if (const auto it = row.Cells.find("address"); it != row.Cells.end() && !it->second.empty())
-            cells[2] = it->second;
-        std::string note;
-        if (!row.Notes.empty() && !row.Notes.front().second.empty())
-            note = " (" + row.Notes.front().second + ")";
-        Print(TerminalText(MacText(panel.Mac) + "  row " + std::to_string(at + 1) + note + "  " +
-                           cells[2] + "  " + cells[4] + "  " + result.Result +
-                           (result.Details.empty() ? "" : " (" + result.Details + ")")) +
-              "\n");
-        return true;
-    }
-
-    Engine& Net;
-    const AssignOptions& Options;
-    const Plan& Schedule;
-    std::vector<AsBuiltRow> Rows;
-    std::string AsBuilt, Undo;
-    std::vector<RowChange> Changed;
-    std::vector<PanelRecord> Site;
-    bool AllOk = true, Failed = false, Refused = false;
-};
-
-std::vector<PanelRecord> ByMac(std::vector<PanelRecord> panels) {
-    std::sort(panels.begin(), panels.end(), [](const PanelRecord& a, const PanelRecord& b) {
-        return std::lexicographical_compare(a.Mac, a.Mac + 6, b.Mac, b.Mac + 6);
-    });
-    return panels;
-}
-
-std::string MacList(const std::vector<PanelRecord>& panels) {
-    std::string out;
-    for (const PanelRecord& p : panels)
-        out += (out.empty() ? "" : ", ") + MacText(p.Mac);
-    return out;
+// What the run says, on the terminal: rows on standard output, the rest on standard error.
+AssignEvents TerminalEvents() {
+    AssignEvents events;
+    events.Say = [](const std::string& text) { Error(text); };
+    events.Row = [](std::size_t, const std::string&, const std::string&, const std::string&,
+                    const std::string& line) {
+        if (!line.empty()) Print(line + "\n");
+    };
+    events.Progress = [](const std::string& text) {
+        if (ErrorIsConsole()) ShowProgress(text);
+    };
+    events.Stopped = [] { return Interrupted(); };
+    return events;
 }
 
 // What a run starts from: the schedule, the rows an earlier run's as-built plan gave, the
@@ -267,44 +135,7 @@ int AssignPresent(Assigner& assigner, const AssignOptions& options, const Assign
     else if (given < found.size())
         Error("the schedule has no row left for " + std::to_string(found.size() - given) +
               " new panel(s)");
-    return assigner.ExitCode();
-}
-
-// With --watch: searches until every row has a panel or Ctrl+C, giving each new panel that
-// answers alone the next row.
-int WatchAndAssign(Engine& engine, Assigner& assigner, const AssignOptions& options,
-                   const Assignment& a, NewPanelWatch& watch) {
-    std::string refused; // the last "at once" said, to say it once
-    // A script powers its panels from here on.
-    Error("watching for new panels on " + a.NewOn.Text() + " (Ctrl+C ends)");
-    while (!assigner.Done() && !Interrupted() && !assigner.Broken()) {
-        if (ErrorIsConsole())
-            ShowProgress("waiting for a new panel on " + a.NewOn.Text() + " for row " +
-                         std::to_string(assigner.Next() + 1) + " (Ctrl+C ends)");
-        SearchPlan plan;
-        plan.Every = Every;
-        plan.Requests = 1;
-        plan.LossRetries = 0;
-        const auto step = watch.Round(RecordsOf(engine.Search(plan).Replies));
-        if (ErrorIsConsole()) ShowProgress("");
-        std::vector<PanelRecord> take;
-        if (step.Take) {
-            take.push_back(*step.Take);
-        } else if (step.New.size() > 1 && options.InMacOrder) {
-            take = ByMac(step.New);
-        } else if (step.New.size() > 1 && MacList(step.New) != refused) {
-            refused = MacList(step.New);
-            Error((step.New.size() == 2 ? std::string("two") : std::to_string(step.New.size())) +
-                  " new panels at once: power them one at a time (" + refused +
-                  "); none was assigned");
-        }
-        for (const PanelRecord& panel : take) {
-            if (assigner.Done() || assigner.Broken()) break;
-            assigner.Assign(panel);
-            watch.Took(panel.Mac); // assigned, or refused: not new again
-        }
-    }
-    return assigner.ExitCode();
+    return ExitOf(assigner);
 }
 
 } // namespace
@@ -367,21 +198,25 @@ int RunAssign(const AssignOptions& options) {
             others.push_back(r);
     }
     if (const int code = CheckAssignment(options, a, others)) return code;
-    Assigner assigner(engine, options, a.Schedule, a.Rows, a.AsBuilt, a.Undo,
-                      RecordsOf(site.Panels));
+    Assigner assigner(engine, a.Schedule, a.Rows, {a.AsBuilt, a.Undo, options.UndoPath.empty()},
+                      RecordsOf(site.Panels), ComputerAddresses(), options.Search, options.Rounds,
+                      TerminalEvents(), options.AsWritten);
     const bool unfinished = std::any_of(a.Rows.begin(), a.Rows.end(),
                                         [](const AsBuiltRow& row) { return row.Unfinished(); });
     if (unfinished || !assigner.Done())
         Error("as-built plan: " + a.AsBuilt + "; undo plan: " + a.Undo);
     // A row a killed run was writing goes first: its panel holds it, half of it or nothing.
     if (unfinished) assigner.FinishUnfinished(RecordsOf(site.Panels));
-    if (assigner.Broken()) return assigner.ExitCode();
+    if (assigner.Broken()) return ExitOf(assigner);
     if (assigner.Done()) {
         Error("every row of the schedule has a panel (" + a.AsBuilt + ")");
-        return assigner.ExitCode();
+        return ExitOf(assigner);
     }
     if (!options.Watch) return AssignPresent(assigner, options, a, present);
-    return WatchAndAssign(engine, assigner, options, a, watch);
+    // A script powers its panels from here on.
+    Error("watching for new panels on " + a.NewOn.Text() + " (Ctrl+C ends)");
+    WatchAndAssign(engine, assigner, watch, a.NewOn, options.InMacOrder, TerminalEvents());
+    return ExitOf(assigner);
 }
 
 } // namespace Cli
