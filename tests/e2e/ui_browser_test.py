@@ -273,7 +273,7 @@ def main():
         with open(os.path.join(work, "schedule.csv"), "w") as schedule:
             schedule.write("# location,type,address,facility,ip,mask,gateway,server,unlock\n")
             for n in (1, 2, 3, 4):
-                schedule.write("Flat %d,flat,0%d01000000,0,10.83.1.%d,255.255.0.0,10.83.0.1,"
+                schedule.write("Flat %d,flat,0%d01000011,0,10.83.1.%d,255.255.0.0,10.83.0.1,"
                                "10.83.0.254,7\n" % (n, n, n))
         driver.type("#schedule-upload", os.path.join(work, "schedule.csv"))
         wait_for(10, "the upload is not in the folder",
