@@ -350,7 +350,7 @@ class SitePage {
                  {"details", ""}});
         }
         publish();
-        std::set<MacKey> assigned;
+        std::set<MacAddress> assigned;
         // A row being written when a run ended is its panel's too: that panel is not new.
         for (const AsBuiltRow& row : taken)
             if (const auto bytes = ParseMac(row.Mac)) assigned.insert(*bytes);
@@ -362,7 +362,7 @@ class SitePage {
         const Searched searched = SearchUntil(link, SiteSearch(Options.Search));
         std::vector<PanelRecord> others;
         for (const PanelRecord& r : RecordsOf(searched.Found))
-            if (!watch.IsNew(r) && !assigned.count(NewPanelWatch::Key(r.Mac))) others.push_back(r);
+            if (!watch.IsNew(r) && !assigned.count(MacOf(r.Mac))) others.push_back(r);
         const std::vector<Ipv4Bytes> own = OwnAddresses();
         for (const PlanError& e : CheckSchedule(schedule.Rows, others, own))
             errors.push_back(Where(scheduleName, e));
@@ -446,7 +446,7 @@ class SitePage {
         std::vector<std::string> errors;
         if (!LoadFolderPlan(folder, planName, PlanKind::KeyedByMac, plan, errors))
             return refuse(errors);
-        std::vector<Mac> macs;
+        std::vector<MacAddress> macs;
         for (const PlanRow& row : plan.Rows)
             if (const auto cell = row.Cells.find("mac"); cell != row.Cells.end())
                 if (const auto mac = ParseMac(cell->second)) macs.push_back(*mac);
