@@ -18,6 +18,7 @@
 #include "commands/Search.h"
 #include "commands/Set.h"
 #include "commands/Suggest.h"
+#include "commands/Ui.h"
 #include "text/TerminalText.h"
 
 namespace {
@@ -56,7 +57,7 @@ int main(int argc, char** argv) {
     const std::vector<Cli::Command> commands = {
         Cli::AddSearchCommand(app),      Cli::AddSetCommand(app),   Cli::AddApplyCommand(app),
         Cli::AddDeleteCardsCommand(app), Cli::AddCheckCommand(app), Cli::AddReportCommand(app),
-        Cli::AddAssignCommand(app)};
+        Cli::AddAssignCommand(app),      Cli::AddUiCommand(app)};
 
     // Windows' own way to ask for help, and a double click in Explorer, which gives no arguments.
     if (argc < 2 || std::string(argv[1]) == "/?") {

@@ -21,14 +21,15 @@ launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 mkdir -p "$dir"
 cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64-x86_64.cmake" \
-    -DCMAKE_BUILD_TYPE=Release "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
+    -DCMAKE_BUILD_TYPE=Release -DCALLPANEL_HTTPLIB_DIR="$(scripts/httplib-dir.sh)" \
+    "${launcher[@]}" >"$dir/configure.log" 2>&1 ||
     { cat "$dir/configure.log"; exit 1; }
 CCACHE_BASEDIR=$root cmake --build "$dir" -j"${JOBS:-2}" \
     --target callpanel callpanel-tool gbk-codec-check app-post-quit
 
 exes=("$dir/cli/callpanel.exe" "$dir/app/win32/callpanel-tool.exe")
 # Only system DLLs: a runtime DLL from mingw would be missing on the installer's laptop.
-system_dlls='^(kernel32|ws2_32|iphlpapi|msvcrt|user32|gdi32|imm32|comctl32|advapi32|shell32'
+system_dlls='^(kernel32|ws2_32|iphlpapi|msvcrt|user32|gdi32|imm32|comctl32|advapi32|shell32|bcrypt'
 system_dlls+='|api-ms-win-.*)\.dll$'
 for exe in "${exes[@]}"; do
     x86_64-w64-mingw32-strip "$exe"
@@ -57,6 +58,7 @@ rm "$stage/README.txt.lf"
 crlf LICENSE "$stage/licences/callpanel-tool.txt"
 crlf /usr/share/doc/libcli11-dev/copyright "$stage/licences/CLI11.txt"
 crlf /usr/share/doc/nlohmann-json3-dev/copyright "$stage/licences/nlohmann-json.txt"
+crlf /usr/share/doc/libcpp-httplib-dev/copyright "$stage/licences/cpp-httplib.txt"
 crlf /usr/share/doc/mingw-w64-x86-64-dev/copyright "$stage/licences/mingw-w64-runtime-and-winpthreads.txt"
 crlf /usr/share/doc/gcc-mingw-w64-base/copyright "$stage/licences/gcc-runtime.txt"
 # The user documentation as HTML pages, which any Windows opens, with their pictures.

@@ -15,6 +15,8 @@ configure=(
 )
 run=(
     "${configure[@]}"
+    libcpp-httplib-dev pkgconf # callpanel ui: the page's HTTP server (cpp-httplib)
+    libqrencode-dev # callpanel ui: the QR code of the view-only page's address
     g++ qt6-base-dev # the window (Qt 6 Widgets, with the X11 and Wayland platform plugins)
     fonts-wqy-zenhei fonts-dejavu-core # the window's Chinese and Latin texts
     iproute2 # ip: the README's stand-in demo makes its private network of namespaces with it
@@ -28,6 +30,9 @@ windows=(
     "${configure[@]}"
     g++-mingw-w64-x86-64-posix zip unzip # callpanel.exe: cross-build, the zip and its check
     wixl msitools # the installer (.msi): wixl builds it, msiinfo and msiextract check it
+    # callpanel.exe's HTTP server: the single header of the same version's source package
+    # (fetched below; the binary package splits it), unpacked with its patches by dpkg-source
+    libcpp-httplib-dev dpkg-dev xz-utils
 )
 test=(
     "${package[@]}" "${windows[@]}"
@@ -43,10 +48,13 @@ test=(
     man-db # the packaged manual pages must render
     wine wine64 # callpanel.exe under wine
     chromium # the HTML report, printed to PDF headless and offline
+    chromium-driver python3 # callpanel ui's page driven in Chromium through WebDriver (JSON over HTTP)
+    curl # callpanel ui's server spoken to as a browser and as an attacker would
     poppler-utils # pdftotext: the report's printed text
 )
 
-case ${1:-test} in
+list=${1:-test}
+case $list in
 run) packages=("${run[@]}") ;;
 package) packages=("${package[@]}") ;;
 windows) packages=("${windows[@]}") ;;
@@ -60,16 +68,49 @@ esac
 installed() { [ "$(dpkg-query -W -f='${db:Status-Status}' "$1" 2>/dev/null)" = installed ]; }
 
 missing=()
+cd "$(dirname "$0")/.."
 for p in "${packages[@]}"; do
     installed "$p" || [[ " ${missing[*]} " == *" $p "* ]] || missing+=("$p")
 done
-if [ ${#missing[@]} -eq 0 ]; then
-    echo "setup: all packages present (${1:-test})"
-    exit 0
-fi
+install_missing() {
+    if [ ${#missing[@]} -eq 0 ]; then
+        echo "setup: all packages present (${list})"
+        return
+    fi
+    echo "setup: installing ${missing[*]}"
+    "${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# cpp-httplib's single header for the Windows build, from Debian's source package of the version
+# installed: Debian's binary package splits it into a header and a library for Linux. A deb-src
+# source is added for this one fetch only, in a folder of its own; the machine's apt sources are
+# left as they are.
+fetch_httplib_header() {
+    local dir tmp version
+    dir=$(scripts/httplib-dir.sh)
+    [ -f "$dir/httplib.h" ] && return
+    version=$(dpkg-query -W -f='${Version}' libcpp-httplib-dev)
+    tmp=$(mktemp -d)
+    local apt=(-o "Dir::Etc::SourceList=$tmp/sources.list" -o Dir::Etc::SourceParts=/dev/null
+        -o "Dir::State::Lists=$tmp/lists" -o "Dir::Cache=$tmp/cache")
+    [ "$(id -u)" -ne 0 ] || apt+=(-o APT::Sandbox::User=root)
+    mkdir -p "$tmp/lists/partial" "$tmp/cache/archives/partial"
+    local keyring=/usr/share/keyrings/debian-archive-keyring.gpg suite
+    for suite in "debian bookworm" "debian bookworm-updates" "debian-security bookworm-security"; do
+        echo "deb-src [signed-by=$keyring] http://deb.debian.org/${suite% *} ${suite#* } main"
+    done >"$tmp/sources.list"
+    echo "setup: fetching the source of cpp-httplib $version for the Windows build"
+    (cd "$tmp" && apt-get -q "${apt[@]}" update >/dev/null &&
+        apt-get -q "${apt[@]}" source --download-only "cpp-httplib=$version" >/dev/null &&
+        dpkg-source -x ./*.dsc src >/dev/null 2>&1) ||
+        { echo "setup: cannot fetch the source of cpp-httplib $version" >&2; rm -rf "$tmp"; exit 1; }
+    mkdir -p "$dir"
+    cp "$tmp/src/httplib.h" "$tmp/src/LICENSE" "$dir/"
+    rm -rf "$tmp"
+}
 
 as_root=()
-if [ "$(id -u)" -ne 0 ]; then
+if [ ${#missing[@]} -ne 0 ] && [ "$(id -u)" -ne 0 ]; then
     command -v sudo >/dev/null || { echo "setup: need root or sudo to install: ${missing[*]}" >&2; exit 1; }
     as_root=(sudo)
 fi
@@ -83,6 +124,5 @@ for p in "${missing[@]}"; do
         break
     fi
 done
-
-echo "setup: installing ${missing[*]}"
-"${as_root[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+install_missing
+case $list in windows | test) fetch_httplib_header ;; esac

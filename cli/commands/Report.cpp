@@ -213,15 +213,8 @@ Command AddReportCommand(CLI::App& app) {
     return {command, [options] { return RunReport(*options); }};
 }
 
-int RunReport(const ReportOptions& options) {
-    Plan plan;
-    if (!options.PlanPath.empty() && !LoadPlan(options.PlanPath, PlanKind::KeyedByMac, plan))
-        return ExitRefused;
-    Engine engine;
-    if (const int code = OpenEngine(engine, NeedNetwork::No)) return code;
-    const Site site = SearchSite(engine, options.Search);
-
-    ReportInput input;
+bool BuildReport(const ReportOptions& options, const Plan& plan,
+                 const std::vector<FoundPanel>& found, ReportInput& input) {
     input.Site = options.Site.empty() ? SiteName(options.PlanPath) : options.Site;
     input.By = options.By.empty() ? UserName() : options.By;
     input.Host = HostName();
@@ -229,11 +222,11 @@ int RunReport(const ReportOptions& options) {
     input.Version = CALLPANEL_VERSION;
     input.ComputerAddresses = SiteFacingAddresses();
     if (options.PlanPath.empty()) {
-        for (const FoundPanel& p : site.Panels)
+        for (const FoundPanel& p : found)
             input.Panels.push_back({true, p.Record, p.Via, {}, "", ""});
-        input.Faults = SiteFaults(RecordsOf(site.Panels), Factory());
-    } else if (!AddPlanCheck(input, plan, options.PlanPath, site.Panels)) {
-        return ExitRefused;
+        input.Faults = SiteFaults(RecordsOf(found), Factory());
+    } else if (!AddPlanCheck(input, plan, options.PlanPath, found)) {
+        return false;
     }
     std::vector<std::string> planned;
     for (const PlanRow& row : plan.Rows)
@@ -243,7 +236,20 @@ int RunReport(const ReportOptions& options) {
                 std::copy(mac->begin(), mac->end(), raw);
                 planned.push_back(MacText(raw));
             }
-    input.Runs = WorkDone(RunRecords(options.PlanPath), RecordsOf(site.Panels), planned);
+    input.Runs = WorkDone(RunRecords(options.PlanPath), RecordsOf(found), planned);
+    return true;
+}
+
+int RunReport(const ReportOptions& options) {
+    Plan plan;
+    if (!options.PlanPath.empty() && !LoadPlan(options.PlanPath, PlanKind::KeyedByMac, plan))
+        return ExitRefused;
+    Engine engine;
+    if (const int code = OpenEngine(engine, NeedNetwork::No)) return code;
+    const Site site = SearchSite(engine, options.Search);
+
+    ReportInput input;
+    if (!BuildReport(options, plan, site.Panels, input)) return ExitRefused;
     std::string error;
     if (!WriteWhole(options.HtmlPath, ReportHtml(input), error)) {
         Error(error);

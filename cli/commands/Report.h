@@ -6,6 +6,9 @@
 #include <string>
 
 #include "Options.h"
+#include "commission/HtmlReport.h"
+#include "plan/Plan.h"
+#include "site/Found.h"
 
 namespace Cli {
 
@@ -18,6 +21,11 @@ struct ReportOptions {
 };
 
 Command AddReportCommand(CLI::App& app);
+// The report of the panels `found`, as `report` writes it (the commissioning page's too), with
+// the check of `plan` when options.PlanPath names one; false after saying why the plan's rows
+// cannot be checked.
+bool BuildReport(const ReportOptions& options, const Plan& plan,
+                 const std::vector<FoundPanel>& found, ReportInput& input);
 int RunReport(const ReportOptions& options);
 
 } // namespace Cli

@@ -144,7 +144,7 @@ while IFS='|' read -r typed expected; do
         fail "the completion cannot be loaded"
     [ "$got" = "$expected" ] || fail "completing '$typed': '$got', expected '$expected'"
 done <<'CASES'
-|--help --version apply assign check delete-cards report search set 
+|--help --version apply assign check delete-cards report search set ui 
 se|search set 
 search --|--format --help --quiet --repeat --wait 
 check --ig|--ignore-extra 
@@ -154,6 +154,7 @@ apply |Old.CSV site.csv sub
 apply --wait |
 check --ignore-extra s|site.csv sub 
 set |
+ui |sub 
 CASES
 echo "PASS: help of every command, bash completion"
 

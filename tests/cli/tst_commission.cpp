@@ -23,6 +23,9 @@
 #include "plan/PlanCheck.h"
 #include "plan/UndoPlan.h"
 #include "site/Rounds.h"
+#include "web/LiveSite.h"
+#include "web/SiteFolder.h"
+#include "web/WebGuard.h"
 
 namespace {
 
@@ -112,6 +115,11 @@ class CommissionTest : public QObject {
     void killedRow();
     void writeWhole_data();
     void writeWhole();
+    void judgeRequest_data();
+    void judgeRequest();
+    void siteNames_data();
+    void siteNames();
+    void liveSite();
 };
 
 void CommissionTest::readSchedule_data() {
@@ -972,6 +980,172 @@ void CommissionTest::killedRow() {
     for (const auto& [mac, panel] : panels)
         QVERIFY2(std::memcmp(&panel, &factory.at(mac), sizeof panel) == 0,
                  MacText(panel.Mac).c_str());
+}
+
+// The commissioning page's server lets a request through only from the page it opened.
+void CommissionTest::judgeRequest_data() {
+    QTest::addColumn<QString>("method");
+    QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("origin");
+    QTest::addColumn<QString>("key");    // the query's; "-" none
+    QTest::addColumn<QString>("cookie"); // the Cookie header
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<bool>("viewOnly");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("setCookie");
+    const QString k = "00112233445566778899aabbccddeeff";
+    const QString c = "callpanel-127-0-0-1-8123=" + k;
+    const QString h = "127.0.0.1:8123", o = "http://127.0.0.1:8123";
+    QTest::newRow("key in the query") << "GET" << h << "" << k << "" << 0 << false << 0 << true;
+    QTest::newRow("key in the cookie") << "GET" << h << ""
+                                       << "-"
+                                       << "a=1; " + c << 0 << false << 0 << false;
+    QTest::newRow("no key") << "GET" << h << ""
+                            << "-"
+                            << "" << 0 << false << 403 << false;
+    QTest::newRow("empty key") << "GET" << h << ""
+                               << ""
+                               << "" << 0 << false << 403 << false;
+    QTest::newRow("key one digit short")
+        << "GET" << h << "" << k.left(31) << "" << 0 << false << 403 << false;
+    QTest::newRow("key one digit longer") << "GET" << h << "" << k + "0"
+                                          << "" << 0 << false << 403 << false;
+    QTest::newRow("cookie of another port")
+        << "GET" << h << ""
+        << "-"
+        << "callpanel-127-0-0-1-8124=" + k << 0 << false << 403 << false;
+    QTest::newRow("cookie name as a suffix") << "GET" << h << ""
+                                             << "-"
+                                             << "x" + c << 0 << false << 403 << false;
+    QTest::newRow("another host") << "GET"
+                                  << "evil.example:8123"
+                                  << "" << k << "" << 0 << false << 403 << false;
+    QTest::newRow("another port") << "GET"
+                                  << "127.0.0.1:80"
+                                  << "" << k << "" << 0 << false << 403 << false;
+    QTest::newRow("no host") << "GET"
+                             << ""
+                             << "" << k << "" << 0 << false << 403 << false;
+    QTest::newRow("own origin") << "POST" << h << o << "-" << c << 10 << false << 0 << false;
+    QTest::newRow("another origin") << "POST" << h << "http://evil.example"
+                                    << "-" << c << 10 << false << 403 << false;
+    QTest::newRow("null origin") << "POST" << h << "null"
+                                 << "-" << c << 10 << false << 403 << false;
+    QTest::newRow("https origin") << "POST" << h << "https://127.0.0.1:8123"
+                                  << "-" << c << 10 << false << 403 << false;
+    QTest::newRow("4 MiB") << "POST" << h << o << "-" << c << (4 << 20) << false << 0 << false;
+    QTest::newRow("over 4 MiB") << "POST" << h << o << "-" << c << (4 << 20) + 1 << false << 413
+                                << false;
+    QTest::newRow("put") << "PUT" << h << o << "-" << c << 0 << false << 405 << false;
+    QTest::newRow("view-only get") << "GET" << h << "" << k << "" << 0 << true << 0 << true;
+    QTest::newRow("view-only post") << "POST" << h << o << k << "" << 0 << true << 403 << false;
+}
+
+void CommissionTest::judgeRequest() {
+    QFETCH(QString, key);
+    RequestFacts request;
+    QFETCH(QString, method);
+    QFETCH(QString, host);
+    QFETCH(QString, origin);
+    QFETCH(QString, cookie);
+    QFETCH(int, bytes);
+    QFETCH(bool, viewOnly);
+    request.Method = method.toStdString();
+    request.Host = host.toStdString();
+    request.Origin = origin.toStdString();
+    request.Cookie = cookie.toStdString();
+    request.HasKey = key != "-";
+    request.Key = request.HasKey ? key.toStdString() : "";
+    request.BodyBytes = std::size_t(bytes);
+    const GuardConfig config{"127.0.0.1:8123", "00112233445566778899aabbccddeeff", viewOnly};
+    const Verdict verdict = Judge(request, config);
+    QTEST(verdict.Status, "status");
+    QTEST(verdict.SetCookie, "setCookie");
+    QCOMPARE(verdict.Reason.empty(), verdict.Status == 0);
+}
+
+// Names from the page stay plain file names of the site folder.
+void CommissionTest::siteNames_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("suffix");
+    QTest::addColumn<bool>("plain");
+    QTest::newRow("schedule") << "Block A.csv"
+                              << ".csv" << true;
+    QTest::newRow("suffix in capitals") << "PLAN.CSV"
+                                        << ".csv" << true;
+    QTest::newRow("utf-8") << "Straße 5.csv"
+                           << ".csv" << true;
+    QTest::newRow("other suffix") << "plan.txt"
+                                  << ".csv" << false;
+    QTest::newRow("parent") << "../plan.csv"
+                            << ".csv" << false;
+    QTest::newRow("dots alone") << ".."
+                                << "" << false;
+    QTest::newRow("hidden") << ".plan.csv"
+                            << ".csv" << false;
+    QTest::newRow("absolute") << "/etc/plan.csv"
+                              << ".csv" << false;
+    QTest::newRow("backslash") << "..\\plan.csv"
+                               << ".csv" << false;
+    QTest::newRow("drive") << "C:plan.csv"
+                           << ".csv" << false;
+    QTest::newRow("control") << "a\nb.csv"
+                             << ".csv" << false;
+    QTest::newRow("empty") << ""
+                           << "" << false;
+    QTest::newRow("too long") << QString(197, 'a') + ".csv"
+                              << ".csv" << false;
+}
+
+void CommissionTest::siteNames() {
+    QFETCH(QString, name);
+    QFETCH(QString, suffix);
+    std::string error;
+    QTEST(PlainName(name.toStdString(), suffix.toStdString(), error), "plain");
+}
+
+// A panel appears, changes its IP (one row still), goes quiet until it is gone, comes back;
+// a twin sharing its MAC gets a row of its own.
+void CommissionTest::liveSite() {
+    LiveSite site;
+    const auto heard = [](const std::vector<PanelRecord>& records) {
+        std::vector<Cli::FoundPanel> replies;
+        for (const PanelRecord& r : records)
+            replies.push_back({r, "10.1.2.1", ""});
+        return replies;
+    };
+    QVERIFY(site.Round(heard({Panel("A5 20"), Panel("A6 21")}), 1000));
+    QCOMPARE(site.Panels().size(), std::size_t(2));
+    QVERIFY(!site.Round(heard({Panel("A5 20"), Panel("A6 21"), Panel("A5 20")}), 1250));
+    const long long id = site.Panels()[0].Id;
+    QVERIFY(site.Round(heard({Panel("A5 30"), Panel("A6 21")}), 1500)); // written a new IP
+    QCOMPARE(site.Panels().size(), std::size_t(2));
+    QCOMPARE(site.Panels()[0].Id, id);
+    QCOMPARE(int(site.Panels()[0].Panel.Record.Ip[3]), 30);
+    QVERIFY(!site.Round(heard({Panel("A6 21")}), 1500 + LiveSite::GoneAfterMs - 1));
+    QVERIFY(site.Panels()[0].Online);
+    QVERIFY(site.Round(heard({Panel("A6 21")}), 1500 + LiveSite::GoneAfterMs));
+    QVERIFY(!site.Panels()[0].Online);
+    QCOMPARE(site.Present().size(), std::size_t(1));
+    QVERIFY(site.Round(heard({Panel("A5 30"), Panel("A5 40"), Panel("A6 21")}), 9000));
+    QCOMPARE(site.Panels().size(), std::size_t(3));
+    QVERIFY(site.Panels()[0].Online);
+    const nlohmann::json json = SiteJson(site, 9500);
+    QCOMPARE(json["panels"].size(), std::size_t(3));
+    QCOMPARE(json["panels"][0]["ip"].get<std::string>(), std::string("10.1.2.30"));
+    QCOMPARE(json["panels"][0]["ago"].get<long long>(), 500LL);
+    QVERIFY(json["faults"].empty());
+    // A panel on another's IP (and so its call address, made from it): the faults name both by
+    // MAC; a gone panel is no longer counted.
+    QVERIFY(
+        site.Round(heard({Panel("A5 30"), Panel("A5 40"), Panel("A6 21"), Panel("A7 21")}), 9750));
+    const nlohmann::json clash = SiteJson(site, 9750)["faults"];
+    QCOMPARE(clash.size(), std::size_t(2)); // one IP, and so one call address
+    for (const auto& fault : clash)
+        QCOMPARE(fault["macs"].dump(), std::string(R"(["00:50:2A:10:00:A6","00:50:2A:10:00:A7"])"));
+    QVERIFY(site.Round(heard({Panel("A5 30"), Panel("A5 40"), Panel("A6 21")}),
+                       9750 + LiveSite::GoneAfterMs));
+    QVERIFY(SiteJson(site, 20000)["faults"].empty());
 }
 
 QTEST_APPLESS_MAIN(CommissionTest)

@@ -61,6 +61,8 @@ echo "Depends: $depends"
 for dep in fonts-wqy-zenhei fonts-dejavu-core libqt6widgets6 libqt6gui6 libqt6core6 libc6; do
     [[ ", $depends," == *", $dep"[\ ,]* ]] || fail "Depends lacks $dep"
 done
+# callpanel ui's HTTP server is Debian's cpp-httplib library.
+[[ $depends == *libcpp-httplib* ]] || fail "Depends lacks cpp-httplib's library"
 
 # Exactly these files: no test, library or header may come along.
 expected=$(printf '%s\n' \
@@ -72,7 +74,7 @@ expected=$(printf '%s\n' \
     ./usr/share/bash-completion/completions/callpanel \
     ./usr/share/callpanel-tool/docs/{index,user-guide,windows,callpanel,commissioning}.html \
     ./usr/share/callpanel-tool/docs/{deliberate-changes.html,style.css} \
-    ./usr/share/callpanel-tool/docs/{report,window-panels,window-wine}.png \
+    ./usr/share/callpanel-tool/docs/{report,window-panels,window-wine,ui-site,ui-assign,ui-check}.png \
     ./usr/share/doc/callpanel-tool/changelog.Debian.gz \
     ./usr/share/doc/callpanel-tool/copyright \
     ./usr/share/icons/hicolor/48x48/apps/callpanel-tool.png \

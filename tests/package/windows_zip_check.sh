@@ -19,10 +19,10 @@ unzip -q "$zip" -d "$work"
 files=$(cd "$work" && find . -type f | sort)
 expected=$(printf "./$folder/%s\n" README.txt callpanel.exe licences/CLI11.txt \
     licences/callpanel-tool.txt licences/gcc-runtime.txt \
-    licences/mingw-w64-runtime-and-winpthreads.txt licences/nlohmann-json.txt \
+    licences/mingw-w64-runtime-and-winpthreads.txt licences/nlohmann-json.txt licences/cpp-httplib.txt \
     docs/index.html docs/user-guide.html docs/windows.html docs/callpanel.html \
     docs/deliberate-changes.html docs/commissioning.html docs/report.png docs/style.css \
-    docs/window-panels.png docs/window-wine.png)
+    docs/window-panels.png docs/window-wine.png docs/ui-site.png docs/ui-assign.png docs/ui-check.png)
 [ -f "$work/$folder/callpanel-tool.exe" ] && expected+=$'\n'"./$folder/callpanel-tool.exe"
 [ "$files" = "$(sort <<<"$expected")" ] || fail "contents differ:
 $(diff <(sort <<<"$expected") <(echo "$files") || true)"

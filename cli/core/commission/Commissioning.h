@@ -68,6 +68,8 @@ class NewPanelWatch {
         Answered += answered;
         Missed += missed;
     }
+    // The share of replies lost, as measured so far (the page shows it).
+    double Loss() const { return Answered + Missed == 0 ? 0.0 : Missed / (Answered + Missed); }
     // Replies may come this many rounds after the round of their request.
     void LateRounds(int rounds) { Late = std::max(Late, rounds); }
 

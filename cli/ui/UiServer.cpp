@@ -1,0 +1,1010 @@
+#include "ui/UiServer.h"
+
+#include <httplib.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <ctime>
+#include <deque>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include <nlohmann/json.hpp>
+
+#ifdef CALLPANEL_QRENCODE
+#include <qrencode.h>
+#endif
+
+#include "ComputerAddresses.h"
+#include "Console.h"
+#include "Engine.h"
+#include "Messages.h"
+#include "PanelTexts.h"
+#include "commands/Common.h"
+#include "commands/Report.h"
+#include "commission/AsBuilt.h"
+#include "commission/AssignRun.h"
+#include "commission/Commissioning.h"
+#include "commission/HtmlReport.h"
+#include "files/Utf8Files.h"
+#include "files/WholeFile.h"
+#include "plan/PlanCheck.h"
+#include "plan/PlanFile.h"
+#include "plan/UndoPlan.h"
+#include "site/Hearing.h"
+#include "site/WriteRounds.h"
+#include "text/TerminalText.h"
+#include "ui/Secret.h"
+#include "web/LiveSite.h"
+#include "web/SiteFolder.h"
+#include "web/WebGuard.h"
+
+// The page, its style and its script, embedded at build time (cli/ui/page/).
+extern const char* const UiPageHtml;
+
+namespace Cli {
+
+namespace {
+
+using json = nlohmann::json;
+using namespace std::chrono_literals;
+
+long long NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
+std::string LocalTimeAs(const char* format) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &now);
+#else
+    localtime_r(&now, &local);
+#endif
+    char text[48];
+    std::strftime(text, sizeof text, format, &local);
+    return text;
+}
+
+// What the page shows, shared by the worker and the server's threads. Every change bumps
+// Version, which wakes the live streams.
+class Hub {
+  public:
+    std::mutex Lock;
+    std::condition_variable Changed;
+    long long Version = 0;
+    bool Stopping = false;
+    json Site = {{"panels", json::array()}, {"faults", json::array()}};
+    json Check;  // null until a check ran
+    json Report; // the last report written
+    json Assign; // the schedule's rows and their states, once an assign started
+    json Apply;  // the last dry run or apply (batch change, undo)
+    std::string Busy;
+    std::string Folder, Root;
+    std::deque<json> Log;
+
+    // Lock held.
+    void Bump() {
+        ++Version;
+        Changed.notify_all();
+    }
+    // Prints `text` on the terminal and adds it to the page's log.
+    void Say(const std::string& text) {
+        std::fprintf(stderr, "callpanel: ui: %s\n", TerminalText(text).c_str());
+        std::fflush(stderr);
+        std::lock_guard<std::mutex> lock(Lock);
+        Log.push_back({{"time", LocalTimeAs("%H:%M:%S")}, {"text", text}});
+        if (Log.size() > 200) Log.pop_front();
+        Bump();
+    }
+    // Lock held.
+    json Snapshot(bool viewOnly) const {
+        json files = json::array();
+        if (!Folder.empty())
+            for (const char* suffix : {".csv", ".html"})
+                for (const FolderFile& f : FolderFiles(Folder, suffix))
+                    files.push_back({{"name", f.Name},
+                                     {"modified", f.Modified},
+                                     {"asBuilt", f.AsBuilt},
+                                     {"undo", f.Undo}});
+        json sites = json::array();
+        if (!Root.empty() && !viewOnly) {
+            std::string error;
+            sites = SiteFolders(Root, error);
+        }
+        return {{"now", NowMs()},   {"viewOnly", viewOnly},
+                {"folder", Folder}, {"root", viewOnly ? std::string() : Root},
+                {"sites", sites},   {"files", files},
+                {"site", Site},     {"check", Check},
+                {"report", Report}, {"assign", Assign},
+                {"apply", Apply},   {"busy", Busy},
+                {"log", json(Log)}};
+    }
+};
+
+// The one thread that talks to the panels: search rounds while idle, the page's actions one at
+// a time in between.
+class Worker {
+  public:
+    Worker(Engine& engine, Hub& hub, const UiOptions& options)
+        : Net(engine), State(hub), Options(options) {}
+    ~Worker() { Finish(); }
+
+    void Start() {
+        Thread = std::thread([this] { Run(); });
+    }
+    void Finish() {
+        Stop = true;
+        if (Thread.joinable()) Thread.join();
+    }
+    // Queues `action`; false when another one is queued or running.
+    bool Queue(const std::string& name, std::function<void()> action) {
+        std::lock_guard<std::mutex> lock(JobLock);
+        if (Job) return false;
+        Job = std::move(action);
+        std::lock_guard<std::mutex> hubLock(State.Lock);
+        State.Busy = name;
+        State.Bump();
+        return true;
+    }
+
+    // For the actions, on the worker thread.
+    Engine& Net;
+    LiveSite Live;
+    void PublishSite() {
+        const json site = SiteJson(Live, NowMs());
+        std::lock_guard<std::mutex> lock(State.Lock);
+        State.Site = site;
+        State.Bump();
+    }
+
+  private:
+    void Run() {
+        while (!Stop) {
+            std::function<void()> job;
+            {
+                std::lock_guard<std::mutex> lock(JobLock);
+                job = Job;
+            }
+            if (job) {
+                job();
+                std::lock_guard<std::mutex> lock(JobLock);
+                Job = nullptr;
+                std::lock_guard<std::mutex> hubLock(State.Lock);
+                State.Busy.clear();
+                State.Bump();
+                continue;
+            }
+            // A quarter-second round: a panel powered shows on the page within a second.
+            SearchPlan plan;
+            plan.Every = SearchEvery;
+            plan.Requests = 1;
+            plan.LossRetries = 0;
+            const Collected heard = Net.Search(plan);
+            if (Live.Round(heard.Replies, NowMs())) PublishSite();
+        }
+    }
+
+    Hub& State;
+    const UiOptions& Options;
+    std::thread Thread;
+    std::atomic<bool> Stop{false};
+    std::mutex JobLock;
+    std::function<void()> Job;
+};
+
+// The plan `name` of the site folder, or errors saying why not.
+bool LoadFolderPlan(const std::string& folder, const std::string& name, PlanKind kind, Plan& plan,
+                    std::vector<std::string>& errors) {
+    std::string error, text;
+    const std::string path = PathInFolder(folder, name, ".csv", error);
+    if (path.empty() || !LoadPlanText(path, text, error)) {
+        errors.push_back(error);
+        return false;
+    }
+    plan = ReadPlan(text, kind);
+    for (const PlanError& e : plan.Errors)
+        errors.push_back(Where(name, e));
+    return plan.Errors.empty();
+}
+
+// The searches of an action shown on the page as they come: the site stays live while an
+// assign watches for new panels.
+class TeeLink final : public PanelLink {
+  public:
+    TeeLink(PanelLink& link, std::function<void(const Collected&)> heard)
+        : Link(link), Heard(std::move(heard)) {}
+    Collected Search(const SearchPlan& plan) override {
+        Collected collected = Link.Search(plan);
+        Heard(collected);
+        return collected;
+    }
+    std::size_t WriteAll(const std::vector<PanelWrite>& writes, std::vector<bool>& replied,
+                         const std::function<bool(std::size_t)>& next) override {
+        return Link.WriteAll(writes, replied, next);
+    }
+    std::chrono::steady_clock::time_point LastRequest() const override {
+        return Link.LastRequest();
+    }
+    std::vector<FoundPanel> Unread(std::chrono::steady_clock::time_point until) override {
+        return Link.Unread(until);
+    }
+
+  private:
+    PanelLink& Link;
+    std::function<void(const Collected&)> Heard;
+};
+
+std::vector<Ipv4Bytes> OwnAddresses() {
+    std::vector<Ipv4Bytes> own;
+    for (const auto& a : ComputerAddresses())
+        own.push_back({a[0], a[1], a[2], a[3]});
+    return own;
+}
+
+// A new file name in the site folder, by the local time: undo-2026-12-08-101500.csv.
+std::string NewFolderName(const std::string& folder, const std::string& stem,
+                          const std::string& suffix) {
+    const std::string base = stem + "-" + LocalTimeAs("%Y-%m-%d-%H%M%S");
+    for (int n = 1;; ++n) {
+        std::string name = base;
+        if (n > 1) name.append("-").append(std::to_string(n));
+        name.append(suffix);
+        std::error_code code;
+        if (!std::filesystem::exists(Utf8Path(folder) / Utf8Path(name), code)) return name;
+    }
+}
+
+class SitePage {
+  public:
+    SitePage(Engine& engine, const UiOptions& options)
+        : Options(options), Work(engine, State, options) {
+        State.Folder = options.Folder;
+        State.Root = options.Folder.empty()
+                         ? (options.SitesRoot.empty() ? DefaultSitesRoot() : options.SitesRoot)
+                         : std::string();
+    }
+
+    Hub State;
+    const UiOptions& Options;
+    Worker Work;
+
+    std::string Folder() {
+        std::lock_guard<std::mutex> lock(State.Lock);
+        return State.Folder;
+    }
+
+    std::atomic<bool> StopAssign{false};
+    // The panel the person said takes the next row, of new panels answering together.
+    std::mutex ChosenLock;
+    std::string ChosenMac;
+    void Choose(const std::string& mac) {
+        std::lock_guard<std::mutex> lock(ChosenLock);
+        ChosenMac = mac;
+    }
+
+    // The schedule given to new panels as they are powered, as `assign --watch` gives it, each
+    // row's state on the page as it changes; until every row is taken or Stop.
+    void RunAssign(const std::string& scheduleName, bool inMacOrder) {
+        StopAssign = false;
+        const std::string folder = Folder();
+        json view = {
+            {"schedule", scheduleName}, {"rows", json::array()}, {"errors", json::array()},
+            {"running", true},          {"waiting", ""},         {"together", json::array()}};
+        const auto publish = [this, &view] {
+            std::lock_guard<std::mutex> lock(State.Lock);
+            State.Assign = view;
+            State.Bump();
+        };
+        const auto refuse = [&](const std::vector<std::string>& errors) {
+            for (const std::string& e : errors) {
+                view["errors"].push_back(e);
+                State.Say("assign: " + e);
+            }
+            State.Say("assign: nothing was written");
+            view["running"] = false;
+            publish();
+        };
+        Plan schedule;
+        std::vector<std::string> errors;
+        if (!LoadFolderPlan(folder, scheduleName, PlanKind::Schedule, schedule, errors))
+            return refuse(errors);
+        std::string error;
+        const std::string builtName = DefaultAsBuiltPath(scheduleName);
+        const std::string asBuilt = PathInFolder(folder, builtName, ".csv", error);
+        if (asBuilt.empty()) return refuse({error});
+        // An earlier run's as-built plan: its rows are taken, its panels are not new.
+        std::vector<AsBuiltRow> taken(schedule.Rows.size());
+        std::error_code code;
+        if (std::filesystem::exists(Utf8Path(asBuilt), code)) {
+            Plan built;
+            if (!LoadFolderPlan(folder, builtName, PlanKind::AsBuilt, built, errors))
+                return refuse(errors);
+            const auto resumed = ResumedRows(schedule, built, error);
+            if (!resumed) return refuse({builtName + ": " + error});
+            taken = *resumed;
+        }
+        for (std::size_t at = 0; at < schedule.Rows.size(); ++at) {
+            const PlanRow& row = schedule.Rows[at];
+            const auto cell = [&row](const char* column) {
+                const auto it = row.Cells.find(column);
+                return it == row.Cells.end() ? std::string() : it->second;
+            };
+            view["rows"].push_back(
+                {{"row", at + 1},
+                 {"note", row.Notes.empty() ? std::string() : row.Notes.front().second},
+                 {"address", cell("address")},
+                 {"ip", cell("ip")},
+                 {"mac", taken[at].Mac},
+                 {"state", taken[at].Mac.empty()    ? "waiting"
+                           : taken[at].Unfinished() ? "writing when the last run ended"
+                                                    : "taken before"},
+                 {"details", ""}});
+        }
+        publish();
+        std::set<MacAddress> assigned;
+        // A row being written when a run ended is its panel's too: that panel is not new.
+        for (const AsBuiltRow& row : taken)
+            if (const auto bytes = ParseMac(row.Mac)) assigned.insert(*bytes);
+        const Subnet newOn = *ParseSubnet(FactorySubnet);
+        NewPanelWatch watch(newOn, assigned);
+        TeeLink link(Work.Net, [this](const Collected& heard) {
+            if (Work.Live.Round(heard.Replies, NowMs())) Work.PublishSite();
+        });
+        const Searched searched = SearchUntil(link, SiteSearch(Options.Search));
+        std::vector<PanelRecord> others;
+        for (const PanelRecord& r : RecordsOf(searched.Found))
+            if (!watch.IsNew(r) && !assigned.count(MacOf(r.Mac))) others.push_back(r);
+        const std::vector<Ipv4Bytes> own = OwnAddresses();
+        for (const PlanError& e : CheckSchedule(schedule.Rows, others, own))
+            errors.push_back(Where(scheduleName, e));
+        if (!errors.empty()) return refuse(errors);
+        const std::string undoName = NewFolderName(folder, "undo", ".csv");
+        const std::string undo = PathInFolder(folder, undoName, ".csv", error);
+
+        AssignEvents events;
+        events.Say = [this](const std::string& text) { State.Say("assign: " + text); };
+        events.Row = [this, &view, &publish](std::size_t at, const std::string& mac,
+                                             const std::string& state, const std::string& details,
+                                             const std::string& line) {
+            view["rows"][at]["mac"] = mac;
+            view["rows"][at]["state"] = state;
+            view["rows"][at]["details"] = details;
+            view["together"] = json::array();
+            publish();
+            Choose("");
+            if (!line.empty()) State.Say("assign: " + line);
+        };
+        events.Progress = [&view, &publish](const std::string& text) {
+            if (view["waiting"] == text) return;
+            view["waiting"] = text;
+            publish();
+        };
+        events.Stopped = [this] { return StopAssign || Interrupted(); };
+        Choose("");
+        events.Chosen = [this] {
+            std::lock_guard<std::mutex> lock(ChosenLock);
+            return ChosenMac;
+        };
+        events.Together = [&view, &publish](const std::vector<PanelRecord>& panels) {
+            view["together"] = json::array();
+            for (const PanelRecord& p : panels)
+                view["together"].push_back(MacText(p.Mac));
+            publish();
+        };
+        Assigner assigner(link, schedule, taken, {asBuilt, undo, false}, RecordsOf(searched.Found),
+                          own, Options.Search, Options.Rounds, events, false, searched.Heard);
+        // A row a killed run was writing goes first: its panel holds it, half of it or nothing.
+        assigner.FinishUnfinished(RecordsOf(searched.Found));
+        if (!assigner.Done() && !assigner.Broken()) {
+            State.Say("assign " + scheduleName + ": as-built plan " + builtName + ", undo plan " +
+                      undoName + "; watching for new panels on " + newOn.Text());
+            WatchAndAssign(link, assigner, watch, newOn, inMacOrder, events, searched.Heard);
+        }
+        view["running"] = false;
+        view["waiting"] = "";
+        view["loss"] = watch.Loss();
+        publish();
+        const int outcome = assigner.Outcome();
+        State.Say(std::string("assign ") +
+                  (assigner.Done()               ? "done: every row of the schedule has a panel"
+                   : StopAssign || Interrupted() ? "stopped"
+                                                 : "ended") +
+                  (outcome == 0 ? "" : "; a row was not verified or refused (see above)"));
+    }
+
+    // A plan of the folder as `apply` writes it (`dryRun`: what it would change, as
+    // `apply --dry-run` shows it); the undo plan goes into the folder.
+    void RunApply(const std::string& planName, bool dryRun) {
+        const std::string folder = Folder();
+        json view = {{"plan", planName},          {"dryRun", dryRun},
+                     {"rows", json::array()},     {"errors", json::array()},
+                     {"warnings", json::array()}, {"undo", ""}};
+        const auto publish = [this, &view] {
+            std::lock_guard<std::mutex> lock(State.Lock);
+            State.Apply = view;
+            State.Bump();
+        };
+        const std::string what = dryRun ? "dry run " : "apply ";
+        const auto refuse = [&](const std::vector<std::string>& errors) {
+            for (const std::string& e : errors) {
+                view["errors"].push_back(e);
+                State.Say(what + planName + ": " + e);
+            }
+            if (!dryRun) State.Say(what + planName + ": nothing was written");
+            publish();
+        };
+        Plan plan;
+        std::vector<std::string> errors;
+        if (!LoadFolderPlan(folder, planName, PlanKind::KeyedByMac, plan, errors))
+            return refuse(errors);
+        std::vector<MacAddress> macs;
+        for (const PlanRow& row : plan.Rows)
+            if (const auto cell = row.Cells.find("mac"); cell != row.Cells.end())
+                if (const auto mac = ParseMac(cell->second)) macs.push_back(*mac);
+        TeeLink link(Work.Net, [this](const Collected& heard) {
+            if (Work.Live.Round(heard.Replies, NowMs())) Work.PublishSite();
+        });
+        const Searched searched = SearchUntil(link, PlanSearch(Options.Search, macs));
+        if (!dryRun && !searched.All.Whole)
+            return refuse({"the search is not whole: the system dropped replies in every "
+                           "round, so panels may be missing"});
+        if (!dryRun && !searched.Decided)
+            return refuse(
+                {"not sure that the search heard every panel: " + LossText(searched.Heard)});
+        const Changes changes =
+            PlanChanges(plan.Rows, RecordsOf(searched.Found), "", OwnAddresses());
+        for (const PlanError& e : changes.Errors)
+            errors.push_back(Where(planName, e));
+        for (const auto& c : changes.Site.Conflicts)
+            errors.push_back("site: " + c);
+        for (const auto& w : changes.Site.Warnings)
+            view["warnings"].push_back(w + " (already so; this change does not change it)");
+        if (changes.Refused()) return refuse(errors);
+        if (dryRun) {
+            for (const RowChange& r : changes.Rows) {
+                if (r.Kind == RowKind::NotFound) {
+                    view["rows"].push_back({{"mac", r.Mac}, {"result", "not found"}});
+                    continue;
+                }
+                for (const FieldChange& c :
+                     Differences(r.Current, AsReported(StagedOver(r, r.Current)), r.Sets))
+                    view["rows"].push_back({{"mac", r.Mac},
+                                            {"result", "to write"},
+                                            {"field", c.Field},
+                                            {"old", c.Old},
+                                            {"new", c.New}});
+            }
+            State.Say(what + planName + ": " + std::to_string(view["rows"].size()) +
+                      " change(s) shown, nothing written");
+            return publish();
+        }
+        if (std::any_of(changes.Rows.begin(), changes.Rows.end(),
+                        [](const RowChange& r) { return r.Kind == RowKind::Write; })) {
+            std::string error;
+            const std::string undoName = NewFolderName(folder, "undo", ".csv");
+            const std::string undo = PathInFolder(folder, undoName, ".csv", error);
+            if (undo.empty() || !SaveUndoPlan(undo, UndoPlanText(changes.Rows), false, error))
+                return refuse({error});
+            view["undo"] = undoName;
+            State.Say(what + planName + ": undo plan " + undoName);
+        }
+        Rounds rounds(changes.Rows, RecordsOf(searched.Found));
+        const auto readBack =
+            WriteRounds(link, rounds, Options.Search, Options.Rounds,
+                        RunControl{[] { return Interrupted(); }, [](const std::string&) {}});
+        int ok = 0;
+        for (std::size_t at = 0; at < rounds.Size(); ++at) {
+            const RowResult result = rounds.Result(at);
+            ok += result.Ok ? 1 : 0;
+            view["rows"].push_back({{"mac", rounds.Row(at).Mac},
+                                    {"result", result.Result},
+                                    {"details", result.Details}});
+        }
+        for (const std::string& clash : ClashesAfter(rounds, RecordsOf(searched.Found), readBack)) {
+            view["errors"].push_back("site after the writes: " + clash);
+            State.Say(what + planName + ": site after the writes: " + clash);
+        }
+        State.Say(what + planName + ": " + std::to_string(ok) + " of " +
+                  std::to_string(rounds.Size()) + " row(s) verified or unchanged");
+        publish();
+    }
+
+    // The check of the site against `planName`, as `callpanel check` judges it.
+    void RunCheck(const std::string& planName) {
+        const std::string folder = Folder();
+        Plan plan;
+        std::vector<std::string> errors;
+        json result = {{"plan", planName}, {"rows", json::array()}, {"errors", json::array()}};
+        if (LoadFolderPlan(folder, planName, PlanKind::KeyedByMac, plan, errors)) {
+            const Searched searched = SearchUntil(Work.Net, SiteSearch(Options.Search));
+            Work.Live.Round(searched.All.Replies, NowMs());
+            Work.PublishSite();
+            const PlanCheck check =
+                CheckPlan(plan.Rows, RecordsOf(searched.Found), *ParseSubnet(FactorySubnet));
+            for (const PlanError& e : check.Errors)
+                errors.push_back(Where(planName, e));
+            static const char* const results[] = {"as planned", "differs", "missing", "extra"};
+            int counts[4] = {};
+            for (const CheckRow& row : check.Rows) {
+                result["rows"].push_back(
+                    {{"mac", row.Mac}, {"result", row.Result}, {"details", row.Details}});
+                for (int k = 0; k < 4; ++k)
+                    if (row.Result == results[k]) ++counts[k];
+            }
+            for (const SiteFault& fault : check.Faults)
+                for (const std::string& mac : fault.Macs)
+                    result["rows"].push_back(
+                        {{"mac", mac}, {"result", "site fault"}, {"details", fault.Text}});
+            const bool whole = searched.Decided;
+            if (!whole) result["short"] = "the list may be short: " + LossText(searched.Heard);
+            result["passed"] = errors.empty() && check.Passed(false) && whole;
+            if (errors.empty())
+                State.Say("check " + planName + ": " + std::to_string(counts[0]) + " as planned, " +
+                          std::to_string(counts[1]) + " differs, " + std::to_string(counts[2]) +
+                          " missing, " + std::to_string(counts[3]) + " extra, " +
+                          std::to_string(check.Faults.size()) + " site fault(s)");
+        }
+        for (const std::string& e : errors) {
+            result["errors"].push_back(e);
+            State.Say("check: " + e);
+        }
+        std::lock_guard<std::mutex> lock(State.Lock);
+        State.Check = result;
+        State.Bump();
+    }
+
+    // The handover report written into the site folder, as `callpanel report` writes it.
+    void RunReport(const std::string& planName) {
+        const std::string folder = Folder();
+        Plan plan;
+        std::vector<std::string> errors;
+        if (!planName.empty() &&
+            !LoadFolderPlan(folder, planName, PlanKind::KeyedByMac, plan, errors)) {
+            for (const std::string& e : errors)
+                State.Say("report: " + e);
+            return;
+        }
+        const Searched searched = SearchUntil(Work.Net, SiteSearch(Options.Search));
+        Work.Live.Round(searched.All.Replies, NowMs());
+        Work.PublishSite();
+        if (!searched.Decided)
+            State.Say("report: the list may be short: " + LossText(searched.Heard));
+        // The report of `callpanel report`, the site named by its folder; the plan named by its
+        // path, beside which the as-built plans of the work done are found.
+        ReportOptions report;
+        const auto leaf = Utf8Path(folder).filename().u8string();
+        report.Site = std::string(leaf.begin(), leaf.end());
+        std::string error;
+        if (!planName.empty()) report.PlanPath = PathInFolder(folder, planName, ".csv", error);
+        ReportInput input;
+        if (!BuildReport(report, plan, searched.Found, input)) {
+            State.Say("report: the plan's rows cannot be checked (the terminal says why)");
+            return;
+        }
+        const std::string name = "report-" + LocalTimeAs("%Y-%m-%d-%H%M%S") + ".html";
+        const std::string path = PathInFolder(folder, name, ".html", error);
+        if (path.empty() || !WriteWhole(path, ReportHtml(input), error)) {
+            State.Say("report: " + error);
+            return;
+        }
+        State.Say("report: " + name + " (" + std::to_string(searched.Found.size()) + " panel(s))");
+        std::lock_guard<std::mutex> lock(State.Lock);
+        State.Report = {{"name", name}, {"serial", State.Version + 1}};
+        State.Bump();
+    }
+};
+
+void SendJson(httplib::Response& res, const json& body, int status = 200) {
+    res.status = status;
+    res.set_content(body.dump(-1, ' ', false, json::error_handler_t::replace),
+                    "application/json; charset=utf-8");
+}
+
+void Refuse(httplib::Response& res, int status, const std::string& reason) {
+    SendJson(res, {{"error", reason}}, status);
+}
+
+// The body of a POST as JSON; an empty body is an empty object.
+std::optional<json> BodyOf(const httplib::Request& req) {
+    if (req.body.empty()) return json::object();
+    json body = json::parse(req.body, nullptr, false);
+    if (body.is_discarded() || !body.is_object()) return std::nullopt;
+    return body;
+}
+
+std::string Text(const json& body, const char* key) {
+    const auto it = body.find(key);
+    return it != body.end() && it->is_string() ? it->get<std::string>() : std::string();
+}
+
+// The checks every request passes before any route sees it.
+void Guard(httplib::Server& server, const GuardConfig& config, Hub& hub) {
+    server.set_payload_max_length(MaxBodyBytes);
+    server.set_pre_routing_handler(
+        [&config, &hub](const httplib::Request& req, httplib::Response& res) {
+            RequestFacts facts;
+            facts.Method = req.method;
+            facts.Host = req.get_header_value("Host");
+            facts.Origin = req.get_header_value("Origin");
+            facts.Cookie = req.get_header_value("Cookie");
+            facts.HasKey = req.has_param("key");
+            facts.Key = req.get_param_value("key");
+            if (req.has_header("Content-Length"))
+                facts.BodyBytes =
+                    std::strtoull(req.get_header_value("Content-Length").c_str(), nullptr, 10);
+            const Verdict verdict = Judge(facts, config);
+            // Nothing from here on may be cached or framed by another page, and no address leaves
+            // the page with the key in it.
+            res.set_header("Cache-Control", "no-store");
+            res.set_header("X-Content-Type-Options", "nosniff");
+            res.set_header("X-Frame-Options", "DENY");
+            res.set_header("Referrer-Policy", "no-referrer");
+            res.set_header("Content-Security-Policy",
+                           "default-src 'none'; script-src 'unsafe-inline'; style-src "
+                           "'unsafe-inline'; img-src data:; connect-src 'self'; frame-ancestors "
+                           "'none'; form-action 'none'; base-uri 'none'");
+            if (verdict.Status != 0) {
+                hub.Say(verdict.Reason + " (" + req.method + " " + req.path + " from " +
+                        req.remote_addr + ")");
+                Refuse(res, verdict.Status, verdict.Reason);
+                return httplib::Server::HandlerResponse::Handled;
+            }
+            if (verdict.SetCookie) res.set_header("Set-Cookie", SecretCookie(config));
+            return httplib::Server::HandlerResponse::Unhandled;
+        });
+}
+
+void ReadRoutes(httplib::Server& server, SitePage& site, bool viewOnly) {
+    server.Get("/", [](const httplib::Request&, httplib::Response& res) {
+        res.set_content(UiPageHtml, "text/html; charset=utf-8");
+    });
+    server.Get("/api/state", [&site, viewOnly](const httplib::Request&, httplib::Response& res) {
+        std::lock_guard<std::mutex> lock(site.State.Lock);
+        SendJson(res, site.State.Snapshot(viewOnly));
+    });
+    // The live stream: the whole state whenever it changes, and a comment every 15 s, by which
+    // a closed tab is noticed and its thread freed.
+    server.Get("/api/events", [&site, viewOnly](const httplib::Request&, httplib::Response& res) {
+        auto last = std::make_shared<long long>(-1);
+        res.set_chunked_content_provider("text/event-stream", [&site, viewOnly,
+                                                               last](std::size_t,
+                                                                     httplib::DataSink& sink) {
+            Hub& hub = site.State;
+            std::unique_lock<std::mutex> lock(hub.Lock);
+            hub.Changed.wait_for(lock, 15s, [&] { return hub.Version != *last || hub.Stopping; });
+            if (hub.Stopping) return false;
+            std::string data = ": still here\n\n";
+            if (hub.Version != *last) {
+                *last = hub.Version;
+                data = "event: state\ndata: " +
+                       hub.Snapshot(viewOnly).dump(-1, ' ', false, json::error_handler_t::replace) +
+                       "\n\n";
+            }
+            lock.unlock();
+            return sink.write(data.data(), data.size());
+        });
+    });
+    // The reports written into the site folder, to print.
+    server.Get(R"(/files/([^/]+))", [&site](const httplib::Request& req, httplib::Response& res) {
+        std::string error, text;
+        const std::string path = PathInFolder(site.Folder(), req.matches[1], ".html", error);
+        std::FILE* file = path.empty() ? nullptr : OpenUtf8File(path, "rb");
+        if (!file) return Refuse(res, 404, error.empty() ? "no such report" : error);
+        char buffer[65536];
+        for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;)
+            text.append(buffer, n);
+        std::fclose(file);
+        res.set_content(text, "text/html; charset=utf-8");
+    });
+}
+
+void ActionRoutes(httplib::Server& server, SitePage& site) {
+    // Queues `action` with the request's JSON body, once a site folder is open.
+    const auto post = [&server, &site](const char* path, const char* name,
+                                       std::function<void(const json&)> action) {
+        server.Post(
+            path, [&site, name, action](const httplib::Request& req, httplib::Response& res) {
+                const auto body = BodyOf(req);
+                if (!body) return Refuse(res, 400, "the request is not a JSON object");
+                if (site.Folder().empty()) return Refuse(res, 409, "open a site first");
+                const json given = *body;
+                // A name outside the site folder is refused here, before anything is
+                // queued.
+                std::string error;
+                for (const char* key : {"plan", "schedule"})
+                    if (!Text(given, key).empty() && !PlainName(Text(given, key), ".csv", error))
+                        return Refuse(res, 400, error);
+                const std::string plan = Text(given, "plan") + Text(given, "schedule");
+                site.State.Say(std::string(name) + (plan.empty() ? "" : " " + plan) + ": started");
+                if (!site.Work.Queue(name, [action, given] { action(given); }))
+                    return Refuse(res, 409, "busy: one action at a time");
+                SendJson(res, {{"queued", name}}, 202);
+            });
+    };
+    post("/api/check", "check", [&site](const json& body) { site.RunCheck(Text(body, "plan")); });
+    post("/api/report", "report",
+         [&site](const json& body) { site.RunReport(Text(body, "plan")); });
+    post("/api/assign", "assign", [&site](const json& body) {
+        site.RunAssign(Text(body, "schedule"), body.value("inMacOrder", false));
+    });
+    post("/api/apply", "apply", [&site](const json& body) {
+        site.RunApply(Text(body, "plan"), body.value("dryRun", true));
+    });
+    // Stop: the assign takes no new panel; a row being written finishes.
+    server.Post("/api/stop", [&site](const httplib::Request&, httplib::Response& res) {
+        site.StopAssign = true;
+        site.State.Say("stop asked");
+        SendJson(res, {{"stopping", true}});
+    });
+    // Of new panels answering together, the one the person says was powered first: it takes
+    // the next row.
+    server.Post("/api/choose", [&site](const httplib::Request& req, httplib::Response& res) {
+        const auto body = BodyOf(req);
+        if (!body) return Refuse(res, 400, "the request is not a JSON object");
+        const std::string mac = Text(*body, "mac");
+        const auto bytes = ParseMac(mac);
+        if (!bytes) return Refuse(res, 400, "'" + mac + "' is no MAC");
+        uint8_t raw[6];
+        std::copy(bytes->begin(), bytes->end(), raw);
+        site.Choose(MacText(raw));
+        site.State.Say(MacText(raw) + " takes the next row");
+        SendJson(res, {{"chosen", MacText(raw)}});
+    });
+    // A schedule or plan saved into the site folder: uploaded, or made by the batch change.
+    // Never over a file that is there.
+    server.Post("/api/file", [&site](const httplib::Request& req, httplib::Response& res) {
+        const auto body = BodyOf(req);
+        if (!body) return Refuse(res, 400, "the request is not a JSON object");
+        const std::string folder = site.Folder();
+        if (folder.empty()) return Refuse(res, 409, "open a site first");
+        const std::string name = Text(*body, "name"), text = Text(*body, "text");
+        std::string error;
+        const std::string path = PathInFolder(folder, name, ".csv", error);
+        if (path.empty()) return Refuse(res, 400, error);
+        // Written as the commands write their files: whole or not at all, never over another.
+        WholeFileWay way;
+        way.MustBeNew = true;
+        const WholeFileWritten written = WriteWholeFile(path, text, error, way);
+        if (written == WholeFileWritten::NameTaken)
+            return Refuse(res, 409, "'" + name + "' is there already; name it otherwise");
+        if (written != WholeFileWritten::Done) return Refuse(res, 500, error);
+        site.State.Say("saved " + name + " (" + std::to_string(text.size()) + " bytes)");
+        {
+            std::lock_guard<std::mutex> lock(site.State.Lock);
+            site.State.Bump();
+        }
+        SendJson(res, {{"name", name}});
+    });
+    // Opens a site folder under the sites' root, made when `create` says so.
+    server.Post("/api/site", [&site](const httplib::Request& req, httplib::Response& res) {
+        const auto body = BodyOf(req);
+        if (!body) return Refuse(res, 400, "the request is not a JSON object");
+        std::string root;
+        {
+            std::lock_guard<std::mutex> lock(site.State.Lock);
+            root = site.State.Root;
+        }
+        if (root.empty()) return Refuse(res, 409, "this page serves one site folder");
+        const std::string name = Text(*body, "name");
+        std::string error;
+        if (!PlainName(name, "", error)) return Refuse(res, 400, error);
+        const std::string path = PathInFolder(root, name, "", error);
+        if (path.empty()) return Refuse(res, 400, error);
+        std::error_code code;
+        const bool create = body->value("create", false);
+        if (create) std::filesystem::create_directory(Utf8Path(path), code);
+        if (code || !std::filesystem::is_directory(Utf8Path(path), code))
+            return Refuse(res, 404,
+                          "'" + name + "': no such site" +
+                              (code ? " (" + code.message() + ")" : ""));
+        {
+            std::lock_guard<std::mutex> lock(site.State.Lock);
+            site.State.Folder = path;
+            site.State.Check = nullptr;
+            site.State.Report = nullptr;
+            site.State.Bump();
+        }
+        site.State.Say(std::string(create ? "new site " : "site ") + name);
+        SendJson(res, {{"folder", path}});
+    });
+}
+
+void PrintQr(const std::string& text) {
+#ifdef CALLPANEL_QRENCODE
+    QRcode* code = QRcode_encodeString(text.c_str(), 0, QR_ECLEVEL_L, QR_MODE_8, 1);
+    if (!code) return;
+    const int width = code->width, quiet = 2;
+    const auto dark = [&](int x, int y) {
+        return x >= 0 && y >= 0 && x < width && y < width && (code->data[y * width + x] & 1) != 0;
+    };
+    // Two rows of modules per line of text: light on dark reads best on a dark terminal too,
+    // so the code is drawn as light blocks where modules are light.
+    std::string out;
+    for (int y = -quiet; y < width + quiet; y += 2) {
+        for (int x = -quiet; x < width + quiet; ++x) {
+            const bool top = !dark(x, y), bottom = !dark(x, y + 1);
+            out += top && bottom ? "\u2588" : top ? "\u2580" : bottom ? "\u2584" : " ";
+        }
+        out += "\n";
+    }
+    QRcode_free(code);
+    std::fputs(out.c_str(), stdout);
+#else
+    (void)text;
+#endif
+}
+
+// Where a running page leaves its address for a second `callpanel ui` of the same user.
+std::string RunningFile() {
+#ifdef _WIN32
+    const std::string base = Utf8Environment("LOCALAPPDATA");
+    return base.empty() ? std::string() : base + "\\callpanel\\ui-address";
+#else
+    std::string base = Utf8Environment("XDG_STATE_HOME");
+    if (base.empty() && !Utf8Environment("HOME").empty())
+        base = Utf8Environment("HOME") + "/.local/state";
+    return base.empty() ? std::string() : base + "/callpanel/ui-address";
+#endif
+}
+
+// The page of a `callpanel ui` already running for this user, when it still answers.
+std::string RunningPage() {
+    const std::string file = RunningFile();
+    std::FILE* in = file.empty() ? nullptr : OpenUtf8File(file, "rb");
+    if (!in) return {};
+    char line[256] = {};
+    const bool read = std::fgets(line, sizeof line, in) != nullptr;
+    std::fclose(in);
+    std::string url = read ? line : "";
+    while (!url.empty() && (url.back() == '\n' || url.back() == '\r'))
+        url.pop_back();
+    const std::string prefix = "http://127.0.0.1:";
+    if (url.rfind(prefix, 0) != 0) return {};
+    const int port = std::atoi(url.c_str() + prefix.size());
+    const std::size_t query = url.find("/?");
+    if (port <= 0 || query == std::string::npos) return {};
+    httplib::Client client("127.0.0.1", port);
+    client.set_connection_timeout(1);
+    client.set_read_timeout(2);
+    const auto answer = client.Get("/api/state" + url.substr(query + 1));
+    return answer && answer->status == 200 ? url : std::string();
+}
+
+struct Listener {
+    std::string Address;
+    int Port = 0;
+};
+std::optional<Listener> ParseListen(const std::string& text) {
+    const std::size_t colon = text.rfind(':');
+    if (colon == std::string::npos) return std::nullopt;
+    Listener l{text.substr(0, colon), std::atoi(text.c_str() + colon + 1)};
+    const auto ip = ParseSubnet(l.Address + "/32");
+    if (!ip || l.Port <= 0 || l.Port > 65535 ||
+        text.find_first_not_of("0123456789", colon + 1) != std::string::npos)
+        return std::nullopt;
+    return l;
+}
+
+} // namespace
+
+int RunUiServer(const UiOptions& options) {
+    std::optional<Listener> listen = Listener{"127.0.0.1", 0};
+    if (!options.Listen.empty()) listen = ParseListen(options.Listen);
+    if (!listen) {
+        std::fprintf(stderr, "callpanel: --listen takes ADDRESS:PORT, like 127.0.0.1:8080\n");
+        return ExitRefused;
+    }
+    const bool loopbackOnly = listen->Address.rfind("127.", 0) == 0;
+    if (!options.Folder.empty()) {
+        std::error_code code;
+        if (!std::filesystem::is_directory(Utf8Path(options.Folder), code)) {
+            std::fprintf(stderr, "callpanel: %s: no such folder\n",
+                         TerminalText(options.Folder).c_str());
+            return ExitRefused;
+        }
+    }
+    Engine engine;
+    if (!engine.Open()) {
+        // A second `callpanel ui` of the same user shows the page that holds the port.
+        const std::string running = RunningPage();
+        if (!running.empty()) {
+            std::printf("callpanel: open %s\n", running.c_str());
+            std::fflush(stdout);
+            if (!options.NoBrowser) OpenInBrowser(running);
+            return ExitOk;
+        }
+        std::fprintf(stderr, "callpanel: UDP port 8300 is held by another program (the window "
+                             "or another callpanel); close it and try again\n");
+        return ExitPortHeld;
+    }
+    const std::string secret = NewSecret(), viewSecret = NewSecret();
+    if (secret.empty() || viewSecret.empty()) {
+        std::fprintf(stderr, "callpanel: the system's random source failed; no page served\n");
+        return ExitFailed;
+    }
+    CatchInterrupts(ExitInterrupted);
+
+    SitePage site(engine, options);
+    // Each live page holds a thread for its stream: room for many pages and their requests.
+    const auto pool = [] { return new httplib::ThreadPool(64); };
+    httplib::Server main, view;
+    main.new_task_queue = pool;
+    view.new_task_queue = pool;
+    const int port =
+        loopbackOnly
+            ? (listen->Port
+                   ? (main.bind_to_port(listen->Address.c_str(), listen->Port) ? listen->Port : -1)
+                   : main.bind_to_any_port(listen->Address))
+            : main.bind_to_any_port("127.0.0.1");
+    if (port <= 0) {
+        std::fprintf(stderr, "callpanel: cannot listen on %s\n", options.Listen.c_str());
+        return ExitFailed;
+    }
+    const std::string mainHost =
+        (loopbackOnly ? listen->Address : "127.0.0.1") + ":" + std::to_string(port);
+    const GuardConfig mainGuard{mainHost, secret, false};
+    Guard(main, mainGuard, site.State);
+    ReadRoutes(main, site, false);
+    ActionRoutes(main, site);
+    std::optional<GuardConfig> viewGuard;
+    if (!loopbackOnly) {
+        if (!view.bind_to_port(listen->Address.c_str(), listen->Port)) {
+            std::fprintf(stderr, "callpanel: cannot listen on %s\n", options.Listen.c_str());
+            return ExitFailed;
+        }
+        viewGuard = GuardConfig{options.Listen, viewSecret, true};
+        Guard(view, *viewGuard, site.State);
+        ReadRoutes(view, site, true);
+    }
+    std::thread mainThread([&] { main.listen_after_bind(); });
+    std::thread viewThread([&] {
+        if (viewGuard) view.listen_after_bind();
+    });
+    site.Work.Start();
+
+    const std::string url = "http://" + mainHost + "/?key=" + secret;
+    std::printf("callpanel: open %s\n", url.c_str());
+    if (viewGuard) {
+        const std::string viewUrl = "http://" + options.Listen + "/?key=" + viewSecret;
+        std::printf("callpanel: view-only page for a phone: %s\n", viewUrl.c_str());
+        PrintQr(viewUrl);
+    }
+    std::fflush(stdout);
+    const std::string running = RunningFile();
+    if (!running.empty()) {
+        std::error_code code;
+        std::filesystem::create_directories(Utf8Path(running).parent_path(), code);
+        std::string error;
+        WriteWhole(running, url + "\n", error, true);
+    }
+    if (!options.NoBrowser && !OpenInBrowser(url))
+        site.State.Say("could not open a browser: open the address above");
+
+    while (!Interrupted())
+        std::this_thread::sleep_for(100ms);
+    site.State.Say("Ctrl+C: ending");
+    {
+        std::lock_guard<std::mutex> lock(site.State.Lock);
+        site.State.Stopping = true;
+        site.State.Changed.notify_all();
+    }
+    site.Work.Finish();
+    main.stop();
+    view.stop();
+    mainThread.join();
+    viewThread.join();
+    std::error_code ignored;
+    if (!running.empty()) std::filesystem::remove(Utf8Path(running), ignored);
+    return ExitInterrupted;
+}
+
+} // namespace Cli

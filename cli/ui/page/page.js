@@ -1,0 +1,375 @@
+"use strict";
+// The commissioning page: it draws the state the server streams (/api/events) and asks for
+// actions by POST. The key arrived in the address and the server set it as a cookie, so the
+// address is cleaned of it: it stays out of the history and of screenshots.
+const $ = (id) => document.getElementById(id);
+if (location.search.includes("key=")) history.replaceState(null, "", location.pathname);
+
+const columns = ["mac", "type", "address", "facility", "ip", "mask", "gateway", "server",
+                 "unlock", "version", "identity", "via", "heard"];
+const narrow = new Set(["facility", "mask", "gateway", "server", "version", "identity", "via"]);
+let state = null, clockOffset = 0, sortBy = "ip", sortDown = false;
+const fresh = new Map(); // panel id -> when it appeared or changed, to light its row
+const selected = new Set(); // panel ids chosen for the batch change
+let shown = [], lastClicked = null; // the panels as listed, for shift-click ranges
+
+// Sets an element's content only when it changed: a button redrawn under the pointer or the
+// keyboard's focus would lose the click or the focus.
+const drawn = new WeakMap();
+function setHtml(element, html) {
+  if (drawn.get(element) === html) return;
+  element.innerHTML = html;
+  drawn.set(element, html);
+}
+
+function escape(text) {
+  return String(text ?? "").replace(/[&<>"']/g, (c) =>
+    ({ "&": "&amp;", "<": "&lt;", ">": "&gt;", '"': "&quot;", "'": "&#39;" })[c]);
+}
+// IP addresses, call addresses and versions sort as numbers, part by part.
+function sortKey(value) {
+  return String(value ?? "").split(/(\d+)/).map((p, i) => (i % 2 ? Number(p) : p.toLowerCase()));
+}
+function compare(a, b) {
+  const x = sortKey(a), y = sortKey(b);
+  for (let i = 0; i < Math.min(x.length, y.length); i++)
+    if (x[i] !== y[i]) return x[i] < y[i] ? -1 : 1;
+  return x.length - y.length;
+}
+// A panel online has been heard in the last 3 s (the search runs every quarter second); one
+// gone shows when it was last heard, by this computer's clock: a text that does not change
+// every second keeps 2,000 rows from being drawn again every second.
+function clock(ms) {
+  return new Date(ms + clockOffset).toTimeString().slice(0, 8);
+}
+
+async function post(path, body) {
+  const response = await fetch(path, {
+    method: "POST", headers: { "Content-Type": "application/json" },
+    body: JSON.stringify(body || {}), credentials: "same-origin" });
+  const answer = await response.json().catch(() => ({}));
+  if (!response.ok) addLocalLog(answer.error || response.statusText);
+  return response.ok ? answer : null;
+}
+const localLog = [];
+function addLocalLog(text) {
+  localLog.push({ time: new Date().toTimeString().slice(0, 8), text });
+  drawLog();
+}
+
+function drawHead() {
+  const row = document.querySelector("#panels thead tr");
+  row.innerHTML = columns.map((c) =>
+    `<th class="${narrow.has(c) ? "wide" : ""}" aria-sort="${c === sortBy ? (sortDown ? "descending" : "ascending") : "none"}">` +
+    `<button type="button" data-sort="${c}">${c}${c === sortBy ? (sortDown ? " ▼" : " ▲") : ""}</button></th>`).join("");
+}
+document.querySelector("#panels thead").addEventListener("click", (e) => {
+  const c = e.target.closest("button")?.dataset.sort;
+  if (!c) return;
+  sortDown = c === sortBy ? !sortDown : false;
+  sortBy = c;
+  drawHead();
+  drawPanels();
+  document.querySelector(`#panels thead button[data-sort="${c}"]`).focus();
+});
+$("filter").addEventListener("input", () => drawPanels());
+
+function drawPanels() {
+  if (!state) return;
+  const now = state.now;
+  const faultMacs = new Set(state.site.faults.flatMap((f) => f.macs));
+  const words = $("filter").value.trim().toLowerCase().split(/\s+/).filter(Boolean);
+  let panels = state.site.panels.filter((p) => {
+    const text = columns.map((c) => p[c]).join(" ").toLowerCase();
+    return words.every((w) => text.includes(w));
+  });
+  // Each panel's key split once, not in every comparison: 2,000 rows sort in a few ms.
+  const keyed = panels.map((p) => ({ p, key: sortBy === "heard" ? [-p.heard] : sortKey(p[sortBy]) }));
+  keyed.sort((a, b) => {
+    let order = 0;
+    for (let i = 0; i < Math.min(a.key.length, b.key.length) && !order; i++)
+      if (a.key[i] !== b.key[i]) order = a.key[i] < b.key[i] ? -1 : 1;
+    if (!order) order = a.key.length - b.key.length;
+    return sortDown ? -order : order;
+  });
+  panels = keyed.map((k) => k.p);
+  shown = panels;
+  const online = state.site.panels.filter((p) => p.online).length;
+  $("counts").textContent = `${online} panel(s) answering` +
+    (online < state.site.panels.length ? `, ${state.site.panels.length - online} gone` : "") +
+    (panels.length < state.site.panels.length ? `; ${panels.length} shown` : "");
+  setHtml($("panels").tBodies[0], panels.map((p) => {
+    const classes = [p.online ? "online" : "gone", faultMacs.has(p.mac) ? "fault" : "",
+                     selected.has(p.id) ? "selected" : "",
+                     now - (fresh.get(p.id) || 0) < 3000 ? "fresh" : ""].join(" ");
+    return `<tr class="${classes}" data-id="${p.id}" data-mac="${escape(p.mac)}" data-ip="${escape(p.ip)}" aria-selected="${selected.has(p.id)}">` + columns.map((c) =>
+      c === "heard"
+        ? `<td class="heard">${p.online ? "online" : "gone, last heard " + clock(p.heard)}</td>`
+        : `<td class="${narrow.has(c) ? "wide" : ""}">${escape(p[c])}</td>`).join("") + "</tr>";
+  }).join(""));
+  setHtml($("faults"), state.site.faults.map((f) => `<li>${escape(f.text)}</li>`).join(""));
+  $("batch-selected").textContent = selected.size ? `${selected.size} panel(s) selected.` :
+    "Select panels in the list (click, shift-click for a range).";
+}
+
+// Click selects a panel, shift-click the range from the last one clicked.
+$("panels").tBodies[0].addEventListener("click", (e) => {
+  if (!state || state.viewOnly) return;
+  const id = Number(e.target.closest("tr")?.dataset.id);
+  if (!id) return;
+  const at = shown.findIndex((p) => p.id === id), from = shown.findIndex((p) => p.id === lastClicked);
+  if (e.shiftKey && from >= 0) {
+    for (let i = Math.min(at, from); i <= Math.max(at, from); i++) selected.add(shown[i].id);
+  } else if (selected.has(id)) {
+    selected.delete(id);
+  } else {
+    selected.add(id);
+  }
+  lastClicked = id;
+  drawPanels();
+});
+$("select-all").addEventListener("click", () => { shown.forEach((p) => selected.add(p.id)); drawPanels(); });
+$("select-none").addEventListener("click", () => { selected.clear(); drawPanels(); });
+
+const planColumns = ["mac", "type", "address", "facility", "ip", "mask", "gateway", "server", "unlock"];
+function csvCell(text) {
+  text = String(text ?? "");
+  return /[",;\n\r]/.test(text) || /^[=+\-@]/.test(text) ? '"' + text.replace(/"/g, '""') + '"' : text;
+}
+// The panels listed, as a plan `callpanel apply` takes.
+$("export").addEventListener("click", () => {
+  const lines = [planColumns.join(",")].concat(shown.map((p) => planColumns.map((c) => csvCell(p[c])).join(",")));
+  const link = document.createElement("a");
+  link.href = URL.createObjectURL(new Blob([lines.join("\r\n") + "\r\n"], { type: "text/csv" }));
+  link.download = "site-" + new Date().toISOString().slice(0, 10) + ".csv";
+  link.click();
+  setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+});
+
+function ipNumber(text) {
+  const parts = String(text).trim().split(".");
+  if (parts.length !== 4 || parts.some((p) => !/^\d{1,3}$/.test(p) || Number(p) > 255)) return null;
+  return parts.reduce((n, p) => n * 256 + Number(p), 0);
+}
+function ipText(n) { return [24, 16, 8, 0].map((s) => Math.floor(n / 2 ** s) % 256).join("."); }
+function stamp() {
+  const d = new Date(), two = (n) => String(n).padStart(2, "0");
+  return `${d.getFullYear()}-${two(d.getMonth() + 1)}-${two(d.getDate())}-${two(d.getHours())}${two(d.getMinutes())}${two(d.getSeconds())}`;
+}
+
+// The batch change as a plan of the selected panels in the order listed: written into the
+// folder, then shown as its dry run; Apply writes it.
+$("batch-form").addEventListener("submit", async (e) => {
+  e.preventDefault();
+  const panels = shown.filter((p) => selected.has(p.id));
+  if (!panels.length) return addLocalLog("batch change: select panels first");
+  const fields = ["mask", "gateway", "server", "unlock"].filter((f) => $(`batch-${f}-on`).checked);
+  const header = ["mac"];
+  let start = null;
+  if ($("batch-ip-on").checked) {
+    start = ipNumber($("batch-ip").value);
+    if (start === null) return addLocalLog("batch change: the first IP is not an address A.B.C.D");
+    header.push("ip");
+  }
+  header.push(...fields);
+  if (header.length === 1) return addLocalLog("batch change: tick a field to change");
+  const lines = [header.join(",")].concat(panels.map((p, i) => [p.mac]
+    .concat(start === null ? [] : [ipText(start + i)])
+    .concat(fields.map((f) => $(`batch-${f}`).value.trim())).map(csvCell).join(",")));
+  const name = `batch-${stamp()}.csv`;
+  if (await post("/api/file", { name, text: lines.join("\r\n") + "\r\n" }))
+    post("/api/apply", { plan: name, dryRun: true });
+});
+
+function drawApply() {
+  const apply = state.apply;
+  $("apply").hidden = !apply;
+  if (!apply) return;
+  $("apply-summary").textContent = apply.dryRun
+    ? `${apply.plan}: what it would write (dry run; nothing was written)`
+    : `${apply.plan}: written` + (apply.undo ? `; undo plan ${apply.undo}` : "");
+  setHtml($("apply-errors"), apply.errors.concat(apply.warnings.map((w) => "warning: " + w))
+    .map((e) => `<li>${escape(e)}</li>`).join(""));
+  setHtml($("apply-results").tBodies[0], apply.rows.map((r) =>
+    `<tr data-mac="${escape(r.mac)}"><td>${escape(r.mac)}</td><td class="r-${escape(r.result.replace(/ /g, "-"))}">${escape(r.result)}</td>` +
+    `<td>${escape(r.field ?? "")}</td><td>${escape(r.old ?? r.details ?? "")}</td><td>${escape(r.new ?? "")}</td></tr>`).join(""));
+  const button = $("apply-run");
+  button.hidden = !(apply.dryRun && !apply.errors.length && apply.rows.some((r) => r.result === "to write"));
+  button.textContent = (apply.plan.startsWith("undo-") ? "Undo: write " : "Apply ") + apply.plan;
+}
+$("apply-run").addEventListener("click", () => {
+  const plan = state.apply.plan;
+  if (plan.startsWith("undo-") && !confirm(`Put the panels back as ${plan} holds them?`)) return;
+  post("/api/apply", { plan, dryRun: false });
+});
+$("undo-run").addEventListener("click", () => {
+  const undo = state.files.filter((f) => f.undo).sort((a, b) => b.modified - a.modified)[0];
+  if (undo) post("/api/apply", { plan: undo.name, dryRun: true });
+});
+
+function drawAssign() {
+  const assign = state.assign;
+  const schedules = state.files.filter((f) => f.name.toLowerCase().endsWith(".csv") && !f.undo && !f.asBuilt &&
+                                              !f.name.startsWith("batch-"));
+  const select = $("assign-schedule"), chosen = select.value;
+  setHtml(select, schedules.map((f) => `<option>${escape(f.name)}</option>`).join(""));
+  if ([...select.options].some((o) => o.value === chosen)) select.value = chosen;
+  else if (assign && [...select.options].some((o) => o.value === assign.schedule)) select.value = assign.schedule;
+  $("assign-stop").disabled = !(assign && assign.running);
+  $("undo-name").textContent = (state.files.filter((f) => f.undo).sort((a, b) => b.modified - a.modified)[0] || { name: "none yet" }).name;
+  if (!assign) return;
+  $("assign-waiting").textContent = assign.running ? assign.waiting || "searching the site…" :
+    "not running" + (assign.loss !== undefined ? ` (replies lost: ${Math.round(assign.loss * 100)} %)` : "");
+  const next = assign.rows.find((r) => r.state === "waiting");
+  setHtml($("assign-together"), assign.together.length ?
+    `New panels whose powering order is not sure: ${escape(assign.together.join(", "))}. Switch all but one off, or say which was powered first: ` +
+    assign.together.map((mac) => `<button type="button" class="take action" data-take="${escape(mac)}">` +
+      `${escape(mac)} takes row ${next ? next.row : ""}</button>`).join(" ") : "");
+  setHtml($("assign-errors"), assign.errors.map((e) => `<li>${escape(e)}</li>`).join(""));
+  setHtml($("assign-rows").tBodies[0], assign.rows.map((r) =>
+    `<tr data-row="${r.row}"><td>${r.row}</td><td>${escape(r.note)}</td><td>${escape(r.address)}</td><td>${escape(r.ip)}</td>` +
+    `<td>${escape(r.mac)}</td><td class="s-${escape(r.state.replace(/ /g, "-"))}">${escape(r.state)}</td><td>${escape(r.details)}</td></tr>`).join(""));
+}
+$("schedule-upload").addEventListener("change", async (e) => {
+  const file = e.target.files[0];
+  if (!file) return;
+  const saved = await post("/api/file", { name: file.name, text: await file.text() });
+  if (saved) $("assign-schedule").value = saved.name;
+  e.target.value = "";
+});
+$("assign-form").addEventListener("submit", (e) => {
+  e.preventDefault();
+  post("/api/assign", { schedule: $("assign-schedule").value, inMacOrder: $("assign-mac-order").checked });
+});
+$("assign-stop").addEventListener("click", () => post("/api/stop", {}));
+$("assign-together").addEventListener("click", (e) => {
+  const mac = e.target.closest("button")?.dataset.take;
+  if (mac) post("/api/choose", { mac });
+});
+
+function fillPlans(select, files, withNone) {
+  const plans = files.filter((f) => f.name.toLowerCase().endsWith(".csv") && !f.undo);
+  const chosen = select.value;
+  // The as-built plan first: what the site was built to.
+  plans.sort((a, b) => (b.asBuilt - a.asBuilt) || (b.modified - a.modified));
+  setHtml(select, (withNone ? `<option value="">none: the site alone</option>` : "") +
+    plans.map((f) => `<option>${escape(f.name)}</option>`).join(""));
+  if ([...select.options].some((o) => o.value === chosen)) select.value = chosen;
+}
+
+function drawCheck() {
+  const check = state.check;
+  const body = $("check-results").tBodies[0];
+  if (!check) { setHtml(body, ""); $("check-summary").textContent = ""; return; }
+  setHtml(body, check.rows.map((r) =>
+    `<tr data-mac="${escape(r.mac)}"><td>${escape(r.mac)}</td>` +
+    `<td class="r-${r.result.replace(/ /g, "-")}">${escape(r.result)}</td><td>${escape(r.details)}</td></tr>`).join(""));
+  $("check-summary").textContent = check.errors.length ? check.errors.join("; ")
+    : `${check.plan}: ${check.passed ? "passed" : "not passed"}` + (check.short ? ` (${check.short})` : "");
+}
+
+let reportWindow = null, reportSeen, reportAsked = false;
+function drawReport() {
+  const report = state.report;
+  const serial = report ? report.serial : 0;
+  if (reportSeen === undefined) reportSeen = serial;
+  const url = report ? "/files/" + encodeURIComponent(report.name) : "";
+  setHtml($("report-done"), report ?
+    `Written: <a href="${escape(url)}" target="_blank" rel="noopener">${escape(report.name)}</a>` : "");
+  if (reportWindow && serial !== reportSeen) {
+    reportWindow.location = url;
+    reportWindow = null;
+  } else if (reportWindow && reportAsked && !state.busy) {
+    // The report was not written (the log says why): the tab opened for it goes.
+    reportWindow.close();
+    reportWindow = null;
+  }
+  reportSeen = serial;
+}
+
+function drawLog() {
+  if (!state) return;
+  const lines = state.log.concat(localLog);
+  setHtml($("log"), lines.slice(-200).map((l) => `<li>${escape(l.time)} ${escape(l.text)}</li>`).join(""));
+  $("log").scrollTop = $("log").scrollHeight;
+}
+
+function draw(next) {
+  // A row whose settings changed, or that is new, is lit for a moment.
+  const settings = (p) => columns.map((c) => (c === "heard" ? "" : p[c])).join("|") + p.online;
+  const before = new Map((state ? state.site.panels : []).map((p) => [p.id, settings(p)]));
+  for (const p of next.site.panels)
+    if (state && before.get(p.id) !== settings(p)) fresh.set(p.id, next.now);
+  state = next;
+  clockOffset = Date.now() - state.now;
+  document.body.classList.toggle("view-only", state.viewOnly);
+  const open = state.folder !== "";
+  $("sites").hidden = open || state.viewOnly;
+  $("site").hidden = !open && !state.viewOnly;
+  $("check").hidden = !open && !state.viewOnly;
+  for (const id of ["batch", "schedule", "undo"]) $(id).hidden = !open;
+  $("report").hidden = !open;
+  $("site-name").textContent = open ? "— " + state.folder.split(/[\\/]/).pop() : "";
+  $("root").textContent = state.root;
+  setHtml($("site-list"), state.sites.map((s) =>
+    `<li><button type="button" data-site="${escape(s)}">${escape(s)}</button></li>`).join(""));
+  const status = $("status");
+  status.className = state.busy ? "busy" : "";
+  status.textContent = state.busy ? `${state.busy} under way; searches paused` :
+    state.viewOnly ? "view only; the site is searched every quarter second" : "searching the site every quarter second";
+  for (const b of document.querySelectorAll(".action button:not(.stop):not(.take)")) b.disabled = !!state.busy;
+  fillPlans($("check-plan"), state.files, false);
+  fillPlans($("report-plan"), state.files, true);
+  drawPanels();
+  drawCheck();
+  drawReport();
+  drawApply();
+  drawAssign();
+  drawLog();
+}
+
+$("site-list").addEventListener("click", (e) => {
+  const name = e.target.closest("button")?.dataset.site;
+  if (name) post("/api/site", { name });
+});
+$("new-site").addEventListener("submit", (e) => {
+  e.preventDefault();
+  post("/api/site", { name: $("new-site-name").value.trim(), create: true });
+});
+$("check-form").addEventListener("submit", (e) => {
+  e.preventDefault();
+  post("/api/check", { plan: $("check-plan").value });
+});
+$("report-form").addEventListener("submit", (e) => {
+  e.preventDefault();
+  // Opened now, while the click allows it; the report goes into it once written.
+  reportWindow = window.open("about:blank", "_blank");
+  reportAsked = false;
+  post("/api/report", { plan: $("report-plan").value }).then((ok) => {
+    reportAsked = !!ok;
+    if (!ok && reportWindow) { reportWindow.close(); reportWindow = null; }
+  });
+});
+
+function connect() {
+  const events = new EventSource("/api/events");
+  // States that come faster than the page draws are drawn once, the latest: a backlog of
+  // 2,000-row tables would put the page seconds behind the site.
+  let latest = null;
+  events.addEventListener("state", (e) => {
+    const first = latest === null;
+    latest = e.data;
+    if (first)
+      setTimeout(() => {
+        const data = latest;
+        latest = null;
+        draw(JSON.parse(data));
+      }, 0);
+  });
+  events.onerror = () => {
+    $("status").className = "lost";
+    $("status").textContent = "no connection to callpanel; trying again…";
+  };
+}
+drawHead();
+connect();
