@@ -565,15 +565,22 @@ esac || fail "a late panel on a row's IP: exit $rc, $(cat "$work/out" "$work/err
 echo "a late panel on a row's IP: exit $rc, the clash named"
 for k in $row $outside; do start_standin "$k"; done
 
-# --- A receive buffer too small for 400 replies at once: every round drops some, so the view is
-# not whole and nothing is written. (Windows does not count what it drops.)
+# --- A receive buffer too small for 400 replies at once: rounds drop some, so the view is not
+# whole and nothing is written. (Windows does not count what it drops.) On a loaded machine the
+# stand-ins may send slowly enough for one round to drop nothing; then the view is whole, and
+# the run is refused as not sure by --wait 500 instead, the drops of the other rounds said as a
+# warning. Either way the drops are named and nothing is written.
 if [ -z "$wine" ]; then
     start_standin 8 --panels 200 --base-ip "$net.30.1"
     start_standin 9 --panels 200 --base-ip "$net.31.1"
     before=$(writes_on_wire)
     CALLPANEL_RECEIVE_BUFFER=4096 run 2 set "$(mac_of 7)" --unlock 2 --wait 500
-    grep -q 'the search is not whole: the system dropped .*net.core.rmem_max' "$work/err" ||
-        fail "small buffer: $(cat "$work/err")"
+    {
+        grep -q 'the search is not whole: the system dropped .*net.core.rmem_max' "$work/err" || {
+            grep -q 'warning: the system dropped .*a later round heard every panel' "$work/err" &&
+                grep -q 'not sure that' "$work/err"
+        }
+    } || fail "small buffer: $(cat "$work/err")"
     [ "$(writes_on_wire)" -eq "$before" ] || fail "a write went out on an incomplete view"
     start_standin 8
     start_standin 9
