@@ -23,8 +23,7 @@ install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-tool-48.png
         DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/48x48/apps
         RENAME callpanel-tool.png)
 
-# The user documentation as HTML pages, as the Windows zip holds them: the menu entry "Call Panel
-# commissioning" opens them in the browser.
+# The user documentation as HTML pages, as the Windows zip holds them, for reading in a browser.
 set(CALLPANEL_HTML_DOCS ${CMAKE_CURRENT_BINARY_DIR}/docs-html)
 file(GLOB CALLPANEL_DOC_SOURCES CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/docs/*.md
     ${PROJECT_SOURCE_DIR}/docs/*.png)
@@ -35,14 +34,11 @@ add_custom_command(OUTPUT ${CALLPANEL_HTML_DOCS}/index.html
 add_custom_target(docs-html ALL DEPENDS ${CALLPANEL_HTML_DOCS}/index.html)
 set(CALLPANEL_HTML_DOCS_DIR ${CMAKE_INSTALL_DATADIR}/callpanel-tool/docs)
 install(DIRECTORY ${CALLPANEL_HTML_DOCS}/ DESTINATION ${CALLPANEL_HTML_DOCS_DIR})
-# The menu entry "Call Panel commissioning". Its Exec names the documentation by its installed
-# path, which only the install knows (/usr in the Debian package, --prefix otherwise).
-install(CODE "
-    file(READ \"${CALLPANEL_PACKAGING_DIR}/callpanel-commissioning.desktop.in\" entry)
-    string(REPLACE @DOCS@ \"\${CMAKE_INSTALL_PREFIX}/${CALLPANEL_HTML_DOCS_DIR}\" entry \"\${entry}\")
-    file(WRITE \"${CMAKE_CURRENT_BINARY_DIR}/callpanel-commissioning.desktop\" \"\${entry}\")")
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/callpanel-commissioning.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+# The menu entry "Call Panel commissioning": `callpanel ui` in a terminal, which serves the page
+# and opens the browser on it; closing the terminal ends the page and frees port 8300 for the
+# window. Started again while it runs, it opens the running page.
+install(FILES ${CALLPANEL_PACKAGING_DIR}/callpanel-commissioning.desktop.in
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications RENAME callpanel-commissioning.desktop)
 
 # Completion of callpanel's commands, options and plan files in bash, where bash-completion
 # looks for it by the command's name when the command is first completed.

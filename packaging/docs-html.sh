@@ -1,7 +1,6 @@
 #!/usr/bin/env bash
 # The user documentation as HTML pages, which any browser opens, with their pictures: made for
-# the Windows zip and installer (scripts/build-windows.sh) and for the Debian package, whose
-# menu entry "Call Panel commissioning" opens them:
+# the Windows zip and installer (scripts/build-windows.sh) and for the Debian package:
 #   packaging/docs-html.sh OUT_DIR VERSION
 # Writes OUT_DIR/index.html, one page per user page of docs/, their pictures and style.css.
 # Only awk (packaging/windows/docs-html.awk) turns the Markdown into HTML: no new tool.
