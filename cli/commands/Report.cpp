@@ -24,23 +24,11 @@
 #include "files/WholeFile.h"
 #include "plan/PlanFile.h"
 #include "plan/UndoPlan.h"
+#include "text/LocalTime.h"
 
 namespace Cli {
 
 namespace {
-
-std::string LocalTime() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char text[48];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M (UTC%z)", &local);
-    return text;
-}
 
 std::string HostName() {
 #ifdef _WIN32
@@ -218,7 +206,7 @@ bool BuildReport(const ReportOptions& options, const Plan& plan,
     input.Site = options.Site.empty() ? SiteName(options.PlanPath) : options.Site;
     input.By = options.By.empty() ? UserName() : options.By;
     input.Host = HostName();
-    input.Generated = LocalTime();
+    input.Generated = LocalTimeText("%Y-%m-%d %H:%M (UTC%z)");
     input.Version = CALLPANEL_VERSION;
     input.ComputerAddresses = SiteFacingAddresses();
     if (options.PlanPath.empty()) {

@@ -35,6 +35,7 @@
 #include "files/Utf8Files.h"
 #include "files/WholeFile.h"
 #include "plan/PlanCheck.h"
+#include "text/LocalTime.h"
 #include "plan/PlanFile.h"
 #include "plan/UndoPlan.h"
 #include "site/Hearing.h"
@@ -59,19 +60,6 @@ long long NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
                std::chrono::system_clock::now().time_since_epoch())
         .count();
-}
-
-std::string LocalTimeAs(const char* format) {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &now);
-#else
-    localtime_r(&now, &local);
-#endif
-    char text[48];
-    std::strftime(text, sizeof text, format, &local);
-    return text;
 }
 
 // What the page shows, shared by the worker and the server's threads. Every change bumps
@@ -101,7 +89,7 @@ class Hub {
         std::fprintf(stderr, "callpanel: ui: %s\n", TerminalText(text).c_str());
         std::fflush(stderr);
         std::lock_guard<std::mutex> lock(Lock);
-        Log.push_back({{"time", LocalTimeAs("%H:%M:%S")}, {"text", text}});
+        Log.push_back({{"time", LocalTimeText("%H:%M:%S")}, {"text", text}});
         if (Log.size() > 200) Log.pop_front();
         Bump();
     }
@@ -253,7 +241,7 @@ std::vector<Ipv4Bytes> OwnAddresses() {
 // A new file name in the site folder, by the local time: undo-2026-12-08-101500.csv.
 std::string NewFolderName(const std::string& folder, const std::string& stem,
                           const std::string& suffix) {
-    const std::string base = stem + "-" + LocalTimeAs("%Y-%m-%d-%H%M%S");
+    const std::string base = stem + "-" + LocalTimeText("%Y-%m-%d-%H%M%S");
     for (int n = 1;; ++n) {
         std::string name = base;
         if (n > 1) name.append("-").append(std::to_string(n));
@@ -590,7 +578,7 @@ class SitePage {
             State.Say("report: the plan's rows cannot be checked (the terminal says why)");
             return;
         }
-        const std::string name = "report-" + LocalTimeAs("%Y-%m-%d-%H%M%S") + ".html";
+        const std::string name = "report-" + LocalTimeText("%Y-%m-%d-%H%M%S") + ".html";
         const std::string path = PathInFolder(folder, name, ".html", error);
         if (path.empty() || !WriteWhole(path, ReportHtml(input), error)) {
             State.Say("report: " + error);

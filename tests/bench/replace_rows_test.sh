@@ -18,9 +18,9 @@ cases=(
     'a1 b1 a0|-|a1 b1'                 # the same without fresh rows
     'a1 b1 c1|b2 b3|a1 b3 c1'          # of two fresh rows of one measure the last counts
 )
-rows() { # rows "a1 b2": the table rows of the spec
-    local spec
-    for spec in $1; do [ "$spec" = - ] || printf '| %s | %s |\n' "${spec:0:1}" "${spec:1}"; done
+rows() { # rows "a1 b2": the table rows these cells describe
+    local cell
+    for cell in $1; do [ "$cell" = - ] || printf '| %s | %s |\n' "${cell:0:1}" "${cell:1}"; done
 }
 table() { printf '# Results\n\n| measure | value |\n|---|---|\n'; rows "$1"; printf '\nAfter the table.\n'; }
 

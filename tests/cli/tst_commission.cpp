@@ -846,8 +846,8 @@ void CommissionTest::killedRow() {
     QVERIFY(schedule.Errors.empty());
     // Two new panels as they come from the factory: one IP and one identity.
     std::map<uint8_t, PanelRecord> panels;
-    for (const char* spec : {"A5 100 factory same-address", "A6 100 factory same-address"}) {
-        const PanelRecord r = Panel(spec);
+    for (const char* description : {"A5 100 factory same-address", "A6 100 factory same-address"}) {
+        const PanelRecord r = Panel(description);
         panels[r.Mac[5]] = r;
     }
     const std::map<uint8_t, PanelRecord> factory = panels;
