@@ -455,7 +455,7 @@ twins() { # K1 K2 NAME
         early "$b" >/dev/null
         before_a=$(applied_by "$a") before_b=$(applied_by "$b")
         rc=0
-        "$cli" set "$name" --unlock 7 >"$work/out" 2>"$work/err" || rc=$?
+        "${launcher[@]}" "$cli" set "$name" --unlock 7 >"$work/out" 2>"$work/err" || rc=$?
         heard_a=$(early "$a") heard_b=$(early "$b")
         if [ "$heard_a" -gt 0 ] && [ "$heard_b" -gt 0 ]; then
             [ "$rc" -eq 2 ] && grep -q "'$name' names 2 panels" "$work/err" ||
@@ -499,7 +499,7 @@ for n in 1 2 3; do
     early 4 >/dev/null
     before=$(cat "$work"/standin*.out | grep -c '^delete-cards for ' || true)
     rc=0
-    "$cli" delete-cards "$(mac_of 3)" --yes >"$work/out" 2>"$work/err" || rc=$?
+    "${launcher[@]}" "$cli" delete-cards "$(mac_of 3)" --yes >"$work/out" 2>"$work/err" || rc=$?
     if [ "$(early 4)" -gt 0 ]; then
         [ "$rc" -eq 2 ] && grep -q "$(mac_of 4).*another address" "$work/err" ||
             fail "late lossy twin, run $n: exit $rc, $(cat "$work/err")"
