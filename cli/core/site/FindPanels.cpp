@@ -120,10 +120,10 @@ void ListenLate(RoundsHeard& rounds) {
 
 Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
     RoundsHeard rounds(link, how);
-    for (int n = 0; n < how.Most; ++n) {
+    for (int n = 0; n < how.MaxRounds; ++n) {
         if (n > 0 && rounds.PastDeadline()) break;
         SearchPlan plan;
-        plan.Every = n < how.Least ? how.Every : how.Then;
+        plan.Every = n < how.MinRounds ? how.Every : how.LaterRoundLength;
         plan.LossRetries = 0; // A round with drops is not counted: the rounds go on anyway.
         plan.Continue = n > 0;
         RoundSoFar round;
@@ -135,7 +135,7 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
             };
         }
         rounds.Add(link.Search(plan));
-        if (n + 1 < how.Least) continue;
+        if (n + 1 < how.MinRounds) continue;
         if (how.Decided && how.Decided(rounds.Out)) {
             rounds.Out.Decided = true;
             break;
@@ -149,24 +149,24 @@ namespace {
 
 // Nobody heard leaves no loss to measure: the rounds that 40 % loss each way needs decide that
 // the site is empty (a request lost on its way reaches no panel at all).
-bool NobodyOrSure(const Searched& searched, double unsure = Unsure) {
+bool NobodyOrSure(const Searched& searched, double missAllowed = MissProbabilityAllowed) {
     if (searched.Heard.Known() == 0)
-        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare, unsure);
-    return searched.Heard.SureOfSite(unsure);
+        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare, missAllowed);
+    return searched.Heard.SureOfSite(missAllowed);
 }
 
 // Two panels answering as the name decide at once: the command is refused whatever else answers.
 // One: a twin may sit behind a link like its own, whatever the rest of the site measures.
 std::function<bool(const Searched&)> NameDecided(const std::string& name, bool late,
-                                                 double unsure) {
-    return [name, late, unsure](const Searched& searched) {
+                                                 double missAllowed) {
+    return [name, late, missAllowed](const Searched& searched) {
         const auto matches = Matching(searched.Found, name);
         if (matches.size() > 1) return true;
-        if (!NobodyOrSure(searched, unsure)) return false;
+        if (!NobodyOrSure(searched, missAllowed)) return false;
         if (matches.empty()) return !late || searched.Elapsed >= LateReplies;
         const auto it = searched.Answered.find(matches.front()->Record);
         const int answered = it == searched.Answered.end() ? 0 : it->second;
-        return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= unsure;
+        return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= missAllowed;
     };
 }
 
@@ -175,28 +175,28 @@ std::function<bool(const Searched&)> NameDecided(const std::string& name, bool l
 RoundSearch SiteSearch(const SearchOptions& search) {
     RoundSearch how;
     how.Every = Millis(search.WaitMs);
-    how.Then = std::min(how.Every, Millis(100));
-    how.Least = std::max(search.Repeat, 1);
-    how.Most = std::max(SearchRoundsMost, how.Least);
+    how.LaterRoundLength = std::min(how.Every, Millis(100));
+    how.MinRounds = std::max(search.Repeat, 1);
+    how.MaxRounds = std::max(SearchRoundsMost, how.MinRounds);
     how.Decided = [](const Searched& searched) { return NobodyOrSure(searched); };
     return how;
 }
 
 RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
-    how.Least = std::max(search.Repeat, 1);
+    how.MinRounds = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
     how.Quiet = ReplyQuiet;
     how.WantedKey = [name](const PanelRecord& r) { return Answers(r, name) ? 0 : -1; };
     how.WantedKeys = 1;
     how.LateReplies = NameLateReplies;
-    how.Decided = NameDecided(name, true, Unsure);
+    how.Decided = NameDecided(name, true, MissProbabilityAllowed);
     return how;
 }
 
 RoundSearch PlanSearch(const SearchOptions& search, const std::vector<MacAddress>& macs) {
     RoundSearch how;
-    how.Least = std::max(search.Repeat, 1);
+    how.MinRounds = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
     how.Quiet = ReplyQuiet;
     std::vector<MacAddress> sorted = macs;
@@ -215,13 +215,14 @@ RoundSearch PlanSearch(const SearchOptions& search, const std::vector<MacAddress
 
 RoundSearch CardSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
-    how.Every = how.Then = CardRound;
-    how.Least = std::max(search.Repeat, Hearing::RoundsNeeded(CardAnswerShare, UnsureLasting));
+    how.Every = how.LaterRoundLength = CardRound;
+    how.MinRounds = std::max(search.Repeat,
+                             Hearing::RoundsNeeded(CardAnswerShare, LastingMissProbabilityAllowed));
     // The rounds that the certainty needs come first: the deadline only stops more of them.
-    how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.Least);
+    how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.MinRounds);
     how.LateReplies = CardLateReplies;
     how.ListenLate = true;
-    how.Decided = NameDecided(name, false, UnsureLasting);
+    how.Decided = NameDecided(name, false, LastingMissProbabilityAllowed);
     return how;
 }
 
