@@ -83,6 +83,27 @@ bool Engine::AwaitReady(std::unique_lock<std::mutex>& lock, Clock::time_point un
     return ready();
 }
 
+bool Engine::AwaitRound(Clock::time_point roundEnd, uint64_t droppedBefore, bool whole,
+                        const std::function<bool()>& done, Millis quiet) {
+    bool finished;
+    {
+        std::unique_lock<std::mutex> lock(Lock);
+        // Done ends a round early only once the view is whole.
+        finished = AwaitReady(
+            lock, roundEnd, [&] { return done() && (whole || Dropped() == droppedBefore); }, quiet);
+    }
+    if (finished && !whole) {
+        // A round ended early is whole only when nothing was dropped up to the replies
+        // already at the socket; otherwise it runs its course like any other.
+        Udp.Settle(SettleLimit);
+        if (Dropped() != droppedBefore) {
+            std::this_thread::sleep_until(roundEnd);
+            finished = false;
+        }
+    }
+    return finished;
+}
+
 Collected Engine::Search(const SearchPlan& plan) {
     MessageBuffer message;
     const int length = ComposeSearch(message, Signature);
@@ -117,23 +138,7 @@ Collected Engine::Search(const SearchPlan& plan) {
         // A request sent again after drops gets its whole round, past the deadline too.
         const auto roundEnd =
             retries > 0 ? Clock::now() + plan.Every : std::min(Clock::now() + plan.Every, deadline);
-        bool finished;
-        {
-            std::unique_lock<std::mutex> lock(Lock);
-            // Done ends a round early only once the view is whole.
-            finished = AwaitReady(
-                lock, roundEnd, [&] { return done() && (collected.Whole || Dropped() == before); },
-                plan.Quiet);
-        }
-        if (finished && !collected.Whole) {
-            // A round ended early is whole only when nothing was dropped up to the replies
-            // already at the socket; otherwise it runs its course like any other.
-            Udp.Settle(SettleLimit);
-            if (Dropped() != before) {
-                std::this_thread::sleep_until(roundEnd);
-                finished = false;
-            }
-        }
+        const bool finished = AwaitRound(roundEnd, before, collected.Whole, done, plan.Quiet);
         if (Dropped() == before) collected.Whole = true;
         if (finished) break;
         const bool more = sent < plan.Requests && Clock::now() < deadline;

@@ -83,6 +83,11 @@ class Engine final : public DatagramHandler, public PanelLink {
     // entry and on return.
     bool AwaitReady(std::unique_lock<std::mutex>& lock, std::chrono::steady_clock::time_point until,
                     const std::function<bool()>& ready, Millis quiet = Millis(0));
+    // Waits out one round of a search, which ends at `roundEnd` or early once `done` holds over
+    // a whole view (`whole`, or nothing dropped since the count `droppedBefore`). True when the
+    // search is done. `done` is asked under Lock.
+    bool AwaitRound(std::chrono::steady_clock::time_point roundEnd, uint64_t droppedBefore,
+                    bool whole, const std::function<bool()>& done, Millis quiet);
 
     TUDPR Udp;
     mutable std::mutex Lock; // guards everything below, shared with the receiver thread

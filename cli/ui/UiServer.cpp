@@ -279,6 +279,115 @@ class SitePage {
         ChosenMac = mac;
     }
 
+    // The schedule's rows as the page shows them before a run: each row's place, and its panel
+    // and state when an earlier run's as-built plan took it.
+    static json ScheduleRows(const Plan& schedule, const std::vector<AsBuiltRow>& taken) {
+        json rows = json::array();
+        for (std::size_t at = 0; at < schedule.Rows.size(); ++at) {
+            const PlanRow& row = schedule.Rows[at];
+            const auto cell = [&row](const char* column) {
+                const auto it = row.Cells.find(column);
+                return it == row.Cells.end() ? std::string() : it->second;
+            };
+            rows.push_back({{"row", at + 1},
+                            {"note", row.Notes.empty() ? std::string() : row.Notes.front().second},
+                            {"address", cell("address")},
+                            {"ip", cell("ip")},
+                            {"mac", taken[at].Mac},
+                            {"state", taken[at].Mac.empty()    ? "waiting"
+                                      : taken[at].Unfinished() ? "writing when the last run ended"
+                                                               : "taken before"},
+                            {"details", ""}});
+        }
+        return rows;
+    }
+
+    // Reads the schedule `scheduleName` of `folder` and, when an earlier run left one, its
+    // as-built plan `builtName`, whose rows are taken and whose panels are not new. False after
+    // putting the reasons in `errors`.
+    static bool LoadSchedule(const std::string& folder, const std::string& scheduleName,
+                             const std::string& builtName, Plan& schedule,
+                             std::vector<AsBuiltRow>& taken, std::string& asBuilt,
+                             std::vector<std::string>& errors) {
+        if (!LoadFolderPlan(folder, scheduleName, PlanKind::Schedule, schedule, errors))
+            return false;
+        std::string error;
+        asBuilt = PathInFolder(folder, builtName, ".csv", error);
+        if (asBuilt.empty()) {
+            errors = {error};
+            return false;
+        }
+        taken.assign(schedule.Rows.size(), AsBuiltRow());
+        std::error_code code;
+        if (!std::filesystem::exists(Utf8Path(asBuilt), code)) return true;
+        Plan built;
+        if (!LoadFolderPlan(folder, builtName, PlanKind::AsBuilt, built, errors)) return false;
+        const auto resumed = ResumedRows(schedule, built, error);
+        if (!resumed) {
+            errors = {builtName + ": " + error};
+            return false;
+        }
+        taken = *resumed;
+        return true;
+    }
+
+    // How an assign run tells the page what it does: each row's state in `view`, published as
+    // it changes, and the person's choice of the panel that takes the next row.
+    AssignEvents PageEvents(json& view, const std::function<void()>& publish) {
+        AssignEvents events;
+        events.Say = [this](const std::string& text) { State.Say("assign: " + text); };
+        events.Row = [this, &view, &publish](std::size_t at, const std::string& mac,
+                                             const std::string& state, const std::string& details,
+                                             const std::string& line) {
+            view["rows"][at]["mac"] = mac;
+            view["rows"][at]["state"] = state;
+            view["rows"][at]["details"] = details;
+            view["together"] = json::array();
+            publish();
+            Choose("");
+            if (!line.empty()) State.Say("assign: " + line);
+        };
+        events.Progress = [&view, &publish](const std::string& text) {
+            if (view["waiting"] == text) return;
+            view["waiting"] = text;
+            publish();
+        };
+        events.Stopped = [this] { return StopAssign || Interrupted(); };
+        events.Chosen = [this] {
+            std::lock_guard<std::mutex> lock(ChosenLock);
+            return ChosenMac;
+        };
+        events.Together = [&view, &publish](const std::vector<PanelRecord>& panels) {
+            view["together"] = json::array();
+            for (const PanelRecord& p : panels)
+                view["together"].push_back(MacText(p.Mac));
+            publish();
+        };
+        return events;
+    }
+
+    // An assign run that writes nothing, and why, on the page and in its messages.
+    void RefuseAssign(const std::vector<std::string>& errors, json& view,
+                      const std::function<void()>& publish) {
+        for (const std::string& e : errors) {
+            view["errors"].push_back(e);
+            State.Say("assign: " + e);
+        }
+        State.Say("assign: nothing was written");
+        view["running"] = false;
+        publish();
+    }
+
+    // Says how an assign run ended: every row taken, stopped by the person, or ended otherwise.
+    void SayAssignEnded(const Assigner& assigner) {
+        const int outcome = assigner.Outcome();
+        State.Say(std::string("assign ") +
+                  (assigner.Done()               ? "done: every row of the schedule has a panel"
+                   : StopAssign || Interrupted() ? "stopped"
+                                                 : "ended") +
+                  (outcome == 0 ? "" : "; a row was not verified or refused (see above)"));
+    }
+
     // The schedule given to new panels as they are powered, as `assign --watch` gives it, each
     // row's state on the page as it changes; until every row is taken or Stop.
     void RunAssign(const std::string& scheduleName, bool inMacOrder) {
@@ -287,56 +396,22 @@ class SitePage {
         json view = {
             {"schedule", scheduleName}, {"rows", json::array()}, {"errors", json::array()},
             {"running", true},          {"waiting", ""},         {"together", json::array()}};
-        const auto publish = [this, &view] {
+        const std::function<void()> publish = [this, &view] {
             std::lock_guard<std::mutex> lock(State.Lock);
             State.Assign = view;
             State.Bump();
         };
         const auto refuse = [&](const std::vector<std::string>& errors) {
-            for (const std::string& e : errors) {
-                view["errors"].push_back(e);
-                State.Say("assign: " + e);
-            }
-            State.Say("assign: nothing was written");
-            view["running"] = false;
-            publish();
+            RefuseAssign(errors, view, publish);
         };
         Plan schedule;
+        std::vector<AsBuiltRow> taken;
+        std::string asBuilt, error;
         std::vector<std::string> errors;
-        if (!LoadFolderPlan(folder, scheduleName, PlanKind::Schedule, schedule, errors))
-            return refuse(errors);
-        std::string error;
         const std::string builtName = DefaultAsBuiltPath(scheduleName);
-        const std::string asBuilt = PathInFolder(folder, builtName, ".csv", error);
-        if (asBuilt.empty()) return refuse({error});
-        // An earlier run's as-built plan: its rows are taken, its panels are not new.
-        std::vector<AsBuiltRow> taken(schedule.Rows.size());
-        std::error_code code;
-        if (std::filesystem::exists(Utf8Path(asBuilt), code)) {
-            Plan built;
-            if (!LoadFolderPlan(folder, builtName, PlanKind::AsBuilt, built, errors))
-                return refuse(errors);
-            const auto resumed = ResumedRows(schedule, built, error);
-            if (!resumed) return refuse({builtName + ": " + error});
-            taken = *resumed;
-        }
-        for (std::size_t at = 0; at < schedule.Rows.size(); ++at) {
-            const PlanRow& row = schedule.Rows[at];
-            const auto cell = [&row](const char* column) {
-                const auto it = row.Cells.find(column);
-                return it == row.Cells.end() ? std::string() : it->second;
-            };
-            view["rows"].push_back(
-                {{"row", at + 1},
-                 {"note", row.Notes.empty() ? std::string() : row.Notes.front().second},
-                 {"address", cell("address")},
-                 {"ip", cell("ip")},
-                 {"mac", taken[at].Mac},
-                 {"state", taken[at].Mac.empty()    ? "waiting"
-                           : taken[at].Unfinished() ? "writing when the last run ended"
-                                                    : "taken before"},
-                 {"details", ""}});
-        }
+        if (!LoadSchedule(folder, scheduleName, builtName, schedule, taken, asBuilt, errors))
+            return refuse(errors);
+        view["rows"] = ScheduleRows(schedule, taken);
         publish();
         std::set<MacAddress> assigned;
         // A row being written when a run ended is its panel's too: that panel is not new.
@@ -358,36 +433,8 @@ class SitePage {
         const std::string undoName = NewFolderName(folder, "undo", ".csv");
         const std::string undo = PathInFolder(folder, undoName, ".csv", error);
 
-        AssignEvents events;
-        events.Say = [this](const std::string& text) { State.Say("assign: " + text); };
-        events.Row = [this, &view, &publish](std::size_t at, const std::string& mac,
-                                             const std::string& state, const std::string& details,
-                                             const std::string& line) {
-            view["rows"][at]["mac"] = mac;
-            view["rows"][at]["state"] = state;
-            view["rows"][at]["details"] = details;
-            view["together"] = json::array();
-            publish();
-            Choose("");
-            if (!line.empty()) State.Say("assign: " + line);
-        };
-        events.Progress = [&view, &publish](const std::string& text) {
-            if (view["waiting"] == text) return;
-            view["waiting"] = text;
-            publish();
-        };
-        events.Stopped = [this] { return StopAssign || Interrupted(); };
+        const AssignEvents events = PageEvents(view, publish);
         Choose("");
-        events.Chosen = [this] {
-            std::lock_guard<std::mutex> lock(ChosenLock);
-            return ChosenMac;
-        };
-        events.Together = [&view, &publish](const std::vector<PanelRecord>& panels) {
-            view["together"] = json::array();
-            for (const PanelRecord& p : panels)
-                view["together"].push_back(MacText(p.Mac));
-            publish();
-        };
         Assigner assigner(link, schedule, taken, {asBuilt, undo, false}, RecordsOf(searched.Found),
                           own, Options.Search, Options.Rounds, events, false, searched.Heard);
         // A row a killed run was writing goes first: its panel holds it, half of it or nothing.
@@ -401,12 +448,80 @@ class SitePage {
         view["waiting"] = "";
         view["loss"] = watch.Loss();
         publish();
-        const int outcome = assigner.Outcome();
-        State.Say(std::string("assign ") +
-                  (assigner.Done()               ? "done: every row of the schedule has a panel"
-                   : StopAssign || Interrupted() ? "stopped"
-                                                 : "ended") +
-                  (outcome == 0 ? "" : "; a row was not verified or refused (see above)"));
+        SayAssignEnded(assigner);
+    }
+
+    // An apply run refused: the reasons on the page and in the messages, each begun with
+    // `prefix`.
+    void RefuseApply(const std::vector<std::string>& errors, const std::string& prefix, bool dryRun,
+                     json& view) {
+        for (const std::string& e : errors) {
+            view["errors"].push_back(e);
+            State.Say(prefix + e);
+        }
+        if (!dryRun) State.Say(prefix + "nothing was written");
+    }
+
+    // The plan's errors and the site's conflicts, which refuse the run, into `errors`; the
+    // site's warnings, which the run does not change, into the page's `view`.
+    static void TakeProblems(const Changes& changes, const std::string& planName,
+                             std::vector<std::string>& errors, json& view) {
+        for (const PlanError& e : changes.Errors)
+            errors.push_back(Where(planName, e));
+        for (const auto& c : changes.Site.Conflicts)
+            errors.push_back("site: " + c);
+        for (const auto& w : changes.Site.Warnings)
+            view["warnings"].push_back(w + " (already so; this change does not change it)");
+    }
+
+    // What a dry run of `changes` shows: each field a row would write, from what to what, and
+    // each row whose panel did not answer.
+    static json DryRunRows(const Changes& changes) {
+        json rows = json::array();
+        for (const RowChange& r : changes.Rows) {
+            if (r.Kind == RowKind::NotFound) {
+                rows.push_back({{"mac", r.Mac}, {"result", "not found"}});
+                continue;
+            }
+            for (const FieldChange& c :
+                 Differences(r.Current, AsReported(StagedOver(r, r.Current)), r.Sets))
+                rows.push_back({{"mac", r.Mac},
+                                {"result", "to write"},
+                                {"field", c.Field},
+                                {"old", c.Old},
+                                {"new", c.New}});
+        }
+        return rows;
+    }
+
+    // Saves the undo plan of `changes` under a new name in `folder` before anything is written.
+    // False after saying why in `error`.
+    static bool SaveUndoInFolder(const std::string& folder, const Changes& changes,
+                                 std::string& undoName, std::string& error) {
+        undoName = NewFolderName(folder, "undo", ".csv");
+        const std::string undo = PathInFolder(folder, undoName, ".csv", error);
+        return !undo.empty() && SaveUndoPlan(undo, UndoPlanText(changes.Rows), false, error);
+    }
+
+    // Puts each row's result in `view`, and each clash the writes left on the site in `view`
+    // and the messages (each begun with `prefix`). Returns how many rows were verified or left
+    // unchanged.
+    int ShowWritten(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                    const std::vector<PanelRecord>& readBack, const std::string& prefix,
+                    json& view) {
+        int ok = 0;
+        for (std::size_t at = 0; at < rounds.Size(); ++at) {
+            const RowResult result = rounds.Result(at);
+            ok += result.Ok ? 1 : 0;
+            view["rows"].push_back({{"mac", rounds.Row(at).Mac},
+                                    {"result", result.Result},
+                                    {"details", result.Details}});
+        }
+        for (const std::string& clash : ClashesAfter(rounds, found, readBack)) {
+            view["errors"].push_back("site after the writes: " + clash);
+            State.Say(prefix + "site after the writes: " + clash);
+        }
+        return ok;
     }
 
     // A plan of the folder as `apply` writes it (`dryRun`: what it would change, as
@@ -423,11 +538,7 @@ class SitePage {
         };
         const std::string what = dryRun ? "dry run " : "apply ";
         const auto refuse = [&](const std::vector<std::string>& errors) {
-            for (const std::string& e : errors) {
-                view["errors"].push_back(e);
-                State.Say(what + planName + ": " + e);
-            }
-            if (!dryRun) State.Say(what + planName + ": nothing was written");
+            RefuseApply(errors, what + planName + ": ", dryRun, view);
             publish();
         };
         Plan plan;
@@ -450,38 +561,18 @@ class SitePage {
                 {"not sure that the search heard every panel: " + LossText(searched.Heard)});
         const Changes changes =
             PlanChanges(plan.Rows, RecordsOf(searched.Found), "", OwnAddresses());
-        for (const PlanError& e : changes.Errors)
-            errors.push_back(Where(planName, e));
-        for (const auto& c : changes.Site.Conflicts)
-            errors.push_back("site: " + c);
-        for (const auto& w : changes.Site.Warnings)
-            view["warnings"].push_back(w + " (already so; this change does not change it)");
+        TakeProblems(changes, planName, errors, view);
         if (changes.Refused()) return refuse(errors);
         if (dryRun) {
-            for (const RowChange& r : changes.Rows) {
-                if (r.Kind == RowKind::NotFound) {
-                    view["rows"].push_back({{"mac", r.Mac}, {"result", "not found"}});
-                    continue;
-                }
-                for (const FieldChange& c :
-                     Differences(r.Current, AsReported(StagedOver(r, r.Current)), r.Sets))
-                    view["rows"].push_back({{"mac", r.Mac},
-                                            {"result", "to write"},
-                                            {"field", c.Field},
-                                            {"old", c.Old},
-                                            {"new", c.New}});
-            }
+            view["rows"] = DryRunRows(changes);
             State.Say(what + planName + ": " + std::to_string(view["rows"].size()) +
                       " change(s) shown, nothing written");
             return publish();
         }
         if (std::any_of(changes.Rows.begin(), changes.Rows.end(),
                         [](const RowChange& r) { return r.Kind == RowKind::Write; })) {
-            std::string error;
-            const std::string undoName = NewFolderName(folder, "undo", ".csv");
-            const std::string undo = PathInFolder(folder, undoName, ".csv", error);
-            if (undo.empty() || !SaveUndoPlan(undo, UndoPlanText(changes.Rows), false, error))
-                return refuse({error});
+            std::string undoName, error;
+            if (!SaveUndoInFolder(folder, changes, undoName, error)) return refuse({error});
             view["undo"] = undoName;
             State.Say(what + planName + ": undo plan " + undoName);
         }
@@ -489,18 +580,8 @@ class SitePage {
         const auto readBack =
             WriteRounds(link, rounds, Options.Search, Options.Rounds,
                         RunControl{[] { return Interrupted(); }, [](const std::string&) {}});
-        int ok = 0;
-        for (std::size_t at = 0; at < rounds.Size(); ++at) {
-            const RowResult result = rounds.Result(at);
-            ok += result.Ok ? 1 : 0;
-            view["rows"].push_back({{"mac", rounds.Row(at).Mac},
-                                    {"result", result.Result},
-                                    {"details", result.Details}});
-        }
-        for (const std::string& clash : ClashesAfter(rounds, RecordsOf(searched.Found), readBack)) {
-            view["errors"].push_back("site after the writes: " + clash);
-            State.Say(what + planName + ": site after the writes: " + clash);
-        }
+        const int ok =
+            ShowWritten(rounds, RecordsOf(searched.Found), readBack, what + planName + ": ", view);
         State.Say(what + planName + ": " + std::to_string(ok) + " of " +
                   std::to_string(rounds.Size()) + " row(s) verified or unchanged");
         publish();
@@ -695,6 +776,79 @@ void ReadRoutes(httplib::Server& server, SitePage& site, bool viewOnly) {
     });
 }
 
+// Of new panels answering together, the one the person says was powered first: it takes the
+// next row.
+void ChooseFirst(SitePage& site, const httplib::Request& req, httplib::Response& res) {
+    const auto body = BodyOf(req);
+    if (!body) return Refuse(res, 400, "the request is not a JSON object");
+    const std::string mac = Text(*body, "mac");
+    const auto bytes = ParseMac(mac);
+    if (!bytes) return Refuse(res, 400, "'" + mac + "' is no MAC");
+    uint8_t raw[6];
+    std::copy(bytes->begin(), bytes->end(), raw);
+    site.Choose(MacText(raw));
+    site.State.Say(MacText(raw) + " takes the next row");
+    SendJson(res, {{"chosen", MacText(raw)}});
+}
+
+// A schedule or plan saved into the site folder: uploaded, or made by the batch change. Never
+// over a file that is there.
+void SaveFile(SitePage& site, const httplib::Request& req, httplib::Response& res) {
+    const auto body = BodyOf(req);
+    if (!body) return Refuse(res, 400, "the request is not a JSON object");
+    const std::string folder = site.Folder();
+    if (folder.empty()) return Refuse(res, 409, "open a site first");
+    const std::string name = Text(*body, "name"), text = Text(*body, "text");
+    std::string error;
+    const std::string path = PathInFolder(folder, name, ".csv", error);
+    if (path.empty()) return Refuse(res, 400, error);
+    // Written as the commands write their files: whole or not at all, never over another.
+    WholeFileWay way;
+    way.MustBeNew = true;
+    const WholeFileWritten written = WriteWholeFile(path, text, error, way);
+    if (written == WholeFileWritten::NameTaken)
+        return Refuse(res, 409, "'" + name + "' is there already; name it otherwise");
+    if (written != WholeFileWritten::Done) return Refuse(res, 500, error);
+    site.State.Say("saved " + name + " (" + std::to_string(text.size()) + " bytes)");
+    {
+        std::lock_guard<std::mutex> lock(site.State.Lock);
+        site.State.Bump();
+    }
+    SendJson(res, {{"name", name}});
+}
+
+// Opens a site folder under the sites' root, made when `create` says so.
+void OpenSite(SitePage& site, const httplib::Request& req, httplib::Response& res) {
+    const auto body = BodyOf(req);
+    if (!body) return Refuse(res, 400, "the request is not a JSON object");
+    std::string root;
+    {
+        std::lock_guard<std::mutex> lock(site.State.Lock);
+        root = site.State.Root;
+    }
+    if (root.empty()) return Refuse(res, 409, "this page serves one site folder");
+    const std::string name = Text(*body, "name");
+    std::string error;
+    if (!PlainName(name, "", error)) return Refuse(res, 400, error);
+    const std::string path = PathInFolder(root, name, "", error);
+    if (path.empty()) return Refuse(res, 400, error);
+    std::error_code code;
+    const bool create = body->value("create", false);
+    if (create) std::filesystem::create_directory(Utf8Path(path), code);
+    if (code || !std::filesystem::is_directory(Utf8Path(path), code))
+        return Refuse(res, 404,
+                      "'" + name + "': no such site" + (code ? " (" + code.message() + ")" : ""));
+    {
+        std::lock_guard<std::mutex> lock(site.State.Lock);
+        site.State.Folder = path;
+        site.State.Check = nullptr;
+        site.State.Report = nullptr;
+        site.State.Bump();
+    }
+    site.State.Say(std::string(create ? "new site " : "site ") + name);
+    SendJson(res, {{"folder", path}});
+}
+
 void ActionRoutes(httplib::Server& server, SitePage& site) {
     // Queues `action` with the request's JSON body, once a site folder is open.
     const auto post = [&server, &site](const char* path, const char* name,
@@ -733,76 +887,14 @@ void ActionRoutes(httplib::Server& server, SitePage& site) {
         site.State.Say("stop asked");
         SendJson(res, {{"stopping", true}});
     });
-    // Of new panels answering together, the one the person says was powered first: it takes
-    // the next row.
     server.Post("/api/choose", [&site](const httplib::Request& req, httplib::Response& res) {
-        const auto body = BodyOf(req);
-        if (!body) return Refuse(res, 400, "the request is not a JSON object");
-        const std::string mac = Text(*body, "mac");
-        const auto bytes = ParseMac(mac);
-        if (!bytes) return Refuse(res, 400, "'" + mac + "' is no MAC");
-        uint8_t raw[6];
-        std::copy(bytes->begin(), bytes->end(), raw);
-        site.Choose(MacText(raw));
-        site.State.Say(MacText(raw) + " takes the next row");
-        SendJson(res, {{"chosen", MacText(raw)}});
+        ChooseFirst(site, req, res);
     });
-    // A schedule or plan saved into the site folder: uploaded, or made by the batch change.
-    // Never over a file that is there.
     server.Post("/api/file", [&site](const httplib::Request& req, httplib::Response& res) {
-        const auto body = BodyOf(req);
-        if (!body) return Refuse(res, 400, "the request is not a JSON object");
-        const std::string folder = site.Folder();
-        if (folder.empty()) return Refuse(res, 409, "open a site first");
-        const std::string name = Text(*body, "name"), text = Text(*body, "text");
-        std::string error;
-        const std::string path = PathInFolder(folder, name, ".csv", error);
-        if (path.empty()) return Refuse(res, 400, error);
-        // Written as the commands write their files: whole or not at all, never over another.
-        WholeFileWay way;
-        way.MustBeNew = true;
-        const WholeFileWritten written = WriteWholeFile(path, text, error, way);
-        if (written == WholeFileWritten::NameTaken)
-            return Refuse(res, 409, "'" + name + "' is there already; name it otherwise");
-        if (written != WholeFileWritten::Done) return Refuse(res, 500, error);
-        site.State.Say("saved " + name + " (" + std::to_string(text.size()) + " bytes)");
-        {
-            std::lock_guard<std::mutex> lock(site.State.Lock);
-            site.State.Bump();
-        }
-        SendJson(res, {{"name", name}});
+        SaveFile(site, req, res);
     });
-    // Opens a site folder under the sites' root, made when `create` says so.
     server.Post("/api/site", [&site](const httplib::Request& req, httplib::Response& res) {
-        const auto body = BodyOf(req);
-        if (!body) return Refuse(res, 400, "the request is not a JSON object");
-        std::string root;
-        {
-            std::lock_guard<std::mutex> lock(site.State.Lock);
-            root = site.State.Root;
-        }
-        if (root.empty()) return Refuse(res, 409, "this page serves one site folder");
-        const std::string name = Text(*body, "name");
-        std::string error;
-        if (!PlainName(name, "", error)) return Refuse(res, 400, error);
-        const std::string path = PathInFolder(root, name, "", error);
-        if (path.empty()) return Refuse(res, 400, error);
-        std::error_code code;
-        const bool create = body->value("create", false);
-        if (create) std::filesystem::create_directory(Utf8Path(path), code);
-        if (code || !std::filesystem::is_directory(Utf8Path(path), code))
-            return Refuse(res, 404,
-                          "'" + name + "': no such site" +
-                              (code ? " (" + code.message() + ")" : ""));
-        {
-            std::lock_guard<std::mutex> lock(site.State.Lock);
-            site.State.Folder = path;
-            site.State.Check = nullptr;
-            site.State.Report = nullptr;
-            site.State.Bump();
-        }
-        site.State.Say(std::string(create ? "new site " : "site ") + name);
-        SendJson(res, {{"folder", path}});
+        OpenSite(site, req, res);
     });
 }
 
@@ -884,36 +976,98 @@ std::optional<Listener> ParseListen(const std::string& text) {
 
 } // namespace
 
-int RunUiServer(const UiOptions& options) {
+namespace {
+
+// The address to listen on that --listen gives, or none after saying why --listen or --folder
+// is refused.
+std::optional<Listener> ListenerOf(const UiOptions& options) {
     std::optional<Listener> listen = Listener{"127.0.0.1", 0};
     if (!options.Listen.empty()) listen = ParseListen(options.Listen);
     if (!listen) {
         std::fprintf(stderr, "callpanel: --listen takes ADDRESS:PORT, like 127.0.0.1:8080\n");
-        return ExitRefused;
+        return std::nullopt;
     }
-    const bool loopbackOnly = listen->Address.rfind("127.", 0) == 0;
     if (!options.Folder.empty()) {
         std::error_code code;
         if (!std::filesystem::is_directory(Utf8Path(options.Folder), code)) {
             std::fprintf(stderr, "callpanel: %s: no such folder\n",
                          TerminalText(options.Folder).c_str());
-            return ExitRefused;
+            return std::nullopt;
         }
     }
+    return listen;
+}
+
+// When the panels' port is held: a second `callpanel ui` of the same user shows the page that
+// holds it, anything else is told to close the program that holds it. Returns the exit code.
+int PortHeldExit(const UiOptions& options) {
+    const std::string running = RunningPage();
+    if (!running.empty()) {
+        std::printf("callpanel: open %s\n", running.c_str());
+        std::fflush(stdout);
+        if (!options.NoBrowser) OpenInBrowser(running);
+        return ExitOk;
+    }
+    std::fprintf(stderr, "callpanel: UDP port 8300 is held by another program (the window "
+                         "or another callpanel); close it and try again\n");
+    return ExitPortHeld;
+}
+
+// Prints the page's address (and the view-only page's with its QR code, when `viewUrl` is
+// given) and leaves it for a second `callpanel ui`. Returns the file it was left in, if any.
+std::string AnnouncePage(const std::string& url, const std::string& viewUrl) {
+    std::printf("callpanel: open %s\n", url.c_str());
+    if (!viewUrl.empty()) {
+        std::printf("callpanel: view-only page for a phone: %s\n", viewUrl.c_str());
+        PrintQr(viewUrl);
+    }
+    std::fflush(stdout);
+    const std::string running = RunningFile();
+    if (!running.empty()) {
+        std::error_code code;
+        std::filesystem::create_directories(Utf8Path(running).parent_path(), code);
+        std::string error;
+        WriteWhole(running, url + "\n", error, true);
+    }
+    return running;
+}
+
+// Binds the page that acts: on --listen's address when it is a loopback one (on any free port
+// when it gives none), on loopback otherwise, since a page that writes panels is for this
+// computer alone. Returns the port, or 0 or less after saying that it cannot listen.
+int BindMainPage(httplib::Server& main, const Listener& listen, bool loopbackOnly,
+                 const std::string& listenText) {
+    const int port =
+        loopbackOnly
+            ? (listen.Port
+                   ? (main.bind_to_port(listen.Address.c_str(), listen.Port) ? listen.Port : -1)
+                   : main.bind_to_any_port(listen.Address))
+            : main.bind_to_any_port("127.0.0.1");
+    if (port <= 0) std::fprintf(stderr, "callpanel: cannot listen on %s\n", listenText.c_str());
+    return port;
+}
+
+// Ends the page's streams and work, then the servers.
+void StopServing(SitePage& site, httplib::Server& main, httplib::Server& view) {
+    site.State.Say("Ctrl+C: ending");
+    {
+        std::lock_guard<std::mutex> lock(site.State.Lock);
+        site.State.Stopping = true;
+        site.State.Changed.notify_all();
+    }
+    site.Work.Finish();
+    main.stop();
+    view.stop();
+}
+
+} // namespace
+
+int RunUiServer(const UiOptions& options) {
+    const std::optional<Listener> listen = ListenerOf(options);
+    if (!listen) return ExitRefused;
+    const bool loopbackOnly = listen->Address.rfind("127.", 0) == 0;
     Engine engine;
-    if (!engine.Open()) {
-        // A second `callpanel ui` of the same user shows the page that holds the port.
-        const std::string running = RunningPage();
-        if (!running.empty()) {
-            std::printf("callpanel: open %s\n", running.c_str());
-            std::fflush(stdout);
-            if (!options.NoBrowser) OpenInBrowser(running);
-            return ExitOk;
-        }
-        std::fprintf(stderr, "callpanel: UDP port 8300 is held by another program (the window "
-                             "or another callpanel); close it and try again\n");
-        return ExitPortHeld;
-    }
+    if (!engine.Open()) return PortHeldExit(options);
     const std::string secret = NewSecret(), viewSecret = NewSecret();
     if (secret.empty() || viewSecret.empty()) {
         std::fprintf(stderr, "callpanel: the system's random source failed; no page served\n");
@@ -927,16 +1081,8 @@ int RunUiServer(const UiOptions& options) {
     httplib::Server main, view;
     main.new_task_queue = pool;
     view.new_task_queue = pool;
-    const int port =
-        loopbackOnly
-            ? (listen->Port
-                   ? (main.bind_to_port(listen->Address.c_str(), listen->Port) ? listen->Port : -1)
-                   : main.bind_to_any_port(listen->Address))
-            : main.bind_to_any_port("127.0.0.1");
-    if (port <= 0) {
-        std::fprintf(stderr, "callpanel: cannot listen on %s\n", options.Listen.c_str());
-        return ExitFailed;
-    }
+    const int port = BindMainPage(main, *listen, loopbackOnly, options.Listen);
+    if (port <= 0) return ExitFailed;
     const std::string mainHost =
         (loopbackOnly ? listen->Address : "127.0.0.1") + ":" + std::to_string(port);
     const GuardConfig mainGuard{mainHost, secret, false};
@@ -960,34 +1106,14 @@ int RunUiServer(const UiOptions& options) {
     site.Work.Start();
 
     const std::string url = "http://" + mainHost + "/?key=" + secret;
-    std::printf("callpanel: open %s\n", url.c_str());
-    if (viewGuard) {
-        const std::string viewUrl = "http://" + options.Listen + "/?key=" + viewSecret;
-        std::printf("callpanel: view-only page for a phone: %s\n", viewUrl.c_str());
-        PrintQr(viewUrl);
-    }
-    std::fflush(stdout);
-    const std::string running = RunningFile();
-    if (!running.empty()) {
-        std::error_code code;
-        std::filesystem::create_directories(Utf8Path(running).parent_path(), code);
-        std::string error;
-        WriteWhole(running, url + "\n", error, true);
-    }
+    const std::string running = AnnouncePage(
+        url, viewGuard ? "http://" + options.Listen + "/?key=" + viewSecret : std::string());
     if (!options.NoBrowser && !OpenInBrowser(url))
         site.State.Say("could not open a browser: open the address above");
 
     while (!Interrupted())
         std::this_thread::sleep_for(100ms);
-    site.State.Say("Ctrl+C: ending");
-    {
-        std::lock_guard<std::mutex> lock(site.State.Lock);
-        site.State.Stopping = true;
-        site.State.Changed.notify_all();
-    }
-    site.Work.Finish();
-    main.stop();
-    view.stop();
+    StopServing(site, main, view);
     mainThread.join();
     viewThread.join();
     std::error_code ignored;

@@ -106,11 +106,9 @@ void Assigner::FinishUnfinished(const std::vector<PanelRecord>& found) {
     }
 }
 
-bool Assigner::Give(std::size_t at, const PanelRecord& panel) {
-    const PlanRow& row = Schedule.Rows[at];
-    const std::string mac = MacText(panel.Mac);
+RowSteps Assigner::StepsFor(std::size_t at, const PanelRecord& panel, const std::string& mac) {
     RowSteps steps;
-    steps.SaveUndo = [&](const RowChange& change) {
+    steps.SaveUndo = [this, at, mac](const RowChange& change) {
         Changed.push_back(change);
         std::string error;
         // The first row makes the file as apply makes its own; each further row puts the whole
@@ -126,41 +124,37 @@ bool Assigner::Give(std::size_t at, const PanelRecord& panel) {
         }
         return saved;
     };
-    steps.SaveAsBuilt = [&](const std::string& text) {
+    steps.SaveAsBuilt = [this](const std::string& text) {
         std::string error;
         if (WriteWhole(Paths.AsBuilt, text, error)) return true;
         Events.Say(error);
         return false;
     };
-    steps.Write = [&](const RowChange& change) {
+    steps.Write = [this, at, mac, &panel](const RowChange& change) {
         Events.Row(at, mac, "writing", "", "");
         std::vector<PanelRecord> site = Site;
         site.push_back(panel);
         return WriteRow(Net, change, Search, MaxRounds, site, Heard, Events);
     };
-    std::vector<PlanError> errors;
-    const RowOutcome outcome = AssignRow(Schedule, Taken, at, panel, steps, Own, errors, AsWritten);
-    for (const PlanError& note : outcome.Notes)
-        Events.Say("warning: row " + std::to_string(at + 1) + ": " + note.Text);
-    if (outcome.Is == RowOutcome::Refused) {
-        std::string reasons;
-        for (const PlanError& e : errors) {
-            Events.Say(mac + ": row " + std::to_string(at + 1) + ": " + e.Text);
-            reasons += (reasons.empty() ? "" : "; ") + e.Text;
-        }
-        // Every later panel would meet the same row.
-        Events.Say(mac + ": not assigned; put the row right and start again (the as-built plan "
-                         "keeps the rows done)");
-        Events.Row(at, mac, "refused", reasons, "");
-        Refused = Failed = true;
-        return false;
+    return steps;
+}
+
+void Assigner::SayRefused(std::size_t at, const std::string& mac,
+                          const std::vector<PlanError>& errors) {
+    std::string reasons;
+    for (const PlanError& e : errors) {
+        Events.Say(mac + ": row " + std::to_string(at + 1) + ": " + e.Text);
+        reasons += (reasons.empty() ? "" : "; ") + e.Text;
     }
-    if (outcome.Is == RowOutcome::NotSaved) {
-        Failed = true;
-        if (Taken[at].Mac.empty()) return false; // nothing was sent
-    }
+    // Every later panel would meet the same row.
+    Events.Say(mac + ": not assigned; put the row right and start again (the as-built plan "
+                     "keeps the rows done)");
+    Events.Row(at, mac, "refused", reasons, "");
+}
+
+void Assigner::SayDone(std::size_t at, const std::string& mac, const RowOutcome& outcome) {
+    const PlanRow& row = Schedule.Rows[at];
     const RowResult& result = outcome.Result;
-    AllOk = AllOk && result.Ok;
     auto cells = PanelCells(AsReported(outcome.Change.Pending), "");
     // The call address as the schedule spells it.
     if (const auto it = row.Cells.find("address"); it != row.Cells.end() && !it->second.empty())
@@ -172,6 +166,26 @@ bool Assigner::Give(std::size_t at, const PanelRecord& panel) {
                TerminalText(mac + "  row " + std::to_string(at + 1) + note + "  " + cells[2] +
                             "  " + cells[4] + "  " + result.Result +
                             (result.Details.empty() ? "" : " (" + result.Details + ")")));
+}
+
+bool Assigner::Give(std::size_t at, const PanelRecord& panel) {
+    const std::string mac = MacText(panel.Mac);
+    const RowSteps steps = StepsFor(at, panel, mac);
+    std::vector<PlanError> errors;
+    const RowOutcome outcome = AssignRow(Schedule, Taken, at, panel, steps, Own, errors, AsWritten);
+    for (const PlanError& note : outcome.Notes)
+        Events.Say("warning: row " + std::to_string(at + 1) + ": " + note.Text);
+    if (outcome.Is == RowOutcome::Refused) {
+        SayRefused(at, mac, errors);
+        Refused = Failed = true;
+        return false;
+    }
+    if (outcome.Is == RowOutcome::NotSaved) {
+        Failed = true;
+        if (Taken[at].Mac.empty()) return false; // Nothing was sent.
+    }
+    AllOk = AllOk && outcome.Result.Ok;
+    SayDone(at, mac, outcome);
     return true;
 }
 

@@ -82,6 +82,12 @@ class Assigner {
 
   private:
     bool Give(std::size_t at, const PanelRecord& panel);
+    // How row `at` saves its undo plan and the as-built plan, and writes `panel`.
+    RowSteps StepsFor(std::size_t at, const PanelRecord& panel, const std::string& mac);
+    // Says why row `at` was refused for the panel with the MAC `mac`.
+    void SayRefused(std::size_t at, const std::string& mac, const std::vector<PlanError>& errors);
+    // Says what became of row `at` on the panel with the MAC `mac`.
+    void SayDone(std::size_t at, const std::string& mac, const RowOutcome& outcome);
     bool PinnedRow(std::size_t at) const;
 
     PanelLink& Net;

@@ -81,7 +81,8 @@ bool NewPanelWatch::IsNew(const PanelRecord& r) const {
 int NewPanelWatch::NeededFor(double answered, double missed) const {
     constexpr int Never = 100000;
     for (int rounds = 1; rounds < 1000; ++rounds)
-        if (Hearing::MissedInRow(rounds, answered, missed) <= UnsureLasting) return rounds;
+        if (Hearing::MissedInRow(rounds, answered, missed) <= LastingMissProbabilityAllowed)
+            return rounds;
     return Never;
 }
 
@@ -91,7 +92,7 @@ int NewPanelWatch::RoundsNeeded() const {
     double open = 0;
     for (const auto& [key, seen] : Panels)
         open += std::min(Rounds - seen.Last, LongestGap + 1);
-    return NeededFor(Answered, Missed + open);
+    return NeededFor(AnsweredPanelRounds, MissedPanelRounds + open);
 }
 
 NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) {
@@ -110,8 +111,8 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
         const int gap = Rounds - seen.Last - 1;
         // Every silence that ends counts as loss, even one that was a switch off and on: the
         // loss is never taken lower than it may be.
-        Missed += gap;
-        Answered += 1;
+        MissedPanelRounds += gap;
+        AnsweredPanelRounds += 1;
         LongestGap = std::max(LongestGap, gap);
         // Silent for longer than a panel there can be: switched off, and powered again.
         if (gap >= before) {

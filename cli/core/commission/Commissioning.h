@@ -33,9 +33,9 @@ PlanRow RowForPanel(const PlanRow& row, const uint8_t (&mac)[6]);
 
 // The new panels in each search round, and which of them is surely powered first. A decision
 // here gives a door its call address, and a wrong one is found by nobody until a visitor rings
-// the wrong flat: it is taken at a doubt of 10^-6 (UnsureLasting). A panel is later than another
-// only when the other, had it been there, would surely have been heard in the rounds before
-// the first answer of this one: that many rounds without it, by the loss measured over every
+// the wrong flat: it is taken at a doubt of 10^-6 (LastingMissProbabilityAllowed). A panel is later
+// than another only when the other, had it been there, would surely have been heard in the rounds
+// before the first answer of this one: that many rounds without it, by the loss measured over every
 // panel heard (with the doubt that few rounds leave), plus the rounds that the lateness
 // measured may shift an answer by. A lone new panel is taken once a panel powered with it would
 // surely have been heard. Panels whose order is not sure form a group: none of them is taken,
@@ -61,15 +61,20 @@ class NewPanelWatch {
     Step Round(const std::vector<PanelRecord>& heard);
     void Took(const uint8_t (&mac)[6]) { Assigned.insert(MacOf(mac)); }
     bool IsNew(const PanelRecord& r) const;
-    // The rounds that a panel present is surely heard in (at UnsureLasting), as measured so far.
+    // The rounds that a panel present is surely heard in (at LastingMissProbabilityAllowed), as
+    // measured so far.
     int RoundsNeeded() const;
     // The loss an earlier search measured, counted with the watch's own.
     void Measured(double answered, double missed) {
-        Answered += answered;
-        Missed += missed;
+        AnsweredPanelRounds += answered;
+        MissedPanelRounds += missed;
     }
     // The share of replies lost, as measured so far (the page shows it).
-    double Loss() const { return Answered + Missed == 0 ? 0.0 : Missed / (Answered + Missed); }
+    double Loss() const {
+        return AnsweredPanelRounds + MissedPanelRounds == 0
+                   ? 0.0
+                   : MissedPanelRounds / (AnsweredPanelRounds + MissedPanelRounds);
+    }
     // Replies may come this many rounds after the round of their request.
     void LateRounds(int rounds) { Late = std::max(Late, rounds); }
 
@@ -88,5 +93,5 @@ class NewPanelWatch {
     // New panels once found surely later than every one that answered before them: they stay
     // behind, whatever the loss measured later.
     std::set<MacAddress> Behind;
-    double Answered = 0, Missed = 0;
+    double AnsweredPanelRounds = 0, MissedPanelRounds = 0;
 };

@@ -180,19 +180,18 @@ const char* const Legend =
     "field: on the site \xE2\x86\x92 in the plan\xE2\x80\x9D: what "
     "the panel holds now, then what its plan row asks for. This report changes nothing.";
 
-} // namespace
+// What every section of the report needs to know besides the input: whether a plan was
+// checked, and which of the plan's note columns tells an owner where a panel is.
+struct ReportView {
+    const ReportInput& Input;
+    bool WithPlan;
+    bool HasLocation;
+    std::string LocationColumn;
+};
 
-std::string ReportHtml(const ReportInput& input) {
-    const bool withPlan = !input.PlanName.empty();
-    std::set<std::string> faulty;
-    for (const SiteFault& f : input.Faults)
-        faulty.insert(f.Macs.begin(), f.Macs.end());
-    const int location = LocationColumn(input.NoteColumns);
-    const std::string locationColumn = location < 0 ? "" : input.NoteColumns[std::size_t(location)];
-    std::map<std::string, std::string> placeOf; // MAC -> location
-    for (const ReportPanel& p : input.Panels)
-        if (location >= 0) placeOf[MacText(p.Record.Mac)] = NoteOf(p, locationColumn);
-
+// The document's head and the table that says which site, who, where, when and against what.
+std::string HeadAndMeta(const ReportView& view) {
+    const ReportInput& input = view.Input;
     const std::string title =
         "Call panels: handover report" + (input.Site.empty() ? "" : " \xE2\x80\x93 " + input.Site);
     std::string html = "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n";
@@ -212,25 +211,19 @@ std::string ReportHtml(const ReportInput& input) {
     meta("Computer", (input.Host.empty() ? std::string("this computer") : input.Host) +
                          (addresses.empty() ? "" : " (" + addresses + ")"));
     meta("Date", input.Generated);
-    meta("Plan", withPlan ? input.PlanName : "none: the site as found");
+    meta("Plan", view.WithPlan ? input.PlanName : "none: the site as found");
     meta("Tool", "callpanel " + input.Version);
     html += "</tbody></table>\n";
+    return html;
+}
 
-    // Problems first: every row not as planned, every site fault.
-    html += Tag("h2", "Problems") + "\n";
-    std::string problems;
-    for (const ReportPanel& p : input.Panels) {
-        if (!withPlan || p.Result == "as planned" || p.Result.empty()) continue;
-        const auto cells = PanelCells(p.Record, "");
-        problems +=
-            "<tr>" +
-            Tag("td", p.Result == "extra" ? "(not in the plan)" : NoteOf(p, locationColumn)) +
-            Tag("td", p.Result, " class=\"bad\"") + Tag("td", cells[Mac], " class=\"mono\"") +
-            Tag("td", p.Found ? cells[Ip] : "", " class=\"mono\"") +
-            Tag("td", p.Found ? cells[Type] + " " + cells[Address] : "") +
-            Tag("td", p.Result == "missing" ? "did not answer" : p.Details) + "</tr>\n";
-    }
-    for (const SiteFault& f : input.Faults) {
+// One problem row for each site fault, located by the places of the panels it names.
+std::string FaultRows(const ReportView& view) {
+    std::map<std::string, std::string> placeOf; // MAC -> location
+    for (const ReportPanel& p : view.Input.Panels)
+        if (view.HasLocation) placeOf[MacText(p.Record.Mac)] = NoteOf(p, view.LocationColumn);
+    std::string rows;
+    for (const SiteFault& f : view.Input.Faults) {
         std::string places;
         for (const std::string& mac : f.Macs)
             if (const auto it = placeOf.find(mac); it != placeOf.end() && !it->second.empty())
@@ -238,25 +231,49 @@ std::string ReportHtml(const ReportInput& input) {
         std::string macs;
         for (const std::string& mac : f.Macs)
             macs += (macs.empty() ? "" : " ") + mac;
-        problems += "<tr>" + Tag("td", places) + Tag("td", "site fault", " class=\"bad\"") +
-                    Tag("td", macs, " class=\"mono\"") + Tag("td", "") + Tag("td", "") +
-                    Tag("td", f.Text) + "</tr>\n";
+        rows += "<tr>" + Tag("td", places) + Tag("td", "site fault", " class=\"bad\"") +
+                Tag("td", macs, " class=\"mono\"") + Tag("td", "") + Tag("td", "") +
+                Tag("td", f.Text) + "</tr>\n";
     }
-    if (problems.empty()) {
-        html +=
-            "<p class=\"good\">None: " +
-            std::string(withPlan ? "every panel of the plan is as planned, none is extra; " : "") +
-            "no address twice, every gateway on its panel's subnet, every server reachable, "
-            "no panel left on the factory subnet.</p>\n";
-    } else {
-        if (withPlan) html += Tag("p", Legend, " class=\"legend\"") + "\n";
-        html += "<table class=\"problems\"><thead><tr>";
-        for (const char* h : {"location", "problem", "MAC", "IP", "type, call address", "details"})
-            html += Tag("th", h);
-        html += "</tr></thead>\n<tbody>\n" + problems + "</tbody></table>\n";
-    }
+    return rows;
+}
 
-    // Counts by type, and by check result with a plan.
+// Problems come first in the report: every plan row that is not as planned, then every site
+// fault, or a sentence saying that there are none.
+std::string ProblemsSection(const ReportView& view) {
+    std::string html = Tag("h2", "Problems") + "\n";
+    std::string problems;
+    for (const ReportPanel& p : view.Input.Panels) {
+        if (!view.WithPlan || p.Result == "as planned" || p.Result.empty()) continue;
+        const auto cells = PanelCells(p.Record, "");
+        problems +=
+            "<tr>" +
+            Tag("td", p.Result == "extra" ? "(not in the plan)" : NoteOf(p, view.LocationColumn)) +
+            Tag("td", p.Result, " class=\"bad\"") + Tag("td", cells[Mac], " class=\"mono\"") +
+            Tag("td", p.Found ? cells[Ip] : "", " class=\"mono\"") +
+            Tag("td", p.Found ? cells[Type] + " " + cells[Address] : "") +
+            Tag("td", p.Result == "missing" ? "did not answer" : p.Details) + "</tr>\n";
+    }
+    problems += FaultRows(view);
+    if (problems.empty()) {
+        html += "<p class=\"good\">None: " +
+                std::string(view.WithPlan ? "every panel of the plan is as planned, none is extra; "
+                                          : "") +
+                "no address twice, every gateway on its panel's subnet, every server reachable, "
+                "no panel left on the factory subnet.</p>\n";
+        return html;
+    }
+    if (view.WithPlan) html += Tag("p", Legend, " class=\"legend\"") + "\n";
+    html += "<table class=\"problems\"><thead><tr>";
+    for (const char* h : {"location", "problem", "MAC", "IP", "type, call address", "details"})
+        html += Tag("th", h);
+    html += "</tr></thead>\n<tbody>\n" + problems + "</tbody></table>\n";
+    return html;
+}
+
+// The counts of panels found by type, and with a plan by the result of its check.
+std::string SummarySection(const ReportView& view) {
+    const ReportInput& input = view.Input;
     std::map<std::string, int> types;
     std::map<std::string, int> results;
     int found = 0;
@@ -265,23 +282,23 @@ std::string ReportHtml(const ReportInput& input) {
             ++found;
             ++types[PanelCells(p.Record, "")[Type]];
         }
-        if (withPlan) ++results[p.Result];
+        if (view.WithPlan) ++results[p.Result];
     }
-    html += Tag("h2", "Summary") + "\n<table class=\"counts\"><thead><tr>";
+    std::string html = Tag("h2", "Summary") + "\n<table class=\"counts\"><thead><tr>";
     html += Tag("th", "panels found");
     for (const char* type : {"flat", "villa", "help"})
         html += Tag("th", type);
     // A partial as-built plan's rows without a panel yet are counted apart.
     std::vector<const char*> resultNames{"as planned", "differs", "missing", "extra"};
     if (results[NotAssignedYet] > 0) resultNames.push_back(NotAssignedYet);
-    if (withPlan)
+    if (view.WithPlan)
         for (const char* result : resultNames)
             html += Tag("th", result);
     html += Tag("th", "site faults") + "</tr></thead><tbody><tr>";
     html += Tag("td", std::to_string(found));
     for (const char* type : {"flat", "villa", "help"})
         html += Tag("td", std::to_string(types[type]));
-    if (withPlan)
+    if (view.WithPlan)
         for (const char* result : resultNames)
             html += Tag(
                 "td", std::to_string(results[result]),
@@ -289,66 +306,104 @@ std::string ReportHtml(const ReportInput& input) {
     html += Tag("td", std::to_string(input.Faults.size()),
                 input.Faults.empty() ? " class=\"good\"" : " class=\"bad\"") +
             "</tr></tbody></table>\n";
+    return html;
+}
 
-    html += Tag("h2", "Work done") + "\n";
-    if (input.Runs.empty()) {
-        html += "<p>No record of a run: no as-built plan beside the plan, no undo plan of these "
-                "panels.</p>\n";
-    } else {
-        html += "<table class=\"runs\"><thead><tr>";
-        for (const char* h :
-             {"when", "what", "panels", "holding it now", "record (undo or as-built plan)"})
-            html += Tag("th", h);
-        html += "</tr></thead>\n<tbody>\n";
-        for (const ReportRun& run : input.Runs)
-            html += "<tr>" + Tag("td", run.When) + Tag("td", run.What) +
-                    Tag("td", std::to_string(run.Panels)) +
-                    Tag("td", std::to_string(run.Verified),
-                        run.Verified == run.Panels ? " class=\"good\"" : " class=\"bad\"") +
-                    Tag("td", run.Record, " class=\"mono\"") + "</tr>\n";
-        html += "</tbody></table>\n";
-    }
+// The runs whose records lie beside the plan, and how many of their panels still hold what
+// each run wrote.
+std::string WorkDoneSection(const std::vector<ReportRun>& runs) {
+    std::string html = Tag("h2", "Work done") + "\n";
+    if (runs.empty())
+        return html + "<p>No record of a run: no as-built plan beside the plan, no undo plan of "
+                      "these panels.</p>\n";
+    html += "<table class=\"runs\"><thead><tr>";
+    for (const char* h :
+         {"when", "what", "panels", "holding it now", "record (undo or as-built plan)"})
+        html += Tag("th", h);
+    html += "</tr></thead>\n<tbody>\n";
+    for (const ReportRun& run : runs)
+        html += "<tr>" + Tag("td", run.When) + Tag("td", run.What) +
+                Tag("td", std::to_string(run.Panels)) +
+                Tag("td", std::to_string(run.Verified),
+                    run.Verified == run.Panels ? " class=\"good\"" : " class=\"bad\"") +
+                Tag("td", run.Record, " class=\"mono\"") + "</tr>\n";
+    html += "</tbody></table>\n";
+    return html;
+}
 
-    html += Tag("h2", "Panels") + "\n<table class=\"panels\">\n<thead><tr>";
-    // The location first, as an owner looks a panel up; the other notes after the settings.
+// The plan's note columns in the panel table's order: the location first, as an owner looks a
+// panel up, and the other notes after the panel's settings.
+std::vector<std::string> NotesInOrder(const ReportView& view) {
     std::vector<std::string> notes;
-    if (location >= 0) notes.push_back(locationColumn);
+    if (view.HasLocation) notes.push_back(view.LocationColumn);
+    for (const std::string& note : view.Input.NoteColumns)
+        if (note != view.LocationColumn) notes.push_back(note);
+    return notes;
+}
+
+// The table's heading row for the note columns in `notes` around the panel's settings.
+std::string PanelHeadings(const ReportView& view, const std::vector<std::string>& notes) {
     std::vector<std::string> heads;
-    if (location >= 0) heads.push_back(Heading(locationColumn));
+    if (view.HasLocation) heads.push_back(Heading(view.LocationColumn));
     for (const char* h : {"type", "call address", "facility", "MAC", "IP", "mask", "gateway",
                           "server", "unlock", "version", "identity"})
         heads.push_back(h);
-    for (const std::string& note : input.NoteColumns)
-        if (note != locationColumn) {
-            notes.push_back(note);
-            heads.push_back(Heading(note));
-        }
-    if (withPlan) heads.insert(heads.end(), {"check", "details"});
+    for (std::size_t n = view.HasLocation ? 1 : 0; n < notes.size(); ++n)
+        heads.push_back(Heading(notes[n]));
+    if (view.WithPlan) heads.insert(heads.end(), {"check", "details"});
+    std::string html;
     for (const std::string& h : heads)
         html += Tag("th", h);
-    html += "</tr></thead>\n<tbody>\n";
-    for (const ReportPanel& p : input.Panels) {
-        const auto cells = PanelCells(p.Record, p.Via);
-        const bool bad = faulty.count(cells[Mac]) > 0 ||
-                         (withPlan && p.Result != "as planned" && !p.Result.empty());
-        html += bad ? "<tr class=\"fault\">" : "<tr>";
-        if (location >= 0) html += Tag("td", NoteOf(p, locationColumn));
-        for (const Cell c : Shown) {
-            const std::string text = c == Mac || p.Found ? cells[std::size_t(c)] : "";
-            const bool mono = c == Mac || c == Ip || c == Mask || c == Gateway || c == Server ||
-                              c == Address || c == Identity;
-            html += Tag("td", text, mono ? " class=\"mono\"" : "");
-        }
-        for (std::size_t n = location >= 0 ? 1 : 0; n < notes.size(); ++n)
-            html += Tag("td", NoteOf(p, notes[n]));
-        if (withPlan) {
-            html += Tag("td", p.Result,
-                        p.Result == "as planned" ? " class=\"good\"" : " class=\"bad\"");
-            html += Tag("td", p.Details);
-        }
-        html += "</tr>\n";
+    return html;
+}
+
+// One row for each panel, marked when a site fault names it or its check did not pass.
+std::string PanelRow(const ReportView& view, const ReportPanel& p,
+                     const std::vector<std::string>& notes, const std::set<std::string>& faulty) {
+    const auto cells = PanelCells(p.Record, p.Via);
+    const bool bad = faulty.count(cells[Mac]) > 0 ||
+                     (view.WithPlan && p.Result != "as planned" && !p.Result.empty());
+    std::string html = bad ? "<tr class=\"fault\">" : "<tr>";
+    if (view.HasLocation) html += Tag("td", NoteOf(p, view.LocationColumn));
+    for (const Cell c : Shown) {
+        const std::string text = c == Mac || p.Found ? cells[std::size_t(c)] : "";
+        const bool mono = c == Mac || c == Ip || c == Mask || c == Gateway || c == Server ||
+                          c == Address || c == Identity;
+        html += Tag("td", text, mono ? " class=\"mono\"" : "");
     }
-    html += "</tbody>\n</table>\n";
+    for (std::size_t n = view.HasLocation ? 1 : 0; n < notes.size(); ++n)
+        html += Tag("td", NoteOf(p, notes[n]));
+    if (view.WithPlan) {
+        html +=
+            Tag("td", p.Result, p.Result == "as planned" ? " class=\"good\"" : " class=\"bad\"");
+        html += Tag("td", p.Details);
+    }
+    return html + "</tr>\n";
+}
+
+std::string PanelsSection(const ReportView& view) {
+    std::set<std::string> faulty;
+    for (const SiteFault& f : view.Input.Faults)
+        faulty.insert(f.Macs.begin(), f.Macs.end());
+    const std::vector<std::string> notes = NotesInOrder(view);
+    std::string html = Tag("h2", "Panels") + "\n<table class=\"panels\">\n<thead><tr>";
+    html += PanelHeadings(view, notes) + "</tr></thead>\n<tbody>\n";
+    for (const ReportPanel& p : view.Input.Panels)
+        html += PanelRow(view, p, notes, faulty);
+    return html + "</tbody>\n</table>\n";
+}
+
+} // namespace
+
+std::string ReportHtml(const ReportInput& input) {
+    const int location = LocationColumn(input.NoteColumns);
+    const ReportView view{input, !input.PlanName.empty(), location >= 0,
+                          location < 0 ? "" : input.NoteColumns[std::size_t(location)]};
+    std::string html = HeadAndMeta(view);
+    html += ProblemsSection(view);
+    html += SummarySection(view);
+    html += WorkDoneSection(input.Runs);
+    html += PanelsSection(view);
     html += Tag("h2", "Address plan") + "\n" + AddressPicture(input.Panels);
     html += "</body>\n</html>\n";
     return html;

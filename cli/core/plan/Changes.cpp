@@ -134,6 +134,141 @@ bool Restore(const PlanRow& row, const PanelRecord* current, RowChange& change, 
     return true;
 }
 
+// What every row's change is judged with besides the row: the MAC tail --mac gives the first
+// row, this computer's own addresses, and whether --as-written lets a type and address through
+// that read back as another.
+struct RowOptions {
+    const std::string& MacTail;
+    const std::vector<Ipv4Bytes>& Own;
+    bool AsWritten;
+};
+
+// The plan's changes as they are gathered row by row, with the site they would leave.
+struct ChangesSoFar {
+    Changes Out;
+    std::vector<SitePanel> Site;
+    // The names of the rows an undo plan puts back byte for byte.
+    std::set<std::string> Restoring;
+};
+
+// A MAC that several panels answer with cannot say which of them a row means: the row is
+// refused, and the panels count as planned so that none of them is reported as extra.
+void RefuseSharedMac(const PlanRow& row, const std::string& mac,
+                     const std::vector<std::size_t>& matches, const std::vector<PanelRecord>& found,
+                     std::vector<bool>& planned, std::vector<PlanError>& errors) {
+    std::string ips;
+    for (std::size_t f : matches) {
+        ips += ips.empty() ? "" : ", ";
+        ips += Ipv4Text(found[f].Ip);
+        planned[f] = true;
+    }
+    errors.push_back({row.Line, ColumnNumber(row, "mac"),
+                      "mac: " + mac + " is the MAC of " + std::to_string(matches.size()) +
+                          " panels found (" + ips + "); set one apart by its IP address first"});
+}
+
+// A row of an undo plan, which puts its panel's raw bytes back whether the panel answered or not.
+void PlanRestoredRow(const PlanRow& row, const MacAddress& mac, const PanelRecord* current,
+                     RowChange& change, ChangesSoFar& work) {
+    SitePanel panel;
+    std::copy(mac.begin(), mac.end(), change.Current.Mac);
+    if (!Restore(row, current, change, panel, work.Out.Errors)) return;
+    panel.Name = NameOf(change.Current, row.Line);
+    work.Restoring.insert(panel.Name);
+    work.Site.push_back(panel);
+    work.Out.Rows.push_back(change);
+}
+
+// A row whose panel did not answer: the row is checked whole, and the site is judged as if the
+// panel held it, as far as the row says what the panel holds.
+void PlanUnseenRow(const PlanRow& row, const MacAddress& mac, const RowOptions& options,
+                   RowChange& change, ChangesSoFar& work) {
+    std::copy(mac.begin(), mac.end(), change.Current.Mac);
+    const auto texts = RowSettings(row, change.Current, work.Out.Errors, false, options.Own,
+                                   nullptr, options.AsWritten);
+    if (texts && Given(row, "type") && Given(row, "address"))
+        NoteReadBack(*texts, row, change, work.Out.Notes);
+    std::string error;
+    if (texts && Stage(*texts, change.Current, WriteFields().set(), change.Pending, error)) {
+        SitePanel panel;
+        panel.Found = false;
+        panel.KnowsIp = Given(row, "ip");
+        panel.KnowsIdentity = Given(row, "type") && Given(row, "address") && Given(row, "facility");
+        panel.Name = NameOf(change.Current, row.Line);
+        panel.Before = panel.After = change.Pending;
+        work.Site.push_back(panel);
+    }
+    work.Out.Rows.push_back(change);
+}
+
+// The first row's MAC takes the tail --mac gives, which must be three bytes. False after saying
+// why not.
+bool TakeMacTail(const PlanRow& row, const std::string& macTail, SettingsTexts& texts,
+                 std::vector<PlanError>& errors) {
+    const auto tail = ParseMac("00:00:00:" + macTail);
+    if (!tail || macTail.size() != 8) {
+        errors.push_back({row.Line, 0,
+                          "--mac takes the last three bytes, XX:XX:XX, or a whole MAC that "
+                          "begins with 00:50:2A, which a write sets"});
+        return false;
+    }
+    for (int i = 0; i < 3; ++i)
+        texts.Mac[i] = macTail.substr(3 * std::size_t(i), 2);
+    return true;
+}
+
+// A row whose panel answered: only the fields the row changes are written, and the row is a
+// write only when it changes bytes.
+void PlanFoundRow(const PlanRow& row, bool first, const PanelRecord& current,
+                  const RowOptions& options, RowChange& change, ChangesSoFar& work) {
+    change.Current = current;
+    WriteFields changes;
+    auto texts = RowSettings(row, change.Current, work.Out.Errors, true, options.Own, &changes,
+                             options.AsWritten);
+    if (!texts) return;
+    if (changes[TypeColumn] || changes[AddressColumn])
+        NoteReadBack(*texts, row, change, work.Out.Notes);
+    const bool newMac = first && !options.MacTail.empty();
+    if (newMac && !TakeMacTail(row, options.MacTail, *texts, work.Out.Errors)) return;
+    change.Sets = changes;
+    change.Sets[MacColumn] = newMac;
+    std::string error;
+    if (!Stage(*texts, change.Current, change.Sets, change.Pending, error)) {
+        work.Out.Errors.push_back({row.Line, 0, error});
+        return;
+    }
+    // A write is what changes bytes; what the row leaves alone is the panel's already.
+    change.Kind =
+        ReportsStaged(change.Current, change.Pending) ? RowKind::Unchanged : RowKind::Write;
+    SitePanel panel;
+    panel.Name = NameOf(change.Current, row.Line);
+    panel.Before = change.Current;
+    panel.After = change.Kind == RowKind::Write ? change.Pending : change.Current;
+    panel.Written = change.Kind == RowKind::Write;
+    work.Site.push_back(panel);
+    work.Out.Rows.push_back(change);
+}
+
+// An undo plan puts back what its panels held before its run: panels that shared an IP or an
+// identity then (new panels as they come from the factory) share it again, which is no clash of
+// this command's but the site as it was. A clash with any other panel still is.
+void AllowRestoredClashes(ChangesSoFar& work) {
+    if (work.Restoring.empty()) return;
+    std::vector<std::string> conflicts;
+    for (std::string& conflict : work.Out.Site.Conflicts) {
+        const bool others =
+            std::any_of(work.Site.begin(), work.Site.end(), [&](const SitePanel& p) {
+                return !work.Restoring.count(p.Name) && conflict.find(p.Name) != std::string::npos;
+            });
+        if (others)
+            conflicts.push_back(std::move(conflict));
+        else
+            work.Out.Site.Warnings.push_back(conflict +
+                                             ", as before the run the undo plan takes back");
+    }
+    work.Out.Site.Conflicts = std::move(conflicts);
+}
+
 } // namespace
 
 std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord& to,
@@ -160,10 +295,9 @@ std::vector<FieldChange> Differences(const PanelRecord& from, const PanelRecord&
 
 Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRecord>& found,
                     const std::string& macTail, const std::vector<Ipv4Bytes>& own, bool asWritten) {
-    Changes out;
-    std::vector<SitePanel> site;
+    const RowOptions options{macTail, own, asWritten};
+    ChangesSoFar work;
     std::vector<bool> planned(found.size(), false);
-    std::set<std::string> restoring; // the names of the rows an undo plan puts back byte for byte
     // Looked up once per row: a scan of every panel per row made a site of 1,000 wait.
     std::map<MacAddress, std::vector<std::size_t>> byMac;
     for (std::size_t f = 0; f < found.size(); ++f)
@@ -172,7 +306,7 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         const PlanRow& row = rows[at];
         const auto cell = row.Cells.find("mac");
         const auto mac = ParseMac(cell == row.Cells.end() ? "" : cell->second);
-        if (!mac) continue; // the reader has said so
+        if (!mac) continue; // The plan's reader has already said why.
         RowChange change;
         change.Line = row.Line;
         change.Mac = cell->second;
@@ -180,106 +314,21 @@ Changes PlanChanges(const std::vector<PlanRow>& rows, const std::vector<PanelRec
         const std::vector<std::size_t> matches =
             hit == byMac.end() ? std::vector<std::size_t>{} : hit->second;
         if (matches.size() > 1) {
-            std::string ips;
-            for (std::size_t f : matches) {
-                ips += ips.empty() ? "" : ", ";
-                ips += Ipv4Text(found[f].Ip);
-                planned[f] = true;
-            }
-            out.Errors.push_back({row.Line, ColumnNumber(row, "mac"),
-                                  "mac: " + change.Mac + " is the MAC of " +
-                                      std::to_string(matches.size()) + " panels found (" + ips +
-                                      "); set one apart by its IP address first"});
+            RefuseSharedMac(row, change.Mac, matches, found, planned, work.Out.Errors);
             continue;
         }
-        SitePanel panel;
-        if (Given(row, "raw")) {
-            std::copy(mac->begin(), mac->end(), change.Current.Mac);
-            if (!matches.empty()) planned[matches.front()] = true;
-            if (!Restore(row, matches.empty() ? nullptr : &found[matches.front()], change, panel,
-                         out.Errors))
-                continue;
-            panel.Name = NameOf(change.Current, row.Line);
-            restoring.insert(panel.Name);
-            site.push_back(panel);
-            out.Rows.push_back(change);
-            continue;
-        }
-        if (matches.empty()) {
-            std::copy(mac->begin(), mac->end(), change.Current.Mac);
-            const auto texts =
-                RowSettings(row, change.Current, out.Errors, false, own, nullptr, asWritten);
-            if (texts && Given(row, "type") && Given(row, "address"))
-                NoteReadBack(*texts, row, change, out.Notes);
-            std::string error;
-            if (texts &&
-                Stage(*texts, change.Current, WriteFields().set(), change.Pending, error)) {
-                panel.Found = false;
-                panel.KnowsIp = Given(row, "ip");
-                panel.KnowsIdentity =
-                    Given(row, "type") && Given(row, "address") && Given(row, "facility");
-                panel.Name = NameOf(change.Current, row.Line);
-                panel.Before = panel.After = change.Pending;
-                site.push_back(panel);
-            }
-            out.Rows.push_back(change);
-            continue;
-        }
-        planned[matches.front()] = true;
-        change.Current = found[matches.front()];
-        WriteFields changes;
-        auto texts = RowSettings(row, change.Current, out.Errors, true, own, &changes, asWritten);
-        if (!texts) continue;
-        if (changes[TypeColumn] || changes[AddressColumn])
-            NoteReadBack(*texts, row, change, out.Notes);
-        if (at == 0 && !macTail.empty()) {
-            const auto tail = ParseMac("00:00:00:" + macTail);
-            if (!tail || macTail.size() != 8) {
-                out.Errors.push_back(
-                    {row.Line, 0,
-                     "--mac takes the last three bytes, XX:XX:XX, or a whole MAC that begins "
-                     "with 00:50:2A, which a write sets"});
-                continue;
-            }
-            for (int i = 0; i < 3; ++i)
-                texts->Mac[i] = macTail.substr(3 * std::size_t(i), 2);
-        }
-        change.Sets = changes;
-        change.Sets[MacColumn] = at == 0 && !macTail.empty();
-        std::string error;
-        if (!Stage(*texts, change.Current, change.Sets, change.Pending, error)) {
-            out.Errors.push_back({row.Line, 0, error});
-            continue;
-        }
-        // A write is what changes bytes; what the row leaves alone is the panel's already.
-        change.Kind =
-            ReportsStaged(change.Current, change.Pending) ? RowKind::Unchanged : RowKind::Write;
-        panel.Name = NameOf(change.Current, row.Line);
-        panel.Before = change.Current;
-        panel.After = change.Kind == RowKind::Write ? change.Pending : change.Current;
-        panel.Written = change.Kind == RowKind::Write;
-        site.push_back(panel);
-        out.Rows.push_back(change);
+        if (!matches.empty()) planned[matches.front()] = true;
+        const PanelRecord* current = matches.empty() ? nullptr : &found[matches.front()];
+        if (Given(row, "raw"))
+            PlanRestoredRow(row, *mac, current, change, work);
+        else if (!current)
+            PlanUnseenRow(row, *mac, options, change, work);
+        else
+            PlanFoundRow(row, at == 0, *current, options, change, work);
     }
     for (std::size_t f = 0; f < found.size(); ++f)
-        if (!planned[f]) site.push_back({NameOf(found[f], 0), found[f], found[f]});
-    out.Site = CheckSite(site);
-    // An undo plan puts back what its panels held before its run: panels that shared an IP or
-    // an identity then (new panels as they come from the factory) share it again, which is no
-    // clash of this command's but the site as it was. A clash with any other panel still is.
-    if (!restoring.empty()) {
-        std::vector<std::string> conflicts;
-        for (std::string& conflict : out.Site.Conflicts) {
-            const bool others = std::any_of(site.begin(), site.end(), [&](const SitePanel& p) {
-                return !restoring.count(p.Name) && conflict.find(p.Name) != std::string::npos;
-            });
-            if (others)
-                conflicts.push_back(std::move(conflict));
-            else
-                out.Site.Warnings.push_back(conflict + ", as before the run the undo plan takes "
-                                                       "back");
-        }
-        out.Site.Conflicts = std::move(conflicts);
-    }
-    return out;
+        if (!planned[f]) work.Site.push_back({NameOf(found[f], 0), found[f], found[f]});
+    work.Out.Site = CheckSite(work.Site);
+    AllowRestoredClashes(work);
+    return work.Out;
 }

@@ -139,10 +139,71 @@ std::vector<SiteFault> SiteFaults(const std::vector<PanelRecord>& found, const S
     return out;
 }
 
+namespace {
+
+// The row without its read-only cells, which the write's checks would refuse because it cannot
+// set them; the version the row asks for is given back apart, to be compared on its own.
+PlanRow WritableCells(const PlanRow& given, std::string& version) {
+    PlanRow writable = given;
+    if (const auto it = writable.Cells.find("version"); it != writable.Cells.end())
+        version = it->second;
+    for (const char* column : ReadOnlyColumns)
+        writable.Cells.erase(column);
+    return writable;
+}
+
+// A MAC that several panels answer with differs from the plan, which means one panel.
+void SharedMac(const std::vector<std::size_t>& matches, const std::vector<PanelRecord>& found,
+               CheckRow& row) {
+    std::vector<std::string> ips;
+    for (std::size_t at : matches)
+        ips.push_back(Ipv4Text(found[at].Ip));
+    row.Result = "differs";
+    row.Items.push_back(
+        {"mac", std::to_string(matches.size()) + " panels answer with it (" + Listed(ips) + ")",
+         "one panel"});
+}
+
+// Compares the one panel that answered with the row's MAC field by field, as a write of the row
+// would change it. False when the row itself is refused; its errors are then in `errors`.
+bool ComparePanel(const PlanRow& writable, const std::string& version, const PanelRecord& panel,
+                  CheckRow& row, std::vector<PlanError>& errors) {
+    // Written as asked or not, the type and address are judged as they read back.
+    const Changes changes = PlanChanges({writable}, {panel}, "", {}, true);
+    if (!changes.Errors.empty()) {
+        errors.insert(errors.end(), changes.Errors.begin(), changes.Errors.end());
+        return false;
+    }
+    const RowChange& change = changes.Rows.front();
+    const auto cellOf = [&](const char* column) {
+        const auto it = writable.Cells.find(column);
+        return it == writable.Cells.end() ? std::string() : it->second;
+    };
+    const auto onSite = PanelCells(panel, "");
+    if (change.Kind == RowKind::Write)
+        for (const FieldChange& c : Differences(panel, AsReported(change.Pending)))
+            if (change.ReadsBack.empty() || (c.Field != "type" && c.Field != "address"))
+                row.Items.push_back({c.Field, c.Old, c.New});
+    if (!change.ReadsBack.empty()) {
+        const auto back = PanelCells(AsReported(change.Pending), "");
+        row.Items.insert(row.Items.begin(),
+                         {"type", onSite[1], cellOf("type") + " (" + change.ReadsBack + ")"});
+        if (back[2] != onSite[2])
+            row.Items.insert(row.Items.begin() + 1, {"address", onSite[2], cellOf("address")});
+    }
+    const std::string holds = FieldText(panel.Version, sizeof panel.Version);
+    if (!version.empty() && version != holds) row.Items.push_back({"version", holds, version});
+    row.Result = row.Items.empty() ? "as planned" : "differs";
+    return true;
+}
+
+} // namespace
+
 PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRecord>& found,
                     const Subnet& factory) {
     PlanCheck out;
     std::vector<bool> named(found.size(), false);
+    // The addresses the plan gives its panels, which are no fault on the factory subnet.
     std::vector<uint32_t> planned;
     for (const PlanRow& given : plan) {
         const auto cell = given.Cells.find("mac");
@@ -151,7 +212,7 @@ PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRec
             continue;
         }
         const auto mac = ParseMac(cell == given.Cells.end() ? "" : cell->second);
-        if (!mac) continue; // the reader has said so
+        if (!mac) continue; // The plan's reader has already said why.
         uint8_t bytes[6];
         std::copy(mac->begin(), mac->end(), bytes);
         CheckRow row{MacText(bytes), "", "", given.Line};
@@ -160,55 +221,15 @@ PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRec
             if (std::equal(mac->begin(), mac->end(), found[at].Mac)) matches.push_back(at);
         for (std::size_t at : matches)
             named[at] = true;
-        // The read-only cells are compared apart: the write's checks refuse what it cannot set.
-        PlanRow writable = given;
         std::string version;
-        if (const auto it = writable.Cells.find("version"); it != writable.Cells.end())
-            version = it->second;
-        for (const char* column : ReadOnlyColumns)
-            writable.Cells.erase(column);
+        const PlanRow writable = WritableCells(given, version);
         if (matches.size() > 1) {
-            std::vector<std::string> ips;
-            for (std::size_t at : matches)
-                ips.push_back(Ipv4Text(found[at].Ip));
-            row.Result = "differs";
-            row.Items.push_back(
-                {"mac",
-                 std::to_string(matches.size()) + " panels answer with it (" + Listed(ips) + ")",
-                 "one panel"});
+            SharedMac(matches, found, row);
         } else if (matches.empty()) {
             row.Result = "missing";
         } else {
             const PanelRecord& panel = found[matches.front()];
-            // Written as asked or not, the type and address are judged as they read back.
-            const Changes changes = PlanChanges({writable}, {panel}, "", {}, true);
-            if (!changes.Errors.empty()) {
-                out.Errors.insert(out.Errors.end(), changes.Errors.begin(), changes.Errors.end());
-                continue;
-            }
-            const RowChange& change = changes.Rows.front();
-            const auto cellOf = [&](const char* column) {
-                const auto it = writable.Cells.find(column);
-                return it == writable.Cells.end() ? std::string() : it->second;
-            };
-            const auto onSite = PanelCells(panel, "");
-            if (change.Kind == RowKind::Write)
-                for (const FieldChange& c : Differences(panel, AsReported(change.Pending)))
-                    if (change.ReadsBack.empty() || (c.Field != "type" && c.Field != "address"))
-                        row.Items.push_back({c.Field, c.Old, c.New});
-            if (!change.ReadsBack.empty()) {
-                const auto back = PanelCells(AsReported(change.Pending), "");
-                row.Items.insert(
-                    row.Items.begin(),
-                    {"type", onSite[1], cellOf("type") + " (" + change.ReadsBack + ")"});
-                if (back[2] != onSite[2])
-                    row.Items.insert(row.Items.begin() + 1,
-                                     {"address", onSite[2], cellOf("address")});
-            }
-            const std::string holds = FieldText(panel.Version, sizeof panel.Version);
-            if (!version.empty() && version != holds)
-                row.Items.push_back({"version", holds, version});
-            row.Result = row.Items.empty() ? "as planned" : "differs";
+            if (!ComparePanel(writable, version, panel, row, out.Errors)) continue;
             if (const auto ip = writable.Cells.find("ip");
                 ip != writable.Cells.end() && ip->second == Ipv4Text(panel.Ip))
                 planned.push_back(Number(panel.Ip));

@@ -44,103 +44,129 @@ struct WantedHeard {
     }
 };
 
-} // namespace
+using Known = std::set<PanelRecord, PanelOrder>;
 
-Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
-    Searched out;
-    using Known = std::set<PanelRecord, PanelOrder>;
-    Known known;
-    WantedHeard wanted{std::vector<bool>(std::size_t(std::max(how.WantedKeys, 0)))};
-    const auto start = link.Now();
-    const auto add = [&](const Collected& round) {
+// The rounds heard so far, added up into what SearchUntil returns.
+class RoundsHeard {
+  public:
+    RoundsHeard(PanelLink& link, const RoundSearch& how)
+        : Link(link), How(how),
+          Start(link.Now()), Wanted{std::vector<bool>(std::size_t(std::max(how.WantedKeys, 0)))} {}
+
+    void Add(const Collected& round) {
         Known heard;
         for (const FoundPanel& p : round.Replies) {
             heard.insert(p.Record);
-            wanted.Add(how, p.Record);
-            out.Heard.Late(p.Late);
+            Wanted.Add(How, p.Record);
+            Out.Heard.Late(p.Late);
         }
-        known.insert(heard.begin(), heard.end());
-        out.Heard.Round(known.size(), heard.size(), round.Whole);
+        KnownPanels.insert(heard.begin(), heard.end());
+        Out.Heard.Round(KnownPanels.size(), heard.size(), round.Whole);
         if (round.Whole)
             for (const PanelRecord& r : heard)
-                ++out.Answered[r];
-        out.All.Replies.insert(out.All.Replies.end(), round.Replies.begin(), round.Replies.end());
-        out.All.Searches += round.Searches;
-        out.All.Dropped += round.Dropped;
-        out.All.Whole = out.All.Whole || round.Whole;
-        out.Found = Distinct(out.All.Replies);
-        out.AllWanted = wanted.Count == how.WantedKeys;
-        out.Elapsed = std::chrono::duration_cast<Millis>(link.Now() - start);
-    };
-    // Whether the round so far heard every panel known before it and the panels wanted; taken
-    // reply by reply, as the engine asks on every one.
-    struct Round {
-        std::size_t Taken = 0, KnownHeard = 0;
-        Known Heard;
-        WantedHeard Wanted; // in this round and the ones before
-    };
-    const auto answered = [&](Round& round, const Replies& since) {
-        for (; round.Taken < since.size(); ++round.Taken) {
-            const PanelRecord& r = since[round.Taken];
-            if (round.Heard.insert(r).second && known.count(r)) ++round.KnownHeard;
-            round.Wanted.Add(how, r);
+                ++Out.Answered[r];
+        Out.All.Replies.insert(Out.All.Replies.end(), round.Replies.begin(), round.Replies.end());
+        Out.All.Searches += round.Searches;
+        Out.All.Dropped += round.Dropped;
+        Out.All.Whole = Out.All.Whole || round.Whole;
+        Out.Found = Distinct(Out.All.Replies);
+        Out.AllWanted = Wanted.Count == How.WantedKeys;
+        Out.Elapsed = std::chrono::duration_cast<Millis>(Link.Now() - Start);
+    }
+
+    bool PastDeadline() const {
+        return How.Deadline.count() > 0 && Link.Now() - Start >= How.Deadline;
+    }
+
+    PanelLink& Link;
+    const RoundSearch& How;
+    const std::chrono::steady_clock::time_point Start;
+    Searched Out;
+    // Every panel heard in any round so far.
+    Known KnownPanels;
+    // The wanted panels heard in any round so far.
+    WantedHeard Wanted;
+};
+
+// Whether one round so far heard every panel known before it and the panels wanted; taken
+// reply by reply, as the engine asks on every one, so that a quiet round may end early.
+struct RoundSoFar {
+    std::size_t Taken = 0, KnownHeard = 0;
+    Known Heard;
+    WantedHeard Wanted; // in this round and the ones before
+
+    bool HeardAll(const Replies& since, const Known& known, const RoundSearch& how) {
+        for (; Taken < since.size(); ++Taken) {
+            const PanelRecord& r = since[Taken];
+            if (Heard.insert(r).second && known.count(r)) ++KnownHeard;
+            Wanted.Add(how, r);
         }
-        return !round.Heard.empty() && round.KnownHeard == known.size() &&
-               round.Wanted.Count == how.WantedKeys;
-    };
-    for (int n = 0; n < how.Most; ++n) {
-        if (n > 0 && how.Deadline.count() > 0 && link.Now() - start >= how.Deadline) break;
+        return !Heard.empty() && KnownHeard == known.size() && Wanted.Count == how.WantedKeys;
+    }
+};
+
+// The late replies can only add a panel sharing the name, which the command then refuses; a
+// round the named panel missed changes nothing decided.
+void ListenLate(RoundsHeard& rounds) {
+    const RoundSearch& how = rounds.How;
+    SearchPlan plan;
+    plan.Every = how.ListenLate ? ListenFor(rounds.Out.Heard, how.LateReplies) : how.LateReplies;
+    plan.LossRetries = 0;
+    plan.Continue = true;
+    rounds.Add(rounds.Link.Search(plan));
+}
+
+} // namespace
+
+Searched SearchUntil(PanelLink& link, const RoundSearch& how) {
+    RoundsHeard rounds(link, how);
+    for (int n = 0; n < how.MaxRounds; ++n) {
+        if (n > 0 && rounds.PastDeadline()) break;
         SearchPlan plan;
-        plan.Every = n < how.Least ? how.Every : how.Then;
-        plan.LossRetries = 0; // a round with drops is not counted: the rounds go on anyway
+        plan.Every = n < how.MinRounds ? how.Every : how.LaterRoundLength;
+        plan.LossRetries = 0; // A round with drops is not counted: the rounds go on anyway.
         plan.Continue = n > 0;
-        Round round;
+        RoundSoFar round;
         if (how.Quiet.count() > 0) {
-            round.Wanted = wanted;
+            round.Wanted = rounds.Wanted;
             plan.Quiet = how.Quiet;
-            plan.Done = [&](const Replies& since) { return answered(round, since); };
+            plan.Done = [&](const Replies& since) {
+                return round.HeardAll(since, rounds.KnownPanels, how);
+            };
         }
-        add(link.Search(plan));
-        if (n + 1 < how.Least) continue;
-        if (how.Decided && how.Decided(out)) {
-            out.Decided = true;
+        rounds.Add(link.Search(plan));
+        if (n + 1 < how.MinRounds) continue;
+        if (how.Decided && how.Decided(rounds.Out)) {
+            rounds.Out.Decided = true;
             break;
         }
     }
-    // The late replies can only add a panel sharing the name, which the command then refuses;
-    // a round the named panel missed changes nothing decided.
-    if (out.Decided && how.LateReplies.count() > 0) {
-        SearchPlan plan;
-        plan.Every = how.ListenLate ? ListenFor(out.Heard, how.LateReplies) : how.LateReplies;
-        plan.LossRetries = 0;
-        plan.Continue = true;
-        add(link.Search(plan));
-    }
-    return out;
+    if (rounds.Out.Decided && how.LateReplies.count() > 0) ListenLate(rounds);
+    return rounds.Out;
 }
 
 namespace {
 
 // Nobody heard leaves no loss to measure: the rounds that 40 % loss each way needs decide that
 // the site is empty (a request lost on its way reaches no panel at all).
-bool NobodyOrSure(const Searched& searched, double unsure = Unsure) {
+bool NobodyOrSure(const Searched& searched, double missAllowed = MissProbabilityAllowed) {
     if (searched.Heard.Known() == 0)
-        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare, unsure);
-    return searched.Heard.SureOfSite(unsure);
+        return searched.Heard.Rounds() >= Hearing::RoundsNeeded(CardAnswerShare, missAllowed);
+    return searched.Heard.SureOfSite(missAllowed);
 }
 
 // Two panels answering as the name decide at once: the command is refused whatever else answers.
 // One: a twin may sit behind a link like its own, whatever the rest of the site measures.
 std::function<bool(const Searched&)> NameDecided(const std::string& name, bool late,
-                                                 double unsure) {
-    return [name, late, unsure](const Searched& searched) {
+                                                 double missAllowed) {
+    return [name, late, missAllowed](const Searched& searched) {
         const auto matches = Matching(searched.Found, name);
         if (matches.size() > 1) return true;
-        if (!NobodyOrSure(searched, unsure)) return false;
+        if (!NobodyOrSure(searched, missAllowed)) return false;
         if (matches.empty()) return !late || searched.Elapsed >= LateReplies;
         const auto it = searched.Answered.find(matches.front()->Record);
         const int answered = it == searched.Answered.end() ? 0 : it->second;
-        return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= unsure;
+        return Hearing::MissedAllLike(searched.Heard.Rounds(), answered) <= missAllowed;
     };
 }
 
@@ -149,28 +175,28 @@ std::function<bool(const Searched&)> NameDecided(const std::string& name, bool l
 RoundSearch SiteSearch(const SearchOptions& search) {
     RoundSearch how;
     how.Every = Millis(search.WaitMs);
-    how.Then = std::min(how.Every, Millis(100));
-    how.Least = std::max(search.Repeat, 1);
-    how.Most = std::max(SearchRoundsMost, how.Least);
+    how.LaterRoundLength = std::min(how.Every, Millis(100));
+    how.MinRounds = std::max(search.Repeat, 1);
+    how.MaxRounds = std::max(SearchRoundsMost, how.MinRounds);
     how.Decided = [](const Searched& searched) { return NobodyOrSure(searched); };
     return how;
 }
 
 RoundSearch NameSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
-    how.Least = std::max(search.Repeat, 1);
+    how.MinRounds = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
     how.Quiet = ReplyQuiet;
     how.WantedKey = [name](const PanelRecord& r) { return Answers(r, name) ? 0 : -1; };
     how.WantedKeys = 1;
     how.LateReplies = NameLateReplies;
-    how.Decided = NameDecided(name, true, Unsure);
+    how.Decided = NameDecided(name, true, MissProbabilityAllowed);
     return how;
 }
 
 RoundSearch PlanSearch(const SearchOptions& search, const std::vector<MacAddress>& macs) {
     RoundSearch how;
-    how.Least = std::max(search.Repeat, 1);
+    how.MinRounds = std::max(search.Repeat, 1);
     how.Deadline = Millis(search.WaitMs);
     how.Quiet = ReplyQuiet;
     std::vector<MacAddress> sorted = macs;
@@ -189,13 +215,14 @@ RoundSearch PlanSearch(const SearchOptions& search, const std::vector<MacAddress
 
 RoundSearch CardSearch(const SearchOptions& search, const std::string& name) {
     RoundSearch how;
-    how.Every = how.Then = CardRound;
-    how.Least = std::max(search.Repeat, Hearing::RoundsNeeded(CardAnswerShare, UnsureLasting));
+    how.Every = how.LaterRoundLength = CardRound;
+    how.MinRounds = std::max(search.Repeat,
+                             Hearing::RoundsNeeded(CardAnswerShare, LastingMissProbabilityAllowed));
     // The rounds that the certainty needs come first: the deadline only stops more of them.
-    how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.Least);
+    how.Deadline = std::max(Millis(search.WaitMs), how.Every * how.MinRounds);
     how.LateReplies = CardLateReplies;
     how.ListenLate = true;
-    how.Decided = NameDecided(name, false, UnsureLasting);
+    how.Decided = NameDecided(name, false, LastingMissProbabilityAllowed);
     return how;
 }
 

@@ -33,12 +33,15 @@ Collected SearchFor(PanelLink& link, const SearchOptions& search, int requests,
 // Searches in rounds, a request each, until a decision can be taken: one that rests on not
 // hearing a panel waits for the loss measured to allow it (Hearing).
 struct RoundSearch {
-    Millis Every = SearchEvery; // the least rounds last this long at most
-    int Least = 1;              // rounds at least
-    int Most = 1000;            // rounds at most
-    Millis Deadline{0};         // no round starts after it (from the first request); 0: none
-    // The rounds after the least last this long at most.
-    Millis Then{100};
+    // How long each of the first MinRounds rounds lasts at most.
+    Millis Every = SearchEvery;
+    // The number of rounds searched at least, and at most.
+    int MinRounds = 1;
+    int MaxRounds = 1000;
+    // No round starts once this long has passed since the first request; 0 means no deadline.
+    Millis Deadline{0};
+    // How long each round after the first MinRounds lasts at most.
+    Millis LaterRoundLength{100};
     // 0: every round lasts its whole length. Otherwise a round ends once every panel known
     // before it has answered it, every panel wanted has been heard and no reply came for this
     // long: on a clean network the rounds that make sure cost little, and a panel that answers
@@ -71,12 +74,12 @@ Searched SearchUntil(PanelLink& link, const RoundSearch& how);
 // most SearchRoundsMost). `set NAME`: until two panels answer as NAME, or the site is surely
 // whole and a twin behind a link like the named panel's would surely have been heard. `apply`:
 // until the site is surely whole. `delete-cards NAME`, which cannot be undone, decides at
-// UnsureLasting: at least the rounds that 40 % loss each way needs at that doubt (a twin may sit
-// behind a worse link than the panel named), more when the loss measured is worse, whole rounds,
-// and then a listen for late replies, longer when the lateness measured asks. Nobody heard: nothing
-// to measure, decided after the least rounds. A panel that set or apply names and that did not
-// answer is absent only once LateReplies have passed as well: it may answer late, not only through
-// loss.
+// LastingMissProbabilityAllowed: at least the rounds that 40 % loss each way needs at that doubt (a
+// twin may sit behind a worse link than the panel named), more when the loss measured is worse,
+// whole rounds, and then a listen for late replies, longer when the lateness measured asks. Nobody
+// heard: nothing to measure, decided after MinRounds rounds. A panel that set or apply names and
+// that did not answer is absent only once LateReplies have passed as well: it may answer late, not
+// only through loss.
 inline constexpr int SearchRoundsMost = 40;
 inline constexpr double CardAnswerShare = 0.6 * 0.6;
 inline constexpr Millis LateReplies{2000};

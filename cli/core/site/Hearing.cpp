@@ -21,7 +21,7 @@ namespace {
 // The answer share is uncertain after few rounds (one panel heard once says little): with
 // Jeffreys' prior on it, the chance that a panel misses `rounds` rounds is the product below,
 // the expected (1 - share)^rounds over what was measured.
-double Missed(int rounds, double answered, double missed) {
+double MissProbability(int rounds, double answered, double missed) {
     double p = 1.0;
     for (int i = 0; i < rounds; ++i)
         p *= (missed + 0.5 + i) / (answered + missed + 1.0 + i);
@@ -31,32 +31,32 @@ double Missed(int rounds, double answered, double missed) {
 } // namespace
 
 double Hearing::MissedInRow(int rounds, double answered, double missed) {
-    return Missed(rounds, answered, missed);
+    return MissProbability(rounds, answered, missed);
 }
 
 double Hearing::MissedAll() const {
-    return Missed(Counted, Answers, double(Counted) * double(KnownPanels) - Answers);
+    return MissProbability(Counted, Answers, double(Counted) * double(KnownPanels) - Answers);
 }
 
 double Hearing::MissedAllLike(int rounds, int answered) {
-    return Missed(rounds, answered, rounds - answered);
+    return MissProbability(rounds, answered, rounds - answered);
 }
 
-bool Hearing::SureOfSite(double unsure) const {
-    return KnownPanels > 0 && double(KnownPanels + 1) * MissedAll() <= unsure;
+bool Hearing::SureOfSite(double missAllowed) const {
+    return KnownPanels > 0 && double(KnownPanels + 1) * MissedAll() <= missAllowed;
 }
 
-int Hearing::RoundsNeeded(double answered, double unsure) {
+int Hearing::RoundsNeeded(double answered, double missAllowed) {
     if (answered >= 1.0) return 1;
     if (answered <= 0.0) return 1000;
-    return int(std::ceil(std::log(unsure) / std::log(1.0 - answered) - 1e-9));
+    return int(std::ceil(std::log(missAllowed) / std::log(1.0 - answered) - 1e-9));
 }
 
 Millis ListenFor(const Hearing& hearing, Millis least) {
     return std::max(least, 2 * hearing.Lateness());
 }
 
-int Hearing::RoundsNeededForSite(double unsure) const {
+int Hearing::RoundsNeededForSite(double missAllowed) const {
     if (KnownPanels == 0 || Counted == 0) return 1;
     // The same measure carried forward: as many more rounds as keep the share measured.
     const double share = Answers / (double(Counted) * double(KnownPanels));
@@ -65,7 +65,7 @@ int Hearing::RoundsNeededForSite(double unsure) const {
     for (int rounds = 1; rounds < 1000; ++rounds) {
         ahead.Counted = rounds;
         ahead.Answers = share * rounds * double(KnownPanels);
-        if (ahead.SureOfSite(unsure)) return rounds;
+        if (ahead.SureOfSite(missAllowed)) return rounds;
     }
     return 1000;
 }

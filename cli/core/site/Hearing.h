@@ -9,14 +9,16 @@
 #include <cstddef>
 #include <string>
 
-// A present panel may go unheard with at most this probability; a whole site may leave at most
-// this many panels unheard, expected.
 using Millis = std::chrono::milliseconds;
 
-inline constexpr double Unsure = 1e-3;
-// What cannot be put right by anyone who notices (cards deleted, a door given another door's
-// call address, found only when a visitor rings the wrong flat) is done at this doubt.
-inline constexpr double UnsureLasting = 1e-6;
+// The probability with which a decision may still miss a panel that is there: one panel may go
+// unheard with at most this probability, and a whole site may leave at most this many panels
+// unheard, expected.
+inline constexpr double MissProbabilityAllowed = 1e-3;
+// The same probability for what cannot be put right by anyone who notices: cards deleted, or a
+// door given another door's call address, which is found only when a visitor rings the wrong
+// flat.
+inline constexpr double LastingMissProbabilityAllowed = 1e-6;
 
 class Hearing {
   public:
@@ -37,14 +39,14 @@ class Hearing {
     // loss measured, with the doubt that few rounds leave about it.
     double MissedAll() const;
     // A given panel that did not answer is surely not there.
-    bool SureAbsent() const { return MissedAll() <= Unsure; }
+    bool SureAbsent() const { return MissedAll() <= MissProbabilityAllowed; }
     // Every panel there was heard, all but surely (nobody heard: nothing to measure, never
     // sure). A panel never heard is one more that may be there: the known ones and it, N + 1,
     // share the doubt.
-    bool SureOfSite(double unsure = Unsure) const;
+    bool SureOfSite(double missAllowed = MissProbabilityAllowed) const;
     // Rounds that a panel answering a round with probability `answered` needs to be heard all
     // but surely.
-    static int RoundsNeeded(double answered, double unsure = Unsure);
+    static int RoundsNeeded(double answered, double missAllowed = MissProbabilityAllowed);
     // MissedAll for one panel that answered `answered` of `rounds` rounds: how surely a twin
     // behind a link like its own would have been heard.
     static double MissedAllLike(int rounds, int answered);
@@ -52,7 +54,7 @@ class Hearing {
     // answered and `missed` missed were seen (the doubt that few leave counts).
     static double MissedInRow(int rounds, double answered, double missed);
     // Rounds that the loss measured needs for SureOfSite, from none; at least 1.
-    int RoundsNeededForSite(double unsure = Unsure) const;
+    int RoundsNeededForSite(double missAllowed = MissProbabilityAllowed) const;
 
     // Lateness, measured like loss: the largest delay of a reply seen in the run (`Late` of
     // each reply, at least the time since the request it answers).

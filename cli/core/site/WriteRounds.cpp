@@ -83,75 +83,89 @@ std::vector<std::size_t> RoundBatch(const Rounds& rounds, const std::vector<std:
     return batch;
 }
 
+namespace {
+
+// Sends the writes of round `round` to the rows in `todo`, and marks each row written, its
+// write unanswered (whose addresses go into `unanswered`) or skipped when the run was stopped.
+void SendRound(PanelLink& link, Rounds& rounds, const std::vector<std::size_t>& todo, int round,
+               std::size_t total, const RunControl& control, std::set<std::string>& unanswered) {
+    std::vector<PanelWrite> writes;
+    for (const std::size_t at : todo) {
+        const PanelRecord current = rounds.Latest(at), pending = rounds.Pending(at);
+        writes.push_back(
+            {current, pending, [current, pending, &unanswered](const std::string& source) {
+                 return CreditsWrite(source, current, pending) && !unanswered.count(source);
+             }});
+    }
+    std::vector<bool> replied;
+    const std::size_t done = total - rounds.ToWrite().size();
+    const std::size_t sent = link.WriteAll(writes, replied, [&](std::size_t n) {
+        if (control.Interrupted()) return false;
+        control.Progress("round " + std::to_string(round + 1) + ": " + std::to_string(done + n) +
+                         " of " + std::to_string(total) + " rows done");
+        return true;
+    });
+    for (std::size_t n = 0; n < todo.size(); ++n) {
+        if (n >= sent) {
+            rounds.Skip(todo[n]);
+            continue;
+        }
+        rounds.Wrote(todo[n], replied[n]);
+        if (!replied[n])
+            for (const PanelRecord* r : {&writes[n].Current, &writes[n].Pending})
+                unanswered.insert(Ipv4Text(r->Ip));
+    }
+}
+
+// Reads the site back after a round's writes and gives `rounds` what it heard.
+// It ends once every row written holds and every panel known has answered it (a panel changed
+// meanwhile shows in a reply after the last write), or the rounds that the loss measured needs
+// have passed; or once every row written has answered after a whole round without holding (its
+// last reply counts: an earlier one may answer an older search), to write again.
+std::vector<PanelRecord> ReadBack(PanelLink& link, Rounds& rounds, const SearchOptions& search,
+                                  int maxRounds, Hearing& hearing,
+                                  const std::vector<PanelRecord>& late) {
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    SearchOptions readBack = search;
+    readBack.Repeat = 1;
+    KnownAnswered known(rounds, late);
+    const int requests = std::max(maxRounds, hearing.RoundsNeededForSite());
+    const auto collected = SearchFor(link, readBack, requests, [&](const Replies& r) {
+        const bool answered = known(r);
+        if (rounds.AllHold(r)) return answered;
+        return Clock::now() - start >= SearchEvery && rounds.AllAnswered(r);
+    });
+    for (const FoundPanel& p : collected.Replies)
+        hearing.Late(p.Late);
+    const auto replies = RecordsOf(collected.Replies);
+    rounds.ReadBack(replies);
+    return replies;
+}
+
+} // namespace
+
 std::vector<PanelRecord> WriteRounds(PanelLink& link, Rounds& rounds, const SearchOptions& search,
                                      int maxRounds, const RunControl& control, Hearing hearing) {
-    using Clock = std::chrono::steady_clock;
     const std::size_t total = rounds.ToWrite().size();
-    const auto searched = link.LastRequest(); // the last search before the writes
+    const auto searched = link.LastRequest(); // The last search before the writes.
     // `late`: replies to the searches before a round's writes that came after them; `after`:
     // replies to the last read-back that came after it returned.
     std::vector<PanelRecord> last, late, after;
     // Addresses whose write went unanswered: a reply from one may answer that write, however
     // late, so it is credited to no write after it.
     std::set<std::string> unanswered;
-    const auto keepLate = [&](const std::vector<FoundPanel>& replies) {
-        const auto others = LateOthers(rounds, replies);
-        late.insert(late.end(), others.begin(), others.end());
-    };
     for (int round = 0; round < maxRounds && !rounds.Finished(); ++round) {
         if (control.Interrupted()) break;
         const auto todo = RoundBatch(rounds, rounds.ToWrite());
-        std::vector<PanelWrite> writes;
-        for (const std::size_t at : todo) {
-            const PanelRecord current = rounds.Latest(at), pending = rounds.Pending(at);
-            writes.push_back(
-                {current, pending, [current, pending, &unanswered](const std::string& source) {
-                     return CreditsWrite(source, current, pending) && !unanswered.count(source);
-                 }});
-        }
-        std::vector<bool> replied;
-        const std::size_t done = total - rounds.ToWrite().size();
-        const std::size_t sent = link.WriteAll(writes, replied, [&](std::size_t n) {
-            if (control.Interrupted()) return false;
-            control.Progress("round " + std::to_string(round + 1) + ": " +
-                             std::to_string(done + n) + " of " + std::to_string(total) +
-                             " rows done");
-            return true;
-        });
+        SendRound(link, rounds, todo, round, total, control, unanswered);
         const auto lastSearch = link.LastRequest();
-        for (std::size_t n = 0; n < todo.size(); ++n) {
-            if (n >= sent) {
-                rounds.Skip(todo[n]);
-                continue;
-            }
-            rounds.Wrote(todo[n], replied[n]);
-            if (!replied[n])
-                for (const PanelRecord* r : {&writes[n].Current, &writes[n].Pending})
-                    unanswered.insert(Ipv4Text(r->Ip));
-        }
         // A reply to a search sent before the writes may come as late as the lateness measured:
         // the read-back begins only after it would have come, so that every reply it counts
         // answers a search sent after the writes.
-        keepLate(ListenAfter(link, hearing, lastSearch, Millis(0)));
-        // Ends once every row written holds and every panel known has answered it (a panel
-        // changed meanwhile shows in a reply after the last write), or the rounds that the loss
-        // measured needs have passed; or once every row written has answered after a whole
-        // round without holding (its last reply counts: an earlier one may answer an older
-        // search), to write again.
-        const auto start = Clock::now();
-        SearchOptions readBack = search;
-        readBack.Repeat = 1;
-        KnownAnswered known(rounds, late);
-        const int requests = std::max(maxRounds, hearing.RoundsNeededForSite());
-        const auto collected = SearchFor(link, readBack, requests, [&](const Replies& r) {
-            const bool answered = known(r);
-            if (rounds.AllHold(r)) return answered;
-            return Clock::now() - start >= SearchEvery && rounds.AllAnswered(r);
-        });
-        for (const FoundPanel& p : collected.Replies)
-            hearing.Late(p.Late);
-        const auto replies = RecordsOf(collected.Replies);
-        rounds.ReadBack(replies);
+        const auto others = LateOthers(rounds, ListenAfter(link, hearing, lastSearch, Millis(0)));
+        late.insert(late.end(), others.begin(), others.end());
+        const auto replies = ReadBack(link, rounds, search, maxRounds, hearing, late);
         last.insert(last.end(), replies.begin(), replies.end());
     }
     control.Progress("");
@@ -194,10 +208,10 @@ Groups Shared(const std::vector<PanelRecord>& records) {
     return groups;
 }
 
-} // namespace
-
-std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
-                                      const std::vector<PanelRecord>& readBack) {
+// The site after the writes: the panels found, each replaced by its latest report, and each
+// row's panel as it last answered.
+std::vector<PanelRecord> SiteAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                   const std::vector<PanelRecord>& readBack) {
     std::vector<PanelRecord> site = found;
     const auto place = [&](const PanelRecord& r) {
         for (PanelRecord& p : site)
@@ -220,9 +234,15 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
                       [&](const PanelRecord& p) { return std::memcmp(&p, &was, sizeof p) == 0; });
         place(rounds.Latest(at));
     }
-    // A clash whose panels all had it before the writes, unchanged, was said then. One among
-    // other panels only, one of them first heard after the writes (it answered late), may be as
-    // old as the site: it is none of this run's.
+    return site;
+}
+
+// The shared values of `site` that this run made (as Shared names them).
+// A clash whose panels all had it before the writes, unchanged, was said then. One among other
+// panels only, one of them first heard after the writes (it answered late), may be as old as the
+// site: it is none of this run's.
+std::set<std::string> ClashesOfRun(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                   const std::vector<PanelRecord>& site) {
     const Groups before = Shared(found);
     std::set<std::string> heardBefore, ofRows;
     for (const PanelRecord& r : found)
@@ -248,19 +268,20 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
             continue;
         fresh.insert(value);
     }
-    std::vector<PanelRecord> involved;
+    return fresh;
+}
+
+// The site check's lines about the panels of `site` that share a value in `fresh`.
+std::vector<std::string> ClashLines(const std::vector<PanelRecord>& site,
+                                    const std::set<std::string>& fresh) {
+    std::vector<FoundPanel> involved;
     for (const PanelRecord& r : site)
         if (fresh.count("ip " + std::string(r.Ip, r.Ip + 4)) ||
             fresh.count("mac " + std::string(r.Mac, r.Mac + 6)) ||
             fresh.count("id " + std::string(&r.TypeLetter, &r.TypeLetter + PanelIdentityLength)))
-            involved.push_back(r);
+            involved.push_back({r, "", ""});
     std::vector<SitePanel> panels;
-    for (const FoundPanel& p : Distinct([&] {
-             std::vector<FoundPanel> out;
-             for (const PanelRecord& r : involved)
-                 out.push_back({r, "", ""});
-             return out;
-         }())) {
+    for (const FoundPanel& p : Distinct(involved)) {
         SitePanel panel;
         panel.Name = MacText(p.Record.Mac) + " (" + Ipv4Text(p.Record.Ip) + ")";
         panel.Before = panel.After = p.Record;
@@ -273,6 +294,14 @@ std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<Pa
             line.find("the MAC") != std::string::npos)
             clashes.push_back(line);
     return clashes;
+}
+
+} // namespace
+
+std::vector<std::string> ClashesAfter(const Rounds& rounds, const std::vector<PanelRecord>& found,
+                                      const std::vector<PanelRecord>& readBack) {
+    const std::vector<PanelRecord> site = SiteAfter(rounds, found, readBack);
+    return ClashLines(site, ClashesOfRun(rounds, found, site));
 }
 
 } // namespace Cli
