@@ -65,9 +65,11 @@ bool IsPanelColumn(const std::string& name) {
            std::end(PanelColumns);
 }
 
+// An undo plan's own columns and the as-built plan's status, which search does not print.
 bool IsUndoColumn(const std::string& name) {
-    return std::find(std::begin(UndoColumns), std::end(UndoColumns), name) !=
-           std::end(UndoColumns);
+    return name == AsBuiltStatusColumn ||
+           std::find(std::begin(UndoColumns), std::end(UndoColumns), name) !=
+               std::end(UndoColumns);
 }
 
 // The window's last-byte rule does not hold for an address the row keeps.
