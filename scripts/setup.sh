@@ -49,6 +49,7 @@ test=(
     wine wine64 # callpanel.exe under wine
     chromium # the HTML report, printed to PDF headless and offline
     chromium-driver python3 # callpanel ui's page driven in Chromium through WebDriver (JSON over HTTP)
+    firefox-esr # callpanel ui's page in Firefox, as a headless screenshot (Debian has no driver for it)
     curl # callpanel ui's server spoken to as a browser and as an attacker would
     poppler-utils # pdftotext: the report's printed text
 )

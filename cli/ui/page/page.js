@@ -371,5 +371,21 @@ function connect() {
     $("status").textContent = "no connection to callpanel; trying again…";
   };
 }
+// The site as it stands, asked for before the page has finished loading and waited for: the
+// page counts as loaded (what the browser's loading indicator, a print or a screenshot wait
+// for) only with the site drawn, never as empty tables that the live stream fills a moment
+// later. The server answers from memory, so the wait is a few milliseconds; every change after
+// it comes by the live stream.
+function drawFirstState() {
+  const request = new XMLHttpRequest();
+  request.open("GET", "/api/state", false);
+  try {
+    request.send();
+  } catch (e) {
+    return; // the live stream says that there is no connection
+  }
+  if (request.status === 200) draw(JSON.parse(request.responseText));
+}
 drawHead();
+drawFirstState();
 connect();
