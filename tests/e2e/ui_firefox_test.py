@@ -20,7 +20,8 @@ import tempfile
 import urllib.request
 import zlib
 
-from ui_browser_test import fail, wait_for
+sys.dont_write_bytecode = True  # the import below leaves no cache in the source tree
+from ui_browser_test import fail, wait_for  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 800
 RULE = (0x2A, 0x6F, 0x97)    # the line under the page's header
