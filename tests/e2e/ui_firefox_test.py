@@ -149,7 +149,7 @@ def main():
         os.environ["XDG_STATE_HOME"] = os.path.join(work, "state")
         site = os.path.join(work, "Block A")
         os.mkdir(site)
-        # One panel alone, and two with the factory's one IP and address: a site fault.
+        # One panel, and two alike (one IP and one call address between them): site faults.
         spawn(["ip", "netns", "exec", panel_ns[0], standin, "--exit-after", "600"], "s0.out")
         spawn(["ip", "netns", "exec", panel_ns[1], standin, "--exit-after", "600", "--alike",
                "--panels", "2"], "s1.out")
