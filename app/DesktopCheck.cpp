@@ -19,7 +19,7 @@ bool HasDesktop() {
     // "wayland;xcb" tries each in turn: the first decides whether a desktop is needed.
     std::string_view first(platform);
     first = first.substr(0, first.find(';'));
-    first = first.substr(0, first.find(':')); // "xcb:display=..." carries options
+    first = first.substr(0, first.find(':')); // "xcb:display=..." carries options after the colon.
     return first != "xcb" && first.substr(0, 7) != "wayland";
 }
 

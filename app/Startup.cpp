@@ -38,8 +38,9 @@ struct Session {
     bool LoopEnded = false;
 
     ~Session() {
-        // Left by an exception: the threads may still run. A shown window is closed the
-        // regular way; the endpoint is closed in case the window never got as far.
+        // An exception left the event loop, so the threads may still run. A window that is shown
+        // is closed the regular way, and the endpoint is closed in case the window never got as
+        // far as opening it.
         if (Window && Endpoint && !LoopEnded) {
             if (Window->isVisible()) Window->close();
             Endpoint->Close();

@@ -4,7 +4,8 @@
 #include "Startup.h"
 
 int main(int argc, char** argv) {
-    // Qt would abort with a core dump and a page about platform plugins.
+    // Without a desktop Qt would abort with a core dump and a page about platform plugins, so
+    // the program says plainly what it needs instead.
     if (!HasDesktop()) {
         std::fputs("callpanel-tool: this program needs a graphical desktop (X11 or Wayland), and "
                    "neither DISPLAY nor WAYLAND_DISPLAY is set; start it from a desktop session, "

@@ -14,8 +14,8 @@ struct InterfaceSubnet {
 };
 
 bool Usable(const InterfaceAddress& a) {
-    // IFF_RUNNING: a port without carrier takes the datagram and drops it, and would then
-    // stand for its subnet in place of a port that works.
+    // IFF_RUNNING is required because a port without carrier takes the datagram and drops it;
+    // such a port would then stand for its subnet in place of a port that works.
     constexpr unsigned Needed = IFF_UP | IFF_RUNNING | IFF_BROADCAST;
     return a.Family == AF_INET && a.Index != 0 && (a.Flags & Needed) == Needed &&
            (a.Flags & (IFF_LOOPBACK | IFF_POINTOPOINT)) == 0 && a.Address.s_addr != 0;

@@ -131,7 +131,7 @@ class PosixSocket final : public DatagramSocket {
     static constexpr int MaxBatch = 32;
 
     const int Fd;
-    // The receiver thread's alone.
+    // Only the receiver thread uses these, so they need no lock.
     iovec Parts[MaxBatch];
     PacketInfoSpace Controls[MaxBatch];
     mmsghdr Batch[MaxBatch];

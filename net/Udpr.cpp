@@ -59,7 +59,8 @@ TUDPR::~TUDPR() {
 bool TUDPR::Open() {
     {
         std::lock_guard<std::mutex> guard(SocketLock);
-        // Open or closed from its own handler: the receiver has not ended yet.
+        // An endpoint that is still open, or that was closed from its own handler, has a
+        // receiver that has not ended yet, so it cannot be opened again now.
         if (Socket || Receiver.joinable()) return false;
     }
     MarkToken = NewToken();

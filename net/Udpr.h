@@ -38,12 +38,12 @@ class TUDPR {
     TUDPR& operator=(const TUDPR&) = delete;
 
     bool Open();
-    // At least MinSendLength bytes to RemoteAddress:RemotePort. To 255.255.255.255 the datagram
-    // goes out once on each network the computer is on (BroadcastInterfaces.h), routes or not,
-    // first by the route from FirstRoute when that is one of them.
+    // Sends at least MinSendLength bytes to RemoteAddress:RemotePort. To 255.255.255.255 the
+    // datagram goes out once on each network the computer is on (BroadcastInterfaces.h), routes or
+    // not, first by the route from FirstRoute when that is one of them.
     int Send(const uint8_t* data, int length);
-    // Also from the handler, which the receiver then leaves without touching the endpoint again;
-    // so is the destructor.
+    // Close may also be called from the handler; the receiver then returns without touching the
+    // endpoint again. The same holds for the destructor.
     bool Close();
     // Returns true once every datagram that reached the socket before the call has been through
     // the handler; false after `limit`, when closed, at once when the mark cannot be sent
@@ -52,7 +52,7 @@ class TUDPR {
     // wait for them ends.
     bool Settle(std::chrono::milliseconds limit);
 
-    // Settings, given before Open.
+    // The settings below must be given before Open.
     int LocalPort = 0;
     int RemotePort = 0;
     std::string RemoteAddress;
