@@ -55,11 +55,13 @@ uint32_t Joined(const Ipv4Bytes& b) {
 }
 
 CheckFailure Unreachable(SettingsBox box, int index, const char* text, std::string why) {
-    // As the window's "Invalid IP！": the focus moves, the text is not selected.
+    // This failure behaves as the window's "Invalid IP！" does: the focus moves to the box, and
+    // its text is not selected.
     return CheckFailure{box, index, text, InputAgainTitle, CheckIconError, false, std::move(why)};
 }
 
-// The ones of a contiguous mask, or -1.
+// The prefix length (the count of leading one bits) of a contiguous mask, or -1 for a mask
+// whose ones are not contiguous.
 int PrefixLength(const Ipv4Bytes& mask) {
     const uint32_t m = Joined(mask);
     int ones = 0;
@@ -69,7 +71,7 @@ int PrefixLength(const Ipv4Bytes& mask) {
     return m == contiguous ? ones : -1;
 }
 
-// Room for a network, a gateway and the panel: /1 to /30.
+// Only /1 to /30 leave room for a network address, a gateway and the panel.
 bool UsableMask(int prefix) {
     return prefix >= 1 && prefix <= 30;
 }
@@ -95,7 +97,8 @@ std::optional<CheckFailure> CutOffIp(const SettingsTexts& t, const std::vector<I
             if (host == ~Joined(mask)) return badIp(3, "the broadcast address of its subnet");
         }
     } catch (const ConvertError&) {
-        // the staging says so, where the window's Part says it
+        // A mask text that is not an integer is not this check's to report: the staging
+        // refuses it later, at the point where the window refuses it too.
     }
     return std::nullopt;
 }
