@@ -72,7 +72,8 @@ RowOutcome AssignRow(const Plan& schedule, std::vector<AsBuiltRow>& rows, std::s
     }
     out.Change = changes.Rows.front();
     const bool write = out.Change.Kind == RowKind::Write;
-    // Before anything leaves: the undo plan, then the intent, each on the disk.
+    // Before anything is sent, the undo plan and then the row's intent ("writing") are each
+    // synced to the disk, so that a run killed at any moment can be taken back or finished.
     if (write && !steps.SaveUndo(out.Change)) {
         out.Is = RowOutcome::NotSaved;
         return out;
@@ -84,7 +85,8 @@ RowOutcome AssignRow(const Plan& schedule, std::vector<AsBuiltRow>& rows, std::s
         out.Is = RowOutcome::NotSaved;
         return out;
     }
-    // A row finished after a kill that its panel already holds was written and read back now.
+    // A row left "writing" by a killed run whose panel already holds it is verified: the
+    // earlier run wrote it, and the search just read it back.
     out.Result = write ? steps.Write(out.Change)
                        : RowResult{resumed ? "verified" : "unchanged",
                                    resumed ? "held it when started again" : "", true};

@@ -146,7 +146,7 @@ void Assigner::SayRefused(std::size_t at, const std::string& mac,
         Events.Say(mac + ": row " + std::to_string(at + 1) + ": " + e.Text);
         reasons += (reasons.empty() ? "" : "; ") + e.Text;
     }
-    // Every later panel would meet the same row.
+    // The run stops here, because every later panel would be offered the same refused row.
     Events.Say(mac + ": not assigned; put the row right and start again (the as-built plan "
                      "keeps the rows done)");
     Events.Row(at, mac, "refused", reasons, "");
@@ -231,7 +231,7 @@ std::vector<std::pair<PanelRecord, std::size_t>> Takers(const Assigner& assigner
 
 void WatchAndAssign(PanelLink& link, Assigner& assigner, NewPanelWatch& watch, const Subnet& newOn,
                     bool inMacOrder, const AssignEvents& events, const Hearing& siteHeard) {
-    std::string refused; // the last group said, to say it once
+    std::string refused; // the last unsure group announced, so that it is announced only once
     watch.LateRounds(RoundsLate(siteHeard.Lateness()));
     watch.Measured(siteHeard.Answered(), siteHeard.MissedReplies());
     const std::size_t rows = assigner.Rows().size();
@@ -263,7 +263,7 @@ void WatchAndAssign(PanelLink& link, Assigner& assigner, NewPanelWatch& watch, c
         for (const auto& [panel, at] : take) {
             if (assigner.Done() || assigner.Broken()) break;
             assigner.Assign(panel, at);
-            watch.Took(panel.Mac); // assigned, or refused: not new again
+            watch.Took(panel.Mac); // Assigned or refused, the panel is no longer new.
         }
     }
 }

@@ -114,7 +114,8 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
         MissedPanelRounds += gap;
         AnsweredPanelRounds += 1;
         LongestGap = std::max(LongestGap, gap);
-        // Silent for longer than a panel there can be: switched off, and powered again.
+        // A panel silent for longer than one that stayed there can be was switched off and
+        // powered again, so its answers count as new from this round on.
         if (gap >= before) {
             seen.First = Rounds;
             Behind.erase(key);
@@ -147,7 +148,7 @@ NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) 
             step.Group.push_back(Panels[order[at].second].Latest);
         return step;
     }
-    // Alone so far: a panel powered with it would have been heard by now.
+    // The one new panel is taken once any panel powered with it would have been heard by now.
     if (Rounds - order.front().first + 1 >= gap) step.Take = Panels[order.front().second].Latest;
     return step;
 }

@@ -9,7 +9,7 @@
 
 namespace {
 
-// Cells of PanelCells by name.
+// The positions of PanelCells' cells, named.
 enum Cell { Mac, Type, Address, Facility, Ip, Mask, Gateway, Server, Unlock, Version, Identity };
 
 // The panel table's columns, as an installer reads a panel's label: what it is first.
@@ -49,7 +49,7 @@ svg { display: block; }
 const char* TypeColour(const std::string& type) {
     if (type == "villa") return "#2e8b57";
     if (type == "help") return "#e08a00";
-    return "#2f6fb5"; // flat, and a type letter of no kind
+    return "#2f6fb5"; // Flat cameras, and any type letter that names no known kind.
 }
 
 std::string Tag(const char* name, const std::string& text, const std::string& attributes = "") {
@@ -76,13 +76,14 @@ std::string AddressPicture(const std::vector<ReportPanel>& panels) {
         const std::string prefix = std::to_string(block >> 16) + "." +
                                    std::to_string((block >> 8) & 255) + "." +
                                    std::to_string(block & 255) + ".";
-        // The heading inside the grid's box, which is never split: they stay on one page.
+        // The heading goes inside the grid's box, which is never split across pages, so that a
+        // heading and its grid stay on one page.
         out += "<div class=\"grid\">" + Tag("h3", prefix + "0/24");
         const int width = Left + 16 * (Size + Gap), height = Top + 16 * (Size + Gap);
         out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
                "\" height=\"" + std::to_string(height) + "\" role=\"img\" aria-label=\"" +
                HtmlEscaped(prefix + "0/24") + "\">";
-        // Every fourth column numbered: two digits do not fit over a square.
+        // Only every fourth column is numbered, because two digits do not fit over one square.
         for (int c = 0; c < 16; c += 4)
             out += "<text x=\"" + std::to_string(Left + c * (Size + Gap) + 1) +
                    "\" y=\"9\" font-size=\"7\" fill=\"#666\">" + std::to_string(c) + "</text>";

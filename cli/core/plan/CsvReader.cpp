@@ -141,7 +141,7 @@ CsvReader::Field CsvReader::ReadPlain(std::string& out, CsvFault& fault, int col
         --end;
     out.assign(Text.substr(start, end - start));
     if (AtLineEnd()) return Field::LineEnded;
-    ++At; // the separator
+    ++At; // Skips the separator that ended the field.
     return Field::Ended;
 }
 

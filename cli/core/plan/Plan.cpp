@@ -13,7 +13,7 @@ std::string Dotted(const std::string (&bytes)[4]) {
     return bytes[0] + "." + bytes[1] + "." + bytes[2] + "." + bytes[3];
 }
 
-// "010.083.001.011" as "10.83.1.11"; other texts as they are.
+// Turns "010.083.001.011" into "10.83.1.11" and leaves any other text as it is.
 std::string WithoutLeadingZeros(const std::string& text) {
     std::string out;
     for (std::size_t at = 0; at < text.size(); ++at) {
@@ -50,7 +50,8 @@ std::string Explained(const CheckFailure& failure, const SettingsTexts& t) {
                window;
     }
     case SettingsBox::Unlock: {
-        // A kept time is the request's character, seconds + '0': said in seconds.
+        // A time the row keeps is stored as the request's character, seconds + '0'; the message
+        // gives it back in seconds.
         const auto c = static_cast<unsigned char>(t.Unlock.empty() ? '0' : t.Unlock[0]);
         const std::string seconds =
             c >= '0' && c <= '9' ? t.Unlock : std::to_string(uint8_t(c - '0'));
@@ -200,7 +201,8 @@ void RowReading::ReadMac() {
     }
 }
 
-// via is this computer's address the reply came to, not the panel's: any is taken.
+// The via cell holds this computer's address that the reply came to, not anything of the
+// panel's, so any value in it is accepted.
 void RowReading::ReadReadOnly() {
     for (const char* column : {"version", "identity"})
         if (const std::string* text = Given(column); text && Found)
@@ -225,7 +227,8 @@ void RowReading::ReadIdentityTexts() {
          {std::pair{"address", &Texts.Address}, std::pair{"facility", &Texts.Facility}}) {
         const std::string* text = Given(column);
         if (!text) continue;
-        // A zero byte would end the panel's identity early; other control bytes no one means.
+        // A zero byte would end the panel's identity early, and no one means the other control
+        // bytes, so every byte below 0x20 is refused.
         if (std::any_of(text->begin(), text->end(),
                         [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
             Fail(column, Quoted(*text) + " holds a control character");
@@ -273,7 +276,8 @@ void RowReading::ReadUnlock() {
             Changed.insert("unlock");
         Texts.Unlock = *text;
     } else {
-        // Kept: the write carries the panel's byte as it is, 10 s or more too.
+        // Without an unlock cell the write carries the panel's own byte as it is, also a time of
+        // 10 s or more that no typed digit could give.
         Texts.Unlock.assign(1, static_cast<char>(Current.UnlockTime + '0'));
     }
 }

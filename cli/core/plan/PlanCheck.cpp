@@ -152,7 +152,7 @@ PlanRow WritableCells(const PlanRow& given, std::string& version) {
     return writable;
 }
 
-// A MAC that several panels answer with differs from the plan, which means one panel.
+// A plan row means one panel, so a MAC that several panels answer with differs from the plan.
 void SharedMac(const std::vector<std::size_t>& matches, const std::vector<PanelRecord>& found,
                CheckRow& row) {
     std::vector<std::string> ips;

@@ -55,7 +55,8 @@ struct PlanCheck {
     bool Passed(bool ignoreExtra) const;
 };
 
-// `plan` empty: no plan, every panel judged on its own (its rows are none, none extra).
+// With `plan` empty there is no plan: every panel is judged on its own, so there are no plan
+// rows and no panel is extra.
 // A panel is left on the factory subnet when it is there and its plan row does not put it
 // there.
 PlanCheck CheckPlan(const std::vector<PlanRow>& plan, const std::vector<PanelRecord>& found,

@@ -107,7 +107,7 @@ int FromUtf16(std::string_view bytes, bool little, std::string& out) {
         if (cp == '\n') ++line;
         AppendUtf8(out, cp);
     }
-    return at == bytes.size() ? 0 : line; // a byte left over
+    return at == bytes.size() ? 0 : line; // An odd byte left over is a broken character.
 }
 
 // ASCII with every other byte zero, all on the same side: UTF-16 that lost its mark.
@@ -161,8 +161,8 @@ std::optional<EncodingFault> PlanAsUtf8(std::string_view bytes, std::string& utf
         return EncodingFault{1, "the plan is not a text file (a workbook, an archive or a "
                                 "program?): save it from the spreadsheet as \"CSV UTF-8\""};
     if (const std::size_t bad = FirstNonUtf8(bytes); bad != std::string_view::npos) {
-        // Named GBK only when sure; the Western guess comes with a question mark, and its
-        // conversion fails on a byte Windows-1252 lacks rather than changing it.
+        // The file is named GBK only when that is sure; the Western guess comes with a question
+        // mark, and its conversion fails on a byte Windows-1252 lacks rather than changing it.
         if (LooksLikeGbk(bytes))
             return EncodingFault{LineAt(bytes, bad),
                                  "the plan is not UTF-8 text; it looks like GBK (a Chinese "

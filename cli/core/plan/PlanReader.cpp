@@ -84,7 +84,7 @@ class Reader {
             Out.Errors.push_back({f.Line, f.Column, std::move(f.Text)});
         if (!Header)
             Out.Errors.push_back({1, 0, "no header line"});
-        else if (Rows == 0)
+        else if (DataRecordCount == 0)
             Out.Errors.push_back(
                 {HeaderLine, 0, "the plan has a header but no rows: nothing to apply"});
     }
@@ -133,7 +133,7 @@ class Reader {
     }
 
     void TakeRow(CsvRecord& record) {
-        ++Rows;
+        ++DataRecordCount;
         const int width = int(record.Fields.size());
         if (width < HeaderWidth) {
             std::string name;
@@ -165,7 +165,7 @@ class Reader {
             mac != row.Cells.end() && !mac->second.empty()) {
             const int column = Header->at("mac");
             if (const auto bytes = ParseMac(mac->second)) {
-                const auto [first, inserted] = Macs.emplace(*bytes, record.Line);
+                const auto [first, inserted] = FirstLineOfMac.emplace(*bytes, record.Line);
                 if (!inserted)
                     Out.Errors.push_back({record.Line, column,
                                           "mac: " + mac->second + " is also on line " +
@@ -184,9 +184,9 @@ class Reader {
     std::vector<std::size_t> NoteColumns;
     std::shared_ptr<const PlanColumnNumbers> Header;
     int HeaderWidth = 0;
-    int Rows = 0; // data records
+    int DataRecordCount = 0;
     int HeaderLine = 1;
-    std::map<MacAddress, int> Macs; // first line of each MAC
+    std::map<MacAddress, int> FirstLineOfMac; // the line each MAC was first seen on
 };
 
 } // namespace

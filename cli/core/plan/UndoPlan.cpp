@@ -184,7 +184,7 @@ bool SaveUndoPlan(const std::string& path, const std::string& text, bool makeFol
             error = "cannot write the undo plan " + path + ": " + code.message();
             return false;
         }
-    // On the disk before the first write that it takes back is sent.
+    // The undo plan must be on the disk before the first write that it takes back is sent.
     std::string why;
     switch (WriteWholeFile(path, text, why, {true, true, {}})) {
     case WholeFileWritten::Done:

@@ -58,7 +58,8 @@ Millis ListenFor(const Hearing& hearing, Millis least) {
 
 int Hearing::RoundsNeededForSite(double missAllowed) const {
     if (KnownPanels == 0 || Counted == 0) return 1;
-    // The same measure carried forward: as many more rounds as keep the share measured.
+    // Assumes that the rounds to come answer in the share measured so far, and counts how many
+    // of them the site would need.
     const double share = Answers / (double(Counted) * double(KnownPanels));
     Hearing ahead;
     ahead.KnownPanels = KnownPanels;
@@ -75,7 +76,8 @@ std::string LossText(const Hearing& hearing) {
 }
 
 int WaitNeededMs(const Hearing& hearing, int roundMs) {
-    // Half again the rounds measured to need, in whole seconds.
+    // Suggests half as much again as the rounds the loss measured needs, a margin over what was
+    // measured, rounded up to whole seconds.
     const int ms = hearing.RoundsNeededForSite() * roundMs * 3 / 2;
     return std::max(1, (ms + 999) / 1000) * 1000;
 }

@@ -90,7 +90,7 @@ const PanelRecord* Rounds::ChangedReport(std::size_t at,
         const bool identity = SameIdentity(r, was) || SameIdentity(r, now);
         const bool ip = Same(r.Ip, was.Ip) || Same(r.Ip, now.Ip);
         if (!identity && !ip) continue;
-        if (searched(r) || Holds(at, r)) return nullptr; // its last report is ours
+        if (searched(r) || Holds(at, r)) return nullptr; // The report is the row's own.
         // A twin sharing the MAC and the identity or IP, heard before the writes.
         if (std::any_of(Found.begin(), Found.end(), [&](const PanelRecord& f) {
                 return std::memcmp(&f, &r, sizeof r) == 0 && !searched(f);

@@ -3,7 +3,7 @@
 #include <algorithm>
 
 std::size_t EditDistance(std::string_view a, std::string_view b) {
-    // Three rows of the table: the swap of two neighbours looks two characters back.
+    // The table keeps three rows, because the swap of two neighbours looks two characters back.
     std::vector<std::size_t> before(b.size() + 1), previous(b.size() + 1), row(b.size() + 1);
     for (std::size_t j = 0; j <= b.size(); ++j)
         row[j] = j;
