@@ -2,7 +2,7 @@
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
-// After windows.h, which it needs.
+// This header comes after windows.h, whose types it needs.
 #include <shellapi.h>
 
 #include <atomic>
@@ -20,7 +20,8 @@ namespace Cli {
 
 namespace {
 
-// What the console held before callpanel changed it; 0 / false: nothing to put back.
+// What the console held before callpanel changed it. A code page of 0 and a mode not marked as
+// changed mean that there is nothing to put back.
 UINT SavedCodePage = 0;
 DWORD SavedErrorMode = 0;
 bool ErrorModeChanged = false;
@@ -32,7 +33,7 @@ bool Escapes = false; // the console draws "\033[K" instead of showing it
 std::atomic<int> Interrupts{-1};
 std::atomic<int> InterruptExit{130};
 
-// Idempotent: called at exit, from the control handler, or both.
+// Runs at exit, from the control handler, or both; only the first call puts anything back.
 void PutConsoleBack() {
     static std::atomic<bool> done{false};
     if (done.exchange(true)) return;
@@ -115,7 +116,8 @@ void ShowProgress(const std::string& text) {
     if (Escapes) {
         std::fprintf(stderr, "\r%s\033[K", text.c_str());
     } else {
-        // Blanks over what the last line left, then back to its end.
+        // Without escape sequences, blanks overwrite what the longer last line left, and the text
+        // is written again so that the cursor stands at its end.
         static std::size_t shown = 0;
         const std::size_t blanks = shown > text.size() ? shown - text.size() : 0;
         std::fprintf(stderr, "\r%s%*s\r%s", text.c_str(), static_cast<int>(blanks), "",

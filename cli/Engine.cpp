@@ -202,7 +202,7 @@ std::size_t Engine::WriteAll(const std::vector<PanelWrite>& writes, std::vector<
                 MessageBuffer message;
                 PanelRecord staged = writes[sent].Pending;
                 const int length = ComposeWrite(message, Signature, writes[sent].Current, staged);
-                ++Writes;
+                ++WritesSent;
                 Send(message, length, RouteOf(writes[sent].Current));
                 flying.push_back({sent, Clock::now() + CommandWait});
                 ++sent;

@@ -63,7 +63,7 @@ class Engine final : public DatagramHandler, public PanelLink {
     int ReceiveRoom() const { return Udp.ObtainedReceiveBufferSize(); }
 
     // Requests sent so far, for the summary of a run.
-    int SentWrites() const { return Writes; }
+    int SentWrites() const { return WritesSent; }
 
     void Dispatch(const char* sourceAddress, unsigned sourcePort, const uint8_t* data,
                   int length) override;
@@ -100,7 +100,7 @@ class Engine final : public DatagramHandler, public PanelLink {
     // that a write of a thousand rows does not scan every reply for each.
     std::map<PanelRecord, std::string, PanelOrder> Routes;
     std::vector<std::string> WriteSources, DeleteSources;
-    int Writes = 0; // main thread only
+    int WritesSent = 0; // used by the main thread only
 };
 
 } // namespace Cli

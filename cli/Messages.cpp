@@ -27,7 +27,7 @@ void Print(const std::string& text) {
 
 int OutputWritten(int exitCode) {
     errno = 0;
-    std::cout.flush(); // help and the version, which CLI11 writes there
+    std::cout.flush(); // CLI11 writes the help and the version there, so they are flushed too.
     if (OutputError == 0 && std::cout.good() && std::fflush(stdout) == 0 && !std::ferror(stdout))
         return exitCode;
     Error(std::string("cannot write the output: ") + std::strerror(OutputError != 0 ? OutputError
@@ -37,7 +37,8 @@ int OutputWritten(int exitCode) {
 }
 
 void Error(const std::string& text) {
-    std::fprintf(stderr, "callpanel: %s\n", TerminalText(text).c_str()); // panel texts too
+    std::fprintf(stderr, "callpanel: %s\n",
+                 TerminalText(text).c_str()); // The text may quote a panel.
 }
 
 void Errors(const std::vector<std::string>& lines) {
@@ -62,7 +63,8 @@ void Progress(const std::string& text) {
 }
 
 std::string Where(const std::string& path, const PlanError& e) {
-    // append, not +: GCC 12 warns falsely about operator+ on strings here.
+    // This uses append rather than +, because GCC 12 warns falsely about operator+ on strings
+    // here.
     std::string where = path;
     if (e.Line > 0) where.append(":").append(std::to_string(e.Line));
     if (e.Line > 0 && e.Column > 0) where.append(":").append(std::to_string(e.Column));
@@ -78,7 +80,7 @@ void PlanErrors(const std::vector<PlanError>& errors, const std::string& path) {
 
 void PrintResult(const std::string& mac, const std::string& result, const std::string& details,
                  Format format) {
-    if (format == Format::Table) // details may quote what the panel reports
+    if (format == Format::Table) // The details may quote what the panel reports.
         Print(TerminalText(mac + ": " + result + (details.empty() ? "" : " (" + details + ")")) +
               "\n");
     else

@@ -49,7 +49,8 @@ int main(int argc, char** argv) {
     argv = pointers.data();
     CLI::App app{"Finds and sets up call panels over UDP port 8300, on every network.",
                  "callpanel"};
-    // Before the subcommands, which take it over: /path and C:/path are paths, not options.
+    // Set before the subcommands are added, because they take the setting over: /path and
+    // C:/path are paths, not options.
     app.allow_windows_style_options(false);
     app.footer(Cli::ExitCodesFooter);
     app.set_version_flag("--version", "callpanel " CALLPANEL_VERSION);
@@ -69,7 +70,8 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return Cli::OutputWritten(ParseFailed(app, e)); // --help and --version too
+        return Cli::OutputWritten(
+            ParseFailed(app, e)); // CLI11 ends --help and --version this way too.
     }
     for (const Cli::Command& command : commands)
         if (*command.Parsed) return Cli::OutputWritten(command.Run());

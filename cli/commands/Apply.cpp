@@ -44,8 +44,9 @@ int PrintDryRun(const Changes& changes, Format format) {
     return AnyRow(changes, RowKind::NotFound) ? ExitFailed : ExitOk;
 }
 
-// One line per row: what its panel reports after the writes. An as-built plan's rows that no
-// panel has taken yet follow: the site is not the plan yet.
+// Prints one line per row: what its panel reports after the writes. The rows of an as-built
+// plan that no panel has taken yet follow, and they fail the run, because the site is not the
+// plan yet.
 bool PrintResults(const Rounds& rounds, const Plan& plan, Format format) {
     Table report;
     report.Columns = {"mac", "result", "details"};

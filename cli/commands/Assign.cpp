@@ -241,7 +241,7 @@ int RunAssign(const AssignOptions& options) {
         return ExitOf(assigner);
     }
     if (!options.Watch) return AssignPresent(assigner, options, a, present);
-    // A script powers its panels from here on.
+    // From this line on the installer, or a script standing in for one, powers the panels.
     Error("watching for new panels on " + a.NewOn.Text() + " (Ctrl+C ends)");
     WatchAndAssign(engine, assigner, watch, a.NewOn, options.InMacOrder, TerminalEvents(),
                    site.Heard);

@@ -64,7 +64,7 @@ int RunCheck(const CheckOptions& options) {
             items.push_back({item.Field, item.OnSite, item.InPlan});
         table.Json.push_back({{"details", JsonObjects(keys, items)}});
     }
-    // A fault once per panel it concerns, so that a script finds it by the MAC.
+    // Each fault is listed once per panel it concerns, so that a script finds it by the MAC.
     for (const SiteFault& fault : check.Faults)
         for (const std::string& mac : fault.Macs) {
             table.Rows.push_back({mac, "site fault", fault.Text});

@@ -75,8 +75,8 @@ int RunDeleteCards(const std::string& panelName, bool confirmed, const SearchOpt
     }
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
-    // Whole rounds, counted, then a listen for late replies: a panel sharing the identity may
-    // answer later or through more loss than the one named.
+    // The search counts whole rounds and then listens for late replies, because a panel sharing
+    // the identity may answer later, or through more loss, than the one named.
     const Searched searched = SearchUntil(engine, CardSearch(search, panelName));
     if (RefuseIncompleteView(searched.All, engine)) return ExitRefused;
     ReportLoss(searched.All, engine);

@@ -63,7 +63,7 @@ std::string SiteName(const std::string& planPath) {
     const bool file = !planPath.empty() && planPath != "-";
     const fs::path plan = file ? Utf8Path(planPath) : fs::path();
     std::error_code code;
-    // Absolute, so that "plan.csv" is named by the folder it is in.
+    // The path is made absolute, so that "plan.csv" is named by the folder it is in.
     const fs::path folder = fs::absolute(file ? plan : fs::path("here"), code).parent_path();
     std::string name = code ? "" : text(folder.filename());
     if (name.empty() && file) name = text(plan.stem());
@@ -122,7 +122,7 @@ std::vector<RunRecord> RunRecords(const std::string& planPath) {
     return records;
 }
 
-// This computer's addresses but loopback, which the site does not see.
+// This computer's addresses except loopback, which the site does not see.
 std::vector<std::string> SiteFacingAddresses() {
     std::vector<std::string> addresses;
     for (const auto& a : ComputerAddresses())

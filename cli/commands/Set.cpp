@@ -50,7 +50,8 @@ Changes SetChanges(const SetOptions& options, const FoundPanel& panel,
         PlanChanges({row}, {current}, tail == options.Changes.end() ? "" : MacTail(tail->second),
                     ComputerAddresses(), options.AsWritten);
     if (!changes.Errors.empty()) return changes;
-    // Only the named panel: another one with the same MAC is a site problem, not this row's.
+    // Only the named panel is judged as this row's: another one with the same MAC is a problem
+    // of the site, not of the row.
     const RowChange& c = changes.Rows.front();
     SitePanel self{MacText(current.Mac), current, c.Kind == RowKind::Write ? c.Pending : current};
     self.Written = c.Kind == RowKind::Write;

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #ifdef _WIN32
-// windows.h first: the other two need its types.
+// windows.h comes first, because the other two need its types.
 #include <windows.h>
 
 #include <bcrypt.h>

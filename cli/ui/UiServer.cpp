@@ -35,11 +35,11 @@
 #include "files/Utf8Files.h"
 #include "files/WholeFile.h"
 #include "plan/PlanCheck.h"
-#include "text/LocalTime.h"
 #include "plan/PlanFile.h"
 #include "plan/UndoPlan.h"
 #include "site/Hearing.h"
 #include "site/WriteRounds.h"
+#include "text/LocalTime.h"
 #include "text/TerminalText.h"
 #include "ui/Secret.h"
 #include "web/LiveSite.h"
@@ -79,7 +79,7 @@ class Hub {
     std::string Folder, Root;
     std::deque<json> Log;
 
-    // Lock held.
+    // The caller holds Lock.
     void Bump() {
         ++Version;
         Changed.notify_all();
@@ -93,7 +93,7 @@ class Hub {
         if (Log.size() > 200) Log.pop_front();
         Bump();
     }
-    // Lock held.
+    // The caller holds Lock.
     json Snapshot(bool viewOnly) const {
         json files = json::array();
         if (!Folder.empty())
@@ -144,7 +144,7 @@ class Worker {
         return true;
     }
 
-    // For the actions, on the worker thread.
+    // Used by the actions, on the worker thread only.
     Engine& Net;
     LiveSite Live;
     void PublishSite() {
@@ -171,7 +171,8 @@ class Worker {
                 State.Bump();
                 continue;
             }
-            // A quarter-second round: a panel powered shows on the page within a second.
+            // Rounds last a quarter second, so that a panel just powered shows on the page
+            // within a second.
             SearchPlan plan;
             plan.Every = SearchEvery;
             plan.Requests = 1;

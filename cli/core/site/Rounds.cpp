@@ -39,7 +39,7 @@ std::vector<std::size_t> Rounds::ToWrite() const {
 }
 
 void Rounds::Wrote(std::size_t at, bool replied) {
-    ++State[at].Writes;
+    ++State[at].WritesSent;
     State[at].Replied = State[at].Replied || replied;
     State[at].Fresh = false;
 }
@@ -108,7 +108,7 @@ void Rounds::ReadBack(const std::vector<PanelRecord>& replies) {
             State[at].Latest = *changed;
             continue;
         }
-        if (State[at].Writes == 0) continue;
+        if (State[at].WritesSent == 0) continue;
         if (const PanelRecord* last = LastReply(at, replies)) {
             State[at].Latest = *last;
             State[at].ReadBack = true;
@@ -143,7 +143,7 @@ RowResult Rounds::Result(std::size_t at) const {
         break;
     }
     const std::string writes =
-        std::to_string(state.Writes) + (state.Writes == 1 ? " write" : " writes");
+        std::to_string(state.WritesSent) + (state.WritesSent == 1 ? " write" : " writes");
     if (state.Changed) {
         std::string now;
         for (const FieldChange& c : Differences(row.Current, state.Latest)) {
@@ -151,7 +151,7 @@ RowResult Rounds::Result(std::size_t at) const {
             now += c.Field + " " + c.New;
         }
         return {"changed meanwhile", now + " (changed by someone else; not written over" +
-                                         (state.Writes > 0 ? " after " + writes : "") + ")"};
+                                         (state.WritesSent > 0 ? " after " + writes : "") + ")"};
     }
     if (Holds(at, state.Latest))
         return {"verified",
@@ -159,7 +159,7 @@ RowResult Rounds::Result(std::size_t at) const {
                               : "the panel reports what was written; its write "
                                 "reply was lost",
                 true};
-    if (state.Writes == 0)
+    if (state.WritesSent == 0)
         return {"not attempted", state.Skipped ? "stopped before its write" : ""};
     if (!state.ReadBack || !state.Fresh)
         return {"no reply", writes + (state.Replied ? ", answered" : ", none answered") +

@@ -59,12 +59,12 @@ class Rounds {
   private:
     struct RowState {
         PanelRecord Latest{};
-        int Writes = 0;
+        int WritesSent = 0;    // writes of this row sent so far
         bool Replied = false;  // a write reply credited to it came
         bool ReadBack = false; // answered a read-back
         bool Fresh = false;    // Latest came after the last write
         bool Changed = false;  // someone else changed the panel: Latest is what it holds now
-        bool Skipped = false;
+        bool Skipped = false;  // the user stopped the run before its write
     };
     // The last reply in `replies` from the panel of row `at`, or null.
     const PanelRecord* LastReply(std::size_t at, const std::vector<PanelRecord>& replies) const;
