@@ -83,7 +83,7 @@ void TEdit::contextMenuEvent(QContextMenuEvent* event) {
     if (Limit > 0) {
         const auto actions = menu->actions();
         for (QAction* action : actions) {
-            // Qt has bound the paste entry both ways over its versions.
+            // Qt versions have bound the paste entry in both syntaxes, so both are undone.
             const bool typed = disconnect(action, &QAction::triggered, this, &QLineEdit::paste);
             const bool named = disconnect(action, SIGNAL(triggered()), this, SLOT(paste()));
             if (typed || named) {

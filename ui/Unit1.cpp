@@ -45,7 +45,7 @@ class FixedLineDelegate final : public QStyledItemDelegate {
     }
 };
 
-// Self-sizing to the text's width, at the label height.
+// A label takes its text's width and the label height.
 void FitLabel(QLabel* label) {
     label->resize(label->sizeHint().width(), Form1Layout::LabelHeight);
 }
@@ -143,7 +143,8 @@ TEdit* NewBox(const ControlEntry& entry, QWidget* form) {
     if (entry.Kind == ControlKind::Frame) {
         e->setEnabled(false);
         e->setFocusPolicy(Qt::NoFocus);
-        // Same ground as the field boxes on it, so the five read as one box.
+        // The frame has the same ground as the field boxes on it, so that the five read as one
+        // box.
         QPalette ground = e->palette();
         ground.setColor(QPalette::Disabled, QPalette::Base,
                         ground.color(QPalette::Active, QPalette::Base));
@@ -253,7 +254,7 @@ void TForm1::CreateControls() {
     setPalette(face);
     setAutoFillBackground(true);
 
-    // Created in the table's order, which is the tab order after the labels.
+    // The controls are created in the table's order, which is the tab order after the labels.
     QWidget* previous = nullptr;
     for (const ControlEntry& entry : Form1Layout::Controls()) {
         QWidget* widget = MakeControl(entry, this);
@@ -285,7 +286,8 @@ void TForm1::CreateControls() {
 void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
     if (!Logic.WasShown()) {
-        // Centred with its frame, where the desktop already tells the frame's size.
+        // The window is centred with its frame, which is only known here, once the desktop has
+        // told the frame's size.
         if (const QScreen* where = screen())
             move(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, frameGeometry().size(),
                                      where->availableGeometry())
@@ -346,7 +348,7 @@ void TForm1::SetStatus(const std::string& text) {
 }
 
 void TForm1::ClearList() {
-    ListBox1->clear(); // not a user's change: ListBox1Click does not run
+    ListBox1->clear(); // This is not the user's change, so ListBox1Click does not run.
 }
 
 void TForm1::AppendLine(const std::string& line) {
@@ -358,5 +360,5 @@ int TForm1::ComboIndex() const {
 }
 
 void TForm1::SetComboIndex(int index) {
-    ComboBox1->setCurrentIndex(index); // never runs ComboBox1Change: bound to user choices
+    ComboBox1->setCurrentIndex(index); // ComboBox1Change runs on the user's choices only.
 }

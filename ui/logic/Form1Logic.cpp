@@ -328,7 +328,8 @@ bool Form1Logic::StageChecked(const SettingsTexts& texts, const WriteFields& edi
             if (failure->SelectAll) View.SelectAll(box);
             return false;
         }
-        // Field by field: a conversion error leaves the fields before it staged.
+        // The staging goes field by field, so a conversion error leaves the fields before it
+        // staged.
         StageSettings(texts, PendingSettings);
     } catch (const ConvertError& error) {
         View.ShowError(error.what());

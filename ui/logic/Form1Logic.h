@@ -67,7 +67,7 @@ class Form1Logic final : public WindowSink {
 
   private:
     void StopThreads();
-    void DisableButtons(bool all); // Write and Search all; with all, Del all cards too
+    void DisableButtons(bool all); // Write and Search; with `all`, Del all cards too
     // The fields whose boxes no longer show what ListBox1Click put there for line `selected`:
     // all of them when it showed another line or the line now holds another panel.
     WriteFields EditedFields(int selected) const;

@@ -90,6 +90,6 @@ LRESULT CALLBACK HoldToLimit(HWND edit, UINT message, WPARAM w, LPARAM l, UINT_P
 } // namespace
 
 void SetTypingLimit(HWND edit, int limit) {
-    // Set again, the subclass only takes the new limit.
+    // When the limit is set again, the subclass is already there and only takes the new limit.
     SetWindowSubclass(edit, &HoldToLimit, SubclassId, DWORD_PTR(limit < 0 ? 0 : limit));
 }

@@ -150,8 +150,8 @@ ControlClass ClassOf(const ControlEntry& entry) {
 
 void TForm1::CreateControls() {
     const HINSTANCE instance = HINSTANCE(GetWindowLongPtrW(Window, GWLP_HINSTANCE));
-    // Created labels first, then in tab order: the dialog manager's tab order is the order of
-    // creation, and every field box comes after its frame.
+    // The labels are created first, then the other controls in tab order: the dialog manager's
+    // tab order is the order of creation, and every field box comes after its frame.
     for (const ControlEntry& entry : Form1Layout::Controls()) {
         const ControlClass c = ClassOf(entry);
         HWND control =
@@ -189,13 +189,14 @@ void TForm1::CreateToolTips(HINSTANCE instance) {
         tool.lpszText = tip.data();
         SendMessageW(ToolTips, TTM_ADDTOOLW, 0, LPARAM(&tool));
     }
-    // The longest hint on one line.
+    // Wide enough that the longest hint fits on one line.
     SendMessageW(ToolTips, TTM_SETMAXTIPWIDTH, 0, 1000);
 }
 
 void TForm1::Layout(int dpi) {
     Factor = Form1Layout::WholeScaleFactor(double(dpi) / USER_DEFAULT_SCREEN_DPI);
-    // The controls draw with the old fonts until they hold the new ones: deleted last.
+    // The controls draw with the old fonts until they hold the new ones, so the old fonts are
+    // deleted last.
     const std::array<HFONT, 2> replaced{Fonts[0], Fonts[1]};
     Fonts[int(FontRole::Panel)] = MakeFont(FontRole::Panel, Factor);
     Fonts[int(FontRole::Window)] = MakeFont(FontRole::Window, Factor);
@@ -310,8 +311,8 @@ LRESULT TForm1::Handle(UINT message, WPARAM w, LPARAM l) {
         }
         break;
     case WM_ACTIVATE:
-        // As a dialog does: the focus returns where it was, first to the first control of the
-        // tab order that can take it.
+        // As in a dialog, the focus returns where it was, or, when there is no such control or
+        // it is disabled, to the first control of the tab order that can take it.
         if (LOWORD(w) == WA_INACTIVE) {
             FocusBeforeDeactivation = GetFocus();
         } else {
@@ -352,7 +353,7 @@ LRESULT TForm1::Handle(UINT message, WPARAM w, LPARAM l) {
 }
 
 void TForm1::Command(int id, int code) {
-    // Every handler through the shared rule for a failure that escapes it.
+    // Every handler runs through the shared rule for a failure that escapes it.
     switch (Control(id - FirstControlId)) {
     case Control::Button1:
         if (code == BN_CLICKED) Logic.Run([this] { Logic.Button1Click(); });
@@ -369,7 +370,7 @@ void TForm1::Command(int id, int code) {
         if (code == LBN_SELCHANGE) Logic.Run([this] { Logic.ListBox1Click(); });
         break;
     case Control::ComboBox1:
-        // The user's choice only; CB_SETCURSEL sends none.
+        // This comes for the user's choice only; CB_SETCURSEL sends none.
         if (code == CBN_SELCHANGE) Logic.Run([this] { Logic.ComboBox1Change(); });
         break;
     default:
@@ -398,7 +399,8 @@ void TForm1::SetEnabled(Control control, bool enabled) {
 }
 
 void TForm1::Focus(Control control) {
-    // Also where a late activation (a message box's owner activated again) puts it back.
+    // The focus is also remembered here, so that a late activation (a message box's owner
+    // activated again) puts it back on this control.
     FocusBeforeDeactivation = Of(control);
     SetFocus(Of(control));
 }

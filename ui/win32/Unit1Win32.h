@@ -24,8 +24,8 @@ class PostedWake final : public WindowWake {
 };
 
 class TForm1 final : public Form1View {
-    // Before Logic, so destroyed after it: a thread Logic still runs (the loop left by a
-    // WM_QUIT from outside) may signal the wake until Logic is gone.
+    // Declared before Logic, so that it is destroyed after Logic: a thread that Logic still runs
+    // (when a WM_QUIT from outside ended the loop) may signal the wake until Logic is gone.
     PostedWake Wake;
 
   public:
