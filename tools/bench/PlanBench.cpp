@@ -67,32 +67,32 @@ int AsBuilt(int rows, const std::string& folder) {
         return 1;
     }
     const std::string path = folder + "/schedule-as-built.csv";
-    std::vector<AsBuiltRow> macs(schedule.Rows.size());
-    std::vector<double> times;
-    double composing = 0; // of which the text, without the file
+    std::vector<AsBuiltRow> taken(schedule.Rows.size());
+    std::vector<double> rewriteMs; // each row's rewrite of the file
+    double composingMs = 0;        // the part of them spent composing the text, without the file
     std::string error;
     for (int n = 0; n < rows; ++n) {
         const auto start = std::chrono::steady_clock::now();
-        macs[std::size_t(n)] = {MacText(Panel(n).Mac), "verified"};
-        const std::string text = AsBuiltText(schedule, macs);
-        composing +=
+        taken[std::size_t(n)] = {MacText(Panel(n).Mac), "verified"};
+        const std::string text = AsBuiltText(schedule, taken);
+        composingMs +=
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count();
         if (!WriteWhole(path, text, error)) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 1;
         }
-        times.push_back(
+        rewriteMs.push_back(
             std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
                 .count());
     }
-    double sum = 0;
-    for (const double t : times)
-        sum += t;
-    std::sort(times.begin(), times.end());
+    double sumMs = 0;
+    for (const double t : rewriteMs)
+        sumMs += t;
+    std::sort(rewriteMs.begin(), rewriteMs.end());
     std::printf("as-built plan of %d rows rewritten after each row: median %.2f ms, worst %.2f "
                 "ms, %.0f ms in all (%.0f ms of it composing the text)\n",
-                rows, times[times.size() / 2], times.back(), sum, composing);
+                rows, rewriteMs[rewriteMs.size() / 2], rewriteMs.back(), sumMs, composingMs);
     return 0;
 }
 

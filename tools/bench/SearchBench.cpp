@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr int QuietMs = 1000; // no new line for this long: the search is over
+constexpr int QuietMs = 1000; // A search is over once no new line came for this long.
 constexpr int RoundLimitMs = 10000;
 
 void Wait(int ms) {

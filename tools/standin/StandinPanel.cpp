@@ -429,7 +429,7 @@ StandinPanel::StandinPanel(const Options& options, const Ipv4& ownIp, const Ipv4
             p.Mac[4] = static_cast<uint8_t>(low >> 8);
             p.Mac[5] = static_cast<uint8_t>(low);
         } else {
-            // Alike panels keep the MACs apart by their number.
+            // Panels that are otherwise alike keep their MACs apart by their number.
             const uint8_t last = static_cast<uint8_t>(ip.Bytes[3] + (options.Alike ? i : 0));
             const uint8_t mac[6] = {0x00, 0x50, 0x2A, ip.Bytes[1], ip.Bytes[2], last};
             std::memcpy(p.Mac, mac, sizeof mac);
@@ -500,7 +500,8 @@ Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string&
     const uint8_t command = data[MessageHeader::CommandAt];
     const uint8_t stage = data[MessageHeader::StageAt];
     if (stage != STAGE_REQUEST) {
-        // Our own replies and those of other panels come this way.
+        // The stand-in's own replies and those of other panels arrive here too, and are not
+        // requests.
         outcome.Line =
             "ignored stage " + std::to_string(stage) + " command " + Hex(command) + " from " + from;
         return outcome;

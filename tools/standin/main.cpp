@@ -138,7 +138,7 @@ class ServeLoop {
         if (options.HaveReplyTo) inet_pton(AF_INET, options.ReplyTo.c_str(), &ReplyTo.sin_addr);
     }
 
-    // The number of datagrams answered.
+    // Answers until stopped; returns the number of datagrams it handled.
     long Run() {
         while (StopSignal.load() == 0) {
             const Clock::time_point now = Clock::now();
@@ -149,7 +149,7 @@ class ServeLoop {
             if (poll(&p, 1, static_cast<int>(std::max<long long>(waitMs.count(), 0))) > 0)
                 Receive();
         }
-        return Requests;
+        return DatagramsHandled;
     }
 
   private:
@@ -160,7 +160,8 @@ class ServeLoop {
         }
     }
 
-    // At the latest 100 ms on, so that a signal between the check and poll is seen.
+    // The poll wakes after 100 ms at the latest, so that a signal that came between the check
+    // and the poll is seen.
     Clock::time_point Wake(Clock::time_point now) const {
         Clock::time_point wake = now + std::chrono::milliseconds(100);
         if (!Pending.empty() && Pending.front().Due < wake) wake = Pending.front().Due;
@@ -184,7 +185,7 @@ class ServeLoop {
             Print("ignored oversized datagram of " + std::to_string(n) + " bytes from " + source);
             return;
         }
-        ++Requests;
+        ++DatagramsHandled;
         const double elapsed = std::chrono::duration<double>(Clock::now() - Start).count();
         Standin::Outcome outcome = Panels.Handle(datagram, static_cast<int>(n), source, elapsed);
         Print(outcome.Line);
@@ -208,7 +209,7 @@ class ServeLoop {
     const Clock::time_point Start, ExitAt;
     sockaddr_in ReplyTo{};
     std::deque<PendingReply> Pending;
-    long Requests = 0;
+    long DatagramsHandled = 0;
 };
 
 } // namespace
