@@ -34,7 +34,7 @@ if [ "${1:-}" != --inside ]; then
     exec tools/testnet.sh --panels 1 -- "$0" --inside
 fi
 
-# From here on: inside the tool's namespace.
+# From here on the script runs inside the tool's namespace.
 begin_work
 start_xvfb 96 || { echo "Xvfb did not start" >&2; exit 1; }
 

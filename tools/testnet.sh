@@ -308,7 +308,8 @@ export TESTNET_ROUTE_SEGMENT=$route_segment
 export TESTNET_TOOL_ALIASES="${tool_aliases[*]}"
 export TESTNET_SEGMENT_ROUTES="${segment_routes[*]}"
 
-# In the background so that INT/TERM reach the trap at once instead of after the command.
+# The command runs in the background so that INT and TERM reach the trap at once instead of
+# after the command ends.
 ip netns exec "$TOOL_NS" "$@" <&0 &
 child=$!
 set +e

@@ -41,7 +41,8 @@ readonly IDLE_SECONDS=10
 readonly TITLE='Call Panel settings Tool V1.4'
 
 # What every row was measured on: the commit and the day, with a + when the code has changes
-# not yet committed (results.md itself aside). Worked out once, before the test networks.
+# not yet committed (results.md itself aside). It is worked out once, before the test networks
+# start.
 if [ -z "${BENCH_MEASURED:-}" ]; then
     commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "no commit")
     git -C "$root" diff --quiet HEAD -- . ':!tools/bench/results.md' 2>/dev/null || commit+=+
@@ -498,7 +499,7 @@ EOT
                 --mac 00:50:2A:0E:00:02 --exit-after 60 >"$work/second.out" 2>&1 &
             second_pid=$!
             track "$second_pid"
-            # Decided once row 1 is written or the two are named as a group.
+            # The order is decided once row 1 is written or the two are named as a group.
             wait_for 20 grep -qs ' row 1 \|powering order is not sure' "$work/order.out" "$work/order.err" || true
             kill -INT "$assign_pid" 2>/dev/null || true
             wait "$assign_pid" || true

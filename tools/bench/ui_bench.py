@@ -41,7 +41,7 @@ def main():
 
     try:
         os.mkdir(os.path.join(work, "site"))
-        # A stand-in emulates at most 1,000 panels: two of them.
+        # A stand-in emulates at most 1,000 panels, so two of them are started.
         for k in (0, 1):
             spawn(["ip", "netns", "exec", panel_ns[k], standin, "--exit-after", "900", "--panels",
                    str(PANELS // 2), "--base-ip", "10.83.%d.1" % (10 + 10 * k), "--subnet",
