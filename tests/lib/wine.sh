@@ -19,12 +19,14 @@ need_wine() {
 # start_wine: a fresh prefix in $work/wine with a wine server of its own, started here (in this
 # network namespace, where wine makes the sockets) and ended by its pid with the script.
 start_wine() {
-    # TMPDIR: wine keeps its server socket there, removed with the scratch folder. No menu
-    # builder: it would copy the prefix's Start-menu entries into the machine's own menus.
+    # TMPDIR is the scratch folder, because wine keeps its server socket there and the socket
+    # then goes with the folder. The menu builder is turned off, because it would copy the
+    # prefix's Start-menu entries into the machine's own menus.
     export WINEPREFIX=$work/wine TMPDIR=$work WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
     mkdir "$WINEPREFIX"
-    # Persistent and in the foreground: the server is this script's child, ended by its pid.
+    # The server runs persistent and in the foreground, so that it stays this script's child
+    # and is ended by its pid.
     wineserver -f -p &
     track "$!"
     local t0=$SECONDS

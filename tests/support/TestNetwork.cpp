@@ -131,7 +131,8 @@ bool Tool::Start() {
 }
 
 void Tool::Close() {
-    // As the program ends: the close handler stops the threads and closes the endpoint.
+    // The tool ends as the program does: the close handler stops the threads and closes the
+    // endpoint.
     if (Window && Window->isVisible())
         Window->close();
     else if (Endpoint)
