@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "Common.h"
 #include "ComputerAddresses.h"
 #include "Console.h"
 #include "plan/PlanCheck.h"

@@ -4,7 +4,6 @@
 
 #include <string>
 
-#include "Common.h"
 #include "Options.h"
 
 namespace Cli {

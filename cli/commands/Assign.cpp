@@ -6,6 +6,7 @@
 #include <memory>
 #include <set>
 
+#include "Common.h"
 #include "ComputerAddresses.h"
 #include "Console.h"
 #include "PanelTexts.h"

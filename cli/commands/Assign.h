@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "Common.h"
 #include "Options.h"
 
 namespace Cli {

@@ -1,13 +1,15 @@
 #pragma once
 
-// What the commands share beyond printing: the exit codes, opening the engine, saying what the
-// loss measured means for a decision, refusing a plan's problems and saving undo plans.
+// The steps that several commands take beyond printing: opening the engine, saying what the loss
+// measured means for a decision, refusing a plan's problems and saving undo plans. What a single
+// command alone does stays in its own file.
 
 #include <string>
 #include <vector>
 
 #include "Engine.h"
 #include "Messages.h"
+#include "Options.h"
 #include "plan/Changes.h"
 #include "plan/Plan.h"
 #include "plan/PlanCheck.h"
@@ -16,18 +18,6 @@
 #include "site/WriteRounds.h"
 
 namespace Cli {
-
-enum ExitCode {
-    ExitOk = 0,
-    ExitFailed = 1,        // no panel answered, or a write that cannot be confirmed
-    ExitRefused = 2,       // bad command line, plan or settings: nothing was written
-    ExitPortHeld = 3,      // UDP port 8300 belongs to another program
-    ExitInterrupted = 130, // Ctrl+C: the rows not yet written were skipped
-};
-
-// Write-and-read-back rounds of set and apply. Once most panels hold their row a round costs
-// little, and 8 finish 20 panels at 30 % loss each way in nearly every run.
-inline constexpr int DefaultRounds = 8;
 
 // Whether a command refuses to start when no interface can broadcast. The commands that write
 // do: a search with nowhere to go would look like a site without panels.

@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "Common.h"
 #include "ComputerAddresses.h"
 #include "Console.h"
 #include "PanelTexts.h"

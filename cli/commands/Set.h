@@ -5,7 +5,6 @@
 #include <map>
 #include <string>
 
-#include "Common.h"
 #include "Options.h"
 
 namespace Cli {
