@@ -83,7 +83,7 @@ function drawPanels() {
     const text = columns.map((c) => p[c]).join(" ").toLowerCase();
     return words.every((w) => text.includes(w));
   });
-  // Each panel's key split once, not in every comparison: 2,000 rows sort in a few ms.
+  // Each panel's key is split once, not in every comparison, so that 2,000 rows sort in a few ms.
   const keyed = panels.map((p) => ({ p, key: sortBy === "heard" ? [-p.heard] : sortKey(p[sortBy]) }));
   keyed.sort((a, b) => {
     let order = 0;
@@ -250,7 +250,7 @@ $("assign-together").addEventListener("click", (e) => {
 function fillPlans(select, files, withNone) {
   const plans = files.filter((f) => f.name.toLowerCase().endsWith(".csv") && !f.undo);
   const chosen = select.value;
-  // The as-built plan first: what the site was built to.
+  // The as-built plans come first, because they say what the site was built to.
   plans.sort((a, b) => (b.asBuilt - a.asBuilt) || (b.modified - a.modified));
   setHtml(select, (withNone ? `<option value="">none: the site alone</option>` : "") +
     plans.map((f) => `<option>${escape(f.name)}</option>`).join(""));
@@ -280,7 +280,7 @@ function drawReport() {
     reportWindow.location = url;
     reportWindow = null;
   } else if (reportWindow && reportAsked && !state.busy) {
-    // The report was not written (the log says why): the tab opened for it goes.
+    // The report was not written (the log says why), so the tab opened for it is closed.
     reportWindow.close();
     reportWindow = null;
   }
@@ -342,7 +342,8 @@ $("check-form").addEventListener("submit", (e) => {
 });
 $("report-form").addEventListener("submit", (e) => {
   e.preventDefault();
-  // Opened now, while the click allows it; the report goes into it once written.
+  // The tab is opened now, while the browser still allows it for this click; the report goes
+  // into it once written.
   reportWindow = window.open("about:blank", "_blank");
   reportAsked = false;
   post("/api/report", { plan: $("report-plan").value }).then((ok) => {
