@@ -45,15 +45,17 @@ class CommandQueue {
 
     // Prepares the slots and starts the sender thread; false when the thread did not start.
     bool Setup(Transmitter& endpoint, WindowMailbox& window);
-    // Before Setup: where panels answered, so that a request naming one leaves that way first.
+    // Given before Setup: where panels answered, so that a request naming one leaves that way
+    // first.
     void UseRoutes(const ReplyRoutes* routes) { Routes = routes; }
-    // Window thread. Write and delete-cards requests name the record at `selectedIndex`.
+    // Called on the window thread. Write and delete-cards requests name the record at
+    // `selectedIndex`.
     void Queue(uint8_t command, int port, int selectedIndex, const PanelDirectory& directory,
                PanelRecord& pending);
-    // Receiver thread, for every reply of stage 2. It waits for the lock, which the sender holds
-    // from a transmission through its interval to the give-up that frees the slot; so it finds
-    // no transmitted slot still active (one stays only when Stop cut a pass short) and frees
-    // nothing. Its effect is that a reply is handled only after the sender's current pass.
+    // Called on the receiver thread for every reply of stage 2. It waits for the lock, which the
+    // sender holds from a transmission through its interval to the give-up that frees the slot; so
+    // it finds no transmitted slot still active (one stays only when Stop cut a pass short) and
+    // frees nothing. Its effect is that a reply is handled only after the sender's current pass.
     void Retire();
     // Stops the sender thread and waits for it; no lock is used afterwards.
     void Stop();

@@ -12,9 +12,10 @@ class ReplyRoutes {
     static constexpr int Capacity = 256;
     static constexpr int AddressSize = 20; // dotted-decimal text with its zero, as TUDPR holds it
 
-    // Receiver thread: `via` is where the reply from `record` came in.
+    // Called on the receiver thread: `via` is where the reply from `record` came in.
     void Remember(const PanelRecord& record, const char* via);
-    // Any thread: the address for `record` (DuplicateRule.h), or "" when none is known.
+    // Called from any thread: gives the address for `record` (DuplicateRule.h), or "" when none
+    // is known.
     void RouteOf(const PanelRecord& record, char (&out)[AddressSize]) const;
 
   private:

@@ -37,18 +37,18 @@ class WindowMailbox {
     WindowMailbox(const WindowMailbox&) = delete;
     WindowMailbox& operator=(const WindowMailbox&) = delete;
 
-    // Any thread. The receiver thread (mayWait) waits for room when the ring is nearly full;
-    // the sender thread never waits and drops a change only if the ring is full.
+    // Called from any thread. The receiver thread (mayWait) waits for room when the ring is
+    // nearly full; the sender thread never waits and drops a change only if the ring is full.
     void PostStatus(const char* text, bool mayWait);
     void PostEnableButtons(bool mayWait);
-    // Receiver thread. False, and nothing posted, when the directory already holds 100
-    // records counting those still on their way to the window, or already holds this panel
-    // (SamePanel) when the search asked for one line per panel.
+    // Called on the receiver thread. Returns false, and posts nothing, when the directory already
+    // holds 100 records counting those still on their way to the window, or already holds this
+    // panel (SamePanel) when the search asked for one line per panel.
     bool PostPanel(const PanelRecord& record);
 
-    // Window thread: applies every pending change, in order.
+    // Called on the window thread: applies every pending change, in order.
     void Drain(WindowSink& sink);
-    // Window thread, when a search starts: applies what is pending, then counts the
+    // Called on the window thread when a search starts: applies what is pending, then counts the
     // directory from zero again. With oneLinePerPanel (the search leaves by more than one
     // route, so a panel may answer each copy) PostPanel refuses a panel this search already
     // holds; panels that only share a MAC keep a line each.
@@ -56,7 +56,8 @@ class WindowMailbox {
     // Wakes a waiting poster and refuses further changes; for shutdown.
     void Close();
 
-    // Window thread, before the sender and receiver threads start: how posts wake it.
+    // Called on the window thread before the sender and receiver threads start: sets how a
+    // post wakes the window thread.
     void SetWake(WindowWake& wake) { Wake = &wake; }
 #ifndef _WIN32
     // Readable when changes are pending and the mailbox's own wake is in use.

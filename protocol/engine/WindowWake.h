@@ -4,9 +4,10 @@
 // loop watches on Linux, a message posted to the window on Windows.
 class WindowWake {
   public:
-    // Any thread, with the mailbox's lock held: the first change after the last drain.
+    // Called from any thread, with the mailbox's lock held, for the first change after the last
+    // drain.
     virtual void Signal() = 0;
-    // Window thread, right before it takes the pending changes.
+    // Called on the window thread right before it takes the pending changes.
     virtual void Clear() = 0;
 
   protected:

@@ -57,7 +57,7 @@ class Form1Logic final : public WindowSink {
     // a message (the handlers show their own errors where they happen), and the window goes on.
     void Run(const std::function<void()>& handler);
 
-    // Window thread, when the mailbox's wake arrives.
+    // Called on the window thread when the mailbox's wake arrives.
     void DrainMailbox() { Mailbox.Drain(*this); }
 
     // WindowSink: changes requested by the sender and receiver threads, applied here.
