@@ -65,8 +65,8 @@ Result PlaceNew(const std::string& from, const std::string& to) {
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
     if (errno != EINVAL && errno != ENOSYS) return Failure();
 #endif
-    // A file system without the flag: a second name fails when the name is taken, and the
-    // first then goes.
+    // A file system without the flag gets the same effect from a hard link: making the second
+    // name fails when the name is taken, and the first name is removed afterwards.
     if (::link(from.c_str(), to.c_str()) != 0) return Failure();
     ::unlink(from.c_str());
     return {};

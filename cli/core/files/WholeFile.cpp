@@ -45,7 +45,8 @@ WholeFileWritten WriteWholeFile(const std::string& path, const std::string& text
     std::string part;
     NewFile file;
     Result made{Outcome::Taken, ""};
-    // A name that is taken is another's, a link planted there too: the next one is tried.
+    // A name that is taken belongs to someone else, and so does a link planted there: the next
+    // name is tried.
     for (int attempt = 0; attempt < 16 && made.Is == Outcome::Taken; ++attempt) {
         part = partName(path, attempt);
         made = file.Create(part, way.OwnerOnly);

@@ -39,7 +39,8 @@ bool Stage(const SettingsTexts& texts, const PanelRecord& base, const WriteField
     return true;
 }
 
-// A row let through with --as-written whose type and address read back as another says so.
+// Records on the change, and says in a note, that a row --as-written let through reads back as
+// another type and address.
 void NoteReadBack(const SettingsTexts& texts, const PlanRow& row, RowChange& change,
                   std::vector<PlanError>& notes) {
     const auto back = ReadsBackOtherwise(texts.Type, texts.Address);
@@ -56,8 +57,8 @@ std::string NameOf(const PanelRecord& r, int line) {
     return name;
 }
 
-// The bytes of the fields in `fields` from `reported` into `pending` (unlocking time as the
-// request's character).
+// Copies the bytes of the fields in `fields` from `reported` into `pending` (the unlocking time
+// as the request's character).
 void CopyFields(const PanelRecord& reported, const WriteFields& fields, PanelRecord& pending) {
     if (fields[MacField]) std::memcpy(pending.Mac, reported.Mac, sizeof pending.Mac);
     if (fields[TypeField]) pending.TypeLetter = reported.TypeLetter;
