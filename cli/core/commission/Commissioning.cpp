@@ -89,10 +89,10 @@ int NewPanelWatch::NeededFor(double answered, double missed) const {
 int NewPanelWatch::RoundsNeeded() const {
     // A panel silent now counts its silence as loss, up to one round longer than the longest
     // silence seen to end: a panel switched off for good does not make the loss grow forever.
-    double open = 0;
+    double silentPanelRounds = 0;
     for (const auto& [key, seen] : Panels)
-        open += std::min(Rounds - seen.Last, LongestGap + 1);
-    return NeededFor(AnsweredPanelRounds, MissedPanelRounds + open);
+        silentPanelRounds += std::min(Rounds - seen.Last, LongestGap + 1);
+    return NeededFor(AnsweredPanelRounds, MissedPanelRounds + silentPanelRounds);
 }
 
 NewPanelWatch::Step NewPanelWatch::Round(const std::vector<PanelRecord>& heard) {

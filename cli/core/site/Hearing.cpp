@@ -6,14 +6,14 @@
 void Hearing::Round(std::size_t known, std::size_t heard, bool whole) {
     KnownPanels = std::max(KnownPanels, known);
     if (!whole) return;
-    ++Counted;
-    Answers += double(std::min(heard, known));
+    ++CountedRounds;
+    AnsweredPanelRounds += double(std::min(heard, known));
 }
 
 int Hearing::LostPercent() const {
-    const double asked = double(Counted) * double(KnownPanels);
+    const double asked = double(CountedRounds) * double(KnownPanels);
     if (asked <= 0) return 0;
-    return int(std::lround(100.0 * (1.0 - Answers / asked)));
+    return int(std::lround(100.0 * (1.0 - AnsweredPanelRounds / asked)));
 }
 
 namespace {
@@ -22,10 +22,10 @@ namespace {
 // Jeffreys' prior on it, the chance that a panel misses `rounds` rounds is the product below,
 // the expected (1 - share)^rounds over what was measured.
 double MissProbability(int rounds, double answered, double missed) {
-    double p = 1.0;
+    double probability = 1.0;
     for (int i = 0; i < rounds; ++i)
-        p *= (missed + 0.5 + i) / (answered + missed + 1.0 + i);
-    return p;
+        probability *= (missed + 0.5 + i) / (answered + missed + 1.0 + i);
+    return probability;
 }
 
 } // namespace
@@ -35,7 +35,8 @@ double Hearing::MissedInRow(int rounds, double answered, double missed) {
 }
 
 double Hearing::MissedAll() const {
-    return MissProbability(Counted, Answers, double(Counted) * double(KnownPanels) - Answers);
+    return MissProbability(CountedRounds, AnsweredPanelRounds,
+                           double(CountedRounds) * double(KnownPanels) - AnsweredPanelRounds);
 }
 
 double Hearing::MissedAllLike(int rounds, int answered) {
@@ -46,10 +47,10 @@ bool Hearing::SureOfSite(double missAllowed) const {
     return KnownPanels > 0 && double(KnownPanels + 1) * MissedAll() <= missAllowed;
 }
 
-int Hearing::RoundsNeeded(double answered, double missAllowed) {
-    if (answered >= 1.0) return 1;
-    if (answered <= 0.0) return 1000;
-    return int(std::ceil(std::log(missAllowed) / std::log(1.0 - answered) - 1e-9));
+int Hearing::RoundsNeeded(double answerProbability, double missAllowed) {
+    if (answerProbability >= 1.0) return 1;
+    if (answerProbability <= 0.0) return 1000;
+    return int(std::ceil(std::log(missAllowed) / std::log(1.0 - answerProbability) - 1e-9));
 }
 
 Millis ListenFor(const Hearing& hearing, Millis least) {
@@ -57,15 +58,15 @@ Millis ListenFor(const Hearing& hearing, Millis least) {
 }
 
 int Hearing::RoundsNeededForSite(double missAllowed) const {
-    if (KnownPanels == 0 || Counted == 0) return 1;
+    if (KnownPanels == 0 || CountedRounds == 0) return 1;
     // Assumes that the rounds to come answer in the share measured so far, and counts how many
     // of them the site would need.
-    const double share = Answers / (double(Counted) * double(KnownPanels));
+    const double share = AnsweredPanelRounds / (double(CountedRounds) * double(KnownPanels));
     Hearing ahead;
     ahead.KnownPanels = KnownPanels;
     for (int rounds = 1; rounds < 1000; ++rounds) {
-        ahead.Counted = rounds;
-        ahead.Answers = share * rounds * double(KnownPanels);
+        ahead.CountedRounds = rounds;
+        ahead.AnsweredPanelRounds = share * rounds * double(KnownPanels);
         if (ahead.SureOfSite(missAllowed)) return rounds;
     }
     return 1000;

@@ -27,10 +27,12 @@ class Hearing {
     // counted.
     void Round(std::size_t known, std::size_t heard, bool whole = true);
 
-    int Rounds() const { return Counted; }
+    int Rounds() const { return CountedRounds; }
     // Panel-rounds answered and missed, over the counted rounds.
-    double Answered() const { return Answers; }
-    double MissedReplies() const { return double(Counted) * double(KnownPanels) - Answers; }
+    double Answered() const { return AnsweredPanelRounds; }
+    double MissedReplies() const {
+        return double(CountedRounds) * double(KnownPanels) - AnsweredPanelRounds;
+    }
     std::size_t Known() const { return KnownPanels; }
     // The share of replies lost, in per cent, rounded: every known panel is taken to have been
     // there from the first round on.
@@ -44,9 +46,9 @@ class Hearing {
     // sure). A panel never heard is one more that may be there: the known ones and it, N + 1,
     // share the doubt.
     bool SureOfSite(double missAllowed = MissProbabilityAllowed) const;
-    // Rounds that a panel answering a round with probability `answered` needs to be heard all
-    // but surely.
-    static int RoundsNeeded(double answered, double missAllowed = MissProbabilityAllowed);
+    // Rounds that a panel answering a round with probability `answerProbability` needs to be
+    // heard all but surely.
+    static int RoundsNeeded(double answerProbability, double missAllowed = MissProbabilityAllowed);
     // MissedAll for one panel that answered `answered` of `rounds` rounds: how surely a twin
     // behind a link like its own would have been heard.
     static double MissedAllLike(int rounds, int answered);
@@ -58,14 +60,14 @@ class Hearing {
 
     // Lateness, measured like loss: the largest delay of a reply seen in the run (`Late` of
     // each reply, at least the time since the request it answers).
-    void Late(Millis delay) { Latest = std::max(Latest, delay); }
-    Millis Lateness() const { return Latest; }
+    void Late(Millis delay) { LargestDelay = std::max(LargestDelay, delay); }
+    Millis Lateness() const { return LargestDelay; }
 
   private:
-    int Counted = 0;
+    int CountedRounds = 0;
     std::size_t KnownPanels = 0;
-    double Answers = 0; // panel-rounds answered, over the counted rounds
-    Millis Latest{0};
+    double AnsweredPanelRounds = 0; // over the counted rounds
+    Millis LargestDelay{0};         // of any reply seen in the run
 };
 
 // How long to listen for replies after a request so that one as late as the lateness measured
