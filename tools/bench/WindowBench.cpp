@@ -226,11 +226,11 @@ int main(int argc, char** argv) {
     XCloseDisplay(display);
 
     std::sort(shownMs.begin(), shownMs.end());
-    const double median = shownMs.empty() ? -1 : shownMs[shownMs.size() / 2];
+    const double medianMs = shownMs.empty() ? -1 : shownMs[shownMs.size() / 2];
     const long tick = sysconf(_SC_CLK_TCK);
     std::printf("RESULT shown_ms_median=%.1f shown_ms_min=%.1f rss_kib=%ld idle_cpu_ms=%ld "
                 "idle_seconds=%.0f idle_switches=%ld threads=%d failures=%d\n",
-                median, shownMs.empty() ? -1 : shownMs.front(), idle.ResidentKiB,
+                medianMs, shownMs.empty() ? -1 : shownMs.front(), idle.ResidentKiB,
                 idle.Ticks < 0 ? -1 : idle.Ticks * 1000 / tick, options.IdleSeconds, idle.Switches,
                 idle.Threads, failures);
     return failures == 0 ? 0 : 1;

@@ -301,9 +301,9 @@ struct ValueOption {
 };
 const ValueOption ValueOptions[] = {
     {"--appear-after",
-     [](const std::string& v, Options& o) { return ParseSeconds(v, o.AppearAfter); }},
+     [](const std::string& v, Options& o) { return ParseSeconds(v, o.AppearAfterSeconds); }},
     {"--appear-every",
-     [](const std::string& v, Options& o) { return ParseSeconds(v, o.AppearEvery); }},
+     [](const std::string& v, Options& o) { return ParseSeconds(v, o.AppearEverySeconds); }},
     {"--panels", [](const std::string& v, Options& o) { return ParseInt(v, 1, 1000, o.Panels); }},
     {"--kind", [](const std::string& v, Options& o) { return ParseKind(v, o.Kind); }},
     {"--identity",
@@ -451,17 +451,18 @@ std::string StandinPanel::Describe(int index) const {
     std::string line =
         "panel " + std::to_string(index) + ": " + FormatSettings(p) + " version '" + version + "'";
     if (Opts.Dump) line += HoldsLine(p);
-    if (Opts.AppearAfter > 0 || Opts.AppearEvery > 0) {
+    if (Opts.AppearAfterSeconds > 0 || Opts.AppearEverySeconds > 0) {
         char when[40];
         std::snprintf(when, sizeof when, " powered at %.3f s",
-                      Opts.AppearAfter + index * Opts.AppearEvery);
+                      Opts.AppearAfterSeconds + index * Opts.AppearEverySeconds);
         line += when;
     }
     return line;
 }
 
 bool StandinPanel::Powered(std::size_t index) const {
-    return Elapsed >= Opts.AppearAfter + static_cast<double>(index) * Opts.AppearEvery;
+    return ElapsedSeconds >=
+           Opts.AppearAfterSeconds + static_cast<double>(index) * Opts.AppearEverySeconds;
 }
 
 std::vector<uint8_t> StandinPanel::HeaderReply(uint8_t command, size_t size) const {
@@ -487,7 +488,7 @@ std::vector<uint8_t> StandinPanel::SearchReplyFor(const PanelRecord& panel) cons
 
 Outcome StandinPanel::Handle(const uint8_t* data, int length, const std::string& from,
                              double elapsed) {
-    Elapsed = elapsed;
+    ElapsedSeconds = elapsed;
     Outcome outcome;
     if (length < MessageHeader::Length) {
         outcome.Line = "ignored " + std::to_string(length) + "-byte datagram from " + from;

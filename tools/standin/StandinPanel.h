@@ -48,10 +48,10 @@ struct Options {
     double ExitAfterSeconds = 0; // 0: run until a signal
     bool HaveReplyTo = false;
     std::string ReplyTo;
-    // Panels powered one after another: panel i answers from AppearAfter + i * AppearEvery
-    // seconds on (both 0: all at once).
-    double AppearAfter = 0;
-    double AppearEvery = 0;
+    // Panels powered one after another: panel i answers from AppearAfterSeconds + i *
+    // AppearEverySeconds on (both 0: all at once).
+    double AppearAfterSeconds = 0;
+    double AppearEverySeconds = 0;
     // Factory settings: every panel has the first one's IP address and identity; MACs differ.
     bool Alike = false;
     bool Help = false;
@@ -96,7 +96,7 @@ class StandinPanel {
     Outcome HandleWrite(const uint8_t* data, int length);
     Outcome HandleDeleteCards(const uint8_t* data, int length);
 
-    double Elapsed = 0;
+    double ElapsedSeconds = 0; // since the stand-in started, as of the request being handled
     Options Opts;
     std::vector<PanelRecord> Records;
 };
