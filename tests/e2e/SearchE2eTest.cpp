@@ -4,6 +4,7 @@
 #include <QProcess>
 #include <QPushButton>
 #include <QTest>
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <set>
@@ -85,17 +86,48 @@ void SearchE2eTest::noPanelAnswers() {
 }
 
 void SearchE2eTest::panelsInSeveralNamespaces_data() {
-    // Reply delays of the stand-ins in the first three panel namespaces; all lie within the
-    // 100 ms during which the search is pending, so every reply waits for its give-up.
+    // Reply delays of the stand-ins in the first namespaces; all lie within the 100 ms during
+    // which the search is pending, so every reply waits for its give-up.
     QTest::addColumn<QList<int>>("delaysMs");
-    QTest::addColumn<QList<int>>("arrivalOrder"); // empty: any order
-    QTest::newRow("all at once") << QList<int>{0, 0, 0} << QList<int>{};
-    QTest::newRow("first namespace first") << QList<int>{0, 30, 60} << QList<int>{0, 1, 2};
-    QTest::newRow("last namespace first") << QList<int>{60, 30, 0} << QList<int>{2, 1, 0};
+    QTest::addColumn<QStringList>("moreArgs");    // for every stand-in
+    QTest::addColumn<QList<int>>("arrivalOrder"); // empty: any order; {-1}: by drawn lateness
+    QTest::newRow("all at once") << QList<int>{0, 0, 0} << QStringList{} << QList<int>{};
+    QTest::newRow("first namespace first")
+        << QList<int>{0, 30, 60} << QStringList{} << QList<int>{0, 1, 2};
+    QTest::newRow("last namespace first")
+        << QList<int>{60, 30, 0} << QStringList{} << QList<int>{2, 1, 0};
+    // Each reply 10 to 60 ms late at random, from a seed that draws them out of the panels'
+    // order in both searches: a queue that kept its first-in order would list the panels as
+    // they stand.
+    QTest::newRow("random lateness, later panels overtake")
+        << QList<int>{10} << QStringList{"--panels", "6", "--jitter-ms", "50", "--seed", "7"}
+        << QList<int>{-1};
 }
+
+namespace {
+// The lateness of each reply that the stand-in printed for a search ("..., late 12 40 7 ms").
+QList<int> DrawnLateness(const QString& line) {
+    QList<int> late;
+    const qsizetype at = line.indexOf(QStringLiteral(", late "));
+    if (at < 0 || !line.endsWith(QStringLiteral(" ms"))) return late;
+    for (const QString& word : line.mid(at + 7).chopped(3).split(u' '))
+        late << word.toInt();
+    return late;
+}
+
+// The panels in the order their replies were due: by lateness, the earlier panel first on a tie.
+QList<int> DueOrder(const QList<int>& late) {
+    QList<int> order;
+    for (int i = 0; i < late.size(); ++i)
+        order << i;
+    std::stable_sort(order.begin(), order.end(), [&](int a, int b) { return late[a] < late[b]; });
+    return order;
+}
+} // namespace
 
 void SearchE2eTest::panelsInSeveralNamespaces() {
     QFETCH(QList<int>, delaysMs);
+    QFETCH(QStringList, moreArgs);
     QFETCH(QList<int>, arrivalOrder);
 
     std::vector<std::unique_ptr<Standin>> standins;
@@ -103,12 +135,16 @@ void SearchE2eTest::panelsInSeveralNamespaces() {
     for (int i = 0; i < delaysMs.size(); ++i) {
         standins.push_back(std::make_unique<Standin>(
             PanelNamespaces()[i],
-            QStringList{QStringLiteral("--delay-ms"), QString::number(delaysMs[i])}));
+            QStringList{QStringLiteral("--delay-ms"), QString::number(delaysMs[i])} + moreArgs));
         QString error;
         QVERIFY2(standins.back()->Start(error), qPrintable(error));
-        QCOMPARE(standins.back()->Panels().size(), 1);
-        expected << standins.back()->Panels()[0].Line();
+        for (const PanelInfo& panel : standins.back()->Panels())
+            expected << panel.Line();
     }
+    const int jitterMs =
+        moreArgs.contains(QStringLiteral("--jitter-ms"))
+            ? moreArgs.value(moreArgs.indexOf(QStringLiteral("--jitter-ms")) + 1).toInt()
+            : 0;
 
     Tool tool;
     QVERIFY(tool.Start());
@@ -116,19 +152,33 @@ void SearchE2eTest::panelsInSeveralNamespaces() {
     for (int search = 1; search <= 2; ++search) {
         const int mark = tool.Mark();
         tool.ClickSearch();
-        QTRY_COMPARE_WITH_TIMEOUT(tool.Lines().size(), 3, Wait);
+        QTRY_COMPARE_WITH_TIMEOUT(tool.Lines().size(), expected.size(), Wait);
         QTRY_COMPARE_WITH_TIMEOUT(tool.StatusLine(), SearchSuccess, Wait);
         QTest::qWait(QuietMs / 2);
-        QCOMPARE(tool.Lines().size(), 3);
+        QCOMPARE(tool.Lines().size(), expected.size());
+        for (auto& standin : standins)
+            QTRY_COMPARE_WITH_TIMEOUT(standin->LinesWith(QStringLiteral("search from")).size(),
+                                      search, Wait);
 
-        if (arrivalOrder.isEmpty()) {
+        QList<int> order = arrivalOrder;
+        if (arrivalOrder == QList<int>{-1}) {
+            // Every panel answered within its bounds, and the replies came in order of due time.
+            const QString said = standins[0]->LinesWith(QStringLiteral("search from"))[search - 1];
+            const QList<int> late = DrawnLateness(said);
+            QCOMPARE(late.size(), expected.size());
+            for (int ms : late)
+                QVERIFY2(ms >= delaysMs[0] && ms <= delaysMs[0] + jitterMs, qPrintable(said));
+            order = DueOrder(late);
+            QVERIFY2(!std::is_sorted(order.begin(), order.end()), qPrintable(said));
+        }
+        if (order.isEmpty()) {
             QStringList got = tool.Lines(), want = expected;
             got.sort();
             want.sort();
             QCOMPARE(got, want);
         } else {
             QStringList want;
-            for (int i : arrivalOrder)
+            for (int i : order)
                 want << expected[i];
             QCOMPARE(tool.Lines(), want);
         }
@@ -139,9 +189,6 @@ void SearchE2eTest::panelsInSeveralNamespaces() {
         QCOMPARE(statuses.lastIndexOf(ReadFault), statuses.indexOf(ReadFault));
         QVERIFY(statuses.indexOf(ReadFault) < statuses.indexOf(SearchSuccess));
         QVERIFY(tool.ButtonsEnabled());
-        for (auto& standin : standins)
-            QTRY_COMPARE_WITH_TIMEOUT(standin->LinesWith(QStringLiteral("search from")).size(),
-                                      search, Wait);
     }
     QVERIFY(tool.Boxes.isEmpty());
     for (auto& standin : standins)

@@ -365,6 +365,8 @@ void StandinPanelTest::badCommandLines_data() {
     QTest::newRow("unknown kind") << QStringList{"--kind", "gate"};
     QTest::newRow("empty datagrams") << QStringList{"--short", "0"};
     QTest::newRow("powered before the start") << QStringList{"--appear-after", "-1"};
+    QTest::newRow("negative lateness") << QStringList{"--jitter-ms", "-5"};
+    QTest::newRow("seed beyond 31 bits") << QStringList{"--seed", "2147483648"};
 }
 
 void StandinPanelTest::badCommandLines() {

@@ -92,7 +92,7 @@ if [ -z "${TESTNET_TOOL_NS:-}" ]; then
     trap 'rm -f "$segments_row" "$callpanel_rows"' EXIT
     case ${BENCH_ONLY:-} in
     callpanel-search) sections=${CALLPANEL_SECTIONS:-search search2000} ;;
-    *) sections=${CALLPANEL_SECTIONS:-search search2000 set delete apply commission} ;;
+    *) sections=${CALLPANEL_SECTIONS:-search search2000 set delete apply jitter commission watch} ;;
     esac
     in_testnet --panels 100 -- \
         env BUILD_DIR="$build" BENCH_PART=callpanel BENCH_ROW="$callpanel_rows" \
@@ -158,14 +158,15 @@ start_standins() {
 
 # callpanel on a site that behaves like one: a thousand panels answering one search, and plans
 # applied while datagrams are lost at random at the panels (nftables numgen; no netem here).
-# SECTIONS names the groups of rows to measure (search search2000 set delete apply commission).
+# SECTIONS names the groups of rows to measure (search search2000 set delete apply jitter
+# commission watch; syncs and order only when named).
 if [ "${BENCH_PART:-}" = callpanel ]; then
     ms_now() { echo $(($(date +%s%N) / 1000000)); }
     # Milliseconds from $EPOCHREALTIME value $1 to $2.
     ms_between() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%d", (b - a) * 1000 }'; }
     # Each line of standard input after the time it came ($EPOCHREALTIME: no process per line).
     stamp() { while IFS= read -r line; do printf '%s %s\n' "$EPOCHREALTIME" "$line"; done; }
-    section() { [[ " ${SECTIONS:-search search2000 set delete apply commission} " == *" $1 "* ]]; }
+    section() { [[ " ${SECTIONS:-search search2000 set delete apply jitter commission watch} " == *" $1 "* ]]; }
     # Bounds every callpanel run: a benchmark never waits for ever.
     run_cli() { timeout -k 5 "${CLI_TIMEOUT:-120}" "$@"; }
     load() { cut -d' ' -f1 /proc/loadavg; }
@@ -330,12 +331,15 @@ EOT
             { print }' "$work/export.csv" >"$work/plan-a.csv"
         cp "$work/export.csv" "$work/plan-b.csv"
     }
-    # The site of $1 panels: one per namespace up to 100, else $1 / 100 in each.
+    # The site of $1 panels: one per namespace up to 100, else $1 / 100 in each. Further
+    # arguments go to every stand-in (each namespace's --seed its own, for --jitter-ms).
     start_apply_site() {
         local n=$1
+        shift
         started=()
+        rm -f "$work"/standin*.out # holding reads every stand-in's lines: only this site's
         if [ "$n" -le 100 ]; then
-            for ((p = 0; p < n; p++)); do launch_standin "$p" --exit-after 900; done
+            for ((p = 0; p < n; p++)); do launch_standin "$p" --exit-after 900 --seed "$p" "$@"; done
             await_standins "$n"
         else
             start_site $((n / 100))
@@ -368,28 +372,71 @@ EOT
         min_ms=$(median "${times[@]}")
         crows+=("| callpanel-bench-minimal: the protocol's least for $n panels changed (search until all answered, each write once, search until all hold) | all held in $ok of $ROUNDS runs; $(median "${searches[@]}") searches (median) | $min_ms ms (median of those; worst $(worst "${times[@]}") ms) | clean network; load $(load) |")
     }
-    # apply_runs N LOSS RUNS: plans moving N panels back and forth, LOSS % lost each way.
+    # holding PLAN: how many rows of PLAN the panels hold (IP address and unlocking time), by
+    # the stand-ins' own lines: each panel as it started, then every write that took effect.
+    holding() {
+        cat "$work"/standin*.out | awk -v plan="$1" '
+            BEGIN { FS = ","; while ((getline line < plan) > 0) { split(line, c, ",")
+                        if (!n++) { for (i in c) col[c[i]] = i; continue }
+                        want[c[col["mac"]]] = c[col["ip"]] " " c[col["unlock"]] } FS = " " }
+            /^panel [0-9]+: / || /^write for .* -> / {
+                for (i = 1; i < NF; i++) {
+                    if ($i == "ip" && !ip) ip = $(i + 1)
+                    if ($i == "mac") mac = $(i + 1)
+                    if ($i == "unlock") { unlock = $(i + 1); sub(/[^0-9].*/, "", unlock) }
+                }
+                held[mac] = ip " " unlock; ip = ""
+            }
+            END { for (m in want) if (held[m] == want[m]) k++; print k + 0 }'
+    }
+    # apply_once BIN: one apply of the next plan with callpanel BIN; sets rc, ms, verified,
+    # held (rows the panels hold afterwards) and the requests counted.
+    apply_once() {
+        next_plan
+        reset_sent
+        rc=0
+        local t0
+        t0=$(ms_now)
+        run_cli "$1" apply "$plan" >"$work/apply.out" 2>&1 || rc=$?
+        ms=$(($(ms_now) - t0))
+        run_searches=$(sent searches) run_writes=$(sent writes)
+        verified=$(grep -c ' verified' "$work/apply.out" || true)
+        held=$(holding "$plan")
+    }
+    # apply_runs N LOSS RUNS [NOTE]: plans moving N panels back and forth, LOSS % lost each way.
     apply_runs() {
-        local n=$1 pct=$2 runs=$3 r plan verified ok=0 vmin=$1 times=() searches=() writes=()
+        local n=$1 pct=$2 runs=$3 note=${4:-} r ok=0 vmin=$1 hmin=$1 times=() searches=() writes=()
         local spaces=$((n < 100 ? n : 100))
         loss "$pct" "$spaces"
         for ((r = 0; r < runs; r++)); do
-            next_plan
-            reset_sent
-            t0=$(ms_now)
-            rc=0
-            run_cli "$cli" apply "$plan" >"$work/apply.out" 2>&1 || rc=$?
-            times+=($(($(ms_now) - t0)))
-            searches+=("$(sent searches)") writes+=("$(sent writes)")
-            verified=$(grep -c ' verified' "$work/apply.out" || true)
+            apply_once "$cli"
+            times+=("$ms") searches+=("$run_searches") writes+=("$run_writes")
             [ "$verified" -lt "$vmin" ] && vmin=$verified
+            [ "$held" -lt "$hmin" ] && hmin=$held
             [ "$rc" -eq 0 ] && ok=$((ok + 1))
-            echo "apply $n panels, $pct % loss, run $r: exit $rc, $verified of $n verified, ${times[-1]} ms, ${searches[-1]} searches, ${writes[-1]} writes"
+            echo "apply $n panels, $pct % loss$note, run $r: exit $rc, $verified of $n verified, $held held, $ms ms, $run_searches searches, $run_writes writes"
         done
         loss 0 "$spaces"
         local against="default --rounds 8"
-        [ "$pct" -gt 0 ] || against="$(ratio "$(median "${times[@]}")" "$min_ms") x the protocol's least ($min_ms ms)"
-        crows+=("| callpanel apply, $n panels changed, $pct % of datagrams lost each way | exit 0 in $ok of $runs runs; $vmin of $n verified (worst run); $(median "${searches[@]}") searches, $(median "${writes[@]}") writes (median) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | $against; load $(load) |")
+        [ "$pct" -gt 0 ] || [ -n "$note" ] || against="$(ratio "$(median "${times[@]}")" "$min_ms") x the protocol's least ($min_ms ms)"
+        crows+=("| callpanel apply, $n panels changed, $pct % of datagrams lost each way$note | exit 0 in $ok of $runs runs; $vmin of $n verified, $hmin of $n held by the panels (worst run); $(median "${searches[@]}") searches, $(median "${writes[@]}") writes (median) | $(median "${times[@]}") ms (median; worst $(worst "${times[@]}") ms) | $against; load $(load) |")
+    }
+    # apply_in_turn N RUNS: RUNS applies of N panels with this build and as many with BEFORE_CLI,
+    # one after the other, on a clean network; the row gives both medians and their ratio.
+    apply_in_turn() {
+        local n=$1 runs=$2 r who now=() before=() ok_now=0 ok_before=0 loads=()
+        for ((r = 0; r < runs; r++)); do
+            for who in now before; do
+                apply_once "$([ "$who" = now ] && echo "$cli" || echo "$BEFORE_CLI")"
+                [ "$rc" -eq 0 ] && [ "$held" -eq "$n" ] && { [ "$who" = now ] && ok_now=$((ok_now + 1)) || ok_before=$((ok_before + 1)); }
+                if [ "$who" = now ]; then now+=("$ms"); else before+=("$ms"); fi
+                echo "apply $n panels, $who, run $r: exit $rc, $verified verified, $held held, $ms ms, $run_writes writes"
+            done
+            loads+=("$(load)")
+        done
+        local m_now m_before
+        m_now=$(median "${now[@]}") m_before=$(median "${before[@]}")
+        crows+=("| callpanel apply, $n panels changed on a clean network, run in turn with ${BEFORE_LABEL:-BEFORE_CLI} | this build: $m_now ms (median; worst $(worst "${now[@]}") ms), exit 0 and all held in $ok_now of $runs | ${BEFORE_LABEL:-before}: $m_before ms (median; worst $(worst "${before[@]}") ms), exit 0 and all held in $ok_before of $runs | $(ratio "$m_now" "$m_before") x (target within 1.10 x); load $(median "${loads[@]}") (median over the runs) |")
     }
     if section apply; then
         for n in 100 1000; do
@@ -403,6 +450,21 @@ EOT
         for pct in 20 30; do
             start_apply_site 20
             apply_runs 20 "$pct" "${LOSS_RUNS:-20}"
+            stop "${started[@]}"
+        done
+    fi
+    if section jitter; then
+        echo "=== callpanel apply, 100 panels changed, replies 0 to 200 ms late"
+        start_apply_site 100 --jitter-ms 200
+        apply_runs 100 0 "$ROUNDS" ", replies 0 to 200 ms late (each at random, seeded)"
+        stop "${started[@]}"
+    fi
+    if [[ " ${SECTIONS:-} " == *" syncs "* ]]; then
+        [ -x "${BEFORE_CLI:-}" ] || { echo "syncs: BEFORE_CLI names no program" >&2; exit 1; }
+        for n in 100 1000; do
+            echo "=== callpanel apply, $n panels changed, in turn with $BEFORE_CLI"
+            start_apply_site "$n"
+            apply_in_turn "$n" "${SYNC_RUNS:-7}"
             stop "${started[@]}"
         done
     fi
@@ -440,6 +502,8 @@ EOT
         echo "$line"
         per=$(sed -n 's/.*median \([0-9.]*\) ms, worst \([0-9.]*\) ms, \([0-9]*\) ms in all (\([0-9]*\) ms.*/\1 ms (median; worst \2 ms), \3 ms for the 2000 rows, \4 ms of it composing the text/p' <<<"$line")
         crows+=("| callpanel assign's as-built plan of 2000 rows, rewritten whole and synced after each row | 2000 of 2000 written | ${per:-$line} per rewrite | goal: small beside a row's write and read-back (some 250 ms); load $(load) |")
+    fi
+    if section watch; then
 
         echo "=== callpanel assign --watch, 50 new panels powered a second apart"
         {

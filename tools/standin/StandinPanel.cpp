@@ -238,6 +238,9 @@ std::string Usage() {
            "  --unlock N         door unlocking time in seconds (default 5)\n"
            "  --spare N          spare setting byte (default 0)\n"
            "  --delay-ms N       delay every reply by N milliseconds\n"
+           "  --jitter-ms N      and each reply a further 0..N ms, drawn at random; replies\n"
+           "                     leave by the time they are due, so they may overtake\n"
+           "  --seed N           seed of those draws (default: a random one, printed at start)\n"
            "  --short N          send search replies of N bytes instead of 512 (up to 65507)\n"
            "  --malformed        replies carry a broken signature\n"
            "  --stage N          stage byte of every reply (default 2)\n"
@@ -337,6 +340,13 @@ const ValueOption ValueOptions[] = {
     {"--spare", [](const std::string& v, Options& o) { return ParseInt(v, 0, 255, o.Spare); }},
     {"--delay-ms",
      [](const std::string& v, Options& o) { return ParseInt(v, 0, 600000, o.DelayMs); }},
+    {"--jitter-ms",
+     [](const std::string& v, Options& o) { return ParseInt(v, 0, 600000, o.JitterMs); }},
+    {"--seed",
+     [](const std::string& v, Options& o) {
+         o.HaveSeed = ParseInt(v, 0, 2147483647, o.Seed);
+         return o.HaveSeed;
+     }},
     {"--short", [](const std::string& v,
                    Options& o) { return ParseInt(v, 1, MaxReplyLength, o.SearchReplyLength); }},
     {"--stage", [](const std::string& v, Options& o) { return ParseInt(v, 0, 255, o.Stage); }},

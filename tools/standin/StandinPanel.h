@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ struct Options {
     int Unlock = 5;
     int Spare = 0;
     int DelayMs = 0;
+    int JitterMs = 0; // each reply a further 0..JitterMs ms late, drawn at random
+    bool HaveSeed = false;
+    int Seed = 0; // of those draws, so that a run can be repeated
     int SearchReplyLength = MessageSize;
     bool Malformed = false; // replies carry a broken signature
     int Stage = STAGE_REPLY;
@@ -65,6 +69,24 @@ bool ParseIpv4(const std::string& text, Ipv4& out);
 std::string FormatIpv4(const uint8_t* bytes);
 // The identity as the tool lists it: up to its first zero byte, unprintable bytes as '?'.
 std::string FormatIdentity(const char* identity);
+
+// How late each reply leaves: --delay-ms plus a whole number of milliseconds drawn uniformly
+// from 0 to --jitter-ms. The draws come from a generator the standard defines bit for bit, so
+// one seed gives the same lateness, reply for reply, on any build.
+class Lateness {
+  public:
+    Lateness(int delayMs, int jitterMs, uint32_t seed)
+        : DelayMs(delayMs), JitterMs(jitterMs), Draws(seed) {}
+    int NextMs() {
+        if (JitterMs <= 0) return DelayMs;
+        // A 64-bit draw leaves the remainder's bias far below anything a run could show.
+        return DelayMs + static_cast<int>(Draws() % (static_cast<uint64_t>(JitterMs) + 1));
+    }
+
+  private:
+    const int DelayMs, JitterMs;
+    std::mt19937_64 Draws;
+};
 
 // What one request led to: the line to print and the datagrams to send back.
 struct Outcome {

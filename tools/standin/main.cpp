@@ -16,7 +16,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -60,7 +61,6 @@ bool OwnAddress(Standin::Ipv4& ip, Standin::Ipv4& subnet) {
 }
 
 struct PendingReply {
-    Clock::time_point Due;
     sockaddr_in To;
     std::vector<uint8_t> Bytes;
     in_addr From; // the panel's own address
@@ -127,14 +127,16 @@ int OpenPanelSocket() {
     return fd;
 }
 
-// Answers requests until a signal or the --exit-after time. Replies wait out --delay-ms in a
-// queue; the delay is the same for all, so their due times only grow.
+// Answers requests until a signal or the --exit-after time. Replies wait in a queue until they
+// are due, and leave in the order of their due times: with --jitter-ms a reply queued later may
+// be due sooner than one queued before it. Replies due at the same moment keep their order.
 class ServeLoop {
   public:
     ServeLoop(int fd, Standin::StandinPanel& panels, const Standin::Options& options)
         : Fd(fd), Panels(panels), Opts(options), Start(Clock::now()),
           ExitAt(Start + std::chrono::duration_cast<Clock::duration>(
-                             std::chrono::duration<double>(options.ExitAfterSeconds))) {
+                             std::chrono::duration<double>(options.ExitAfterSeconds))),
+          Late(options.DelayMs, options.JitterMs, static_cast<uint32_t>(options.Seed)) {
         if (options.HaveReplyTo) inet_pton(AF_INET, options.ReplyTo.c_str(), &ReplyTo.sin_addr);
     }
 
@@ -154,9 +156,9 @@ class ServeLoop {
 
   private:
     void SendDue(Clock::time_point now) {
-        while (!Pending.empty() && Pending.front().Due <= now) {
-            SendReply(Fd, Pending.front());
-            Pending.pop_front();
+        while (!Pending.empty() && Pending.begin()->first <= now) {
+            SendReply(Fd, Pending.begin()->second);
+            Pending.erase(Pending.begin());
         }
     }
 
@@ -164,7 +166,7 @@ class ServeLoop {
     // and the poll is seen.
     Clock::time_point Wake(Clock::time_point now) const {
         Clock::time_point wake = now + std::chrono::milliseconds(100);
-        if (!Pending.empty() && Pending.front().Due < wake) wake = Pending.front().Due;
+        if (!Pending.empty() && Pending.begin()->first < wake) wake = Pending.begin()->first;
         if (Opts.ExitAfterSeconds > 0 && ExitAt < wake) wake = ExitAt;
         return wake;
     }
@@ -186,21 +188,31 @@ class ServeLoop {
             return;
         }
         ++DatagramsHandled;
-        const double elapsed = std::chrono::duration<double>(Clock::now() - Start).count();
+        const Clock::time_point received = Clock::now();
+        const double elapsed = std::chrono::duration<double>(received - Start).count();
         Standin::Outcome outcome = Panels.Handle(datagram, static_cast<int>(n), source, elapsed);
-        Print(outcome.Line);
-        Queue(outcome, Opts.HaveReplyTo ? ReplyTo : from);
+        const std::string lateness = Queue(outcome, Opts.HaveReplyTo ? ReplyTo : from, received);
+        Print(outcome.Line + lateness);
     }
 
-    void Queue(Standin::Outcome& outcome, sockaddr_in to) {
+    // Queues the replies, each due its own lateness after `received`. With --jitter-ms the
+    // line gets how late each reply is, in the order of the replies (", late 12 40 7 ms"), so
+    // that a test knows the order in which they must leave.
+    std::string Queue(Standin::Outcome& outcome, sockaddr_in to, Clock::time_point received) {
         to.sin_family = AF_INET;
         to.sin_port = htons(Standin::Port);
-        const Clock::time_point due = Clock::now() + std::chrono::milliseconds(Opts.DelayMs);
+        std::string said;
         for (std::size_t r = 0; r < outcome.Replies.size(); ++r) {
+            const int lateMs = Late.NextMs();
+            said += ' ';
+            said += std::to_string(lateMs);
             in_addr own{};
             std::memcpy(&own.s_addr, outcome.ReplyFrom[r].Bytes, sizeof own.s_addr);
-            Pending.push_back({due, to, std::move(outcome.Replies[r]), own});
+            Pending.emplace(received + std::chrono::milliseconds(lateMs),
+                            PendingReply{to, std::move(outcome.Replies[r]), own});
         }
+        if (Opts.JitterMs <= 0 || said.empty()) return {};
+        return ", late" + said + " ms";
     }
 
     const int Fd;
@@ -208,7 +220,9 @@ class ServeLoop {
     const Standin::Options& Opts;
     const Clock::time_point Start, ExitAt;
     sockaddr_in ReplyTo{};
-    std::deque<PendingReply> Pending;
+    Standin::Lateness Late;
+    // By due time; a multimap keeps replies due at the same moment in the order queued.
+    std::multimap<Clock::time_point, PendingReply> Pending;
     long DatagramsHandled = 0;
 };
 
@@ -234,6 +248,13 @@ int main(int argc, char** argv) {
     if (!OwnAddress(ownIp, ownSubnet) && !options.HaveIp)
         Print("no interface address found; panels start at 192.168.1.20");
     Standin::StandinPanel panels(options, ownIp, ownSubnet);
+    // Without --seed the lateness is drawn from a seed of its own, said so the run can be
+    // repeated.
+    if (!options.HaveSeed) options.Seed = static_cast<int>(std::random_device{}() & 0x7FFFFFFF);
+    if (options.JitterMs > 0)
+        Print("replies " + std::to_string(options.DelayMs) + " to " +
+              std::to_string(options.DelayMs + options.JitterMs) + " ms late, seed " +
+              std::to_string(options.Seed));
 
     CatchStopSignals();
     const int fd = OpenPanelSocket();
