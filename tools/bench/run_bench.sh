@@ -424,19 +424,19 @@ EOT
     # apply_in_turn N RUNS: RUNS applies of N panels with this build and as many with BEFORE_CLI,
     # one after the other, on a clean network; the row gives both medians and their ratio.
     apply_in_turn() {
-        local n=$1 runs=$2 r who now=() before=() ok_now=0 ok_before=0 loads=()
+        local n=$1 runs=$2 r who now=() before=() s_now=() s_before=() ok_now=0 ok_before=0 loads=()
         for ((r = 0; r < runs; r++)); do
             for who in now before; do
                 apply_once "$([ "$who" = now ] && echo "$cli" || echo "$BEFORE_CLI")"
                 [ "$rc" -eq 0 ] && [ "$held" -eq "$n" ] && { [ "$who" = now ] && ok_now=$((ok_now + 1)) || ok_before=$((ok_before + 1)); }
-                if [ "$who" = now ]; then now+=("$ms"); else before+=("$ms"); fi
-                echo "apply $n panels, $who, run $r: exit $rc, $verified verified, $held held, $ms ms, $run_writes writes"
+                if [ "$who" = now ]; then now+=("$ms") s_now+=("$run_searches"); else before+=("$ms") s_before+=("$run_searches"); fi
+                echo "apply $n panels, $who, run $r: exit $rc, $verified verified, $held held, $ms ms, $run_searches searches, $run_writes writes"
             done
             loads+=("$(load)")
         done
         local m_now m_before
         m_now=$(median "${now[@]}") m_before=$(median "${before[@]}")
-        crows+=("| callpanel apply, $n panels changed on a clean network, run in turn with ${BEFORE_LABEL:-BEFORE_CLI} | this build: $m_now ms (median; worst $(worst "${now[@]}") ms), exit 0 and all held in $ok_now of $runs | ${BEFORE_LABEL:-before}: $m_before ms (median; worst $(worst "${before[@]}") ms), exit 0 and all held in $ok_before of $runs | $(ratio "$m_now" "$m_before") x (target within 1.10 x); load $(median "${loads[@]}") (median over the runs) |")
+        crows+=("| callpanel apply, $n panels changed on a clean network, run in turn with ${BEFORE_LABEL:-BEFORE_CLI} | this build: $m_now ms (median; worst $(worst "${now[@]}") ms), $(median "${s_now[@]}") searches (median); exit 0 and all held in $ok_now of $runs | ${BEFORE_LABEL:-before}: $m_before ms (median; worst $(worst "${before[@]}") ms), $(median "${s_before[@]}") searches (median); exit 0 and all held in $ok_before of $runs | $(ratio "$m_now" "$m_before") x (target within 1.10 x); load $(median "${loads[@]}") (median over the runs) |")
     }
     if section apply; then
         for n in 100 1000; do
