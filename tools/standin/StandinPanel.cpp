@@ -246,6 +246,8 @@ std::string Usage() {
            "  --stage N          stage byte of every reply (default 2)\n"
            "  --silent           send no reply (requests still take effect), still print\n"
            "  --dump             print each request's length and bytes (to its last non-zero)\n"
+           "  --say-sent         print \"sent reply from IP at T us\" as each reply leaves (T on\n"
+           "                     CLOCK_MONOTONIC, which every namespace shares)\n"
            "  --exit-after S     stop after S seconds\n"
            "  --reply-to ADDR    send replies to ADDR:8300 instead of the requester\n"
            "  --appear-after S   the first panel is powered S seconds after the start\n"
@@ -260,6 +262,7 @@ bool* SwitchOf(const std::string& name, Options& out) {
     if (name == "--help" || name == "-h") return &out.Help;
     if (name == "--silent") return &out.Silent;
     if (name == "--dump") return &out.Dump;
+    if (name == "--say-sent") return &out.SaySent;
     if (name == "--alike") return &out.Alike;
     if (name == "--malformed") return &out.Malformed;
     return nullptr;

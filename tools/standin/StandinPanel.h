@@ -49,6 +49,7 @@ struct Options {
     int Stage = STAGE_REPLY;
     bool Silent = false;
     bool Dump = false;           // print every request's bytes
+    bool SaySent = false;        // print when each reply leaves, on the system's steady clock
     double ExitAfterSeconds = 0; // 0: run until a signal
     bool HaveReplyTo = false;
     std::string ReplyTo;

@@ -16,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
 #include <random>
 #include <string>
@@ -158,8 +159,20 @@ class ServeLoop {
     void SendDue(Clock::time_point now) {
         while (!Pending.empty() && Pending.begin()->first <= now) {
             SendReply(Fd, Pending.begin()->second);
+            if (Opts.SaySent) SaySent(Pending.begin()->second.From);
             Pending.erase(Pending.begin());
         }
+    }
+
+    // Tests that compare the order replies arrived in with the order several stand-ins sent
+    // them need the moment each left, on a clock all the test's namespaces share.
+    static void SaySent(in_addr from) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        char fromText[INET_ADDRSTRLEN] = {};
+        inet_ntop(AF_INET, &from, fromText, sizeof fromText);
+        const long long us = static_cast<long long>(now.tv_sec) * 1000000 + now.tv_nsec / 1000;
+        Print("sent reply from " + std::string(fromText) + " at " + std::to_string(us) + " us");
     }
 
     // The poll wakes after 100 ms at the latest, so that a signal that came between the check
