@@ -136,8 +136,7 @@ Command AddApplyCommand(CLI::App& app) {
         "the order they were made, are applied as one: each panel goes back to what it\n"
         "held before the first of them; plans that disagree about a panel are refused.",
         "  callpanel apply site.csv --dry-run    # what would change; nothing is sent\n"
-        "  callpanel apply site.csv\n"
-        "  callpanel apply undo-1.csv undo-2.csv  # two runs' undo plans, the first first"));
+        "  callpanel apply undo-1.csv undo-2.csv # two runs' undo plans, the earlier first"));
     command
         ->add_option("PLAN", options->Apply.PlanPaths,
                      "the plan, a CSV file (- for standard input); or several undo plans, the "
