@@ -333,11 +333,11 @@ echo "apply: silent panel not found, late panels verified, $((count - 1)) verifi
 # apply_judged PLAN [terminal]: apply PLAN (on a terminal: the rounds show their progress).
 apply_judged() {
     local plan=$1 terminal=${2:-} k mac rc=0 heard held result all=yes writes
-    declare -A before
+    declare -A written
     for ((k = 0; k < count; k++)); do
         early "$k" >/dev/null
         prove "$k" "$(holding_ip "$(cell "$plan" "$(mac_of "$k")" ip)")"
-        before[$k]=$(applied_by "$k")
+        written[$k]=$(applied_by "$k")
     done
     writes=$(writes_on_wire)
     if [ -n "$terminal" ]; then
@@ -357,7 +357,7 @@ apply_judged() {
         result=$(grep -a "^$mac " "$work/out" | sed 's/^[^ ]*  *//; s/\r$//')
         if [ "$heard" -eq 0 ]; then
             case $result in "not found"*) ;; *) fail "under loss, $mac unheard before the writes: $result" ;; esac
-            [ "$(applied_by "$k")" -eq "${before[$k]}" ] || fail "under loss, $mac unheard, yet written"
+            [ "$(applied_by "$k")" -eq "${written[$k]}" ] || fail "under loss, $mac unheard, yet written"
         elif [ "$held" -gt 0 ]; then
             case $result in verified*) ;; *) fail "under loss, $mac read back holding its row: $result" ;; esac
         else
