@@ -32,7 +32,8 @@ RawParts PartsOf(const std::string& cell) {
 
 std::string Joined(const RawParts& parts) {
     std::string cell;
-    for (const std::string& part : parts) // append: GCC 12 warns falsely about + here
+    // Appended piece by piece, since GCC 12 warns falsely about operator+ on strings here.
+    for (const std::string& part : parts)
         cell.append(cell.empty() ? "" : " ").append(part);
     return cell;
 }
@@ -48,7 +49,8 @@ std::string MacOfParts(const RawParts& parts) {
 // run that changed it (Raw) and after the last (Undoes), and every value a run found or left
 // there (Known); and the fields some run changed (Touched).
 struct MergedPanel {
-    std::string Where; // file:line of its first row
+    // The file and line of its first row, as messages name it.
+    std::string Where;
     PlanRow Row;
     RawParts Raw, Undoes;
     std::vector<std::set<std::string>> Known;
