@@ -8,6 +8,7 @@
 #include "Console.h"
 #include "plan/PlanCheck.h"
 #include "plan/PlanFile.h"
+#include "plan/UndoMerge.h"
 
 namespace Cli {
 
@@ -75,6 +76,39 @@ std::vector<MacAddress> PlanMacs(const Plan& plan) {
     return macs;
 }
 
+// How messages name the plans: the plan's path, or the undo plans' paths joined by " + " (an
+// error about a merged row gives the line of its row in the first of them that has it).
+std::string PlansName(const std::vector<std::string>& paths) {
+    std::string name;
+    for (const std::string& path : paths)
+        name.append(name.empty() ? "" : " + ").append(PlanName(path));
+    return name;
+}
+
+// The plan to apply: the one file, or the undo plans given, read each and taken as one. false
+// after saying why not; nothing has been sent then.
+bool LoadPlans(const std::vector<std::string>& paths, Plan& plan) {
+    std::vector<NamedPlan> plans;
+    for (const std::string& path : paths) {
+        std::string text, problem;
+        if (!LoadPlanText(path, text, problem)) {
+            Error(problem);
+            return false;
+        }
+        plans.push_back({PlanName(path), ReadPlan(text)});
+        if (!plans.back().Read.Errors.empty()) {
+            PlanErrors(plans.back().Read.Errors, PlanName(path));
+            Error("nothing was written");
+            return false;
+        }
+    }
+    plan = plans.size() == 1 ? std::move(plans.front().Read) : MergeUndoPlans(plans);
+    if (plan.Errors.empty()) return true;
+    PlanErrors(plan.Errors, "");
+    Error("nothing was written");
+    return false;
+}
+
 } // namespace
 
 Command AddApplyCommand(CLI::App& app) {
@@ -97,11 +131,16 @@ Command AddApplyCommand(CLI::App& app) {
         "back in rounds; one line per row: verified, unchanged, differs, no reply, not\n"
         "found or not attempted. Exit 0 only when every row is verified or unchanged\n"
         "(--dry-run too: a panel not found is exit 1). Before the first write the panels'\n"
-        "settings are saved as an undo plan, as with set.",
+        "settings are saved as an undo plan, as with set.\n"
+        "Several undo plans (a run stopped and started again leaves one a run), given in\n"
+        "the order they were made, are applied as one: each panel goes back to what it\n"
+        "held before the first of them; plans that disagree about a panel are refused.",
         "  callpanel apply site.csv --dry-run    # what would change; nothing is sent\n"
-        "  callpanel apply site.csv"));
+        "  callpanel apply undo-1.csv undo-2.csv # two runs' undo plans, the earlier first"));
     command
-        ->add_option("PLAN", options->Apply.PlanPath, "the plan, a CSV file; - for standard input")
+        ->add_option("PLAN", options->Apply.PlanPaths,
+                     "the plan, a CSV file (- for standard input); or several undo plans, the "
+                     "earliest first")
         ->required()
         ->check(NonEmpty);
     command->add_flag("--dry-run", options->Apply.DryRun, "print what would change, send no write");
@@ -119,17 +158,8 @@ Command AddApplyCommand(CLI::App& app) {
 
 int RunApply(const ApplyOptions& options) {
     if (RefuseUndoPath(options.UndoPath)) return ExitRefused;
-    std::string text, problem;
-    if (!LoadPlanText(options.PlanPath, text, problem)) {
-        Error(problem);
-        return ExitRefused;
-    }
-    const Plan plan = ReadPlan(text);
-    if (!plan.Errors.empty()) {
-        PlanErrors(plan.Errors, PlanName(options.PlanPath));
-        Error("nothing was written");
-        return ExitRefused;
-    }
+    Plan plan;
+    if (!LoadPlans(options.PlanPaths, plan)) return ExitRefused;
 
     Engine engine;
     if (const int code = OpenEngine(engine)) return code;
@@ -145,7 +175,7 @@ int RunApply(const ApplyOptions& options) {
     const auto& found = searched.Found;
     const Changes changes =
         PlanChanges(plan.Rows, RecordsOf(found), "", ComputerAddresses(), options.AsWritten);
-    if (Refuse(changes, PlanName(options.PlanPath))) return ExitRefused;
+    if (Refuse(changes, PlansName(options.PlanPaths))) return ExitRefused;
     if (options.DryRun) return PrintDryRun(changes, options.Output);
 
     if (AnyRow(changes, RowKind::Write) && !SaveUndo(changes.Rows, options.UndoPath))

@@ -3,13 +3,15 @@
 // callpanel apply: a site plan (CSV) written into its panels, or shown first with --dry-run.
 
 #include <string>
+#include <vector>
 
 #include "Options.h"
 
 namespace Cli {
 
 struct ApplyOptions {
-    std::string PlanPath;
+    // One plan; or several undo plans, in the order their runs made them, applied as one.
+    std::vector<std::string> PlanPaths;
     bool DryRun = false;
     Format Output = Format::Table;
     SearchOptions Search;

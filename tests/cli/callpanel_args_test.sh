@@ -26,6 +26,10 @@ ln -s "$work/target.csv" "$work/link.csv"
 # One byte more than the largest plan: refused by its size, before it is read.
 truncate -s $((4 * 1024 * 1024 + 1)) "$work/big.csv"
 export XDG_STATE_HOME=$work/state
+# An undo plan whose run moved 00:50:2A:10:00:A5 from 10.0.1.5 to 10.0.1.6.
+printf 'mac,raw,undoes\n00:50:2A:10:00:A5,%s 0A000105 %s,%s 0A000106 %s\n' \
+    '00502A1000A5 483031303130313030300031' 'FFFFFF00 0A000101 0A000102 05' \
+    '00502A1000A5 483031303130313030300031' 'FFFFFF00 0A000101 0A000102 05' >"$work/undo1.csv"
 
 # Each case: exit code | stream (out, err) | text that stream holds | plan on standard input
 # (printf format; "-" for none; "@full": none, and standard output is /dev/full; "@empty":
@@ -72,6 +76,9 @@ cases=(
     '2|err|callpanel: --undo: needs a value|@empty|apply x.csv --undo'
     "2|err|undo plan $work/kept.csv: the name is taken|-|set 00:50:2A:10:00:A5 --unlock 3 --undo $work/kept.csv"
     "2|err|undo plan $work/link.csv: the name is taken|-|apply $work/none.csv --undo $work/link.csv"
+    # Several undo plans as one: each must be one, and a later one must find what the earlier left.
+    "2|err|callpanel: stdin:2: no raw and undoes bytes|mac,ip\n00:50:2A:10:00:A5,10.0.1.7\n|apply $work/undo1.csv -"
+    "2|err|callpanel: $work/undo1.csv:2 and stdin:2: 00:50:2A:10:00:A5 ip: the later undo plan found 0A000107, neither what the earlier put back (0A000105) nor what it wrote (0A000106)|mac,raw,undoes\n00:50:2A:10:00:A5,00502A1000A5 483031303130313030300031 0A000107 FFFFFF00 0A000101 0A000102 05,00502A1000A5 483031303130313030300031 0A000107 FFFFFF00 0A000101 0A000102 07\n|apply $work/undo1.csv -"
     "2|err|its folder does not exist (--undo makes none)|-|set 00:50:2A:10:00:A5 --ip 1.2.3.4 --undo $work/new/u.csv"
     '1|err|callpanel: cannot write the output: No space left on device|@full|search --help'
     '2|err|callpanel: --html is required|-|report'

@@ -13,6 +13,7 @@
 #include "Records.h"
 #include "plan/Changes.h"
 #include "plan/Plan.h"
+#include "plan/UndoMerge.h"
 #include "plan/UndoPlan.h"
 #include "site/FindPanels.h"
 #include "site/Hearing.h"
@@ -81,6 +82,8 @@ class PlanTest : public QObject {
     void unusualPanels();
     void killedApply_data();
     void killedApply();
+    void mergeUndoPlans_data();
+    void mergeUndoPlans();
     void creditsWrite_data();
     void creditsWrite();
     void hearing_data();
@@ -964,6 +967,104 @@ void PlanTest::killedApply() {
                  MacText(panels[at].Mac).c_str());
 }
 
+// Two runs' undo plans as one (a run stopped and started again): the first run applies the rows
+// `first` (mac,ip,unlock) to two unusual panels (P ...:04 and Q ...:09), its writes reaching them
+// or not (`landed`); someone may change P between the runs (`meddle`); the second run applies
+// `second` (its rows, or a whole undo plan of a person's own when it begins with a header).
+// Taken as one, the plans put every field a run changed back byte for byte as it was before the
+// first run that changed it (a field `meddle` changed and no run had stays as `meddle` left it),
+// or are refused with an error that begins with `error`, naming both files and lines.
+void PlanTest::mergeUndoPlans_data() {
+    QTest::addColumn<QString>("first");
+    QTest::addColumn<bool>("landed");
+    QTest::addColumn<Edit>("meddle");
+    QTest::addColumn<QString>("second");
+    QTest::addColumn<bool>("laterFirst"); // the plans given in the wrong order
+    QTest::addColumn<QString>("error");
+    const Edit none = [](PanelRecord&) {};
+    const Edit gateway = [](PanelRecord& r) { r.Gateway[3] = uint8_t(r.Gateway[3] + 1); };
+    const Edit ip = [](PanelRecord& r) { r.Ip[3] = 99; };
+    const QString p = "00:50:2A:10:00:04", q = "00:50:2A:10:00:09", p50 = p + ",10.200.13.50,7";
+    QTest::newRow("disjoint panels") << p50 << true << none << q + ",10.200.13.51,3" << false << "";
+    QTest::newRow("same panel, both runs wrote it")
+        << p50 << true << none << p + ",,3\n" + q + ",,2" << false << "";
+    QTest::newRow("same panel, the first run's write lost")
+        << p50 << false << none << p + ",10.200.13.52,3" << false << "";
+    QTest::newRow("same row again, as assign started again writes it")
+        << p50 << false << none << p50 << false << "";
+    QTest::newRow("changed between the runs, a field neither wrote")
+        << p50 << true << gateway << p + ",,3" << false << "";
+    QTest::newRow("changed between the runs, a field the second wrote first")
+        << p + ",,7" << true << ip << p + ",10.200.13.52,3" << false << "";
+    QTest::newRow("changed between the runs, the field the first wrote")
+        << p50 << true << ip << p + ",,3" << false
+        << "U1.csv:2 and U2.csv:2: " + p + " ip: the later undo plan found 0AC80D63";
+    QTest::newRow("the later plan first")
+        << p50 << true << none << p + ",10.200.13.52,3" << true
+        << "U2.csv:2 and U1.csv:2: " + p + " ip: the later undo plan found";
+    QTest::newRow("a row without its raw bytes")
+        << p50 << true << none << "mac,ip\n" + p + ",10.200.13.20" << false
+        << "U2.csv:2: no raw and undoes bytes";
+}
+
+void PlanTest::mergeUndoPlans() {
+    QFETCH(QString, first);
+    QFETCH(bool, landed);
+    QFETCH(Edit, meddle);
+    QFETCH(QString, second);
+    QFETCH(bool, laterFirst);
+    QFETCH(QString, error);
+    std::vector<PanelRecord> panels;
+    for (const int at : {4, 9}) {
+        PanelRecord r = UnusualPanels()[std::size_t(at)].Record;
+        const uint8_t mac[] = {0x00, 0x50, 0x2A, 0x10, 0x00, uint8_t(at)};
+        std::memcpy(r.Mac, mac, sizeof mac);
+        r.Ip[3] = uint8_t(10 + at);
+        panels.push_back(r);
+    }
+    std::vector<PanelRecord> before = panels;
+    // A run: its undo plan saved, then its writes landing (or not).
+    const auto run = [&](const QString& rows, bool land) {
+        const Plan plan = ReadPlan("mac,ip,unlock\n" + rows.toStdString() + "\n");
+        const Changes changes = PlanChanges(plan.Rows, panels);
+        [&] { QVERIFY2(!changes.Refused(), Described(changes.Errors).join('\n').toUtf8()); }();
+        for (const RowChange& r : changes.Rows)
+            for (PanelRecord& panel : panels)
+                if (land && r.Kind == RowKind::Write &&
+                    std::equal(r.Current.Mac, r.Current.Mac + 6, panel.Mac))
+                    panel = AsReported(StagedOver(r, panel));
+        return ReadPlan(UndoPlanText(changes.Rows));
+    };
+    const Plan u1 = run(first, landed);
+    meddle(panels[0]);
+    const Plan u2 = second.startsWith("mac,") ? ReadPlan(second.toStdString()) : run(second, true);
+    std::vector<NamedPlan> plans{{std::string("U1.csv"), u1}, {std::string("U2.csv"), u2}};
+    if (laterFirst) std::swap(plans[0], plans[1]);
+    const Plan merged = MergeUndoPlans(plans);
+    if (!error.isEmpty()) {
+        QCOMPARE(merged.Errors.size(), std::size_t(1));
+        QVERIFY2(QString::fromStdString(merged.Errors[0].Text).startsWith(error),
+                 merged.Errors[0].Text.c_str());
+        return;
+    }
+    QVERIFY2(merged.Errors.empty(), Described(merged.Errors).join('\n').toUtf8());
+    meddle(before[0]); // what no run changed is not ours to put back
+    // The raw bytes carried are the first run's, in hex a person can read.
+    for (const PlanRow& row : merged.Rows)
+        for (const PanelRecord& was : before)
+            if (row.Cells.at("mac") == MacText(was.Mac))
+                QCOMPARE(row.Cells.at("raw"), RawCell(was));
+    const Changes back = PlanChanges(merged.Rows, panels);
+    QVERIFY2(!back.Refused(), Described(back.Errors).join('\n').toUtf8());
+    for (const RowChange& r : back.Rows)
+        for (PanelRecord& panel : panels)
+            if (r.Kind == RowKind::Write && std::equal(r.Current.Mac, r.Current.Mac + 6, panel.Mac))
+                panel = AsReported(StagedOver(r, panel));
+    for (std::size_t at = 0; at < panels.size(); ++at)
+        QVERIFY2(std::memcmp(&panels[at], &before[at], sizeof panels[at]) == 0,
+                 MacText(panels[at].Mac).c_str());
+}
+
 // Write replies carry no identity: who may a reply from `source` come from?
 void PlanTest::creditsWrite_data() {
     QTest::addColumn<QString>("source");
@@ -1573,8 +1674,8 @@ void PlanTest::writeRounds() {
             if (n == 0) link.Panels[1].Record.Ip[3] = 50;
         };
     // The search before the writes, as apply makes it.
-    const Cli::Searched searched = Cli::SearchUntil(
-        link, Cli::PlanSearch(Cli::SearchOptions{8000, 1}, {MacOf(a.Record)}));
+    const Cli::Searched searched =
+        Cli::SearchUntil(link, Cli::PlanSearch(Cli::SearchOptions{8000, 1}, {MacOf(a.Record)}));
     RowChange change;
     change.Kind = RowKind::Write;
     change.Current = a.Record;
