@@ -441,8 +441,11 @@ wait "$apply_pid" || rc=$?
 [ "$rc" -eq 130 ] || fail "Ctrl+C: exit $rc; $(cat "$work/err")"
 attempted=$(grep -c ',verified,' "$work/out" || true)
 skipped=$(grep -c ',not attempted,' "$work/out" || true)
-[ "$attempted" -ge 1 ] && [ "$skipped" -ge 1 ] && [ $((attempted + skipped)) -eq "$count" ] ||
+# On a loaded machine the signal may come only after the last write went out; then nothing is
+# left to skip, and the report must still account for every row.
+[ "$attempted" -ge 1 ] && [ $((attempted + skipped)) -eq "$count" ] ||
     fail "Ctrl+C report: $(cat "$work/out")"
+[ "$skipped" -ge 1 ] || echo "Ctrl+C came after the last write: nothing was left to skip"
 applied=0
 for ((k = 0; k < count; k++)); do applied=$((applied + $(applied_by "$k"))); done
 [ "$applied" -eq "$attempted" ] || fail "Ctrl+C: $applied panels written for $attempted rows"
