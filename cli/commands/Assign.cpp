@@ -38,8 +38,13 @@ AssignEvents TerminalEvents() {
                     const std::string& line) {
         if (!line.empty()) Print(line + "\n");
     };
-    events.Progress = [](const std::string& text) {
-        if (ErrorIsConsole()) ShowProgress(text);
+    // The status line while waiting says the loss and lateness too, as they are measured; a
+    // notable change of them gets a line of its own (Say).
+    const auto heard = std::make_shared<std::string>();
+    events.Heard = [heard](const std::string& text) { *heard = text; };
+    events.Progress = [heard](const std::string& text) {
+        if (ErrorIsConsole())
+            ShowProgress(text.empty() || heard->empty() ? text : text + "; " + *heard);
     };
     events.Stopped = [] { return Interrupted(); };
     return events;

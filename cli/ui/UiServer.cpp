@@ -42,6 +42,7 @@
 #include "text/LocalTime.h"
 #include "text/TerminalText.h"
 #include "ui/Secret.h"
+#include "web/AddressPlanJson.h"
 #include "web/LiveSite.h"
 #include "web/SiteFolder.h"
 #include "web/WebGuard.h"
@@ -71,8 +72,9 @@ class Hub {
     long long Version = 0;
     bool Stopping = false;
     json Site = {{"panels", json::array()}, {"faults", json::array()}};
-    json Check;  // null until a check ran
-    json Report; // the last report written
+    json AddressPlan = AddressPlanJson(LiveSite()); // the report's picture of the site's addresses
+    json Check;                                     // null until a check ran
+    json Report;                                    // the last report written
     json Assign; // the schedule's rows and their states, once an assign started
     json Apply;  // the last dry run or apply (batch change, undo)
     std::string Busy;
@@ -114,7 +116,7 @@ class Hub {
                 {"site", Site},     {"check", Check},
                 {"report", Report}, {"assign", Assign},
                 {"apply", Apply},   {"busy", Busy},
-                {"log", json(Log)}};
+                {"log", json(Log)}, {"addressPlan", AddressPlan}};
     }
 };
 
@@ -149,8 +151,10 @@ class Worker {
     LiveSite Live;
     void PublishSite() {
         const json site = SiteJson(Live, NowMs());
+        json plan = AddressPlanJson(Live);
         std::lock_guard<std::mutex> lock(State.Lock);
         State.Site = site;
+        State.AddressPlan = std::move(plan);
         State.Bump();
     }
 
@@ -353,6 +357,11 @@ class SitePage {
             view["waiting"] = text;
             publish();
         };
+        events.Heard = [&view, &publish](const std::string& text) {
+            if (view["heard"] == text) return;
+            view["heard"] = text;
+            publish();
+        };
         events.Stopped = [this] { return StopAssign || Interrupted(); };
         events.Chosen = [this] {
             std::lock_guard<std::mutex> lock(ChosenLock);
@@ -394,9 +403,13 @@ class SitePage {
     void RunAssign(const std::string& scheduleName, bool inMacOrder) {
         StopAssign = false;
         const std::string folder = Folder();
-        json view = {
-            {"schedule", scheduleName}, {"rows", json::array()}, {"errors", json::array()},
-            {"running", true},          {"waiting", ""},         {"together", json::array()}};
+        json view = {{"schedule", scheduleName},
+                     {"rows", json::array()},
+                     {"errors", json::array()},
+                     {"running", true},
+                     {"waiting", ""},
+                     {"together", json::array()},
+                     {"heard", ""}};
         const std::function<void()> publish = [this, &view] {
             std::lock_guard<std::mutex> lock(State.Lock);
             State.Assign = view;
@@ -447,7 +460,6 @@ class SitePage {
         }
         view["running"] = false;
         view["waiting"] = "";
-        view["loss"] = watch.Loss();
         publish();
         SayAssignEnded(assigner);
     }
@@ -653,6 +665,7 @@ class SitePage {
         ReportOptions report;
         const auto leaf = Utf8Path(folder).filename().u8string();
         report.Site = std::string(leaf.begin(), leaf.end());
+        report.SiteFolder = folder; // the work done is the site's, wherever the page started
         std::string error;
         if (!planName.empty()) report.PlanPath = PathInFolder(folder, planName, ".csv", error);
         ReportInput input;
