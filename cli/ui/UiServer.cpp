@@ -848,6 +848,10 @@ void OpenSite(SitePage& site, const httplib::Request& req, httplib::Response& re
     if (path.empty()) return Refuse(res, 400, error);
     std::error_code code;
     const bool create = body->value("create", false);
+    // A new site is a folder made now: a name already there (a folder, a file) is another
+    // site's or something else, and is refused rather than taken over.
+    if (create && std::filesystem::exists(std::filesystem::symlink_status(Utf8Path(path), code)))
+        return Refuse(res, 409, "'" + name + "' is there already; name the new site otherwise");
     if (create) std::filesystem::create_directory(Utf8Path(path), code);
     if (code || !std::filesystem::is_directory(Utf8Path(path), code))
         return Refuse(res, 404,
