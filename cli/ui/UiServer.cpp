@@ -403,13 +403,9 @@ class SitePage {
     void RunAssign(const std::string& scheduleName, bool inMacOrder) {
         StopAssign = false;
         const std::string folder = Folder();
-        json view = {{"schedule", scheduleName},
-                     {"rows", json::array()},
-                     {"errors", json::array()},
-                     {"running", true},
-                     {"waiting", ""},
-                     {"together", json::array()},
-                     {"heard", ""}};
+        json view = {
+            {"schedule", scheduleName}, {"rows", json::array()}, {"errors", json::array()},
+            {"running", true},          {"waiting", ""},         {"together", json::array()}};
         const std::function<void()> publish = [this, &view] {
             std::lock_guard<std::mutex> lock(State.Lock);
             State.Assign = view;
