@@ -139,7 +139,7 @@ function drawAddressPlan() {
     }
     const name = b.prefix + "0/24";
     return `<div class="grid" data-block="${escape(name)}"><h4>${escape(name)}</h4>` +
-      `<svg xmlns="http://www.w3.org/2000/svg" width="${left + 16 * step}" height="${top + 16 * step}" role="img" aria-label="${escape(name)}">${squares}</svg></div>`;
+      `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${left + 16 * step} ${top + 16 * step}" role="img" aria-label="${escape(name)}">${squares}</svg></div>`;
   }).join("");
 }
 
