@@ -240,7 +240,8 @@ bool BuildReport(const ReportOptions& options, const Plan& plan,
 
 int RunReport(const ReportOptions& given) {
     ReportOptions options = given;
-    // --site naming a folder: the site is that folder, named by it, its records the work done.
+    // When --site names a folder, the site is that folder: it names the report, and its
+    // records are the work done.
     std::error_code code;
     if (!options.Site.empty() && std::filesystem::is_directory(Utf8Path(options.Site), code)) {
         options.SiteFolder = options.Site;

@@ -72,11 +72,12 @@ class Hub {
     long long Version = 0;
     bool Stopping = false;
     json Site = {{"panels", json::array()}, {"faults", json::array()}};
-    json AddressPlan = AddressPlanJson(LiveSite()); // the report's picture of the site's addresses
-    json Check;                                     // null until a check ran
-    json Report;                                    // the last report written
+    json Check;  // null until a check ran
+    json Report; // the last report written
     json Assign; // the schedule's rows and their states, once an assign started
     json Apply;  // the last dry run or apply (batch change, undo)
+    // The report's picture of the site's addresses, drawn again whenever the site changes.
+    json AddressPlan = AddressPlanJson(LiveSite());
     std::string Busy;
     std::string Folder, Root;
     std::deque<json> Log;
@@ -661,7 +662,8 @@ class SitePage {
         ReportOptions report;
         const auto leaf = Utf8Path(folder).filename().u8string();
         report.Site = std::string(leaf.begin(), leaf.end());
-        report.SiteFolder = folder; // the work done is the site's, wherever the page started
+        // The work done is the site folder's, whatever folder the page was started in.
+        report.SiteFolder = folder;
         std::string error;
         if (!planName.empty()) report.PlanPath = PathInFolder(folder, planName, ".csv", error);
         ReportInput input;

@@ -11,15 +11,22 @@
 #include "PanelRecord.h"
 
 struct AddressSquare {
-    int Last = 0;       // the address's last number, 0 to 255
-    std::string Kind;   // the panel's type ("flat", "villa", "help"), or "clash" for two or more
-    std::string Colour; // the colour the square is drawn in, "#rrggbb"
-    std::string Title;  // "10.1.2.5: flat 0101000001 (00:50:2A:A8:01:64)", " - clash" after two
+    // The address's last number, 0 to 255.
+    int Last = 0;
+    // The panel's type ("flat", "villa", "help"), or "clash" when two or more panels hold it.
+    std::string Kind;
+    // The colour the square is drawn in, as "#rrggbb".
+    std::string Colour;
+    // What a pointer over the square shows: "10.1.2.5: flat 0101000001 (00:50:2A:A8:01:64)",
+    // each panel that holds it, then " - clash" when there are two or more.
+    std::string Title;
 };
 
 struct AddressBlock {
-    std::string Prefix;              // "10.1.2.", the block's first three numbers
-    std::vector<AddressSquare> Used; // the addresses panels hold, by address
+    // The block's first three numbers, as "10.1.2.".
+    std::string Prefix;
+    // The addresses that panels hold, in address order.
+    std::vector<AddressSquare> Used;
 };
 
 // The blocks that hold `panels`, by address.

@@ -110,7 +110,7 @@ class Assigner {
 };
 
 // The loss and lateness measured, in the words the terminal and the page show: "about 4 % of
-// replies lost, up to 60 ms late"; `known` false while no panel answered to measure it by.
+// replies lost, up to 60 ms late". `known` is false while no panel has answered to measure by.
 std::string HearingText(bool known, double loss, Millis lateness);
 
 // Whether a measurement is worth a line of its own, for an installer watching the run, not a
