@@ -38,8 +38,13 @@ AssignEvents TerminalEvents() {
                     const std::string& line) {
         if (!line.empty()) Print(line + "\n");
     };
-    events.Progress = [](const std::string& text) {
-        if (ErrorIsConsole()) ShowProgress(text);
+    // The status line while waiting says the loss and lateness too, as they are measured; a
+    // notable change of them gets a line of its own (Say).
+    const auto heard = std::make_shared<std::string>();
+    events.Heard = [heard](const std::string& text) { *heard = text; };
+    events.Progress = [heard](const std::string& text) {
+        if (ErrorIsConsole())
+            ShowProgress(text.empty() || heard->empty() ? text : text + "; " + *heard);
     };
     events.Stopped = [] { return Interrupted(); };
     return events;
@@ -161,10 +166,12 @@ Command AddAssignCommand(CLI::App& app) {
         "With --watch it searches every 50 ms; each new panel (on the factory subnet, not\n"
         "yet assigned) that is surely alone or surely powered first (at a doubt of 10^-6)\n"
         "gets the next row, written and read back, one line each: MAC, row, call address,\n"
-        "IP, result. New panels whose order is not sure form a group that gets none, nor\n"
-        "any panel after it: switch all but one off, or give --row N=MAC (N the row number\n"
-        "assign prints) for each. Without --watch the new panels present are assigned\n"
-        "only by --row or with --in-mac-order. The as-built plan (the schedule\n"
+        "IP, result; the loss and lateness measured show on the status line as they are\n"
+        "measured, and in a line at the start and whenever they change notably. New\n"
+        "panels whose order is not sure form a group that gets none, nor any panel after\n"
+        "it: switch all but one off, or give --row N=MAC (N the row number assign prints)\n"
+        "for each. Without --watch the new panels present are assigned only by --row or\n"
+        "with --in-mac-order. The as-built plan (the schedule\n"
         "with each row's mac and status) is written whole before each write leaves (the\n"
         "row 'writing') and after it (its result); a run started again, also after a\n"
         "kill, finishes a row left writing on its panel, then goes on. An undo plan is\n"

@@ -70,6 +70,16 @@ std::string SiteName(const std::string& planPath) {
     return name;
 }
 
+// A folder's own name, however its path is written ("Block A/", "."), from its absolute path.
+std::string FolderName(const std::string& folder) {
+    namespace fs = std::filesystem;
+    std::error_code code;
+    fs::path path = fs::absolute(Utf8Path(folder), code).lexically_normal();
+    if (!path.has_filename()) path = path.parent_path();
+    const auto u8 = path.filename().u8string();
+    return std::string(u8.begin(), u8.end());
+}
+
 std::string FileTime(const std::filesystem::path& file) {
     std::error_code code;
     const auto written = std::filesystem::last_write_time(file, code);
@@ -88,16 +98,14 @@ std::string FileTime(const std::filesystem::path& file) {
     return text;
 }
 
-// The as-built and undo plans beside the plan (or in the current folder) and in the undo
-// folder, each once.
-std::vector<RunRecord> RunRecords(const std::string& planPath) {
+// The as-built and undo plans of the folders WorkDoneFolders names, each file once.
+std::vector<RunRecord> RunRecords(const ReportOptions& options) {
     namespace fs = std::filesystem;
-    std::vector<fs::path> folders;
-    const fs::path plan = planPath.empty() || planPath == "-" ? fs::path() : Utf8Path(planPath);
-    folders.push_back(plan.has_parent_path() ? plan.parent_path() : fs::path("."));
     std::string error;
-    if (const std::string undo = UndoFolder(error); !undo.empty())
-        folders.push_back(Utf8Path(undo));
+    std::vector<fs::path> folders;
+    for (const std::string& folder :
+         WorkDoneFolders(options.PlanPath, options.SiteFolder, UndoFolder(error)))
+        folders.push_back(Utf8Path(folder));
     std::vector<RunRecord> records;
     std::set<fs::path> seen;
     for (const fs::path& folder : folders) {
@@ -192,7 +200,9 @@ Command AddReportCommand(CLI::App& app) {
         ->check(NonEmpty);
     command
         ->add_option("--site", options->Site,
-                     "the site's or building's name (default: the name of the plan's folder)")
+                     "the site's or building's name (default: the name of the plan's folder), "
+                     "or its folder: the report is named by it and its work done is the "
+                     "folder's as-built and undo plans")
         ->check(NonEmpty);
     command->add_option("--by", options->By, "who made the report (default: your user name)")
         ->check(NonEmpty);
@@ -224,11 +234,19 @@ bool BuildReport(const ReportOptions& options, const Plan& plan,
                 std::copy(mac->begin(), mac->end(), raw);
                 planned.push_back(MacText(raw));
             }
-    input.Runs = WorkDone(RunRecords(options.PlanPath), RecordsOf(found), planned);
+    input.Runs = WorkDone(RunRecords(options), RecordsOf(found), planned);
     return true;
 }
 
-int RunReport(const ReportOptions& options) {
+int RunReport(const ReportOptions& given) {
+    ReportOptions options = given;
+    // When --site names a folder, the site is that folder: it names the report, and its
+    // records are the work done.
+    std::error_code code;
+    if (!options.Site.empty() && std::filesystem::is_directory(Utf8Path(options.Site), code)) {
+        options.SiteFolder = options.Site;
+        options.Site = FolderName(options.Site);
+    }
     Plan plan;
     if (!options.PlanPath.empty() && !LoadPlan(options.PlanPath, PlanKind::KeyedByMac, plan))
         return ExitRefused;

@@ -16,7 +16,10 @@ struct ReportOptions {
     std::string PlanPath; // empty: the site alone
     std::string HtmlPath;
     std::string Site; // empty: the plan's folder's name (the current folder's without a plan)
-    std::string By;   // empty: the user's name
+    // The site's folder, whose as-built and undo plans are the work done (WorkDoneFolders).
+    // When it is empty, the plan's folder holds them, or the current folder without a plan.
+    std::string SiteFolder;
+    std::string By; // empty: the user's name
     SearchOptions Search;
 };
 

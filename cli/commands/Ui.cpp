@@ -13,11 +13,11 @@ Command AddUiCommand(CLI::App& app) {
         "prints its address with a secret key (new each run) and opens it in the default\n"
         "browser. FOLDER is the site: its plans (*.csv) and the reports written. Without it\n"
         "the page offers the folders of 'Call panel sites' in the documents folder. The page\n"
-        "shows every panel as it answers, checks the site against a plan and writes the\n"
-        "handover report. Holds UDP port 8300 while it runs: a second 'callpanel ui' opens the\n"
-        "running page. --listen on an address that is not loopback adds a view-only page\n"
-        "there under a second key, for a phone on the site's network. Ctrl+C ends it (exit\n"
-        "130).",
+        "shows every panel as it answers and the report's address plan, checks the site\n"
+        "against a plan and writes the handover report. Holds UDP port 8300 while it runs:\n"
+        "a second 'callpanel ui' opens the running page. --listen on an address that is not\n"
+        "loopback adds a view-only page there under a second key, for a phone on the site's\n"
+        "network. Ctrl+C ends it (exit 130).",
         "  callpanel ui \"Block A\"\n"
         "  callpanel ui \"Block A\" --listen 10.1.0.5:8080"));
     command->add_option("FOLDER", options->Folder, "the site folder");

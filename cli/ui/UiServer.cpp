@@ -42,6 +42,7 @@
 #include "text/LocalTime.h"
 #include "text/TerminalText.h"
 #include "ui/Secret.h"
+#include "web/AddressPlanJson.h"
 #include "web/LiveSite.h"
 #include "web/SiteFolder.h"
 #include "web/WebGuard.h"
@@ -75,6 +76,8 @@ class Hub {
     json Report; // the last report written
     json Assign; // the schedule's rows and their states, once an assign started
     json Apply;  // the last dry run or apply (batch change, undo)
+    // The report's picture of the site's addresses, drawn again whenever the site changes.
+    json AddressPlan = AddressPlanJson(LiveSite());
     std::string Busy;
     std::string Folder, Root;
     std::deque<json> Log;
@@ -114,7 +117,7 @@ class Hub {
                 {"site", Site},     {"check", Check},
                 {"report", Report}, {"assign", Assign},
                 {"apply", Apply},   {"busy", Busy},
-                {"log", json(Log)}};
+                {"log", json(Log)}, {"addressPlan", AddressPlan}};
     }
 };
 
@@ -149,8 +152,10 @@ class Worker {
     LiveSite Live;
     void PublishSite() {
         const json site = SiteJson(Live, NowMs());
+        json plan = AddressPlanJson(Live);
         std::lock_guard<std::mutex> lock(State.Lock);
         State.Site = site;
+        State.AddressPlan = std::move(plan);
         State.Bump();
     }
 
@@ -353,6 +358,11 @@ class SitePage {
             view["waiting"] = text;
             publish();
         };
+        events.Heard = [&view, &publish](const std::string& text) {
+            if (view["heard"] == text) return;
+            view["heard"] = text;
+            publish();
+        };
         events.Stopped = [this] { return StopAssign || Interrupted(); };
         events.Chosen = [this] {
             std::lock_guard<std::mutex> lock(ChosenLock);
@@ -447,7 +457,6 @@ class SitePage {
         }
         view["running"] = false;
         view["waiting"] = "";
-        view["loss"] = watch.Loss();
         publish();
         SayAssignEnded(assigner);
     }
@@ -653,6 +662,8 @@ class SitePage {
         ReportOptions report;
         const auto leaf = Utf8Path(folder).filename().u8string();
         report.Site = std::string(leaf.begin(), leaf.end());
+        // The work done is the site folder's, whatever folder the page was started in.
+        report.SiteFolder = folder;
         std::string error;
         if (!planName.empty()) report.PlanPath = PathInFolder(folder, planName, ".csv", error);
         ReportInput input;
@@ -835,6 +846,10 @@ void OpenSite(SitePage& site, const httplib::Request& req, httplib::Response& re
     if (path.empty()) return Refuse(res, 400, error);
     std::error_code code;
     const bool create = body->value("create", false);
+    // A new site is a folder made now: a name already there (a folder, a file) is another
+    // site's or something else, and is refused rather than taken over.
+    if (create && std::filesystem::exists(std::filesystem::symlink_status(Utf8Path(path), code)))
+        return Refuse(res, 409, "'" + name + "' is there already; name the new site otherwise");
     if (create) std::filesystem::create_directory(Utf8Path(path), code);
     if (code || !std::filesystem::is_directory(Utf8Path(path), code))
         return Refuse(res, 404,

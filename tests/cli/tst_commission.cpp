@@ -14,6 +14,7 @@
 #include "Records.h"
 #include "WriteRecord.h"
 #include "commission/AsBuilt.h"
+#include "commission/AssignRun.h"
 #include "commission/Commissioning.h"
 #include "commission/HtmlReport.h"
 #include "commission/WorkDone.h"
@@ -23,6 +24,7 @@
 #include "plan/PlanCheck.h"
 #include "plan/UndoPlan.h"
 #include "site/Rounds.h"
+#include "web/AddressPlanJson.h"
 #include "web/LiveSite.h"
 #include "web/SiteFolder.h"
 #include "web/WebGuard.h"
@@ -104,8 +106,12 @@ class CommissionTest : public QObject {
     void reportHtml();
     void workDone_data();
     void workDone();
+    void workDoneFolders_data();
+    void workDoneFolders();
     void newPanelWatch_data();
     void newPanelWatch();
+    void hearingNotices_data();
+    void hearingNotices();
     void powerOrderMisses_data();
     void powerOrderMisses();
     void checkSchedule_data();
@@ -430,6 +436,49 @@ void CommissionTest::workDone() {
              QString("2026-12-07 09:10:02"));
 }
 
+// Where a report finds the work done: a site folder's records are the site's own, whatever the
+// current folder; without a site folder, beside the plan, or in the current folder.
+void CommissionTest::workDoneFolders_data() {
+    QTest::addColumn<QString>("plan");
+    QTest::addColumn<QString>("site");
+    QTest::addColumn<QString>("undo");
+    QTest::addColumn<QStringList>("folders");
+    QTest::newRow("site folder, no plan: not the current folder")
+        << ""
+        << "/s/Block A"
+        << "/u" << QStringList{"/s/Block A", "/u"};
+    QTest::newRow("site folder and its plan: once") << "/s/Block A/plan.csv"
+                                                    << "/s/Block A"
+                                                    << "" << QStringList{"/s/Block A"};
+    QTest::newRow("site folder and a plan elsewhere: both")
+        << "other/plan.csv"
+        << "/s/Block A"
+        << "" << QStringList{"/s/Block A", "other"};
+    QTest::newRow("plan alone: beside it") << "dir/plan.csv"
+                                           << ""
+                                           << "/u" << QStringList{"dir", "/u"};
+    QTest::newRow("plan in the current folder") << "plan.csv"
+                                                << ""
+                                                << "" << QStringList{"."};
+    QTest::newRow("neither: the current folder") << ""
+                                                 << ""
+                                                 << "/u" << QStringList{".", "/u"};
+    QTest::newRow("plan from standard input") << "-"
+                                              << ""
+                                              << "" << QStringList{"."};
+}
+
+void CommissionTest::workDoneFolders() {
+    QFETCH(QString, plan);
+    QFETCH(QString, site);
+    QFETCH(QString, undo);
+    QStringList got;
+    for (const std::string& folder :
+         WorkDoneFolders(plan.toStdString(), site.toStdString(), undo.toStdString()))
+        got << QString::fromStdString(folder);
+    QTEST(got, "folders");
+}
+
 // Links planted at every name the writer touches: the target and the names it tries for its new
 // file ("part0", "part1", as the test names them). "victim" is a file of someone else's that
 // must keep its bytes; "old" an earlier report at the target; "folder" a folder at the target.
@@ -668,6 +717,38 @@ void CommissionTest::newPanelWatch() {
 // below the doubt). Every pair of first answers up to 40 rounds is run through the watch until
 // it takes a panel or makes a group, and the probabilities are summed: the later panel must be
 // taken first at most once in 10^6, whatever the gap; panels a second apart are ordered.
+// The loss and lateness an assign says as they are measured: a line when they change notably,
+// not one for every round's wobble. Each step "known percent ms", said "1" or "0" for each.
+void CommissionTest::hearingNotices_data() {
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("nothing measured is never said, the first measured is")
+        << QStringList{"0 0 0", "0 0 0", "1 10 0"} << "001";
+    QTest::newRow("a wobble under 5 points is not said, 5 points either way are")
+        << QStringList{"1 10 0", "1 14 0", "1 6 0", "1 15 0", "1 11 0", "1 10 0"} << "100101";
+    QTest::newRow("creeping loss is said once it is 5 points from the last said")
+        << QStringList{"1 10 0", "1 12 0", "1 14 0", "1 15 0"} << "1001";
+    // A round is 50 ms and a reply late by L shifts an answer by 2L: 1 to 25 ms is one round.
+    QTest::newRow("lateness is said when it shifts answers by another round")
+        << QStringList{"1 10 0", "1 10 1", "1 10 25", "1 10 26", "1 10 20"} << "11010";
+}
+
+void CommissionTest::hearingNotices() {
+    QFETCH(QStringList, steps);
+    Cli::HearingNotices notices;
+    QString said;
+    for (const QString& step : steps) {
+        const QStringList p = step.split(' ');
+        said +=
+            notices.Notable(p[0] == "1", p[1].toInt() / 100.0, Millis(p[2].toInt())) ? "1" : "0";
+    }
+    QTEST(said, "said");
+    QCOMPARE(Cli::HearingText(true, 0.126, Millis(60)),
+             std::string("about 13 % of replies lost, up to 60 ms late"));
+    QCOMPARE(Cli::HearingText(false, 0, Millis(0)),
+             std::string("no reply yet to measure the loss by"));
+}
+
 void CommissionTest::powerOrderMisses_data() {
     QTest::addColumn<int>("lost");
     QTest::addColumn<int>("gap");
@@ -1143,9 +1224,22 @@ void CommissionTest::liveSite() {
     QCOMPARE(clash.size(), std::size_t(2)); // one IP, and so one call address
     for (const auto& fault : clash)
         QCOMPARE(fault["macs"].dump(), std::string(R"(["00:50:2A:10:00:A6","00:50:2A:10:00:A7"])"));
+    // The address plan the page draws: the report's squares, the shared address a clash.
+    const auto squares = [&site] {
+        std::string out;
+        const nlohmann::json plan = AddressPlanJson(site);
+        for (const auto& block : plan["blocks"])
+            for (const auto& used : block["used"])
+                out += block["prefix"].get<std::string>() +
+                       std::to_string(used["last"].get<int>()) + " " +
+                       used["kind"].get<std::string>() + ";";
+        return QString::fromStdString(out);
+    };
+    QCOMPARE(squares(), QString("10.1.2.21 clash;10.1.2.30 flat;10.1.2.40 flat;"));
     QVERIFY(site.Round(heard({Panel("A5 30"), Panel("A5 40"), Panel("A6 21")}),
                        9750 + LiveSite::GoneAfterMs));
     QVERIFY(SiteJson(site, 20000)["faults"].empty());
+    QCOMPARE(squares(), QString("10.1.2.21 flat;10.1.2.30 flat;10.1.2.40 flat;"));
 }
 
 QTEST_APPLESS_MAIN(CommissionTest)

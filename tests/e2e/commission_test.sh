@@ -216,6 +216,10 @@ start_assign "$work/three.csv" --watch
 start_standin 0 "${factory[@]}" --panels 3 --appear-every 1
 wait_for 60 bash -c "! kill -0 $assign_pid 2>/dev/null" || fail "assign did not end: $(cat "$work/out")"
 end_assign 0
+# The loss and lateness as they are measured, on a line of their own (and on the status line,
+# which a file does not get).
+grep -Eq '^callpanel: about [0-9]+ % of replies lost, up to [0-9]+ ms late$' "$work/err" ||
+    fail "no loss and lateness measured: $(cat "$work/err")"
 for n in 1 2 3; do
     mac=$(sed -n "s/^panel $((n - 1)): .* mac \([0-9A-F:]*\) .*/\1/p" "$work/standin0.out")
     grep -q "^$mac  row $n (Block $n entrance)  0${n}01000001  10.83.1.$n  verified$" "$work/out" ||
@@ -229,6 +233,14 @@ run 0 check "$work/three-as-built.csv" --ignore-extra
 run 0 report "$work/three-as-built.csv" --html "$work/built.html"
 grep -q "assign: 3 rows of 3 in three.csv given to new panels</td><td>3</td><td class=\"good\">3</td><td class=\"mono\">three-as-built.csv, undo plan undo-" \
     "$work/built.html" || fail "work done: no assign in $(grep -A8 'Work done' "$work/built.html")"
+# Without a plan, --site naming the site's folder: the site named by it, its work done the
+# folder's, though the command runs elsewhere.
+[ "$(pwd)" != "$work" ] || fail "the report would run in the site folder"
+run 0 report --html "$work/by-site.html" --site "$work/"
+grep -q "three-as-built.csv, undo plan undo-" "$work/by-site.html" ||
+    fail "--site FOLDER: no work done in $(grep -A8 'Work done' "$work/by-site.html")"
+grep -q "<h1>[^<]*$(basename "$work")" "$work/by-site.html" ||
+    fail "--site FOLDER: not named by it: $(grep '<h1>' "$work/by-site.html")"
 # Started again, it goes on from the as-built plan: nothing left to do.
 run 0 assign "$work/three.csv" --watch
 stop_standin 0

@@ -4,8 +4,9 @@ test network with stand-in panels: the page opens by the printed address, lists 
 a panel powered meanwhile without a reload, sorts IP addresses as numbers, checks the site
 against the folder's plan and writes the report into a new tab; a batch change shown as its dry
 run, applied and undone; a schedule uploaded and assigned to new panels powered two at once
-(none taken until the person says which came first) and then alone, the page reloaded, Stop;
-panels switched off shown as gone; the view-only page offers no action.
+(none taken until the person says which came first) and then alone, the page reloaded, Stop,
+the loss and lateness shown while it runs; the address plan drawn as panels come and go; panels
+switched off shown as gone; the view-only page offers no action.
     ui_browser_test.py CALLPANEL STANDIN [SCREENSHOT_FOLDER]
 Run inside tools/testnet.sh --panels 3. With UI_LAUNCHER=wine, CALLPANEL is callpanel.exe run
 under the wine prefix the caller made (tests/e2e/ui_wine_test.sh); wine passes no Ctrl+C by
@@ -163,6 +164,12 @@ def main():
                  lambda: driver.js(rows) == ["00:50:2A:07:01:00"])
         if "key=" in driver.js("return location.href"):
             fail("the key stays in the address bar")
+        # The report's address plan of the panels present, drawn from the live site.
+        picture = ("return [...document.querySelectorAll('#address-grids rect[data-kind]')]"
+                   ".map(r => r.closest('.grid').dataset.block.replace('0/24', '') + "
+                   "r.dataset.last).sort()")
+        wait_for(20, "the address plan lacks the panel",
+                 lambda: driver.js(picture) == ["10.83.0.100"])
 
         # A panel powered while the page is open shows without a reload.
         marker = driver.js("window.notReloaded = 1; return 1")
@@ -172,6 +179,8 @@ def main():
                  lambda: len(driver.js(rows)) == 2)
         if driver.js("return window.notReloaded") != marker:
             fail("the page was reloaded")
+        wait_for(20, "the address plan lacks the new panel",
+                 lambda: driver.js(picture) == ["10.83.0.100", "10.83.0.9"])
         # IP addresses sort as numbers: 10.83.0.9 before 10.83.0.100 (the page's first order).
         if driver.js(rows) != ["00:50:2A:07:00:09", "00:50:2A:07:01:00"]:
             fail("IP order: %s" % driver.js(rows))
@@ -291,6 +300,13 @@ def main():
                   ".map(r => r.cells[4].textContent + ' ' + r.cells[5].textContent)")
         wait_for(30, "panels at once not shown", lambda: "00:50:2A:01:00:01, 00:50:2A:01:00:02" in
                  driver.js("return document.getElementById('assign-together').textContent"))
+        # The loss and lateness as they are measured, while the assign runs, in the words the
+        # terminal shows.
+        wait_for(20, "no loss and lateness while the assign runs", lambda: re.search(
+            r"^about \d+ % of replies lost, up to \d+ ms late$",
+            driver.js("return document.getElementById('assign-heard').textContent")))
+        if "assign: about " not in read("ui.err"):
+            fail("the loss and lateness measured are not on the terminal")
         time.sleep(1)  # rounds that could wrongly take one of them
         if driver.js(states) != [" waiting"] * 4 or "write for" in read("standin-together.out"):
             fail("panels at once were assigned: %s" % driver.js(states))
@@ -328,6 +344,8 @@ def main():
                 ".map(r => r.dataset.mac).sort()")
         wait_for(30, "the panels switched off do not show as gone",
                  lambda: driver.js(gone) == ["00:50:2A:01:00:01", "00:50:2A:01:00:02"])
+        wait_for(20, "the address plan keeps the panels switched off", lambda: driver.js(
+            picture) == ["10.83.0.100", "10.83.0.9", "10.83.1.3"])
 
         # The view-only page: the site live, no action.
         driver.call("POST", "/url", {"url": view_url})

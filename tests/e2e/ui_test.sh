@@ -164,6 +164,13 @@ wait_for 30 bash -c "compgen -G '$work/site/report-*.html' >/dev/null" || fail "
 report=$(basename "$(reports)")
 expect 200 "the report" GET "/files/$report" -b "$cookie"
 grep -q 00:50:2A:07:00:09 "$work/body" || fail "the report lacks the new panel"
+# A report without a plan: its work done is the site folder's records (an undo plan of a panel
+# of the site), not those of the folder the program was started in.
+printf 'mac,ip\n%s,10.83.9.9\n' "$(head -1 "$work/macs")" >"$work/site/undo-2026-01-02-030405.csv"
+expect 202 "report without a plan" POST /api/report -b "$cookie" -H "Origin: $base" -d '{}'
+wait_for 30 bash -c "grep -qs 'undo-2026-01-02-030405.csv' '$work/site'/report-*.html" ||
+    fail "the report without a plan lacks the site folder's work done"
+rm "$work/site/undo-2026-01-02-030405.csv"
 # A file saved into the folder never replaces one that is there.
 expect 409 "saving over a file" POST /api/file -b "$cookie" -H "Origin: $base" \
     -d '{"name": "plan.csv", "text": "mac\n"}'
@@ -179,4 +186,55 @@ kill -INT "$ui_pid"
 wait "$ui_pid" || rc=$?
 untrack "$ui_pid"
 [ "$rc" -eq 130 ] || fail "Ctrl+C: exit $rc"
+
+# --- without a folder: the sites of the documents folder's "Call panel sites", and New site.
+export XDG_DOCUMENTS_DIR=$work/docs
+root="$work/docs/Call panel sites"
+show_on_failure --tail 30 ui2.out ui2.err
+"$cli" ui --no-browser >"$work/ui2.out" 2>"$work/ui2.err" &
+ui_pid=$!
+track "$ui_pid"
+wait_for 30 grep -qs '^callpanel: open ' "$work/ui2.out" || fail "ui without a folder did not start"
+url=$(sed -n 's/^callpanel: open \(http:[^ ]*\)$/\1/p' "$work/ui2.out")
+[[ $url =~ ^http://127\.0\.0\.1:([0-9]+)/\?key=([0-9a-f]{32})$ ]] || fail "printed line: $url"
+base=http://127.0.0.1:${BASH_REMATCH[1]}
+cookie=$(curl -s -D - -o /dev/null "$url" | sed -n 's/^[Ss]et-[Cc]ookie: \([^;]*\);.*/\1/p')
+expect 200 "the state without a folder" GET /api/state -b "$cookie"
+[ -d "$root" ] || fail "the sites' folder was not made on first use"
+mkdir "$root/Block A" "$work/outside"
+ln -s "$work/outside" "$root/link"
+expect 200 "the sites" GET /api/state -b "$cookie"
+grep -q '"sites":\["Block A"\]' "$work/body" || fail "sites offered: $(head -c 300 "$work/body")"
+sites_state() { find "$work/docs" "$work/outside" | sort; }
+before=$(sites_state)
+# Refused with nothing made: each name and the status it gets.
+while read -r want name; do
+    expect "$want" "new site '$name'" POST /api/site -b "$cookie" -H "Origin: $base" \
+        -d "{\"name\": \"$name\", \"create\": true}"
+done <<'NAMES'
+400 ..
+400 ../escaped
+400 a/b
+400 /tmp/abs
+400 ..\\up
+400 C:drive
+400 link
+409 Block A
+NAMES
+[ "$(sites_state)" = "$before" ] || fail "a refused new site made something: $(sites_state)"
+expect 200 "the state after refusals" GET /api/state -b "$cookie"
+grep -q '"folder":""' "$work/body" || fail "a refused new site was opened: $(head -c 300 "$work/body")"
+# A safe name: made, and opened.
+expect 200 "new site Block B" POST /api/site -b "$cookie" -H "Origin: $base" \
+    -d '{"name": "Block B, Main Street 5", "create": true}'
+[ -d "$root/Block B, Main Street 5" ] || fail "the new site's folder was not made"
+expect 200 "the state after New site" GET /api/state -b "$cookie"
+grep -q "\"folder\":\"$root/Block B, Main Street 5\"" "$work/body" ||
+    fail "the new site is not open: $(head -c 300 "$work/body")"
+grep -q 'new site Block B, Main Street 5' "$work/ui2.err" || fail "New site not on the terminal"
+rc=0
+kill -INT "$ui_pid"
+wait "$ui_pid" || rc=$?
+untrack "$ui_pid"
+[ "$rc" -eq 130 ] || fail "Ctrl+C without a folder: exit $rc"
 echo PASS

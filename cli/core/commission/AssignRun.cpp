@@ -1,6 +1,8 @@
 #include "commission/AssignRun.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 
 #include "PanelTexts.h"
 #include "files/WholeFile.h"
@@ -232,8 +234,16 @@ std::vector<std::pair<PanelRecord, std::size_t>> Takers(const Assigner& assigner
 void WatchAndAssign(PanelLink& link, Assigner& assigner, NewPanelWatch& watch, const Subnet& newOn,
                     bool inMacOrder, const AssignEvents& events, const Hearing& siteHeard) {
     std::string refused; // the last unsure group announced, so that it is announced only once
-    watch.LateRounds(RoundsLate(siteHeard.Lateness()));
+    Millis lateness = siteHeard.Lateness();
+    watch.LateRounds(RoundsLate(lateness));
     watch.Measured(siteHeard.Answered(), siteHeard.MissedReplies());
+    HearingNotices notices;
+    const auto measured = [&] {
+        const std::string text = HearingText(watch.LossKnown(), watch.Loss(), lateness);
+        events.Heard(text);
+        if (notices.Notable(watch.LossKnown(), watch.Loss(), lateness)) events.Say(text);
+    };
+    measured();
     const std::size_t rows = assigner.Rows().size();
     while (!assigner.Done() && !events.Stopped() && !assigner.Broken()) {
         events.Progress("waiting for a new panel on " + newOn.Text() + " for row " +
@@ -248,8 +258,10 @@ void WatchAndAssign(PanelLink& link, Assigner& assigner, NewPanelWatch& watch, c
         for (const FoundPanel& p : round.Replies)
             late = std::max(late, p.Late);
         watch.LateRounds(RoundsLate(late));
+        lateness = std::max(lateness, late);
         const auto step = watch.Round(RecordsOf(round.Replies));
         events.Progress("");
+        measured();
         const auto take = Takers(assigner, step, inMacOrder, events, rows);
         if (take.empty() && step.Group.size() > 1 && MacList(step.Group) != refused) {
             refused = MacList(step.Group);
@@ -266,6 +278,23 @@ void WatchAndAssign(PanelLink& link, Assigner& assigner, NewPanelWatch& watch, c
             watch.Took(panel.Mac); // Assigned or refused, the panel is no longer new.
         }
     }
+}
+
+std::string HearingText(bool known, double loss, Millis lateness) {
+    if (!known) return "no reply yet to measure the loss by";
+    return "about " + std::to_string(std::lround(100 * loss)) + " % of replies lost, up to " +
+           std::to_string(lateness.count()) + " ms late";
+}
+
+bool HearingNotices::Notable(bool known, double loss, Millis lateness) {
+    if (!known) return false;
+    const long percent = std::lround(100 * loss);
+    const int rounds = RoundsLate(lateness);
+    if (SaidPercent >= 0 && std::labs(percent - SaidPercent) < 5 && rounds <= SaidRounds)
+        return false;
+    SaidPercent = percent;
+    SaidRounds = std::max(SaidRounds, rounds);
+    return true;
 }
 
 bool PinnedRows(const std::vector<std::string>& given, const std::vector<std::string>& macs,

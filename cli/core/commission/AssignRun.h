@@ -30,6 +30,9 @@ struct AssignEvents {
                  const std::string&) {};
     // While waiting for a new panel: what for; "" once a round is over.
     std::function<void(const std::string&)> Progress = [](const std::string&) {};
+    // After each round of the watch: the loss and lateness measured so far (HearingText). They
+    // are also said (Say) when they change notably (HearingNotices).
+    std::function<void(const std::string&)> Heard = [](const std::string&) {};
     // Ctrl+C or the page's Stop: no new panel is taken; a row being written finishes.
     std::function<bool()> Stopped = [] { return false; };
     // New panels whose powering order is not sure: none of them is assigned, nor any panel
@@ -104,6 +107,23 @@ class Assigner {
     Hearing Heard;
     std::map<MacAddress, std::size_t> Pinned; // --row: MAC to row
     bool AllOk = true, Failed = false, Refused = false;
+};
+
+// The loss and lateness measured, in the words the terminal and the page show: "about 4 % of
+// replies lost, up to 60 ms late". `known` is false while no panel has answered to measure by.
+std::string HearingText(bool known, double loss, Millis lateness);
+
+// Whether a measurement is worth a line of its own, for an installer watching the run, not a
+// line every round: the first one known, then one whose loss moved 5 points or more from the
+// one last said, or whose lateness shifts answers by more rounds than the one last said (which
+// makes the watch wait longer before it takes a panel).
+class HearingNotices {
+  public:
+    bool Notable(bool known, double loss, Millis lateness);
+
+  private:
+    long SaidPercent = -1;
+    int SaidRounds = -1;
 };
 
 // New panels by MAC order.

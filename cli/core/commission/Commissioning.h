@@ -75,6 +75,8 @@ class NewPanelWatch {
                    ? 0.0
                    : MissedPanelRounds / (AnsweredPanelRounds + MissedPanelRounds);
     }
+    // True once some panel-round is counted, so that Loss says something.
+    bool LossKnown() const { return AnsweredPanelRounds + MissedPanelRounds > 0; }
     // Replies may come this many rounds after the round of their request.
     void LateRounds(int rounds) { Late = std::max(Late, rounds); }
 

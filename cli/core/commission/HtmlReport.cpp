@@ -5,6 +5,7 @@
 #include <set>
 
 #include "PanelTexts.h"
+#include "commission/AddressPlan.h"
 #include "plan/Plan.h"
 
 namespace {
@@ -46,79 +47,61 @@ svg { display: block; }
 }
 )";
 
-const char* TypeColour(const std::string& type) {
-    if (type == "villa") return "#2e8b57";
-    if (type == "help") return "#e08a00";
-    return "#2f6fb5"; // Flat cameras, and any type letter that names no known kind.
-}
-
 std::string Tag(const char* name, const std::string& text, const std::string& attributes = "") {
     return std::string("<") + name + attributes + ">" + HtmlEscaped(text) + "</" + name + ">";
 }
 
-uint32_t Number(const uint8_t (&ip)[4]) {
-    return uint32_t(ip[0]) << 24 | uint32_t(ip[1]) << 16 | uint32_t(ip[2]) << 8 | ip[3];
-}
-
-// The address plan: each /24 block that holds panels as 16 x 16 squares, one per address, in
-// the colour of the panel's type; an address two panels share in red.
-std::string AddressPicture(const std::vector<ReportPanel>& panels) {
-    std::map<uint32_t, std::vector<const ReportPanel*>> byIp;
-    for (const ReportPanel& p : panels)
-        if (p.Found) byIp[Number(p.Record.Ip)].push_back(&p);
-    std::set<uint32_t> blocks;
-    for (const auto& [ip, list] : byIp)
-        blocks.insert(ip >> 8);
-    std::string out;
+// One /24 block as an SVG grid. The heading goes inside the grid's box, which is never split
+// across pages, so that a heading and its grid stay on one page.
+std::string BlockPicture(const AddressBlock& block) {
     // Small enough that five grids stand side by side and three rows of them on a landscape page.
     constexpr int Size = 9, Gap = 1, Left = 24, Top = 12;
-    for (const uint32_t block : blocks) {
-        const std::string prefix = std::to_string(block >> 16) + "." +
-                                   std::to_string((block >> 8) & 255) + "." +
-                                   std::to_string(block & 255) + ".";
-        // The heading goes inside the grid's box, which is never split across pages, so that a
-        // heading and its grid stay on one page.
-        out += "<div class=\"grid\">" + Tag("h3", prefix + "0/24");
-        const int width = Left + 16 * (Size + Gap), height = Top + 16 * (Size + Gap);
-        out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
-               "\" height=\"" + std::to_string(height) + "\" role=\"img\" aria-label=\"" +
-               HtmlEscaped(prefix + "0/24") + "\">";
-        // Only every fourth column is numbered, because two digits do not fit over one square.
-        for (int c = 0; c < 16; c += 4)
-            out += "<text x=\"" + std::to_string(Left + c * (Size + Gap) + 1) +
-                   "\" y=\"9\" font-size=\"7\" fill=\"#666\">" + std::to_string(c) + "</text>";
-        for (int r = 0; r < 16; ++r)
-            out += "<text x=\"0\" y=\"" + std::to_string(Top + r * (Size + Gap) + 8) +
-                   "\" font-size=\"7\" fill=\"#666\">." + std::to_string(r * 16) + "</text>";
-        for (int last = 0; last < 256; ++last) {
-            const auto it = byIp.find(block << 8 | uint32_t(last));
-            std::string fill = "#f2f2f2", title = prefix + std::to_string(last) + ": free";
-            if (it != byIp.end()) {
-                const auto& list = it->second;
-                fill = list.size() > 1 ? "#d00000"
-                                       : TypeColour(PanelCells(list.front()->Record, "")[Type]);
-                title = prefix + std::to_string(last) + ":";
-                for (const ReportPanel* p : list) {
-                    const auto cells = PanelCells(p->Record, "");
-                    title += " " + cells[Type] + " " + cells[Address] + " (" + cells[Mac] + ")";
-                }
-                if (list.size() > 1) title += " - clash";
-            }
-            out += "<rect x=\"" + std::to_string(Left + (last % 16) * (Size + Gap)) + "\" y=\"" +
-                   std::to_string(Top + (last / 16) * (Size + Gap)) + "\" width=\"" +
-                   std::to_string(Size) + "\" height=\"" + std::to_string(Size) + "\" fill=\"" +
-                   fill + "\" stroke=\"#999\" stroke-width=\"0.5\">" + Tag("title", title) +
-                   "</rect>";
+    const std::string name = block.Prefix + "0/24";
+    std::string out = "<div class=\"grid\">" + Tag("h3", name);
+    const int width = Left + 16 * (Size + Gap), height = Top + 16 * (Size + Gap);
+    out += "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(width) +
+           "\" height=\"" + std::to_string(height) + "\" role=\"img\" aria-label=\"" +
+           HtmlEscaped(name) + "\">";
+    // Only every fourth column is numbered, because two digits do not fit over one square.
+    for (int c = 0; c < 16; c += 4)
+        out += "<text x=\"" + std::to_string(Left + c * (Size + Gap) + 1) +
+               "\" y=\"9\" font-size=\"7\" fill=\"#666\">" + std::to_string(c) + "</text>";
+    for (int r = 0; r < 16; ++r)
+        out += "<text x=\"0\" y=\"" + std::to_string(Top + r * (Size + Gap) + 8) +
+               "\" font-size=\"7\" fill=\"#666\">." + std::to_string(r * 16) + "</text>";
+    auto used = block.Used.begin();
+    for (int last = 0; last < 256; ++last) {
+        std::string fill = FreeAddressColour(),
+                    title = block.Prefix + std::to_string(last) + ": free";
+        if (used != block.Used.end() && used->Last == last) {
+            fill = used->Colour;
+            title = used->Title;
+            ++used;
         }
-        out += "</svg></div>\n";
+        out += "<rect x=\"" + std::to_string(Left + (last % 16) * (Size + Gap)) + "\" y=\"" +
+               std::to_string(Top + (last / 16) * (Size + Gap)) + "\" width=\"" +
+               std::to_string(Size) + "\" height=\"" + std::to_string(Size) + "\" fill=\"" + fill +
+               "\" stroke=\"#999\" stroke-width=\"0.5\">" + Tag("title", title) + "</rect>";
     }
+    return out + "</svg></div>\n";
+}
+
+// The address plan (AddressPlan) drawn: each /24 block that holds panels as 16 x 16 squares,
+// one per address.
+std::string AddressPicture(const std::vector<ReportPanel>& panels) {
+    std::vector<PanelRecord> found;
+    for (const ReportPanel& p : panels)
+        if (p.Found) found.push_back(p.Record);
+    const std::vector<AddressBlock> blocks = AddressPlan(found);
     if (blocks.empty()) return "<p>No panel answered.</p>\n";
+    std::string out;
+    for (const AddressBlock& block : blocks)
+        out += BlockPicture(block);
     std::string legend = "<p>";
-    for (const char* type : {"flat", "villa", "help"})
-        legend += "<span style=\"color:" + std::string(TypeColour(type)) + "\">&#9632;</span> " +
-                  type + " &nbsp; ";
-    legend += "<span style=\"color:#d00000\">&#9632;</span> two or more panels on one address "
-              "&nbsp; <span style=\"color:#bbb\">&#9632;</span> free</p>\n";
+    for (const auto& [meaning, colour] : AddressLegend())
+        legend += "<span style=\"color:" + colour + "\">&#9632;</span> " + HtmlEscaped(meaning) +
+                  " &nbsp; ";
+    legend += "</p>\n";
     return legend + "<div class=\"grids\">" + out + "</div>\n";
 }
 

@@ -4,6 +4,7 @@
 #include <set>
 
 #include "PanelTexts.h"
+#include "files/Utf8Files.h"
 #include "plan/Changes.h"
 #include "plan/PlanCheck.h"
 
@@ -115,6 +116,26 @@ std::vector<ReportRun> WorkDone(const std::vector<RunRecord>& records,
     std::stable_sort(runs.begin(), runs.end(),
                      [](const ReportRun& a, const ReportRun& b) { return a.When < b.When; });
     return runs;
+}
+
+std::vector<std::string> WorkDoneFolders(const std::string& planPath, const std::string& siteFolder,
+                                         const std::string& undoFolder) {
+    std::vector<std::string> folders;
+    const auto add = [&folders](const std::string& folder) {
+        if (!folder.empty() && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    };
+    add(siteFolder);
+    const bool plan = !planPath.empty() && planPath != "-";
+    if (plan) {
+        // The plan's folder as its path names it: "plan.csv" is in the current folder.
+        const auto parent = Utf8Path(planPath).parent_path().u8string();
+        add(parent.empty() ? "." : std::string(parent.begin(), parent.end()));
+    } else if (siteFolder.empty()) {
+        add(".");
+    }
+    add(undoFolder);
+    return folders;
 }
 
 std::string UndoPlanTime(const std::string& fileName) {

@@ -34,6 +34,14 @@ std::vector<ReportRun> WorkDone(const std::vector<RunRecord>& records,
                                 const std::vector<PanelRecord>& found,
                                 const std::vector<std::string>& planned);
 
+// The folders whose as-built and undo plans are a report's work done, each once, by UTF-8 path:
+// the site folder when the report has one (the commissioning page's, or `report --site FOLDER`),
+// the plan's folder (the current folder when there is neither a plan nor a site folder: the
+// records of one site are never taken from wherever the program happened to start), and the
+// undo folder when there is one.
+std::vector<std::string> WorkDoneFolders(const std::string& planPath, const std::string& siteFolder,
+                                         const std::string& undoFolder);
+
 // "undo-2026-12-07-203207.csv" (or with -2 before .csv) as "2026-12-07 20:32:07"; empty for
 // any other name.
 std::string UndoPlanTime(const std::string& fileName);

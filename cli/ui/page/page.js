@@ -112,6 +112,37 @@ function drawPanels() {
     "Select panels in the list (click, shift-click for a range).";
 }
 
+// The report's address plan of the panels present, drawn as the report draws it: each /24
+// block as 16 x 16 squares, one per address, in the colour the server decided. Drawn again only
+// when the plan changed: the site's other changes leave it alone.
+let drawnPlan = "";
+function drawAddressPlan() {
+  const plan = state.addressPlan;
+  const text = JSON.stringify(plan || null);
+  if (!plan || text === drawnPlan) return;
+  drawnPlan = text;
+  const size = 9, gap = 1, left = 24, top = 12, step = size + gap;
+  $("address-legend").innerHTML = plan.blocks.length ? plan.legend.map((l) =>
+    `<span class="swatch" style="color:${escape(l.colour)}">■</span> ${escape(l.meaning)}`).join(" &nbsp; ") : "No panel answered.";
+  $("address-grids").innerHTML = plan.blocks.map((b) => {
+    const used = new Map(b.used.map((u) => [u.last, u]));
+    let squares = "";
+    for (let c = 0; c < 16; c += 4)
+      squares += `<text x="${left + c * step + 1}" y="9" font-size="7" fill="#666">${c}</text>`;
+    for (let r = 0; r < 16; r++)
+      squares += `<text x="0" y="${top + r * step + 8}" font-size="7" fill="#666">.${r * 16}</text>`;
+    for (let last = 0; last < 256; last++) {
+      const u = used.get(last);
+      squares += `<rect x="${left + (last % 16) * step}" y="${top + Math.floor(last / 16) * step}" width="${size}" height="${size}" ` +
+        `fill="${escape(u ? u.colour : plan.free)}" stroke="#999" stroke-width="0.5" data-last="${last}"${u ? ` data-kind="${escape(u.kind)}"` : ""}>` +
+        `<title>${escape(u ? u.title : b.prefix + last + ": free")}</title></rect>`;
+    }
+    const name = b.prefix + "0/24";
+    return `<div class="grid" data-block="${escape(name)}"><h4>${escape(name)}</h4>` +
+      `<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${left + 16 * step} ${top + 16 * step}" role="img" aria-label="${escape(name)}">${squares}</svg></div>`;
+  }).join("");
+}
+
 // Click selects a panel, shift-click the range from the last one clicked.
 $("panels").tBodies[0].addEventListener("click", (e) => {
   if (!state || state.viewOnly) return;
@@ -218,8 +249,10 @@ function drawAssign() {
   $("assign-stop").disabled = !(assign && assign.running);
   $("undo-name").textContent = (state.files.filter((f) => f.undo).sort((a, b) => b.modified - a.modified)[0] || { name: "none yet" }).name;
   if (!assign) return;
-  $("assign-waiting").textContent = assign.running ? assign.waiting || "searching the site…" :
-    "not running" + (assign.loss !== undefined ? ` (replies lost: ${Math.round(assign.loss * 100)} %)` : "");
+  $("assign-waiting").textContent = assign.running ? assign.waiting || "searching the site…" : "not running";
+  // The loss and lateness as the watch measures them, in the command line's words; after the
+  // run, the last measured.
+  $("assign-heard").textContent = assign.heard ? (assign.running ? "" : "measured: ") + assign.heard : "";
   const next = assign.rows.find((r) => r.state === "waiting");
   setHtml($("assign-together"), assign.together.length ?
     `New panels whose powering order is not sure: ${escape(assign.together.join(", "))}. Switch all but one off, or say which was powered first: ` +
@@ -321,6 +354,7 @@ function draw(next) {
   fillPlans($("check-plan"), state.files, false);
   fillPlans($("report-plan"), state.files, true);
   drawPanels();
+  drawAddressPlan();
   drawCheck();
   drawReport();
   drawApply();
