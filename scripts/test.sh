@@ -13,6 +13,10 @@ root=$(pwd)
 scripts/setup.sh test
 
 jobs=${JOBS:-2}
+# Tests run side by side: most of their time goes on waiting for stand-ins, timers and wine, so
+# four at a time keep two cores busy without starving any of them. Tests that must run alone
+# say so themselves (RUN_SERIAL in their CMakeLists.txt).
+test_jobs=${TEST_JOBS:-4}
 summary=()
 failed=0
 start=$SECONDS
@@ -43,7 +47,7 @@ run_suite() {
     [ -z "$before_tests" ] || "$before_tests"
     echo "=== $name: tests"
     log=$dir/ctest-output.log
-    (cd "$dir" && "${ctest_prefix[@]}" ctest --output-on-failure --output-log "$log") || rc=$?
+    (cd "$dir" && "${ctest_prefix[@]}" ctest -j"$test_jobs" --output-on-failure --output-log "$log") || rc=$?
     local tally
     tally=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n1 || true)
     if [ "$rc" -ne 0 ]; then
@@ -119,38 +123,67 @@ restore_rnd_bits
 ctest_prefix=()
 unset TSAN_OPTIONS
 
-ctest_prefix=()
-export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
-export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
-export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
-run_suite "address + undefined sanitizer" "$root/build-asan" Debug -DSANITIZE=address
-unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
 # --- fuzz -------------------------------------------------------------------------------------
 # Under libFuzzer, built with clang apart from the three g++ builds: the receive path (length
 # rule, reply dispatcher, window mailbox, panel list) and callpanel's plan reader (reader, row
 # settings, staging, site checks). A crash, failed check or sanitizer report fails the run.
 # FUZZ_SECONDS changes the reply fuzzer's 60 s, PLAN_FUZZ_SECONDS the plan fuzzer's 30 s.
-# run_fuzz TARGET SECONDS WHAT LOG
+# They run in the background beside the last suite's tests, which mostly wait on the network,
+# while a fuzzer keeps one core busy for its fixed time; their output and summary lines follow
+# that suite's.
+fuzz_dir=$root/build-fuzz
+fuzz_pid=
+# run_fuzz TARGET SECONDS WHAT LOG: prints the fuzzer's output, appends its summary line to
+# $fuzz_dir/summary (the background shell cannot add to this one's variables).
 run_fuzz() {
     local target=$1 seconds=$2 what=$3 log=$4 t0=$SECONDS rc=0 out cov runs
     echo
-    echo "=== fuzz: $what for $seconds s in $root/build-fuzz"
-    out=$(BUILD_DIR="$root/build-fuzz" tests/fuzz/build_and_run.sh "$seconds" "$target" 2>&1) ||
+    echo "=== fuzz: $what for $seconds s in $fuzz_dir"
+    out=$(BUILD_DIR="$fuzz_dir" tests/fuzz/build_and_run.sh "$seconds" "$target" 2>&1) ||
         rc=$?
     echo "$out"
     cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' <<<"$out" | tail -n1 || true)
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' <<<"$out")
     if [ "$rc" -ne 0 ]; then
-        summary+=("fuzz $target: FAILED (see $root/build-fuzz/$log) in $((SECONDS - t0)) s")
-        failed=1
+        echo "fuzz $target: FAILED (see $fuzz_dir/$log) in $((SECONDS - t0)) s" >>"$fuzz_dir/summary"
     else
-        summary+=("fuzz $target: passed ($runs runs, $cov) in $((SECONDS - t0)) s")
+        echo "fuzz $target: passed ($runs runs, $cov) in $((SECONDS - t0)) s" >>"$fuzz_dir/summary"
     fi
 }
-run_fuzz reply "${FUZZ_SECONDS:-60}" "reply path" fuzz.log
-run_fuzz plan "${PLAN_FUZZ_SECONDS:-30}" "plan reader" plan-fuzz.log
+start_fuzzers() {
+    mkdir -p "$fuzz_dir"
+    rm -f "$fuzz_dir/summary"
+    {
+        # The fuzzers set their own options; the suite's suppressions are not theirs.
+        unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+        run_fuzz reply "${FUZZ_SECONDS:-60}" "reply path" fuzz.log
+        run_fuzz plan "${PLAN_FUZZ_SECONDS:-30}" "plan reader" plan-fuzz.log
+    } >"$fuzz_dir/run.log" 2>&1 &
+    fuzz_pid=$!
+}
+# Waits for the fuzzers (starting them first when the last suite never reached its tests).
+finish_fuzzers() {
+    local line
+    [ -n "$fuzz_pid" ] || start_fuzzers
+    wait "$fuzz_pid" || true
+    cat "$fuzz_dir/run.log"
+    while IFS= read -r line; do
+        summary+=("$line")
+        [[ $line != *FAILED* ]] || failed=1
+    done < <(cat "$fuzz_dir/summary" 2>/dev/null || echo "fuzz: FAILED (no summary, see $fuzz_dir/run.log)")
+}
 # --- end of fuzz ------------------------------------------------------------------------------
+
+ctest_prefix=()
+export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
+export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
+export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
+before_tests=start_fuzzers
+run_suite "address + undefined sanitizer" "$root/build-asan" Debug -DSANITIZE=address
+before_tests=
+unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
+finish_fuzzers
 
 echo
 echo "=== summary ($((SECONDS - start)) s)"
