@@ -4,7 +4,8 @@
 #   build/       Release, as scripts/run.sh builds the tool
 #   build-tsan/  ThreadSanitizer                      (-DSANITIZE=thread, asserts on)
 #   build-asan/  AddressSanitizer + UndefinedBehavior (-DSANITIZE=address, asserts on)
-# Any failing test and any sanitizer report fails the run. Tests that send datagrams run in a
+# Each sanitizer tree builds in the background while the suite before it runs its tests, and the
+# fuzzers run beside the last suite's tests. Any failing test and any sanitizer report fails the run. Tests that send datagrams run in a
 # private network of namespaces (tools/testnet.sh) and need root; without it they are skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -24,26 +25,62 @@ start=$SECONDS
 # A report on a process whose exit code nobody checks must still fail the run.
 readonly REPORTS='WARNING: ThreadSanitizer|ERROR: AddressSanitizer|ERROR: LeakSanitizer|runtime error:'
 
-# run_suite NAME DIR BUILD_TYPE [cmake args...]: configure, build, ctest; records the outcome.
-run_suite() {
-    local name=$1 dir=$2 type=$3 t0=$SECONDS rc=0 log
-    shift 3
-    echo
-    echo "=== $name: configure and build in $dir"
+# build_tree DIR BUILD_TYPE [cmake args...]: configures and builds; returns 1 when the
+# configuration fails (its log printed), 2 when the build does.
+build_tree() {
+    local dir=$1 type=$2
+    shift 2
     mkdir -p "$dir"
     # BUILD_TESTING on: scripts/run.sh configures build/ without the tests.
     if ! cmake -S "$root" -B "$dir" -DCMAKE_BUILD_TYPE="$type" -DBUILD_TESTING=ON "$@" \
         >"$dir/configure.log" 2>&1; then
         cat "$dir/configure.log"
+        return 1
+    fi
+    cmake --build "$dir" -j"$jobs" || return 2
+}
+
+# prebuild DIR BUILD_TYPE [cmake args...]: builds the next tree in the background while a
+# suite's tests run. They mostly wait on the network; at the lowest priority (nice 19) the
+# compiler gets only the processor time they leave, so the tests run as they would alone.
+declare -A build_pid=()
+prebuild() {
+    local dir=$1
+    mkdir -p "$dir"
+    (
+        renice -n 19 -p "$BASHPID" >/dev/null
+        build_tree "$@"
+    ) >"$dir/build.log" 2>&1 &
+    build_pid[$dir]=$!
+}
+
+# run_suite NAME DIR BUILD_TYPE [cmake args...]: configure and build (or wait for prebuild's
+# build), ctest; records the outcome.
+run_suite() {
+    local name=$1 dir=$2 type=$3 t0=$SECONDS rc=0 log
+    shift 3
+    echo
+    if [ -n "${build_pid[$dir]:-}" ]; then
+        echo "=== $name: built in the background in $dir"
+        wait "${build_pid[$dir]}" || rc=$?
+        cat "$dir/build.log"
+    else
+        echo "=== $name: configure and build in $dir"
+        build_tree "$dir" "$type" "$@" || rc=$?
+    fi
+    case $rc in
+    0) ;;
+    1)
         summary+=("$name: CONFIGURE FAILED")
         failed=1
         return
-    fi
-    if ! cmake --build "$dir" -j"$jobs"; then
+        ;;
+    *)
         summary+=("$name: BUILD FAILED")
         failed=1
         return
-    fi
+        ;;
+    esac
     [ -z "$before_tests" ] || "$before_tests"
     echo "=== $name: tests"
     log=$dir/ctest-output.log
@@ -79,8 +116,12 @@ else
     failed=1
 fi
 
+# Each sanitizer tree builds in the background during the tests before it (prebuild).
+tsan_args=("$root/build-tsan" Debug -DSANITIZE=thread)
+asan_args=("$root/build-asan" Debug -DSANITIZE=address)
 ctest_prefix=()
-before_tests=
+before_tests=build_tsan
+build_tsan() { prebuild "${tsan_args[@]}"; }
 unset TSAN_OPTIONS ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 run_suite "normal" "$root/build" Release -DSANITIZE=
 
@@ -116,8 +157,12 @@ restore_rnd_bits() {
 trap restore_rnd_bits EXIT
 # die_after_fork=0: tests start stand-ins with QProcess (fork, then exec at once).
 export TSAN_OPTIONS="halt_on_error=1 exitcode=66 second_deadlock_stack=1 die_after_fork=0 suppressions=$root/scripts/tsan.supp"
-before_tests=tsan_layout
-run_suite "thread sanitizer" "$root/build-tsan" Debug -DSANITIZE=thread
+before_tests=build_asan_then_tsan_layout
+build_asan_then_tsan_layout() {
+    prebuild "${asan_args[@]}"
+    tsan_layout
+}
+run_suite "thread sanitizer" "${tsan_args[@]}"
 before_tests=
 restore_rnd_bits
 ctest_prefix=()
@@ -180,7 +225,7 @@ export ASAN_OPTIONS="halt_on_error=1:detect_leaks=1"
 export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp:print_suppressions=0"
 export UBSAN_OPTIONS="halt_on_error=1:print_stacktrace=1"
 before_tests=start_fuzzers
-run_suite "address + undefined sanitizer" "$root/build-asan" Debug -DSANITIZE=address
+run_suite "address + undefined sanitizer" "${asan_args[@]}"
 before_tests=
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 finish_fuzzers
