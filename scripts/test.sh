@@ -5,8 +5,9 @@
 #   build-tsan/  ThreadSanitizer                      (-DSANITIZE=thread, asserts on)
 #   build-asan/  AddressSanitizer + UndefinedBehavior (-DSANITIZE=address, asserts on)
 # Each sanitizer tree builds in the background while the suite before it runs its tests, and the
-# fuzzers run beside the last suite's tests. Any failing test and any sanitizer report fails the run. Tests that send datagrams run in a
-# private network of namespaces (tools/testnet.sh) and need root; without it they are skipped.
+# fuzzers run beside the last suite's tests. Any failing test and any sanitizer report fails the
+# run. Tests that send datagrams run in a private network of namespaces (tools/testnet.sh) and
+# need root; without it they are skipped.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
