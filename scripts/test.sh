@@ -85,7 +85,8 @@ run_suite() {
     [ -z "$before_tests" ] || "$before_tests"
     echo "=== $name: tests"
     log=$dir/ctest-output.log
-    (cd "$dir" && "${ctest_prefix[@]}" ctest -j"$test_jobs" --output-on-failure --output-log "$log") || rc=$?
+    (cd "$dir" && "${ctest_prefix[@]}" ctest -j"$test_jobs" --output-on-failure \
+        --output-log "$log") || rc=$?
     local tally
     tally=$(grep -E '^[0-9]+% tests passed' "$log" | tail -n1 || true)
     if [ "$rc" -ne 0 ]; then
@@ -192,10 +193,10 @@ run_fuzz() {
     cov=$(grep -Eo 'cov: [0-9]+ ft: [0-9]+' <<<"$out" | tail -n1 || true)
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' <<<"$out")
     if [ "$rc" -ne 0 ]; then
-        echo "fuzz $target: FAILED (see $fuzz_dir/$log) in $((SECONDS - t0)) s" >>"$fuzz_dir/summary"
+        echo "fuzz $target: FAILED (see $fuzz_dir/$log) in $((SECONDS - t0)) s"
     else
-        echo "fuzz $target: passed ($runs runs, $cov) in $((SECONDS - t0)) s" >>"$fuzz_dir/summary"
-    fi
+        echo "fuzz $target: passed ($runs runs, $cov) in $((SECONDS - t0)) s"
+    fi >>"$fuzz_dir/summary"
 }
 start_fuzzers() {
     mkdir -p "$fuzz_dir"
@@ -217,7 +218,8 @@ finish_fuzzers() {
     while IFS= read -r line; do
         summary+=("$line")
         [[ $line != *FAILED* ]] || failed=1
-    done < <(cat "$fuzz_dir/summary" 2>/dev/null || echo "fuzz: FAILED (no summary, see $fuzz_dir/run.log)")
+    done < <(cat "$fuzz_dir/summary" 2>/dev/null ||
+        echo "fuzz: FAILED (no summary, see $fuzz_dir/run.log)")
 }
 # --- end of fuzz ------------------------------------------------------------------------------
 
