@@ -15,9 +15,9 @@ root=$(pwd)
 scripts/setup.sh test
 
 jobs=${JOBS:-2}
-# Tests run side by side: most of their time goes on waiting for stand-ins, timers and wine, so
-# four at a time keep two cores busy without starving any of them. Tests that must run alone
-# say so themselves (RUN_SERIAL in their CMakeLists.txt).
+# Tests run four at a time, because most of their time goes on waiting for stand-ins, timers
+# and wine rather than on the processor. Tests that must run alone or take turns say so in their
+# CMakeLists.txt (RUN_SERIAL, RESOURCE_LOCK).
 test_jobs=${TEST_JOBS:-4}
 summary=()
 failed=0
@@ -169,7 +169,6 @@ before_tests=
 restore_rnd_bits
 ctest_prefix=()
 unset TSAN_OPTIONS
-
 
 # --- fuzz -------------------------------------------------------------------------------------
 # Under libFuzzer, built with clang apart from the three g++ builds: the receive path (length
