@@ -43,6 +43,7 @@
 #include "text/TerminalText.h"
 #include "ui/Secret.h"
 #include "web/AddressPlanJson.h"
+#include "web/LiveFeed.h"
 #include "web/LiveSite.h"
 #include "web/SiteFolder.h"
 #include "web/WebGuard.h"
@@ -82,6 +83,18 @@ class Hub {
     std::string Folder, Root;
     std::deque<json> Log;
 
+    // The caller holds Lock. The live stream of the pages that act, or of the view-only ones,
+    // brought up to this version of the state: built once for all the pages, each of which then
+    // gets what it lacks.
+    LiveFeed& FeedOf(bool viewOnly) {
+        Fed& fed = viewOnly ? ViewFeed : MainFeed;
+        if (fed.From != Version) {
+            fed.Feed.Update(Snapshot(viewOnly));
+            fed.From = Version;
+        }
+        return fed.Feed;
+    }
+
     // The caller holds Lock.
     void Bump() {
         ++Version;
@@ -119,6 +132,15 @@ class Hub {
                 {"apply", Apply},   {"busy", Busy},
                 {"log", json(Log)}, {"addressPlan", AddressPlan}};
     }
+
+  private:
+    struct Fed {
+        LiveFeed Feed;
+        long long From = -1; // the version of the state it holds
+    };
+    // A new name for each run: a page left open across a restart gets the state whole.
+    const std::string Run = std::to_string(NowMs());
+    Fed MainFeed{LiveFeed(Run)}, ViewFeed{LiveFeed(Run)};
 };
 
 // The one thread that talks to the panels: search rounds while idle, the page's actions one at
@@ -151,7 +173,7 @@ class Worker {
     Engine& Net;
     LiveSite Live;
     void PublishSite() {
-        const json site = SiteJson(Live, NowMs());
+        const json site = SiteJson(Live);
         json plan = AddressPlanJson(Live);
         std::lock_guard<std::mutex> lock(State.Lock);
         State.Site = site;
@@ -744,6 +766,35 @@ void Guard(httplib::Server& server, const GuardConfig& config, Hub& hub) {
         });
 }
 
+// The live stream: the state whole when a page connects, then what changed, as it changes, and a
+// comment every 15 s, by which a closed tab is noticed and its thread freed. A page that
+// reconnects (EventSource does by itself, a second after a lost connection) names the last event
+// it had and gets what it missed.
+void LiveStream(Hub& hub, bool viewOnly, const httplib::Request& req, httplib::Response& res) {
+    struct Sent {
+        std::string LastId;
+        long long Seen = -1; // the hub's version last looked at
+    };
+    auto sent = std::make_shared<Sent>();
+    sent->LastId = req.get_header_value("Last-Event-ID");
+    res.set_chunked_content_provider(
+        "text/event-stream", [&hub, viewOnly, sent](std::size_t, httplib::DataSink& sink) {
+            std::unique_lock<std::mutex> lock(hub.Lock);
+            hub.Changed.wait_for(lock, 15s,
+                                 [&] { return hub.Version != sent->Seen || hub.Stopping; });
+            if (hub.Stopping) return false;
+            std::string data = sent->Seen < 0 ? "retry: 1000\n\n" : "";
+            sent->Seen = hub.Version;
+            LiveFeed& feed = hub.FeedOf(viewOnly);
+            const std::vector<LiveEvent> events = feed.EventsSince(sent->LastId);
+            if (!events.empty()) sent->LastId = events.back().Id;
+            data += EventStreamText(events);
+            lock.unlock();
+            if (data.empty()) data = ": still here\n\n";
+            return sink.write(data.data(), data.size());
+        });
+}
+
 void ReadRoutes(httplib::Server& server, SitePage& site, bool viewOnly) {
     server.Get("/", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(UiPageHtml, "text/html; charset=utf-8");
@@ -752,28 +803,10 @@ void ReadRoutes(httplib::Server& server, SitePage& site, bool viewOnly) {
         std::lock_guard<std::mutex> lock(site.State.Lock);
         SendJson(res, site.State.Snapshot(viewOnly));
     });
-    // The live stream: the whole state whenever it changes, and a comment every 15 s, by which
-    // a closed tab is noticed and its thread freed.
-    server.Get("/api/events", [&site, viewOnly](const httplib::Request&, httplib::Response& res) {
-        auto last = std::make_shared<long long>(-1);
-        res.set_chunked_content_provider("text/event-stream", [&site, viewOnly,
-                                                               last](std::size_t,
-                                                                     httplib::DataSink& sink) {
-            Hub& hub = site.State;
-            std::unique_lock<std::mutex> lock(hub.Lock);
-            hub.Changed.wait_for(lock, 15s, [&] { return hub.Version != *last || hub.Stopping; });
-            if (hub.Stopping) return false;
-            std::string data = ": still here\n\n";
-            if (hub.Version != *last) {
-                *last = hub.Version;
-                data = "event: state\ndata: " +
-                       hub.Snapshot(viewOnly).dump(-1, ' ', false, json::error_handler_t::replace) +
-                       "\n\n";
-            }
-            lock.unlock();
-            return sink.write(data.data(), data.size());
-        });
-    });
+    server.Get("/api/events",
+               [&site, viewOnly](const httplib::Request& req, httplib::Response& res) {
+                   LiveStream(site.State, viewOnly, req, res);
+               });
     // The reports written into the site folder, to print.
     server.Get(R"(/files/([^/]+))", [&site](const httplib::Request& req, httplib::Response& res) {
         std::string error, text;

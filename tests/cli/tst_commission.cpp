@@ -25,6 +25,7 @@
 #include "plan/UndoPlan.h"
 #include "site/Rounds.h"
 #include "web/AddressPlanJson.h"
+#include "web/LiveFeed.h"
 #include "web/LiveSite.h"
 #include "web/SiteFolder.h"
 #include "web/WebGuard.h"
@@ -126,6 +127,8 @@ class CommissionTest : public QObject {
     void siteNames_data();
     void siteNames();
     void liveSite();
+    void liveFeed_data();
+    void liveFeed();
 };
 
 void CommissionTest::readSchedule_data() {
@@ -1211,16 +1214,16 @@ void CommissionTest::liveSite() {
     QVERIFY(site.Round(heard({Panel("A5 30"), Panel("A5 40"), Panel("A6 21")}), 9000));
     QCOMPARE(site.Panels().size(), std::size_t(3));
     QVERIFY(site.Panels()[0].Online);
-    const nlohmann::json json = SiteJson(site, 9500);
+    const nlohmann::json json = SiteJson(site);
     QCOMPARE(json["panels"].size(), std::size_t(3));
     QCOMPARE(json["panels"][0]["ip"].get<std::string>(), std::string("10.1.2.30"));
-    QCOMPARE(json["panels"][0]["ago"].get<long long>(), 500LL);
+    QCOMPARE(json["panels"][0]["heard"].get<long long>(), 9000LL); // back since
     QVERIFY(json["faults"].empty());
     // A panel on another's IP (and so its call address, made from it): the faults name both by
     // MAC; a gone panel is no longer counted.
     QVERIFY(
         site.Round(heard({Panel("A5 30"), Panel("A5 40"), Panel("A6 21"), Panel("A7 21")}), 9750));
-    const nlohmann::json clash = SiteJson(site, 9750)["faults"];
+    const nlohmann::json clash = SiteJson(site)["faults"];
     QCOMPARE(clash.size(), std::size_t(2)); // one IP, and so one call address
     for (const auto& fault : clash)
         QCOMPARE(fault["macs"].dump(), std::string(R"(["00:50:2A:10:00:A6","00:50:2A:10:00:A7"])"));
@@ -1238,8 +1241,100 @@ void CommissionTest::liveSite() {
     QCOMPARE(squares(), QString("10.1.2.21 clash;10.1.2.30 flat;10.1.2.40 flat;"));
     QVERIFY(site.Round(heard({Panel("A5 30"), Panel("A5 40"), Panel("A6 21")}),
                        9750 + LiveSite::GoneAfterMs));
-    QVERIFY(SiteJson(site, 20000)["faults"].empty());
+    const nlohmann::json after = SiteJson(site);
+    QVERIFY(after["faults"].empty());
+    // A row stays as it was while its panel answers as it did: the gone one tells when it was
+    // last heard, the one present since when.
+    QCOMPARE(after["panels"][3]["heard"].get<long long>(), 9750LL);
+    QCOMPARE(after["panels"][0]["heard"].get<long long>(), 9000LL);
     QCOMPARE(squares(), QString("10.1.2.21 flat;10.1.2.30 flat;10.1.2.40 flat;"));
+}
+
+// The live stream: whatever a page missed, the events it is given bring its copy to the state,
+// each delta naming only what changed.
+void CommissionTest::liveFeed_data() {
+    QTest::addColumn<QStringList>("states"); // given to the feed in turn, versions 1, 2...
+    QTest::addColumn<int>("kept");           // deltas the feed keeps
+    QTest::addColumn<int>("pageAt");         // the page's version: 0 just opened, -1 another run
+    QTest::addColumn<QString>("kinds");
+    QTest::addColumn<QString>("lastOps"); // of the last delta
+    const QString two =
+        R"({"now":1,"site":{"panels":[{"id":1,"ip":"10.0.0.1"},{"id":2,"ip":"10.0.0.2"}]}})";
+    const QStringList four = {R"({"log":[]})", R"({"log":["a"]})", R"({"log":["a","b"]})",
+                              R"({"log":["b","c"]})"};
+    QTest::newRow("page opened: the state whole") << QStringList{two} << 100 << 0 << "snapshot"
+                                                  << "";
+    QTest::newRow("a row changed: that cell")
+        << QStringList{two,
+                       R"({"now":2,"site":{"panels":[{"id":1,"ip":"10.0.0.1"},{"id":2,"ip":"10.0.0.9"}]}})"}
+        << 100 << 1 << "delta"
+        << R"([{"op":"replace","path":"/now","value":2},{"op":"replace","path":"/site/panels/1/ip","value":"10.0.0.9"}])";
+    QTest::newRow("a row added, a fault found")
+        << QStringList{two,
+                       R"({"now":1,"site":{"faults":["x"],"panels":[{"id":1,"ip":"10.0.0.1"},{"id":2,"ip":"10.0.0.2"},{"id":3,"ip":"10.0.0.3"}]}})"}
+        << 100 << 1 << "delta"
+        << R"([{"op":"add","path":"/site/panels/-","value":{"id":3,"ip":"10.0.0.3"}},{"op":"add","path":"/site/faults","value":["x"]}])";
+    QTest::newRow("a row gone from the middle")
+        << QStringList{R"({"p":[1,2,3]})", R"({"p":[1,3]})"} << 100 << 1 << "delta"
+        << R"([{"op":"replace","path":"/p/1","value":3},{"op":"remove","path":"/p/2"}])";
+    QTest::newRow("the log's oldest line dropped, a new one added")
+        << QStringList{R"({"log":["a","b","c"]})", R"({"log":["b","c","d"]})"} << 100 << 1
+        << "delta"
+        << R"([{"op":"remove","path":"/log/0"},{"op":"add","path":"/log/-","value":"d"}])";
+    QTest::newRow("a part comes, another goes")
+        << QStringList{R"({"check":null,"x":1})", R"({"check":{"rows":[]}})"} << 100 << 1 << "delta"
+        << R"([{"op":"replace","path":"/check","value":{"rows":[]}},{"op":"remove","path":"/x"}])";
+    QTest::newRow("a name with a slash")
+        << QStringList{R"({"a/b~":1})", R"({"a/b~":2})"} << 100 << 1 << "delta"
+        << R"([{"op":"replace","path":"/a~1b~0","value":2}])";
+    QTest::newRow("versions missed and kept: each delta in order")
+        << four << 100 << 1 << "delta,delta,delta"
+        << R"([{"op":"remove","path":"/log/0"},{"op":"add","path":"/log/-","value":"c"}])";
+    QTest::newRow("more versions missed than kept: the state whole") << four << 2 << 1 << "snapshot"
+                                                                     << "";
+    QTest::newRow("a page of another run: the state whole") << four << 100 << -1 << "snapshot"
+                                                            << "";
+    QTest::newRow("a page up to date: nothing") << four << 100 << 4 << ""
+                                                << "";
+}
+
+void CommissionTest::liveFeed() {
+    using json = nlohmann::json;
+    QFETCH(QStringList, states);
+    QFETCH(int, kept);
+    QFETCH(int, pageAt);
+    LiveFeed feed("run", kept);
+    std::vector<json> given{json::object()};
+    for (const QString& state : states) {
+        given.push_back(json::parse(state.toStdString()));
+        QVERIFY(feed.Update(given.back()));
+        QVERIFY(!feed.Update(given.back())); // the same state again is no version
+    }
+    json page;
+    long long version = pageAt > 0 ? pageAt : -1;
+    if (pageAt > 0) page = given[pageAt];
+    QStringList kinds;
+    json lastOps;
+    for (const LiveEvent& e :
+         feed.EventsSince(pageAt > 0    ? feed.IdOf(pageAt)
+                          : pageAt == 0 ? ""
+                                        : "earlier." + std::to_string(pageAt + 2))) {
+        kinds << QString::fromStdString(e.Kind);
+        const json data = json::parse(e.Data);
+        if (e.Kind == "snapshot") {
+            page = data["state"];
+        } else {
+            QCOMPARE(data["base"].get<long long>(), version);
+            lastOps = data["ops"];
+            page = page.patch(lastOps);
+        }
+        version = data["version"].get<long long>();
+        QCOMPARE(e.Id, feed.IdOf(version));
+    }
+    QCOMPARE(version, feed.Version());
+    QCOMPARE(page.dump(), given.back().dump());
+    QTEST(kinds.join(","), "kinds");
+    QTEST(QString::fromStdString(lastOps.is_null() ? "" : lastOps.dump()), "lastOps");
 }
 
 QTEST_APPLESS_MAIN(CommissionTest)

@@ -6,7 +6,9 @@ against the folder's plan and writes the report into a new tab; a batch change s
 run, applied and undone; a schedule uploaded and assigned to new panels powered two at once
 (none taken until the person says which came first) and then alone, the page reloaded, Stop,
 the loss and lateness shown while it runs; the address plan drawn as panels come and go; panels
-switched off shown as gone; the view-only page offers no action.
+switched off shown as gone; a panel changed from elsewhere shows its new value, and a page whose
+stream was cut while the site changed shows the true list once back, both without a reload; the
+view-only page offers no action.
     ui_browser_test.py CALLPANEL STANDIN [SCREENSHOT_FOLDER]
 Run inside tools/testnet.sh --panels 3. With UI_LAUNCHER=wine, CALLPANEL is callpanel.exe run
 under the wine prefix the caller made (tests/e2e/ui_wine_test.sh); wine passes no Ctrl+C by
@@ -138,8 +140,8 @@ def main():
         site = os.path.join(work, "Block A")
         os.mkdir(site)
         # Two panels whose IPs sort differently as text and as numbers.
-        spawn(["ip", "netns", "exec", panel_ns[0], standin, "--exit-after", "600", "--ip",
-               "10.83.0.100", "--mac", "00:50:2A:07:01:00"], "standin0.out")
+        first = spawn(["ip", "netns", "exec", panel_ns[0], standin, "--exit-after", "600", "--ip",
+                       "10.83.0.100", "--mac", "00:50:2A:07:01:00"], "standin0.out")
         wait_for(20, "stand-in 0 did not start", lambda: "ready" in read("standin0.out"))
         with open(os.path.join(site, "plan.csv"), "w") as plan:
             plan.write("mac,ip,# location\n00:50:2A:07:01:00,10.83.0.100,Entrance\n")
@@ -346,6 +348,57 @@ def main():
                  lambda: driver.js(gone) == ["00:50:2A:01:00:01", "00:50:2A:01:00:02"])
         wait_for(20, "the address plan keeps the panels switched off", lambda: driver.js(
             picture) == ["10.83.0.100", "10.83.0.9", "10.83.1.3"])
+
+        # A panel changed from elsewhere (a second stand-in takes its place with another unlocking
+        # time) shows its new value in its own row, without a reload.
+        def row_of(mac):
+            return driver.js("return [...document.querySelectorAll('#panels tbody tr')]"
+                             ".filter(r => r.dataset.mac === arguments[0])"
+                             ".map(r => r.className.split(' ')[0] + ' ' + r.cells[8].textContent)", mac)
+        marker = driver.js("window.notReloaded = 2; return 2")
+        first.terminate()
+        first.wait(10)
+        second = spawn(["ip", "netns", "exec", panel_ns[0], standin, "--exit-after", "600", "--ip",
+                        "10.83.0.100", "--mac", "00:50:2A:07:01:00", "--unlock", "9"],
+                       "standin0-changed.out")
+        wait_for(20, "the changed panel does not show its new value",
+                 lambda: row_of("00:50:2A:07:01:00") == ["online 9"])
+        # A page cut off (its connections to callpanel closed, new ones refused) while a panel
+        # appears and another goes: once the way is open again its stream resumes from the last
+        # event it had, and the list is the site's. Only in the tool namespace (checked above).
+        port = re.search(r":(\d+)/", url)[1]
+
+        def cut(closed):
+            if closed:
+                subprocess.run(["nft", "-f", "-"], check=True, text=True, input=(
+                    "table inet uicut {\n chain input {\n type filter hook input priority 0;\n"
+                    " tcp dport %s tcp flags & (syn | ack) == syn reject with tcp reset\n }\n}\n"
+                    % port))
+                subprocess.run(["ss", "-K", "dst", "127.0.0.1", "dport", "=", ":" + port],
+                               check=True, capture_output=True)
+            else:
+                subprocess.run(["nft", "delete", "table", "inet", "uicut"], check=True)
+        cut(True)
+        wait_for(20, "the page kept its stream", lambda: driver.js("return stream.readyState") != 1)
+        second.terminate()
+        second.wait(10)
+        spawn(["ip", "netns", "exec", panel_ns[0], standin, "--exit-after", "600", "--ip",
+               "10.83.0.33", "--mac", "00:50:2A:07:00:33"], "standin0-new.out")
+        # The site as callpanel holds it, asked of the view-only listener: the page's is shut.
+        state_url = view_url.replace("/?key=", "/api/state?key=")
+
+        def heard():
+            panels = json.load(urllib.request.urlopen(state_url, timeout=10))["site"]["panels"]
+            return {p["mac"]: p["online"] for p in panels}
+        wait_for(30, "callpanel did not hear the change", lambda: heard().get(
+            "00:50:2A:07:00:33") and heard().get("00:50:2A:07:01:00") is False)
+        if row_of("00:50:2A:07:00:33") or row_of("00:50:2A:07:01:00") != ["online 9"]:
+            fail("the page changed while offline")
+        cut(False)
+        wait_for(30, "the page back online does not show the site as it is", lambda: (
+            row_of("00:50:2A:07:00:33"), row_of("00:50:2A:07:01:00")) == (["online 5"], ["gone 9"]))
+        if driver.js("return window.notReloaded") != marker:
+            fail("the page was reloaded")
 
         # The view-only page: the site live, no action.
         driver.call("POST", "/url", {"url": view_url})

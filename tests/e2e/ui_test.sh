@@ -139,13 +139,24 @@ for n in $(seq 12); do
     streams+=("$!")
 done
 track "${streams[@]}"
-wait_for 30 bash -c "for n in \$(seq 12); do grep -q '^event: state' '$work/stream'\$n || exit 1; done" ||
+wait_for 30 bash -c "for n in \$(seq 12); do grep -q '^event: snapshot' '$work/stream'\$n || exit 1; done" ||
     fail "not every live page got the state"
 code=$(curl -s -o "$work/body" -w '%{http_code}' --max-time 20 -X POST -b "$cookie" \
     -H "Origin: $base" -d '{"plan": "none.csv"}' "$base/api/check") || true
 [ "$code" = 202 ] || fail "an action with twelve live pages open: HTTP $code"
 wait_for 20 grep -q "check: 'none.csv'\|check: .*none.csv" "$work/ui.err" || fail "the check of a missing plan said nothing"
 stop "${streams[@]}"
+
+# --- a page that reconnects names its last event: it gets what it missed since (the check's
+# lines), not the state whole; a name from another run gets the state whole.
+last_id=$(grep '^id: ' "$work/events" | tail -n 1 | cut -c5-)
+for resumed in "$last_id delta" "1.1 snapshot"; do
+    set -- $resumed
+    curl -s -N -b "$cookie" --max-time 3 -H "Last-Event-ID: $1" "$base/api/events" >"$work/resumed" || true
+    first=$(grep -m 1 '^event: ' "$work/resumed" | cut -c8-)
+    [ "$first" = "$2" ] || fail "reconnected after $1: $first, not $2: $(head -c 600 "$work/resumed")"
+done
+grep -q "none.csv" "$work/resumed" || fail "the state whole lacks the check's lines"
 
 # --- check against a plan from the site as it is, and report: by POST from the page's origin.
 "$cli" --version >/dev/null

@@ -28,6 +28,7 @@ bool LiveSite::Round(const std::vector<Cli::FoundPanel>& replies, long long nowM
             if (!heard[i] && SamePanel(Entries[i].Panel.Record, reply.Record)) {
                 heard[i] = found = true;
                 changed = changed || !Entries[i].Online || Entries[i].Panel.Via != reply.Via;
+                if (!Entries[i].Online) Entries[i].SinceMs = nowMs;
                 Entries[i].Panel = reply;
                 Entries[i].HeardMs = nowMs;
                 Entries[i].Online = true;
@@ -40,10 +41,11 @@ bool LiveSite::Round(const std::vector<Cli::FoundPanel>& replies, long long nowM
         for (std::size_t i = 0; i < Entries.size() && at == Entries.size(); ++i)
             if (!heard[i] && SameMac(Entries[i].Panel.Record, reply->Record)) at = i;
         if (at == Entries.size()) {
-            Entries.push_back({*reply, NextId++, nowMs, true});
+            Entries.push_back({*reply, NextId++, nowMs, true, nowMs});
             heard.push_back(true);
         } else {
             heard[at] = true;
+            if (!Entries[at].Online) Entries[at].SinceMs = nowMs;
             Entries[at].Panel = *reply;
             Entries[at].HeardMs = nowMs;
             Entries[at].Online = true;
@@ -64,7 +66,7 @@ std::vector<PanelRecord> LiveSite::Present() const {
     return records;
 }
 
-nlohmann::json SiteJson(const LiveSite& site, long long nowMs) {
+nlohmann::json SiteJson(const LiveSite& site) {
     nlohmann::json panels = nlohmann::json::array();
     for (const LivePanel& p : site.Panels()) {
         const auto cells = PanelCells(p.Panel.Record, p.Panel.Via);
@@ -72,8 +74,7 @@ nlohmann::json SiteJson(const LiveSite& site, long long nowMs) {
         for (std::size_t c = 0; c < cells.size() && c < std::size(PanelColumns); ++c)
             row[PanelColumns[c]] = cells[c];
         row["id"] = p.Id;
-        row["heard"] = p.HeardMs;
-        row["ago"] = std::max(0LL, nowMs - p.HeardMs);
+        row["heard"] = p.Online ? p.SinceMs : p.HeardMs;
         row["online"] = p.Online;
         panels.push_back(std::move(row));
     }

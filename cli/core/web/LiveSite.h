@@ -18,6 +18,7 @@ struct LivePanel {
     long long Id = 0;      // stable for the page: a row keeps it while its settings change
     long long HeardMs = 0; // when last heard, milliseconds since the epoch
     bool Online = true;
+    long long SinceMs = 0; // when it was first heard after being unheard (or new)
 };
 
 class LiveSite {
@@ -38,7 +39,9 @@ class LiveSite {
     long long NextId = 1;
 };
 
-// The page's view of the site: each panel's columns as search prints them, its id, when it was
-// last heard and whether it is present; then the faults of the panels present, with the MACs
-// of the panels each concerns.
-nlohmann::json SiteJson(const LiveSite& site, long long nowMs);
+// The page's view of the site: each panel's columns as search prints them, its id, whether it is
+// present and `heard`: for a panel present, when it came (the moment it was heard after being
+// unheard), for one gone, when it was last heard. Neither moves while nothing else changes, so a
+// row is sent to the page again only when the panel changed. Then the faults of the panels
+// present, with the MACs of the panels each concerns.
+nlohmann::json SiteJson(const LiveSite& site);

@@ -1,6 +1,6 @@
 "use strict";
-// The commissioning page: it draws the state the server streams (/api/events) and asks for
-// actions by POST. The key arrived in the address and the server set it as a cookie, so the
+// The commissioning page: it draws the state the server streams (/api/events: the state whole
+// when it connects, then only what changed) and asks for actions by POST. The key arrived in the address and the server set it as a cookie, so the
 // address is cleaned of it: it stays out of the history and of screenshots.
 const $ = (id) => document.getElementById(id);
 if (location.search.includes("key=")) history.replaceState(null, "", location.pathname);
@@ -8,8 +8,8 @@ if (location.search.includes("key=")) history.replaceState(null, "", location.pa
 const columns = ["mac", "type", "address", "facility", "ip", "mask", "gateway", "server",
                  "unlock", "version", "identity", "via", "heard"];
 const narrow = new Set(["facility", "mask", "gateway", "server", "version", "identity", "via"]);
-let state = null, clockOffset = 0, sortBy = "ip", sortDown = false;
-const fresh = new Map(); // panel id -> when it appeared or changed, to light its row
+let state = null, version = -1, clockOffset = 0, sortBy = "ip", sortDown = false;
+const fresh = new Map(); // panel id -> when it appeared or changed (this computer's clock)
 const selected = new Set(); // panel ids chosen for the batch change
 let shown = [], lastClicked = null; // the panels as listed, for shift-click ranges
 
@@ -74,9 +74,23 @@ document.querySelector("#panels thead").addEventListener("click", (e) => {
 });
 $("filter").addEventListener("input", () => drawPanels());
 
-function drawPanels() {
+// The rows of the panels listed, by panel id, and the HTML each was made from: with 2,000 panels
+// only the rows that changed are made again, and only rows out of place are moved.
+const rowOf = new Map(), rowHtmlOf = new Map();
+function panelRow(p, faultMacs) {
+  const classes = [p.online ? "online" : "gone", faultMacs.has(p.mac) ? "fault" : "",
+                   selected.has(p.id) ? "selected" : "",
+                   Date.now() - (fresh.get(p.id) || 0) < 3000 ? "fresh" : ""].join(" ");
+  return `<tr class="${classes}" data-id="${p.id}" data-mac="${escape(p.mac)}" data-ip="${escape(p.ip)}" aria-selected="${selected.has(p.id)}">` + columns.map((c) =>
+    c === "heard"
+      ? `<td class="heard">${p.online ? "online" : "gone, last heard " + clock(p.heard)}</td>`
+      : `<td class="${narrow.has(c) ? "wide" : ""}">${escape(p[c])}</td>`).join("") + "</tr>";
+}
+
+// Draws the list filtered and sorted; `changed` names the panels whose rows may differ (null:
+// any may, as after a click that selects or a snapshot).
+function drawPanels(changed = null) {
   if (!state) return;
-  const now = state.now;
   const faultMacs = new Set(state.site.faults.flatMap((f) => f.macs));
   const words = $("filter").value.trim().toLowerCase().split(/\s+/).filter(Boolean);
   let panels = state.site.panels.filter((p) => {
@@ -98,15 +112,30 @@ function drawPanels() {
   $("counts").textContent = `${online} panel(s) answering` +
     (online < state.site.panels.length ? `, ${state.site.panels.length - online} gone` : "") +
     (panels.length < state.site.panels.length ? `; ${panels.length} shown` : "");
-  setHtml($("panels").tBodies[0], panels.map((p) => {
-    const classes = [p.online ? "online" : "gone", faultMacs.has(p.mac) ? "fault" : "",
-                     selected.has(p.id) ? "selected" : "",
-                     now - (fresh.get(p.id) || 0) < 3000 ? "fresh" : ""].join(" ");
-    return `<tr class="${classes}" data-id="${p.id}" data-mac="${escape(p.mac)}" data-ip="${escape(p.ip)}" aria-selected="${selected.has(p.id)}">` + columns.map((c) =>
-      c === "heard"
-        ? `<td class="heard">${p.online ? "online" : "gone, last heard " + clock(p.heard)}</td>`
-        : `<td class="${narrow.has(c) ? "wide" : ""}">${escape(p[c])}</td>`).join("") + "</tr>";
-  }).join(""));
+  const body = $("panels").tBodies[0], listed = new Set(panels.map((p) => p.id));
+  for (const [id, row] of rowOf)
+    if (!listed.has(id)) { row.remove(); rowOf.delete(id); rowHtmlOf.delete(id); }
+  const made = [];
+  for (const p of panels) {
+    if (changed && rowOf.has(p.id) && !changed.has(p.id)) continue;
+    const html = panelRow(p, faultMacs);
+    if (rowHtmlOf.get(p.id) !== html) made.push([p.id, html]);
+  }
+  // The rows made again, parsed at once.
+  const template = document.createElement("template");
+  template.innerHTML = made.map((m) => m[1]).join("");
+  [...template.content.children].forEach((row, i) => {
+    const [id, html] = made[i];
+    rowOf.get(id)?.replaceWith(row);
+    rowOf.set(id, row);
+    rowHtmlOf.set(id, html);
+  });
+  let at = body.firstChild;
+  for (const p of panels) {
+    const row = rowOf.get(p.id);
+    if (row === at) at = at.nextSibling;
+    else body.insertBefore(row, at);
+  }
   setHtml($("faults"), state.site.faults.map((f) => `<li>${escape(f.text)}</li>`).join(""));
   $("batch-selected").textContent = selected.size ? `${selected.size} panel(s) selected.` :
     "Select panels in the list (click, shift-click for a range).";
@@ -327,13 +356,7 @@ function drawLog() {
   $("log").scrollTop = $("log").scrollHeight;
 }
 
-function draw(next) {
-  // A row whose settings changed, or that is new, is lit for a moment.
-  const settings = (p) => columns.map((c) => (c === "heard" ? "" : p[c])).join("|") + p.online;
-  const before = new Map((state ? state.site.panels : []).map((p) => [p.id, settings(p)]));
-  for (const p of next.site.panels)
-    if (state && before.get(p.id) !== settings(p)) fresh.set(p.id, next.now);
-  state = next;
+function draw(changed) {
   clockOffset = Date.now() - state.now;
   document.body.classList.toggle("view-only", state.viewOnly);
   const open = state.folder !== "";
@@ -353,7 +376,7 @@ function draw(next) {
   for (const b of document.querySelectorAll(".action button:not(.stop):not(.take)")) b.disabled = !!state.busy;
   fillPlans($("check-plan"), state.files, false);
   fillPlans($("report-plan"), state.files, true);
-  drawPanels();
+  drawPanels(changed);
   drawAddressPlan();
   drawCheck();
   drawReport();
@@ -386,24 +409,92 @@ $("report-form").addEventListener("submit", (e) => {
   });
 });
 
+// What the events changed since the page was last drawn: the panels by id, or every row.
+let changedRows = new Set(), allRows = true, drawing = false;
+function redraw() {
+  if (drawing) return;
+  drawing = true;
+  // Events that come faster than the page draws are drawn once: a backlog of draws would put
+  // the page behind the site.
+  setTimeout(() => {
+    drawing = false;
+    const changed = allRows ? null : changedRows;
+    changedRows = new Set();
+    allRows = false;
+    draw(changed);
+  }, 0);
+}
+
+// A delta names what changed by JSON Pointer: a panel's row is /site/panels/INDEX/..., a new one
+// /site/panels/-. Anything else of the site (its faults light rows, rows removed move others)
+// draws every row again.
+function noteChange(steps, last, op) {
+  const path = last === undefined ? [] : steps.concat([last]);
+  if (path.length && path[0] !== "site") return;
+  const newRow = op.op === "add" && path[2] === "-";
+  if (path[1] !== "panels" || path.length < 3 || (path.length === 3 && !newRow && op.op !== "replace")) {
+    allRows = true;
+    return;
+  }
+  const p = newRow ? op.value : state.site.panels[Number(path[2])];
+  // A row that is new or changed is lit for a moment, then drawn again unlit.
+  changedRows.add(p.id);
+  fresh.set(p.id, Date.now());
+  setTimeout(() => { changedRows.add(p.id); redraw(); }, 3100);
+}
+
+// Applies a delta (JSON Patch: add, remove, replace) to the page's copy of the state.
+function applyDelta(ops) {
+  for (const op of ops) {
+    const steps = op.path.split("/").slice(1).map((s) => s.replace(/~1/g, "/").replace(/~0/g, "~"));
+    const last = steps.pop();
+    if (last === undefined) {
+      state = op.value;
+    } else {
+      let parent = state;
+      for (const step of steps) parent = parent[step];
+      if (Array.isArray(parent)) {
+        if (op.op === "add") last === "-" ? parent.push(op.value) : parent.splice(Number(last), 0, op.value);
+        else if (op.op === "remove") parent.splice(Number(last), 1);
+        else parent[Number(last)] = op.value;
+      } else if (op.op === "remove") {
+        delete parent[last];
+      } else {
+        parent[last] = op.value;
+      }
+    }
+    noteChange(steps, last, op);
+  }
+}
+
+let stream = null;
 function connect() {
-  const events = new EventSource("/api/events");
-  // States that come faster than the page draws are drawn once, the latest: a backlog of
-  // 2,000-row tables would put the page seconds behind the site.
-  let latest = null;
-  events.addEventListener("state", (e) => {
-    const first = latest === null;
-    latest = e.data;
-    if (first)
-      setTimeout(() => {
-        const data = latest;
-        latest = null;
-        draw(JSON.parse(data));
-      }, 0);
+  stream = new EventSource("/api/events");
+  stream.addEventListener("snapshot", (e) => {
+    const data = JSON.parse(e.data);
+    state = data.state;
+    version = data.version;
+    allRows = true;
+    redraw();
   });
-  events.onerror = () => {
+  stream.addEventListener("delta", (e) => {
+    const data = JSON.parse(e.data);
+    if (state === null || data.base !== version) {
+      // Out of step (an event missed): a new stream starts with the state whole.
+      stream.close();
+      connect();
+      return;
+    }
+    applyDelta(data.ops);
+    version = data.version;
+    redraw();
+  });
+  stream.onerror = () => {
     $("status").className = "lost";
     $("status").textContent = "no connection to callpanel; trying again…";
+    // The browser tries again by itself, naming the last event it had, unless the answer was no
+    // stream at all: then the page starts a new one.
+    if (stream.readyState === EventSource.CLOSED) setTimeout(connect, 2000);
   };
 }
 // The site as it stands, asked for before the page has finished loading and waited for: the
