@@ -68,17 +68,22 @@ def main():
             driver.call("POST", "/url", {"url": url})
             t.wait_for(120, "not every row shown", lambda: driver.js(rows) == PANELS)
             loads.append((time.monotonic() - begin) * 1000)
-        # Each new panel: when callpanel heard it (the stream's first state with it) and when
+        # Each new panel: when callpanel heard it (the stream's first event with it) and when
         # its row was first in the page, both on this computer's clock.
         driver.js("""
             window.heardAt = {}; window.shownAt = {}; window.cameAt = {};
             const stream = new EventSource('/api/events');
-            stream.addEventListener('state', (e) => {
-              for (const p of JSON.parse(e.data).site.panels)
-                if (p.mac.startsWith('00:50:2A:0A') && !(p.mac in heardAt)) {
-                  heardAt[p.mac] = p.heard;
-                  cameAt[p.mac] = Date.now();
-                }
+            const came = (p) => {
+              if (p.mac.startsWith('00:50:2A:0A') && !(p.mac in heardAt)) {
+                heardAt[p.mac] = p.heard;
+                cameAt[p.mac] = Date.now();
+              }
+            };
+            // The state whole first, then only what changed: a new panel is a row added.
+            stream.addEventListener('snapshot', (e) => JSON.parse(e.data).state.site.panels.forEach(came));
+            stream.addEventListener('delta', (e) => {
+              for (const op of JSON.parse(e.data).ops)
+                if (op.path === '/site/panels/-') came(op.value);
             });
             new MutationObserver(() => {
               for (const r of document.querySelectorAll('#panels tbody tr[data-mac^="00:50:2A:0A"]'))

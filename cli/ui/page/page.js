@@ -356,7 +356,7 @@ function drawLog() {
   $("log").scrollTop = $("log").scrollHeight;
 }
 
-function draw(changed) {
+function draw(changed, parts) {
   clockOffset = Date.now() - state.now;
   document.body.classList.toggle("view-only", state.viewOnly);
   const open = state.folder !== "";
@@ -382,7 +382,8 @@ function draw(changed) {
   drawReport();
   drawApply();
   drawAssign();
-  drawLog();
+  // The log scrolled to its end makes the browser lay out the page at once: only when it grew.
+  if (!parts || parts.has("log")) drawLog();
 }
 
 $("site-list").addEventListener("click", (e) => {
@@ -409,8 +410,9 @@ $("report-form").addEventListener("submit", (e) => {
   });
 });
 
-// What the events changed since the page was last drawn: the panels by id, or every row.
-let changedRows = new Set(), allRows = true, drawing = false;
+// What the events changed since the page was last drawn: the panels by id, or every row; the
+// parts of the state by name (null: all).
+let changedRows = new Set(), allRows = true, changedParts = null, drawing = false;
 function redraw() {
   if (drawing) return;
   drawing = true;
@@ -418,10 +420,11 @@ function redraw() {
   // the page behind the site.
   setTimeout(() => {
     drawing = false;
-    const changed = allRows ? null : changedRows;
+    const changed = allRows ? null : changedRows, parts = changedParts;
     changedRows = new Set();
+    changedParts = new Set();
     allRows = false;
-    draw(changed);
+    draw(changed, parts);
   }, 0);
 }
 
@@ -448,6 +451,8 @@ function applyDelta(ops) {
   for (const op of ops) {
     const steps = op.path.split("/").slice(1).map((s) => s.replace(/~1/g, "/").replace(/~0/g, "~"));
     const last = steps.pop();
+    if (last === undefined) changedParts = null;
+    else if (changedParts) changedParts.add(steps.length ? steps[0] : last);
     if (last === undefined) {
       state = op.value;
     } else {
@@ -475,6 +480,7 @@ function connect() {
     state = data.state;
     version = data.version;
     allRows = true;
+    changedParts = null;
     redraw();
   });
   stream.addEventListener("delta", (e) => {
