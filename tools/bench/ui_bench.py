@@ -100,18 +100,28 @@ def main():
         came = driver.js("return cameAt")
         changes = [shown[m] - heard[m] for m in shown if m in heard]
         streamed = [came[m] - heard[m] for m in came]
-        print("| measure | result |")
-        print("|---|---|")
-        print("| callpanel ui, %d panels: all heard by callpanel | %.0f ms after it started |"
-              % (PANELS, heard_all * 1000))
+        # Each row says which code it measured (a + after the commit: with changes not yet
+        # committed), the day and the load, as run_bench.sh's rows do.
+        root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+        commit = subprocess.run(["git", "-C", root, "rev-parse", "--short", "HEAD"],
+                                capture_output=True, text=True).stdout.strip() or "no commit"
+        if subprocess.run(["git", "-C", root, "diff", "--quiet", "HEAD", "--", ".",
+                           ":!tools/bench/results.md"]).returncode != 0:
+            commit += "+"
+        with open("/proc/loadavg") as f:
+            measured = "%s, %s; load %s" % (commit, time.strftime("%Y-%m-%d"), f.read().split()[0])
+        print("| measure | result | measured |")
+        print("|---|---|---|")
+        print("| callpanel ui, %d panels: all heard by callpanel | %.0f ms after it started | %s |"
+              % (PANELS, heard_all * 1000, measured))
         print("| callpanel ui, page's first full list, %d panels | last row shown %.0f ms after "
-              "the page was opened (median of 5; worst %.0f ms) |"
-              % (PANELS, statistics.median(loads), max(loads)))
+              "the page was opened (median of 5; worst %.0f ms) | %s |"
+              % (PANELS, statistics.median(loads), max(loads), measured))
         print("| callpanel ui, a panel's change to the page (%d panels powered a second apart, "
               "%d on the site) | row shown %.0f ms after callpanel heard it (median; worst %.0f "
-              "ms; in the page's hands %.0f ms after, median); searches every 250 ms |"
+              "ms; in the page's hands %.0f ms after, median); searches every 250 ms | %s |"
               % (len(changes), PANELS, statistics.median(changes), max(changes),
-                 statistics.median(streamed)))
+                 statistics.median(streamed), measured))
         driver.call("DELETE", "")
     finally:
         for p in started:
