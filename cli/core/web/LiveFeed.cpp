@@ -9,6 +9,7 @@ using json = nlohmann::json;
 
 // A member's name as a step of a JSON Pointer: '~' and '/' are escaped.
 std::string Step(const std::string& key) {
+    if (key.find_first_of("~/") == std::string::npos) return key;
     std::string out;
     for (char c : key)
         out += c == '~' ? "~0" : c == '/' ? "~1" : std::string(1, c);
@@ -22,16 +23,16 @@ std::string Dump(const json& value) {
 void Diff(const json& before, const json& after, const std::string& path, json& ops);
 
 // How many items `before` lost at its front when `after` is what is left of it followed by new
-// items; -1 when it is not so (or when nothing was lost or gained).
+// items; -1 when it is not so or when nothing was lost. Most arrays (the panels) change in place,
+// and are told at their first item.
 long long DroppedFront(const json& before, const json& after) {
-    for (std::size_t dropped = 0; dropped <= before.size(); ++dropped) {
+    for (std::size_t dropped = 1; dropped <= before.size(); ++dropped) {
         const std::size_t kept = before.size() - dropped;
         if (kept > after.size()) continue;
         bool same = true;
         for (std::size_t i = 0; i < kept && same; ++i)
             same = before[dropped + i] == after[i];
-        if (same)
-            return dropped == 0 && kept == after.size() ? -1 : static_cast<long long>(dropped);
+        if (same) return static_cast<long long>(dropped);
     }
     return -1;
 }
@@ -61,7 +62,7 @@ void DiffObjects(const json& before, const json& after, const std::string& path,
         const auto there = after.find(it.key());
         if (there == after.end())
             ops.push_back({{"op", "remove"}, {"path", path + "/" + Step(it.key())}});
-        else
+        else if (it.value().is_structured() || it.value() != *there) // no path for cells alike
             Diff(it.value(), *there, path + "/" + Step(it.key()), ops);
     }
     for (auto it = after.begin(); it != after.end(); ++it)
@@ -70,11 +71,12 @@ void DiffObjects(const json& before, const json& after, const std::string& path,
                 {{"op", "add"}, {"path", path + "/" + Step(it.key())}, {"value", it.value()}});
 }
 
+// Objects and arrays are walked, not compared whole first: with 2,000 rows a comparison at each
+// level would walk them again for each.
 void Diff(const json& before, const json& after, const std::string& path, json& ops) {
-    if (before == after) return;
-    if (before.type() != after.type() || !before.is_structured())
-        ops.push_back({{"op", "replace"}, {"path", path}, {"value", after}});
-    else if (before.is_object())
+    if (before.type() != after.type() || !before.is_structured()) {
+        if (before != after) ops.push_back({{"op", "replace"}, {"path", path}, {"value", after}});
+    } else if (before.is_object())
         DiffObjects(before, after, path, ops);
     else
         DiffArrays(before, after, path, ops);
