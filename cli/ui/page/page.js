@@ -516,7 +516,10 @@ function drawFirstState() {
   } catch (e) {
     return; // the live stream says that there is no connection
   }
-  if (request.status === 200) draw(JSON.parse(request.responseText));
+  if (request.status !== 200) return;
+  // Drawn whole; the live stream's first event, the state whole with its version, follows.
+  state = JSON.parse(request.responseText);
+  draw(null, null);
 }
 drawHead();
 drawFirstState();
