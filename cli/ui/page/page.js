@@ -130,6 +130,8 @@ function drawPanels(changed = null) {
     rowOf.set(id, row);
     rowHtmlOf.set(id, html);
   });
+  // A list drawn for the first time goes in at once, in one piece.
+  if (!body.firstChild && made.length === panels.length) body.append(template.content);
   let at = body.firstChild;
   for (const p of panels) {
     const row = rowOf.get(p.id);
