@@ -1,7 +1,8 @@
 "use strict";
 // The commissioning page: it draws the state the server streams (/api/events: the state whole
-// when it connects, then only what changed) and asks for actions by POST. The key arrived in the address and the server set it as a cookie, so the
-// address is cleaned of it: it stays out of the history and of screenshots.
+// when it connects, then only what changed) and asks for actions by POST. The key arrived in the
+// address and the server set it as a cookie, so the address is cleaned of it: it stays out of
+// the history and of screenshots.
 const $ = (id) => document.getElementById(id);
 if (location.search.includes("key=")) history.replaceState(null, "", location.pathname);
 
