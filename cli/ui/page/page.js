@@ -380,7 +380,7 @@ function draw(changed, parts) {
   fillPlans($("check-plan"), state.files, false);
   fillPlans($("report-plan"), state.files, true);
   drawPanels(changed);
-  drawAddressPlan();
+  if (!parts || parts.has("addressPlan")) drawAddressPlan();
   drawCheck();
   drawReport();
   drawApply();
