@@ -3,32 +3,12 @@
 // callpanel report: the site as found, written into one self-contained HTML file for the
 // handover.
 
-#include <string>
-
+#include "Handover.h"
 #include "Options.h"
-#include "commission/HtmlReport.h"
-#include "plan/Plan.h"
-#include "site/Found.h"
 
 namespace Cli {
 
-struct ReportOptions {
-    std::string PlanPath; // empty: the site alone
-    std::string HtmlPath;
-    std::string Site; // empty: the plan's folder's name (the current folder's without a plan)
-    // The site's folder, whose as-built and undo plans are the work done (WorkDoneFolders).
-    // When it is empty, the plan's folder holds them, or the current folder without a plan.
-    std::string SiteFolder;
-    std::string By; // empty: the user's name
-    SearchOptions Search;
-};
-
 Command AddReportCommand(CLI::App& app);
-// The report of the panels `found`, as `report` writes it (the commissioning page's too), with
-// the check of `plan` when options.PlanPath names one; false after saying why the plan's rows
-// cannot be checked.
-bool BuildReport(const ReportOptions& options, const Plan& plan,
-                 const std::vector<FoundPanel>& found, ReportInput& input);
 int RunReport(const ReportOptions& options);
 
 } // namespace Cli

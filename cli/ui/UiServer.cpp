@@ -27,7 +27,7 @@
 #include "Messages.h"
 #include "PanelTexts.h"
 #include "commands/Common.h"
-#include "commands/Report.h"
+#include "commands/Handover.h"
 #include "commission/AsBuilt.h"
 #include "commission/AssignRun.h"
 #include "commission/Commissioning.h"
