@@ -102,7 +102,7 @@ bool LoadPlans(const std::vector<std::string>& paths, Plan& plan) {
             return false;
         }
     }
-    plan = plans.size() == 1 ? std::move(plans.front().Read) : MergeUndoPlans(plans);
+    plan = PlanOfFiles(std::move(plans));
     if (plan.Errors.empty()) return true;
     PlanErrors(plan.Errors, "");
     Error("nothing was written");

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -36,6 +37,7 @@
 #include "files/WholeFile.h"
 #include "plan/PlanCheck.h"
 #include "plan/PlanFile.h"
+#include "plan/UndoMerge.h"
 #include "plan/UndoPlan.h"
 #include "site/Hearing.h"
 #include "site/WriteRounds.h"
@@ -46,6 +48,7 @@
 #include "web/LiveFeed.h"
 #include "web/LiveSite.h"
 #include "web/SiteFolder.h"
+#include "web/UndoPlans.h"
 #include "web/WebGuard.h"
 
 // The page, its style and its script, embedded at build time (cli/ui/page/).
@@ -82,6 +85,8 @@ class Hub {
     std::string Busy;
     std::string Folder, Root;
     std::deque<json> Log;
+    // The site folder's undo plans, read again only when one changed. The caller holds Lock.
+    mutable UndoPlanList Undos;
 
     // The caller holds Lock. The live stream of the pages that act, or of the view-only ones,
     // brought up to this version of the state: built once for all the pages, each of which then
@@ -119,18 +124,23 @@ class Hub {
                                      {"modified", f.Modified},
                                      {"asBuilt", f.AsBuilt},
                                      {"undo", f.Undo}});
+        json undoPlans = json::array();
+        if (!Folder.empty() && !viewOnly)
+            for (const UndoPlanFile& f : Undos.Of(Folder))
+                undoPlans.push_back({{"name", f.Name}, {"time", f.Time}, {"rows", f.Rows}});
         json sites = json::array();
         if (!Root.empty() && !viewOnly) {
             std::string error;
             sites = SiteFolders(Root, error);
         }
-        return {{"now", NowMs()},   {"viewOnly", viewOnly},
-                {"folder", Folder}, {"root", viewOnly ? std::string() : Root},
-                {"sites", sites},   {"files", files},
-                {"site", Site},     {"check", Check},
-                {"report", Report}, {"assign", Assign},
-                {"apply", Apply},   {"busy", Busy},
-                {"log", json(Log)}, {"addressPlan", AddressPlan}};
+        return {{"now", NowMs()},        {"viewOnly", viewOnly},
+                {"folder", Folder},      {"root", viewOnly ? std::string() : Root},
+                {"sites", sites},        {"files", files},
+                {"site", Site},          {"check", Check},
+                {"report", Report},      {"assign", Assign},
+                {"apply", Apply},        {"busy", Busy},
+                {"log", json(Log)},      {"addressPlan", AddressPlan},
+                {"undoPlans", undoPlans}};
     }
 
   private:
@@ -556,66 +566,116 @@ class SitePage {
         return ok;
     }
 
-    // A plan of the folder as `apply` writes it (`dryRun`: what it would change, as
-    // `apply --dry-run` shows it); the undo plan goes into the folder.
-    void RunApply(const std::string& planName, bool dryRun) {
-        const std::string folder = Folder();
-        json view = {{"plan", planName},          {"dryRun", dryRun},
-                     {"rows", json::array()},     {"errors", json::array()},
-                     {"warnings", json::array()}, {"undo", ""}};
-        const auto publish = [this, &view] {
+    // The plans `names` of `folder` as `apply` takes them: one plan, or several undo plans as
+    // one, earliest first. False after putting the reasons in `errors`, in `apply`'s words.
+    bool LoadApplyPlan(const std::string& folder, std::vector<std::string>& names, Plan& plan,
+                       std::vector<std::string>& errors) {
+        if (names.size() > 1) {
             std::lock_guard<std::mutex> lock(State.Lock);
-            State.Apply = view;
-            State.Bump();
-        };
-        const std::string what = dryRun ? "dry run " : "apply ";
-        const auto refuse = [&](const std::vector<std::string>& errors) {
-            RefuseApply(errors, what + planName + ": ", dryRun, view);
-            publish();
-        };
-        Plan plan;
-        std::vector<std::string> errors;
-        if (!LoadFolderPlan(folder, planName, PlanKind::KeyedByMac, plan, errors))
-            return refuse(errors);
+            names = EarliestFirst(names, State.Undos.Of(folder));
+        }
+        std::vector<NamedPlan> plans;
+        for (const std::string& name : names) {
+            plans.push_back({name, Plan()});
+            if (!LoadFolderPlan(folder, name, PlanKind::KeyedByMac, plans.back().Read, errors))
+                return false;
+        }
+        plan = PlanOfFiles(std::move(plans));
+        for (const PlanError& e : plan.Errors)
+            errors.push_back(e.Text); // the merge's errors name the files themselves
+        return plan.Errors.empty();
+    }
+
+    // The search an apply run needs: its panels, every panel of the site when it writes. Empty
+    // after saying why not through `refuse`.
+    std::optional<Searched>
+    ApplySearch(PanelLink& link, const Plan& plan, bool dryRun,
+                const std::function<void(std::vector<std::string>)>& refuse) {
         std::vector<MacAddress> macs;
         for (const PlanRow& row : plan.Rows)
             if (const auto cell = row.Cells.find("mac"); cell != row.Cells.end())
                 if (const auto mac = ParseMac(cell->second)) macs.push_back(*mac);
-        TeeLink link(Work.Net, [this](const Collected& heard) {
-            if (Work.Live.Round(heard.Replies, NowMs())) Work.PublishSite();
-        });
-        const Searched searched = SearchUntil(link, PlanSearch(Options.Search, macs));
+        Searched searched = SearchUntil(link, PlanSearch(Options.Search, macs));
         if (!dryRun && !searched.All.Whole)
-            return refuse({"the search is not whole: the system dropped replies in every "
-                           "round, so panels may be missing"});
-        if (!dryRun && !searched.Decided)
-            return refuse(
-                {"not sure that the search heard every panel: " + LossText(searched.Heard)});
-        const Changes changes =
-            PlanChanges(plan.Rows, RecordsOf(searched.Found), "", OwnAddresses());
-        TakeProblems(changes, planName, errors, view);
-        if (changes.Refused()) return refuse(errors);
-        if (dryRun) {
-            view["rows"] = DryRunRows(changes);
-            State.Say(what + planName + ": " + std::to_string(view["rows"].size()) +
-                      " change(s) shown, nothing written");
-            return publish();
-        }
+            refuse({"the search is not whole: the system dropped replies in every round, so "
+                    "panels may be missing"});
+        else if (!dryRun && !searched.Decided)
+            refuse({"not sure that the search heard every panel: " + LossText(searched.Heard)});
+        else
+            return searched;
+        return std::nullopt;
+    }
+
+    // The writes of `changes`, after saving their undo plan into the folder, each row's result
+    // in `view`.
+    void WriteApply(PanelLink& link, const Changes& changes, const Searched& searched,
+                    const std::string& what, json& view,
+                    const std::function<void(std::vector<std::string>)>& refuse) {
         if (std::any_of(changes.Rows.begin(), changes.Rows.end(),
                         [](const RowChange& r) { return r.Kind == RowKind::Write; })) {
             std::string undoName, error;
-            if (!SaveUndoInFolder(folder, changes, undoName, error)) return refuse({error});
+            if (!SaveUndoInFolder(Folder(), changes, undoName, error)) return refuse({error});
             view["undo"] = undoName;
-            State.Say(what + planName + ": undo plan " + undoName);
+            State.Say(what + ": undo plan " + undoName);
         }
         Rounds rounds(changes.Rows, RecordsOf(searched.Found));
         const auto readBack =
             WriteRounds(link, rounds, Options.Search, Options.Rounds,
                         RunControl{[] { return Interrupted(); }, [](const std::string&) {}});
-        const int ok =
-            ShowWritten(rounds, RecordsOf(searched.Found), readBack, what + planName + ": ", view);
-        State.Say(what + planName + ": " + std::to_string(ok) + " of " +
-                  std::to_string(rounds.Size()) + " row(s) verified or unchanged");
+        const int ok = ShowWritten(rounds, RecordsOf(searched.Found), readBack, what + ": ", view);
+        State.Say(what + ": " + std::to_string(ok) + " of " + std::to_string(rounds.Size()) +
+                  " row(s) verified or unchanged");
+    }
+
+    // Plans of the folder as `apply` writes them (`dryRun`: what they would change, as
+    // `apply --dry-run` shows it): one plan, or several undo plans as one, as `apply U1 U2`
+    // takes them; the undo plan goes into the folder.
+    void RunApply(std::vector<std::string> names, bool dryRun) {
+        const std::string folder = Folder();
+        json view = {{"plan", ""},
+                     {"plans", json::array()},
+                     {"dryRun", dryRun},
+                     {"rows", json::array()},
+                     {"errors", json::array()},
+                     {"warnings", json::array()},
+                     {"undo", ""}};
+        const auto publish = [this, &view] {
+            std::lock_guard<std::mutex> lock(State.Lock);
+            State.Apply = view;
+            State.Bump();
+        };
+        Plan plan;
+        std::vector<std::string> errors;
+        const bool loaded = LoadApplyPlan(folder, names, plan, errors);
+        // Messages name several plans as `apply` does: joined by " + ", the earliest first.
+        std::string planName;
+        for (const std::string& name : names)
+            planName.append(planName.empty() ? "" : " + ").append(name);
+        view["plan"] = planName;
+        view["plans"] = names;
+        const std::string what = (dryRun ? "dry run " : "apply ") + planName;
+        const std::function<void(std::vector<std::string>)> refuse =
+            [&](std::vector<std::string> reasons) {
+                RefuseApply(reasons, what + ": ", dryRun, view);
+                publish();
+            };
+        if (!loaded) return refuse(errors);
+        TeeLink link(Work.Net, [this](const Collected& heard) {
+            if (Work.Live.Round(heard.Replies, NowMs())) Work.PublishSite();
+        });
+        const std::optional<Searched> searched = ApplySearch(link, plan, dryRun, refuse);
+        if (!searched) return;
+        const Changes changes =
+            PlanChanges(plan.Rows, RecordsOf(searched->Found), "", OwnAddresses());
+        TakeProblems(changes, planName, errors, view);
+        if (changes.Refused()) return refuse(errors);
+        if (dryRun) {
+            view["rows"] = DryRunRows(changes);
+            State.Say(what + ": " + std::to_string(view["rows"].size()) +
+                      " change(s) shown, nothing written");
+        } else {
+            WriteApply(link, changes, *searched, what, view, refuse);
+        }
         publish();
     }
 
@@ -910,11 +970,13 @@ void ActionRoutes(httplib::Server& server, SitePage& site) {
                 const json given = *body;
                 // A name outside the site folder is refused here, before anything is
                 // queued.
-                std::string error;
-                for (const char* key : {"plan", "schedule"})
-                    if (!Text(given, key).empty() && !PlainName(Text(given, key), ".csv", error))
-                        return Refuse(res, 400, error);
-                const std::string plan = Text(given, "plan") + Text(given, "schedule");
+                std::string error, plan = Text(given, "schedule");
+                std::vector<std::string> plans;
+                if (!plan.empty() && !PlainName(plan, ".csv", error))
+                    return Refuse(res, 400, error);
+                if (!RequestedPlans(given, plans, error)) return Refuse(res, 400, error);
+                for (const std::string& name : plans)
+                    plan.append(plan.empty() ? "" : " + ").append(name);
                 site.State.Say(std::string(name) + (plan.empty() ? "" : " " + plan) + ": started");
                 if (!site.Work.Queue(name, [action, given] { action(given); }))
                     return Refuse(res, 409, "busy: one action at a time");
@@ -928,7 +990,10 @@ void ActionRoutes(httplib::Server& server, SitePage& site) {
         site.RunAssign(Text(body, "schedule"), body.value("inMacOrder", false));
     });
     post("/api/apply", "apply", [&site](const json& body) {
-        site.RunApply(Text(body, "plan"), body.value("dryRun", true));
+        std::vector<std::string> plans;
+        std::string error; // the names were checked before the action was queued
+        RequestedPlans(body, plans, error);
+        site.RunApply(plans, body.value("dryRun", true));
     });
     // Stop: the assign takes no new panel; a row being written finishes.
     server.Post("/api/stop", [&site](const httplib::Request&, httplib::Response& res) {

@@ -17,7 +17,7 @@ cli=$1 standin=$2
 [ -n "${TESTNET_TOOL_NS:-}" ] || fail "not inside tools/testnet.sh"
 [ "$(readlink /proc/self/ns/net)" != "$(readlink /proc/1/ns/net)" ] ||
     fail "still in the machine's own network namespace"
-need_commands ip curl grep sed
+need_commands ip curl grep sed awk
 read -r -a panel_ns <<<"$TESTNET_PANEL_NS"
 [ ${#panel_ns[@]} -ge 2 ] || fail "needs 2 panel namespaces"
 
@@ -29,6 +29,8 @@ mkdir -p "$work/site"
 ip netns exec "${panel_ns[0]}" "$standin" --exit-after 600 --panels 2 >"$work/standin0.out" 2>&1 &
 track "$!"
 wait_for 20 grep -qs '^ready' "$work/standin0.out" || fail "stand-in did not start"
+# The stand-ins as they are before the page writes them, to which its Undo must put them back.
+"$cli" search --format csv >"$work/first.csv" || fail "search before: $(cat "$work/first.csv")"
 
 # The page's listener on loopback, and the view-only one on the tool's own address.
 view_port=18431
@@ -90,7 +92,8 @@ for name in ../x.csv /etc/passwd.csv '..\\x.csv' 'C:x.csv' .hidden.csv; do
     expect 400 "plan name $name" POST /api/check -b "$cookie" -H "Origin: $base" \
         -d "{\"plan\": \"$name\"}"
 done
-for body in '{"schedule": "../x.csv"}' '{"plan": "a/b.csv", "dryRun": false}'; do
+for body in '{"schedule": "../x.csv"}' '{"plan": "a/b.csv", "dryRun": false}' \
+    '{"plans": ["undo-1.csv", "../x.csv"], "dryRun": false}' '{"plans": "undo-1.csv"}'; do
     expect 400 "names in $body" POST "$([[ $body == *schedule* ]] && echo /api/assign || echo /api/apply)" \
         -b "$cookie" -H "Origin: $base" -d "$body"
 done
@@ -187,6 +190,47 @@ expect 409 "saving over a file" POST /api/file -b "$cookie" -H "Origin: $base" \
     -d '{"name": "plan.csv", "text": "mac\n"}'
 grep -q '00:50:2A:00:00:99' "$work/site/plan.csv" || fail "plan.csv was replaced"
 
+# --- Undo of several undo plans as one: two applies leave two undo plans, and the page's Undo
+# of both, named newest first, takes them earliest first as `apply U1 U2` does.
+# act BODY WHAT: an apply asked for as the page asks, waited for; the state after it in state.json.
+act() {
+    expect 202 "$2" POST /api/apply -b "$cookie" -H "Origin: $base" -d "$1"
+    wait_for 60 bash -c "curl -s -b '$cookie' '$base/api/state' >'$work/state.json'; grep -q '\"busy\":\"\"' '$work/state.json'" ||
+        fail "$2 did not end: $(cat "$work/state.json")"
+}
+cell() { # cell CSV MAC COLUMN
+    awk -F, -v mac="$2" -v col="$3" 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == col) c = i; next }
+                                      $1 == mac { print $c }' "$1"
+}
+undos() { ls "$work/site" | grep '^undo-' || true; }
+count() { grep -o "$1" "$work/state.json" | wc -l || true; }
+a=$(sed -n '2s/,.*//p' "$work/first.csv") b=$(sed -n '3s/,.*//p' "$work/first.csv")
+printf 'mac,ip\n%s,10.83.5.1\n%s,10.83.5.2\n' "$a" "$b" >"$work/site/move1.csv"
+printf 'mac,ip,unlock\n%s,10.83.5.1,9\n%s,10.83.5.3,%s\n' "$a" "$b" "$(cell "$work/first.csv" "$b" unlock)" \
+    >"$work/site/move2.csv"
+act '{"plan": "move1.csv", "dryRun": false}' "apply move1.csv"
+u1=$(undos)
+act '{"plan": "move2.csv", "dryRun": false}' "apply move2.csv"
+u2=$(undos | grep -vxF "$u1")
+[ "$(count '"result":"verified"')" -eq 2 ] && [ -n "$u1" ] && [ "$(echo "$u2" | wc -l)" -eq 1 ] ||
+    fail "two applies: '$u1' '$u2' $(cat "$work/state.json")"
+act "{\"plans\": [\"$u2\", \"$u1\"]}" "the dry run of both"
+grep -q "\"plan\":\"$u1 + $u2\"" "$work/state.json" || fail "not earliest first: $(cat "$work/state.json")"
+[ "$(count '"result":"to write"')" -eq 3 ] || fail "merged dry run: $(cat "$work/state.json")"
+for change in "ip $a 10.83.5.1" "unlock $a 9" "ip $b 10.83.5.3"; do
+    set -- $change
+    grep -qF "{\"field\":\"$1\",\"mac\":\"$2\",\"new\":\"$(cell "$work/first.csv" "$2" "$1")\",\"old\":\"$3\",\"result\":\"to write\"}" \
+        "$work/state.json" || fail "merged dry run lacks $change: $(cat "$work/state.json")"
+done
+# A plan that is no undo plan among them: refused in apply's words, nothing written.
+act "{\"plans\": [\"$u1\", \"plan.csv\"], \"dryRun\": false}" "a plan among undo plans"
+grep -q "plan.csv:2: no raw and undoes bytes" "$work/state.json" &&
+    grep -q "apply plan.csv + $u1: nothing was written" "$work/ui.err" ||
+    fail "a plan among undo plans: $(cat "$work/state.json")"
+[ "$(undos | wc -l)" -eq 2 ] || fail "a refused or dry run saved an undo plan: $(undos)"
+act "{\"plans\": [\"$u2\", \"$u1\"], \"dryRun\": false}" "the undo of both"
+[ "$(count '"result":"verified"')" -eq 2 ] || fail "the undo of both: $(cat "$work/state.json")"
+
 # --- a second ui of the same user opens the running page instead of failing.
 out=$("$cli" ui --no-browser "$work/site" 2>&1) || fail "second ui: $out"
 [ "$out" = "callpanel: open $url" ] || fail "second ui: $out"
@@ -197,6 +241,9 @@ kill -INT "$ui_pid"
 wait "$ui_pid" || rc=$?
 untrack "$ui_pid"
 [ "$rc" -eq 130 ] || fail "Ctrl+C: exit $rc"
+# The Undo of both put the stand-ins back on their first bytes.
+"$cli" search --format csv >"$work/after.csv" || fail "search after: $(cat "$work/after.csv")"
+! grep -vxF -f "$work/after.csv" "$work/first.csv" || fail "not put back: $(cat "$work/after.csv")"
 
 # --- without a folder: the sites of the documents folder's "Call panel sites", and New site.
 export XDG_DOCUMENTS_DIR=$work/docs

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 #include <sstream>
+#include <utility>
 
 #include "plan/UndoPlan.h"
 #include "text/MessageText.h"
@@ -174,4 +175,8 @@ Plan MergeUndoPlans(const std::vector<NamedPlan>& plans) {
         merged.Rows.push_back(std::move(row));
     }
     return merged;
+}
+
+Plan PlanOfFiles(std::vector<NamedPlan> plans) {
+    return plans.size() == 1 ? std::move(plans.front().Read) : MergeUndoPlans(plans);
 }

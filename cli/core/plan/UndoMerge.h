@@ -26,3 +26,7 @@ struct NamedPlan {
 // the line and the display cells of their first plan. Errors have line 0: their text names the
 // files.
 Plan MergeUndoPlans(const std::vector<NamedPlan>& plans);
+
+// The plan `apply` takes from the files given, each read without errors: the one file's as read,
+// or several undo plans as one (MergeUndoPlans).
+Plan PlanOfFiles(std::vector<NamedPlan> plans);

@@ -74,6 +74,7 @@ std::vector<FolderFile> FolderFiles(const std::string& folder, const std::string
                             written - fs::file_time_type::clock::now() +
                             std::chrono::system_clock::now().time_since_epoch())
                             .count();
+        file.Bytes = it->file_size(code);
         file.AsBuilt = EndsWith(name, "-as-built.csv");
         file.Undo = name.rfind("undo-", 0) == 0;
         files.push_back(file);

@@ -3,6 +3,7 @@
 // The site folder of `callpanel ui`: its schedules, plans, undo plans and reports. Names that
 // come from the page never reach outside it: one plain file name each, no path, no link out.
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -19,8 +20,9 @@ std::string PathInFolder(const std::string& folder, const std::string& name,
 struct FolderFile {
     std::string Name;
     long long Modified = 0; // seconds since the epoch
-    bool AsBuilt = false;   // ends with -as-built.csv
-    bool Undo = false;      // an undo plan: undo-*.csv
+    std::uintmax_t Bytes = 0;
+    bool AsBuilt = false; // ends with -as-built.csv
+    bool Undo = false;    // an undo plan: undo-*.csv
 };
 // The regular files of `folder` ending with `suffix`, newest first (links left out).
 std::vector<FolderFile> FolderFiles(const std::string& folder, const std::string& suffix);

@@ -18,9 +18,10 @@ let shown = [], lastClicked = null; // the panels as listed, for shift-click ran
 // keyboard's focus would lose the click or the focus.
 const drawn = new WeakMap();
 function setHtml(element, html) {
-  if (drawn.get(element) === html) return;
+  if (drawn.get(element) === html) return false;
   element.innerHTML = html;
   drawn.set(element, html);
+  return true;
 }
 
 function escape(text) {
@@ -261,13 +262,26 @@ function drawApply() {
   button.textContent = (apply.plan.startsWith("undo-") ? "Undo: write " : "Apply ") + apply.plan;
 }
 $("apply-run").addEventListener("click", () => {
-  const plan = state.apply.plan;
-  if (plan.startsWith("undo-") && !confirm(`Put the panels back as ${plan} holds them?`)) return;
-  post("/api/apply", { plan, dryRun: false });
+  const { plan, plans } = state.apply;
+  if (plan.startsWith("undo-") &&
+      !confirm(`Put the panels back as ${plan} ${plans.length > 1 ? "hold" : "holds"} them?`)) return;
+  post("/api/apply", { plans, dryRun: false });
 });
+
+// The folder's undo plans, newest first, each with its time and rows; the newest is ticked
+// whenever the list changes (a new undo plan, another site), the person's ticks kept otherwise.
+// Only a new list is drawn again, so that a box keeps the keyboard's focus as it is ticked.
+function drawUndo() {
+  const list = $("undo-plans"), plans = state.undoPlans || [];
+  const html = plans.length ? plans.map((p) =>
+    `<li><label><input type="checkbox" value="${escape(p.name)}"> ${escape(p.name)}: ${escape(p.time)}, ` +
+    `${p.rows < 0 ? "not readable as a plan" : p.rows + " row(s)"}</label></li>`).join("") : "<li>none yet</li>";
+  if (setHtml(list, html) && plans.length) list.querySelector("input").checked = true;
+}
 $("undo-run").addEventListener("click", () => {
-  const undo = state.files.filter((f) => f.undo).sort((a, b) => b.modified - a.modified)[0];
-  if (undo) post("/api/apply", { plan: undo.name, dryRun: true });
+  const plans = [...$("undo-plans").querySelectorAll("input:checked")].map((box) => box.value);
+  if (!plans.length) return addLocalLog("undo: tick the undo plans to put back");
+  post("/api/apply", { plans, dryRun: true });
 });
 
 function drawAssign() {
@@ -279,7 +293,6 @@ function drawAssign() {
   if ([...select.options].some((o) => o.value === chosen)) select.value = chosen;
   else if (assign && [...select.options].some((o) => o.value === assign.schedule)) select.value = assign.schedule;
   $("assign-stop").disabled = !(assign && assign.running);
-  $("undo-name").textContent = (state.files.filter((f) => f.undo).sort((a, b) => b.modified - a.modified)[0] || { name: "none yet" }).name;
   if (!assign) return;
   $("assign-waiting").textContent = assign.running ? assign.waiting || "searching the site…" : "not running";
   // The loss and lateness as the watch measures them, in the command line's words; after the
@@ -384,6 +397,7 @@ function draw(changed, parts) {
   drawCheck();
   drawReport();
   drawApply();
+  drawUndo();
   drawAssign();
   // The log scrolled to its end makes the browser lay out the page at once: only when it grew.
   if (!parts || parts.has("log")) drawLog();
