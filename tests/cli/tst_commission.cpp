@@ -28,6 +28,7 @@
 #include "web/LiveFeed.h"
 #include "web/LiveSite.h"
 #include "web/SiteFolder.h"
+#include "web/UndoPlans.h"
 #include "web/WebGuard.h"
 
 namespace {
@@ -126,6 +127,8 @@ class CommissionTest : public QObject {
     void judgeRequest();
     void siteNames_data();
     void siteNames();
+    void undoPlanOrder_data();
+    void undoPlanOrder();
     void liveSite();
     void liveFeed_data();
     void liveFeed();
@@ -1186,6 +1189,43 @@ void CommissionTest::siteNames() {
     QFETCH(QString, suffix);
     std::string error;
     QTEST(PlainName(name.toStdString(), suffix.toStdString(), error), "plain");
+}
+
+// Undo plans ticked on the page go earliest first, whatever order the page names them in,
+// because several are applied as one only in the order their runs made them.
+void CommissionTest::undoPlanOrder_data() {
+    QTest::addColumn<QStringList>("known"); // "name|time" as the folder's list times them
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QStringList>("ordered");
+    QTest::newRow("by the time the names say")
+        << QStringList{} << QStringList{"undo-2026-12-08-101500.csv", "undo-2026-12-07-235959.csv"}
+        << QStringList{"undo-2026-12-07-235959.csv", "undo-2026-12-08-101500.csv"};
+    QTest::newRow("names taken in the same second by their number")
+        << QStringList{}
+        << QStringList{"undo-2026-12-08-101500-10.csv", "undo-2026-12-08-101500.csv",
+                       "undo-2026-12-08-101500-2.csv"}
+        << QStringList{"undo-2026-12-08-101500.csv", "undo-2026-12-08-101500-2.csv",
+                       "undo-2026-12-08-101500-10.csv"};
+    QTest::newRow("a name that says no time by when it was written")
+        << QStringList{"undo-copy.csv|2026-12-08 11:00:00",
+                       "undo-2026-12-08-101500.csv|2026-12-08 10:15:00"}
+        << QStringList{"undo-copy.csv", "undo-2026-12-08-101500.csv"}
+        << QStringList{"undo-2026-12-08-101500.csv", "undo-copy.csv"};
+}
+
+void CommissionTest::undoPlanOrder() {
+    QFETCH(QStringList, known);
+    QFETCH(QStringList, names);
+    std::vector<UndoPlanFile> files;
+    for (const QString& k : known)
+        files.push_back({k.section('|', 0, 0).toStdString(), k.section('|', 1).toStdString()});
+    std::vector<std::string> given;
+    for (const QString& name : names)
+        given.push_back(name.toStdString());
+    QStringList got;
+    for (const std::string& name : EarliestFirst(given, files))
+        got << QString::fromStdString(name);
+    QTEST(got, "ordered");
 }
 
 // A panel appears, changes its IP (one row still), goes quiet until it is gone, comes back;
