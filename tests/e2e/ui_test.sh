@@ -178,10 +178,11 @@ wait_for 30 bash -c "compgen -G '$work/site/report-*.html' >/dev/null" || fail "
 report=$(basename "$(reports)")
 expect 200 "the report" GET "/files/$report" -b "$cookie"
 grep -q 00:50:2A:07:00:09 "$work/body" || fail "the report lacks the new panel"
-# A report without a plan: its work done is the site folder's records (an undo plan of a panel
-# of the site), not those of the folder the program was started in.
+# A report without a plan (the page sends an empty one): its work done is the site folder's
+# records (an undo plan of a panel of the site), not those of the folder the program was started
+# in.
 printf 'mac,ip\n%s,10.83.9.9\n' "$(head -1 "$work/macs")" >"$work/site/undo-2026-01-02-030405.csv"
-expect 202 "report without a plan" POST /api/report -b "$cookie" -H "Origin: $base" -d '{}'
+expect 202 "report without a plan" POST /api/report -b "$cookie" -H "Origin: $base" -d '{"plan": ""}'
 wait_for 30 bash -c "grep -qs 'undo-2026-01-02-030405.csv' '$work/site'/report-*.html" ||
     fail "the report without a plan lacks the site folder's work done"
 rm "$work/site/undo-2026-01-02-030405.csv"

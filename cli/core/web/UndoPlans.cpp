@@ -61,7 +61,9 @@ bool RequestedPlans(const nlohmann::json& body, std::vector<std::string>& names,
     const auto list = body.find("plans");
     if (list == body.end()) {
         const auto one = body.find("plan");
-        if (one != body.end() && one->is_string()) names.push_back(one->get<std::string>());
+        // An empty plan is none: the report of the site alone.
+        if (one != body.end() && one->is_string() && !one->get<std::string>().empty())
+            names.push_back(one->get<std::string>());
     } else if (!list->is_array() || list->empty()) {
         error = "plans: a list of the undo plans to apply as one";
     } else {

@@ -28,8 +28,9 @@ bool MadeBefore(const UndoPlanFile& a, const UndoPlanFile& b);
 std::vector<std::string> EarliestFirst(const std::vector<std::string>& names,
                                        const std::vector<UndoPlanFile>& known);
 
-// The plans a request of the page names: its list `plans`, or its one `plan`; each a plain
-// file name of the site folder ending with .csv. false with `error` (nothing then is queued).
+// The plans a request of the page names: its list `plans`, or its one `plan` (none when it is
+// empty); each a plain file name of the site folder ending with .csv. false with `error`
+// (nothing then is queued).
 bool RequestedPlans(const nlohmann::json& body, std::vector<std::string>& names,
                     std::string& error);
 
