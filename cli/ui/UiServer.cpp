@@ -570,6 +570,8 @@ class SitePage {
     // one, earliest first. False after putting the reasons in `errors`, in `apply`'s words.
     bool LoadApplyPlan(const std::string& folder, std::vector<std::string>& names, Plan& plan,
                        std::vector<std::string>& errors) {
+        // A request that names no plan is refused as a plan without a name is.
+        if (names.empty()) names.push_back("");
         if (names.size() > 1) {
             std::lock_guard<std::mutex> lock(State.Lock);
             names = EarliestFirst(names, State.Undos.Of(folder));
