@@ -277,6 +277,13 @@ def main():
             "00:50:2A:07:00:09 verified   ", "00:50:2A:07:01:00 verified   "])
         wait_for(20, "the old IPs are not back", lambda: driver.js(ips) == [
             "00:50:2A:07:00:09 10.83.0.9", "00:50:2A:07:01:00 10.83.0.100"])
+        # The undo plans listed newest first (the undo's own, then the batch change's), the
+        # newest ticked; the other ticked by the keyboard keeps the focus.
+        ticks = ("return [...document.querySelectorAll('#undo-plans input')]"
+                 ".map(b => b.checked + (b === document.activeElement ? ' focused' : ''))")
+        wait_for(10, "not the newest of two ticked", lambda: driver.js(ticks) == ["true", "false"])
+        driver.type("#undo-plans li:nth-child(2) input", " ")
+        wait_for(10, "not ticked by the keyboard", lambda: driver.js(ticks) == ["true", "true focused"])
 
         # A schedule uploaded and assigned: two new panels at once take nothing until the person
         # says which was powered first, which takes row 1, and the other row 2; a third powered
