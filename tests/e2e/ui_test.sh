@@ -203,7 +203,7 @@ cell() { # cell CSV MAC COLUMN
     awk -F, -v mac="$2" -v col="$3" 'NR == 1 { for (i = 1; i <= NF; i++) if ($i == col) c = i; next }
                                       $1 == mac { print $c }' "$1"
 }
-undos() { ls "$work/site" | grep '^undo-' || true; }
+undos() { (cd "$work/site" && compgen -G 'undo-*.csv') || true; }
 count() { grep -o "$1" "$work/state.json" | wc -l || true; }
 a=$(sed -n '2s/,.*//p' "$work/first.csv") b=$(sed -n '3s/,.*//p' "$work/first.csv")
 printf 'mac,ip\n%s,10.83.5.1\n%s,10.83.5.2\n' "$a" "$b" >"$work/site/move1.csv"
@@ -219,8 +219,8 @@ act "{\"plans\": [\"$u2\", \"$u1\"]}" "the dry run of both"
 grep -q "\"plan\":\"$u1 + $u2\"" "$work/state.json" || fail "not earliest first: $(cat "$work/state.json")"
 [ "$(count '"result":"to write"')" -eq 3 ] || fail "merged dry run: $(cat "$work/state.json")"
 for change in "ip $a 10.83.5.1" "unlock $a 9" "ip $b 10.83.5.3"; do
-    set -- $change
-    grep -qF "{\"field\":\"$1\",\"mac\":\"$2\",\"new\":\"$(cell "$work/first.csv" "$2" "$1")\",\"old\":\"$3\",\"result\":\"to write\"}" \
+    read -r field mac old <<<"$change"
+    grep -qF "{\"field\":\"$field\",\"mac\":\"$mac\",\"new\":\"$(cell "$work/first.csv" "$mac" "$field")\",\"old\":\"$old\",\"result\":\"to write\"}" \
         "$work/state.json" || fail "merged dry run lacks $change: $(cat "$work/state.json")"
 done
 # A plan that is no undo plan among them: refused in apply's words, nothing written.
