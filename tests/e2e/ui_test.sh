@@ -30,7 +30,11 @@ ip netns exec "${panel_ns[0]}" "$standin" --exit-after 600 --panels 2 >"$work/st
 track "$!"
 wait_for 20 grep -qs '^ready' "$work/standin0.out" || fail "stand-in did not start"
 # The stand-ins as they are before the page writes them, to which its Undo must put them back.
-"$cli" search --format csv >"$work/first.csv" || fail "search before: $(cat "$work/first.csv")"
+# On a loaded machine the search may not be sure that nobody else is there (exit 1); what this
+# test needs is both panels' rows, so that is what it asks for.
+"$cli" search --format csv >"$work/first.csv" 2>"$work/first.err" || true
+[ "$(grep -c '^00:50:2A:' "$work/first.csv")" -eq 2 ] ||
+    fail "search before: $(cat "$work/first.csv" "$work/first.err")"
 
 # The page's listener on loopback, and the view-only one on the tool's own address.
 view_port=18431
@@ -243,7 +247,7 @@ wait "$ui_pid" || rc=$?
 untrack "$ui_pid"
 [ "$rc" -eq 130 ] || fail "Ctrl+C: exit $rc"
 # The Undo of both put the stand-ins back on their first bytes.
-"$cli" search --format csv >"$work/after.csv" || fail "search after: $(cat "$work/after.csv")"
+"$cli" search --format csv >"$work/after.csv" 2>"$work/after.err" || true
 ! grep -vxF -f "$work/after.csv" "$work/first.csv" || fail "not put back: $(cat "$work/after.csv")"
 
 # --- without a folder: the sites of the documents folder's "Call panel sites", and New site.
