@@ -155,6 +155,11 @@ class Hub {
 
 // The one thread that talks to the panels: search rounds while idle, the page's actions one at
 // a time in between.
+// The searches of an apply from the page end as `callpanel apply`'s do: as soon as the loss
+// and lateness measured make the decision sure, within the same deadline. The site's own rounds
+// are short, and a write that rested on them would be refused whenever replies come late.
+const SearchOptions WriteSearch{WriteSearchWaitMs, 1};
+
 class Worker {
   public:
     Worker(Engine& engine, Hub& hub, const UiOptions& options)
@@ -597,7 +602,7 @@ class SitePage {
         for (const PlanRow& row : plan.Rows)
             if (const auto cell = row.Cells.find("mac"); cell != row.Cells.end())
                 if (const auto mac = ParseMac(cell->second)) macs.push_back(*mac);
-        Searched searched = SearchUntil(link, PlanSearch(Options.Search, macs));
+        Searched searched = SearchUntil(link, PlanSearch(WriteSearch, macs));
         if (!dryRun && !searched.All.Whole)
             refuse({"the search is not whole: the system dropped replies in every round, so "
                     "panels may be missing"});
@@ -622,7 +627,7 @@ class SitePage {
         }
         Rounds rounds(changes.Rows, RecordsOf(searched.Found));
         const auto readBack =
-            WriteRounds(link, rounds, Options.Search, Options.Rounds,
+            WriteRounds(link, rounds, WriteSearch, Options.Rounds,
                         RunControl{[] { return Interrupted(); }, [](const std::string&) {}});
         const int ok = ShowWritten(rounds, RecordsOf(searched.Found), readBack, what + ": ", view);
         State.Say(what + ": " + std::to_string(ok) + " of " + std::to_string(rounds.Size()) +

@@ -44,6 +44,27 @@ def wait_for(seconds, what, test):
     fail(what)
 
 
+def show_logs(work, names):
+    """The tails of a failed run's logs, for the test's output."""
+    for name in names:
+        path = os.path.join(work, name)
+        if os.path.exists(path):
+            with open(path, errors="replace") as log:
+                print("--- " + name + "\n" + log.read()[-3000:], file=sys.stderr)
+
+
+def end_run(started, work):
+    """Ends the processes a run started, by their own handles, and removes its folder."""
+    for process in started:
+        if process.poll() is None:
+            process.terminate()
+            try:
+                process.wait(10)
+            except subprocess.TimeoutExpired:
+                process.kill()
+    shutil.rmtree(work, ignore_errors=True)
+
+
 class Driver:
     def __init__(self, port):
         self.base = "http://127.0.0.1:%d" % port
@@ -428,19 +449,10 @@ def main():
                 fail("Ctrl+C: exit %d" % ui.returncode)
         print("PASS")
     except SystemExit:
-        for name in ("ui.out", "ui.err", "chromedriver.out"):
-            if os.path.exists(os.path.join(work, name)):
-                print("--- " + name + "\n" + read(name)[-3000:], file=sys.stderr)
+        show_logs(work, ("ui.out", "ui.err", "chromedriver.out"))
         raise
     finally:
-        for process in started:
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-        shutil.rmtree(work, ignore_errors=True)
+        end_run(started, work)
 
 
 if __name__ == "__main__":

@@ -21,7 +21,7 @@ import urllib.request
 import zlib
 
 sys.dont_write_bytecode = True  # the import below leaves no cache in the source tree
-from ui_browser_test import fail, wait_for  # noqa: E402
+from ui_browser_test import end_run, fail, show_logs, wait_for  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 800
 RULE = (0x2A, 0x6F, 0x97)    # the line under the page's header
@@ -181,19 +181,10 @@ def main():
             fail("the server refused a request of Firefox")
         print("PASS")
     except SystemExit:
-        for name in ("ui.out", "ui.err", "firefox.out"):
-            if os.path.exists(os.path.join(work, name)):
-                print("--- " + name + "\n" + read(name)[-3000:], file=sys.stderr)
+        show_logs(work, ("ui.out", "ui.err", "firefox.out"))
         raise
     finally:
-        for process in started:
-            if process.poll() is None:
-                process.terminate()
-                try:
-                    process.wait(10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-        shutil.rmtree(work, ignore_errors=True)
+        end_run(started, work)
 
 
 if __name__ == "__main__":

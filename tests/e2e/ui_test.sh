@@ -135,7 +135,8 @@ events_pid=$!
 track "$events_pid"
 ip netns exec "${panel_ns[1]}" "$standin" --exit-after 600 --ip 10.83.7.9 --mac 00:50:2A:07:00:09 \
     >"$work/standin1.out" 2>&1 &
-track "$!"
+standin1_pid=$!
+track "$standin1_pid"
 wait_for 30 grep -q '"mac":"00:50:2A:07:00:09"' "$work/events" || fail "the new panel did not stream"
 stop "$events_pid"
 
@@ -235,6 +236,16 @@ grep -q "plan.csv:2: no raw and undoes bytes" "$work/state.json" &&
 [ "$(undos | wc -l)" -eq 2 ] || fail "a refused or dry run saved an undo plan: $(undos)"
 act "{\"plans\": [\"$u2\", \"$u1\"], \"dryRun\": false}" "the undo of both"
 [ "$(count '"result":"verified"')" -eq 2 ] || fail "the undo of both: $(cat "$work/state.json")"
+# A panel whose replies come 700 ms late is written from the page as `callpanel apply` writes it:
+# the search before the writes waits for it instead of giving up after the site's short rounds.
+stop "$standin1_pid"
+ip netns exec "${panel_ns[1]}" "$standin" --exit-after 600 --ip 10.83.7.9 --mac 00:50:2A:07:00:09 \
+    --delay-ms 700 >"$work/standin1.out" 2>&1 &
+track "$!"
+wait_for 20 grep -qs '^ready' "$work/standin1.out" || fail "the late stand-in did not start"
+printf 'mac,unlock\n00:50:2A:07:00:09,4\n' >"$work/site/late.csv"
+act '{"plan": "late.csv", "dryRun": false}' "apply to a late panel"
+[ "$(count '"result":"verified"')" -eq 1 ] || fail "apply to a late panel: $(cat "$work/state.json")"
 
 # --- a second ui of the same user opens the running page instead of failing.
 out=$("$cli" ui --no-browser "$work/site" 2>&1) || fail "second ui: $out"
