@@ -44,6 +44,24 @@ def wait_for(seconds, what, test):
     fail(what)
 
 
+class Scratch:
+    """A run's folder and the processes it started, each writing into a file of the folder."""
+
+    def __init__(self):
+        self.work = tempfile.mkdtemp()
+        self.started = []
+
+    def spawn(self, args, out, err=subprocess.STDOUT):
+        process = subprocess.Popen(args, stdout=open(os.path.join(self.work, out), "w"),
+                                   stderr=err)
+        self.started.append(process)
+        return process
+
+    def read(self, name):
+        with open(os.path.join(self.work, name), errors="replace") as f:
+            return f.read()
+
+
 def show_logs(work, names):
     """The tails of a failed run's logs, for the test's output."""
     for name in names:
@@ -142,19 +160,13 @@ def main():
         fail("chromedriver is missing (scripts/setup.sh test)")
     panel_ns = os.environ["TESTNET_PANEL_NS"].split()
     tool_ip = os.environ["TESTNET_TOOL_IP"]
-    work = tempfile.mkdtemp()
-    started = []
+    scratch = Scratch()
+    work, started, read = scratch.work, scratch.started, scratch.read
 
     def spawn(args, out):
-        process = subprocess.Popen(args, stdout=open(os.path.join(work, out), "w"),
-                                   stderr=subprocess.STDOUT if out != "ui.out" else
-                                   open(os.path.join(work, "ui.err"), "w"))
-        started.append(process)
-        return process
-
-    def read(name):
-        with open(os.path.join(work, name), errors="replace") as f:
-            return f.read()
+        # callpanel's own messages go apart from the page's address it prints.
+        return scratch.spawn(args, out, subprocess.STDOUT if out != "ui.out" else
+                             open(os.path.join(work, "ui.err"), "w"))
 
     try:
         os.environ["XDG_STATE_HOME"] = os.path.join(work, "state")

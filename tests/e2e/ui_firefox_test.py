@@ -16,12 +16,11 @@ import shutil
 import struct
 import subprocess
 import sys
-import tempfile
 import urllib.request
 import zlib
 
 sys.dont_write_bytecode = True  # the import below leaves no cache in the source tree
-from ui_browser_test import end_run, fail, show_logs, wait_for  # noqa: E402
+from ui_browser_test import Scratch, end_run, fail, show_logs, wait_for  # noqa: E402
 
 WIDTH, HEIGHT = 1280, 800
 RULE = (0x2A, 0x6F, 0x97)    # the line under the page's header
@@ -133,17 +132,8 @@ def main():
     if not os.environ.get("TESTNET_TOOL_NS"):
         fail("not inside tools/testnet.sh")
     panel_ns = os.environ["TESTNET_PANEL_NS"].split()
-    work = tempfile.mkdtemp()
-    started = []
-
-    def spawn(args, out, err=subprocess.STDOUT):
-        process = subprocess.Popen(args, stdout=open(os.path.join(work, out), "w"), stderr=err)
-        started.append(process)
-        return process
-
-    def read(name):
-        with open(os.path.join(work, name), errors="replace") as f:
-            return f.read()
+    scratch = Scratch()
+    work, started, spawn, read = scratch.work, scratch.started, scratch.spawn, scratch.read
 
     try:
         os.environ["XDG_STATE_HOME"] = os.path.join(work, "state")
